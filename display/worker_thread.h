@@ -1,0 +1,36 @@
+// The pipeline's one kind of worker loop: a named thread that calls a
+// process function again and again and sleeps, between two calls, for the
+// milliseconds it returned. The filter object runs "ProcessFrame" and
+// "ProcessRender" on two of these.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/vorn_thread.h"
+
+class ProcessObjThread : public TVornThread {
+ public:
+  using ProcessFunction = int32_t (*)(void *userData);
+
+  // Made suspended with lower priority. The name is not copied: it must
+  // outlive the thread. The creator sets the function and the user data,
+  // then calls Resume(). The owner stops it with Terminate(), WaitFor(),
+  // delete.
+  explicit ProcessObjThread(const char *name);
+  ~ProcessObjThread() override;
+
+  void SetProcessFunction(ProcessFunction fn) { m_process = fn; }
+  void SetUserData(void *userData) { m_userData = userData; }
+  const char *Name() const { return m_name; }
+
+ protected:
+  // Until terminated: call the function, then sleep for what it returned.
+  // The flag is tested before every call, so a call that has begun finishes
+  // and its sleep is taken before the loop ends.
+  void Execute() override;
+
+ private:
+  const char *m_name;
+  ProcessFunction m_process = nullptr;
+  void *m_userData = nullptr;
+};

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs to build, run and test.
+# Idempotent: packages already present are left alone, and apt is only asked
+# when something is missing.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential g++ cmake ninja-build pkg-config git
+  clang libclang-rt-14-dev
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
+  libjpeg62-turbo-dev
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
+  libsdl2-dev
+  libgtest-dev libgmock-dev
+  fonts-dejavu-core
+  xvfb xauth x11-utils imagemagick
+  ffmpeg
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
+echo "Installing: ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test with ctest.
+#   scripts/test.sh                  the normal build (build/)
+#   ORVAN_BUILD_DIR=... ORVAN_CMAKE_ARGS="..." ORVAN_CTEST_ARGS="..." scripts/test.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup-deps.sh
+BUILD_DIR=${ORVAN_BUILD_DIR:-build}
+# shellcheck disable=SC2086
+cmake -S . -B "$BUILD_DIR" -G Ninja ${ORVAN_CMAKE_ARGS:-} >/dev/null
+cmake --build "$BUILD_DIR" -j "$(nproc)"
+cd "$BUILD_DIR"
+# shellcheck disable=SC2086
+QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy ctest --output-on-failure -j "$(nproc)" ${ORVAN_CTEST_ARGS:-}

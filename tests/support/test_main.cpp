@@ -1,0 +1,9 @@
+#include <gtest/gtest.h>
+
+#include "tests/support/test_support.h"
+
+int main(int argc, char **argv) {
+  orvan::test::SetTestEnvironment();
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,42 @@
+// Helpers shared by the test programs.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace orvan::test {
+
+// A fresh folder under the system temporary folder, removed with the object.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+  const std::filesystem::path &Path() const { return m_path; }
+  std::string File(const std::string &name) const { return (m_path / name).string(); }
+
+ private:
+  std::filesystem::path m_path;
+};
+
+// Headless defaults for every test program (Qt offscreen, SDL's dummy audio
+// driver) unless the environment already names others. Programs with their
+// own main() call it first.
+void SetTestEnvironment();
+
+// Polls cond every millisecond until it holds or the limit passes. The
+// limit is a guard against hangs, never a measurement.
+bool WaitUntil(const std::function<bool()> &cond,
+               std::chrono::milliseconds limit = std::chrono::seconds(20));
+
+// Folder of the build tree, for tests that run the tools, and of the
+// sources. Test programs are built with ORVAN_BIN_DIR and ORVAN_SOURCE_DIR.
+#ifdef ORVAN_BIN_DIR
+inline std::string BinaryDir() { return ORVAN_BIN_DIR; }
+inline std::string SourceDir() { return ORVAN_SOURCE_DIR; }
+#endif
+
+}  // namespace orvan::test
