@@ -1,0 +1,55 @@
+// Plays a clip (an index file with its data file): the same delivery,
+// pacing, play bar and AVI saving as the disk player, reading the clip's
+// entries one by one.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "recorder/playback_thread.h"
+
+namespace orvan::recorder {
+
+class PlayFileThread : public PlaybackThread {
+ public:
+  // The files are opened read-only and closed by the owner (descriptors);
+  // they must outlive the thread. Runs at once; nothing plays before Play().
+  PlayFileThread(IPlaybackHost &host, int indexFd, int dataFd,
+                 const std::array<IViewerSink *, kChannelCount> &viewers,
+                 IScreenGrabber *grabber = nullptr);
+  ~PlayFileThread() override;
+
+  // After validation (see Execute): the clip's entry count and layout, -1
+  // before or when the clip was refused.
+  int64_t EntryCount() const { return m_count.load(); }
+  int Layout() const { return m_layoutValue.load(); }
+  // True once the clip has been checked and refused (too short, no magic,
+  // wrong count, unreadable).
+  bool Refused() const { return m_refused.load(); }
+
+ protected:
+  void Execute() override;
+  bool ReadRecord(const IndexEntry &entry, uint8_t *buffer) override;
+  bool JumpTo(int64_t next) override;
+  int64_t TotalEntries() const override { return m_count.load() > 0 ? m_count.load() : 0; }
+  int64_t NextEntry() const override { return m_next.load(); }
+  int64_t JumpTarget(int64_t offset, int width) const override;
+
+ private:
+  bool Validate();
+  bool ReadEntries(int64_t first, int count, IndexEntry *out);
+  // Takes the next entry to play by the mode's rule; false when there is
+  // none this turn.
+  bool TakeNextEntry(IndexEntry &entry, bool &readFailed);
+
+  CTeskCriticalSection m_lock;  // held for each single read of either file
+  int m_indexFd;
+  int m_dataFd;
+  std::atomic<int64_t> m_count{-1};
+  std::atomic<int> m_layoutValue{-1};
+  std::atomic<bool> m_refused{false};
+  uint64_t m_baseOffset = 0;
+  std::atomic<int64_t> m_next{0};  // entries read so far; written by the player
+};
+
+}  // namespace orvan::recorder

@@ -1,0 +1,158 @@
+#include "recorder/play_hdd_thread.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <vector>
+
+#include "recorder/index_search.h"
+
+namespace orvan::recorder {
+
+namespace {
+constexpr PlaybackThread::PacingRule kDiskPacing{5, 6, 0};
+
+class NullSource final : public ByteSource {
+ public:
+  bool Seek(uint64_t) override { return false; }
+  bool Read(void *, size_t, size_t *) override { return false; }
+};
+NullSource g_nullSource;
+}  // namespace
+
+PlayHDDThread::PlayHDDThread(IPlaybackHost &host, ByteSource *disk,
+                             const std::array<IViewerSink *, kChannelCount> &viewers,
+                             int driveNumber, IScreenGrabber *grabber)
+    : PlaybackThread(host, viewers, grabber, kDiskPacing),
+      m_disk(disk ? *disk : g_nullSource, m_lock),
+      m_driveNumber(driveNumber) {
+  if (disk) {
+    const GeometryStatus status = ReadGeometry(m_disk, m_geometry, &m_header, &m_state);
+    if (status == GeometryStatus::Ok) {
+      m_valid.store(true);
+    } else if (status == GeometryStatus::NoValidState) {
+      ShowMessage(kStateErrorText, "");
+      Terminate();
+    }
+  }
+  OpenSound();
+  if (m_valid.load()) {
+    uint32_t start = 0, end = 0;
+    IndexBlockTime(0, m_disk, start);
+    IndexBlockTime(m_geometry.playEnd, m_disk, end);
+    m_startTime = TimeToCalendar(start);
+    m_endTime = TimeToCalendar(end);
+    SetTimeLabels("Start : " + FormatRecorderTime(m_startTime),
+                  "End : " + FormatRecorderTime(m_endTime));
+    m_reader.Start(m_disk, 0);
+  }
+  Resume();  // made running; the body waits for Play()
+}
+
+PlayHDDThread::~PlayHDDThread() {
+  Terminate();
+  WaitFor();
+}
+
+int64_t PlayHDDThread::JumpTarget(int64_t offset, int width) const {
+  const double exact = double(offset) * (double(m_geometry.playEnd) / double(width));
+  int64_t next = static_cast<int64_t>(exact);
+  next -= next % kEntriesPerBlock;
+  if (next < 0) next = 0;
+  return next;
+}
+
+bool PlayHDDThread::JumpTo(int64_t next) {
+  const bool ok = m_reader.Start(m_disk, next);
+  m_nextEntry.store(m_reader.Next());
+  return ok;
+}
+
+int64_t PlayHDDThread::SearchTime(uint32_t target) {
+  if (!m_valid.load()) return -1;
+  const int64_t entry = recorder::SearchTime(m_disk, m_geometry, target);
+  // The player moves its own reader at its next turn; the caller has
+  // paused it, and Play() below starts it from there.
+  m_pendingJump.store(entry);
+  Play();
+  return entry;
+}
+
+bool PlayHDDThread::ReadRecord(const IndexEntry &entry, uint8_t *buffer) {
+  return ReadDataRecord(m_disk, m_geometry, entry, buffer);
+}
+
+bool PlayHDDThread::PassesFastForward(const IndexEntry &entry) {
+  if (entry.type != kTypeKeyPicture && entry.type != kTypeKeyPictureAlt &&
+      entry.type != kTypeMjpegKey)
+    return false;
+  const int64_t seconds = entry.time;
+  if (std::llabs(seconds - m_lastKeySeconds[entry.channel]) < 1) return false;
+  m_lastKeySeconds[entry.channel] = seconds;
+  if (entry.delayMs > 7) Sleep(entry.delayMs - 7);
+  return true;
+}
+
+void PlayHDDThread::DecideLayout(int channel) {
+  if (m_layout.load() >= 0) return;
+  if (m_firstChannel < 0) {
+    m_firstChannel = channel;
+    m_entriesSeen = 1;
+    return;
+  }
+  ++m_entriesSeen;
+  int decided = -1;
+  if (channel != m_firstChannel)
+    decided = 0;
+  else if (m_entriesSeen > 10)
+    decided = 1;
+  if (decided >= 0) {
+    m_layout.store(decided);
+    SendLayout(decided);
+  }
+}
+
+void PlayHDDThread::HandleEntry(const IndexEntry &entry) {
+  if (entry.channel >= kChannelCount) return;
+  DecideLayout(entry.channel);
+  if (Mode() == 1 && !PassesFastForward(entry)) return;
+  PlayEntry(entry);
+}
+
+void PlayHDDThread::Execute() {
+  const int64_t nowSeconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count();
+  m_lastKeySeconds.fill(nowSeconds);
+  RestartPacing();
+  while (!Terminated()) {
+    if (!m_valid.load()) {
+      Terminate();
+      break;
+    }
+    if (Playing()) {
+      const int64_t jump = m_pendingJump.exchange(-1);
+      if (jump >= 0) {
+        JumpTo(jump);
+        ResetAllWaitKey();
+      }
+      PlayBarStep();
+      if (m_reader.Next() < m_geometry.playEnd && m_reader.ReadStep(m_disk)) {
+        m_nextEntry.store(m_reader.Next());
+        for (const IndexEntry &entry : m_reader.Entries()) {
+          if (Terminated()) break;
+          HandleEntry(entry);
+        }
+        if (!m_reader.Resync(m_disk))
+          ShowMessage("SetFilePointerEx to index error : " + std::to_string(errno), "");
+      } else if (AviOn()) {
+        CloseSavingIndicator();
+      }
+    } else {
+      SetPauseAck();
+    }
+    Sleep(1);
+  }
+}
+
+}  // namespace orvan::recorder

@@ -1,0 +1,72 @@
+// Plays a recorder disk: reads the time index in order, one sector a turn,
+// and hands every entry to the viewer of its channel, paced at recording
+// speed; fast forward shows one key picture a second per channel.
+#pragma once
+
+#include <atomic>
+
+#include "recorder/disk_layout.h"
+#include "recorder/locked_source.h"
+#include "recorder/playback_thread.h"
+
+namespace orvan::recorder {
+
+class PlayHDDThread : public PlaybackThread {
+ public:
+  // Runs at once, paused: nothing is read before Play(), SearchTime() or a
+  // play-bar jump. The source is opened and closed by the owner and must
+  // outlive the thread. A source that is not a recorder disk ends the
+  // thread at once; one without a valid state entry shows
+  // "Check HDD State Error!!" and ends it.
+  PlayHDDThread(IPlaybackHost &host, ByteSource *disk,
+                const std::array<IViewerSink *, kChannelCount> &viewers, int driveNumber,
+                IScreenGrabber *grabber = nullptr);
+  ~PlayHDDThread() override;
+
+  // Finds where `target` (recorder seconds) was recorded and plays from
+  // there. Runs the search on the caller's thread; callers Pause() first.
+  // Returns the entry playing starts at, or -1 when the disk cannot be read.
+  int64_t SearchTime(uint32_t target);
+
+  bool DiskValid() const { return m_valid.load(); }
+  const DiskGeometry &Geometry() const { return m_geometry; }
+  SYSTEMTIME DiskStartTime() const { return m_startTime; }
+  SYSTEMTIME DiskEndTime() const { return m_endTime; }
+  int DriveNumber() const { return m_driveNumber; }
+  // The layout decided so far: -1 undecided, else 0 or 1.
+  int LayoutDecision() const { return m_layout.load(); }
+
+ protected:
+  void Execute() override;
+  bool ReadRecord(const IndexEntry &entry, uint8_t *buffer) override;
+  bool JumpTo(int64_t next) override;
+  int64_t TotalEntries() const override { return m_geometry.playEnd; }
+  int64_t NextEntry() const override { return m_nextEntry.load(); }
+  int64_t JumpTarget(int64_t offset, int width) const override;
+
+ private:
+  void HandleEntry(const IndexEntry &entry);
+  bool PassesFastForward(const IndexEntry &entry);
+  void DecideLayout(int channel);
+
+  CTeskCriticalSection m_lock;  // held for each single Seek and Read of the disk
+  LockedSource m_disk;
+  std::atomic<bool> m_valid{false};
+  int m_driveNumber;
+  DiskHeader m_header;
+  DiskStateEntry m_state;
+  DiskGeometry m_geometry;
+  SYSTEMTIME m_startTime{};
+  SYSTEMTIME m_endTime{};
+
+  // Player thread, except where a jump from SearchTime is handed over.
+  IndexReader m_reader;
+  std::atomic<int64_t> m_nextEntry{0};
+  std::atomic<int64_t> m_pendingJump{-1};  // set by SearchTime, taken by the player
+  std::array<int64_t, kChannelCount> m_lastKeySeconds{};
+  int m_firstChannel = -1;
+  int m_entriesSeen = 0;
+  std::atomic<int> m_layout{-1};
+};
+
+}  // namespace orvan::recorder

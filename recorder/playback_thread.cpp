@@ -1,0 +1,335 @@
+#include "recorder/playback_thread.h"
+
+extern "C" {
+#include <libswscale/swscale.h>
+}
+
+#include <cstdlib>
+#include <cstring>
+
+#include "media/avi_writer.h"
+#include "media/sound_device.h"
+#include "platform/log.h"
+#include "platform/mpeg4_encoder.h"
+
+namespace orvan::recorder {
+
+using VORN_TESK::Frames;
+using VORN_TESK::tagFrame;
+
+uint32_t FrameTypeForRecord(int8_t recordType) {
+  switch (recordType) {
+    case kTypePicture:
+    case kTypePictureAlt:
+      return VORN_TESK::FT_PFRAME;
+    case kTypeKeyPicture:
+    case kTypeMjpegKey:
+    case kTypeKeyPictureAlt:
+    case kTypeMjpegKeyAlt:
+      return VORN_TESK::FT_IFRAME;
+    case kTypeAudio:
+      return VORN_TESK::FT_AUDIO;
+    default:
+      return 0;
+  }
+}
+
+PlaybackThread::PlaybackThread(IPlaybackHost &host,
+                               const std::array<IViewerSink *, kChannelCount> &viewers,
+                               IScreenGrabber *grabber, PacingRule pacing)
+    : TThread(true),
+      m_host(host),
+      m_viewers(viewers),
+      m_grabber(grabber),
+      m_pacing(pacing),
+      m_record(kMaxRecordBytes),
+      m_sound(std::make_unique<CSoundDevice>()) {
+  m_paceStart = std::chrono::steady_clock::now();
+  m_lastAviPicture = m_paceStart;
+}
+
+PlaybackThread::~PlaybackThread() {
+  // The owner has terminated and waited; make sure of it before the sound
+  // device and the AVI file go away under the player.
+  Terminate();
+  WaitFor();
+  CloseAvi();
+  m_sound->Close();
+  if (m_scaler) sws_freeContext(m_scaler);
+}
+
+void PlaybackThread::OpenSound() {
+  // Without an audio device playback goes on silently.
+  if (m_sound->Open(2, 16, 16000) != 0)
+    ORVAN_LOG_INFO("playback", "no audio output; playing without sound");
+}
+
+void PlaybackThread::Play() {
+  m_mode.store(0);
+  m_restartRequest.store(true);
+  m_playing.store(true);
+  m_audioOn.store(m_host.AudioChecked());
+}
+
+void PlaybackThread::Forward() {
+  m_mode.store(1);
+  m_playing.store(true);
+  m_audioOn.store(m_host.AudioChecked());
+}
+
+bool PlaybackThread::Pause() {
+  m_pauseAck.store(false);
+  m_playing.store(false);
+  // Up to 500 checks 10 ms apart. Synchronized calls keep running meanwhile,
+  // so a player inside Synchronize can still reach its acknowledgement.
+  return TThread::WaitWhileServicing([this] { return m_pauseAck.load() || Finished(); }, 5000) &&
+         m_pauseAck.load();
+}
+
+bool PlaybackThread::SetAviRecording(const std::string &fileName, int flags, bool on) {
+  if (on) {
+    auto writer = std::make_unique<CAviWriter>();
+    const auto &d = m_lastDescription;
+    // The description may not have been sent yet: the player's pictures are
+    // 720 x 480 whatever it says.
+    const int width = d.width ? std::abs(d.width) : kAviWidth;
+    const int height = d.height ? std::abs(d.height) : kAviHeight;
+    {
+      std::lock_guard<std::mutex> l(m_aviLock);
+      if (m_avi) {
+        m_avi->CloseFile();
+        m_avi.reset();
+      }
+      m_aviPictures.store(0);
+      m_aviAudioBlocks.store(0);
+      if (!writer->OpenFile(fileName, width, height, d.sourceKind, d.videoCodec)) {
+        writer->CloseFile();
+        return false;
+      }
+      m_encoder = std::make_unique<orvan::Mpeg4Encoder>();
+      if (!m_encoder->Init(kAviWidth, kAviHeight)) {
+        writer->CloseFile();
+        m_encoder.reset();
+        ShowMessage("MPEG-4 encoder could not be started", "Warning");
+        return false;
+      }
+      m_avi = std::move(writer);
+      m_flags = flags;
+    }
+    m_aviOn.store(true);
+    return true;
+  }
+  Pause();
+  {
+    std::lock_guard<std::mutex> l(m_aviLock);
+    m_flags = -1;
+  }
+  m_aviOn.store(false);
+  CloseAvi();
+  Play();
+  return true;
+}
+
+void PlaybackThread::CloseAvi() {
+  std::lock_guard<std::mutex> l(m_aviLock);
+  if (m_avi) {
+    m_avi->CloseFile();
+    m_avi.reset();
+  }
+  m_encoder.reset();
+}
+
+void PlaybackThread::ResetAllWaitKey() { m_waitKey.fill(true); }
+
+void PlaybackThread::RestartPacing() {
+  m_paceStart = std::chrono::steady_clock::now();
+  m_paceSum = 0;
+}
+
+int64_t PlaybackThread::MillisecondsSincePaceStart() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               m_paceStart)
+      .count();
+}
+
+void PlaybackThread::SetTimeLabels(const std::string &start, const std::string &end) {
+  TThread::Synchronize([&] { m_host.SetTimeLabels(start, end); });
+}
+
+void PlaybackThread::ShowMessage(const std::string &text, const std::string &caption) {
+  TThread::Synchronize([&] { m_host.ShowMessage(text, caption); });
+}
+
+void PlaybackThread::CloseSavingIndicator() {
+  TThread::Synchronize([&] { m_host.CloseSavingIndicator(); });
+}
+
+void PlaybackThread::SendLayout(int layout) {
+  TThread::Synchronize([&] { m_host.SetRecordingLayout(layout); });
+}
+
+void PlaybackThread::PlayBarStep() {
+  PlayBarState &bar = m_host.PlayBar();
+  const int imageLeft = bar.imageLeft.load();
+  const int imageWidth = bar.imageWidth.load();
+  if (m_seekRequest.load()) {
+    const int offset = bar.buttonLeft.load() - imageLeft;
+    // A knob released where the player last put it is no jump; the request
+    // stays pending until the knob really moves.
+    if (offset == m_lastBarOffset || imageWidth <= 0) return;
+    const int64_t next = JumpTarget(offset, imageWidth);
+    if (!JumpTo(next)) ORVAN_LOG_WARN("playback", "jump to entry %lld failed", (long long)next);
+    m_seekRequest.store(false);
+    ResetAllWaitKey();
+    m_sound->Reset();
+    RestartPacing();
+    return;
+  }
+  // The knob follows the reader. Only a real move is sent to the window.
+  const int64_t total = TotalEntries();
+  int left = imageLeft;
+  if (total > 0) left = imageLeft + static_cast<int>(int64_t(imageWidth) * NextEntry() / total);
+  const int limit = imageLeft + imageWidth - bar.buttonWidth.load();
+  if (left > limit) left = limit;
+  m_lastBarOffset = left - imageLeft;
+  if (left != bar.buttonLeft.load())
+    TThread::Synchronize([&] { m_host.MovePlayBarButton(left); });
+}
+
+void PlaybackThread::SendDescriptionIfChanged(int8_t recordType, const SYSTEMTIME &time) {
+  const VORN_TESK::StreamDescription d = VORN_TESK::PlaybackDescription(IsMjpegRecord(recordType));
+  if (m_descriptionSent && VORN_TESK::SameDescription(d, m_lastDescription)) return;
+  m_lastDescription = d;
+  m_descriptionSent = true;
+  for (IViewerSink *viewer : m_viewers) {
+    if (!viewer) continue;
+    tagFrame *info = Frames().Create(VORN_TESK::FT_INFO, sizeof d, &time, &d);
+    if (info) viewer->Command(kViewerTakeFrame, info);
+  }
+}
+
+bool PlaybackThread::PlayEntry(const IndexEntry &entry) {
+  if (m_restartRequest.exchange(false)) {
+    ResetAllWaitKey();
+    m_sound->Reset();
+    RestartPacing();
+  }
+  const int channel = entry.channel;
+  const SYSTEMTIME time = TimeToCalendar(entry.time);
+  SendDescriptionIfChanged(entry.type, time);
+
+  if (ReadRecord(entry, m_record.data())) {
+    const uint32_t frameType = FrameTypeForRecord(entry.type);
+    if (frameType == 0) return false;
+    if (entry.type == kTypeAudio && m_mode.load() == 0 && m_audioOn.load())
+      m_sound->Write(m_record.data(), entry.size);
+    tagFrame *frame = Frames().Create(frameType, entry.size, &time, m_record.data());
+    if (frame) {
+      if (m_aviOn.load()) RecordForAvi(*frame);
+      WaitForViewer(channel);
+      if (Terminated()) {
+        Frames().Release(frame);
+        return true;
+      }
+      Deliver(channel, frame, entry.type);
+    }
+  }
+  Pace(entry);
+  return true;
+}
+
+void PlaybackThread::WaitForViewer(int channel) {
+  IViewerSink *viewer = m_viewers[channel];
+  if (!viewer) return;
+  // The wait also ends when the player is asked to stop or to pause, so a
+  // viewer that stopped draining can never hang the player or the window.
+  for (;;) {
+    int32_t queued = 0;
+    viewer->Command(kViewerQueueLength, &queued);
+    if (queued <= kBackPressureFrames || Terminated() || !m_playing.load()) return;
+    Sleep(1);
+  }
+}
+
+void PlaybackThread::Deliver(int channel, tagFrame *&frame, int8_t recordType) {
+  IViewerSink *viewer = m_viewers[channel];
+  ChannelCounters &counters = m_counters[channel];
+  if (!viewer || (m_waitKey[channel] && !IsKeyPicture(recordType))) {
+    Frames().Release(frame);
+    counters.keyWaitDrops.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
+  m_waitKey[channel] = false;
+  const bool picture = frame->dwType != VORN_TESK::FT_AUDIO;
+  const uint32_t seconds = static_cast<uint32_t>(FileTimeToRecorderSeconds(frame->ftTime));
+  viewer->Command(kViewerTakeFrame, frame);  // ownership passes to the viewer
+  frame = nullptr;
+  counters.delivered.fetch_add(1, std::memory_order_relaxed);
+  if (picture) counters.pictures.fetch_add(1, std::memory_order_relaxed);
+  if (m_firstPlayed.load() == 0) m_firstPlayed.store(seconds);
+  m_lastPlayed.store(seconds);
+}
+
+void PlaybackThread::Pace(const IndexEntry &entry) {
+  if (m_mode.load() == 1) {
+    if (entry.type != kTypeAudio && m_pacing.fastForwardPictureSleepMs > 0 && m_pacingEnabled.load())
+      Sleep(m_pacing.fastForwardPictureSleepMs);
+    return;
+  }
+  if (!m_pacingEnabled.load()) return;
+  if (entry.type == kTypeAudio) {
+    Sleep(15);
+    return;
+  }
+  m_paceSum += entry.delayMs;
+  const int64_t wait = m_paceSum - MillisecondsSincePaceStart();
+  if (wait > 0 && wait < 1000) Sleep(wait > m_pacing.marginThresholdMs ? wait - m_pacing.marginMs : wait);
+}
+
+void PlaybackThread::RecordForAvi(const tagFrame &frame) {
+  std::lock_guard<std::mutex> l(m_aviLock);
+  if (!m_avi) return;
+  if (frame.dwType == VORN_TESK::FT_AUDIO) {
+    m_avi->WriteSample(CAviWriter::kAudioStream, static_cast<int>(m_aviAudioBlocks.load()),
+                       frame.Data(), static_cast<int>(frame.PayloadBytes()), m_flags);
+    m_aviAudioBlocks.fetch_add(1);
+    return;
+  }
+  const auto now = std::chrono::steady_clock::now();
+  if (now - m_lastAviPicture <= std::chrono::milliseconds(kAviPictureIntervalMs)) return;
+  m_lastAviPicture = now;
+  int frameKind = 0;
+  if (!EncodeScreenPicture(m_coded, frameKind)) return;
+  m_avi->WriteSample(CAviWriter::kVideoStream, static_cast<int>(m_aviPictures.load()), m_coded.data(),
+                     static_cast<int>(m_coded.size()), frameKind);
+  m_aviPictures.fetch_add(1);
+}
+
+bool PlaybackThread::EncodeScreenPicture(std::vector<uint8_t> &coded, int &frameKind) {
+  if (!m_grabber || !m_encoder) return false;
+  GrabbedPicture grab;
+  if (!m_grabber->GrabPicture(grab) || grab.width <= 0 || grab.height <= 0) return false;
+  AVPixelFormat format;
+  switch (grab.bitsPerPixel) {
+    case 32: format = AV_PIX_FMT_BGR0; break;
+    case 24: format = AV_PIX_FMT_BGR24; break;
+    case 16: format = AV_PIX_FMT_RGB565LE; break;
+    default: return false;
+  }
+  if (grab.pitchBytes <= 0 || grab.bytes.size() < size_t(grab.pitchBytes) * size_t(grab.height))
+    return false;
+  // Whatever size and depth the screen has, the file gets 720 x 480 of
+  // B, G, R: the grab is scaled, never copied past the picture buffer.
+  m_scaler = sws_getCachedContext(m_scaler, grab.width, grab.height, format, kAviWidth, kAviHeight,
+                                  AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr);
+  if (!m_scaler) return false;
+  m_picture.resize(size_t(kAviWidth) * kAviHeight * 3);
+  const uint8_t *src[4] = {grab.bytes.data(), nullptr, nullptr, nullptr};
+  const int srcStride[4] = {grab.pitchBytes, 0, 0, 0};
+  uint8_t *dst[4] = {m_picture.data(), nullptr, nullptr, nullptr};
+  const int dstStride[4] = {kAviWidth * 3, 0, 0, 0};
+  sws_scale(m_scaler, src, srcStride, 0, grab.height, dst, dstStride);
+  return m_encoder->Encode(m_picture.data(), coded, frameKind);
+}
+
+}  // namespace orvan::recorder

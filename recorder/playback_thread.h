@@ -1,0 +1,192 @@
+// What the disk player and the clip player share: the control flags the
+// main window sets, delivery of one index entry to the viewers with
+// back-pressure and key-picture waits, pacing, the play bar, and AVI saving
+// of what the screen shows.
+//
+// Threads: the operations (Play, Forward, Pause, SetAudio, RequestSeek,
+// SetAviRecording) run on the main thread; Execute() and everything it
+// calls run on the player's own thread. The control flags are atomics read
+// without a lock. The AVI writer and its counters are guarded by m_aviLock.
+// Calls into the window go through TThread::Synchronize.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "media/frame.h"
+#include "media/locks.h"
+#include "media/playback_sinks.h"
+#include "platform/thread.h"
+#include "recorder/disk_layout.h"
+#include "recorder/playback_host.h"
+
+class CSoundDevice;
+class CAviWriter;
+
+namespace orvan {
+class Mpeg4Encoder;
+}
+
+namespace orvan::recorder {
+
+constexpr int kChannelCount = 4;
+constexpr int kBackPressureFrames = 50;     // a viewer holding more makes the player wait
+constexpr int kAviPictureIntervalMs = 133;  // at most one AVI picture per interval
+constexpr int kAviWidth = 720;
+constexpr int kAviHeight = 480;
+
+// Frame type of a record type; 0 for a type outside the table.
+uint32_t FrameTypeForRecord(int8_t recordType);
+
+// Per-channel counts, for the command line and the tests. Written by the
+// player thread only; read with relaxed atomics.
+struct ChannelCounters {
+  std::atomic<uint64_t> delivered{0};      // frames handed to the viewer (pictures and audio)
+  std::atomic<uint64_t> keyWaitDrops{0};   // frames released while waiting for a key picture
+  std::atomic<uint64_t> pictures{0};       // pictures handed over
+};
+
+class PlaybackThread : public TThread {
+ public:
+  ~PlaybackThread() override;
+
+  // Normal play from where the reader stands: waits for key pictures,
+  // empties the audio queue, restarts pacing.
+  void Play();
+  // Fast forward: key pictures only.
+  void Forward();
+  // Stops reading at the next turn and waits (up to five seconds, running
+  // synchronized calls meanwhile) for the thread to acknowledge. True when
+  // it did.
+  bool Pause();
+  void SetAudio(bool on) { m_audioOn.store(on); }
+  // Jump to the knob's position at the next turn.
+  void RequestSeek() { m_seekRequest.store(true); }
+  // On: a new AVI file at fileName receives what the screen shows and the
+  // audio. False (and nothing recorded) when the file cannot be made. Off:
+  // pauses, closes the file, plays again.
+  bool SetAviRecording(const std::string &fileName, int flags, bool on);
+
+  bool Playing() const { return m_playing.load(); }
+  bool FastForward() const { return m_mode.load() == 1; }
+  bool AviOn() const { return m_aviOn.load(); }
+  const ChannelCounters &Counters(int channel) const { return m_counters[channel]; }
+  // Recorder times of the first and the last entry handed to a viewer
+  // (0 before any).
+  uint32_t FirstPlayedTime() const { return m_firstPlayed.load(); }
+  uint32_t LastPlayedTime() const { return m_lastPlayed.load(); }
+  // AVI pictures and audio blocks written so far in this recording.
+  uint64_t AviPictures() const { return m_aviPictures.load(); }
+  uint64_t AviAudioBlocks() const { return m_aviAudioBlocks.load(); }
+
+  // Tests and benchmarks: play without the pacing sleeps.
+  void SetPacingEnabled(bool on) { m_pacingEnabled.store(on); }
+
+ protected:
+  struct PacingRule {
+    int marginMs;           // sleep this much less than computed ...
+    int marginThresholdMs;  // ... when the wait is above this
+    int fastForwardPictureSleepMs;  // after a non-audio entry in fast forward
+  };
+
+  PlaybackThread(IPlaybackHost &host, const std::array<IViewerSink *, kChannelCount> &viewers,
+                 IScreenGrabber *grabber, PacingRule pacing);
+
+  // One entry of the index, after the channel filter and the derived
+  // class's own filters: description, record, frame, AVI, back-pressure,
+  // delivery, pacing. Returns false, having done nothing more, for a record
+  // type outside the table.
+  bool PlayEntry(const IndexEntry &entry);
+
+  // Reads the entry's record into buffer (kMaxRecordBytes). Player thread.
+  virtual bool ReadRecord(const IndexEntry &entry, uint8_t *buffer) = 0;
+  // Positions the reader at entry `next` for a play-bar jump. Player thread.
+  virtual bool JumpTo(int64_t next) = 0;
+  // Entries the play bar spans (playEnd, or the clip's count).
+  virtual int64_t TotalEntries() const = 0;
+  // Entry number of the next entry to read.
+  virtual int64_t NextEntry() const = 0;
+  // Turns the play-bar jump computes `next` for: disk jumps land on
+  // multiples of 512, clip jumps anywhere.
+  virtual int64_t JumpTarget(int64_t offset, int width) const = 0;
+
+  // The play-bar step of a playing turn: the jump when one is requested,
+  // else the knob follows the reader.
+  void PlayBarStep();
+  void CloseSavingIndicator();
+  void ShowMessage(const std::string &text, const std::string &caption);
+  void SendLayout(int layout);
+  void RestartPacing();
+  void ResetAllWaitKey();
+  void SetPauseAck() { m_pauseAck.store(true); }
+  int Mode() const { return m_mode.load(); }
+  const VORN_TESK::StreamDescription &LastDescription() const { return m_lastDescription; }
+  void SetTimeLabels(const std::string &start, const std::string &end);
+  void OpenSound();
+
+  IPlaybackHost &m_host;
+
+ private:
+  void SendDescriptionIfChanged(int8_t recordType, const SYSTEMTIME &time);
+  void RecordForAvi(const VORN_TESK::tagFrame &frame);
+  bool EncodeScreenPicture(std::vector<uint8_t> &coded, int &frameKind);
+  void WaitForViewer(int channel);
+  void Deliver(int channel, VORN_TESK::tagFrame *&frame, int8_t recordType);
+  void Pace(const IndexEntry &entry);
+  int64_t MillisecondsSincePaceStart() const;
+  void CloseAvi();
+
+  std::array<IViewerSink *, kChannelCount> m_viewers;
+  IScreenGrabber *m_grabber;
+  const PacingRule m_pacing;
+
+  // Control flags: main thread writes, player reads (and acknowledges).
+  std::atomic<bool> m_playing{false};
+  std::atomic<bool> m_pauseAck{true};
+  std::atomic<int> m_mode{0};
+  std::atomic<bool> m_audioOn{false};
+  std::atomic<bool> m_seekRequest{false};
+  std::atomic<bool> m_aviOn{false};
+  std::atomic<bool> m_pacingEnabled{true};
+  // Set by Play() and jumps, taken by the player at its next entry so that
+  // waits and pacing restart on the player's own thread.
+  std::atomic<bool> m_restartRequest{false};
+
+  // Player thread only.
+  std::array<bool, kChannelCount> m_waitKey{true, true, true, true};
+  VORN_TESK::StreamDescription m_lastDescription{};
+  bool m_descriptionSent = false;
+  std::chrono::steady_clock::time_point m_paceStart;
+  int64_t m_paceSum = 0;
+  int m_lastBarOffset = 0;
+  std::vector<uint8_t> m_record;
+  std::array<ChannelCounters, kChannelCount> m_counters;
+  std::atomic<uint32_t> m_firstPlayed{0};
+  std::atomic<uint32_t> m_lastPlayed{0};
+
+  // Sound: opened at construction, written by the player, reset by Play()
+  // and jumps, closed at destruction after the thread has ended.
+  std::unique_ptr<CSoundDevice> m_sound;
+
+  // AVI saving. m_aviLock guards m_avi, m_encoder, the counters' reset and
+  // m_flags; the player holds it for each write, the main thread to start
+  // and stop a recording.
+  std::mutex m_aviLock;
+  std::unique_ptr<CAviWriter> m_avi;
+  std::unique_ptr<orvan::Mpeg4Encoder> m_encoder;
+  int m_flags = -1;
+  std::atomic<uint64_t> m_aviPictures{0};
+  std::atomic<uint64_t> m_aviAudioBlocks{0};
+  std::chrono::steady_clock::time_point m_lastAviPicture;
+  std::vector<uint8_t> m_picture;  // one 720 x 480 picture, 3 bytes a pixel
+  std::vector<uint8_t> m_coded;    // one coded picture
+  struct SwsContext *m_scaler = nullptr;
+};
+
+}  // namespace orvan::recorder
