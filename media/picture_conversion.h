@@ -72,8 +72,14 @@ class CPictureConverter {
   bool Convert(const AVFrame *picture, uint8_t sourceFormat, int width, int height,
                AVPixelFormat target, int bytesPerPixel);
 
+  struct ContextKey {
+    int width = 0, height = 0;
+    AVPixelFormat source = AV_PIX_FMT_NONE, target = AV_PIX_FMT_NONE;
+    bool operator==(const ContextKey &) const = default;
+  };
   orvan::av::SwsContextPtr m_sws;  // reused while formats and size stay the same
-  int m_swsSourceRange = -1;       // range the context was last set up for
+  ContextKey m_swsKey;             // what m_sws was last set up for
+  int m_swsSourceRange = -1;       // source range m_sws was last set up for
   struct AvFree {
     void operator()(uint8_t *p) const { av_free(p); }
   };

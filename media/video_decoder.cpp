@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 
+#include "media/codec_library.h"
 #include "media/pixel_format.h"
 #include "platform/log.h"
 
@@ -14,6 +15,7 @@ constexpr const char *kLogCategory = "decoder";
 CVideoDecoderMpeg4::CVideoDecoderMpeg4(int codec)
     : CVideoDecoder(kCodecClosed), m_packet(orvan::av::MakePacket()),
       m_spare(orvan::av::MakeFrame()) {
+  orvan::media::InitCodecLibrary();
   SetCodec(codec);
 }
 
