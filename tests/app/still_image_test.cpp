@@ -1,11 +1,14 @@
 #include "app/still_image.h"
+#include "app/still_image_command.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
+#include <sstream>
 
 #include "tests/support/test_support.h"
 
@@ -218,4 +221,48 @@ TEST(StillPicture, refusedFiles_leaveThePreviousPicture) {
   EXPECT_EQ(LoadStillImage(dir.File("none.yuv"), picture), YuvReadResult::CannotOpen);
   EXPECT_EQ(picture.size(), QSize(10, 10));
   EXPECT_EQ(picture.pixel(5, 5), qRgb(1, 2, 3));
+}
+
+TEST(StillCommand, rawWritesTheBareConversion_jsonGivesLinesAndTime) {
+  orvan::test::TempDir dir;
+  std::mt19937 random(3);
+  std::vector<uint8_t> samples(size_t(1080) * 480);
+  for (auto &s : samples) s = uint8_t(random());
+  const auto path = WriteYuv(dir, "in.yuv", 0, 1202982297, samples);
+  std::ostringstream out, err;
+  ASSERT_EQ(RunYuvCommand({"yuv", path, "-o", dir.File("raw.bin"), "--json", "--raw"}, out, err),
+            0)
+      << err.str();
+  EXPECT_EQ(out.str(), "{\"lines\": 480, \"time\": \"2008/02/14_09:44:57\"}\n");
+  std::ifstream in(dir.File("raw.bin"), std::ios::binary);
+  const std::vector<uint8_t> raw((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(raw, ConvertStillToPixels(Still(480, samples)));
+}
+
+TEST(StillCommand, bitmapIsThePictureImagePlayShows) {
+  orvan::test::TempDir dir;
+  const auto path = WriteYuv(dir, "in.yuv", 1, 0, FlatSamples(576, 126, 128, 128));
+  std::ostringstream out, err;
+  ASSERT_EQ(RunYuvCommand({path, "-o", dir.File("shown.bmp")}, out, err), 0) << err.str();
+  EXPECT_TRUE(out.str().empty());
+  QImage written(QString::fromStdString(dir.File("shown.bmp")));
+  QImage shown;
+  ASSERT_EQ(LoadStillImage(path, shown), YuvReadResult::Ok);
+  ASSERT_EQ(written.size(), QSize(720, 576));
+  for (int y = 0; y < 576; y += 7)
+    for (int x = 0; x < 720; x += 5)
+      ASSERT_EQ(written.pixel(x, y) & 0xFFFFFF, shown.pixel(x, y) & 0xFFFFFF) << x << "," << y;
+  EXPECT_EQ(std::filesystem::file_size(dir.File("shown.bmp")), 720u * 576 * 4 + 54);
+}
+
+TEST(StillCommand, refusedFile_exits2_andUsageErrorsExit1) {
+  orvan::test::TempDir dir;
+  const auto bad = WriteYuv(dir, "bad.yuv", 2, 0, FlatSamples(480, 1, 1, 1));
+  std::ostringstream out, err;
+  EXPECT_EQ(RunYuvCommand({"yuv", bad, "-o", dir.File("x.bmp"), "--json"}, out, err), 2);
+  EXPECT_EQ(RunYuvCommand({"yuv", bad, "-o", dir.File("x.bin"), "--raw"}, out, err), 2);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("x.bmp")));
+  EXPECT_TRUE(out.str().empty());
+  EXPECT_EQ(RunYuvCommand({"yuv", bad}, out, err), 1);
+  EXPECT_EQ(RunYuvCommand({"yuv", bad, "-o", "x", "--bogus"}, out, err), 1);
 }
