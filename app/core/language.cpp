@@ -1,0 +1,208 @@
+#include "app/core/language.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace orvan::app {
+namespace {
+
+struct KeyInfo {
+  std::string_view name;
+  std::string_view english;
+};
+
+constexpr KeyInfo kKeys[kTextKeyCount] = {
+    {"File_Select", "File Select"},
+    {"Load_File", "Load File"},
+    {"Play", "Play"},
+    {"Pause", "Pause"},
+    {"Forward", "Forward"},
+    {"Backup", "Backup"},
+    {"Save_AVI", "Save AVI"},
+    {"Stop_AVI", "Stop AVI"},
+    {"Copy", "Copy"},
+    {"Snapshot", "SnapShot"},
+    {"Search", "Search"},
+    {"Time_search", "Time Search"},
+    {"Event_search", "Event Search"},
+    {"Full_screen", "Full Screen"},
+    {"PlayAudio", "PlayAudio"},
+    {"Language", "Language"},
+    {"Close", "Close"},
+    {"Source_select", "Source Select"},
+    {"HDD_Play", "HDD Play"},
+    {"File_Play", "File Play"},
+    {"Image_Play", "Image Play"},
+    {"Exit", "Exit"},
+    {"About", "About"},
+    {"Warning", ""},
+    {"Close_Player", ""},
+    {"CantdetectHDDdevice", ""},
+    {"ThiswillstopHDDplaycontinue", ""},
+};
+
+std::string Trim(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+  return std::string(s.substr(b, e - b));
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// Unicode code points of bytes 0x80..0xFF in code page 1251.
+constexpr uint16_t kCp1251High[128] = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409,
+    0x2039, 0x040A, 0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0xFFFD, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0,
+    0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB,
+    0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6,
+    0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
+    // 0xC0..0xFF: А..я
+    0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417, 0x0418, 0x0419, 0x041A,
+    0x041B, 0x041C, 0x041D, 0x041E, 0x041F, 0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425,
+    0x0426, 0x0427, 0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F, 0x0430,
+    0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437, 0x0438, 0x0439, 0x043A, 0x043B,
+    0x043C, 0x043D, 0x043E, 0x043F, 0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446,
+    0x0447, 0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F};
+
+void AppendUtf8(std::string &out, uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+}  // namespace
+
+std::string_view TextKeyName(TextKey key) { return kKeys[static_cast<size_t>(key)].name; }
+std::string_view EnglishText(TextKey key) { return kKeys[static_cast<size_t>(key)].english; }
+
+LanguageTexts::LanguageTexts() { values.fill("0"); }
+
+std::string Cp1251ToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (unsigned char c : bytes) AppendUtf8(out, c < 0x80 ? c : kCp1251High[c - 0x80]);
+  return out;
+}
+
+bool IsValidUtf8(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t extra;
+    uint32_t cp;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      extra = 1;
+      cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2;
+      cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + extra >= s.size()) return false;
+    for (size_t k = 1; k <= extra; ++k) {
+      const unsigned char cc = static_cast<unsigned char>(s[i + k]);
+      if ((cc & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    // Overlong forms and surrogates are not UTF-8.
+    if ((extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) ||
+        cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+      return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
+LanguageTexts ReadLanguageFile(const std::string &path) {
+  LanguageTexts texts;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return texts;
+  // A language file is a few kilobytes; refuse anything absurd.
+  constexpr std::streamsize kMaxBytes = 1 << 20;
+  std::string content(static_cast<size_t>(kMaxBytes), '\0');
+  in.read(content.data(), kMaxBytes);
+  content.resize(static_cast<size_t>(in.gcount()));
+  texts.fileFound = true;
+  texts.path = path;
+
+  if (content.rfind("\xEF\xBB\xBF", 0) == 0) content.erase(0, 3);
+  if (!IsValidUtf8(content)) content = Cp1251ToUtf8(content);
+
+  std::istringstream lines(content);
+  std::string line;
+  bool inStrings = false;
+  std::array<bool, kTextKeyCount> seen{};
+  while (std::getline(lines, line)) {
+    const std::string t = Trim(line);
+    if (t.empty() || t[0] == ';' || t[0] == '#') continue;
+    if (t.front() == '[') {
+      const size_t close = t.find(']');
+      inStrings = close != std::string::npos && EqualsNoCase(Trim(t.substr(1, close - 1)), "STRINGS");
+      continue;
+    }
+    if (!inStrings) continue;
+    const size_t eq = t.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = Trim(t.substr(0, eq));
+    std::string value = Trim(t.substr(eq + 1));
+    if (value.size() >= 2 && ((value.front() == '"' && value.back() == '"') ||
+                              (value.front() == '\'' && value.back() == '\'')))
+      value = value.substr(1, value.size() - 2);
+    for (size_t k = 0; k < kTextKeyCount; ++k) {
+      // The first occurrence of a key wins, as with the platform's INI reader.
+      if (!seen[k] && EqualsNoCase(key, kKeys[k].name)) {
+        seen[k] = true;
+        texts.values[k] = value;
+        break;
+      }
+    }
+  }
+  return texts;
+}
+
+std::string ProgramDirectory() {
+  std::error_code ec;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : exe.parent_path().string();
+}
+
+LanguageTexts LoadLanguageTexts() {
+  const char *kName = "Language_Russian.ini";
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(kName, ec)) return ReadLanguageFile(kName);
+  const std::string dir = ProgramDirectory();
+  if (!dir.empty()) {
+    const std::string beside = dir + "/" + kName;
+    if (std::filesystem::is_regular_file(beside, ec)) return ReadLanguageFile(beside);
+  }
+  return LanguageTexts();
+}
+
+}  // namespace orvan::app

@@ -1,0 +1,80 @@
+// Interface texts. English is fixed in the program; the Russian captions,
+// and the message texts in both languages, come from the language file's
+// section "STRINGS", read once at start. A missing key, or a missing file,
+// gives the text "0".
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+
+namespace orvan::app {
+
+// The keys of section "STRINGS", in the order of LanguageTexts::values.
+enum class TextKey {
+  File_Select,
+  Load_File,
+  Play,
+  Pause,
+  Forward,
+  Backup,
+  Save_AVI,
+  Stop_AVI,
+  Copy,
+  Snapshot,
+  Search,
+  Time_search,
+  Event_search,
+  Full_screen,
+  PlayAudio,
+  Language,
+  Close,
+  Source_select,
+  HDD_Play,
+  File_Play,
+  Image_Play,
+  Exit,
+  About,
+  Warning,
+  Close_Player,
+  CantdetectHDDdevice,
+  ThiswillstopHDDplaycontinue,
+  Count
+};
+
+constexpr size_t kTextKeyCount = static_cast<size_t>(TextKey::Count);
+
+// The key's name in the file ("File_Select", ...).
+std::string_view TextKeyName(TextKey key);
+// The fixed English text of the place the key captions; empty for the
+// message keys, which have no English text of their own.
+std::string_view EnglishText(TextKey key);
+
+// The texts read from the file, as UTF-8.
+struct LanguageTexts {
+  std::array<std::string, kTextKeyCount> values;
+  bool fileFound = false;
+  std::string path;  // the file that was read, if any
+
+  LanguageTexts();  // every text "0"
+  const std::string &Get(TextKey key) const { return values[static_cast<size_t>(key)]; }
+};
+
+// Reads section "STRINGS" of an INI file. Keys match without regard to
+// case; values are trimmed and lose one pair of surrounding quotes. The
+// file may be UTF-8 (with or without a byte-order mark) or in the Windows
+// Cyrillic code page (1251), as the recorder's own PCs write it.
+LanguageTexts ReadLanguageFile(const std::string &path);
+
+// Looks for "Language_Russian.ini" in the working directory, then beside
+// the program; the texts of the first one found, else all "0".
+LanguageTexts LoadLanguageTexts();
+
+// Windows-1251 bytes to UTF-8.
+std::string Cp1251ToUtf8(std::string_view bytes);
+bool IsValidUtf8(std::string_view bytes);
+
+// The folder of the running program ("" if unknown).
+std::string ProgramDirectory();
+
+}  // namespace orvan::app
