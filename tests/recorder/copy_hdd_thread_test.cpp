@@ -1,3 +1,8 @@
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -259,4 +264,27 @@ TEST(CopyHDDThread, chosenTime_isReadAsUtcWallTime_inAnyZone) {
   else
     unsetenv("TZ");
   tzset();
+}
+
+TEST(CopyHDDThread, aFullDisk_endsTheCopyWithAWriteFailure) {
+  test::TempDir dir, sys;
+  tools::RecorderImage image;
+  const std::string disk = MakeImage(dir, image, 3000);  // about 900 KB of records
+  DriveTable::SetProcess(DriveTable({disk}, sys.Path().string()));
+  const std::string out = dir.File("a.in");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // Files of this process may not grow beyond 100 KB.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{100000, 100000};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    CopyHDDThread t(nullptr, 0, At(kStart), At(kStart + 5000), out);
+    t.WaitFor();
+    _exit(t.Failure() == CopyFailure::WriteFailed && t.Done() == 1 ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_LE(std::filesystem::file_size(CompanionDataName(out)), 100000u);
 }
