@@ -192,8 +192,10 @@ bool CClipWriter::Create(const std::string &indexPath, const DiskSource *source,
 }
 
 bool CClipWriter::Flush() {
-  if (!m_dataPending.empty() && !WriteAll(m_data, m_dataPending.data(), m_dataPending.size())) m_failed = true;
-  if (!m_indexPending.empty() && !WriteAll(m_index, m_indexPending.data(), m_indexPending.size())) m_failed = true;
+  if (!m_dataPending.empty() && !WriteAll(m_data, m_dataPending.data(), m_dataPending.size()))
+    m_failed = true;
+  if (!m_indexPending.empty() && !WriteAll(m_index, m_indexPending.data(), m_indexPending.size()))
+    m_failed = true;
   m_dataPending.clear();
   m_indexPending.clear();
   return !m_failed;

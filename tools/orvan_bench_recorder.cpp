@@ -44,7 +44,9 @@ class CountingSource final : public ByteSource {
   ByteSource &m_inner;
 };
 
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
 
 // Pictures of 3 to 40 KB and audio blocks of 4000 bytes, like a recording.
 uint32_t RecordSize(int64_t n) {
@@ -95,7 +97,8 @@ bool MakeImage(const std::string &path, uint64_t &exportDataBytes) {
   chunk.resize(8 << 20);
   for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = uint8_t(i * 31 + (i >> 13));
   for (uint64_t at = 0; ok && at < offset; at += chunk.size())
-    ok = file.WriteAt(dataBase + at, chunk.data(), size_t(std::min<uint64_t>(chunk.size(), offset - at)));
+    ok = file.WriteAt(dataBase + at, chunk.data(),
+                      size_t(std::min<uint64_t>(chunk.size(), offset - at)));
   ok = ok && file.SetSize((dataBase + offset + kMiB) / kSectorBytes * kSectorBytes);
   return file.Close() && ok;
 }
@@ -109,8 +112,8 @@ int main(int argc, char **argv) {
   uint64_t exportBytes = 0;
   auto t0 = Clock::now();
   if (!MakeImage(image, exportBytes)) return 1;
-  std::printf("image: %lld index entries, %.1f MiB of records, made in %.2f s\n", static_cast<long long>(kEntries),
-              double(exportBytes) / kMiB, Seconds(t0));
+  std::printf("image: %lld index entries, %.1f MiB of records, made in %.2f s\n",
+              static_cast<long long>(kEntries), double(exportBytes) / kMiB, Seconds(t0));
 
   DiskSource disk;
   if (disk.OpenPath(image) != DriveOpenStatus::Ok) return 1;
@@ -123,13 +126,16 @@ int main(int argc, char **argv) {
   uint64_t checksum = 0;
   t0 = Clock::now();
   for (int i = 0; i < kSearches; ++i) {
-    const uint32_t target = uint32_t(kStart + (uint64_t(i) * 7919 * 13) % (kEntries / kEntriesPerSecond));
+    const uint32_t target =
+        uint32_t(kStart + (uint64_t(i) * 7919 * 13) % (kEntries / kEntriesPerSecond));
     checksum += uint64_t(SearchTime(counting, g, target));
   }
   const double searchSeconds = Seconds(t0);
-  std::printf("search: %d searches over %lld entries: %.1f us and %.1f sector reads per search (check %llu)\n",
-              kSearches, static_cast<long long>(g.playEnd), searchSeconds * 1e6 / kSearches,
-              double(counting.sectors) / kSearches, static_cast<unsigned long long>(checksum % 1000));
+  std::printf(
+      "search: %d searches over %lld entries: %.1f us and %.1f sector reads per search (check "
+      "%llu)\n",
+      kSearches, static_cast<long long>(g.playEnd), searchSeconds * 1e6 / kSearches,
+      double(counting.sectors) / kSearches, static_cast<unsigned long long>(checksum % 1000));
 
   // Plain sequential read of the records' bytes, 1 MiB at a time.
   auto plainRead = [&] {
@@ -137,7 +143,8 @@ int main(int argc, char **argv) {
     const auto start = Clock::now();
     disk.Seek(g.dataBase);
     for (uint64_t at = 0; at < exportBytes; at += kMiB) {
-      const size_t n = size_t(std::min<uint64_t>(kMiB, (exportBytes - at + kSectorBytes - 1) / kSectorBytes * kSectorBytes));
+      const size_t n = size_t(std::min<uint64_t>(
+          kMiB, (exportBytes - at + kSectorBytes - 1) / kSectorBytes * kSectorBytes));
       if (!disk.Read(buffer.data(), n)) break;
     }
     return double(exportBytes) / kMiB / Seconds(start);
@@ -151,7 +158,8 @@ int main(int argc, char **argv) {
     const auto start = Clock::now();
     disk.Seek(g.dataBase);
     for (uint64_t at = 0; at < exportBytes; at += kMiB) {
-      const size_t n = size_t(std::min<uint64_t>(kMiB, (exportBytes - at + kSectorBytes - 1) / kSectorBytes * kSectorBytes));
+      const size_t n = size_t(std::min<uint64_t>(
+          kMiB, (exportBytes - at + kSectorBytes - 1) / kSectorBytes * kSectorBytes));
       if (!disk.Read(buffer.data(), n) || !out.WriteAt(at, buffer.data(), n)) break;
     }
     out.Close();
@@ -168,18 +176,23 @@ int main(int argc, char **argv) {
   t0 = Clock::now();
   int64_t written = 0;
   {
-    CopyHDDThread copy(nullptr, 0, RecorderSecondsToSystemTime(kStart), RecorderSecondsToSystemTime(endSeconds), clip);
+    CopyHDDThread copy(nullptr, 0, RecorderSecondsToSystemTime(kStart),
+                       RecorderSecondsToSystemTime(endSeconds), clip);
     copy.WaitFor();
     written = copy.EntriesWritten();
   }
   const double exportSeconds = Seconds(t0);
   const double plainAfter = plainRead();
   const double copyRate = plainCopy();
-  std::printf("export: %lld entries, %.1f MiB in %.3f s: %.0f MiB/s\n", static_cast<long long>(written),
-              double(exportBytes) / kMiB, exportSeconds, double(exportBytes) / kMiB / exportSeconds);
-  std::printf("plain sequential read of the same bytes (1 MiB reads): %.0f MiB/s (%.0f MiB/s before the export)\n",
-              plainAfter, plainBefore);
-  std::printf("plain copy of the same bytes to a file (1 MiB reads and writes): %.0f MiB/s\n", copyRate);
+  std::printf("export: %lld entries, %.1f MiB in %.3f s: %.0f MiB/s\n",
+              static_cast<long long>(written), double(exportBytes) / kMiB, exportSeconds,
+              double(exportBytes) / kMiB / exportSeconds);
+  std::printf(
+      "plain sequential read of the same bytes (1 MiB reads): %.0f MiB/s (%.0f MiB/s before the "
+      "export)\n",
+      plainAfter, plainBefore);
+  std::printf("plain copy of the same bytes to a file (1 MiB reads and writes): %.0f MiB/s\n",
+              copyRate);
   std::printf("export / plain read: %.2f, export / plain copy: %.2f\n",
               (double(exportBytes) / kMiB / exportSeconds) / plainAfter,
               (double(exportBytes) / kMiB / exportSeconds) / copyRate);

@@ -21,11 +21,6 @@ namespace {
 
 constexpr uint32_t kStart = 1202982297;  // 2008-02-14 09:44:57
 
-std::vector<uint8_t> ReadFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 SYSTEMTIME At(int64_t seconds) { return RecorderSecondsToSystemTime(seconds); }
 
 struct Copied {
@@ -54,10 +49,10 @@ Copied Copy(const std::string &image, int64_t from, int64_t to, const std::strin
   CClipReader r;
   if (!r.Open(out)) return c;
   c.status = r.ReadClipTrailer(c.trailer);
-  const auto bytes = ReadFile(out);
+  const auto bytes = test::ReadFileBytes(out);
   for (size_t i = 0; i + 12 <= bytes.size() && i + 12 != bytes.size(); i += 20)
     c.entries.push_back(IndexEntry::Parse(bytes.data() + i));
-  c.data = ReadFile(CompanionDataName(out));
+  c.data = test::ReadFileBytes(CompanionDataName(out));
   return c;
 }
 
@@ -210,7 +205,7 @@ TEST(CopyHDDThread, terminatedCopy_stillWritesTheTrailer) {
     ASSERT_TRUE(test::WaitUntil([&] { return t.Done() == 1; }));
     written = t.EntriesWritten();
   }
-  EXPECT_EQ(ReadFile(dir.File("b.in")).size(), 20u * uint64_t(written) + 12u);
+  EXPECT_EQ(test::ReadFileBytes(dir.File("b.in")).size(), 20u * uint64_t(written) + 12u);
 }
 
 TEST(CopyHDDThread, noValidState_showsTheStateError_andWritesNothing) {
@@ -218,13 +213,13 @@ TEST(CopyHDDThread, noValidState_showsTheStateError_andWritesNothing) {
   tools::RecorderImage image;
   image.stateSlot = -1;
   const std::string disk = MakeImage(dir, image);
-  const auto before = ReadFile(disk);
+  const auto before = test::ReadFileBytes(disk);
   const Copied c = Copy(disk, kStart, kStart + 100, dir.File("a.in"));
   EXPECT_EQ(c.failure, CopyFailure::StateError);
   EXPECT_EQ(c.done, 0);
   EXPECT_EQ(c.messages, std::vector<std::string>{"Check HDD State Error!!"});
   EXPECT_FALSE(std::filesystem::exists(dir.File("a.in")));
-  EXPECT_EQ(ReadFile(disk), before);
+  EXPECT_EQ(test::ReadFileBytes(disk), before);
 }
 
 TEST(CopyHDDThread, noSignature_writesAnEmptyClip_andTheDiskItselfIsNeverAnOutput) {
@@ -235,15 +230,15 @@ TEST(CopyHDDThread, noSignature_writesAnEmptyClip_andTheDiskItselfIsNeverAnOutpu
   Copied c = Copy(dir.File("plain.img"), kStart, kStart + 100, dir.File("a.in"));
   EXPECT_EQ(c.failure, CopyFailure::NotRecorderDisk);
   EXPECT_EQ(c.done, 1);
-  EXPECT_EQ(ReadFile(dir.File("a.in")).size(), 12u);
+  EXPECT_EQ(test::ReadFileBytes(dir.File("a.in")).size(), 12u);
 
   tools::RecorderImage image;
   const std::string disk = MakeImage(dir, image);
-  const auto before = ReadFile(disk);
+  const auto before = test::ReadFileBytes(disk);
   c = Copy(disk, kStart, kStart + 100, disk);
   EXPECT_EQ(c.failure, CopyFailure::FileCreateFailed);
   EXPECT_EQ(c.done, 1);
-  EXPECT_EQ(ReadFile(disk), before);
+  EXPECT_EQ(test::ReadFileBytes(disk), before);
 
   c = Copy(dir.File("missing.img"), kStart, kStart + 100, dir.File("m.in"));
   EXPECT_EQ(c.failure, CopyFailure::DiskOpenFailed);
