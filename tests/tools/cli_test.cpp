@@ -237,6 +237,14 @@ TEST(OrvanCliErrors, rejectedClips_exit2) {
   std::ofstream(dir.File("none.da"));
   EXPECT_EQ(test::RunTool("orvan-cli", {"clip", dir.File("none.in")}).exitCode, 2);
   EXPECT_EQ(test::RunTool("orvan-cli", {"clip", dir.File("nothere.in")}).exitCode, 1);
+  // A trailer at the very start claims no entries at all.
+  std::string empty(2048, '\0');
+  StoreU32(reinterpret_cast<uint8_t *>(empty.data()), kClipMagicSingle);
+  std::ofstream(dir.File("empty.in")) << empty;
+  std::ofstream(dir.File("empty.da"));
+  r = test::RunTool("orvan-cli", {"clip", dir.File("empty.in")});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("no entries"), std::string::npos);
 }
 
 // Damaged and absurd images: every command ends quickly with a clear error
