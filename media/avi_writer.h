@@ -45,8 +45,7 @@ class CAviWriter {
 
   // Creates the file with both streams; width and height are taken as
   // absolute values. False (after one message) when a step failed.
-  bool OpenFile(const std::string &path, int width, int height, int sourceKind = 0,
-                int codec = 0);
+  bool OpenFile(const std::string &path, int width, int height, int sourceKind = 0, int codec = 0);
   // Writes one audio record (position ignored: records follow each other)
   // or one coded picture at frame `position`. 1 on success, 0 on failure or
   // after an earlier failure.
