@@ -20,7 +20,8 @@
 
 class CAviWriter {
  public:
-  enum Stream { kAudio = 0, kVideo = 1 };
+  // Stream numbers as the playback threads pass them.
+  enum Stream { kVideo = 0, kAudio = 1 };
   // Video frame kinds: 0 is a key picture, anything else predicted.
   static constexpr int kKeyFrame = 0;
 

@@ -345,3 +345,8 @@ TEST(Mpeg4Encoder, packFourToThreeBytes_keepsBlueGreenRedInOrder) {
   const std::vector<uint8_t> expected = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), pixels.begin()));
 }
+
+TEST(AviWriterInterface, streamNumbers_zeroIsVideo_oneIsAudio) {
+  EXPECT_EQ(int(CAviWriter::kVideo), 0);
+  EXPECT_EQ(int(CAviWriter::kAudio), 1);
+}
