@@ -50,7 +50,10 @@ class CAviWriter {
   // Writes one audio record (position ignored: records follow each other)
   // or one coded picture at frame `position`. 1 on success, 0 on failure or
   // after an earlier failure.
-  int WriteSample(Stream stream, int64_t position, const void *data, uint32_t length,
+  // `stream` is a Stream number; any other number writes nothing and
+  // returns 0. For audio, `frameKind` (the playback thread's flags value) is
+  // not used: every audio record is a key sample.
+  int WriteSample(int stream, int64_t position, const void *data, uint32_t length,
                   int frameKind = kKeyFrame);
   // Finishes and closes the file. Returns true.
   bool CloseFile();

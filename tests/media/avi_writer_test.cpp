@@ -349,4 +349,13 @@ TEST(Mpeg4Encoder, packFourToThreeBytes_keepsBlueGreenRedInOrder) {
 TEST(AviWriterInterface, streamNumbers_zeroIsVideo_oneIsAudio) {
   EXPECT_EQ(int(CAviWriter::kVideo), 0);
   EXPECT_EQ(int(CAviWriter::kAudio), 1);
+  orvan::test::TempDir dir;
+  Messages messages;
+  CAviWriter writer(messages.Handler());
+  ASSERT_TRUE(writer.OpenFile(dir.File("n.avi"), 720, 480));
+  const uint8_t bytes[8] = {};
+  EXPECT_EQ(writer.WriteSample(2, 0, bytes, 8), 0);
+  EXPECT_FALSE(writer.Failed());
+  EXPECT_EQ(writer.WriteSample(1, 0, bytes, 8, -1), 1);
+  EXPECT_TRUE(messages.shown.empty());
 }
