@@ -359,3 +359,35 @@ TEST(AviWriterInterface, streamNumbers_zeroIsVideo_oneIsAudio) {
   EXPECT_EQ(writer.WriteSample(1, 0, bytes, 8, -1), 1);
   EXPECT_TRUE(messages.shown.empty());
 }
+
+TEST(Mpeg4Encoder, libraryCalls_encodeDecodablePictures_keyFirst) {
+  using namespace orvan::platform;
+  int32_t scratch = 0;
+  XVID_EncoderControl(0, &scratch);
+  int32_t size = 0x002D01E0;
+  ASSERT_EQ(XVID_EncoderControl(1, &size), 0);
+  ASSERT_EQ(XVID_InitEncoder(), 0);
+  std::vector<uint8_t> output(1036800);
+  CVideoDecoderMpeg4 decoder(kCodecMpeg4);
+  for (int i = 0; i < 8; ++i) {
+    const auto picture = ScreenPicture(720, 480, i);
+    int coded = 0, kind = -1;
+    ASSERT_EQ(XVID_Encode(picture.data(), output.data(), &coded, &kind), 0);
+    if (i == 0 || i == 7) {
+      EXPECT_EQ(kind, 0) << i;
+    } else {
+      EXPECT_NE(kind, 0) << i;
+    }
+    auto frame =
+        orvan::test::MakeFrame(kind == 0 ? VORN_TESK::FT_IFRAME : VORN_TESK::FT_PFRAME,
+                               std::vector<uint8_t>(output.begin(), output.begin() + coded));
+    int32_t w = 0, h = 0;
+    EXPECT_NE(decoder.Decode(frame.get(), &w, &h, nullptr), nullptr) << i;
+    EXPECT_EQ(w, 720);
+    EXPECT_EQ(h, 480);
+  }
+  XVID_CleanupEncoder();
+  int coded = 0, kind = 0;
+  const auto picture = ScreenPicture(720, 480, 0);
+  EXPECT_NE(XVID_Encode(picture.data(), output.data(), &coded, &kind), 0);  // cleaned up
+}
