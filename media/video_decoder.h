@@ -1,5 +1,5 @@
 // The video decoder of one filter object: one coded frame in, at most one
-// decoded picture out, for MPEG-4 Part 2 and MJPEG.
+// decoded picture out, for MPEG-4 Visual and MJPEG.
 //
 // Threading: the decoder has no lock of its own. Its owner calls SetCodec,
 // Decode and Flush only under its decoder lock, and every call, including
