@@ -20,12 +20,23 @@ constexpr const char *kLogCategory = "convert";
 AVPixelFormat PlainFormat(AVPixelFormat f, int &fullRange) {
   fullRange = 0;
   switch (f) {
-    case AV_PIX_FMT_YUVJ420P: fullRange = 1; return AV_PIX_FMT_YUV420P;
-    case AV_PIX_FMT_YUVJ422P: fullRange = 1; return AV_PIX_FMT_YUV422P;
-    case AV_PIX_FMT_YUVJ444P: fullRange = 1; return AV_PIX_FMT_YUV444P;
-    case AV_PIX_FMT_YUVJ440P: fullRange = 1; return AV_PIX_FMT_YUV440P;
-    case AV_PIX_FMT_YUVJ411P: fullRange = 1; return AV_PIX_FMT_YUV411P;
-    default: return f;
+    case AV_PIX_FMT_YUVJ420P:
+      fullRange = 1;
+      return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P:
+      fullRange = 1;
+      return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P:
+      fullRange = 1;
+      return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P:
+      fullRange = 1;
+      return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P:
+      fullRange = 1;
+      return AV_PIX_FMT_YUV411P;
+    default:
+      return f;
   }
 }
 
@@ -34,8 +45,8 @@ AVPixelFormat PlainFormat(AVPixelFormat f, int &fullRange) {
 CPictureConverter::CPictureConverter() = default;
 CPictureConverter::~CPictureConverter() = default;
 
-bool CPictureConverter::Draw(CPictureSurface &surface, const AVFrame *picture,
-                             uint8_t sourceFormat, int width, int height, bool halfSize) {
+bool CPictureConverter::Draw(CPictureSurface &surface, const AVFrame *picture, uint8_t sourceFormat,
+                             int width, int height, bool halfSize) {
   CLockable *lock = surface.GetLock();
   if (!lock) return false;
   CTeskAutoLock hold(lock);
@@ -107,8 +118,8 @@ bool CPictureConverter::DrawInto(const orvan::media::SurfaceView &surface, const
   return true;
 }
 
-bool CPictureConverter::Convert(const AVFrame *picture, uint8_t sourceFormat, int width,
-                                int height, AVPixelFormat target, int bytesPerPixel) {
+bool CPictureConverter::Convert(const AVFrame *picture, uint8_t sourceFormat, int width, int height,
+                                AVPixelFormat target, int bytesPerPixel) {
   // The picture's own format describes its planes; the reported code is
   // used only when the picture does not carry one.
   AVPixelFormat source = AVPixelFormat(picture->format);
@@ -153,7 +164,7 @@ bool CPictureConverter::Convert(const AVFrame *picture, uint8_t sourceFormat, in
 
   uint8_t *dst[4] = {m_buffer.get(), nullptr, nullptr, nullptr};
   int dstStride[4] = {stride, 0, 0, 0};
-  const int rows = sws_scale(m_sws.get(), picture->data, picture->linesize, 0, height, dst,
-                             dstStride);
+  const int rows =
+      sws_scale(m_sws.get(), picture->data, picture->linesize, 0, height, dst, dstStride);
   return rows == height;
 }
