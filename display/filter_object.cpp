@@ -56,8 +56,12 @@ VornFilterObj::~VornFilterObj() {
   m_converter.reset();
 }
 
-int32_t VornFilterObj::FrameStep(void *self) { return static_cast<VornFilterObj *>(self)->ProcessFrame(); }
-int32_t VornFilterObj::RenderStep(void *self) { return static_cast<VornFilterObj *>(self)->ProcessRender(); }
+int32_t VornFilterObj::FrameStep(void *self) {
+  return static_cast<VornFilterObj *>(self)->ProcessFrame();
+}
+int32_t VornFilterObj::RenderStep(void *self) {
+  return static_cast<VornFilterObj *>(self)->ProcessRender();
+}
 
 uint32_t VornFilterObj::SkipDivisor(uint32_t n) {
   static const uint32_t kDivisors[] = {1, 2, 6, 12, 20, 30, 42, 56, 72, 90};
@@ -106,7 +110,8 @@ bool VornFilterObj::HandleDescription(const VORN_TESK::tagFrame &frame) {
   ClearQueues();
   {
     CTeskAutoLock drawer(m_drawer->GetLock());
-    const bool crop = incoming.sourceKind >= kCropSourceFirst && incoming.sourceKind <= kCropSourceLast;
+    const bool crop =
+        incoming.sourceKind >= kCropSourceFirst && incoming.sourceKind <= kCropSourceLast;
     m_drawer->SetCropBorder(crop ? 1 : 0);
   }
   if (incoming.videoCodec != m_description.videoCodec || incoming.width != m_description.width ||

@@ -14,9 +14,12 @@ namespace {
 
 TMouseButton ButtonOf(const QMouseEvent *e) {
   switch (e->button()) {
-    case Qt::RightButton: return mbRight;
-    case Qt::MiddleButton: return mbMiddle;
-    default: return mbLeft;
+    case Qt::RightButton:
+      return mbRight;
+    case Qt::MiddleButton:
+      return mbMiddle;
+    default:
+      return mbLeft;
   }
 }
 
@@ -190,8 +193,10 @@ void CViewerVornMP4IPCamera::AdmitFrame(VORN_TESK::tagFrame *frame) {
   if (frame->dwType == VORN_TESK::FT_AUDIO) {
     int32_t audio = 0;
     m_filter->GetQueueLength(nullptr, &audio);
-    if (audio < 5) m_filter->PushFrame(frame);
-    else Release(frame);
+    if (audio < 5)
+      m_filter->PushFrame(frame);
+    else
+      Release(frame);
     return;
   }
   if (PanelHasWidth() && m_showing) {
@@ -278,7 +283,8 @@ void CViewer::Create(int kind, QWidget *parent, int32_t reserved, int channel) {
 }
 
 void CViewer::Command(int code, void *param) {
-  if (m_impl) m_impl->Command(code, param);
+  if (m_impl)
+    m_impl->Command(code, param);
   else if (code == kCmdPushFrame && param) {
     auto *frame = static_cast<VORN_TESK::tagFrame *>(param);
     VORN_TESK::Frames().Release(frame);  // nobody to take it

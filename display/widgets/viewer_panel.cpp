@@ -6,7 +6,8 @@
 #include "display/display_manager.h"
 #include "display/widgets/widget_window.h"
 
-CViewerPanel::CViewerPanel(QWidget *parent) : QWidget(parent), m_window(CWidgetWindow::WindowOf(this)) {
+CViewerPanel::CViewerPanel(QWidget *parent)
+    : QWidget(parent), m_window(CWidgetWindow::WindowOf(this)) {
   // Everything is painted here; nothing of the parent shows through.
   setAttribute(Qt::WA_OpaquePaintEvent);
   setAutoFillBackground(false);

@@ -82,7 +82,8 @@ TEST(CDisplayManager, captureFill_copiesThePanelsPartAsPackedRowsWithFormat) {
       EXPECT_EQ(v, uint32_t(y) << 16 | uint32_t(x)) << x << "," << y;
     }
   }
-  for (size_t i = 720 * 480 * 4; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], 0xEE);  // nothing beyond
+  for (size_t i = 720 * 480 * 4; i < buffer.size(); ++i)
+    ASSERT_EQ(buffer[i], 0xEE);  // nothing beyond
 }
 
 TEST(CDisplayManager, captureAfterResize_neverWritesMoreThanTheQueryReported) {

@@ -40,7 +40,8 @@ bool HasLabelAt(const QImage &image, int x, int y, int w = 20, int h = 10) {
 }
 
 FILETIME TimeOf(int y, int mo, int d, int h, int mi, int s) {
-  SYSTEMTIME st{uint16_t(y), uint16_t(mo), 0, uint16_t(d), uint16_t(h), uint16_t(mi), uint16_t(s), 0};
+  SYSTEMTIME st{uint16_t(y), uint16_t(mo), 0,           uint16_t(d),
+                uint16_t(h), uint16_t(mi), uint16_t(s), 0};
   FILETIME ft{};
   SystemTimeToFileTime(&st, &ft);
   return ft;
@@ -65,18 +66,24 @@ TEST(CDDrawerRects, cropBorder_trimsOnlyWhenTheFlagIsOne) {
   EXPECT_EQ(CDDrawer::CropBorderRect(pic, 1), (RECT{14, 10, 710, 476}));
   EXPECT_EQ(CDDrawer::CropBorderRect(pic, 0), pic);
   EXPECT_EQ(CDDrawer::CropBorderRect(pic, 2), pic);
-  EXPECT_EQ(CDDrawer::SourceRectForMode(CDDrawer::CropBorderRect(pic, 1), 0), (RECT{14, 18, 700, 470}));
-  EXPECT_EQ(CDDrawer::SourceRectForMode(CDDrawer::CropBorderRect(pic, 1), 9), (RECT{357, 248, 700, 470}));
+  EXPECT_EQ(CDDrawer::SourceRectForMode(CDDrawer::CropBorderRect(pic, 1), 0),
+            (RECT{14, 18, 700, 470}));
+  EXPECT_EQ(CDDrawer::SourceRectForMode(CDDrawer::CropBorderRect(pic, 1), 9),
+            (RECT{357, 248, 700, 470}));
 }
 
 TEST(CDDrawerRects, labels_sitInEachChannelsQuarterOrTopLeft) {
   const RECT ref{0, 0, 720, 480};
   std::string text;
   int x = 0, y = 0;
-  const struct { int mode, channel; const char *text; int x, y; } cases[] = {
-      {0, 0, "CH1", 5, 5},     {0, 1, "CH2", 365, 5},  {0, 2, "CH3", 5, 245}, {0, 3, "CH4", 365, 245},
-      {1, 3, "CH1", 5, 5},     {4, 0, "CH4", 5, 5},    {5, 2, "QUAD", 5, 5},  {6, 1, "CH1", 5, 5},
-      {9, 0, "CH4", 5, 5},
+  const struct {
+    int mode, channel;
+    const char *text;
+    int x, y;
+  } cases[] = {
+      {0, 0, "CH1", 5, 5},     {0, 1, "CH2", 365, 5}, {0, 2, "CH3", 5, 245},
+      {0, 3, "CH4", 365, 245}, {1, 3, "CH1", 5, 5},   {4, 0, "CH4", 5, 5},
+      {5, 2, "QUAD", 5, 5},    {6, 1, "CH1", 5, 5},   {9, 0, "CH4", 5, 5},
   };
   for (const auto &c : cases) {
     ASSERT_TRUE(CDDrawer::LabelForMode(c.mode, c.channel, ref, &text, &x, &y)) << c.mode;
@@ -142,7 +149,8 @@ TEST(CDDrawer, present_stretchesThePictureIntoItsWindowAndAsksForARepaint) {
   EXPECT_TRUE(HasLabelAt(shot, 365, 245));      // "CH4"
   EXPECT_TRUE(HasLabelAt(shot, 580, 460, 40));  // the time at (R - 140, B - 20)
   ASSERT_GE(fixture.Sink(3).Count(), 1);
-  EXPECT_EQ(fixture.Sink(3).Requests().back(), (RECT{0, 0, 360, 240}));  // in the window's own coordinates
+  EXPECT_EQ(fixture.Sink(3).Requests().back(),
+            (RECT{0, 0, 360, 240}));  // in the window's own coordinates
 }
 
 TEST(CDDrawer, modeZeroLabels_landInEachChannelsQuarter) {

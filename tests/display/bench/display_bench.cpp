@@ -42,7 +42,8 @@ struct PathFigures {
   int pictures = 0;
 };
 
-PathFigures DecodePath(const std::vector<CodedPicture> &stream, int codec, DisplayFixture &fixture) {
+PathFigures DecodePath(const std::vector<CodedPicture> &stream, int codec,
+                       DisplayFixture &fixture) {
   PathFigures figures;
   std::vector<FramePtr> frames;
   for (const CodedPicture &p : stream) frames.push_back(MakeFrame(p));
@@ -70,6 +71,7 @@ PathFigures DecodePath(const std::vector<CodedPicture> &stream, int codec, Displ
     int GetPitch() override { return m_d.GetPitch(); }
     int GetPixelFormat() override { return m_d.GetPixelFormat(); }
     int GetRows() override { return m_d.GetSurfaceRows(); }
+
    private:
     CDDrawer &m_d;
   } surface(drawer);
@@ -110,16 +112,22 @@ int main(int argc, char **argv) {
               PresentMicros(fixture, 720, 480, 1));
 
   const int count = 150;
-  const struct { const char *name; std::vector<CodedPicture> stream; int codec; } runs[] = {
+  const struct {
+    const char *name;
+    std::vector<CodedPicture> stream;
+    int codec;
+  } runs[] = {
       {"MPEG-4", Mpeg4Stream(720, 480, count, 15), kCodecMpeg4},
       {"MJPEG", MjpegStream(720, 480, count), kCodecMjpeg},
   };
   for (const auto &run : runs) {
     const PathFigures f = DecodePath(run.stream, run.codec, fixture);
-    std::printf("%-6s 720 x 480, %d pictures: bare decode %8.1f us/picture, decode+convert+present "
-                "%8.1f us/picture (x%.2f)\n",
-                run.name, f.pictures, f.decodeMicros, f.fullMicros, f.fullMicros / f.decodeMicros);
-    std::printf("       of which convert %8.1f us, present %8.1f us\n", f.convertMicros, f.presentMicros);
+    std::printf(
+        "%-6s 720 x 480, %d pictures: bare decode %8.1f us/picture, decode+convert+present "
+        "%8.1f us/picture (x%.2f)\n",
+        run.name, f.pictures, f.decodeMicros, f.fullMicros, f.fullMicros / f.decodeMicros);
+    std::printf("       of which convert %8.1f us, present %8.1f us\n", f.convertMicros,
+                f.presentMicros);
   }
   return 0;
 }
