@@ -2,24 +2,10 @@
 
 #include <cstring>
 
+#include "display/drawer_surface.h"
 #include "display/video_window.h"
 
 namespace {
-
-// The drawer's picture surface as the picture conversion sees it.
-class DrawerSurface : public CPictureSurface {
- public:
-  explicit DrawerSurface(CDDrawer &drawer) : m_drawer(drawer) {}
-  CLockable *GetLock() override { return &m_drawer.GetLock(); }
-  void *GetBits() override { return m_drawer.GetBits(); }
-  int GetBitCount() override { return m_drawer.GetBitCount(); }
-  int GetPitch() override { return m_drawer.GetPitch(); }
-  int GetPixelFormat() override { return m_drawer.GetPixelFormat(); }
-  int GetRows() override { return m_drawer.GetSurfaceRows(); }
-
- private:
-  CDDrawer &m_drawer;
-};
 
 constexpr int32_t kCropSourceFirst = 90;
 constexpr int32_t kCropSourceLast = 92;
@@ -237,7 +223,7 @@ void VornFilterObj::Layout() {
 }
 
 bool VornFilterObj::DrawPicture(const AVFrame *picture) {
-  DrawerSurface surface(*m_drawer);
+  CDrawerPictureSurface surface(*m_drawer);
   return m_converter->Draw(surface, picture, m_sourceFormat, m_width, m_height, m_halfSize);
 }
 

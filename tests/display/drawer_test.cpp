@@ -47,6 +47,19 @@ FILETIME TimeOf(int y, int mo, int d, int h, int mi, int s) {
   return ft;
 }
 
+// One drawer per quarter window, each holding a red/green 352 x 240 picture.
+std::vector<std::unique_ptr<CVornDDrawer>> QuarterDrawers(DisplayFixture &fixture) {
+  std::vector<std::unique_ptr<CVornDDrawer>> drawers;
+  for (int c = 0; c < 4; ++c) {
+    drawers.push_back(std::make_unique<CVornDDrawer>(c, &fixture.Panel()));
+    CTeskAutoLock guard(drawers.back()->GetLock());
+    drawers.back()->SetPictureRect(RECT{0, 0, 352, 240});
+    drawers.back()->SetWindow(&fixture.Quarter(c), fixture.Quarter(c).ScreenRect());
+    PaintHalves(*drawers.back());
+  }
+  return drawers;
+}
+
 }  // namespace
 
 TEST(CDDrawerRects, modeTable_givesTheWorkedValuesFor720x480) {
@@ -155,14 +168,10 @@ TEST(CDDrawer, present_stretchesThePictureIntoItsWindowAndAsksForARepaint) {
 
 TEST(CDDrawer, modeZeroLabels_landInEachChannelsQuarter) {
   DisplayFixture fixture;
-  std::vector<std::unique_ptr<CVornDDrawer>> drawers;
-  for (int c = 0; c < 4; ++c) {
-    drawers.push_back(std::make_unique<CVornDDrawer>(c, &fixture.Panel()));
-    CTeskAutoLock guard(drawers.back()->GetLock());
-    drawers.back()->SetPictureRect(RECT{0, 0, 352, 240});
-    drawers.back()->SetWindow(&fixture.Quarter(c), fixture.Quarter(c).ScreenRect());
-    PaintHalves(*drawers.back());
-    drawers.back()->Present(FILETIME{});
+  std::vector<std::unique_ptr<CVornDDrawer>> drawers = QuarterDrawers(fixture);
+  for (auto &drawer : drawers) {
+    CTeskAutoLock guard(drawer->GetLock());
+    drawer->Present(FILETIME{});
   }
   const QImage shot = fixture.CapturePanel();
   EXPECT_TRUE(HasLabelAt(shot, 5, 5));
@@ -212,14 +221,7 @@ TEST(CDDrawer, centredDestination_staysUntilTheWindowMoves) {
 
 TEST(CDDrawer, fourRenderThreadsAndACapture_shareTheCompositionSurface) {
   DisplayFixture fixture;
-  std::vector<std::unique_ptr<CVornDDrawer>> drawers;
-  for (int c = 0; c < 4; ++c) {
-    drawers.push_back(std::make_unique<CVornDDrawer>(c, &fixture.Panel()));
-    CTeskAutoLock guard(drawers.back()->GetLock());
-    drawers.back()->SetPictureRect(RECT{0, 0, 352, 240});
-    drawers.back()->SetWindow(&fixture.Quarter(c), fixture.Quarter(c).ScreenRect());
-    PaintHalves(*drawers.back());
-  }
+  std::vector<std::unique_ptr<CVornDDrawer>> drawers = QuarterDrawers(fixture);
   std::atomic<bool> stop{false};
   std::vector<std::thread> threads;
   for (int c = 0; c < 4; ++c)

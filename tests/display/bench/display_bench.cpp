@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "display/drawer.h"
+#include "display/drawer_surface.h"
 #include "media/picture_conversion.h"
 #include "media/video_decoder.h"
 #include "tests/display/helpers/coded_stream.h"
@@ -62,19 +63,7 @@ PathFigures DecodePath(const std::vector<CodedPicture> &stream, int codec,
     drawer.SetPictureRect(RECT{0, 0, 720, 480});
     drawer.SetWindow(&fixture.Quarter(0), fixture.Quarter(0).ScreenRect());
   }
-  class Surface : public CPictureSurface {
-   public:
-    explicit Surface(CDDrawer &d) : m_d(d) {}
-    CLockable *GetLock() override { return &m_d.GetLock(); }
-    void *GetBits() override { return m_d.GetBits(); }
-    int GetBitCount() override { return m_d.GetBitCount(); }
-    int GetPitch() override { return m_d.GetPitch(); }
-    int GetPixelFormat() override { return m_d.GetPixelFormat(); }
-    int GetRows() override { return m_d.GetSurfaceRows(); }
-
-   private:
-    CDDrawer &m_d;
-  } surface(drawer);
+  CDrawerPictureSurface surface(drawer);
   CVideoDecoderMpeg4 decoder(codec);
   CPictureConverter converter;
   int shown = 0;
