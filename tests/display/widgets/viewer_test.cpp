@@ -292,3 +292,23 @@ TEST_F(ViewerTest, destroyingAViewer_returnsAfterItsFilterObjectIsGone) {
   const QImage shot = Capture();
   EXPECT_EQ(shot.pixel(500, 100) & 0xFFFFFF, 0x0000FFu);
 }
+
+TEST_F(ViewerTest, labelMouseEvents_reachTheMoveUpAndDoubleClickSlots) {
+  MakeViewer(0, RECT{0, 0, 360, 240});
+  bool on = true;
+  viewer->Command(kCmdCaptionVisible, &on);
+  std::vector<std::string> seen;
+  viewer->OnClick = [&](CViewer *) { seen.push_back("click"); };
+  viewer->OnDblClick = [&](CViewer *) { seen.push_back("dbl"); };
+  viewer->OnMouseDown = [&](CViewer *, TMouseButton, TShiftState, int, int) {
+    seen.push_back("down");
+  };
+  viewer->OnMouseUp = [&](CViewer *, TMouseButton, TShiftState, int x, int y) {
+    seen.push_back("up " + std::to_string(x) + "," + std::to_string(y));
+  };
+  QTest::mouseClick(Impl()->CaptionLabel(), Qt::LeftButton, {}, QPoint(12, 8));
+  EXPECT_EQ(seen, std::vector<std::string>{"up 12,8"});  // a press on a label is not passed on
+  QTest::mouseDClick(Impl()->CaptionLabel(), Qt::LeftButton, {}, QPoint(12, 8));
+  EXPECT_NE(std::find(seen.begin(), seen.end(), "dbl"), seen.end());
+  EXPECT_TRUE(Impl()->CaptionLabel()->isVisible());  // its flag is on
+}
