@@ -312,3 +312,16 @@ TEST_F(ViewerTest, labelMouseEvents_reachTheMoveUpAndDoubleClickSlots) {
   EXPECT_NE(std::find(seen.begin(), seen.end(), "dbl"), seen.end());
   EXPECT_TRUE(Impl()->CaptionLabel()->isVisible());  // its flag is on
 }
+
+TEST(ViewerPanel, aPanelMadeBeforeTheVideoPanelsRecord_stillSitsInsideIt) {
+  QWidget live;
+  live.resize(720, 480);
+  CViewerPanel panel(&live);
+  panel.setGeometry(360, 240, 360, 240);
+  live.show();
+  EXPECT_EQ(panel.Window()->Parent(), CWidgetWindow::WindowOf(&live));
+  EXPECT_EQ(panel.Window()->ScreenRect(), (RECT{360, 240, 720, 480}));
+  EXPECT_TRUE(panel.Window()->IsShowing());
+  live.hide();
+  EXPECT_FALSE(panel.Window()->IsShowing());
+}
