@@ -239,3 +239,32 @@ TEST(CDDrawer, fourRenderThreadsAndACapture_shareTheCompositionSurface) {
   EXPECT_EQ(Rgb(shot, 700, 200), kGreen);
   EXPECT_EQ(Rgb(shot, 100, 440), kRed);
 }
+
+TEST(CDDrawer, quadModes6To9_enlargeTheirQuarterOfTheFourPictureStream) {
+  DisplayFixture fixture;
+  fixture.Place(0, RECT{0, 0, 720, 480});
+  CVornDDrawer drawer(0, &fixture.Panel());
+  CTeskAutoLock guard(drawer.GetLock());
+  drawer.SetPictureRect(RECT{0, 0, 720, 480});
+  drawer.SetWindow(&fixture.Quarter(0), fixture.Quarter(0).ScreenRect());
+  const uint32_t quarterColour[4] = {kRed, kGreen, kBlue, 0x00FFFF00};
+  uint8_t *bits = drawer.GetBits();
+  ASSERT_NE(bits, nullptr);
+  for (int y = 0; y < 480; ++y) {
+    auto *row = reinterpret_cast<uint32_t *>(bits + size_t(y) * drawer.GetPitch());
+    for (int x = 0; x < 720; ++x) row[x] = quarterColour[(y >= 240 ? 2 : 0) + (x >= 360 ? 1 : 0)];
+  }
+  for (int mode = 6; mode <= 9; ++mode) {
+    drawer.SetDisplayMode(mode);
+    drawer.Present(FILETIME{});
+    const QImage shot = fixture.CapturePanel();
+    const uint32_t want = quarterColour[mode - 6];
+    // The source rectangles reach a few rows or columns past the middle
+    // (mode 7 ends at row 237, mode 8 starts at column 14 ...): check away
+    // from the edges and the labels.
+    for (QPoint p : {QPoint(100, 100), QPoint(600, 100), QPoint(100, 380), QPoint(600, 380)})
+      EXPECT_EQ(Rgb(shot, p.x(), p.y()), want)
+          << "mode " << mode << " at " << p.x() << "," << p.y();
+    EXPECT_TRUE(HasLabelAt(shot, 5, 5)) << mode;
+  }
+}
