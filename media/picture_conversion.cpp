@@ -132,24 +132,25 @@ bool CPictureConverter::Convert(const AVFrame *picture, uint8_t sourceFormat, in
 
   // The accurate path keeps colours within 2 of BT.601; the fast table
   // path is off by up to 4.
+  // One context per size, formats and range, made here and kept: swscale's
+  // own cache compares fields that setting the ranges changes, so it would
+  // make a context per picture and lose the full range of the later ones.
   const ContextKey key{width, height, source, target};
-  const bool sameKey = m_sws && key == m_swsKey;
-  int flags = SWS_BILINEAR | SWS_ACCURATE_RND;
-  if (target == AV_PIX_FMT_BGR0 || target == AV_PIX_FMT_RGB24) flags |= SWS_FULL_CHR_H_INT;
-  m_sws.reset(sws_getCachedContext(m_sws.release(), width, height, source, width, height, target,
-                                   flags, nullptr, nullptr, nullptr));
-  if (!m_sws) {
-    ORVAN_LOG_WARN(kLogCategory, "no conversion from %s to %s", av_get_pix_fmt_name(source),
-                   av_get_pix_fmt_name(target));
-    return false;
-  }
-  // A context made anew (possibly at the old address) starts with default
-  // ranges, so compare what it was made for rather than its pointer.
-  if (!sameKey || m_swsSourceRange != fullRange) {
+  if (!m_sws || !(key == m_swsKey) || m_swsSourceRange != fullRange) {
+    int flags = SWS_BILINEAR | SWS_ACCURATE_RND;
+    if (target == AV_PIX_FMT_BGR0 || target == AV_PIX_FMT_RGB24) flags |= SWS_FULL_CHR_H_INT;
+    m_sws.reset(sws_getContext(width, height, source, width, height, target, flags, nullptr,
+                               nullptr, nullptr));
+    if (!m_sws) {
+      ORVAN_LOG_WARN(kLogCategory, "no conversion from %s to %s", av_get_pix_fmt_name(source),
+                     av_get_pix_fmt_name(target));
+      m_swsSourceRange = -1;
+      return false;
+    }
     const int *bt601 = sws_getCoefficients(SWS_CS_ITU601);
     sws_setColorspaceDetails(m_sws.get(), bt601, fullRange, bt601, 1, 0, 1 << 16, 1 << 16);
-    m_swsSourceRange = fullRange;
     m_swsKey = key;
+    m_swsSourceRange = fullRange;
   }
 
   // Rows aligned for swscale's vector code, with a little slack at the end.
