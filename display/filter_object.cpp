@@ -257,6 +257,7 @@ int32_t VornFilterObj::ProcessFrame() {
     }
     m_pendingTime = frame->ftTime;
     VORN_TESK::Frames().Release(frame);
+    m_decodedCount.fetch_add(1, std::memory_order_relaxed);
 
     const uint32_t divisor = SkipDivisor(queued);
     if (divisor > 1) {
@@ -290,6 +291,7 @@ int32_t VornFilterObj::ProcessRender() {
     presented = m_drawer->Present(time);
   }
   if (presented) {
+    m_presentedCount.fetch_add(1, std::memory_order_relaxed);
     m_shownTime = time;
     m_shownTimes.PopFront();
   }

@@ -68,6 +68,9 @@ class VornFilterObj {
   void GetPictureSize(int32_t *width, int32_t *height);
   uint32_t ShownTimesLength();
   bool HasPendingPicture();
+  // Pictures decoded and pictures presented so far (diagnostics, any thread).
+  uint64_t DecodedPictures() const { return m_decodedCount.load(std::memory_order_relaxed); }
+  uint64_t PresentedPictures() const { return m_presentedCount.load(std::memory_order_relaxed); }
 
  private:
   static int32_t FrameStep(void *self);
@@ -101,6 +104,8 @@ class VornFilterObj {
   const int32_t m_stepInterval = kStepIntervalMs;
   FILETIME m_shownTime{};      // shown-times lock
   uint32_t m_skipCounter = 0;  // render lock
+  std::atomic<uint64_t> m_decodedCount{0};    // written by ProcessFrame
+  std::atomic<uint64_t> m_presentedCount{0};  // written by ProcessRender
   bool m_halfSize = false;     // render lock
   HWND m_window = nullptr;     // render lock
   bool m_centre = false;       // render lock

@@ -20,6 +20,9 @@
 #include "recorder/disk_layout.h"
 #include "recorder/event_list.h"
 #include "recorder/index_search.h"
+#ifdef ORVAN_CLI_PLAY
+#include "tools/cli_play.h"
+#endif
 
 using namespace orvan;
 using namespace orvan::recorder;
@@ -36,6 +39,7 @@ const char kUsage[] =
     "  export DISK --from WHEN --to WHEN -o OUT.in\n"
     "                                       copy a time range into a clip (OUT.in + OUT.da)\n"
     "  clip CLIP.in                         check a clip and show its span\n"
+    "  play SOURCE [options]                play a disk or clip through the viewers (see play --help)\n"
     "DISK is a disk image or block device path, or --drive N (drive N of the table: the\n"
     "--image entries first, then the machine's disks). WHEN is \"YYYY-MM-DD hh:mm:ss\"\n"
     "(recorder wall time) or a count of recorder seconds.\n";
@@ -393,6 +397,10 @@ int Clip(const Args &a) {
 }  // namespace
 
 int main(int argc, char **argv) {
+#ifdef ORVAN_CLI_PLAY
+  if (argc > 1 && std::string(argv[1]) == "play")
+    return orvan::tools::RunPlayCommand(std::vector<std::string>(argv + 1, argv + argc));
+#endif
   Args a;
   std::string error;
   if (!ParseArgs(std::vector<std::string>(argv, argv + argc), a, error)) {

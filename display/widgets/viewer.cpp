@@ -252,6 +252,7 @@ void CViewerVornMP4IPCamera::AdmitFrame(VORN_TESK::tagFrame *frame) {
       if (n > m_lowWater) {
         m_waitForKey = true;
         if (!m_started.exchange(true)) m_filter->Resume();
+        m_dropped.fetch_add(1, std::memory_order_relaxed);
         Release(frame);
         return;
       }
@@ -259,6 +260,7 @@ void CViewerVornMP4IPCamera::AdmitFrame(VORN_TESK::tagFrame *frame) {
     }
     if (m_waitForKey) {
       if (frame->dwType != VORN_TESK::FT_IFRAME) {
+        m_dropped.fetch_add(1, std::memory_order_relaxed);
         Release(frame);
         return;
       }
@@ -270,6 +272,7 @@ void CViewerVornMP4IPCamera::AdmitFrame(VORN_TESK::tagFrame *frame) {
   }
   m_showing = false;
   if (m_started.exchange(false)) m_filter->Stop();
+  m_dropped.fetch_add(1, std::memory_order_relaxed);
   Release(frame);
   m_waitForKey = true;
 }

@@ -107,6 +107,8 @@ class CViewerVornMP4IPCamera : public CViewerImpl {
 
   // Inspection, for tests.
   VornFilterObj *Filter() const { return m_filter; }
+  // Coded pictures the admission rules released (diagnostics, any thread).
+  uint64_t DroppedFrames() const { return m_dropped.load(std::memory_order_relaxed); }
   QLabel *TimeLabel() const { return m_timeLabel; }
   bool Overflow() const { return m_overflow; }
   bool WaitForKey() const { return m_waitForKey; }
@@ -120,6 +122,7 @@ class CViewerVornMP4IPCamera : public CViewerImpl {
   bool PanelHasWidth() const;
 
   VornFilterObj *m_filter = nullptr;  // owned; deleted through the killer
+  std::atomic<uint64_t> m_dropped{0};  // written by the playback thread
   std::unique_ptr<VornFilterObjKiller> m_killer;
   QLabel *m_timeLabel = nullptr;  // on the panel
   std::atomic<bool> m_overflow{false};

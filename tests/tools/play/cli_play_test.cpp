@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include <jpeglib.h>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include <cstdio>
+#include <regex>
+
+#include "platform/av_handles.h"
+#include "tests/support/test_support.h"
+#include "tests/tools/tool_runner.h"
+
+using orvan::test::RunTool;
+
+namespace {
+
+// The value of "key": N in a flat JSON text (first occurrence after from).
+long long JsonNumber(const std::string &json, const std::string &key, size_t from = 0) {
+  const size_t at = json.find("\"" + key + "\": ", from);
+  if (at == std::string::npos) return -1;
+  return std::atoll(json.c_str() + at + key.size() + 4);
+}
+
+struct JpegSize {
+  int width = 0, height = 0;
+};
+
+JpegSize ReadJpegSize(const std::string &path) {
+  JpegSize size;
+  FILE *f = std::fopen(path.c_str(), "rb");
+  if (!f) return size;
+  jpeg_decompress_struct info;
+  jpeg_error_mgr err;
+  info.err = jpeg_std_error(&err);
+  jpeg_create_decompress(&info);
+  jpeg_stdio_src(&info, f);
+  if (jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK) {
+    size.width = int(info.image_width);
+    size.height = int(info.image_height);
+  }
+  jpeg_destroy_decompress(&info);
+  std::fclose(f);
+  return size;
+}
+
+class OrvanCliPlay : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir = new orvan::test::TempDir;
+    disk = dir->File("four.img");
+    const auto r = RunTool("orvan-mkdisk", {"-o", disk, "--duration", "6", "--events", "2", "--seed", "3"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    quad = dir->File("quad.img");
+    const auto q = RunTool("orvan-mkdisk", {"-o", quad, "--duration", "4", "--quad", "--seed", "3"});
+    ASSERT_EQ(q.exitCode, 0) << q.err;
+  }
+  static void TearDownTestSuite() { delete dir; }
+  static orvan::test::TempDir *dir;
+  static std::string disk, quad;
+};
+orvan::test::TempDir *OrvanCliPlay::dir = nullptr;
+std::string OrvanCliPlay::disk, OrvanCliPlay::quad;
+
+}  // namespace
+
+TEST_F(OrvanCliPlay, wholeDisk_showsEveryChannelAndSnapshotsThePanel) {
+  const uint64_t before = orvan::test::FileChecksum(disk);
+  const std::string jpg = dir->File("end.jpg");
+  const auto r = RunTool("orvan-cli", {"play", disk, "--no-pacing", "--json", "--snapshot", jpg});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(JsonNumber(r.out, "layout"), 0);
+  EXPECT_EQ(JsonNumber(r.out, "firstSeconds"), 1202982297);
+  size_t at = 0;
+  for (int c = 0; c < 4; ++c) {
+    at = r.out.find("{\"channel\": " + std::to_string(c), at);
+    ASSERT_NE(at, std::string::npos) << r.out;
+    const long long delivered = JsonNumber(r.out, "delivered", at);
+    EXPECT_GT(delivered, 0) << c;
+    EXPECT_GT(JsonNumber(r.out, "decoded", at), 0) << c;
+    EXPECT_GT(JsonNumber(r.out, "shown", at), 0) << c;
+  }
+  const JpegSize size = ReadJpegSize(jpg);
+  EXPECT_EQ(size.width, 720);
+  EXPECT_EQ(size.height, 480);
+  EXPECT_EQ(orvan::test::FileChecksum(disk), before);  // read-only
+}
+
+TEST_F(OrvanCliPlay, quadRecording_isShownInOneViewer) {
+  const auto r = RunTool("orvan-cli", {"play", quad, "--no-pacing", "--json"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(JsonNumber(r.out, "layout"), 1);
+  EXPECT_GT(JsonNumber(r.out, "shown"), 0);  // channel 0
+}
+
+TEST_F(OrvanCliPlay, fromAndDuration_startAtTheSearchedBlock) {
+  const auto r = RunTool("orvan-cli", {"play", disk, "--from", "2008-02-14 09:45:01", "--duration",
+                                       "1", "--json"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const long long first = JsonNumber(r.out, "firstSeconds");
+  EXPECT_GE(first, 1202982297);
+  EXPECT_LE(first, 1202982301);
+}
+
+TEST_F(OrvanCliPlay, aviOfTheWholeRun_opensWithSevenPicturesASecond) {
+  const std::string avi = dir->File("run.avi");
+  const auto r = RunTool("orvan-cli", {"play", disk, "--duration", "3", "--avi", avi, "--json"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_GT(JsonNumber(r.out, "aviPictures"), 5);
+  AVFormatContext *raw = nullptr;
+  ASSERT_EQ(avformat_open_input(&raw, avi.c_str(), nullptr, nullptr), 0);
+  orvan::av::InputFormatContextPtr input(raw);
+  ASSERT_GE(avformat_find_stream_info(input.get(), nullptr), 0);
+  ASSERT_EQ(input->nb_streams, 2u);
+  EXPECT_EQ(av_q2d(input->streams[0]->avg_frame_rate), 7.0);
+  EXPECT_EQ(input->streams[1]->codecpar->sample_rate, 16000);
+}
+
+TEST_F(OrvanCliPlay, exportedClip_playsEveryChannel) {
+  const std::string clip = dir->File("part.in");
+  const auto e = RunTool("orvan-cli", {"export", disk, "--from", "2008-02-14 09:44:57", "--to",
+                                       "2008-02-14 09:45:03", "-o", clip});
+  ASSERT_EQ(e.exitCode, 0) << e.err;
+  const auto r = RunTool("orvan-cli", {"play", clip, "--no-pacing", "--json"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(JsonNumber(r.out, "firstSeconds"), 1202982297);
+  EXPECT_GT(JsonNumber(r.out, "shown"), 0);
+}
+
+TEST_F(OrvanCliPlay, badSources_endWithClearErrors) {
+  const std::string shortClip = dir->File("short.in");
+  { std::FILE *f = std::fopen(shortClip.c_str(), "wb"); std::fputs("tiny", f); std::fclose(f); }
+  { std::FILE *f = std::fopen(dir->File("short.da").c_str(), "wb"); std::fclose(f); }
+  const auto tooShort = RunTool("orvan-cli", {"play", shortClip});
+  EXPECT_EQ(tooShort.exitCode, 2);
+  EXPECT_NE(tooShort.err.find("The file too short to play video."), std::string::npos) << tooShort.err;
+
+  const auto missing = RunTool("orvan-cli", {"play", dir->File("none.img")});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_FALSE(missing.err.empty());
+
+  const std::string zeros = dir->File("zeros.img");
+  { std::FILE *f = std::fopen(zeros.c_str(), "wb"); std::vector<char> z(1 << 20); std::fwrite(z.data(), 1, z.size(), f); std::fclose(f); }
+  const auto notDisk = RunTool("orvan-cli", {"play", zeros});
+  EXPECT_EQ(notDisk.exitCode, 2);
+
+  const auto usage = RunTool("orvan-cli", {"play", disk, "--bogus"});
+  EXPECT_EQ(usage.exitCode, 1);
+}

@@ -1,0 +1,434 @@
+#include "tools/cli_play.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+
+#include "display/display_manager.h"
+#include "display/filter_object.h"
+#include "display/widgets/viewer.h"
+#include "display/widgets/widget_window.h"
+#include "media/avi_writer.h"
+#include "media/snapshot_jpeg.h"
+#include "platform/disk_source.h"
+#include "platform/thread.h"
+#include "platform/wintime.h"
+#include "recorder/clip_format.h"
+#include "recorder/headless_host.h"
+#include "recorder/play_file_thread.h"
+#include "recorder/play_hdd_thread.h"
+
+namespace orvan::tools {
+namespace {
+
+using recorder::kChannelCount;
+
+constexpr int kPanelWidth = 720;
+constexpr int kPanelHeight = 480;
+
+const char kPlayUsage[] =
+    "usage: orvan-cli play SOURCE [--image PATH]... [--drive N] [--from WHEN] [--duration SECONDS]\n"
+    "                      [--fast] [--no-pacing] [--audio] [--snapshot FILE.jpg] [--avi FILE.avi]\n"
+    "                      [--json]\n"
+    "SOURCE is a disk image or block device, or a clip's .in file.\n";
+
+struct PlayOptions {
+  std::vector<std::string> images;
+  std::string source;
+  int drive = -1;
+  std::optional<uint32_t> from;
+  double durationSeconds = -1;  // to the end
+  bool fast = false;
+  bool pacing = true;
+  bool audio = false;
+  bool json = false;
+  std::string snapshot;
+  std::string avi;
+};
+
+int Usage(const std::string &error) {
+  std::fputs(kPlayUsage, stderr);
+  if (!error.empty()) std::fprintf(stderr, "%s\n", error.c_str());
+  return 1;
+}
+
+bool EndsWithIn(const std::string &path) {
+  if (path.size() < 3) return false;
+  std::string tail = path.substr(path.size() - 3);
+  std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
+  return tail == ".in";
+}
+
+bool ParsePlayArgs(std::vector<std::string> args, PlayOptions &o, std::string &error) {
+  args.insert(args.begin(), "orvan-cli");
+  o.images = TakeImageOptions(args);
+  for (size_t i = 2; i < args.size(); ++i) {
+    const std::string &s = args[i];
+    auto value = [&](std::string &out) {
+      if (i + 1 >= args.size()) {
+        error = s + " needs a value";
+        return false;
+      }
+      out = args[++i];
+      return true;
+    };
+    std::string v;
+    if (s == "--json") {
+      o.json = true;
+    } else if (s == "--fast") {
+      o.fast = true;
+    } else if (s == "--no-pacing") {
+      o.pacing = false;
+    } else if (s == "--audio") {
+      o.audio = true;
+    } else if (s == "--drive") {
+      if (!value(v)) return false;
+      char *end = nullptr;
+      const long n = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end || n < 0 || n > 1000) {
+        error = "--drive needs a drive number";
+        return false;
+      }
+      o.drive = int(n);
+    } else if (s == "--from") {
+      if (!value(v)) return false;
+      int64_t seconds = 0;
+      if (!ParseRecorderTime(v, seconds) || seconds < 0 || seconds > int64_t{UINT32_MAX}) {
+        error = "not a time: \"" + v + "\" (use \"YYYY-MM-DD hh:mm:ss\" or recorder seconds)";
+        return false;
+      }
+      o.from = uint32_t(seconds);
+    } else if (s == "--duration") {
+      if (!value(v)) return false;
+      char *end = nullptr;
+      o.durationSeconds = std::strtod(v.c_str(), &end);
+      if (v.empty() || *end || !(o.durationSeconds > 0) || o.durationSeconds > 1e7) {
+        error = "--duration needs a positive number of seconds";
+        return false;
+      }
+    } else if (s == "--snapshot") {
+      if (!value(o.snapshot)) return false;
+    } else if (s == "--avi") {
+      if (!value(o.avi)) return false;
+    } else if (s.size() > 1 && s[0] == '-') {
+      error = "unknown option: " + s;
+      return false;
+    } else if (o.source.empty()) {
+      o.source = s;
+    } else {
+      error = "more than one SOURCE";
+      return false;
+    }
+  }
+  if (o.drive >= 0) {
+    const DriveTable table(o.images);
+    const DriveInfo *info = table.Find(o.drive);
+    if (!info) {
+      error = "No such drive: " + std::to_string(o.drive);
+      return false;
+    }
+    o.source = info->path;
+  }
+  if (o.source.empty()) {
+    error = "no SOURCE given";
+    return false;
+  }
+  return true;
+}
+
+// The composed picture of the video panel, for AVI saving.
+class PanelGrabber final : public IScreenGrabber {
+ public:
+  bool GrabPicture(GrabbedPicture &picture) override {
+    CDisplayManager *manager = DisplayManager;
+    if (!manager) return false;
+    int width = 0, height = 0;
+    const int bytes = manager->Capture(nullptr, 0, &width, &height, nullptr);
+    if (bytes <= 0 || width <= 0 || height <= 0) return false;
+    picture.bytes.resize(size_t(bytes));
+    CaptureFormat format;
+    if (manager->Capture(picture.bytes.data(), picture.bytes.size(), &width, &height, &format) != 0)
+      return false;
+    picture.width = width;
+    picture.height = height;
+    picture.bitsPerPixel = format.nBitCount;
+    picture.pitchBytes = width * format.nBitCount / 8;
+    return size_t(picture.pitchBytes) * size_t(height) <= picture.bytes.size();
+  }
+};
+
+// A viewer as the playback thread sees it.
+class ViewerSink final : public IViewerSink {
+ public:
+  explicit ViewerSink(CViewer &viewer) : m_viewer(viewer) {}
+  void Command(int code, void *parameter) override { m_viewer.Command(code, parameter); }
+
+ private:
+  CViewer &m_viewer;
+};
+
+// The four viewers in the panel, laid out as the recording asks: the 2 x 2
+// grid, or viewer 0 alone showing a quad recording's composed picture.
+class Panel {
+ public:
+  explicit Panel(QWidget *live) {
+    for (int c = 0; c < kChannelCount; ++c) {
+      m_viewers[c].Create(2, live, 0, c);
+      m_viewers[c].m_channel = c;
+      bool off = false;
+      m_viewers[c].Command(kCmdCaptionVisible, &off);
+      m_viewers[c].Command(kCmdTimeLabel, &off);
+      m_sinks[c] = std::make_unique<ViewerSink>(m_viewers[c]);
+    }
+    Layout(0);
+  }
+
+  void Layout(int quad) {
+    for (auto &v : m_viewers) v.Hide();
+    if (quad == 1) {
+      RECT whole{0, 0, kPanelWidth, kPanelHeight};
+      m_viewers[0].Command(kCmdSetRect, &whole);
+      m_viewers[0].Show();
+    } else {
+      const int hw = kPanelWidth / 2, hh = kPanelHeight / 2;
+      for (int c = 0; c < kChannelCount; ++c) {
+        const int col = c & 1, row = c >> 1;
+        RECT r{col * hw, row * hh, col ? kPanelWidth : hw, row ? kPanelHeight : hh};
+        m_viewers[c].Command(kCmdSetRect, &r);
+      }
+      for (auto &v : m_viewers) v.Show();
+    }
+    int32_t mode = quad == 1 ? 5 : 0;
+    m_viewers[0].Command(kCmdDisplayMode, &mode);
+    m_layout = quad;
+  }
+
+  std::array<IViewerSink *, kChannelCount> Sinks() {
+    return {m_sinks[0].get(), m_sinks[1].get(), m_sinks[2].get(), m_sinks[3].get()};
+  }
+  CViewerVornMP4IPCamera *Camera(int c) {
+    return dynamic_cast<CViewerVornMP4IPCamera *>(m_viewers[c].Impl());
+  }
+  int32_t Queued(int c) {
+    int32_t n = 0;
+    m_viewers[c].Command(kCmdQueueLength, &n);
+    return n;
+  }
+  int LayoutValue() const { return m_layout; }
+
+ private:
+  std::array<CViewer, kChannelCount> m_viewers;
+  std::array<std::unique_ptr<ViewerSink>, kChannelCount> m_sinks;
+  int m_layout = 0;
+};
+
+class CliHost final : public recorder::HeadlessHost {
+ public:
+  explicit CliHost(Panel &panel) : HeadlessHost(true), m_panel(panel) {}
+  void SetRecordingLayout(int layout) override {
+    HeadlessHost::SetRecordingLayout(layout);
+    m_panel.Layout(layout);
+  }
+
+ private:
+  Panel &m_panel;
+};
+
+bool SaveSnapshot(const std::string &path, std::string &error) {
+  CDisplayManager *manager = DisplayManager;
+  int width = 0, height = 0;
+  const int bytes = manager ? manager->Capture(nullptr, 0, &width, &height, nullptr) : 0;
+  if (bytes <= 0) {
+    error = "nothing to capture";
+    return false;
+  }
+  std::vector<uint8_t> pixels(static_cast<size_t>(bytes));
+  CaptureFormat format;
+  if (manager->Capture(pixels.data(), pixels.size(), &width, &height, &format) != 0) {
+    error = "capture failed";
+    return false;
+  }
+  media::Capture capture{pixels.data(), pixels.size(), width, height, format.nBitCount};
+  if (!media::SaveSnapshotJpeg(capture, path)) {
+    error = "cannot write " + path;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunPlayCommand(const std::vector<std::string> &args) {
+  PlayOptions o;
+  std::string error;
+  if (!ParsePlayArgs(args, o, error)) return Usage(error);
+
+  // Without --audio nothing is played, so no audio device is probed.
+  if (!o.audio && qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER")) qputenv("SDL_AUDIODRIVER", "dummy");
+  // The panel is drawn offscreen unless the caller asked for a platform.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  int argc = 1;
+  char name[] = "orvan-cli";
+  char *argv[] = {name, nullptr};
+  QApplication app(argc, argv);
+  TThread::SetMainThread();
+  TThread::SetSynchronizeWakeup([] {
+    QMetaObject::invokeMethod(qApp, [] { TThread::CheckSynchronize(); }, Qt::QueuedConnection);
+  });
+
+  // Sources first: a refused source needs no window.
+  const bool clipSource = EndsWithIn(o.source);
+  DiskSource disk;
+  recorder::CClipReader clip;
+  if (clipSource) {
+    if (!clip.Open(o.source)) {
+      std::fprintf(stderr, "cannot open the clip %s and its data file %s\n", o.source.c_str(),
+                   recorder::CompanionDataName(o.source).c_str());
+      return 1;
+    }
+  } else if (disk.OpenPath(o.source) != DriveOpenStatus::Ok) {
+    std::fprintf(stderr, "%s\n", disk.LastError().c_str());
+    return 1;
+  }
+
+  QWidget window;
+  window.resize(kPanelWidth, kPanelHeight);
+  auto *live = new QWidget(&window);
+  live->setGeometry(0, 0, kPanelWidth, kPanelHeight);
+  window.show();
+  auto manager = std::make_unique<CDisplayManager>(nullptr, CWidgetWindow::WindowOf(live));
+  DisplayManager = manager.get();
+  auto panel = std::make_unique<Panel>(live);
+  CliHost host(*panel);
+  host.SetAudioChecked(o.audio);
+  PanelGrabber grabber;
+
+  std::unique_ptr<recorder::PlaybackThread> player;
+  recorder::PlayHDDThread *diskPlayer = nullptr;
+  if (clipSource) {
+    player = std::make_unique<recorder::PlayFileThread>(host, &clip, panel->Sinks(), &grabber);
+  } else {
+    auto p = std::make_unique<recorder::PlayHDDThread>(host, &disk, panel->Sinks(), 0, &grabber);
+    diskPlayer = p.get();
+    player = std::move(p);
+  }
+  player->SetPacingEnabled(o.pacing);
+
+  int exitCode = 0;
+  if (diskPlayer && !diskPlayer->DiskValid()) {
+    const bool stateError = !host.Messages().empty();
+    if (!stateError) std::fprintf(stderr, "Not a recorder disk: %s\n", o.source.c_str());
+    exitCode = stateError ? 3 : 2;
+  }
+
+  const auto started = std::chrono::steady_clock::now();
+  bool aviStarted = false;
+  if (exitCode == 0) {
+    if (diskPlayer && o.from) {
+      diskPlayer->Pause();
+      diskPlayer->SearchTime(*o.from);
+    } else {
+      player->Play();
+    }
+    if (o.fast) player->Forward();
+    if (!o.avi.empty()) {
+      aviStarted = player->SetAviRecording(o.avi, 0, true);
+      if (!aviStarted) exitCode = 1;
+    }
+  }
+
+  // Runs until the duration is played or the source has nothing more, then
+  // until the viewers have drawn what they hold.
+  bool drained = false;
+  int idleTicks = 0;
+  QTimer tick;
+  QObject::connect(&tick, &QTimer::timeout, [&] {
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const bool refused = player->Finished();
+    const bool done = refused || player->AtEnd() ||
+                      (o.durationSeconds > 0 && elapsed >= o.durationSeconds) || exitCode != 0;
+    if (!done) return;
+    if (player->Playing()) player->Pause();
+    bool empty = true;
+    for (int c = 0; c < kChannelCount; ++c) empty = empty && panel->Queued(c) == 0;
+    // Give the renderers a few ticks after the queues are empty.
+    idleTicks = empty ? idleTicks + 1 : 0;
+    if (idleTicks >= 10 || refused || exitCode != 0 || elapsed > o.durationSeconds + 30) {
+      drained = true;
+      app.quit();
+    }
+  });
+  tick.start(10);
+  app.exec();
+  (void)drained;
+
+  if (aviStarted) player->SetAviRecording("", -1, false);
+  player->Pause();
+  if (!o.snapshot.empty() && exitCode == 0) {
+    std::string snapError;
+    if (!SaveSnapshot(o.snapshot, snapError)) {
+      std::fprintf(stderr, "%s\n", snapError.c_str());
+      exitCode = 1;
+    }
+  }
+  if (auto *filePlayer = dynamic_cast<recorder::PlayFileThread *>(player.get());
+      filePlayer && filePlayer->Refused() && exitCode == 0)
+    exitCode = 2;
+
+  // The report, before the player and viewers go.
+  if (o.json) {
+    std::printf("{\"source\": \"%s\", \"layout\": %d, \"first\": \"%s\", \"last\": \"%s\", "
+                "\"firstSeconds\": %u, \"lastSeconds\": %u, \"aviPictures\": %llu, "
+                "\"audioBlocks\": %llu, \"channels\": [",
+                clipSource ? "clip" : "disk", panel->LayoutValue(),
+                player->FirstPlayedTime() ? FormatRecorderTime(int64_t(player->FirstPlayedTime())).c_str() : "",
+                player->LastPlayedTime() ? FormatRecorderTime(int64_t(player->LastPlayedTime())).c_str() : "",
+                player->FirstPlayedTime(), player->LastPlayedTime(),
+                (unsigned long long)player->AviPictures(),
+                (unsigned long long)player->AudioBlocksQueued());
+    for (int c = 0; c < kChannelCount; ++c) {
+      const auto &counters = player->Counters(c);
+      CViewerVornMP4IPCamera *camera = panel->Camera(c);
+      VornFilterObj *filter = camera ? camera->Filter() : nullptr;
+      std::printf("%s{\"channel\": %d, \"delivered\": %llu, \"dropped\": %llu, \"decoded\": %llu, "
+                  "\"shown\": %llu}",
+                  c ? ", " : "", c, (unsigned long long)counters.pictures.load(),
+                  (unsigned long long)(counters.keyWaitDrops.load() +
+                                       (camera ? camera->DroppedFrames() : 0)),
+                  (unsigned long long)(filter ? filter->DecodedPictures() : 0),
+                  (unsigned long long)(filter ? filter->PresentedPictures() : 0));
+    }
+    std::printf("]}\n");
+  } else if (exitCode == 0) {
+    std::printf("played %s .. %s\n",
+                FormatRecorderTime(int64_t(player->FirstPlayedTime())).c_str(),
+                FormatRecorderTime(int64_t(player->LastPlayedTime())).c_str());
+    for (int c = 0; c < kChannelCount; ++c) {
+      CViewerVornMP4IPCamera *camera = panel->Camera(c);
+      VornFilterObj *filter = camera ? camera->Filter() : nullptr;
+      std::printf("CH%d  delivered %llu  shown %llu\n", c + 1,
+                  (unsigned long long)player->Counters(c).pictures.load(),
+                  (unsigned long long)(filter ? filter->PresentedPictures() : 0));
+    }
+  }
+
+  player->Terminate();
+  player->WaitFor();
+  player.reset();
+  panel.reset();  // each viewer waits for its filter object's teardown
+  DisplayManager = nullptr;
+  manager.reset();
+  TThread::SetSynchronizeWakeup({});
+  return exitCode;
+}
+
+}  // namespace orvan::tools
