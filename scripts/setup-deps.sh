@@ -14,7 +14,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev
   fonts-dejavu-core
   xvfb xauth x11-utils imagemagick
-  ffmpeg
+  ffmpeg time
 )
 
 missing=()

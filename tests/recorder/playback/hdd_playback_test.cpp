@@ -139,6 +139,7 @@ TEST(PlayHDDThread, searchTime_jumpsToTheBlockAndWaitsForKeyPicturesOnEveryChann
   const std::string path = orvan::test::SampleImage("search.img", FourChannels(40), &summary);
   OpenDisk d(path);
   HeadlessHost host;
+  host.SetAudioChecked(true);
   FourViewers viewers;
   PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0);
   player.SetPacingEnabled(false);
@@ -151,6 +152,9 @@ TEST(PlayHDDThread, searchTime_jumpsToTheBlockAndWaitsForKeyPicturesOnEveryChann
   player.Pause();
   EXPECT_GE(player.FirstPlayedTime(), summary.firstTime + 20);  // nothing from the start
   EXPECT_LE(player.FirstPlayedTime(), target);
+  // Audio of channels still waiting for a key picture is not held back from
+  // the sound device.
+  EXPECT_GT(player.AudioBlocksQueued(), 0u);
   for (int ch = 0; ch < 4; ++ch) {
     const auto pictures = viewers.v[ch].Pictures();
     ASSERT_FALSE(pictures.empty());
@@ -366,4 +370,17 @@ TEST(PlayHDDThread, aviInAMissingFolder_isRefused) {
   PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0, &screen);
   EXPECT_FALSE(player.SetAviRecording("/nonexistent-folder/x.avi", 0, true));
   EXPECT_FALSE(player.AviOn());
+}
+
+TEST(PlayHDDThread, destroyedMidPlay_returnsPromptly) {
+  tools::SampleSummary summary;
+  const std::string path = orvan::test::SampleImage("mid.img", FourChannels(20), &summary);
+  OpenDisk d(path);
+  HeadlessHost host;
+  FourViewers viewers;
+  auto player = std::make_unique<PlayHDDThread>(host, &d.disk, viewers.Sinks(), 0);
+  player->Play();  // paced: it is in the middle of the recording for a long while
+  ASSERT_TRUE(ServiceUntil([&] { return viewers.TotalPictures() >= 10; }));
+  player.reset();  // no Terminate or WaitFor first: the destructor does both
+  EXPECT_LT(viewers.TotalPictures(), size_t(summary.pictures));
 }

@@ -1,0 +1,60 @@
+// orvan-extract: writes the coded pictures of each channel of a recorder
+// disk as elementary streams (chN.m4v, or chN.mjpeg for MJPEG records), so
+// that another decoder can be run over exactly the pictures the player
+// decodes. For benchmarks and cross-checks; reads the disk read-only.
+//
+//   orvan-extract DISK OUTDIR
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/disk_source.h"
+#include "recorder/disk_layout.h"
+
+using namespace orvan;
+using namespace orvan::recorder;
+
+int main(int argc, char **argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: orvan-extract DISK OUTDIR\n");
+    return 1;
+  }
+  DiskSource disk;
+  if (disk.OpenPath(argv[1]) != DriveOpenStatus::Ok) {
+    std::fprintf(stderr, "%s\n", disk.LastError().c_str());
+    return 1;
+  }
+  DiskGeometry geometry;
+  if (ReadGeometry(disk, geometry) != GeometryStatus::Ok) {
+    std::fprintf(stderr, "not a playable recorder disk: %s\n", argv[1]);
+    return 2;
+  }
+  std::FILE *out[4] = {};
+  uint64_t pictures[4] = {};
+  std::vector<uint8_t> record(kMaxRecordBytes);
+  IndexReader reader;
+  reader.Start(disk, 0);
+  while (reader.Next() < geometry.playEnd && reader.ReadStep(disk)) {
+    for (const IndexEntry &e : reader.Entries()) {
+      if (e.channel >= 4 || e.type == kTypeAudio || !IsKnownRecordType(e.type)) continue;
+      if (!ReadDataRecord(disk, geometry, e, record.data())) continue;
+      if (!out[e.channel]) {
+        const std::string path = std::string(argv[2]) + "/ch" + std::to_string(e.channel) +
+                                 (IsMjpegRecord(e.type) ? ".mjpeg" : ".m4v");
+        out[e.channel] = std::fopen(path.c_str(), "wb");
+        if (!out[e.channel]) {
+          std::fprintf(stderr, "cannot write %s\n", path.c_str());
+          return 1;
+        }
+      }
+      std::fwrite(record.data(), 1, e.size, out[e.channel]);
+      ++pictures[e.channel];
+    }
+    if (!reader.Resync(disk)) break;
+  }
+  for (int c = 0; c < 4; ++c) {
+    if (out[c]) std::fclose(out[c]);
+    if (pictures[c]) std::printf("channel %d: %llu pictures\n", c, (unsigned long long)pictures[c]);
+  }
+  return 0;
+}
