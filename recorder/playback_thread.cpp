@@ -88,11 +88,10 @@ bool PlaybackThread::Pause() {
 bool PlaybackThread::SetAviRecording(const std::string &fileName, int flags, bool on) {
   if (on) {
     auto writer = std::make_unique<CAviWriter>();
-    const auto &d = m_lastDescription;
-    // The description may not have been sent yet: the player's pictures are
-    // 720 x 480 whatever it says.
-    const int width = d.width ? std::abs(d.width) : kAviWidth;
-    const int height = d.height ? std::abs(d.height) : kAviHeight;
+    // The player's pictures are always 720 x 480; the codec word is the one
+    // the player last described (read as an atomic: the player writes it).
+    const int sourceKind = 1;
+    const int codec = m_describedCodec.load();
     {
       std::lock_guard<std::mutex> l(m_aviLock);
       if (m_avi) {
@@ -101,7 +100,7 @@ bool PlaybackThread::SetAviRecording(const std::string &fileName, int flags, boo
       }
       m_aviPictures.store(0);
       m_aviAudioBlocks.store(0);
-      if (!writer->OpenFile(fileName, width, height, d.sourceKind, d.videoCodec)) {
+      if (!writer->OpenFile(fileName, kAviWidth, kAviHeight, sourceKind, codec)) {
         writer->CloseFile();
         return false;
       }
@@ -205,6 +204,7 @@ void PlaybackThread::SendDescriptionIfChanged(int8_t recordType, const SYSTEMTIM
   if (recordType != kTypeAudio) m_lastPictureCodec = d.videoCodec;
   if (m_descriptionSent && VORN_TESK::SameDescription(d, m_lastDescription)) return;
   m_lastDescription = d;
+  m_describedCodec.store(d.videoCodec);
   m_descriptionSent = true;
   for (IViewerSink *viewer : m_viewers) {
     if (!viewer) continue;

@@ -174,6 +174,7 @@ class PlaybackThread : public TThread {
   std::array<bool, kChannelCount> m_waitKey{true, true, true, true};
   VORN_TESK::StreamDescription m_lastDescription{};
   bool m_descriptionSent = false;
+  std::atomic<int> m_describedCodec{4};  // copy of m_lastDescription's codec for the main thread
   int m_lastPictureCodec = 4;
   std::chrono::steady_clock::time_point m_paceStart;
   int64_t m_paceSum = 0;
