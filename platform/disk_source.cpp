@@ -1,0 +1,224 @@
+#include "platform/disk_source.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "platform/log.h"
+
+namespace orvan {
+
+namespace {
+
+bool IsAligned(uint64_t value) { return value % kSectorBytes == 0; }
+
+bool IsPartitionOrVirtual(const std::string &name) {
+  return name.rfind("loop", 0) == 0 || name.rfind("ram", 0) == 0 || name.rfind("zram", 0) == 0;
+}
+
+std::mutex &ProcessTableLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+// Guarded by ProcessTableLock().
+DriveTable &ProcessTableStorage() {
+  static DriveTable table;
+  return table;
+}
+
+}  // namespace
+
+DriveTable::DriveTable(std::vector<std::string> images, const std::string &sysBlockDir) {
+  int n = 0;
+  for (auto &image : images) m_drives.push_back(DriveInfo{n++, std::move(image), true});
+  for (const auto &name : BlockDeviceNames(sysBlockDir))
+    m_drives.push_back(DriveInfo{n++, "/dev/" + name, false});
+}
+
+const DriveInfo *DriveTable::Find(int n) const {
+  if (n < 0 || static_cast<size_t>(n) >= m_drives.size()) return nullptr;
+  return &m_drives[static_cast<size_t>(n)];
+}
+
+std::vector<std::string> DriveTable::BlockDeviceNames(const std::string &sysBlockDir) {
+  std::vector<std::string> names;
+  std::unique_ptr<DIR, int (*)(DIR *)> dir(opendir(sysBlockDir.c_str()), closedir);
+  if (!dir) return names;
+  while (const dirent *e = readdir(dir.get())) {
+    std::string name = e->d_name;
+    if (name.empty() || name[0] == '.') continue;
+    if (IsPartitionOrVirtual(name)) continue;
+    names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+const DriveTable &DriveTable::Process() {
+  std::lock_guard<std::mutex> l(ProcessTableLock());
+  return ProcessTableStorage();
+}
+
+void DriveTable::SetProcess(DriveTable table) {
+  std::lock_guard<std::mutex> l(ProcessTableLock());
+  ProcessTableStorage() = std::move(table);
+}
+
+std::vector<std::string> TakeImageOptions(std::vector<std::string> &args) {
+  std::vector<std::string> images;
+  std::vector<std::string> rest;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string &a = args[i];
+    if (i > 0 && a == "--image" && i + 1 < args.size()) {
+      images.push_back(args[++i]);
+    } else if (i > 0 && a.rfind("--image=", 0) == 0 && a.size() > 8) {
+      images.push_back(a.substr(8));
+    } else {
+      rest.push_back(a);
+    }
+  }
+  args = std::move(rest);
+  return images;
+}
+
+DiskSource::~DiskSource() { Close(); }
+
+DriveOpenStatus DiskSource::Open(int driveNumber) {
+  // Copy the entry out under the table's lock; the table may be replaced.
+  DriveInfo info;
+  {
+    std::lock_guard<std::mutex> l(ProcessTableLock());
+    const DriveInfo *found = ProcessTableStorage().Find(driveNumber);
+    if (!found) {
+      Close();
+      m_lastError = "No such drive: " + std::to_string(driveNumber);
+      m_lastErrno = ENODEV;
+      return DriveOpenStatus::NoSuchDrive;
+    }
+    info = *found;
+  }
+  return OpenPath(info.path);
+}
+
+DriveOpenStatus DiskSource::Open(int driveNumber, const DriveTable &table) {
+  const DriveInfo *found = table.Find(driveNumber);
+  if (!found) {
+    Close();
+    m_lastError = "No such drive: " + std::to_string(driveNumber);
+    m_lastErrno = ENODEV;
+    return DriveOpenStatus::NoSuchDrive;
+  }
+  return OpenPath(found->path);
+}
+
+DriveOpenStatus DiskSource::OpenPath(const std::string &path) {
+  Close();
+  m_path = path;
+  m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (m_fd >= 0) {
+    m_lastError.clear();
+    m_lastErrno = 0;
+    return DriveOpenStatus::Ok;
+  }
+  m_lastErrno = errno;
+  switch (m_lastErrno) {
+    case EACCES:
+    case EPERM:
+      m_lastError = "Cannot read " + path +
+                    ": permission denied. Run with rights to read raw disks (as root, or as a "
+                    "member of the group that owns " +
+                    path + "), or image the disk (dd if=" + path +
+                    " of=disk.img bs=1M) and open the image with --image disk.img.";
+      return DriveOpenStatus::AccessDenied;
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+      m_lastError = "No such drive: " + path;
+      return DriveOpenStatus::NoSuchDrive;
+    default:
+      m_lastError = "Cannot open " + path + ": " + std::strerror(m_lastErrno);
+      return DriveOpenStatus::Failed;
+  }
+}
+
+void DiskSource::Close() {
+  if (m_fd >= 0) ::close(m_fd);
+  m_fd = -1;
+  m_position = 0;
+}
+
+bool DiskSource::SameFileAs(const std::string &path) const {
+  if (m_fd < 0) return false;
+  struct stat mine {};
+  struct stat other {};
+  if (fstat(m_fd, &mine) != 0 || stat(path.c_str(), &other) != 0) return false;
+  if (S_ISBLK(mine.st_mode) && S_ISBLK(other.st_mode)) return mine.st_rdev == other.st_rdev;
+  return mine.st_dev == other.st_dev && mine.st_ino == other.st_ino;
+}
+
+bool DiskSource::Seek(uint64_t offset) {
+  if (m_fd < 0 || !IsAligned(offset) || offset > uint64_t(INT64_MAX)) {
+    m_lastErrno = EINVAL;
+    return false;
+  }
+  m_position = offset;
+  m_lastErrno = 0;
+  return true;
+}
+
+bool DiskSource::Read(void *buffer, size_t length, size_t *got) {
+  if (got) *got = 0;
+  if (m_fd < 0 || !IsAligned(length) || !IsAligned(m_position)) {
+    m_lastErrno = EINVAL;
+    return false;
+  }
+  auto *out = static_cast<uint8_t *>(buffer);
+  size_t done = 0;
+  while (done < length) {
+    if (m_position > uint64_t(INT64_MAX) - done) break;
+    const ssize_t n =
+        ::pread(m_fd, out + done, length - done, static_cast<off_t>(m_position + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      m_lastErrno = errno;
+      m_lastError = "Read error on " + m_path + ": " + std::strerror(errno);
+      ORVAN_LOG_DEBUG("disk", "%s", m_lastError.c_str());
+      break;
+    }
+    if (n == 0) break;  // end of the disk or image
+    done += static_cast<size_t>(n);
+  }
+  if (got) *got = done;
+  if (done != length) return false;
+  m_position += done;
+  m_lastErrno = 0;
+  return true;
+}
+
+bool MemorySource::Seek(uint64_t offset) {
+  if (!IsAligned(offset)) return false;
+  m_position = offset;
+  return true;
+}
+
+bool MemorySource::Read(void *buffer, size_t length, size_t *got) {
+  if (got) *got = 0;
+  if (!IsAligned(length) || !IsAligned(m_position)) return false;
+  size_t n = 0;
+  if (m_position < m_size) n = std::min<uint64_t>(length, m_size - m_position);
+  if (n) std::memcpy(buffer, m_data + m_position, n);
+  if (got) *got = n;
+  if (n != length) return false;
+  m_position += n;
+  return true;
+}
+
+}  // namespace orvan

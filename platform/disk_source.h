@@ -1,0 +1,133 @@
+// Read-only byte sources for recorder disks: raw block devices and disk
+// images, found through one drive table, plus an in-memory source for
+// parsers that work on bytes already read.
+//
+// Every source behaves like a raw disk device: a position and a length must
+// both be multiples of 512 bytes, or the call fails. That keeps the layout
+// readers honest on images, where the operating system would accept
+// anything, so a reader that works on an image works on a device too.
+//
+// There is no write path: devices and images are opened O_RDONLY.
+//
+// Threads: a source has one position and no lock of its own. A reader used
+// from two threads guards each single Seek and each single Read with its own
+// lock (see recorder/locked_source.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orvan {
+
+constexpr uint64_t kSectorBytes = 512;
+
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Sets the position, counted in bytes from the start. False for an
+  // offset that is not a multiple of 512 or that the source refuses.
+  virtual bool Seek(uint64_t offset) = 0;
+  // Reads length bytes at the position and advances it past them. True
+  // only when all length bytes were read; got (if given) receives the count
+  // read. A failed read leaves the position where it was, so the same read
+  // can be tried again. False for a length that is not a multiple of 512.
+  virtual bool Read(void *buffer, size_t length, size_t *got = nullptr) = 0;
+};
+
+// How opening a drive or image ended.
+enum class DriveOpenStatus {
+  Ok,
+  NoSuchDrive,   // number beyond the drive table, or the device is gone
+  AccessDenied,  // it exists but this user may not read it
+  Failed,        // it exists but cannot be opened (no medium, I/O error, ...)
+};
+
+// One entry of the drive table.
+struct DriveInfo {
+  int number = 0;
+  std::string path;
+  bool isImage = false;
+};
+
+// Drive n is entry n: first the images the user named (--image PATH, in
+// order), then the machine's whole-disk block devices from /sys/block
+// (without loop, ram and zram devices), in name order, as /dev/NAME.
+class DriveTable {
+ public:
+  explicit DriveTable(std::vector<std::string> images = {},
+                      const std::string &sysBlockDir = "/sys/block");
+
+  const std::vector<DriveInfo> &Drives() const { return m_drives; }
+  // Null when n is not in the table.
+  const DriveInfo *Find(int n) const;
+
+  // Whole-disk block device names of a /sys/block-like folder, filtered and
+  // sorted, without the /dev/ prefix.
+  static std::vector<std::string> BlockDeviceNames(const std::string &sysBlockDir);
+
+  // The process-wide table used when a drive is opened by number. Set once
+  // at start-up (from the --image options), before any thread opens drives.
+  static const DriveTable &Process();
+  static void SetProcess(DriveTable table);
+
+ private:
+  std::vector<DriveInfo> m_drives;
+};
+
+// Takes every "--image PATH" and "--image=PATH" out of args (args[0] is the
+// program) and returns the paths in order. A "--image" without a path is
+// left in args for the caller's usage check.
+std::vector<std::string> TakeImageOptions(std::vector<std::string> &args);
+
+// A raw device or image file, opened read-only.
+class DiskSource final : public ByteSource {
+ public:
+  DiskSource() = default;
+  ~DiskSource() override;
+  DiskSource(const DiskSource &) = delete;
+  DiskSource &operator=(const DiskSource &) = delete;
+
+  // Opens drive n of the process drive table.
+  DriveOpenStatus Open(int driveNumber);
+  DriveOpenStatus Open(int driveNumber, const DriveTable &table);
+  DriveOpenStatus OpenPath(const std::string &path);
+  void Close();
+  bool IsOpen() const { return m_fd >= 0; }
+  const std::string &Path() const { return m_path; }
+  // Text for the user about the last failed open or read, naming the device
+  // and, for missing rights, how to get access.
+  const std::string &LastError() const { return m_lastError; }
+  // errno of the last failed call, 0 after success.
+  int LastErrno() const { return m_lastErrno; }
+
+  // Identity of the opened file, so that a writer can refuse to write onto
+  // the disk it reads.
+  bool SameFileAs(const std::string &path) const;
+
+  bool Seek(uint64_t offset) override;
+  bool Read(void *buffer, size_t length, size_t *got = nullptr) override;
+
+ private:
+  int m_fd = -1;
+  uint64_t m_position = 0;
+  std::string m_path;
+  std::string m_lastError;
+  int m_lastErrno = 0;
+};
+
+// Bytes held in memory, with the same 512-byte contract. Does not own them.
+class MemorySource final : public ByteSource {
+ public:
+  MemorySource(const uint8_t *data, size_t size) : m_data(data), m_size(size) {}
+  bool Seek(uint64_t offset) override;
+  bool Read(void *buffer, size_t length, size_t *got = nullptr) override;
+
+ private:
+  const uint8_t *m_data;
+  size_t m_size;
+  uint64_t m_position = 0;
+};
+
+}  // namespace orvan

@@ -1,0 +1,217 @@
+#include "recorder/disk_layout.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace orvan::recorder {
+
+const char kStateErrorText[] = "Check HDD State Error!!";
+
+IndexEntry IndexEntry::Parse(const uint8_t *p) {
+  IndexEntry e;
+  e.type = static_cast<int8_t>(p[0]);
+  e.channel = p[1];
+  e.delayMs = LoadU16(p + 2);
+  e.time = LoadU32(p + 4);
+  e.size = LoadU32(p + 8);
+  e.offset = LoadU64(p + 12);
+  return e;
+}
+
+void IndexEntry::Serialize(uint8_t *p) const {
+  p[0] = static_cast<uint8_t>(type);
+  p[1] = channel;
+  StoreU16(p + 2, delayMs);
+  StoreU32(p + 4, time);
+  StoreU32(p + 8, size);
+  StoreU64(p + 12, offset);
+}
+
+EventRecord EventRecord::Parse(const uint8_t *p) {
+  EventRecord r;
+  r.reserved = p[0];
+  r.kindWord = LoadU16(p + 1);
+  r.channel = p[3];
+  r.time = LoadU32(p + 4);
+  return r;
+}
+
+void EventRecord::Serialize(uint8_t *p) const {
+  p[0] = reserved;
+  StoreU16(p + 1, kindWord);
+  p[3] = channel;
+  StoreU32(p + 4, time);
+}
+
+bool IsRecorderDisk(std::span<const uint8_t> probe) {
+  static constexpr uint8_t kSig[4] = {'V', 'O', 'R', 'N'};
+  // The text ends at the first zero byte; "VORN" must lie wholly before it.
+  const auto end = std::find(probe.begin(), probe.end(), uint8_t{0});
+  return std::search(probe.begin(), end, std::begin(kSig), std::end(kSig)) != end;
+}
+
+DiskGeometry GeometryFrom(uint32_t indexAreaMiB, uint64_t indexCount) {
+  DiskGeometry g;
+  g.indexAreaMiB = indexAreaMiB;
+  g.dataBase = kIndexAreaOffset + uint64_t(indexAreaMiB) * kMiB;  // < 2^53, no overflow
+  g.indexCount = static_cast<int64_t>(indexCount);
+  // A count below 300 (or one so large it reads as negative) is an empty
+  // recording; a huge one is capped so entry positions stay representable.
+  if (g.indexCount < kUnplayedTailEntries) {
+    g.playEnd = 0;
+  } else {
+    g.playEnd = std::min(g.indexCount - kUnplayedTailEntries, kMaxEntryNumber);
+  }
+  return g;
+}
+
+GeometryStatus ParseGeometry(std::span<const uint8_t> probe, DiskGeometry &geometry,
+                             DiskHeader *header, DiskStateEntry *state) {
+  if (!IsRecorderDisk(probe) || probe.size() < kHeaderBytes) return GeometryStatus::NotRecorderDisk;
+  DiskHeader h;
+  std::memcpy(h.bytes.data(), probe.data(), kHeaderBytes);
+  if (header) *header = h;
+  for (int i = 0; i < kStateEntryCount; ++i) {
+    const uint64_t at = kStateTableOffset + kStateEntryBytes * uint64_t(i);
+    if (at + kStateEntryBytes > probe.size()) break;
+    const uint8_t *p = probe.data() + at;
+    if (LoadU32(p) != kValidStateTag) continue;
+    DiskStateEntry s;
+    s.tag = LoadU32(p);
+    s.reserved = LoadU64(p + 4);
+    s.indexCount = LoadU64(p + 12);
+    s.slot = i;
+    if (state) *state = s;
+    geometry = GeometryFrom(h.indexAreaMiB(), s.indexCount);
+    return GeometryStatus::Ok;
+  }
+  return GeometryStatus::NoValidState;
+}
+
+GeometryStatus ReadGeometry(ByteSource &source, DiskGeometry &geometry, DiskHeader *header,
+                            DiskStateEntry *state) {
+  std::vector<uint8_t> probe(kProbeBytes);
+  if (!source.Seek(0) || !source.Read(probe.data(), probe.size()))
+    return GeometryStatus::NotRecorderDisk;
+  return ParseGeometry(probe, geometry, header, state);
+}
+
+uint64_t RoundedRecordBytes(const DiskGeometry &geometry, const IndexEntry &entry) {
+  if (entry.offset > uint64_t(INT64_MAX) - geometry.dataBase) return 0;
+  const uint64_t position = geometry.dataBase + entry.offset;
+  const uint64_t r = position % kSectorBytes;
+  const uint64_t head = r ? kSectorBytes - r : 0;
+  const uint64_t rest = entry.size > head ? entry.size - head : 0;
+  const uint64_t restRounded = (rest + kSectorBytes - 1) / kSectorBytes * kSectorBytes;
+  return (r ? kSectorBytes : 0) + restRounded;
+}
+
+bool ReadDataRecord(ByteSource &source, const DiskGeometry &geometry, const IndexEntry &entry,
+                    uint8_t *buffer) {
+  // Position checks first: dataBase + offset, and a record's worth behind
+  // it, must stay a valid signed byte offset.
+  if (entry.offset > uint64_t(INT64_MAX) - kMaxRecordBytes - geometry.dataBase) return false;
+  const uint64_t rounded = RoundedRecordBytes(geometry, entry);
+  if (rounded > kMaxRecordBytes) return false;
+
+  const uint64_t position = geometry.dataBase + entry.offset;
+  const uint64_t r = position % kSectorBytes;
+  uint64_t head = 0;
+  if (r != 0) {
+    uint8_t sector[kSectorBytes];
+    if (!source.Seek(position - r) || !source.Read(sector, kSectorBytes)) return false;
+    head = kSectorBytes - r;
+    std::memcpy(buffer, sector + r, std::min<uint64_t>(head, entry.size));
+  } else if (!source.Seek(position)) {
+    return false;
+  }
+  const uint64_t rest = entry.size > head ? entry.size - head : 0;
+  const uint64_t restRounded = (rest + kSectorBytes - 1) / kSectorBytes * kSectorBytes;
+  // head + restRounded <= rounded <= kMaxRecordBytes: the read fits the buffer.
+  if (restRounded && !source.Read(buffer + head, restRounded)) return false;
+  return true;
+}
+
+bool IndexReader::Start(ByteSource &source, int64_t next) {
+  m_next = std::clamp<int64_t>(next, 0, kMaxEntryNumber);
+  m_carry = 0;
+  m_count = 0;
+  return source.Seek(IndexEntryPosition(m_next));
+}
+
+bool IndexReader::ReadStep(ByteSource &source) {
+  if (m_next > kMaxEntryNumber - 26) return false;
+  if (!source.Read(m_buffer.data() + m_carry, kSectorBytes)) return false;
+  const size_t total = m_carry + kSectorBytes;
+  m_count = total / kEntryBytes;
+  for (size_t i = 0; i < m_count; ++i)
+    m_entries[i] = IndexEntry::Parse(m_buffer.data() + kEntryBytes * i);
+  m_next += static_cast<int64_t>(m_count);
+  const size_t keep = total % kEntryBytes;
+  std::memmove(m_buffer.data(), m_buffer.data() + total - keep, keep);
+  m_carry = keep;
+  return true;
+}
+
+bool IndexReader::Resync(ByteSource &source) {
+  return source.Seek(IndexEntryPosition(m_next) + m_carry);
+}
+
+EventLog ReadEventLog(ByteSource &source) {
+  EventLog log;
+  uint8_t sector[kSectorBytes];
+  if (!source.Seek(kEventLogOffset) || !source.Read(sector, kSectorBytes)) return log;
+  log.headerRead = true;
+  log.header.eventCount = LoadU32(sector);
+  log.header.reserved = LoadU32(sector + 4);
+  const size_t wanted = std::min(log.header.eventCount, kMaxEventCount);
+  log.records.reserve(wanted);
+  for (int k = 0; k < kEventsInFirstSector && log.records.size() < wanted; ++k)
+    log.records.push_back(EventRecord::Parse(sector + 8 + kEventRecordBytes * k));
+  while (log.records.size() < wanted) {
+    if (!source.Read(sector, kSectorBytes)) break;
+    for (int k = 0; k < kEventsPerSector && log.records.size() < wanted; ++k)
+      log.records.push_back(EventRecord::Parse(sector + kEventRecordBytes * k));
+  }
+  return log;
+}
+
+std::string EventKindName(int kind) {
+  switch (kind) {
+    case 1:
+      return "Rec Start";
+    case 2:
+      return "Power On";
+    case 3:
+      return "Alarm";
+    case 4:
+      return "Video Loss";
+    case 5:
+      return "Motion";
+    default:
+      return {};
+  }
+}
+
+SYSTEMTIME TimeToCalendar(uint32_t time) { return RecorderSecondsToSystemTime(int64_t{time}); }
+
+bool IsKnownRecordType(int8_t type) {
+  switch (type) {
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 17:
+    case 18:
+    case 19:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsKeyPicture(int8_t type) { return type == 1 || type == 2 || type == 18 || type == 19; }
+
+bool IsMjpegRecord(int8_t type) { return type == 2 || type == 19; }
+
+}  // namespace orvan::recorder

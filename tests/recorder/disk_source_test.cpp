@@ -1,0 +1,178 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "platform/disk_source.h"
+#include "recorder/disk_discovery.h"
+#include "tests/recorder/image_helpers.h"
+#include "tests/support/test_support.h"
+
+using namespace orvan;
+using namespace orvan::recorder;
+namespace fs = std::filesystem;
+
+namespace {
+
+void WriteBytes(const std::string &path, const std::vector<uint8_t> &bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// Runs fn in a child process that, when this one is root, first drops to an
+// unprivileged user (so file modes apply); returns fn's result.
+int RunUnprivileged(const std::function<int()> &fn) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
+    _exit(fn());
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+}
+
+std::string MakeRecorder(const test::TempDir &dir, const std::string &name) {
+  tools::RecorderImage image;
+  test::AddPatternEntries(image, 10, 1202982297, 4);
+  std::string error;
+  const std::string path = dir.File(name);
+  EXPECT_TRUE(tools::WriteRecorderImage(path, image, &error)) << error;
+  return path;
+}
+
+}  // namespace
+
+TEST(DriveTable, imagesComeFirst_thenWholeDisksInNameOrder_withoutLoopRamZram) {
+  test::TempDir sys;
+  for (const char *name : {"sdb", "loop0", "ram3", "zram0", "nvme0n1", "sda", "loop12"})
+    fs::create_directory(sys.Path() / name);
+  DriveTable table({"/images/a.img", "/images/b.img"}, sys.Path().string());
+  ASSERT_EQ(table.Drives().size(), 5u);
+  EXPECT_EQ(table.Find(0)->path, "/images/a.img");
+  EXPECT_TRUE(table.Find(0)->isImage);
+  EXPECT_EQ(table.Find(1)->path, "/images/b.img");
+  EXPECT_EQ(table.Find(2)->path, "/dev/nvme0n1");
+  EXPECT_FALSE(table.Find(2)->isImage);
+  EXPECT_EQ(table.Find(3)->path, "/dev/sda");
+  EXPECT_EQ(table.Find(4)->path, "/dev/sdb");
+  EXPECT_EQ(table.Find(4)->number, 4);
+  EXPECT_EQ(table.Find(5), nullptr);
+  EXPECT_EQ(table.Find(-1), nullptr);
+}
+
+TEST(DriveTable, imageOptions_areTakenOutOfTheArguments) {
+  std::vector<std::string> args{"prog",          "--image", "a.img",  "info",
+                                "--image=b.img", "--json",  "--image"};
+  const auto images = TakeImageOptions(args);
+  EXPECT_EQ(images, (std::vector<std::string>{"a.img", "b.img"}));
+  EXPECT_EQ(args, (std::vector<std::string>{"prog", "info", "--json", "--image"}));
+}
+
+TEST(DiskSource, readsOnlyWholeAlignedSectors_andKeepsPositionOnFailure) {
+  test::TempDir dir;
+  std::vector<uint8_t> bytes(2048);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i / 512 + 1);
+  WriteBytes(dir.File("d.img"), bytes);
+  DiskSource src;
+  ASSERT_EQ(src.OpenPath(dir.File("d.img")), DriveOpenStatus::Ok);
+  uint8_t buf[1024];
+  EXPECT_FALSE(src.Seek(100));
+  EXPECT_TRUE(src.Seek(512));
+  EXPECT_FALSE(src.Read(buf, 100));
+  ASSERT_TRUE(src.Read(buf, 512));
+  EXPECT_EQ(buf[0], 2);
+  // A read across the end fails, tells how much was there, and a retry
+  // starts at the same place.
+  size_t got = 0;
+  EXPECT_FALSE(src.Read(buf, 2048, &got));
+  EXPECT_EQ(got, 1024u);
+  ASSERT_TRUE(src.Read(buf, 512));
+  EXPECT_EQ(buf[0], 3);
+}
+
+TEST(DiskSource, sameFileAs_recognisesTheOpenedImage) {
+  test::TempDir dir;
+  WriteBytes(dir.File("d.img"), std::vector<uint8_t>(512, 7));
+  DiskSource src;
+  ASSERT_EQ(src.OpenPath(dir.File("d.img")), DriveOpenStatus::Ok);
+  EXPECT_TRUE(src.SameFileAs(dir.File("d.img")));
+  EXPECT_FALSE(src.SameFileAs(dir.File("other.img")));
+}
+
+TEST(DiskSource, missingImage_isNoSuchDrive_andUnreadableOneExplainsAccess) {
+  test::TempDir dir;
+  DiskSource src;
+  EXPECT_EQ(src.OpenPath(dir.File("missing.img")), DriveOpenStatus::NoSuchDrive);
+  WriteBytes(dir.File("locked.img"), std::vector<uint8_t>(512));
+  chmod(dir.File("locked.img").c_str(), 0);
+  const std::string locked = dir.File("locked.img");
+  const int rc = RunUnprivileged([&] {
+    DiskSource s;
+    if (s.OpenPath(locked) != DriveOpenStatus::AccessDenied) return 1;
+    if (s.LastError().find(locked) == std::string::npos) return 2;
+    if (s.LastError().find("--image") == std::string::npos) return 3;
+    return 0;
+  });
+  EXPECT_EQ(rc, 0);
+}
+
+TEST(ScanRecorderDisks, listsRecorderDrivesOnly_andStopsAtTheFirstMissingDrive) {
+  test::TempDir dir, sys;
+  const std::string rec0 = MakeRecorder(dir, "rec0.img");
+  std::vector<uint8_t> plain(kProbeBytes, 0);
+  WriteBytes(dir.File("system.img"), plain);
+  // "VORN" after a zero byte does not count.
+  std::vector<uint8_t> hidden(kProbeBytes, 0);
+  std::memcpy(hidden.data() + 1, "VORN", 4);
+  WriteBytes(dir.File("hidden.img"), hidden);
+  // Too short for the 512 KiB probe: skipped, the scan goes on.
+  WriteBytes(dir.File("short.img"), std::vector<uint8_t>(4096, 'V'));
+  const std::string rec4 = MakeRecorder(dir, "rec4.img");
+  const std::string rec6 = MakeRecorder(dir, "rec6.img");
+  DriveTable table({dir.File("system.img"), rec0, dir.File("hidden.img"), dir.File("short.img"),
+                    rec4, dir.File("gone.img"), rec6},
+                   sys.Path().string());
+  std::vector<std::string> messages;
+  const auto found = ScanRecorderDisks(table, &messages);
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0].driveNumber, 1);
+  EXPECT_EQ(found[0].name, "Device_1");
+  EXPECT_EQ(found[1].driveNumber, 4);
+  EXPECT_EQ(found[1].name, "Device_4");
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST(ScanRecorderDisks, unreadableDrive_isSkippedWithAMessage_andTheScanGoesOn) {
+  test::TempDir dir, sys;
+  WriteBytes(dir.File("locked.img"), std::vector<uint8_t>(kProbeBytes));
+  chmod(dir.File("locked.img").c_str(), 0);
+  const std::string rec = MakeRecorder(dir, "rec.img");
+  DriveTable table({dir.File("locked.img"), rec}, sys.Path().string());
+  const int rc = RunUnprivileged([&] {
+    std::vector<std::string> messages;
+    const auto found = ScanRecorderDisks(table, &messages);
+    if (found.size() != 1 || found[0].driveNumber != 1) return 1;
+    if (messages.size() != 1 || messages[0].find("locked.img") == std::string::npos) return 2;
+    return 0;
+  });
+  EXPECT_EQ(rc, 0);
+}
+
+TEST(DeviceItems, namesAndNumbers_roundTrip) {
+  EXPECT_EQ(DeviceItemName(0), "Device_0");
+  EXPECT_EQ(DeviceItemName(12), "Device_12");
+  int n = -1;
+  ASSERT_TRUE(DriveNumberFromItem("Device_12", n));
+  EXPECT_EQ(n, 12);  // drive 12, not drive 1
+  EXPECT_FALSE(DriveNumberFromItem("Device", n));
+  EXPECT_FALSE(DriveNumberFromItem("Device_", n));
+}

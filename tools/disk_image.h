@@ -1,0 +1,61 @@
+// Writing new recorder disk images: for the sample maker, the benchmark and
+// the tests. Only ever creates regular files; it refuses to open a device
+// or any existing file that is not a regular file, so it can never write
+// onto a recorder disk.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "recorder/disk_layout.h"
+
+namespace orvan::tools {
+
+class ImageFile {
+ public:
+  ImageFile() = default;
+  ~ImageFile();
+  ImageFile(const ImageFile &) = delete;
+  ImageFile &operator=(const ImageFile &) = delete;
+
+  // Creates or replaces the regular file at path.
+  bool Create(const std::string &path, std::string *error);
+  bool WriteAt(uint64_t offset, const void *data, size_t length);
+  // Sets the file length (sparse where nothing was written).
+  bool SetSize(uint64_t bytes);
+  bool Close();
+
+ private:
+  int m_fd = -1;
+};
+
+// The 16 header bytes: "VORN", 8 reserved bytes, indexAreaMiB.
+std::array<uint8_t, 16> MakeDiskHeader(uint32_t indexAreaMiB);
+// One 20-byte state entry.
+std::array<uint8_t, 20> MakeStateEntry(uint32_t tag, uint64_t indexCount);
+
+// A whole small image described in memory.
+struct RecorderImage {
+  uint32_t indexAreaMiB = 1;
+  int stateSlot = 0;  // -1: no valid state entry
+  // Index count stored in the state; -1: entries.size() + 300.
+  int64_t indexCount = -1;
+  std::vector<recorder::IndexEntry> entries;
+  std::vector<uint8_t> data;  // the data area from dataBase
+  // Stored event count; -1: events.size().
+  int64_t eventCount = -1;
+  std::vector<recorder::EventRecord> events;
+  // Extra length of the image behind the data (zeros).
+  uint64_t tailBytes = 0;
+};
+
+bool WriteRecorderImage(const std::string &path, const RecorderImage &image, std::string *error);
+
+// Bytes of the state table region and event log of an image, for writers
+// that lay out the rest themselves. events beyond 14335 are dropped.
+std::vector<uint8_t> MakeEventLogBytes(uint32_t storedCount,
+                                       const std::vector<recorder::EventRecord> &events);
+
+}  // namespace orvan::tools
