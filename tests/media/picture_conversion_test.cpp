@@ -1,0 +1,236 @@
+#include "media/picture_conversion.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <thread>
+#include <vector>
+
+#include "tests/media/test_streams.h"
+
+using orvan::media::SurfaceView;
+namespace pf = orvan::media;
+
+namespace {
+
+constexpr uint8_t kUntouched = 0xCD;
+
+// A drawer's picture surface in plain memory.
+class MemorySurface : public CPictureSurface {
+ public:
+  MemorySurface(int format, int bitCount, int pitch, int rows)
+      : m_format(format), m_bitCount(bitCount), m_pitch(pitch), m_rows(rows),
+        m_bytes(size_t(pitch) * rows, kUntouched) {}
+  CLockable *GetLock() override { return &m_lock; }
+  void *GetBits() override { return m_null ? nullptr : m_bytes.data(); }
+  int GetBitCount() override { return m_bitCount; }
+  int GetPitch() override { return m_pitch; }
+  int GetPixelFormat() override { return m_format; }
+  int GetRows() override { return m_rows; }
+
+  const uint8_t *Row(int y) const { return m_bytes.data() + size_t(y) * m_pitch; }
+  void SetNull() { m_null = true; }
+  std::vector<uint8_t> &Bytes() { return m_bytes; }
+  CTeskCriticalSection &Lock() { return m_lock; }
+
+ private:
+  int m_format, m_bitCount, m_pitch, m_rows;
+  std::vector<uint8_t> m_bytes;
+  bool m_null = false;
+  CTeskCriticalSection m_lock;
+};
+
+bool AllBytesAre(const uint8_t *p, size_t n, uint8_t value) {
+  return std::all_of(p, p + n, [value](uint8_t b) { return b == value; });
+}
+
+// A picture of flat 16 x 16 blocks, one colour each.
+struct Yuv {
+  int y, u, v;
+};
+const std::vector<Yuv> kColours = {{16, 128, 128}, {235, 128, 128}, {81, 90, 240},
+                                   {145, 54, 34},  {41, 240, 110},  {128, 160, 100},
+                                   {100, 200, 60}, {180, 100, 170}};
+
+orvan::av::FramePtr BlockPicture(AVPixelFormat format) {
+  auto picture = orvan::av::MakeFrame();
+  picture->format = format;
+  picture->width = 16 * int(kColours.size());
+  picture->height = 16;
+  av_frame_get_buffer(picture.get(), 0);
+  const bool chroma422 = format == AV_PIX_FMT_YUV422P || format == AV_PIX_FMT_YUVJ422P;
+  for (size_t b = 0; b < kColours.size(); ++b) {
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x) {
+        picture->data[0][y * picture->linesize[0] + 16 * b + x] = uint8_t(kColours[b].y);
+        const int cy = chroma422 ? y : y / 2;
+        if (!chroma422 && y >= 8) continue;
+        if (x >= 8) continue;
+        picture->data[1][cy * picture->linesize[1] + 8 * b + x] = uint8_t(kColours[b].u);
+        picture->data[2][cy * picture->linesize[2] + 8 * b + x] = uint8_t(kColours[b].v);
+      }
+  }
+  return picture;
+}
+
+int Clamp(double v) { return int(std::lround(std::clamp(v, 0.0, 255.0))); }
+
+// BT.601 reference, as R, G, B.
+void Reference(const Yuv &c, bool fullRange, int rgb[3]) {
+  const double u = c.u - 128, v = c.v - 128;
+  if (fullRange) {
+    rgb[0] = Clamp(c.y + 1.402 * v);
+    rgb[1] = Clamp(c.y - 0.344136 * u - 0.714136 * v);
+    rgb[2] = Clamp(c.y + 1.772 * u);
+  } else {
+    const double y = 1.164 * (c.y - 16);
+    rgb[0] = Clamp(y + 1.596 * v);
+    rgb[1] = Clamp(y - 0.392 * u - 0.813 * v);
+    rgb[2] = Clamp(y + 2.017 * u);
+  }
+}
+
+}  // namespace
+
+TEST(PictureConversionLayout, fullSize32bit_writesWidthTimesFourBytesPerRow_leavesPitchRest) {
+  auto picture = orvan::test::MakeTestPicture(AV_PIX_FMT_YUV420P, 720, 480, 3);
+  MemorySurface surface(pf::kPixBgr32, 32, 3072, 500);
+  CPictureConverter converter;
+  ASSERT_TRUE(converter.Draw(surface, picture.get(), pf::kPixYuv420, 720, 480, false));
+  for (int y = 0; y < 480; ++y) {
+    EXPECT_FALSE(AllBytesAre(surface.Row(y), 2880, kUntouched)) << y;
+    ASSERT_TRUE(AllBytesAre(surface.Row(y) + 2880, 192, kUntouched)) << "row " << y;
+  }
+  for (int y = 480; y < 500; ++y) ASSERT_TRUE(AllBytesAre(surface.Row(y), 3072, kUntouched));
+}
+
+TEST(PictureConversionLayout, halfSize_takesEverySecondRowAndPixel_240RowsOf1440Bytes) {
+  auto picture = orvan::test::MakeTestPicture(AV_PIX_FMT_YUV420P, 720, 480, 5);
+  for (const int format : {int(pf::kPixBgr32), int(pf::kPixRgb24), int(pf::kPixRgb565),
+                           int(pf::kPixGray8)}) {
+    const int bpp = pf::SurfaceBytesPerPixel(format);
+    MemorySurface full(format, bpp * 8, 3072, 480);
+    MemorySurface half(format, bpp * 8, 3072, 480);
+    CPictureConverter converter;
+    ASSERT_TRUE(converter.Draw(full, picture.get(), pf::kPixYuv420, 720, 480, false));
+    ASSERT_TRUE(converter.Draw(half, picture.get(), pf::kPixYuv420, 720, 480, true));
+    for (int i = 0; i < 240; ++i) {
+      for (int k = 0; k < 360; ++k)
+        ASSERT_EQ(std::memcmp(half.Row(i) + k * bpp, full.Row(2 * i) + 2 * k * bpp, bpp), 0)
+            << "format " << format << " row " << i << " pixel " << k;
+      ASSERT_TRUE(AllBytesAre(half.Row(i) + 360 * bpp, 3072 - 360 * bpp, kUntouched));
+    }
+    if (format == pf::kPixBgr32) {
+      EXPECT_EQ(360 * bpp, 1440);
+    }
+    for (int i = 240; i < 480; ++i) ASSERT_TRUE(AllBytesAre(half.Row(i), 3072, kUntouched));
+  }
+}
+
+TEST(PictureConversionLayout, nullSurfaceAddress_countsAsDrawn_andWritesNothing) {
+  auto picture = orvan::test::MakeTestPicture(AV_PIX_FMT_YUV420P, 352, 288, 0);
+  MemorySurface surface(pf::kPixBgr32, 32, 1408, 288);
+  surface.SetNull();
+  CPictureConverter converter;
+  EXPECT_TRUE(converter.Draw(surface, picture.get(), pf::kPixYuv420, 352, 288, false));
+  EXPECT_TRUE(AllBytesAre(surface.Bytes().data(), surface.Bytes().size(), kUntouched));
+}
+
+TEST(PictureConversionLayout, sizeLargerThanPicture_drawsOnlyThePictureItHas) {
+  auto picture = orvan::test::MakeTestPicture(AV_PIX_FMT_YUV420P, 352, 288, 0);
+  MemorySurface surface(pf::kPixBgr32, 32, 2880, 480);
+  CPictureConverter converter;
+  ASSERT_TRUE(converter.Draw(surface, picture.get(), pf::kPixYuv420, 720, 480, false));
+  EXPECT_TRUE(AllBytesAre(surface.Row(0) + 352 * 4, 2880 - 352 * 4, kUntouched));
+  EXPECT_TRUE(AllBytesAre(surface.Row(288), 2880, kUntouched));
+}
+
+TEST(PictureConversionLayout, surfaceRows_boundTheWrites) {
+  auto picture = orvan::test::MakeTestPicture(AV_PIX_FMT_YUV420P, 352, 288, 0);
+  MemorySurface surface(pf::kPixRgb24, 24, 1056, 100);  // too short for the picture
+  CPictureConverter converter;
+  EXPECT_TRUE(converter.Draw(surface, picture.get(), pf::kPixYuv420, 352, 288, false));
+}
+
+TEST(PictureConversionFailures, depthThatDisagreesWithFormat_orBadPitch_isAFailure) {
+  auto picture = orvan::test::MakeTestPicture(AV_PIX_FMT_YUV420P, 352, 288, 0);
+  CPictureConverter converter;
+  MemorySurface wrongDepth(pf::kPixBgr32, 16, 1408, 288);
+  EXPECT_FALSE(converter.Draw(wrongDepth, picture.get(), pf::kPixYuv420, 352, 288, false));
+  EXPECT_TRUE(AllBytesAre(wrongDepth.Bytes().data(), wrongDepth.Bytes().size(), kUntouched));
+  MemorySurface unknownFormat(3, 32, 1408, 288);
+  EXPECT_FALSE(converter.Draw(unknownFormat, picture.get(), pf::kPixYuv420, 352, 288, false));
+  MemorySurface ok(pf::kPixBgr32, 32, 1408, 288);
+  EXPECT_FALSE(converter.Draw(ok, nullptr, pf::kPixYuv420, 352, 288, false));
+  // The surface's lock is released on every path.
+  bool free = false;
+  std::thread([&] {
+    free = true;
+    ok.Lock().Lock();
+    ok.Lock().Unlock();
+  }).join();
+  EXPECT_TRUE(free);
+}
+
+TEST(PictureConversionColours, limitedAndFullRange_within2OfBt601) {
+  struct Case {
+    AVPixelFormat format;
+    uint8_t code;
+    bool fullRange;
+  };
+  for (const Case c : {Case{AV_PIX_FMT_YUV420P, pf::kPixYuv420, false},
+                       Case{AV_PIX_FMT_YUV422P, pf::kPixYuv422, false},
+                       Case{AV_PIX_FMT_YUVJ420P, pf::kPixYuvj420, true},
+                       Case{AV_PIX_FMT_YUVJ422P, pf::kPixYuvj422, true}}) {
+    auto picture = BlockPicture(c.format);
+    const int width = picture->width;
+    MemorySurface bgr(pf::kPixBgr32, 32, width * 4, 16);
+    MemorySurface rgb(pf::kPixRgb24, 24, width * 3, 16);
+    MemorySurface gray(pf::kPixGray8, 8, width, 16);
+    MemorySurface r565(pf::kPixRgb565, 16, width * 2, 16);
+    CPictureConverter converter;
+    ASSERT_TRUE(converter.Draw(bgr, picture.get(), c.code, width, 16, false));
+    ASSERT_TRUE(converter.Draw(rgb, picture.get(), c.code, width, 16, false));
+    ASSERT_TRUE(converter.Draw(gray, picture.get(), c.code, width, 16, false));
+    ASSERT_TRUE(converter.Draw(r565, picture.get(), c.code, width, 16, false));
+    for (size_t b = 0; b < kColours.size(); ++b) {
+      int want[3];
+      Reference(kColours[b], c.fullRange, want);
+      const int x = int(16 * b + 7), y = 7;
+      const uint8_t *p = bgr.Row(y) + 4 * x;
+      EXPECT_NEAR(p[2], want[0], 2) << "format " << c.format << " colour " << b;
+      EXPECT_NEAR(p[1], want[1], 2) << "format " << c.format << " colour " << b;
+      EXPECT_NEAR(p[0], want[2], 2) << "format " << c.format << " colour " << b;
+      const uint8_t *q = rgb.Row(y) + 3 * x;
+      EXPECT_NEAR(q[0], want[0], 2);
+      EXPECT_NEAR(q[1], want[1], 2);
+      EXPECT_NEAR(q[2], want[2], 2);
+      const int luma = c.fullRange ? kColours[b].y : Clamp((kColours[b].y - 16) * 255.0 / 219);
+      EXPECT_NEAR(gray.Row(y)[x], luma, 2) << "gray, colour " << b;
+      const uint16_t px = uint16_t(r565.Row(y)[2 * x] | (r565.Row(y)[2 * x + 1] << 8));
+      EXPECT_NEAR((px >> 11) * 255 / 31, want[0], 12);
+      EXPECT_NEAR(((px >> 5) & 63) * 255 / 63, want[1], 6);
+      EXPECT_NEAR((px & 31) * 255 / 31, want[2], 12);
+    }
+  }
+}
+
+TEST(PictureConversionColours, decodedMjpegPicture_isShownFullRange_notWashedOut) {
+  // Black and white stay black and white when MJPEG's full-range samples are
+  // read as such (read as limited range they would come out 19 and 238).
+  auto picture = orvan::av::MakeFrame();
+  picture->format = AV_PIX_FMT_YUVJ420P;
+  picture->width = 32;
+  picture->height = 16;
+  av_frame_get_buffer(picture.get(), 0);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 32; ++x) picture->data[0][y * picture->linesize[0] + x] = x < 16 ? 0 : 255;
+  for (int p = 1; p <= 2; ++p)
+    for (int y = 0; y < 8; ++y) std::memset(picture->data[p] + y * picture->linesize[p], 128, 16);
+  MemorySurface surface(pf::kPixBgr32, 32, 128, 16);
+  CPictureConverter converter;
+  ASSERT_TRUE(converter.Draw(surface, picture.get(), pf::kPixYuvj420, 32, 16, false));
+  EXPECT_LE(surface.Row(8)[4 * 4], 1);
+  EXPECT_GE(surface.Row(8)[4 * 24], 254);
+}
