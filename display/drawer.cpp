@@ -1,0 +1,242 @@
+#include "display/drawer.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+
+#include <cstring>
+
+#include "display/video_window.h"
+
+namespace {
+constexpr int kErrNoDevice = -2;
+constexpr int kErrNoMemory = -3;
+}  // namespace
+
+CDDrawer::CDDrawer(int channel, HWND referenceWindow)
+    : m_channel(channel), m_referenceWindow(referenceWindow), m_font(QStringLiteral("DejaVu Sans Mono")) {
+  m_font.setStyleHint(QFont::Monospace);
+  m_font.setPixelSize(12);
+}
+
+CDDrawer::~CDDrawer() {
+  Clear(nullptr);
+  ReleaseAll();
+}
+
+CVornDDrawer::~CVornDDrawer() = default;
+
+void CDDrawer::ReleaseAll() {
+  m_picture.reset();
+  m_pixels = nullptr;
+  m_hasPrimary = false;
+  m_clipperWindow = nullptr;
+  m_device.reset();
+}
+
+int CDDrawer::CreateDirectDraw(HWND window) {
+  m_device.reset();
+  CMultiMonitor const *monitors = DisplayManager ? &DisplayManager->Monitors() : &MultiMonitor();
+  const HMONITOR monitor = DisplayManager ? DisplayManager->MonitorFromWindow(window) : monitors->GetPrimary();
+  MonitorRecord record;
+  if (!monitors->GetMonitorByHandle(monitor, &record) || !(m_device = CDrawDevice::Create(record))) {
+    ReleaseAll();
+    return kErrNoDevice;
+  }
+  return 0;
+}
+
+int CDDrawer::CreatePrimarySurface(HWND window) {
+  m_hasPrimary = false;
+  m_clipperWindow = nullptr;
+  if (!m_device) {
+    const int rc = CreateDirectDraw(window);
+    if (rc != 0) return rc;
+  }
+  m_clipperWindow = window;
+  m_hasPrimary = true;
+  return 0;
+}
+
+int CDDrawer::CreatePictureSurface(HWND window, int width, int height) {
+  if (width == 0 || height == 0) return 0;
+  m_picture.reset();
+  m_pixels = nullptr;
+  if (!DisplayManager || !DisplayManager->GetDirectDraw(window)) return kErrNoDevice;
+  std::unique_ptr<CPixelSurface> surface = CPixelSurface::Create(width, height);
+  if (!surface) return kErrNoMemory;
+  m_pitch = surface->Pitch();
+  m_bitCount = surface->BitCount();
+  m_pixelFormat = surface->PixelFormat();
+  surface->Fill(kClearColour);
+  m_pixels = surface->Bits();
+  m_picture = std::move(surface);
+  return 0;
+}
+
+int CDDrawer::SetWindow(HWND window, const RECT &dest) {
+  if (!m_device) {
+    const int rc = CreateDirectDraw(window);
+    if (rc != 0) return rc;
+  }
+  const HMONITOR monitor = DisplayManager ? DisplayManager->MonitorFromWindow(window) : 0;
+  if (!m_hasPrimary) {
+    m_window = window;
+    int rc = CreateDirectDraw(window);
+    if (rc == 0) rc = CreatePrimarySurface(window);
+    if (rc != 0) return rc;
+    m_monitor = monitor;
+    if (!m_picture) CreatePictureSurface(window, m_pictureRect.Width(), m_pictureRect.Height());
+  } else {
+    if (monitor != m_monitor) {
+      m_monitor = monitor;
+      int rc = CreateDirectDraw(window);
+      if (rc == 0) rc = CreatePrimarySurface(window);
+      if (rc != 0) return rc;
+      CreatePictureSurface(window, m_pictureRect.Width(), m_pictureRect.Height());
+    }
+    if (window != m_window) {
+      m_window = window;
+      m_clipperWindow = window;
+    }
+  }
+  // Destinations stay in the video panel's coordinates: the composition
+  // surface, the capture and the panels' repaint all use that space.
+  m_destRect = dest;
+  m_windowRectAtBind = window ? window->ScreenRect() : RECT{};
+  return 0;
+}
+
+void CDDrawer::SetPictureRect(const RECT &rect) {
+  if (rect.Width() != m_pictureRect.Width() || rect.Height() != m_pictureRect.Height())
+    CreatePictureSurface(m_window, rect.Width(), rect.Height());
+  m_pictureRect = rect;
+}
+
+uint8_t *CDDrawer::GetBits() {
+  // Memory surfaces are never lost, so the address stays what it was made with.
+  return m_picture ? m_pixels : nullptr;
+}
+
+RECT CDDrawer::CropBorderRect(const RECT &pictureRect, int32_t cropBorder) {
+  RECT r = pictureRect;
+  if (cropBorder == 1) {
+    r.left += 14;
+    r.top += 10;
+    r.right -= 10;
+    r.bottom -= 4;
+  }
+  return r;
+}
+
+RECT CDDrawer::SourceRectForMode(const RECT &src, int32_t mode) {
+  const int32_t l = src.left, t = src.top, r = src.right, b = src.bottom;
+  switch (mode) {
+    case 0: case 1: case 2: case 3: case 4: case 5:
+      return RECT{14, 18, r - 10, b - 6};
+    case 6: return RECT{14, 18, (r - 24) / 2, (b - 24) / 2};
+    case 7: return RECT{(r - l - 10) / 2 + 14, 18, r - 10, (b - 6) / 2};
+    case 8: return RECT{14, (b - t - 6) / 2 + 18, (r - 24) / 2, b - 6};
+    case 9: return RECT{(r - l - 10) / 2 + 14, (b - t - 6) / 2 + 18, r - 10, b - 6};
+    default: return src;
+  }
+}
+
+bool CDDrawer::LabelForMode(int32_t mode, int channel, const RECT &ref, std::string *text, int *x,
+                            int *y) {
+  static const char *const kChannelLabels[4] = {"CH1", "CH2", "CH3", "CH4"};
+  const int L = ref.left, T = ref.top, R = ref.right, B = ref.bottom;
+  if (mode == 0) {
+    if (channel < 0 || channel > 3) return false;
+    *text = kChannelLabels[channel];
+    *x = (channel & 1) ? L + (R - L) / 2 + 5 : L + 5;
+    *y = (channel & 2) ? T + (B - T) / 2 + 5 : T + 5;
+    return true;
+  }
+  if (mode >= 1 && mode <= 4) *text = kChannelLabels[mode - 1];
+  else if (mode == 5) *text = "QUAD";
+  else if (mode >= 6 && mode <= 9) *text = kChannelLabels[mode - 6];
+  else return false;
+  *x = L + 5;
+  *y = T + 5;
+  return true;
+}
+
+void CDDrawer::DrawText(QPainter &painter, int x, int y, const QString &text) {
+  // Opaque white background, black text: how a fresh device context draws.
+  const QFontMetrics metrics(m_font);
+  const QRect box(x, y, metrics.horizontalAdvance(text) + 2, metrics.height());
+  painter.fillRect(box, Qt::white);
+  painter.drawText(box, Qt::AlignLeft | Qt::AlignTop, text);
+}
+
+bool CDDrawer::Present(const FILETIME &time) {
+  RECT src = CropBorderRect(m_pictureRect, m_cropBorder);
+  if (!m_window) return false;
+
+  const RECT windowRect = m_window->ScreenRect();
+  const RECT ref = m_referenceWindow ? m_referenceWindow->ScreenRect() : windowRect;
+  // Follow the window when it moved or changed size since it was bound; an
+  // unchanged window keeps the destination it was given (a centred picture
+  // stays centred).
+  if (windowRect != m_windowRectAtBind) {
+    m_destRect = windowRect;
+    m_windowRectAtBind = windowRect;
+  }
+
+  if (!m_hasPrimary) CreatePrimarySurface(m_window);
+  if (!m_picture) return true;
+
+  const HMONITOR monitor = m_monitor ? m_monitor
+                                     : (DisplayManager ? DisplayManager->MonitorFromWindow(m_window) : 0);
+  std::shared_ptr<CPixelSurface> back = DisplayManager ? DisplayManager->GetBackSurface(monitor) : nullptr;
+  if (back) {
+    src = SourceRectForMode(src, m_displayMode);
+    const RECT pictureBounds{0, 0, m_picture->Width(), m_picture->Height()};
+    const RECT from = IntersectRect(src, pictureBounds);
+    std::lock_guard pixels(back->PixelLock());
+    QImage target = back->View();
+    QPainter painter(&target);
+    if (!from.IsEmpty() && !m_destRect.IsEmpty()) {
+      const QImage picture = m_picture->View();
+      painter.drawImage(QRect(m_destRect.left, m_destRect.top, m_destRect.Width(), m_destRect.Height()),
+                        picture, QRect(from.left, from.top, from.Width(), from.Height()));
+    }
+    painter.setFont(m_font);
+    painter.setPen(Qt::black);
+    std::string label;
+    int x = 0, y = 0;
+    if (LabelForMode(m_displayMode, m_channel, ref, &label, &x, &y))
+      DrawText(painter, x, y, QString::fromLatin1(label.c_str()));
+    SYSTEMTIME st{};
+    if (FileTimeToSystemTime(&time, &st))
+      DrawText(painter, ref.right - 140, ref.bottom - 20,
+               QString::fromLatin1(orvan::FormatRecorderTime(st).c_str()));
+    painter.end();
+  }
+  // The copy to the screen: the window repaints its part of the
+  // composition surface on the GUI thread.
+  if (m_hasPrimary && m_clipperWindow) m_clipperWindow->Repaint(m_destRect);
+  return true;
+}
+
+void CDDrawer::Clear(const RECT *rect) {
+  if (!m_hasPrimary || !DisplayManager) return;
+  const RECT area = rect ? *rect : m_destRect;
+  if (area.IsEmpty()) return;
+  const HMONITOR monitor = m_monitor ? m_monitor : DisplayManager->MonitorFromWindow(m_window);
+  if (std::shared_ptr<CPixelSurface> back = DisplayManager->GetBackSurface(monitor)) {
+    const RECT part = IntersectRect(area, RECT{0, 0, back->Width(), back->Height()});
+    std::lock_guard pixels(back->PixelLock());
+    for (int y = part.top; y < part.bottom; ++y) {
+      auto *row = reinterpret_cast<uint32_t *>(back->Bits() + size_t(y) * back->Pitch());
+      for (int x = part.left; x < part.right; ++x) row[x] = kClearColour;
+    }
+  }
+  if (m_clipperWindow) m_clipperWindow->Repaint(area);
+}
+
+void CDDrawer::ClearWindow(HWND window) {
+  if (!window) return;
+  const RECT r = window->ScreenRect();
+  Clear(&r);
+}

@@ -1,0 +1,121 @@
+// A drawer shows the pictures of one channel in one window. Its owner (the
+// filter object) converts each decoded picture into the drawer's picture
+// surface and asks it to present: the drawer stretches the cropped picture
+// into its monitor's composition surface at the window's place, writes the
+// channel label and the picture's date and time there, and asks the window
+// to repaint that part.
+//
+// Locking: the drawer does not lock for itself. Its caller holds GetLock()
+// around every call (the conversion into GetBits() included). Inside, the
+// drawer takes only leaf locks: the display manager's map lock, a
+// composition surface's pixel lock and a window's record lock.
+#pragma once
+
+#include <QFont>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "display/display_manager.h"
+#include "display/display_types.h"
+#include "display/pixel_surface.h"
+#include "media/locks.h"
+#include "platform/wintime.h"
+
+// Display modes (viewer command 30).
+enum DisplayModes : int32_t {
+  kModeQuarters = 0,  // each channel in its quarter of the video panel
+  kModeChannel1 = 1,  // 1..4: one channel over the whole panel
+  kModeQuad = 5,      // the recorder's four-picture stream
+  kModeQuadTopLeft = 6,  // 6..9: one quarter of that stream enlarged
+  kModeQuadBottomRight = 9,
+};
+
+class CDDrawer {
+ public:
+  // channel: 0..3. referenceWindow: the video panel, to which the labels
+  // are placed. The drawer draws nowhere until SetWindow.
+  CDDrawer(int channel, HWND referenceWindow);
+  virtual ~CDDrawer();
+  CDDrawer(const CDDrawer &) = delete;
+  CDDrawer &operator=(const CDDrawer &) = delete;
+
+  CTeskCriticalSection &GetLock() { return m_lock; }
+
+  // Binds the drawer to a window; dest is where the picture goes, in the
+  // video panel's coordinates. Returns 0, or a negative code when the
+  // drawing device cannot be made.
+  int SetWindow(HWND window, const RECT &dest);
+  // The size of the pictures to come; remakes the picture surface when the
+  // width or height changes.
+  void SetPictureRect(const RECT &rect);
+  void GetPictureRect(RECT *out) const { *out = m_pictureRect; }
+
+  // The picture surface: null without one.
+  uint8_t *GetBits();
+  int GetBitCount() const { return m_bitCount; }
+  int GetPitch() const { return m_pitch; }
+  int GetPixelFormat() const { return m_pixelFormat; }
+
+  // Shows the picture now in the picture surface with its labels. False
+  // only when the drawer has no window.
+  bool Present(const FILETIME &time);
+  // Fills a rectangle of the screen (null: the destination) with the clear
+  // colour.
+  void Clear(const RECT *rect);
+  void ClearWindow(HWND window);
+
+  void SetCropBorder(int32_t crop) { m_cropBorder = crop; }
+  void SetDisplayMode(int32_t mode) { m_displayMode = mode; }
+
+  int32_t GetCropBorder() const { return m_cropBorder; }
+  int32_t GetDisplayMode() const { return m_displayMode; }
+  RECT GetDestRect() const { return m_destRect; }
+  HWND GetWindow() const { return m_window; }
+  int GetChannel() const { return m_channel; }
+
+  // The picture's part that is shown: the border trim (1 trims 14 left,
+  // 10 top, 10 right and 4 bottom), then the display mode's rectangle.
+  static RECT CropBorderRect(const RECT &pictureRect, int32_t cropBorder);
+  static RECT SourceRectForMode(const RECT &src, int32_t mode);
+  // The label text and its place for a mode and channel inside the
+  // reference rectangle; false when the mode has no label.
+  static bool LabelForMode(int32_t mode, int channel, const RECT &reference, std::string *text,
+                           int *x, int *y);
+
+ private:
+  int CreateDirectDraw(HWND window);
+  int CreatePrimarySurface(HWND window);
+  int CreatePictureSurface(HWND window, int width, int height);
+  void ReleaseAll();
+  void DrawText(QPainter &painter, int x, int y, const QString &text);
+
+  // Guarded by m_lock, which the caller holds (see the top of the file).
+  std::unique_ptr<CDrawDevice> m_device;  // made for the window's monitor
+  HWND m_clipperWindow = nullptr;         // output is limited to this window
+  bool m_hasPrimary = false;              // bound to the screen through m_clipperWindow
+  std::unique_ptr<CPixelSurface> m_picture;
+  uint8_t *m_pixels = nullptr;
+  HWND m_window = nullptr;  // null: the desktop, where nothing is drawn
+  int m_bitCount = 0;
+  int m_pitch = 0;
+  int m_pixelFormat = 0;
+  RECT m_destRect{};
+  RECT m_windowRectAtBind{};  // the window's rectangle when dest was set
+  RECT m_pictureRect{};
+  HMONITOR m_monitor = 0;
+  CTeskCriticalSection m_lock;
+  int32_t m_cropBorder = 0;
+  const int m_channel;
+  int32_t m_displayMode = 0;
+  const HWND m_referenceWindow;
+  QFont m_font;
+};
+
+// The drawer the filter objects create.
+class CVornDDrawer : public CDDrawer {
+ public:
+  using CDDrawer::CDDrawer;
+  ~CVornDDrawer() override;
+};

@@ -1,0 +1,231 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "display/drawer.h"
+#include "display/video_window.h"
+#include "tests/display/helpers/display_fixture.h"
+
+using orvan::test::DisplayFixture;
+
+namespace {
+
+constexpr uint32_t kRed = 0x00FF0000, kGreen = 0x0000FF00, kBlue = 0x000000FF;
+
+// Fills the drawer's picture: left half red, right half green.
+void PaintHalves(CDDrawer &drawer) {
+  RECT pic;
+  drawer.GetPictureRect(&pic);
+  uint8_t *bits = drawer.GetBits();
+  ASSERT_NE(bits, nullptr);
+  for (int y = 0; y < pic.Height(); ++y) {
+    auto *row = reinterpret_cast<uint32_t *>(bits + size_t(y) * drawer.GetPitch());
+    for (int x = 0; x < pic.Width(); ++x) row[x] = x < pic.Width() / 2 ? kRed : kGreen;
+  }
+}
+
+uint32_t Rgb(const QImage &image, int x, int y) { return image.pixel(x, y) & 0x00FFFFFF; }
+
+// A box with a white background and some black text pixels.
+bool HasLabelAt(const QImage &image, int x, int y, int w = 20, int h = 10) {
+  int white = 0, black = 0;
+  for (int yy = y; yy < y + h; ++yy)
+    for (int xx = x; xx < x + w; ++xx) {
+      const uint32_t c = Rgb(image, xx, yy);
+      if (c == 0xFFFFFF) ++white;
+      if (c == 0x000000) ++black;
+    }
+  return white > w * h / 4 && black > 4;
+}
+
+FILETIME TimeOf(int y, int mo, int d, int h, int mi, int s) {
+  SYSTEMTIME st{uint16_t(y), uint16_t(mo), 0, uint16_t(d), uint16_t(h), uint16_t(mi), uint16_t(s), 0};
+  FILETIME ft{};
+  SystemTimeToFileTime(&st, &ft);
+  return ft;
+}
+
+}  // namespace
+
+TEST(CDDrawerRects, modeTable_givesTheWorkedValuesFor720x480) {
+  const RECT pic{0, 0, 720, 480};
+  for (int mode = 0; mode <= 5; ++mode)
+    EXPECT_EQ(CDDrawer::SourceRectForMode(pic, mode), (RECT{14, 18, 710, 474})) << mode;
+  EXPECT_EQ(CDDrawer::SourceRectForMode(pic, 6), (RECT{14, 18, 348, 228}));
+  EXPECT_EQ(CDDrawer::SourceRectForMode(pic, 7), (RECT{369, 18, 710, 237}));
+  EXPECT_EQ(CDDrawer::SourceRectForMode(pic, 8), (RECT{14, 255, 348, 474}));
+  EXPECT_EQ(CDDrawer::SourceRectForMode(pic, 9), (RECT{369, 255, 710, 474}));
+  EXPECT_EQ(CDDrawer::SourceRectForMode(pic, 10), pic);  // unknown modes keep the picture
+  EXPECT_EQ(CDDrawer::SourceRectForMode(pic, -1), pic);
+}
+
+TEST(CDDrawerRects, cropBorder_trimsOnlyWhenTheFlagIsOne) {
+  const RECT pic{0, 0, 720, 480};
+  EXPECT_EQ(CDDrawer::CropBorderRect(pic, 1), (RECT{14, 10, 710, 476}));
+  EXPECT_EQ(CDDrawer::CropBorderRect(pic, 0), pic);
+  EXPECT_EQ(CDDrawer::CropBorderRect(pic, 2), pic);
+  EXPECT_EQ(CDDrawer::SourceRectForMode(CDDrawer::CropBorderRect(pic, 1), 0), (RECT{14, 18, 700, 470}));
+  EXPECT_EQ(CDDrawer::SourceRectForMode(CDDrawer::CropBorderRect(pic, 1), 9), (RECT{357, 248, 700, 470}));
+}
+
+TEST(CDDrawerRects, labels_sitInEachChannelsQuarterOrTopLeft) {
+  const RECT ref{0, 0, 720, 480};
+  std::string text;
+  int x = 0, y = 0;
+  const struct { int mode, channel; const char *text; int x, y; } cases[] = {
+      {0, 0, "CH1", 5, 5},     {0, 1, "CH2", 365, 5},  {0, 2, "CH3", 5, 245}, {0, 3, "CH4", 365, 245},
+      {1, 3, "CH1", 5, 5},     {4, 0, "CH4", 5, 5},    {5, 2, "QUAD", 5, 5},  {6, 1, "CH1", 5, 5},
+      {9, 0, "CH4", 5, 5},
+  };
+  for (const auto &c : cases) {
+    ASSERT_TRUE(CDDrawer::LabelForMode(c.mode, c.channel, ref, &text, &x, &y)) << c.mode;
+    EXPECT_EQ(text, c.text);
+    EXPECT_EQ(x, c.x);
+    EXPECT_EQ(y, c.y);
+  }
+  EXPECT_FALSE(CDDrawer::LabelForMode(10, 0, ref, &text, &x, &y));
+}
+
+TEST(CDDrawer, zeroSizedPicture_makesNoSurface) {
+  DisplayFixture fixture;
+  CVornDDrawer drawer(0, &fixture.Panel());
+  CTeskAutoLock guard(drawer.GetLock());
+  drawer.SetWindow(&fixture.Quarter(0), fixture.Quarter(0).ScreenRect());
+  drawer.SetPictureRect(RECT{0, 0, 720, 0});
+  EXPECT_EQ(drawer.GetBits(), nullptr);
+  EXPECT_TRUE(drawer.Present(FILETIME{}));  // nothing to show is not a failure
+}
+
+TEST(CDDrawer, pictureSurface_isBlue32BitWithPitch) {
+  DisplayFixture fixture;
+  CVornDDrawer drawer(0, &fixture.Panel());
+  CTeskAutoLock guard(drawer.GetLock());
+  drawer.SetWindow(&fixture.Quarter(0), fixture.Quarter(0).ScreenRect());
+  drawer.SetPictureRect(RECT{0, 0, 360, 240});
+  uint8_t *bits = drawer.GetBits();
+  ASSERT_NE(bits, nullptr);
+  EXPECT_EQ(drawer.GetBitCount(), 32);
+  EXPECT_EQ(drawer.GetPixelFormat(), kSurfaceRgb32);
+  EXPECT_GE(drawer.GetPitch(), 360 * 4);
+  EXPECT_EQ(reinterpret_cast<uint32_t *>(bits + 239 * drawer.GetPitch())[359], kBlue);
+  drawer.SetPictureRect(RECT{0, 0, 360, 240});  // same size keeps the surface
+  EXPECT_EQ(drawer.GetBits(), bits);
+}
+
+TEST(CDDrawer, presentWithoutWindow_fails) {
+  DisplayFixture fixture;
+  CVornDDrawer drawer(0, &fixture.Panel());
+  CTeskAutoLock guard(drawer.GetLock());
+  EXPECT_FALSE(drawer.Present(FILETIME{}));
+}
+
+TEST(CDDrawer, present_stretchesThePictureIntoItsWindowAndAsksForARepaint) {
+  DisplayFixture fixture;
+  CVornDDrawer drawer(3, &fixture.Panel());
+  {
+    CTeskAutoLock guard(drawer.GetLock());
+    drawer.SetPictureRect(RECT{0, 0, 720, 480});
+    drawer.SetWindow(&fixture.Quarter(3), fixture.Quarter(3).ScreenRect());
+    PaintHalves(drawer);
+    EXPECT_TRUE(drawer.Present(TimeOf(2006, 5, 1, 13, 45, 7)));
+  }
+  const QImage shot = fixture.CapturePanel();
+  ASSERT_EQ(shot.size(), QSize(720, 480));
+  EXPECT_EQ(Rgb(shot, 380, 300), kRed);    // left half of the picture, left of channel 4's quarter
+  EXPECT_EQ(Rgb(shot, 700, 300), kGreen);  // right half
+  EXPECT_EQ(Rgb(shot, 100, 100), 0u);      // other quarters untouched (black)
+  // The mode-0 crop {14,18,710,474}: the red/green edge (x 360 of the picture)
+  // lands at 360 + (360-14) * 360/696 = about 539.
+  EXPECT_EQ(Rgb(shot, 535, 400), kRed);
+  EXPECT_EQ(Rgb(shot, 543, 400), kGreen);
+  EXPECT_TRUE(HasLabelAt(shot, 365, 245));      // "CH4"
+  EXPECT_TRUE(HasLabelAt(shot, 580, 460, 40));  // the time at (R - 140, B - 20)
+  ASSERT_GE(fixture.Sink(3).Count(), 1);
+  EXPECT_EQ(fixture.Sink(3).Requests().back(), (RECT{0, 0, 360, 240}));  // in the window's own coordinates
+}
+
+TEST(CDDrawer, modeZeroLabels_landInEachChannelsQuarter) {
+  DisplayFixture fixture;
+  std::vector<std::unique_ptr<CVornDDrawer>> drawers;
+  for (int c = 0; c < 4; ++c) {
+    drawers.push_back(std::make_unique<CVornDDrawer>(c, &fixture.Panel()));
+    CTeskAutoLock guard(drawers.back()->GetLock());
+    drawers.back()->SetPictureRect(RECT{0, 0, 352, 240});
+    drawers.back()->SetWindow(&fixture.Quarter(c), fixture.Quarter(c).ScreenRect());
+    PaintHalves(*drawers.back());
+    drawers.back()->Present(FILETIME{});
+  }
+  const QImage shot = fixture.CapturePanel();
+  EXPECT_TRUE(HasLabelAt(shot, 5, 5));
+  EXPECT_TRUE(HasLabelAt(shot, 365, 5));
+  EXPECT_TRUE(HasLabelAt(shot, 5, 245));
+  EXPECT_TRUE(HasLabelAt(shot, 365, 245));
+  EXPECT_FALSE(HasLabelAt(shot, 100, 100));
+}
+
+TEST(CDDrawer, clear_fillsTheDestinationBlue) {
+  DisplayFixture fixture;
+  auto drawer = std::make_unique<CVornDDrawer>(1, &fixture.Panel());
+  {
+    CTeskAutoLock guard(drawer->GetLock());
+    drawer->SetPictureRect(RECT{0, 0, 352, 240});
+    drawer->SetWindow(&fixture.Quarter(1), fixture.Quarter(1).ScreenRect());
+    PaintHalves(*drawer);
+    drawer->Present(FILETIME{});
+    drawer->Clear(nullptr);
+  }
+  QImage shot = fixture.CapturePanel();
+  EXPECT_EQ(Rgb(shot, 400, 100), kBlue);
+  EXPECT_EQ(Rgb(shot, 300, 100), 0u);
+  {
+    CTeskAutoLock guard(drawer->GetLock());
+    drawer->Present(FILETIME{});
+  }
+  drawer.reset();  // the drawer's destructor clears its destination too
+  shot = fixture.CapturePanel();
+  EXPECT_EQ(Rgb(shot, 400, 100), kBlue);
+}
+
+TEST(CDDrawer, centredDestination_staysUntilTheWindowMoves) {
+  DisplayFixture fixture(800, 600);
+  CVideoWindow &window = fixture.Quarter(0);
+  fixture.Place(0, RECT{0, 0, 800, 600});
+  CVornDDrawer drawer(0, &fixture.Panel());
+  CTeskAutoLock guard(drawer.GetLock());
+  drawer.SetPictureRect(RECT{0, 0, 720, 480});
+  drawer.SetWindow(&window, RECT{40, 60, 760, 540});
+  drawer.Present(FILETIME{});
+  EXPECT_EQ(drawer.GetDestRect(), (RECT{40, 60, 760, 540}));
+  fixture.Place(0, RECT{0, 0, 400, 300});
+  drawer.Present(FILETIME{});
+  EXPECT_EQ(drawer.GetDestRect(), (RECT{0, 0, 400, 300}));
+}
+
+TEST(CDDrawer, fourRenderThreadsAndACapture_shareTheCompositionSurface) {
+  DisplayFixture fixture;
+  std::vector<std::unique_ptr<CVornDDrawer>> drawers;
+  for (int c = 0; c < 4; ++c) {
+    drawers.push_back(std::make_unique<CVornDDrawer>(c, &fixture.Panel()));
+    CTeskAutoLock guard(drawers.back()->GetLock());
+    drawers.back()->SetPictureRect(RECT{0, 0, 352, 240});
+    drawers.back()->SetWindow(&fixture.Quarter(c), fixture.Quarter(c).ScreenRect());
+    PaintHalves(*drawers.back());
+  }
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> threads;
+  for (int c = 0; c < 4; ++c)
+    threads.emplace_back([&, c] {
+      for (int i = 0; i < 30; ++i) {
+        CTeskAutoLock guard(drawers[size_t(c)]->GetLock());
+        drawers[size_t(c)]->Present(orvan::RecorderSecondsToFileTime(1146491107 + i));
+      }
+    });
+  int captures = 0;
+  for (; captures < 20; ++captures) ASSERT_FALSE(fixture.CapturePanel().isNull());
+  for (auto &t : threads) t.join();
+  const QImage shot = fixture.CapturePanel();
+  EXPECT_EQ(Rgb(shot, 100, 200), kRed);
+  EXPECT_EQ(Rgb(shot, 700, 200), kGreen);
+  EXPECT_EQ(Rgb(shot, 100, 440), kRed);
+}
