@@ -1,0 +1,119 @@
+// Clip files: an index file (".in") of index entries followed by a
+// 12-byte trailer, and a data file (".da") with the entries' data records
+// back to back.
+//
+// Reading takes every size, count and offset from the file only after
+// checking it. Writing creates regular files only, and never the file a
+// disk source reads.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "platform/disk_source.h"
+#include "platform/wintime.h"
+#include "recorder/disk_layout.h"
+
+namespace orvan::recorder {
+
+constexpr uint32_t kClipMagicSingle = 0x12345678;       // one channel: layout 1
+constexpr uint32_t kClipMagicInterleaved = 0x87654321;  // channels interleave: layout 0
+constexpr uint64_t kClipTrailerSearchBytes = 2048;
+extern const char kClipTooShortText[];     // "The file too short to play video."
+extern const char kClipTooShortCaption[];  // "Alarm"
+
+enum class ClipStatus {
+  Ok,
+  TooShort,   // index file under 2048 bytes
+  NoMagic,    // no magic value among the last 512 words
+  BadCount,   // magic values found, none followed by the count of its place
+  ReadError,  // the file could not be opened or read
+};
+
+struct ClipTrailer {
+  uint32_t magic = 0;
+  uint32_t count = 0;  // entries in the index file
+  int layout = 0;      // 1 for kClipMagicSingle, 0 for kClipMagicInterleaved
+  uint64_t countOffset = 0;
+};
+
+inline int LayoutOfMagic(uint32_t magic) { return magic == kClipMagicSingle ? 1 : 0; }
+inline uint32_t MagicOfLayout(int layout) {
+  return layout == 1 ? kClipMagicSingle : kClipMagicInterleaved;
+}
+
+// The trailer search over the last 2048 bytes of an index file of
+// `fileSize` bytes. Words are tried first to last; a magic value whose next
+// word is not the count of entries in front of it is passed over and the
+// search goes on, so an entry that happens to hold a magic value never
+// hides the real trailer.
+ClipStatus ParseClipTrailer(uint64_t fileSize, std::span<const uint8_t> lastBytes,
+                            ClipTrailer &trailer);
+
+// The data file's name: the index file's name cut at its first ".in"
+// (case-sensitive; nothing cut when there is none) plus ".da", in the index
+// file's folder.
+std::string CompanionDataName(const std::string &indexPath);
+// "%d%.2d%.2d_%.2d%.2d%.2d.in" of a start time.
+std::string DefaultClipName(const SYSTEMTIME &start);
+
+// A clip opened for reading (both files read-only). Reads are positional,
+// so the reader keeps no file position; one thread at a time.
+class CClipReader {
+ public:
+  CClipReader() = default;
+  ~CClipReader();
+  CClipReader(const CClipReader &) = delete;
+  CClipReader &operator=(const CClipReader &) = delete;
+
+  // Opens the index file and its companion data file. False unless both
+  // opened.
+  bool Open(const std::string &indexPath);
+  bool OpenIndexOnly(const std::string &indexPath);
+  void Close();
+
+  uint64_t IndexFileBytes() const { return m_indexBytes; }
+  ClipStatus ReadClipTrailer(ClipTrailer &trailer) const;
+  // Entry k at byte 20 x k.
+  bool ReadEntry(uint64_t k, IndexEntry &entry) const;
+  // The entry's data at byte offset - baseOffset of the data file: `size`
+  // bytes into buffer (kMaxRecordBytes long). False for records larger than
+  // the buffer, offsets before the base, or a short read.
+  bool ReadRecord(const IndexEntry &entry, uint64_t baseOffset, uint8_t *buffer) const;
+
+ private:
+  int m_index = -1;
+  int m_data = -1;
+  uint64_t m_indexBytes = 0;
+};
+
+// Writes a clip: entries with their records, then the trailer.
+class CClipWriter {
+ public:
+  CClipWriter() = default;
+  ~CClipWriter();
+  CClipWriter(const CClipWriter &) = delete;
+  CClipWriter &operator=(const CClipWriter &) = delete;
+
+  // Creates (or replaces) the index file and its companion data file.
+  // Refuses paths that exist and are not regular files, and paths that are
+  // the file `source` reads (when given). False unless both were created.
+  bool Create(const std::string &indexPath, const DiskSource *source, std::string *error);
+  bool IsOpen() const { return m_index >= 0; }
+  const std::string &DataPath() const { return m_dataPath; }
+
+  // The data record (entry.size bytes), then the 20 entry bytes.
+  bool WriteEntry(const IndexEntry &entry, const uint8_t *data);
+  // The magic as one 4-byte write, then the count and 4 reserved zero bytes
+  // as one 8-byte write.
+  bool WriteTrailer(uint32_t magic, uint32_t count);
+  void Close();
+
+ private:
+  int m_index = -1;
+  int m_data = -1;
+  std::string m_dataPath;
+};
+
+}  // namespace orvan::recorder

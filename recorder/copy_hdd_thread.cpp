@@ -1,0 +1,134 @@
+#include "recorder/copy_hdd_thread.h"
+
+#include <algorithm>
+
+#include "platform/log.h"
+#include "recorder/index_search.h"
+
+namespace orvan::recorder {
+
+int64_t CopyHDDThread::ChosenTimeToSeconds(const SYSTEMTIME &chosen) {
+  // The recorder's clock is shown with the UTC calendar, so a chosen wall
+  // time converts back the same way, whatever this machine's zone is.
+  return CalendarToUnixSeconds(chosen.wYear, chosen.wMonth, chosen.wDay, chosen.wHour,
+                               chosen.wMinute, chosen.wSecond);
+}
+
+CopyHDDThread::CopyHDDThread(void *owner, int driveNumber, const SYSTEMTIME &start,
+                             const SYSTEMTIME &end, const std::string &indexPath,
+                             MessageSink showMessage)
+    : TThread(true), m_owner(owner), m_indexPath(indexPath), m_record(kMaxRecordBytes) {
+  const DriveOpenStatus opened = m_disk.Open(driveNumber);
+  if (opened != DriveOpenStatus::Ok) {
+    m_errorText = m_disk.LastError();
+    m_failure = CopyFailure::DiskOpenFailed;
+  } else {
+    const GeometryStatus status = ReadGeometry(m_source, m_geometry, &m_header, &m_state);
+    if (status == GeometryStatus::NotRecorderDisk) {
+      // The geometry stays empty: nothing is copied, an empty clip is written.
+      m_geometry = DiskGeometry{};
+      m_failure = CopyFailure::NotRecorderDisk;
+    } else if (status == GeometryStatus::NoValidState) {
+      m_errorText = kStateErrorText;
+      m_failure = CopyFailure::StateError;
+      if (showMessage) showMessage(kStateErrorText);
+      Terminate();
+    }
+
+    m_startSeconds = uint32_t(std::clamp<int64_t>(ChosenTimeToSeconds(start), 0, UINT32_MAX));
+    m_endSeconds = ChosenTimeToSeconds(end);
+    if (m_failure != CopyFailure::StateError) {
+      m_startEntry = SearchTime(m_source, m_geometry, m_startSeconds);
+      m_reader.Start(m_source, m_startEntry);
+      m_progressNext = m_startEntry;
+      std::string error;
+      if (m_writer.Create(m_indexPath, &m_disk, &error)) {
+        m_dataPath = m_writer.DataPath();
+        m_copying = true;
+      } else {
+        m_errorText = error;
+        m_failure = CopyFailure::FileCreateFailed;
+      }
+    }
+  }
+  Resume();
+}
+
+CopyHDDThread::~CopyHDDThread() {
+  // The body reads the disk and writes the files: end it before they close.
+  Terminate();
+  WaitFor();
+  m_writer.Close();
+  m_disk.Close();
+}
+
+void CopyHDDThread::Execute() {
+  while (!Terminated()) {
+    if (!m_copying.load(std::memory_order_acquire)) {
+      FinishClip();
+      m_done.store(1, std::memory_order_release);
+      Terminate();
+      break;
+    }
+    if (m_reader.Next() < m_geometry.playEnd && m_reader.ReadStep(m_source)) {
+      CopySector();
+      m_reader.Resync(m_source);  // a failed seek shows in the next read
+      m_progressNext.store(m_reader.Next(), std::memory_order_release);
+    } else {
+      m_copying.store(false, std::memory_order_release);
+    }
+  }
+  // Stopped or closed while copying: keep what was copied playable.
+  if (!m_trailerWritten && m_writer.IsOpen()) FinishClip();
+}
+
+void CopyHDDThread::CopySector() {
+  for (const IndexEntry &e : m_reader.Entries()) {
+    if (e.channel >= 4) continue;
+    if (!m_layoutDecided) DecideLayout(e.channel);
+    if (int64_t{e.time} < m_endSeconds) {
+      if (!ReadDataRecord(m_source, m_geometry, e, m_record.data())) continue;
+      if (!m_writer.WriteEntry(e, m_record.data())) {
+        m_errorText = "Writing the clip failed: " + m_indexPath;
+        m_failure = CopyFailure::WriteFailed;
+        m_copying.store(false, std::memory_order_release);
+        return;
+      }
+      m_written.fetch_add(1, std::memory_order_acq_rel);
+    } else {
+      m_copying.store(false, std::memory_order_release);
+    }
+  }
+}
+
+void CopyHDDThread::DecideLayout(uint8_t channel) {
+  if (m_seenCount == 0) {
+    m_firstChannel = channel;
+    m_seenCount = 1;
+    return;
+  }
+  ++m_seenCount;
+  if (channel != m_firstChannel) {
+    m_layout = 0;
+    m_layoutDecided = true;
+  } else if (m_seenCount > 10) {
+    m_layout = 1;
+    m_layoutDecided = true;
+  }
+}
+
+void CopyHDDThread::FinishClip() {
+  m_trailerWritten = true;
+  if (!m_writer.IsOpen()) return;
+  const int64_t written = m_written.load();
+  if (!m_writer.WriteTrailer(MagicOfLayout(m_layout.load()),
+                             uint32_t(std::min<int64_t>(written, UINT32_MAX)))) {
+    m_errorText = "Writing the clip trailer failed: " + m_indexPath;
+    m_failure = CopyFailure::WriteFailed;
+  }
+  m_writer.Close();
+  ORVAN_LOG_INFO("copy", "clip %s: %lld entries", m_indexPath.c_str(),
+                 static_cast<long long>(written));
+}
+
+}  // namespace orvan::recorder

@@ -1,0 +1,125 @@
+// CopyHDDThread: copies a time range of a recorder disk into a clip, in
+// the background, with its own read-only handle on the disk and its own
+// lock around each single Seek and Read.
+//
+// Created running: the constructor prepares the copy on the creating
+// thread (opens the disk, finds the state, searches the start time,
+// creates the clip files) and starts the body as its last step. The form
+// polls Done() and requests a stop with StopCopy(); the thread never calls
+// into the main thread.
+//
+// A copy that is stopped or terminated before it finished still writes the
+// trailer before the thread ends, so what was copied stays a playable clip.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "media/locks.h"
+#include "platform/disk_source.h"
+#include "platform/thread.h"
+#include "platform/wintime.h"
+#include "recorder/clip_format.h"
+#include "recorder/disk_layout.h"
+#include "recorder/locked_source.h"
+
+namespace orvan::recorder {
+
+// Why a copy did not produce what was asked for.
+enum class CopyFailure {
+  None,
+  DiskOpenFailed,    // the drive could not be opened
+  NotRecorderDisk,   // no signature: an empty clip is written
+  StateError,        // no valid state entry: nothing is written
+  FileCreateFailed,  // a clip file could not be created
+  WriteFailed,       // writing the clip failed part-way; the copy ended there
+};
+
+class CopyHDDThread final : public TThread {
+ public:
+  // Runs on the creating thread for the state error ("Check HDD State
+  // Error!!"), before the constructor returns.
+  using MessageSink = std::function<void(const std::string &text)>;
+
+  // owner: the copy form, kept for the form's own use, never called.
+  // indexPath: the clip's index file; the data file gets the companion name.
+  CopyHDDThread(void *owner, int driveNumber, const SYSTEMTIME &start, const SYSTEMTIME &end,
+                const std::string &indexPath, MessageSink showMessage = {});
+  ~CopyHDDThread() override;
+
+  // Stop request: the next turn writes the trailer and finishes.
+  void StopCopy() { m_copying.store(false, std::memory_order_release); }
+  // 0 while working, 1 when the clip is finished.
+  int Done() const { return m_done.load(std::memory_order_acquire); }
+  bool Copying() const { return m_copying.load(std::memory_order_acquire); }
+
+  void *Owner() const { return m_owner; }
+  int64_t EntriesWritten() const { return m_written.load(std::memory_order_acquire); }
+  // The next index entry to read, for progress against StartEntry()..PlayEnd().
+  int64_t NextEntry() const { return m_progressNext.load(std::memory_order_acquire); }
+  // Set by the constructor, constant afterwards.
+  int64_t StartEntry() const { return m_startEntry; }
+  const DiskGeometry &Geometry() const { return m_geometry; }
+  uint32_t StartSeconds() const { return m_startSeconds; }
+  int64_t EndSeconds() const { return m_endSeconds; }
+  const std::string &IndexPath() const { return m_indexPath; }
+  const std::string &DataPath() const { return m_dataPath; }
+  // Valid once Finished(): the layout value and magic written.
+  int Layout() const { return m_layout.load(std::memory_order_acquire); }
+  uint32_t ClipMagic() const { return MagicOfLayout(Layout()); }
+  // Valid once Finished() (or, for failures of preparation, at once).
+  CopyFailure Failure() const { return m_failure.load(std::memory_order_acquire); }
+  const std::string &ErrorText() const { return m_errorText; }
+
+  // A chosen date and time (UTC calendar fields of recorder wall time) as
+  // recorder seconds; milliseconds are ignored.
+  static int64_t ChosenTimeToSeconds(const SYSTEMTIME &chosen);
+
+ protected:
+  void Execute() override;
+
+ private:
+  void CopySector();
+  void DecideLayout(uint8_t channel);
+  void FinishClip();
+
+  void *const m_owner;
+  const std::string m_indexPath;
+  std::string m_dataPath;
+  std::string m_errorText;  // set by the constructor, or by the thread before it finishes
+
+  // The disk: m_diskLock guards each single Seek and Read on m_disk; every
+  // layout read goes through m_source, which takes it.
+  DiskSource m_disk;
+  CTeskCriticalSection m_diskLock;
+  LockedSource m_source{m_disk, m_diskLock};
+
+  // Set by the constructor, then read-only.
+  DiskHeader m_header;
+  DiskStateEntry m_state;
+  DiskGeometry m_geometry;
+  uint32_t m_startSeconds = 0;
+  int64_t m_endSeconds = 0;
+  int64_t m_startEntry = 0;
+
+  // Thread-only after construction.
+  IndexReader m_reader;
+  CClipWriter m_writer;
+  std::vector<uint8_t> m_record;
+  bool m_layoutDecided = false;
+  uint8_t m_firstChannel = 0;
+  int m_seenCount = 0;
+  bool m_trailerWritten = false;
+
+  // Shared with the form, read without a lock.
+  std::atomic<bool> m_copying{false};
+  std::atomic<int> m_done{0};
+  std::atomic<int> m_layout{0};
+  std::atomic<int64_t> m_written{0};
+  std::atomic<int64_t> m_progressNext{0};
+  std::atomic<CopyFailure> m_failure{CopyFailure::None};
+};
+
+}  // namespace orvan::recorder

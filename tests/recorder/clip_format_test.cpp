@@ -1,0 +1,162 @@
+#include <fstream>
+#include <iterator>
+
+#include <gtest/gtest.h>
+
+#include "recorder/clip_format.h"
+#include "tests/recorder/image_helpers.h"
+#include "tests/support/test_support.h"
+
+using namespace orvan;
+using namespace orvan::recorder;
+
+namespace {
+
+std::vector<uint8_t> IndexFileBytes(const std::vector<IndexEntry> &entries, uint32_t magic,
+                                    uint32_t count, bool trailer = true) {
+  std::vector<uint8_t> bytes(20 * entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) entries[i].Serialize(bytes.data() + 20 * i);
+  if (trailer) {
+    uint8_t t[12] = {};
+    StoreU32(t, magic);
+    StoreU32(t + 4, count);
+    bytes.insert(bytes.end(), t, t + 12);
+  }
+  return bytes;
+}
+
+std::vector<IndexEntry> Entries(size_t n) {
+  std::vector<IndexEntry> v(n);
+  for (size_t i = 0; i < n; ++i) {
+    v[i].type = 1;
+    v[i].time = uint32_t(1202982297 + i);
+    v[i].size = 10;
+    v[i].offset = 1000 + 10 * i;
+  }
+  return v;
+}
+
+ClipStatus Parse(const std::vector<uint8_t> &file, ClipTrailer &t) {
+  if (file.size() < 2048) return ParseClipTrailer(file.size(), {}, t);
+  return ParseClipTrailer(file.size(), std::span(file).subspan(file.size() - 2048), t);
+}
+
+std::vector<uint8_t> ReadFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+}  // namespace
+
+TEST(ClipTrailer, 102EntriesArePlayable_101AreTooShort) {
+  ClipTrailer t;
+  auto file = IndexFileBytes(Entries(102), kClipMagicInterleaved, 102);
+  ASSERT_EQ(file.size(), 2052u);
+  ASSERT_EQ(Parse(file, t), ClipStatus::Ok);
+  EXPECT_EQ(t.count, 102u);
+  EXPECT_EQ(t.layout, 0);
+  file = IndexFileBytes(Entries(101), kClipMagicSingle, 101);
+  ASSERT_EQ(file.size(), 2032u);
+  EXPECT_EQ(Parse(file, t), ClipStatus::TooShort);
+  EXPECT_EQ(std::string(kClipTooShortText), "The file too short to play video.");
+}
+
+TEST(ClipTrailer, missingTrailerOrWrongCount_isRejected) {
+  ClipTrailer t;
+  EXPECT_EQ(Parse(IndexFileBytes(Entries(200), 0, 0, false), t), ClipStatus::NoMagic);
+  EXPECT_EQ(Parse(IndexFileBytes(Entries(200), kClipMagicSingle, 199), t), ClipStatus::BadCount);
+  // A magic in the very last word has no count behind it.
+  auto file = IndexFileBytes(Entries(200), 0, 0, false);
+  StoreU32(file.data() + file.size() - 4, kClipMagicSingle);
+  EXPECT_EQ(Parse(file, t), ClipStatus::BadCount);
+}
+
+TEST(ClipTrailer, aFalseMagicInAnEntry_doesNotHideTheRealTrailer) {
+  auto entries = Entries(150);
+  entries[148].time = kClipMagicInterleaved;  // inside the last 2048 bytes
+  entries[149].offset = kClipMagicSingle;
+  ClipTrailer t;
+  ASSERT_EQ(Parse(IndexFileBytes(entries, kClipMagicSingle, 150), t), ClipStatus::Ok);
+  EXPECT_EQ(t.magic, kClipMagicSingle);
+  EXPECT_EQ(t.count, 150u);
+  EXPECT_EQ(t.layout, 1);
+  EXPECT_EQ(t.countOffset, 20u * 150 + 4);
+}
+
+TEST(ClipNames, companionCutsTheFileNameAtItsFirstDotIn) {
+  EXPECT_EQ(CompanionDataName("clip.in"), "clip.da");
+  EXPECT_EQ(CompanionDataName("/x/a.in.in"), "/x/a.da");
+  EXPECT_EQ(CompanionDataName("/x/CLIP.IN"), "/x/CLIP.IN.da");
+  EXPECT_EQ(CompanionDataName("/my.inbox/clip.in"), "/my.inbox/clip.da");
+  EXPECT_EQ(CompanionDataName("/x/noext"), "/x/noext.da");
+  SYSTEMTIME st{2008, 3, 0, 5, 7, 8, 9, 0};
+  EXPECT_EQ(DefaultClipName(st), "20080305_070809.in");
+  EXPECT_EQ(CompanionDataName(DefaultClipName(st)), "20080305_070809.da");
+}
+
+TEST(ClipFiles, writtenClip_readsBackEntryByEntry) {
+  test::TempDir dir;
+  CClipWriter w;
+  std::string error;
+  ASSERT_TRUE(w.Create(dir.File("c.in"), nullptr, &error)) << error;
+  auto entries = Entries(120);
+  std::vector<uint8_t> data(10);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    for (size_t b = 0; b < 10; ++b) data[b] = uint8_t(i + b);
+    ASSERT_TRUE(w.WriteEntry(entries[i], data.data()));
+  }
+  ASSERT_TRUE(w.WriteTrailer(kClipMagicInterleaved, 120));
+  w.Close();
+  EXPECT_EQ(ReadFile(dir.File("c.in")).size(), 20u * 120 + 12);
+  EXPECT_EQ(ReadFile(dir.File("c.da")).size(), 1200u);
+
+  CClipReader r;
+  ASSERT_TRUE(r.Open(dir.File("c.in")));
+  ClipTrailer t;
+  ASSERT_EQ(r.ReadClipTrailer(t), ClipStatus::Ok);
+  EXPECT_EQ(t.count, 120u);
+  IndexEntry first, e;
+  ASSERT_TRUE(r.ReadEntry(0, first));
+  ASSERT_TRUE(r.ReadEntry(77, e));
+  EXPECT_EQ(e, entries[77]);
+  std::vector<uint8_t> buf(kMaxRecordBytes);
+  ASSERT_TRUE(r.ReadRecord(e, first.offset, buf.data()));
+  EXPECT_EQ(buf[0], 77);
+  EXPECT_EQ(buf[9], 86);
+  // Hostile entries: before the base, larger than the buffer, past the end.
+  e.offset = first.offset - 1;
+  EXPECT_FALSE(r.ReadRecord(e, first.offset, buf.data()));
+  e.offset = first.offset;
+  e.size = kMaxRecordBytes + 1;
+  EXPECT_FALSE(r.ReadRecord(e, first.offset, buf.data()));
+  e.size = 100;
+  e.offset = first.offset + 1150;
+  EXPECT_FALSE(r.ReadRecord(e, first.offset, buf.data()));
+  EXPECT_FALSE(r.ReadEntry(1000, e));
+  EXPECT_FALSE(r.ReadEntry(~0ull, e));
+
+  // Without the data file the clip does not open.
+  std::filesystem::remove(dir.File("c.da"));
+  EXPECT_FALSE(r.Open(dir.File("c.in")));
+}
+
+TEST(ClipFiles, writerRefusesDevicesAndTheDiskBeingRead) {
+  test::TempDir dir;
+  std::ofstream(dir.File("disk.img")) << "VORN";
+  DiskSource src;
+  ASSERT_EQ(src.OpenPath(dir.File("disk.img")), DriveOpenStatus::Ok);
+  CClipWriter w;
+  std::string error;
+  EXPECT_FALSE(w.Create("/dev/null", nullptr, &error));
+  EXPECT_NE(error.find("not a regular file"), std::string::npos);
+  // As the index file: it is the disk being read.
+  EXPECT_FALSE(w.Create(dir.File("disk.img"), &src, &error));
+  EXPECT_EQ(ReadFile(dir.File("disk.img")).size(), 4u);
+  // As the data file: refused before the index file is created.
+  std::filesystem::rename(dir.File("disk.img"), dir.File("x.da"));
+  DiskSource src2;
+  ASSERT_EQ(src2.OpenPath(dir.File("x.da")), DriveOpenStatus::Ok);
+  EXPECT_FALSE(w.Create(dir.File("x.in"), &src2, &error));
+  EXPECT_EQ(ReadFile(dir.File("x.da")).size(), 4u);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("x.in")));
+}
