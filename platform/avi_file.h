@@ -1,0 +1,60 @@
+// An AVI file written through libavformat's AVI muxer: one video stream of
+// coded pictures and one PCM audio stream, made in the order the AVI
+// recorder needs (file, video stream, its format, audio stream, its format)
+// so each step can fail on its own.
+//
+// Threading: not thread-safe; the AVI recorder guards it with its lock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/av_handles.h"
+
+namespace orvan::platform {
+
+class AviFile {
+ public:
+  AviFile() = default;
+  ~AviFile() { Close(); }
+  AviFile(const AviFile &) = delete;
+  AviFile &operator=(const AviFile &) = delete;
+
+  // Creates (or truncates) the file for writing. False, and no file, when
+  // it cannot be created.
+  bool Create(const std::string &path);
+  bool CreateVideoStream();
+  // MPEG-4 Part 2 pictures of the given size under the given four-character
+  // code, `rate` pictures a second.
+  bool SetVideoFormat(int width, int height, uint32_t fourcc, int rate);
+  bool CreateAudioStream();
+  // Interleaved PCM, signed 16-bit little-endian (or unsigned 8-bit). Writes
+  // the file header: both streams are complete now.
+  bool SetAudioFormat(int channels, int samplesPerSecond, int bitsPerSample);
+
+  // One coded picture as picture number `frameNumber` (strictly increasing).
+  bool WriteVideo(int64_t frameNumber, const void *data, uint32_t length, bool key);
+  // One block of PCM, placed after everything written before.
+  bool WriteAudio(const void *data, uint32_t length);
+
+  // Finishes the file (index and header sizes) and closes it. Safe to call
+  // on a file that failed half way or was never made.
+  void Close();
+
+  bool HasFile() const { return m_context != nullptr; }
+  bool HasVideoStream() const { return m_video != nullptr; }
+  bool HasAudioStream() const { return m_audio != nullptr; }
+
+ private:
+  bool WritePacket(AVStream *stream, int64_t pts, int64_t duration, const void *data,
+                   uint32_t length, bool key);
+
+  av::OutputFormatContextPtr m_context;
+  AVStream *m_video = nullptr;  // owned by m_context
+  AVStream *m_audio = nullptr;  // owned by m_context
+  bool m_headerWritten = false;
+  int m_audioBytesPerFrame = 4;
+  int64_t m_audioBytes = 0;  // PCM bytes written so far
+};
+
+}  // namespace orvan::platform
