@@ -1,0 +1,522 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimeZone>
+#include <QTimeEdit>
+#include <filesystem>
+#include <fstream>
+
+#include "app/core/configuration.h"
+#include "app/window/event_form.h"
+#include "app/window/live_form.h"
+#include "app/window/picture_control.h"
+#include "platform/disk_source.h"
+#include "recorder/play_file_thread.h"
+#include "recorder/play_hdd_thread.h"
+#include "tests/support/test_support.h"
+#include "tools/disk_image.h"
+
+using namespace orvan::app;
+using orvan::DriveTable;
+
+namespace {
+
+constexpr uint32_t kStart = 1202982297;  // 2008-02-14 09:44:57
+
+// A recorder image of `count` entries, four channels interleaved, ten
+// entries a second from kStart, with `events` events a minute apart.
+std::string MakeDisk(const orvan::test::TempDir &dir, const std::string &name,
+                     int64_t count = 3000, int events = 8) {
+  orvan::tools::RecorderImage image;
+  for (int64_t i = 0; i < count; ++i) {
+    orvan::recorder::IndexEntry e;
+    e.type = (i % 8 == 0) ? 1 : 0;
+    e.channel = uint8_t(i % 4);
+    e.delayMs = 25;
+    e.time = kStart + uint32_t(i / 10);
+    e.size = 200;
+    e.offset = image.data.size();
+    image.data.insert(image.data.end(), 200, uint8_t(i & 0xFF));
+    image.entries.push_back(e);
+  }
+  for (int k = 0; k < events; ++k) {
+    orvan::recorder::EventRecord r;
+    r.kindWord = uint16_t((k % 5 + 1) << 4);
+    r.channel = uint8_t(k % 4 + 1);
+    r.time = kStart + 20 + 20 * uint32_t(k);
+    image.events.push_back(r);
+  }
+  std::string error;
+  const std::string path = dir.File(name);
+  EXPECT_TRUE(orvan::tools::WriteRecorderImage(path, image, &error)) << error;
+  return path;
+}
+
+class LiveFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_oldCwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());
+    setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
+    UseImages({});
+  }
+
+  void TearDown() override {
+    delete form;
+    LiveForm = nullptr;
+    EventForm = nullptr;
+    std::filesystem::current_path(m_oldCwd);
+    DisplayMode = 1;
+  }
+
+  void UseImages(const std::vector<std::string> &images) {
+    DriveTable::SetProcess(DriveTable(images, dir.File("no-sys-block")));
+  }
+
+  void MakeForm() {
+    form = new TLiveForm;
+    LiveForm = form;
+    EventForm = new TEventForm(form);
+    form->Inform = [this](const QString &text, const QString &caption) {
+      messages.push_back({text, caption});
+    };
+    form->AskYesNo = [this](const QString &text, const QString &caption) {
+      questions.push_back({text, caption});
+      return answerYes;
+    };
+    form->ChooseOpenFile = [this](const QString &filter) {
+      filters.push_back(filter);
+      return chosenFile;
+    };
+    form->show();
+  }
+
+  template <typename T>
+  T *Get(const char *name) {
+    T *w = form->findChild<T *>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+  }
+  QString Text(const char *name) { return Get<QLabel>(name)->text(); }
+  QWidget *ViewerPanel(int ch) {
+    return form->findChild<QWidget *>(QStringLiteral("ViewerPanel%1").arg(ch));
+  }
+  void WriteLanguageFile(const std::string &content) {
+    std::ofstream(dir.File("Language_Russian.ini"), std::ios::binary) << content;
+  }
+  // Opens two images in HDD Play and waits for the disk player.
+  void OpenSampleDisk() {
+    UseImages({MakeDisk(dir, "a.img"), MakeDisk(dir, "b.img", 600, 3)});
+    form->HDDPlayClick();
+    ASSERT_NE(form->DiskThread(), nullptr);
+    ASSERT_TRUE(orvan::test::WaitUntil([&] { return form->DiskThread()->DiskValid(); }));
+  }
+
+  orvan::test::TempDir dir;
+  TLiveForm *form = nullptr;
+  std::vector<std::pair<QString, QString>> messages, questions;
+  std::vector<QString> filters;
+  QString chosenFile;
+  bool answerYes = false;
+
+ private:
+  std::filesystem::path m_oldCwd;
+};
+
+}  // namespace
+
+TEST_F(LiveFormTest, startUp_showsFilePlayWithItsControls) {
+  MakeForm();
+  EXPECT_EQ(form->windowTitle(), "ORVAN Viewer");
+  EXPECT_EQ(form->centralWidget()->size(), QSize(956, 559));
+  EXPECT_EQ(form->PlaySource(), kFilePlay);
+  EXPECT_TRUE(Get<QAction>("FilePlay")->isChecked());
+  EXPECT_FALSE(Get<QAction>("HDDPlay")->isChecked());
+  EXPECT_TRUE(Get<QPushButton>("OpenBtn")->isVisible());
+  EXPECT_FALSE(Get<QComboBox>("DeviceCombo")->isVisible());
+  EXPECT_FALSE(Get<QPushButton>("CopyBtn")->isEnabled());
+  for (const char *name : {"SearchBtn", "EventBtn"})
+    EXPECT_FALSE(Get<QPushButton>(name)->isEnabled()) << name;
+  EXPECT_FALSE(Get<QDateEdit>("DatePicker")->isEnabled());
+  EXPECT_FALSE(Get<QTimeEdit>("TimePicker")->isEnabled());
+  EXPECT_TRUE(Get<QPushButton>("PlayBtn")->isEnabled());
+  EXPECT_EQ(Text("NamePanel"), "File Play");
+  EXPECT_EQ(Get<QGroupBox>("DeviceGroup")->title(), "File Select");
+  EXPECT_EQ(Get<QTimeEdit>("TimePicker")->displayFormat(), " HH : mm : ss");
+  EXPECT_EQ(Get<QDateEdit>("DatePicker")->date(), QDate::currentDate());
+
+  // Places and sizes as designed.
+  EXPECT_EQ(Get<QWidget>("LivePanel")->geometry(), QRect(13, 21, 720, 480));
+  EXPECT_EQ(Get<QWidget>("PlayBarImage")->geometry(), QRect(13, 514, 720, 22));
+  EXPECT_EQ(Get<QWidget>("PlayBarBtn")->geometry(), QRect(13, 514, 12, 22));
+  EXPECT_EQ(Get<QWidget>("NamePanel")->geometry(), QRect(736, 22, 201, 41));
+  EXPECT_EQ(Get<QWidget>("ForwardBtn")->geometry(), QRect(135, 16, 50, 25));
+  EXPECT_EQ(Get<QWidget>("SearchGroup")->geometry(), QRect(736, 264, 201, 105));
+  EXPECT_EQ(Get<QWidget>("CloseBtn")->geometry(), QRect(856, 504, 57, 25));
+
+  // The grid is laid out at once: four quarters of the 720 x 480 panel.
+  const QRect expected[] = {{0, 0, 360, 240}, {360, 0, 360, 240}, {0, 240, 360, 240},
+                            {360, 240, 360, 240}};
+  for (int ch = 0; ch < 4; ++ch) {
+    ASSERT_NE(ViewerPanel(ch), nullptr);
+    EXPECT_EQ(ViewerPanel(ch)->geometry(), expected[ch]);
+    EXPECT_TRUE(ViewerPanel(ch)->isVisible());
+  }
+}
+
+TEST_F(LiveFormTest, hddPlay_withTwoImages_findsBothAndOpensDeviceZero) {
+  MakeForm();
+  OpenSampleDisk();
+  auto *combo = Get<QComboBox>("DeviceCombo");
+  ASSERT_EQ(combo->count(), 2);
+  EXPECT_EQ(combo->itemText(0), "Device_0");
+  EXPECT_EQ(combo->itemText(1), "Device_1");
+  EXPECT_EQ(combo->currentIndex(), 0);
+  EXPECT_EQ(form->DiskThread()->DriveNumber(), 0);
+  EXPECT_EQ(form->PlaySource(), kHddPlay);
+  EXPECT_TRUE(combo->isVisible());
+  EXPECT_TRUE(Get<QPushButton>("CopyBtn")->isEnabled());
+  EXPECT_TRUE(Get<QPushButton>("SearchBtn")->isEnabled());
+  EXPECT_TRUE(messages.empty());
+  // The event list holds the first disk's log.
+  EXPECT_EQ(EventForm->EventGrid()->rowCount(), 8);
+  // Nothing plays before Play.
+  EXPECT_FALSE(form->DiskThread()->Playing());
+  EXPECT_EQ(Text("PlayLabel"), "");
+
+  // Choosing the second disk replaces the player and the event list.
+  auto *first = form->DiskThread();
+  combo->setCurrentIndex(1);
+  form->DeviceComboChange();
+  ASSERT_NE(form->DiskThread(), nullptr);
+  EXPECT_NE(form->DiskThread(), first);
+  EXPECT_EQ(form->DiskThread()->DriveNumber(), 1);
+  EXPECT_EQ(EventForm->EventGrid()->rowCount(), 3);
+
+  // Choosing the active source again neither stops nor rescans.
+  auto *current = form->DiskThread();
+  form->HDDPlayClick();
+  EXPECT_EQ(form->DiskThread(), current);
+  EXPECT_EQ(combo->currentIndex(), 1);
+}
+
+TEST_F(LiveFormTest, hddPlay_withoutDisks_showsTheMessageAndKeepsFilePlay) {
+  WriteLanguageFile("[STRINGS]\nCantdetectHDDdevice=No recorder disk\n");
+  MakeForm();
+  form->HDDPlayClick();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(messages[0].first.startsWith("No recorder disk"));
+  EXPECT_EQ(Get<QComboBox>("DeviceCombo")->currentIndex(), -1);
+  EXPECT_EQ(form->DiskThread(), nullptr);
+  EXPECT_EQ(form->PlaySource(), kFilePlay);
+  EXPECT_TRUE(Get<QPushButton>("OpenBtn")->isVisible());
+  EXPECT_FALSE(Get<QPushButton>("SearchBtn")->isEnabled());
+}
+
+TEST_F(LiveFormTest, playControls_setTheStateText_andDoNothingWithoutAThread) {
+  MakeForm();
+  form->PlayBtnClick();
+  form->ForwardBtnClick();
+  form->PauseBtnClick();
+  EXPECT_EQ(Text("PlayLabel"), "");
+
+  OpenSampleDisk();
+  QTest::mouseClick(Get<QPushButton>("PlayBtn"), Qt::LeftButton);
+  EXPECT_EQ(Text("PlayLabel"), "Play");
+  EXPECT_TRUE(form->DiskThread()->Playing());
+  EXPECT_FALSE(form->DiskThread()->FastForward());
+  QTest::mouseClick(Get<QPushButton>("PauseBtn"), Qt::LeftButton);
+  EXPECT_EQ(Text("PlayLabel"), "Pause");
+  EXPECT_FALSE(form->DiskThread()->Playing());
+  // Forward pauses first, so pressing it twice keeps running fast.
+  form->ForwardBtnClick();
+  form->ForwardBtnClick();
+  EXPECT_EQ(Text("PlayLabel"), "FFx20");
+  EXPECT_TRUE(form->DiskThread()->Playing());
+  EXPECT_TRUE(form->DiskThread()->FastForward());
+
+  // A source change stops the player and empties the state text.
+  form->FilePlayClick();
+  EXPECT_EQ(form->DiskThread(), nullptr);
+  EXPECT_EQ(form->DiskHandle(), nullptr);
+  EXPECT_EQ(Text("PlayLabel"), "");
+}
+
+TEST_F(LiveFormTest, trackRelease_repositionsInside_andOnlyResumesBeyondTheEnd) {
+  MakeForm();
+  OpenSampleDisk();
+  auto *knob = Get<QWidget>("PlayBarBtn");
+
+  form->PlayBarImageMouseDown(kLeftButton, 100);
+  EXPECT_TRUE(form->BarDragging());
+  EXPECT_FALSE(form->DiskThread()->Playing());
+  form->PlayBarImageMouseUp(kLeftButton, 100);
+  EXPECT_FALSE(form->BarDragging());
+  EXPECT_EQ(knob->x(), 113);
+  EXPECT_EQ(form->PlayBar().buttonLeft.load(), 113);
+  EXPECT_EQ(Text("PlayLabel"), "Play");
+  EXPECT_TRUE(form->DiskThread()->Playing());
+
+  form->PauseBtnClick();
+  const int before = knob->x();
+  form->PlayBarImageMouseDown(kLeftButton, 300);
+  form->PlayBarImageMouseUp(kLeftButton, 721);
+  EXPECT_EQ(knob->x(), before);
+  EXPECT_TRUE(form->DiskThread()->Playing());
+  EXPECT_EQ(Text("PlayLabel"), "Play");
+
+  // At exactly the track's width the knob sits at the right end.
+  form->PauseBtnClick();
+  form->PlayBarImageMouseDown(kLeftButton, 720);
+  form->PlayBarImageMouseUp(kLeftButton, 720);
+  EXPECT_EQ(knob->x(), 13 + 720 - 12);
+
+  // A right press neither pauses nor starts a drag; a release without a
+  // press does nothing.
+  form->PauseBtnClick();
+  form->PlayBarImageMouseDown(kRightButton, 50);
+  EXPECT_FALSE(form->BarDragging());
+  form->PlayBarImageMouseUp(kLeftButton, 50);
+  EXPECT_EQ(Text("PlayLabel"), "Pause");
+  EXPECT_FALSE(form->DiskThread()->Playing());
+}
+
+TEST_F(LiveFormTest, knobDrag_staysOnTheTrack_andPlaysOnRelease) {
+  MakeForm();
+  OpenSampleDisk();
+  auto *knob = Get<QWidget>("PlayBarBtn");
+  form->PlayBarBtnMouseDown(kLeftButton, 5);
+  EXPECT_TRUE(form->BarDragging());
+  EXPECT_EQ(form->DragX(), 5);
+  form->PlayBarBtnMouseMove(-5000);
+  EXPECT_EQ(knob->x(), 13);
+  form->PlayBarBtnMouseMove(10000);
+  EXPECT_EQ(knob->x(), 13 + 720 - 12);
+  form->PlayBarBtnMouseUp(kLeftButton, 0);
+  EXPECT_FALSE(form->BarDragging());
+  EXPECT_EQ(Text("PlayLabel"), "Play");
+  EXPECT_TRUE(form->DiskThread()->Playing());
+
+  // Moves without a press change nothing.
+  const int dragX = form->DragX();
+  form->PlayBarBtnMouseMove(-5000);
+  EXPECT_EQ(form->DragX(), dragX);
+  EXPECT_EQ(knob->x(), 13 + 720 - 12);
+}
+
+TEST_F(LiveFormTest, search_asksTheDiskPlayerForThePickedTime) {
+  MakeForm();
+  OpenSampleDisk();
+  form->DiskThread()->SetPacingEnabled(false);
+  // Entry 1000 is recorded at kStart + 100; its search block starts at
+  // entry 512, kStart + 51.
+  const QDateTime picked = QDateTime::fromSecsSinceEpoch(kStart + 100, Qt::UTC);
+  Get<QDateEdit>("DatePicker")->setDate(picked.date());
+  Get<QTimeEdit>("TimePicker")->setTime(picked.time());
+  QTest::mouseClick(Get<QPushButton>("SearchBtn"), Qt::LeftButton);
+  ASSERT_TRUE(orvan::test::WaitUntil([&] { return form->DiskThread()->FirstPlayedTime() != 0; }));
+  EXPECT_EQ(form->DiskThread()->FirstPlayedTime(), kStart + 51);
+  EXPECT_TRUE(form->DiskThread()->Playing());
+  EXPECT_EQ(Text("PlayLabel"), "");
+
+  // In File Play the search does nothing.
+  form->FilePlayClick();
+  form->SearchBtnClick();
+  EXPECT_EQ(form->DiskThread(), nullptr);
+}
+
+TEST_F(LiveFormTest, eventDoubleClick_jumpsToTheEventAndClosesTheList) {
+  MakeForm();
+  OpenSampleDisk();
+  form->DiskThread()->SetPacingEnabled(false);
+  QTableWidget *grid = EventForm->EventGrid();
+  EXPECT_EQ(grid->horizontalHeaderItem(0)->text(), "Num");
+  EXPECT_EQ(grid->horizontalHeaderItem(3)->text(), "Type");
+  EXPECT_EQ(grid->columnWidth(2), 128);
+  EventForm->show();
+  // Row 5 (event at kStart + 100) is table row 4.
+  grid->setCurrentCell(4, 0);
+  EXPECT_EQ(grid->item(4, 0)->text(), "5");
+  EventForm->EventGridDblClick();
+  EXPECT_FALSE(EventForm->isVisible());
+  ASSERT_TRUE(orvan::test::WaitUntil([&] { return form->DiskThread()->FirstPlayedTime() != 0; }));
+  EXPECT_EQ(form->DiskThread()->FirstPlayedTime(), kStart + 51);
+}
+
+TEST_F(LiveFormTest, viewerZoom_channelTwo_andQuadQuarters) {
+  MakeForm();
+  form->OnViewerDblClick(2);
+  EXPECT_EQ(form->Layout().ZoomCode(), 3);
+  EXPECT_EQ(ViewerPanel(2)->geometry(), QRect(0, 0, 720, 480));
+  EXPECT_FALSE(ViewerPanel(0)->isVisible());
+  form->OnViewerDblClick(2);
+  EXPECT_EQ(form->Layout().ZoomCode(), 0);
+  EXPECT_TRUE(ViewerPanel(0)->isVisible());
+
+  form->SetRecordingLayout(1);
+  EXPECT_EQ(DisplayMode, 0);
+  EXPECT_EQ(form->Layout().ZoomCode(), 5);
+  EXPECT_FALSE(ViewerPanel(1)->isVisible());
+  // Clicks reach the window through the viewer's own panel.
+  QTest::mousePress(ViewerPanel(0), Qt::LeftButton, {}, QPoint(360, 100));
+  QTest::mouseRelease(ViewerPanel(0), Qt::LeftButton, {}, QPoint(360, 100));
+  QTest::mouseDClick(ViewerPanel(0), Qt::LeftButton, {}, QPoint(360, 100));
+  EXPECT_EQ(form->Layout().ZoomCode(), 7);
+  form->OnViewerDblClick(0);
+  EXPECT_EQ(form->Layout().ZoomCode(), 5);
+  form->OnViewerMouseDown(0, kLeftButton, 360, 240);
+  form->OnViewerDblClick(0);
+  EXPECT_EQ(form->Layout().ZoomCode(), 9);
+  form->SetRecordingLayout(0);
+  EXPECT_EQ(DisplayMode, 1);
+}
+
+TEST_F(LiveFormTest, fullScreen_takesTheScreen_andEscapeOrRightReleaseLeavesIt) {
+  MakeForm();
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  ASSERT_EQ(screen.size(), QSize(1280, 1024));
+  const QRect normalPanel = Get<QWidget>("LivePanel")->geometry();
+
+  form->FormKeyPress(27);  // outside full screen: nothing
+  EXPECT_FALSE(form->IsFullScreen());
+
+  form->FullScreenBtnClick();
+  EXPECT_TRUE(form->IsFullScreen());
+  EXPECT_EQ(form->geometry().size(), QSize(1280, 1024));
+  EXPECT_EQ(Get<QWidget>("LivePanel")->geometry(), QRect(0, 0, 1275, 981));
+  EXPECT_EQ(ViewerPanel(0)->geometry(), QRect(0, 0, 637, 490));
+  EXPECT_EQ(ViewerPanel(3)->geometry(), QRect(637, 490, 638, 491));
+  EXPECT_FALSE(Get<QPushButton>("FullScreenBtn")->isEnabled());
+  EXPECT_FALSE(Get<QAction>("HDDPlay")->isEnabled());
+
+  form->OnViewerMouseUp(0, kLeftButton, 5, 5);
+  EXPECT_TRUE(form->IsFullScreen());
+  form->OnViewerMouseUp(0, kRightButton, 5, 5);
+  EXPECT_FALSE(form->IsFullScreen());
+  EXPECT_EQ(Get<QWidget>("LivePanel")->geometry(), normalPanel);
+  // Leaving full screen enables every listed control, whatever the source.
+  EXPECT_TRUE(Get<QPushButton>("SearchBtn")->isEnabled());
+  EXPECT_TRUE(Get<QPushButton>("CopyBtn")->isEnabled());
+
+  form->FullScreenBtnClick();
+  form->FormKeyPress(27);
+  EXPECT_FALSE(form->IsFullScreen());
+  EXPECT_EQ(ViewerPanel(3)->geometry(), QRect(360, 240, 360, 240));
+}
+
+TEST_F(LiveFormTest, russian_captionsFollowTheSource_andAMissingKeyReadsZero) {
+  WriteLanguageFile(
+      "[STRINGS]\nFile_Play=Файлы\nFile_Select=Выбор файла\nHDD_Play=Диск\n"
+      "Image_Play=Снимок\nPlay=Пуск\nWarning=Внимание\nClose_Player=Закрыть?\n");
+  MakeForm();
+  auto *combo = Get<QComboBox>("LanguageCombo");
+  combo->setCurrentIndex(1);
+  form->LanguageComboChange();
+  EXPECT_EQ(form->Language(), 1);
+  EXPECT_EQ(Text("NamePanel"), "Файлы");
+  EXPECT_EQ(Get<QGroupBox>("DeviceGroup")->title(), "Выбор файла");
+  EXPECT_EQ(Get<QGroupBox>("PlayGroup")->title(), "Пуск");
+  EXPECT_EQ(Get<QPushButton>("PlayBtn")->text(), "Пуск");
+  EXPECT_EQ(Get<QPushButton>("PauseBtn")->text(), "0");
+  EXPECT_EQ(Get<QAction>("FilePlay")->text(), "Файлы");
+  form->ImagePlayClick();
+  EXPECT_EQ(Text("NamePanel"), "Снимок");
+  EXPECT_EQ(Get<QGroupBox>("DeviceGroup")->title(), "Выбор файла");
+
+  // The choice is remembered as one byte.
+  std::ifstream config(ConfigurationPath(), std::ios::binary);
+  std::string stored((std::istreambuf_iterator<char>(config)), {});
+  EXPECT_EQ(stored, "1");
+
+  combo->setCurrentIndex(0);
+  form->LanguageComboChange();
+  EXPECT_EQ(Text("NamePanel"), "Image Play");
+  EXPECT_EQ(Get<QGroupBox>("DeviceGroup")->title(), "File Select");
+  EXPECT_EQ(Get<QPushButton>("PauseBtn")->text(), "Pause");
+  EXPECT_EQ(Get<QPushButton>("OpenBtn")->text(), "Load File");
+
+  // The close question keeps the file's texts in English too.
+  form->CloseBtnClick();
+  ASSERT_EQ(questions.size(), 1u);
+  EXPECT_EQ(questions[0].first, "Закрыть?");
+  EXPECT_EQ(questions[0].second, "Внимание");
+  EXPECT_TRUE(form->isVisible());
+}
+
+TEST_F(LiveFormTest, storedLanguage_isAppliedAtStartUp) {
+  WriteLanguageFile("[STRINGS]\nFile_Play=Файлы\n");
+  ASSERT_TRUE(WriteLanguageSetting(ConfigurationPath(), 1));
+  MakeForm();
+  EXPECT_EQ(form->Language(), 1);
+  EXPECT_EQ(Get<QComboBox>("LanguageCombo")->currentText(), "Russian");
+  EXPECT_EQ(Text("NamePanel"), "Файлы");
+}
+
+TEST_F(LiveFormTest, clipOpen_looksForTheCompanionByTheCaseSensitiveRule) {
+  MakeForm();
+  std::ofstream(dir.File("CAM1.IN")) << "x";
+  chosenFile = QString::fromStdString(dir.File("CAM1.IN"));
+  form->OpenBtnClick();
+  ASSERT_EQ(filters.size(), 1u);
+  EXPECT_TRUE(filters[0].startsWith("IN files (*.in"));
+  // CAM1.da is not the companion of CAM1.IN.
+  std::ofstream(dir.File("CAM1.da")) << "x";
+  form->OpenBtnClick();
+  EXPECT_EQ(form->ClipThread(), nullptr);
+  EXPECT_GE(form->IndexFileHandle(), 0);
+  EXPECT_LT(form->DataFileHandle(), 0);
+
+  std::ofstream(dir.File("CAM1.IN.da")) << "x";
+  form->OpenBtnClick();
+  EXPECT_GE(form->DataFileHandle(), 0);
+  ASSERT_NE(form->ClipThread(), nullptr);
+  // A one-byte index is refused by the clip player with its message.
+  ASSERT_TRUE(orvan::test::WaitUntil([&] { return form->ClipThread()->Refused(); }));
+
+  form->ImagePlayClick();
+  EXPECT_EQ(form->ClipThread(), nullptr);
+  EXPECT_LT(form->IndexFileHandle(), 0);
+  EXPECT_LT(form->DataFileHandle(), 0);
+}
+
+TEST_F(LiveFormTest, imagePlay_hidesThePanelAndDisablesPlaying) {
+  MakeForm();
+  form->ImagePlayClick();
+  EXPECT_TRUE(Get<QWidget>("VideoImage")->isVisible());
+  EXPECT_FALSE(Get<QWidget>("LivePanel")->isVisible());
+  EXPECT_FALSE(Get<QWidget>("PlayBarBtn")->isVisible());
+  EXPECT_FALSE(Get<QPushButton>("PlayBtn")->isEnabled());
+  EXPECT_FALSE(Get<QCheckBox>("AudioCheck")->isEnabled());
+  EXPECT_TRUE(Get<QAction>("ImagePlay")->isChecked());
+  EXPECT_FALSE(Get<QAction>("FilePlay")->isChecked());
+  const QImage shown = form->VideoImagePicture();
+  ASSERT_FALSE(shown.isNull());
+  EXPECT_EQ(shown.pixelColor(5, 5), QColor(Qt::black));
+  form->PlayBtnClick();
+  EXPECT_EQ(Text("PlayLabel"), "");
+}
+
+TEST_F(LiveFormTest, switchingSourcesWhilePlaying_stopsTheDiskPlayer) {
+  MakeForm();
+  OpenSampleDisk();
+  form->PlayBtnClick();
+  ASSERT_TRUE(orvan::test::WaitUntil([&] { return form->DiskThread()->LastPlayedTime() != 0; }));
+  form->ImagePlayClick();
+  EXPECT_EQ(form->DiskThread(), nullptr);
+  form->HDDPlayClick();
+  ASSERT_NE(form->DiskThread(), nullptr);
+  form->PlayBtnClick();
+  // Closing while playing stops the player before the disk closes.
+  delete form;
+  form = nullptr;
+}
