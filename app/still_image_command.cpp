@@ -1,0 +1,93 @@
+#include "app/still_image_command.h"
+
+#include <fstream>
+
+#include "app/still_image.h"
+
+namespace orvan::app {
+
+namespace {
+
+bool WriteAll(const std::string &path, const std::vector<uint8_t> &bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  if (!file) return false;
+  file.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+  return bool(file);
+}
+
+const char *RefusalText(YuvReadResult r) {
+  switch (r) {
+    case YuvReadResult::CannotOpen: return "cannot open the file";
+    case YuvReadResult::BadLineCode: return "line code is neither 0 nor 1";
+    case YuvReadResult::BadSize: return "file size does not match its line count";
+    case YuvReadResult::ReadFailed: return "file could not be read";
+    default: return "";
+  }
+}
+
+}  // namespace
+
+int RunYuvCommand(const std::vector<std::string> &argsIn, std::ostream &out, std::ostream &err) {
+  std::vector<std::string> args = argsIn;
+  if (!args.empty() && args.front() == "yuv") args.erase(args.begin());
+  std::string input, output;
+  bool json = false, raw = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "-o" && i + 1 < args.size()) {
+      output = args[++i];
+    } else if (args[i] == "--json") {
+      json = true;
+    } else if (args[i] == "--raw") {
+      raw = true;
+    } else if (input.empty() && !args[i].empty() && args[i][0] != '-') {
+      input = args[i];
+    } else {
+      err << "unknown argument: " << args[i] << "\n";
+      return 1;
+    }
+  }
+  if (input.empty() || output.empty()) {
+    err << "usage: yuv FILE.yuv -o OUT.bmp [--json] [--raw]\n";
+    return 1;
+  }
+
+  YuvStill still;
+  std::vector<uint8_t> bytes;
+  if (raw) {
+    const YuvReadResult r = ReadYuvFile(input, still);
+    if (r != YuvReadResult::Ok) {
+      err << input << ": " << RefusalText(r) << "\n";
+      return 2;
+    }
+    bytes = ConvertStillToPixels(still);
+  } else {
+    QImage picture;
+    const YuvReadResult r = LoadStillImage(input, picture, &still);
+    if (r != YuvReadResult::Ok) {
+      err << input << ": " << RefusalText(r) << "\n";
+      return 2;
+    }
+    std::vector<uint8_t> pixels(size_t(picture.width()) * picture.height() * 4);
+    for (int y = 0; y < picture.height(); ++y) {
+      const uint8_t *line = picture.constScanLine(y);
+      uint8_t *dst = pixels.data() + size_t(y) * picture.width() * 4;
+      for (int x = 0; x < picture.width(); ++x) {
+        dst[4 * x] = line[4 * x];
+        dst[4 * x + 1] = line[4 * x + 1];
+        dst[4 * x + 2] = line[4 * x + 2];
+        dst[4 * x + 3] = 0;
+      }
+    }
+    bytes = MakeBitmapFile(pixels.data(), picture.width(), picture.height());
+  }
+  if (!WriteAll(output, bytes)) {
+    err << output << ": cannot write\n";
+    return 1;
+  }
+  if (json)
+    out << "{\"lines\": " << still.lines << ", \"time\": \""
+        << StillTimeText(still.recordedSeconds).toStdString() << "\"}\n";
+  return 0;
+}
+
+}  // namespace orvan::app

@@ -1,0 +1,49 @@
+// The sample-recording maker behind orvan-mkdisk: a recorder disk image
+// with real pictures encoded by libavcodec (MPEG-4 key and predicted
+// pictures, or MJPEG key pictures) of a moving synthetic scene that shows
+// the channel number and the running time, 16 kHz stereo PCM audio blocks,
+// realistic per-entry delays, an event log with every kind, the state
+// table, and the 300 tail entries the recorder counts but never plays.
+//
+// The same options and seed always give the same image, byte for byte.
+// Data records lie back to back in the data area.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace orvan::tools {
+
+struct SampleOptions {
+  enum class Codec { Mpeg4, Mjpeg };
+
+  std::string outputPath;
+  int durationSeconds = 60;
+  int64_t startSeconds = 1202982297;  // 2008-02-14 09:44:57 recorder time
+  Codec codec = Codec::Mpeg4;
+  bool altTypes = false;  // record types 18/17 (MPEG-4) or 19 (MJPEG) instead of 1/0 or 2
+  bool quad = false;      // one channel carrying a 2 x 2 composed picture
+  int fps = 8;            // pictures per second per channel
+  int keyInterval = 0;    // pictures between key pictures; 0: two seconds' worth
+  int events = 12;
+  uint32_t seed = 1;
+  bool audio = true;
+  int stateSlot = 0;          // where the valid state entry goes (0..99)
+  uint32_t indexAreaMiB = 0;  // 0: as small as the index allows
+};
+
+struct SampleSummary {
+  int64_t entries = 0;     // played entries (playEnd)
+  int64_t indexCount = 0;  // entries + 300
+  int64_t pictures = 0;
+  int64_t audioBlocks = 0;
+  uint64_t dataBytes = 0;
+  uint64_t imageBytes = 0;
+  uint32_t largestRecord = 0;
+  uint32_t firstTime = 0;
+  uint32_t lastTime = 0;
+};
+
+bool MakeSampleRecording(const SampleOptions &options, SampleSummary &summary, std::string *error);
+
+}  // namespace orvan::tools
