@@ -57,6 +57,8 @@ class CDDrawer {
   int GetBitCount() const { return m_bitCount; }
   int GetPitch() const { return m_pitch; }
   int GetPixelFormat() const { return m_pixelFormat; }
+  // Rows of the picture surface (0 without one), so writers stay inside it.
+  int GetSurfaceRows() const { return m_picture ? m_picture->Height() : 0; }
 
   // Shows the picture now in the picture surface with its labels. False
   // only when the drawer has no window.

@@ -1,0 +1,327 @@
+#include "display/filter_object.h"
+
+#include <cstring>
+
+#include "display/video_window.h"
+
+namespace {
+
+// The drawer's picture surface as the picture conversion sees it.
+class DrawerSurface : public CPictureSurface {
+ public:
+  explicit DrawerSurface(CDDrawer &drawer) : m_drawer(drawer) {}
+  CLockable *GetLock() override { return &m_drawer.GetLock(); }
+  void *GetBits() override { return m_drawer.GetBits(); }
+  int GetBitCount() override { return m_drawer.GetBitCount(); }
+  int GetPitch() override { return m_drawer.GetPitch(); }
+  int GetPixelFormat() override { return m_drawer.GetPixelFormat(); }
+  int GetRows() override { return m_drawer.GetSurfaceRows(); }
+
+ private:
+  CDDrawer &m_drawer;
+};
+
+constexpr int32_t kCropSourceFirst = 90;
+constexpr int32_t kCropSourceLast = 92;
+
+}  // namespace
+
+VornFilterObj::VornFilterObj(int channel, HWND referenceWindow)
+    : m_decoder(std::make_unique<CVideoDecoderMpeg4>(kCodecClosed)),
+      m_drawer(std::make_unique<CVornDDrawer>(channel, referenceWindow)),
+      m_frameThread(std::make_unique<ProcessObjThread>("ProcessFrame")),
+      m_renderThread(std::make_unique<ProcessObjThread>("ProcessRender")),
+      m_converter(std::make_unique<CPictureConverter>()) {
+  // All 0xFF, so the first description always counts as a change.
+  std::memset(&m_description, 0xFF, sizeof m_description);
+  m_frameThread->SetProcessFunction(&VornFilterObj::FrameStep);
+  m_frameThread->SetUserData(this);
+  m_renderThread->SetProcessFunction(&VornFilterObj::RenderStep);
+  m_renderThread->SetUserData(this);
+  m_frameThread->Resume();
+  m_renderThread->Resume();
+}
+
+VornFilterObj::~VornFilterObj() {
+  ClearQueues();
+  m_frameThread->Terminate();
+  m_renderThread->Terminate();
+  m_frameThread->WaitFor();
+  m_renderThread->WaitFor();
+  m_frameThread.reset();
+  m_renderThread.reset();
+  // Only now that no worker runs: the decoder, the drawer, the converter.
+  m_decoder.reset();
+  m_drawer.reset();
+  m_converter.reset();
+}
+
+int32_t VornFilterObj::FrameStep(void *self) { return static_cast<VornFilterObj *>(self)->ProcessFrame(); }
+int32_t VornFilterObj::RenderStep(void *self) { return static_cast<VornFilterObj *>(self)->ProcessRender(); }
+
+uint32_t VornFilterObj::SkipDivisor(uint32_t n) {
+  static const uint32_t kDivisors[] = {1, 2, 6, 12, 20, 30, 42, 56, 72, 90};
+  if (n >= 100) return 100;
+  return kDivisors[n / 10];
+}
+
+bool VornFilterObj::PushFrame(VORN_TESK::tagFrame *&frame) {
+  VORN_TESK::tagFrame *owned = frame;
+  frame = nullptr;
+  if (!owned) return false;
+  switch (owned->dwType) {
+    case VORN_TESK::FT_IFRAME:
+    case VORN_TESK::FT_PFRAME:
+    case VORN_TESK::FT_BFRAME: {
+      CTeskAutoLock guard(m_videoLock);
+      m_videoQueue.PushBack(owned);
+      return true;
+    }
+    case VORN_TESK::FT_INFO: {
+      const bool changed = HandleDescription(*owned);
+      VORN_TESK::Frames().Release(owned);
+      return changed;
+    }
+    default:
+      VORN_TESK::Frames().Release(owned);
+      return false;
+  }
+}
+
+bool VornFilterObj::HandleDescription(const VORN_TESK::tagFrame &frame) {
+  // A description shorter than its 48 bytes is damaged: ignored.
+  if (frame.dwSize < VORN_TESK::kFrameHeaderBytes ||
+      frame.PayloadBytes() < sizeof(VORN_TESK::StreamDescription))
+    return false;
+  VORN_TESK::StreamDescription incoming;
+  std::memcpy(&incoming, frame.Data(), sizeof incoming);
+
+  // No frame step runs while the decoder is flushed or reopened.
+  CTeskAutoLock render(m_renderLock);
+  if (VORN_TESK::SameDescription(incoming, m_description)) {
+    CTeskAutoLock decoder(m_decoderLock);
+    m_decoder->Flush();
+    return false;
+  }
+  ClearQueues();
+  {
+    CTeskAutoLock drawer(m_drawer->GetLock());
+    const bool crop = incoming.sourceKind >= kCropSourceFirst && incoming.sourceKind <= kCropSourceLast;
+    m_drawer->SetCropBorder(crop ? 1 : 0);
+  }
+  if (incoming.videoCodec != m_description.videoCodec || incoming.width != m_description.width ||
+      incoming.height != m_description.height) {
+    {
+      CTeskAutoLock decoder(m_decoderLock);
+      m_decoder->SetCodec(incoming.videoCodec != 0 ? kCodecMpeg4 : kCodecMjpeg);
+    }
+    SetPictureSize(incoming.width, incoming.height);
+  }
+  m_description = incoming;
+  return true;
+}
+
+void VornFilterObj::ClearQueues() {
+  {
+    CTeskAutoLock render(m_renderLock);
+    m_pendingPicture = nullptr;
+  }
+  {
+    CTeskAutoLock shown(m_shownLock);
+    m_shownTimes.Clear();
+  }
+  CTeskAutoLock video(m_videoLock);
+  while (!m_videoQueue.Empty()) {
+    VORN_TESK::tagFrame *f = m_videoQueue.Front();
+    m_videoQueue.PopFront();
+    VORN_TESK::Frames().Release(f);
+  }
+}
+
+void VornFilterObj::GetQueueLength(int32_t *videoFrames, int32_t *audioFrames) {
+  if (videoFrames) {
+    CTeskAutoLock video(m_videoLock);
+    *videoFrames = int32_t(m_videoQueue.Count());
+  }
+  if (audioFrames) *audioFrames = 0;
+}
+
+void VornFilterObj::Stop() {
+  m_paused = true;
+  ClearQueues();
+}
+
+void VornFilterObj::SetOutputWindow(HWND window, bool centre) {
+  CTeskAutoLock render(m_renderLock);
+  m_window = window;
+  m_centre = centre;
+  Layout();
+}
+
+void VornFilterObj::GetShownTime(SYSTEMTIME *out) {
+  FILETIME shown;
+  {
+    CTeskAutoLock guard(m_shownLock);
+    shown = m_shownTime;
+  }
+  if (!FileTimeToSystemTime(&shown, out)) *out = SYSTEMTIME{1601, 1, 1, 1, 0, 0, 0, 0};
+}
+
+void VornFilterObj::SetDisplayMode(int32_t mode) {
+  CTeskAutoLock drawer(m_drawer->GetLock());
+  m_drawer->SetDisplayMode(mode);
+}
+
+void VornFilterObj::SetPictureSize(int32_t width, int32_t height) {
+  CTeskAutoLock render(m_renderLock);
+  if (width == m_width && height == m_height) return;
+  m_width = width;
+  m_height = height;
+  {
+    CTeskAutoLock drawer(m_drawer->GetLock());
+    m_drawer->SetPictureRect(RECT{0, 0, width, height});
+  }
+  Layout();
+}
+
+void VornFilterObj::Layout() {
+  CTeskAutoLock render(m_renderLock);
+  if (!m_window) return;
+  const RECT windowRect = m_window->ScreenRect();
+  const int32_t ww = windowRect.Width(), wh = windowRect.Height();
+  int32_t x = 0, y = 0, placedW = ww, placedH = wh;
+  if (m_centre && m_width != 0 && m_height != 0 && m_width < ww && m_height < wh) {
+    x = (ww - m_width) / 2;
+    y = (wh - m_height) / 2;
+    placedW = m_width;
+    placedH = m_height;
+  }
+
+  m_pendingPicture = nullptr;
+  {
+    CTeskAutoLock shown(m_shownLock);
+    m_shownTimes.Clear();
+  }
+  {
+    CTeskAutoLock drawer(m_drawer->GetLock());
+    m_drawer->Clear(nullptr);
+    m_drawer->Clear(&windowRect);
+    const RECT dest{windowRect.left + x, windowRect.top + y, windowRect.left + x + placedW,
+                    windowRect.top + y + placedH};
+    m_drawer->SetWindow(m_window, dest);
+    if (m_width != 0 && m_width / 2 >= placedW) {
+      m_drawer->SetPictureRect(RECT{0, 0, m_width / 2, m_height / 2});
+      m_halfSize = true;
+    } else {
+      m_drawer->SetPictureRect(RECT{0, 0, m_width, m_height});
+      m_halfSize = false;
+    }
+  }
+
+  // Redraw the last picture at the new place and size.
+  const AVFrame *last = m_decoder->GetLastPicture();
+  if (last && DrawPicture(last)) {
+    FILETIME shown;
+    {
+      CTeskAutoLock guard(m_shownLock);
+      shown = m_shownTime;
+    }
+    CTeskAutoLock drawer(m_drawer->GetLock());
+    m_drawer->Present(shown);
+  }
+}
+
+bool VornFilterObj::DrawPicture(const AVFrame *picture) {
+  DrawerSurface surface(*m_drawer);
+  return m_converter->Draw(surface, picture, m_sourceFormat, m_width, m_height, m_halfSize);
+}
+
+int32_t VornFilterObj::ProcessFrame() {
+  CTeskAutoLock render(m_renderLock);
+  if (!m_pendingPicture) {
+    VORN_TESK::tagFrame *frame = nullptr;
+    uint32_t queued = 0;
+    {
+      CTeskAutoLock video(m_videoLock);
+      if (m_videoQueue.Empty()) return m_stepInterval;
+      queued = m_videoQueue.Count();
+      frame = m_videoQueue.Front();
+      m_videoQueue.PopFront();
+    }
+    int32_t width = 0, height = 0;
+    {
+      CTeskAutoLock decoder(m_decoderLock);
+      m_pendingPicture = m_decoder->Decode(frame, &width, &height, &m_sourceFormat);
+    }
+    if (!m_pendingPicture) {
+      VORN_TESK::Frames().Release(frame);
+      return m_stepInterval;
+    }
+    // A new size lays out and redraws this very picture (the shown time
+    // stays), which forgets it as pending.
+    SetPictureSize(width, height);
+    if (!m_pendingPicture) {
+      VORN_TESK::Frames().Release(frame);
+      return m_stepInterval;
+    }
+    m_pendingTime = frame->ftTime;
+    VORN_TESK::Frames().Release(frame);
+
+    const uint32_t divisor = SkipDivisor(queued);
+    if (divisor > 1) {
+      if (m_skipCounter % divisor != 0) m_pendingPicture = nullptr;
+      ++m_skipCounter;
+    }
+  }
+  if (m_pendingPicture) {
+    uint32_t waiting = 0;
+    {
+      CTeskAutoLock shown(m_shownLock);
+      waiting = m_shownTimes.Count();
+    }
+    if (waiting == 0 && DrawPicture(m_pendingPicture)) {
+      m_pendingPicture = nullptr;
+      CTeskAutoLock shown(m_shownLock);
+      m_shownTimes.PushBack(m_pendingTime);
+    }
+  }
+  return m_stepInterval;
+}
+
+int32_t VornFilterObj::ProcessRender() {
+  if (m_paused) return m_stepInterval;
+  CTeskAutoLock shown(m_shownLock);
+  if (m_shownTimes.Empty()) return m_stepInterval;
+  const FILETIME time = m_shownTimes.Front();
+  bool presented = false;
+  {
+    CTeskAutoLock drawer(m_drawer->GetLock());
+    presented = m_drawer->Present(time);
+  }
+  if (presented) {
+    m_shownTime = time;
+    m_shownTimes.PopFront();
+  }
+  return m_stepInterval;
+}
+
+bool VornFilterObj::IsHalfSize() {
+  CTeskAutoLock render(m_renderLock);
+  return m_halfSize;
+}
+
+void VornFilterObj::GetPictureSize(int32_t *width, int32_t *height) {
+  CTeskAutoLock render(m_renderLock);
+  *width = m_width;
+  *height = m_height;
+}
+
+uint32_t VornFilterObj::ShownTimesLength() {
+  CTeskAutoLock shown(m_shownLock);
+  return m_shownTimes.Count();
+}
+
+bool VornFilterObj::HasPendingPicture() {
+  CTeskAutoLock render(m_renderLock);
+  return m_pendingPicture != nullptr;
+}

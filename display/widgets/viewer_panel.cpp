@@ -1,0 +1,42 @@
+#include "display/widgets/viewer_panel.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "display/display_manager.h"
+#include "display/widgets/widget_window.h"
+
+CViewerPanel::CViewerPanel(QWidget *parent) : QWidget(parent), m_window(CWidgetWindow::WindowOf(this)) {
+  // Everything is painted here; nothing of the parent shows through.
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setAutoFillBackground(false);
+  setMouseTracking(true);
+}
+
+void CViewerPanel::paintEvent(QPaintEvent *event) {
+  QPainter painter(this);
+  painter.fillRect(event->rect(), QColor(0, 0, 255));
+  if (DisplayManager) DisplayManager->PaintWindow(m_window, painter, event->rect());
+}
+
+void CViewerPanel::mousePressEvent(QMouseEvent *event) {
+  m_pressedInside = true;
+  if (onMouseDown) onMouseDown(event);
+}
+
+void CViewerPanel::mouseMoveEvent(QMouseEvent *event) {
+  if (onMouseMove) onMouseMove(event);
+}
+
+void CViewerPanel::mouseReleaseEvent(QMouseEvent *event) {
+  const bool click = m_pressedInside && rect().contains(event->position().toPoint());
+  m_pressedInside = false;
+  if (click && onClick) onClick();
+  if (onMouseUp) onMouseUp(event);
+}
+
+void CViewerPanel::mouseDoubleClickEvent(QMouseEvent *event) {
+  m_pressedInside = true;
+  if (onDblClick) onDblClick();
+  if (onMouseDown) onMouseDown(event);
+}

@@ -1,0 +1,40 @@
+// Binds a QWidget to the display layer's window record: the record follows
+// the widget's geometry, visibility and screen (GUI thread), and repaint
+// requests from render threads become queued update() calls on the widget.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+
+#include "display/video_window.h"
+
+class CWidgetWindow : public QObject, public IRepaintSink {
+  Q_OBJECT
+ public:
+  // The record of a widget, made on first use and owned by the widget. Its
+  // parent record is that of the nearest ancestor that has one (none: the
+  // widget is the root, the video panel). GUI thread.
+  static HWND WindowOf(QWidget *widget);
+  // The same without making one.
+  static CWidgetWindow *Find(QWidget *widget);
+
+  HWND Window() { return &m_window; }
+  QWidget *Widget() const { return m_widget; }
+  // Copies the widget's current geometry, visibility and screen into the
+  // record now (Qt delivers move and resize events of hidden widgets late).
+  void Sync();
+
+  // Any thread: queues an update of that part of the widget.
+  void RequestRepaint(const RECT &rect) override;
+
+ protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
+ private:
+  CWidgetWindow(QWidget *widget, CVideoWindow *parent);
+  ~CWidgetWindow() override;
+
+  QWidget *m_widget;
+  CVideoWindow m_window;
+};

@@ -1,0 +1,383 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "display/filter_object.h"
+#include "display/filter_object_killer.h"
+#include "tests/display/helpers/coded_stream.h"
+#include "tests/display/helpers/display_fixture.h"
+#include "tests/support/test_support.h"
+
+using namespace orvan::test;
+
+namespace {
+
+constexpr int64_t kBaseSeconds = 1146491107;  // 2006-05-01 13:45:07
+
+FILETIME TimeOfPicture(int i) { return orvan::RecorderSecondsToFileTime(kBaseSeconds + i); }
+
+VORN_TESK::tagFrame *DescriptionFrame(int32_t codec, int32_t width, int32_t height, int32_t kind = 1) {
+  VORN_TESK::StreamDescription d = VORN_TESK::PlaybackDescription(codec == 0);
+  d.videoCodec = codec;
+  d.width = width;
+  d.height = height;
+  d.sourceKind = kind;
+  return VORN_TESK::Frames().Create(VORN_TESK::FT_INFO, sizeof d, FILETIME{}, &d);
+}
+
+VORN_TESK::tagFrame *PictureFrame(const CodedPicture &p, int index) {
+  return VORN_TESK::Frames().Create(p.key ? VORN_TESK::FT_IFRAME : VORN_TESK::FT_PFRAME,
+                                    uint32_t(p.bytes.size()), TimeOfPicture(index), p.bytes.data());
+}
+
+bool SameTime(const SYSTEMTIME &st, const FILETIME &ft) {
+  SYSTEMTIME want{};
+  FileTimeToSystemTime(&ft, &want);
+  return st.wYear == want.wYear && st.wMonth == want.wMonth && st.wDay == want.wDay &&
+         st.wHour == want.wHour && st.wMinute == want.wMinute && st.wSecond == want.wSecond;
+}
+
+bool ShownTimeIs(VornFilterObj &filter, const FILETIME &ft) {
+  SYSTEMTIME st{};
+  filter.GetShownTime(&st);
+  return SameTime(st, ft);
+}
+
+QImage Crop(const QImage &image, const QRect &r) { return image.copy(r); }
+
+// Converts one full-range MJPEG picture twice with one converter: both
+// results must agree.
+bool ConverterKeepsFullRangeOnRedraw() {
+  const std::vector<CodedPicture> stream = MjpegStream(176, 144, 1);
+  CVideoDecoderMpeg4 decoder(kCodecMjpeg);
+  FramePtr frame = MakeFrame(stream.at(0));
+  uint8_t format = 0;
+  AVFrame *picture = decoder.Decode(frame.get(), nullptr, nullptr, &format);
+  if (!picture) return false;
+  CPictureConverter converter;
+  QImage first(176, 144, QImage::Format_RGB32), second(176, 144, QImage::Format_RGB32);
+  for (QImage *image : {&first, &second}) {
+    orvan::media::SurfaceView view;
+    view.bits = image->bits();
+    view.bitCount = 32;
+    view.pitch = int(image->bytesPerLine());
+    view.pixelFormat = orvan::media::kPixBgr32;
+    view.rows = 144;
+    if (!converter.DrawInto(view, picture, format, 176, 144, false)) return false;
+  }
+  return MeanAbsDiff(first, second) < 0.5;
+}
+
+// A filter object of channel 0 drawing into the fixture's window 0, deleted
+// through a killer as the viewers do.
+struct FilterHarness {
+  explicit FilterHarness(DisplayFixture &fixture) : fixture(fixture) {
+    filter = new VornFilterObj(0, &fixture.Panel());
+  }
+  ~FilterHarness() {
+    VornFilterObjKiller killer;
+    killer.Kill(filter);
+  }
+  void Push(VORN_TESK::tagFrame *f) { filter->PushFrame(f); }
+  int32_t Queued() {
+    int32_t n = 0;
+    filter->GetQueueLength(&n);
+    return n;
+  }
+  DisplayFixture &fixture;
+  VornFilterObj *filter;
+};
+
+}  // namespace
+
+class FilterObjectPresents : public testing::TestWithParam<const char *> {};
+
+TEST_P(FilterObjectPresents, decodedPictures_matchAReferenceConversionAndStretch) {
+  const std::string codec = GetParam();
+  const bool mjpeg = codec == "mjpeg";
+  if (mjpeg && !ConverterKeepsFullRangeOnRedraw())
+    GTEST_SKIP() << "the picture conversion loses the full range of MJPEG pictures from its "
+                    "second picture on (media/picture_conversion.cpp); this comparison waits for it";
+  const std::vector<CodedPicture> stream = mjpeg ? MjpegStream(720, 480, 6) : Mpeg4Stream(720, 480, 6);
+  ASSERT_EQ(stream.size(), 6u);
+  const std::vector<QImage> reference = DecodeToRgb32(codec, stream);
+  ASSERT_FALSE(reference.back().isNull());
+
+  DisplayFixture fixture(720, 480);
+  fixture.Place(0, RECT{0, 0, 720, 480});
+  FilterHarness h(fixture);
+  h.filter->SetDisplayMode(1);
+  h.filter->SetOutputWindow(&fixture.Quarter(0), false);
+  h.Push(DescriptionFrame(mjpeg ? 0 : 4, 720, 480));
+  for (int i = 0; i < 6; ++i) h.Push(PictureFrame(stream[size_t(i)], i));
+  ASSERT_TRUE(WaitUntil([&] { return ShownTimeIs(*h.filter, TimeOfPicture(5)); }));
+
+  const QImage shot = fixture.CapturePanel();
+  ASSERT_EQ(shot.size(), QSize(720, 480));
+  // Modes 1..5 show the picture's {14, 18, 710, 474} over the whole window.
+  const QImage expected = StretchNearest(reference.back(), QRect(14, 18, 696, 456), 720, 480);
+  const QRect body(0, 40, 720, 400);  // clear of the label and the time text
+  const double diff = MeanAbsDiff(Crop(shot, body), Crop(expected, body));
+  EXPECT_LT(diff, 3.0) << codec;
+  RecordProperty("meanAbsDiff", std::to_string(diff));
+  // A picture two steps earlier differs clearly: the comparison can tell.
+  const QImage older = StretchNearest(reference[3], QRect(14, 18, 696, 456), 720, 480);
+  EXPECT_GT(MeanAbsDiff(Crop(shot, body), Crop(older, body)), MeanAbsDiff(Crop(shot, body), Crop(expected, body)));
+  EXPECT_GT(fixture.Sink(0).Count(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, FilterObjectPresents, testing::Values("mpeg4", "mjpeg"));
+
+TEST(VornFilterObj, firstDescription_alwaysCountsAsAChange_andTheSameOneFlushes) {
+  DisplayFixture fixture;
+  FilterHarness h(fixture);
+  VORN_TESK::tagFrame *f = DescriptionFrame(4, 352, 240);
+  EXPECT_TRUE(h.filter->PushFrame(f));
+  EXPECT_EQ(f, nullptr);
+  f = DescriptionFrame(4, 352, 240);
+  EXPECT_FALSE(h.filter->PushFrame(f));
+  int32_t w = 0, hgt = 0;
+  h.filter->GetPictureSize(&w, &hgt);
+  EXPECT_EQ(w, 352);
+  EXPECT_EQ(hgt, 240);
+}
+
+TEST(VornFilterObj, sameDescriptionTwice_waitsForTheNextKeyPicture) {
+  const std::vector<CodedPicture> stream = Mpeg4Stream(352, 240, 8, 4);  // keys at 0 and 4
+  ASSERT_EQ(stream.size(), 8u);
+  ASSERT_TRUE(stream[4].key);
+  DisplayFixture fixture;
+  FilterHarness h(fixture);
+  h.filter->SetOutputWindow(&fixture.Quarter(0), false);
+  h.Push(DescriptionFrame(4, 352, 240));
+  h.Push(PictureFrame(stream[0], 0));
+  h.Push(PictureFrame(stream[1], 1));
+  ASSERT_TRUE(WaitUntil([&] { return ShownTimeIs(*h.filter, TimeOfPicture(1)); }));
+
+  h.Push(DescriptionFrame(4, 352, 240));  // same: the decoder flushes
+  h.Push(PictureFrame(stream[2], 2));
+  h.Push(PictureFrame(stream[3], 3));
+  ASSERT_TRUE(WaitUntil([&] { return h.Queued() == 0 && !h.filter->HasPendingPicture(); }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_TRUE(ShownTimeIs(*h.filter, TimeOfPicture(1)));  // predicted pictures were not shown
+
+  h.Push(PictureFrame(stream[4], 4));
+  EXPECT_TRUE(WaitUntil([&] { return ShownTimeIs(*h.filter, TimeOfPicture(4)); }));
+}
+
+TEST(VornFilterObj, firstPictureAtANewSize_isPresentedByTheLayoutWithoutChangingTheShownTime) {
+  const std::vector<CodedPicture> stream = MjpegStream(352, 240, 1);
+  DisplayFixture fixture;
+  FilterHarness h(fixture);
+  h.filter->SetOutputWindow(&fixture.Quarter(0), false);
+  h.Push(DescriptionFrame(0, 720, 480));  // the stream is really 352 x 240
+  const int before = fixture.Sink(0).Count();
+  h.Push(PictureFrame(stream[0], 0));
+  ASSERT_TRUE(WaitUntil([&] {
+    int32_t w = 0, hh = 0;
+    h.filter->GetPictureSize(&w, &hh);
+    return w == 352 && fixture.Sink(0).Count() > before;
+  }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(h.filter->ShownTimesLength(), 0u);
+  EXPECT_TRUE(ShownTimeIs(*h.filter, FILETIME{}));  // still 1601-01-01
+  const QImage shot = fixture.CapturePanel();
+  EXPECT_NE(shot.pixel(180, 120) & 0xFFFFFF, 0u);  // the picture is there
+}
+
+TEST(VornFilterObj, halfSize_atExactlyHalfThePictureWidth_fullSizeOnePixelWider) {
+  DisplayFixture fixture(800, 600);
+  FilterHarness h(fixture);
+  h.Push(DescriptionFrame(4, 720, 480));
+  fixture.Place(0, RECT{0, 0, 360, 240});
+  h.filter->SetOutputWindow(&fixture.Quarter(0), false);
+  EXPECT_TRUE(h.filter->IsHalfSize());
+  RECT pic;
+  h.filter->Drawer().GetPictureRect(&pic);
+  EXPECT_EQ(pic, (RECT{0, 0, 360, 240}));
+  fixture.Place(0, RECT{0, 0, 361, 240});
+  h.filter->SetOutputWindow(&fixture.Quarter(0), false);
+  EXPECT_FALSE(h.filter->IsHalfSize());
+  h.filter->Drawer().GetPictureRect(&pic);
+  EXPECT_EQ(pic, (RECT{0, 0, 720, 480}));
+}
+
+TEST(VornFilterObj, centre_placesA720x480PictureAt40_60In800x600) {
+  DisplayFixture fixture(800, 600);
+  fixture.Place(0, RECT{0, 0, 800, 600});
+  FilterHarness h(fixture);
+  h.Push(DescriptionFrame(4, 720, 480));
+  h.filter->SetOutputWindow(&fixture.Quarter(0), true);
+  EXPECT_EQ(h.filter->Drawer().GetDestRect(), (RECT{40, 60, 760, 540}));
+  h.filter->SetOutputWindow(&fixture.Quarter(0), false);
+  EXPECT_EQ(h.filter->Drawer().GetDestRect(), (RECT{0, 0, 800, 600}));
+  fixture.Place(0, RECT{0, 0, 720, 480});  // not smaller than the window: fills it
+  h.filter->SetOutputWindow(&fixture.Quarter(0), true);
+  EXPECT_EQ(h.filter->Drawer().GetDestRect(), (RECT{0, 0, 720, 480}));
+}
+
+TEST(VornFilterObj, skipDivisors_followTheQueueLength) {
+  const struct { uint32_t n, divisor; } table[] = {
+      {0, 1},   {5, 1},   {9, 1},   {10, 2},  {15, 2},  {19, 2},  {20, 6},   {29, 6},  {30, 12},
+      {40, 20}, {50, 30}, {60, 42}, {70, 56}, {80, 72}, {89, 72}, {90, 90},  {99, 90}, {100, 100},
+      {5000, 100}};
+  for (const auto &row : table) EXPECT_EQ(VornFilterObj::SkipDivisor(row.n), row.divisor) << row.n;
+}
+
+namespace {
+// Keeps about `depth` frames queued while `total` pictures are fed, and
+// returns {pictures decoded, pictures presented}.
+std::pair<int, int> FeedAtDepth(int depth, int total) {
+  const std::vector<CodedPicture> stream = MjpegStream(176, 144, 1);
+  DisplayFixture fixture;
+  FilterHarness h(fixture);
+  h.filter->SetOutputWindow(&fixture.Quarter(0), false);
+  h.Push(DescriptionFrame(0, 176, 144));
+  h.Push(PictureFrame(stream[0], 0));  // settles size and layout first
+  EXPECT_TRUE(WaitUntil([&] { return ShownTimeIs(*h.filter, TimeOfPicture(0)); }));
+  const int before = fixture.Sink(0).Count();
+  int pushed = 0;
+  // Top up before each decode; the frame thread takes one every 10 ms.
+  while (pushed < total) {
+    if (h.Queued() < depth) {
+      h.Push(PictureFrame(stream[0], 1 + pushed));
+      ++pushed;
+    } else {
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  }
+  // Stop at the depth so that every decode saw the same divisor.
+  EXPECT_TRUE(WaitUntil([&] { return h.Queued() <= depth - 1; }));
+  h.filter->Pause();
+  const int remaining = h.Queued();
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  const int presented = fixture.Sink(0).Count() - before;
+  return {pushed - remaining, presented};
+}
+}  // namespace
+
+TEST(VornFilterObj, queueOf15_drawsEverySecondPicture_queueOf5_drawsEvery) {
+  const auto [decoded15, presented15] = FeedAtDepth(15, 40);
+  EXPECT_NEAR(presented15 * 2, decoded15, 3) << decoded15 << " decoded";
+  const auto [decoded5, presented5] = FeedAtDepth(5, 20);
+  EXPECT_NEAR(presented5, decoded5, 2) << decoded5 << " decoded";
+}
+
+TEST(VornFilterObj, whilePaused_atMostOnePictureIsDrawn_andItIsShownFirstOnResume) {
+  const std::vector<CodedPicture> stream = MjpegStream(176, 144, 5);
+  DisplayFixture fixture;
+  FilterHarness h(fixture);
+  h.filter->SetOutputWindow(&fixture.Quarter(0), false);
+  h.Push(DescriptionFrame(0, 176, 144));
+  h.filter->Pause();
+  const int before = fixture.Sink(0).Count();
+  for (int i = 0; i < 5; ++i) h.Push(PictureFrame(stream[size_t(i)], i));
+  // One drawn and waiting, one decoded and pending, the rest left queued.
+  ASSERT_TRUE(WaitUntil([&] { return h.Queued() == 3 && h.filter->HasPendingPicture(); }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(80));
+  EXPECT_EQ(h.Queued(), 3);
+  EXPECT_EQ(h.filter->ShownTimesLength(), 1u);
+  EXPECT_EQ(fixture.Sink(0).Count(), before);  // nothing presented
+  EXPECT_TRUE(ShownTimeIs(*h.filter, FILETIME{}));
+
+  SYSTEMTIME first{};
+  std::atomic<bool> seen{false};
+  std::thread watcher([&] {
+    WaitUntil([&] {
+      SYSTEMTIME st{};
+      h.filter->GetShownTime(&st);
+      if (st.wYear == 1601) return false;
+      first = st;
+      return true;
+    });
+    seen = true;
+  });
+  h.filter->Resume();
+  watcher.join();
+  ASSERT_TRUE(seen);
+  EXPECT_TRUE(SameTime(first, TimeOfPicture(0)));
+  EXPECT_TRUE(WaitUntil([&] { return ShownTimeIs(*h.filter, TimeOfPicture(4)); }));
+}
+
+TEST(VornFilterObj, framesOtherThanPictures_areReleasedAndNotQueued) {
+  DisplayFixture fixture;
+  FilterHarness h(fixture);
+  h.filter->Pause();
+  uint8_t payload[8] = {};
+  VORN_TESK::tagFrame *audio = VORN_TESK::Frames().Create(VORN_TESK::FT_AUDIO, 8, FILETIME{}, payload);
+  EXPECT_FALSE(h.filter->PushFrame(audio));
+  EXPECT_EQ(audio, nullptr);
+  VORN_TESK::tagFrame *odd = VORN_TESK::Frames().Create(9, 8, FILETIME{}, payload);
+  EXPECT_FALSE(h.filter->PushFrame(odd));
+  VORN_TESK::tagFrame *shortInfo = VORN_TESK::Frames().Create(VORN_TESK::FT_INFO, 8, FILETIME{}, payload);
+  EXPECT_FALSE(h.filter->PushFrame(shortInfo));  // a damaged description is ignored
+  VORN_TESK::tagFrame *none = nullptr;
+  EXPECT_FALSE(h.filter->PushFrame(none));
+  int32_t video = -1, audioCount = -1;
+  h.filter->GetQueueLength(&video, &audioCount);
+  EXPECT_EQ(video, 0);
+  EXPECT_EQ(audioCount, 0);
+}
+
+TEST(VornFilterObj, stop_pausesAndEmptiesTheQueue) {
+  const std::vector<CodedPicture> stream = Mpeg4Stream(176, 144, 3);
+  DisplayFixture fixture;
+  FilterHarness h(fixture);
+  h.filter->Pause();
+  // Without a description the decoder is closed: frames decode to nothing.
+  for (int i = 0; i < 3; ++i) h.Push(PictureFrame(stream[size_t(i)], i));
+  h.filter->Stop();
+  EXPECT_TRUE(h.filter->IsPaused());
+  EXPECT_EQ(h.Queued(), 0);
+  EXPECT_EQ(h.filter->ShownTimesLength(), 0u);
+}
+
+TEST(VornFilterObj, shownTimeBeforeAnyPicture_is1601) {
+  DisplayFixture fixture;
+  FilterHarness h(fixture);
+  SYSTEMTIME st{};
+  h.filter->GetShownTime(&st);
+  EXPECT_EQ(st.wYear, 1601);
+  EXPECT_EQ(st.wMonth, 1);
+  EXPECT_EQ(st.wDay, 1);
+  EXPECT_EQ(st.wHour, 0);
+}
+
+TEST(VornFilterObj, cropSourceKinds_switchTheBorderTrimOn) {
+  DisplayFixture fixture;
+  FilterHarness h(fixture);
+  const struct { int32_t kind, crop; } cases[] = {{1, 0}, {90, 1}, {91, 1}, {92, 1}, {93, 0}, {89, 0}};
+  for (const auto &c : cases) {
+    h.Push(DescriptionFrame(4, 352, 240, c.kind));
+    CTeskAutoLock guard(h.filter->Drawer().GetLock());
+    EXPECT_EQ(h.filter->Drawer().GetCropBorder(), c.crop) << c.kind;
+  }
+}
+
+TEST(VornFilterObjKiller, destructor_returnsOnlyAfterEveryFilterObjectIsGone) {
+  DisplayFixture fixture;
+  const std::vector<CodedPicture> stream = MjpegStream(352, 240, 1);
+  std::vector<VornFilterObj *> filters;
+  {
+    VornFilterObjKiller killer;
+    for (int c = 0; c < 2; ++c) {
+      auto *f = new VornFilterObj(c, &fixture.Panel());
+      f->SetOutputWindow(&fixture.Quarter(c), false);
+      VORN_TESK::tagFrame *d = DescriptionFrame(0, 352, 240);
+      f->PushFrame(d);
+      for (int i = 0; i < 20; ++i) {
+        VORN_TESK::tagFrame *p = PictureFrame(stream[0], i);
+        f->PushFrame(p);
+      }
+      killer.Kill(f);
+    }
+    EXPECT_GE(killer.PendingThreads(), 1u);  // a thread still running stays listed
+    killer.Kill(nullptr);                    // names itself and finishes
+  }
+  // Each drawer's destructor cleared its window blue: both objects are gone.
+  const QImage shot = fixture.CapturePanel();
+  EXPECT_EQ(shot.pixel(100, 100) & 0xFFFFFF, 0x0000FFu);
+  EXPECT_EQ(shot.pixel(500, 100) & 0xFFFFFF, 0x0000FFu);
+}
