@@ -65,14 +65,6 @@ uint32_t PickedTimeToRecorderSeconds(int year, int month, int day, int hour, int
   return static_cast<uint32_t>(seconds);
 }
 
-std::string CompanionDataFileName(const std::string &indexPath) {
-  const size_t slash = indexPath.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "" : indexPath.substr(0, slash + 1);
-  std::string name = slash == std::string::npos ? indexPath : indexPath.substr(slash + 1);
-  if (const size_t cut = name.find(".in"); cut != std::string::npos) name.resize(cut);
-  return folder + name + ".da";
-}
-
 FullScreenGeometry FullScreenFor(int screenWidth, int screenHeight) {
   return {screenWidth, screenHeight, std::max(0, screenWidth - 5), std::max(0, screenHeight - 43)};
 }

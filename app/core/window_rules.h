@@ -1,7 +1,6 @@
 // The main window's rules that need no widgets: which controls each play
 // source offers and how they are captioned, the play bar's knob arithmetic,
-// picked date and time to recorder seconds, the clip companion file name
-// and the full-screen geometry. The window applies them to its widgets.
+// picked date and time to recorder seconds, and the full-screen geometry. The window applies them to its widgets.
 #pragma once
 
 #include <cstdint>
@@ -69,12 +68,6 @@ int KnobLeftForTrackRelease(int x, const PlayBarGeometry &bar);
 // recorder counts. Out-of-range results clamp to 0 and UINT32_MAX.
 uint32_t PickedTimeToRecorderSeconds(int year, int month, int day, int hour, int minute,
                                      int second);
-
-// The data file of a clip index file: the name without its folder is cut at
-// its first ".in" (case-sensitive; a name without one stays whole), ".da"
-// is appended and the folder put back in front. "CAM1.IN" looks for
-// "CAM1.IN.da", "cam1.in" for "cam1.da".
-std::string CompanionDataFileName(const std::string &indexPath);
 
 struct FullScreenGeometry {
   int windowWidth, windowHeight;

@@ -25,6 +25,8 @@ class CChannelViewer : public IChannelViewer, public orvan::IViewerSink {
   // Command() is called on the main thread for the window's codes and on
   // a playback thread for frames (7) and the queue length (14).
   void Command(int code, void *parameter) override = 0;
+  // The widget the viewer draws in, child of the video panel.
+  virtual QWidget *Panel() const = 0;
 };
 
 // Makes the viewer of a channel inside the video panel. Main thread.

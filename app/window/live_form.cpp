@@ -25,11 +25,16 @@
 #include <QTimer>
 
 #include "app/core/configuration.h"
+#include "app/window/display_grabber.h"
 #include "app/window/event_form.h"
 #include "app/window/picture_control.h"
+#include "app/still_image.h"
+#include "display/display_manager.h"
+#include "display/widgets/widget_window.h"
 #include "media/codec_library.h"
 #include "platform/log.h"
 #include "platform/thread.h"
+#include "recorder/clip_format.h"
 #include "recorder/disk_discovery.h"
 #include "recorder/play_file_thread.h"
 #include "recorder/play_hdd_thread.h"
@@ -147,7 +152,8 @@ void JumpToEventTime(void *window, uint32_t seconds) {
   form->DiskThread()->SearchTime(seconds);
 }
 
-TLiveForm::TLiveForm(QWidget *parent) : QMainWindow(parent), m_layout(DisplayMode) {
+TLiveForm::TLiveForm(QWidget *parent)
+    : QMainWindow(parent), m_layout(DisplayMode), m_grabber(std::make_unique<CDisplayGrabber>()) {
   setObjectName(QStringLiteral("LiveForm"));
   setWindowTitle(QStringLiteral("ORVAN Viewer"));
   // No system menu, minimise, maximise or close box: the window closes
@@ -387,6 +393,9 @@ void TLiveForm::FormCreate() {
   m_savedFormRect = QRect(pos(), sizeHint());
   m_savedPanelRect = LivePanel->geometry();
 
+  DisplayManager = new CDisplayManager(nullptr, CWidgetWindow::WindowOf(LivePanel));
+  LivePanel->setAttribute(Qt::WA_OpaquePaintEvent);
+
   ViewerEvents events;
   events.dblClick = [this](int ch) { OnViewerDblClick(ch); };
   events.mouseDown = [this](int ch, int b, int x, int y) { OnViewerMouseDown(ch, b, x, y); };
@@ -430,6 +439,8 @@ void TLiveForm::FormDestroy() {
   CloseClipFiles();
   for (auto &v : m_viewers) v.reset();
   m_layout.SetViewers({});
+  delete DisplayManager;
+  DisplayManager = nullptr;
 }
 
 bool TLiveForm::ConfirmClose() {
@@ -589,7 +600,8 @@ bool TLiveForm::OpenSelectedDisk() {
   }
   m_diskHandle = std::move(disk);
   if (EventForm) EventForm->LoadEvents(*m_diskHandle, &JumpToEventTime, this);
-  m_diskThread = new recorder::PlayHDDThread(*this, m_diskHandle.get(), Sinks(), drive);
+  m_diskThread = new recorder::PlayHDDThread(*this, m_diskHandle.get(), Sinks(), drive,
+                                            m_grabber.get());
   SetPlaySource(kHddPlay);
   return true;
 }
@@ -614,14 +626,15 @@ void TLiveForm::OpenBtnClick() {
     MoveKnob(PlayBarImage->x());
     const std::string indexPath = chosen.toStdString();
     m_indexFile = ::open(indexPath.c_str(), O_RDONLY | O_CLOEXEC);
-    const std::string dataPath = CompanionDataFileName(indexPath);
+    const std::string dataPath = recorder::CompanionDataName(indexPath);
     m_dataFile = ::open(dataPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (m_indexFile < 0 || m_dataFile < 0) {
       ORVAN_LOG_INFO("app", "clip %s or %s cannot be opened", indexPath.c_str(),
                      dataPath.c_str());
       return;
     }
-    m_clipThread = new recorder::PlayFileThread(*this, m_indexFile, m_dataFile, Sinks());
+    m_clipThread = new recorder::PlayFileThread(*this, m_indexFile, m_dataFile, Sinks(),
+                                                m_grabber.get());
     PlayBtnClick();
   } else if (m_playSource == kImagePlay) {
     const QString chosen = ChooseOpenFile(QStringLiteral("YUV files (*.yuv *.YUV)"));
@@ -921,9 +934,15 @@ void TLiveForm::OnViewerMouseUp(int, int button, int, int) {
 namespace orvan::app {
 
 bool TLiveForm::LoadStillImage(const QString &path) {
-  ORVAN_LOG_INFO("app", "still pictures cannot be shown by this build: %s",
-                 path.toStdString().c_str());
-  return false;
+  QImage picture;
+  const YuvReadResult result = orvan::app::LoadStillImage(path.toStdString(), picture);
+  if (result != YuvReadResult::Ok) {
+    ORVAN_LOG_INFO("app", "still picture %s refused (%d)", path.toStdString().c_str(),
+                   static_cast<int>(result));
+    return false;
+  }
+  VideoImage->setPixmap(QPixmap::fromImage(picture));
+  return true;
 }
 
 }  // namespace orvan::app

@@ -234,6 +234,7 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   CViewerLayout m_layout;
   std::array<std::unique_ptr<CChannelViewer>, 4> m_viewers;
   orvan::recorder::PlayBarState m_playBar;
+  std::unique_ptr<orvan::IScreenGrabber> m_grabber;  // outlives every playback thread
 
   // HDD Play: the opened drive and its player.
   std::unique_ptr<orvan::DiskSource> m_diskHandle;

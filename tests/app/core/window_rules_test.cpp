@@ -87,14 +87,6 @@ TEST(PickedTime, countsWallClockFieldsAsTheRecorderDoes) {
   EXPECT_EQ(PickedTimeToRecorderSeconds(2200, 1, 1, 0, 0, 0), 0xFFFFFFFFu);
 }
 
-TEST(ClipCompanion, cutsAtTheFirstLowerCaseDotIn) {
-  EXPECT_EQ(CompanionDataFileName("/clips/cam1.in"), "/clips/cam1.da");
-  EXPECT_EQ(CompanionDataFileName("/clips/CAM1.IN"), "/clips/CAM1.IN.da");
-  EXPECT_EQ(CompanionDataFileName("/clips/a.index.in"), "/clips/a.da");
-  EXPECT_EQ(CompanionDataFileName("/x.in/clip"), "/x.in/clip.da");
-  EXPECT_EQ(CompanionDataFileName("clip.in"), "clip.da");
-}
-
 TEST(FullScreen, takesThePrimaryScreenLessTheMargins) {
   const FullScreenGeometry g = FullScreenFor(1280, 1024);
   EXPECT_EQ(g.windowWidth, 1280);

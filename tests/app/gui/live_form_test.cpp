@@ -21,6 +21,7 @@
 #include "app/window/live_form.h"
 #include "app/window/picture_control.h"
 #include "platform/disk_source.h"
+#include "recorder/clip_format.h"
 #include "recorder/play_file_thread.h"
 #include "recorder/play_hdd_thread.h"
 #include "tests/support/test_support.h"
@@ -61,6 +62,10 @@ std::string MakeDisk(const orvan::test::TempDir &dir, const std::string &name,
   EXPECT_TRUE(orvan::tools::WriteRecorderImage(path, image, &error)) << error;
   return path;
 }
+
+// Waits while running the event loop, which runs the players' calls into
+// the window. The limit guards against hangs only.
+bool WaitServicing(const std::function<bool()> &cond) { return QTest::qWaitFor(cond, 20000); }
 
 class LiveFormTest : public ::testing::Test {
  protected:
@@ -109,7 +114,7 @@ class LiveFormTest : public ::testing::Test {
   }
   QString Text(const char *name) { return Get<QLabel>(name)->text(); }
   QWidget *ViewerPanel(int ch) {
-    return form->findChild<QWidget *>(QStringLiteral("ViewerPanel%1").arg(ch));
+    return form->Viewer(ch)->Panel();
   }
   void WriteLanguageFile(const std::string &content) {
     std::ofstream(dir.File("Language_Russian.ini"), std::ios::binary) << content;
@@ -119,7 +124,7 @@ class LiveFormTest : public ::testing::Test {
     UseImages({MakeDisk(dir, "a.img"), MakeDisk(dir, "b.img", 600, 3)});
     form->HDDPlayClick();
     ASSERT_NE(form->DiskThread(), nullptr);
-    ASSERT_TRUE(orvan::test::WaitUntil([&] { return form->DiskThread()->DiskValid(); }));
+    ASSERT_TRUE(WaitServicing([&] { return form->DiskThread()->DiskValid(); }));
   }
 
   orvan::test::TempDir dir;
@@ -324,7 +329,7 @@ TEST_F(LiveFormTest, search_asksTheDiskPlayerForThePickedTime) {
   Get<QDateEdit>("DatePicker")->setDate(picked.date());
   Get<QTimeEdit>("TimePicker")->setTime(picked.time());
   QTest::mouseClick(Get<QPushButton>("SearchBtn"), Qt::LeftButton);
-  ASSERT_TRUE(orvan::test::WaitUntil([&] { return form->DiskThread()->FirstPlayedTime() != 0; }));
+  ASSERT_TRUE(WaitServicing([&] { return form->DiskThread()->FirstPlayedTime() != 0; }));
   EXPECT_EQ(form->DiskThread()->FirstPlayedTime(), kStart + 51);
   EXPECT_TRUE(form->DiskThread()->Playing());
   EXPECT_EQ(Text("PlayLabel"), "");
@@ -349,7 +354,7 @@ TEST_F(LiveFormTest, eventDoubleClick_jumpsToTheEventAndClosesTheList) {
   EXPECT_EQ(grid->item(4, 0)->text(), "5");
   EventForm->EventGridDblClick();
   EXPECT_FALSE(EventForm->isVisible());
-  ASSERT_TRUE(orvan::test::WaitUntil([&] { return form->DiskThread()->FirstPlayedTime() != 0; }));
+  ASSERT_TRUE(WaitServicing([&] { return form->DiskThread()->FirstPlayedTime() != 0; }));
   EXPECT_EQ(form->DiskThread()->FirstPlayedTime(), kStart + 51);
 }
 
@@ -462,6 +467,14 @@ TEST_F(LiveFormTest, storedLanguage_isAppliedAtStartUp) {
   EXPECT_EQ(Text("NamePanel"), "Файлы");
 }
 
+TEST(ClipCompanion, cutsAtTheFirstLowerCaseDotIn) {
+  EXPECT_EQ(orvan::recorder::CompanionDataName("/clips/cam1.in"), "/clips/cam1.da");
+  EXPECT_EQ(orvan::recorder::CompanionDataName("/clips/CAM1.IN"), "/clips/CAM1.IN.da");
+  EXPECT_EQ(orvan::recorder::CompanionDataName("/clips/a.index.in"), "/clips/a.da");
+  EXPECT_EQ(orvan::recorder::CompanionDataName("/x.in/clip"), "/x.in/clip.da");
+  EXPECT_EQ(orvan::recorder::CompanionDataName("clip.in"), "clip.da");
+}
+
 TEST_F(LiveFormTest, clipOpen_looksForTheCompanionByTheCaseSensitiveRule) {
   MakeForm();
   std::ofstream(dir.File("CAM1.IN")) << "x";
@@ -481,7 +494,7 @@ TEST_F(LiveFormTest, clipOpen_looksForTheCompanionByTheCaseSensitiveRule) {
   EXPECT_GE(form->DataFileHandle(), 0);
   ASSERT_NE(form->ClipThread(), nullptr);
   // A one-byte index is refused by the clip player with its message.
-  ASSERT_TRUE(orvan::test::WaitUntil([&] { return form->ClipThread()->Refused(); }));
+  ASSERT_TRUE(WaitServicing([&] { return form->ClipThread()->Refused(); }));
 
   form->ImagePlayClick();
   EXPECT_EQ(form->ClipThread(), nullptr);
@@ -510,7 +523,7 @@ TEST_F(LiveFormTest, switchingSourcesWhilePlaying_stopsTheDiskPlayer) {
   MakeForm();
   OpenSampleDisk();
   form->PlayBtnClick();
-  ASSERT_TRUE(orvan::test::WaitUntil([&] { return form->DiskThread()->LastPlayedTime() != 0; }));
+  ASSERT_TRUE(WaitServicing([&] { return form->DiskThread()->LastPlayedTime() != 0; }));
   form->ImagePlayClick();
   EXPECT_EQ(form->DiskThread(), nullptr);
   form->HDDPlayClick();
