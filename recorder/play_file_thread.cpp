@@ -1,37 +1,17 @@
 #include "recorder/play_file_thread.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
-#include "recorder/clip_format.h"
 
 namespace orvan::recorder {
 
 namespace {
 constexpr PlaybackThread::PacingRule kClipPacing{2, 3, 10};
 constexpr int kMjpegFastForwardStride = 21;
-
-// Reads exactly length bytes at offset; false on a short read or an error.
-bool ReadAt(int fd, uint64_t offset, void *buffer, size_t length) {
-  auto *p = static_cast<uint8_t *>(buffer);
-  while (length > 0) {
-    const ssize_t got = pread(fd, p, length, static_cast<off_t>(offset));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    p += got;
-    offset += static_cast<uint64_t>(got);
-    length -= static_cast<size_t>(got);
-  }
-  return true;
-}
 }  // namespace
 
-PlayFileThread::PlayFileThread(IPlaybackHost &host, int indexFd, int dataFd,
+PlayFileThread::PlayFileThread(IPlaybackHost &host, const CClipReader *clip,
                                const std::array<IViewerSink *, kChannelCount> &viewers,
                                IScreenGrabber *grabber)
-    : PlaybackThread(host, viewers, grabber, kClipPacing), m_indexFd(indexFd), m_dataFd(dataFd) {
+    : PlaybackThread(host, viewers, grabber, kClipPacing), m_clip(clip) {
   OpenSound();
   Resume();
 }
@@ -41,40 +21,36 @@ PlayFileThread::~PlayFileThread() {
   WaitFor();
 }
 
+bool PlayFileThread::ReadEntry(int64_t k, IndexEntry &entry) {
+  if (k < 0) return false;
+  CTeskAutoLock l(m_lock);
+  return m_clip->ReadEntry(uint64_t(k), entry);
+}
+
 bool PlayFileThread::ReadEntries(int64_t first, int count, IndexEntry *out) {
-  uint8_t raw[kMjpegFastForwardStride * kEntryBytes];
-  if (count <= 0 || count > kMjpegFastForwardStride || first < 0) return false;
-  {
-    CTeskAutoLock l(m_lock);
-    if (!ReadAt(m_indexFd, uint64_t(first) * kEntryBytes, raw, size_t(count) * kEntryBytes))
-      return false;
-  }
-  for (int i = 0; i < count; ++i) out[i] = IndexEntry::Parse(raw + i * kEntryBytes);
+  for (int i = 0; i < count; ++i)
+    if (!ReadEntry(first + i, out[i])) return false;
   return true;
 }
 
 bool PlayFileThread::Validate() {
-  struct stat st {};
-  if (fstat(m_indexFd, &st) != 0) return false;
-  std::vector<uint8_t> tail;
-  const uint64_t size = static_cast<uint64_t>(st.st_size);
-  if (size >= kClipTrailerSearchBytes) {
-    tail.resize(kClipTrailerSearchBytes);
+  ClipTrailer trailer;
+  ClipStatus status;
+  {
     CTeskAutoLock l(m_lock);
-    if (!ReadAt(m_indexFd, size - kClipTrailerSearchBytes, tail.data(), tail.size())) return false;
+    status = m_clip->ReadClipTrailer(trailer);
   }
-  const ClipTrailer trailer = FindClipTrailer(size, tail);
-  if (trailer.status == ClipStatus::TooShort) {
-    ShowMessage(kClipTooShortText, "Alarm");
+  if (status == ClipStatus::TooShort) {
+    ShowMessage(kClipTooShortText, kClipTooShortCaption);
     return false;
   }
-  if (trailer.layout >= 0) {
+  if (status == ClipStatus::Ok) {
     m_layoutValue.store(trailer.layout);
     SendLayout(trailer.layout);
   }
-  if (trailer.status != ClipStatus::Ok || trailer.count == 0) return false;
+  if (status != ClipStatus::Ok || trailer.count == 0) return false;
   IndexEntry last, first;
-  if (!ReadEntries(int64_t(trailer.count) - 1, 1, &last) || !ReadEntries(0, 1, &first)) return false;
+  if (!ReadEntry(int64_t(trailer.count) - 1, last) || !ReadEntry(0, first)) return false;
   m_count.store(trailer.count);
   m_baseOffset = first.offset;
   SetTimeLabels("Start : " + FormatRecorderTime(TimeToCalendar(first.time)),
@@ -93,9 +69,8 @@ bool PlayFileThread::JumpTo(int64_t next) {
 }
 
 bool PlayFileThread::ReadRecord(const IndexEntry &entry, uint8_t *buffer) {
-  if (entry.size > kMaxRecordBytes || entry.offset < m_baseOffset) return false;
   CTeskAutoLock l(m_lock);
-  return ReadAt(m_dataFd, entry.offset - m_baseOffset, buffer, entry.size);
+  return m_clip->ReadRecord(entry, m_baseOffset, buffer);
 }
 
 bool PlayFileThread::TakeNextEntry(IndexEntry &entry, bool &readFailed) {
@@ -103,7 +78,7 @@ bool PlayFileThread::TakeNextEntry(IndexEntry &entry, bool &readFailed) {
   int64_t next = m_next.load();
   readFailed = false;
   if (Mode() == 0) {
-    if (!ReadEntries(next, 1, &entry)) {
+    if (!ReadEntry(next, entry)) {
       readFailed = true;
       return false;
     }
@@ -114,7 +89,7 @@ bool PlayFileThread::TakeNextEntry(IndexEntry &entry, bool &readFailed) {
   if (LastDescription().videoCodec != 0) {
     // MPEG-4: on to the next key picture; what lies between is passed over.
     while (next < count && !Terminated()) {
-      if (!ReadEntries(next, 1, &entry)) {
+      if (!ReadEntry(next, entry)) {
         readFailed = true;
         return false;
       }
@@ -140,7 +115,7 @@ bool PlayFileThread::TakeNextEntry(IndexEntry &entry, bool &readFailed) {
 }
 
 void PlayFileThread::Execute() {
-  if (m_indexFd < 0 || m_dataFd < 0 || !Validate()) {
+  if (!m_clip || !Validate()) {
     m_refused.store(true);
     return;
   }
@@ -148,7 +123,9 @@ void PlayFileThread::Execute() {
   while (!Terminated()) {
     if (Playing()) {
       PlayBarStep();
-      if (m_next.load() < m_count.load()) {
+      const bool more = m_next.load() < m_count.load();
+      SetAtEnd(!more);
+      if (more) {
         IndexEntry entry;
         bool readFailed = false;
         if (!TakeNextEntry(entry, readFailed)) {

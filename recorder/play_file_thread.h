@@ -6,15 +6,16 @@
 #include <atomic>
 #include <cstdint>
 
+#include "recorder/clip_format.h"
 #include "recorder/playback_thread.h"
 
 namespace orvan::recorder {
 
 class PlayFileThread : public PlaybackThread {
  public:
-  // The files are opened read-only and closed by the owner (descriptors);
-  // they must outlive the thread. Runs at once; nothing plays before Play().
-  PlayFileThread(IPlaybackHost &host, int indexFd, int dataFd,
+  // The clip's files are opened and closed by the owner and must outlive
+  // the thread. Runs at once; nothing plays before Play().
+  PlayFileThread(IPlaybackHost &host, const CClipReader *clip,
                  const std::array<IViewerSink *, kChannelCount> &viewers,
                  IScreenGrabber *grabber = nullptr);
   ~PlayFileThread() override;
@@ -38,13 +39,13 @@ class PlayFileThread : public PlaybackThread {
  private:
   bool Validate();
   bool ReadEntries(int64_t first, int count, IndexEntry *out);
+  bool ReadEntry(int64_t k, IndexEntry &entry);
   // Takes the next entry to play by the mode's rule; false when there is
   // none this turn.
   bool TakeNextEntry(IndexEntry &entry, bool &readFailed);
 
   CTeskCriticalSection m_lock;  // held for each single read of either file
-  int m_indexFd;
-  int m_dataFd;
+  const CClipReader *m_clip;
   std::atomic<int64_t> m_count{-1};
   std::atomic<int> m_layoutValue{-1};
   std::atomic<bool> m_refused{false};

@@ -137,7 +137,9 @@ void PlayHDDThread::Execute() {
         ResetAllWaitKey();
       }
       PlayBarStep();
-      if (m_reader.Next() < m_geometry.playEnd && m_reader.ReadStep(m_disk)) {
+      const bool more = m_reader.Next() < m_geometry.playEnd;
+      SetAtEnd(!more);
+      if (more && m_reader.ReadStep(m_disk)) {
         m_nextEntry.store(m_reader.Next());
         for (const IndexEntry &entry : m_reader.Entries()) {
           if (Terminated()) break;

@@ -55,7 +55,6 @@ PlaybackThread::~PlaybackThread() {
   WaitFor();
   CloseAvi();
   m_sound->Close();
-  if (m_scaler) sws_freeContext(m_scaler);
 }
 
 void PlaybackThread::OpenSound() {
@@ -106,13 +105,18 @@ bool PlaybackThread::SetAviRecording(const std::string &fileName, int flags, boo
         writer->CloseFile();
         return false;
       }
-      m_encoder = std::make_unique<orvan::Mpeg4Encoder>();
-      if (!m_encoder->Init(kAviWidth, kAviHeight)) {
+      m_encoder = std::make_unique<orvan::platform::Mpeg4Encoder>();
+      int32_t scratch = 0;
+      int32_t size = kAviWidth * 4096 + kAviHeight;
+      m_encoder->EncoderControl(orvan::platform::Mpeg4Encoder::kControlQuery, &scratch);
+      m_encoder->EncoderControl(orvan::platform::Mpeg4Encoder::kControlSetSize, &size);
+      if (m_encoder->InitEncoder() != 0) {
         writer->CloseFile();
         m_encoder.reset();
         ShowMessage("MPEG-4 encoder could not be started", "Warning");
         return false;
       }
+      m_coded.resize(m_encoder->MaxCodedBytes());
       m_avi = std::move(writer);
       m_flags = flags;
     }
@@ -221,8 +225,10 @@ bool PlaybackThread::PlayEntry(const IndexEntry &entry) {
   if (ReadRecord(entry, m_record.data())) {
     const uint32_t frameType = FrameTypeForRecord(entry.type);
     if (frameType == 0) return false;
-    if (entry.type == kTypeAudio && m_mode.load() == 0 && m_audioOn.load())
+    if (entry.type == kTypeAudio && m_mode.load() == 0 && m_audioOn.load()) {
       m_sound->Write(m_record.data(), entry.size);
+      m_audioQueued.fetch_add(1, std::memory_order_relaxed);
+    }
     tagFrame *frame = Frames().Create(frameType, entry.size, &time, m_record.data());
     if (frame) {
       if (m_aviOn.load()) RecordForAvi(*frame);
@@ -290,8 +296,8 @@ void PlaybackThread::RecordForAvi(const tagFrame &frame) {
   std::lock_guard<std::mutex> l(m_aviLock);
   if (!m_avi) return;
   if (frame.dwType == VORN_TESK::FT_AUDIO) {
-    m_avi->WriteSample(CAviWriter::kAudioStream, static_cast<int>(m_aviAudioBlocks.load()),
-                       frame.Data(), static_cast<int>(frame.PayloadBytes()), m_flags);
+    m_avi->WriteSample(CAviWriter::kAudio, static_cast<int64_t>(m_aviAudioBlocks.load()),
+                       frame.Data(), frame.PayloadBytes(), m_flags);
     m_aviAudioBlocks.fetch_add(1);
     return;
   }
@@ -299,13 +305,14 @@ void PlaybackThread::RecordForAvi(const tagFrame &frame) {
   if (now - m_lastAviPicture <= std::chrono::milliseconds(kAviPictureIntervalMs)) return;
   m_lastAviPicture = now;
   int frameKind = 0;
-  if (!EncodeScreenPicture(m_coded, frameKind)) return;
-  m_avi->WriteSample(CAviWriter::kVideoStream, static_cast<int>(m_aviPictures.load()), m_coded.data(),
-                     static_cast<int>(m_coded.size()), frameKind);
+  int codedBytes = 0;
+  if (!EncodeScreenPicture(codedBytes, frameKind)) return;
+  m_avi->WriteSample(CAviWriter::kVideo, static_cast<int64_t>(m_aviPictures.load()), m_coded.data(),
+                     static_cast<uint32_t>(codedBytes), frameKind);
   m_aviPictures.fetch_add(1);
 }
 
-bool PlaybackThread::EncodeScreenPicture(std::vector<uint8_t> &coded, int &frameKind) {
+bool PlaybackThread::EncodeScreenPicture(int &codedBytes, int &frameKind) {
   if (!m_grabber || !m_encoder) return false;
   GrabbedPicture grab;
   if (!m_grabber->GrabPicture(grab) || grab.width <= 0 || grab.height <= 0) return false;
@@ -320,16 +327,17 @@ bool PlaybackThread::EncodeScreenPicture(std::vector<uint8_t> &coded, int &frame
     return false;
   // Whatever size and depth the screen has, the file gets 720 x 480 of
   // B, G, R: the grab is scaled, never copied past the picture buffer.
-  m_scaler = sws_getCachedContext(m_scaler, grab.width, grab.height, format, kAviWidth, kAviHeight,
-                                  AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr);
+  m_scaler.reset(sws_getCachedContext(m_scaler.release(), grab.width, grab.height, format, kAviWidth, kAviHeight,
+                                  AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr));
   if (!m_scaler) return false;
   m_picture.resize(size_t(kAviWidth) * kAviHeight * 3);
   const uint8_t *src[4] = {grab.bytes.data(), nullptr, nullptr, nullptr};
   const int srcStride[4] = {grab.pitchBytes, 0, 0, 0};
   uint8_t *dst[4] = {m_picture.data(), nullptr, nullptr, nullptr};
   const int dstStride[4] = {kAviWidth * 3, 0, 0, 0};
-  sws_scale(m_scaler, src, srcStride, 0, grab.height, dst, dstStride);
-  return m_encoder->Encode(m_picture.data(), coded, frameKind);
+  sws_scale(m_scaler.get(), src, srcStride, 0, grab.height, dst, dstStride);
+  return m_encoder->Encode(m_picture.data(), m_picture.size(), m_coded.data(), m_coded.size(),
+                           &codedBytes, &frameKind) == 0;
 }
 
 }  // namespace orvan::recorder

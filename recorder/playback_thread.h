@@ -22,6 +22,7 @@
 #include "media/frame.h"
 #include "media/locks.h"
 #include "media/playback_sinks.h"
+#include "platform/av_handles.h"
 #include "platform/thread.h"
 #include "recorder/disk_layout.h"
 #include "recorder/playback_host.h"
@@ -29,7 +30,7 @@
 class CSoundDevice;
 class CAviWriter;
 
-namespace orvan {
+namespace orvan::platform {
 class Mpeg4Encoder;
 }
 
@@ -54,6 +55,12 @@ struct ChannelCounters {
 
 class PlaybackThread : public TThread {
  public:
+  struct PacingRule {
+    int marginMs;                   // sleep this much less than computed ...
+    int marginThresholdMs;          // ... when the wait is above this
+    int fastForwardPictureSleepMs;  // after a non-audio entry in fast forward
+  };
+
   ~PlaybackThread() override;
 
   // Normal play from where the reader stands: waits for key pictures,
@@ -74,6 +81,9 @@ class PlaybackThread : public TThread {
   bool SetAviRecording(const std::string &fileName, int flags, bool on);
 
   bool Playing() const { return m_playing.load(); }
+  // True while the reader stands at the end of the recording (or of the
+  // clip) with nothing more to play.
+  bool AtEnd() const { return m_atEnd.load(); }
   bool FastForward() const { return m_mode.load() == 1; }
   bool AviOn() const { return m_aviOn.load(); }
   const ChannelCounters &Counters(int channel) const { return m_counters[channel]; }
@@ -84,17 +94,13 @@ class PlaybackThread : public TThread {
   // AVI pictures and audio blocks written so far in this recording.
   uint64_t AviPictures() const { return m_aviPictures.load(); }
   uint64_t AviAudioBlocks() const { return m_aviAudioBlocks.load(); }
+  // Audio records handed to the sound device.
+  uint64_t AudioBlocksQueued() const { return m_audioQueued.load(); }
 
   // Tests and benchmarks: play without the pacing sleeps.
   void SetPacingEnabled(bool on) { m_pacingEnabled.store(on); }
 
  protected:
-  struct PacingRule {
-    int marginMs;           // sleep this much less than computed ...
-    int marginThresholdMs;  // ... when the wait is above this
-    int fastForwardPictureSleepMs;  // after a non-audio entry in fast forward
-  };
-
   PlaybackThread(IPlaybackHost &host, const std::array<IViewerSink *, kChannelCount> &viewers,
                  IScreenGrabber *grabber, PacingRule pacing);
 
@@ -125,6 +131,7 @@ class PlaybackThread : public TThread {
   void RestartPacing();
   void ResetAllWaitKey();
   void SetPauseAck() { m_pauseAck.store(true); }
+  void SetAtEnd(bool atEnd) { m_atEnd.store(atEnd); }
   int Mode() const { return m_mode.load(); }
   const VORN_TESK::StreamDescription &LastDescription() const { return m_lastDescription; }
   void SetTimeLabels(const std::string &start, const std::string &end);
@@ -135,7 +142,7 @@ class PlaybackThread : public TThread {
  private:
   void SendDescriptionIfChanged(int8_t recordType, const SYSTEMTIME &time);
   void RecordForAvi(const VORN_TESK::tagFrame &frame);
-  bool EncodeScreenPicture(std::vector<uint8_t> &coded, int &frameKind);
+  bool EncodeScreenPicture(int &codedBytes, int &frameKind);
   void WaitForViewer(int channel);
   void Deliver(int channel, VORN_TESK::tagFrame *&frame, int8_t recordType);
   void Pace(const IndexEntry &entry);
@@ -154,6 +161,7 @@ class PlaybackThread : public TThread {
   std::atomic<bool> m_seekRequest{false};
   std::atomic<bool> m_aviOn{false};
   std::atomic<bool> m_pacingEnabled{true};
+  std::atomic<bool> m_atEnd{false};
   // Set by Play() and jumps, taken by the player at its next entry so that
   // waits and pacing restart on the player's own thread.
   std::atomic<bool> m_restartRequest{false};
@@ -167,6 +175,7 @@ class PlaybackThread : public TThread {
   int m_lastBarOffset = 0;
   std::vector<uint8_t> m_record;
   std::array<ChannelCounters, kChannelCount> m_counters;
+  std::atomic<uint64_t> m_audioQueued{0};
   std::atomic<uint32_t> m_firstPlayed{0};
   std::atomic<uint32_t> m_lastPlayed{0};
 
@@ -179,14 +188,14 @@ class PlaybackThread : public TThread {
   // and stop a recording.
   std::mutex m_aviLock;
   std::unique_ptr<CAviWriter> m_avi;
-  std::unique_ptr<orvan::Mpeg4Encoder> m_encoder;
+  std::unique_ptr<orvan::platform::Mpeg4Encoder> m_encoder;
   int m_flags = -1;
   std::atomic<uint64_t> m_aviPictures{0};
   std::atomic<uint64_t> m_aviAudioBlocks{0};
   std::chrono::steady_clock::time_point m_lastAviPicture;
   std::vector<uint8_t> m_picture;  // one 720 x 480 picture, 3 bytes a pixel
   std::vector<uint8_t> m_coded;    // one coded picture
-  struct SwsContext *m_scaler = nullptr;
+  av::SwsContextPtr m_scaler;  // screen grab to 720 x 480 B,G,R; player thread
 };
 
 }  // namespace orvan::recorder

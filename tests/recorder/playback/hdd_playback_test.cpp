@@ -1,0 +1,335 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/disk_source.h"
+#include "recorder/clip_format.h"
+#include "recorder/headless_host.h"
+#include "recorder/play_hdd_thread.h"
+#include "tests/recorder/image_helpers.h"
+#include "tests/recorder/playback/playback_fixtures.h"
+
+using namespace orvan;
+using namespace orvan::recorder;
+using orvan::test::FourViewers;
+using orvan::test::ServiceUntil;
+
+namespace {
+
+tools::SampleOptions FourChannels(int seconds) {
+  tools::SampleOptions o;
+  o.durationSeconds = seconds;
+  o.fps = 8;
+  o.events = 2;
+  return o;
+}
+
+struct OpenDisk {
+  explicit OpenDisk(const std::string &path) { EXPECT_EQ(disk.OpenPath(path), DriveOpenStatus::Ok); }
+  DiskSource disk;
+};
+
+// An image written entry by entry, for the exact rules.
+std::string PatternImage(orvan::test::TempDir &dir, const std::string &name,
+                         const std::function<void(tools::RecorderImage &)> &fill) {
+  tools::RecorderImage image;
+  fill(image);
+  std::string error;
+  const std::string path = dir.File(name);
+  EXPECT_TRUE(tools::WriteRecorderImage(path, image, &error)) << error;
+  return path;
+}
+
+}  // namespace
+
+TEST(PlayHDDThread, construction_readsTheSpanAndWaitsPausedUntilPlay) {
+  tools::SampleSummary summary;
+  const std::string path = orvan::test::SampleImage("span.img", FourChannels(3), &summary);
+  ASSERT_FALSE(path.empty());
+  OpenDisk d(path);
+  HeadlessHost host;
+  FourViewers viewers;
+  PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0);
+  EXPECT_TRUE(player.DiskValid());
+  EXPECT_EQ(host.StartLabel(), "Start : " + FormatRecorderTime(int64_t(summary.firstTime)));
+  EXPECT_EQ(host.EndLabel().rfind("End : ", 0), 0u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(viewers.TotalPictures(), 0u);  // nothing before Play()
+  EXPECT_FALSE(player.Playing());
+}
+
+TEST(PlayHDDThread, playingEveryChannel_startsEachWithAKeyPictureAndQueuesAudio) {
+  tools::SampleSummary summary;
+  const std::string path = orvan::test::SampleImage("all.img", FourChannels(3), &summary);
+  OpenDisk d(path);
+  HeadlessHost host;
+  host.SetAudioChecked(true);
+  FourViewers viewers;
+  PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0);
+  player.SetPacingEnabled(false);
+  player.Play();
+  ASSERT_TRUE(ServiceUntil([&] { return player.AtEnd(); }));
+  ASSERT_TRUE(player.Pause());
+  for (int ch = 0; ch < 4; ++ch) {
+    const auto pictures = viewers.v[ch].Pictures();
+    ASSERT_FALSE(pictures.empty()) << ch;
+    EXPECT_EQ(pictures.front().type, VORN_TESK::FT_IFRAME) << ch;
+    // The description comes first, before any picture.
+    EXPECT_EQ(viewers.v[ch].Snapshot().front().type, VORN_TESK::FT_INFO);
+  }
+  EXPECT_EQ(viewers.TotalPictures(), size_t(summary.pictures));
+  // The last index sector is played whole: it may add some of the silent
+  // tail blocks behind the recording.
+  EXPECT_GE(player.AudioBlocksQueued(), uint64_t(summary.audioBlocks));
+  EXPECT_LE(player.AudioBlocksQueued(), uint64_t(summary.audioBlocks) + 26);
+  EXPECT_EQ(host.Layouts(), std::vector<int>{0});  // four channels: decided once, 0
+}
+
+TEST(PlayHDDThread, pacedPlay_followsTheRecordedDelays) {
+  tools::SampleSummary summary;
+  const std::string path = orvan::test::SampleImage("paced.img", FourChannels(4), &summary);
+  OpenDisk d(path);
+  HeadlessHost host;
+  FourViewers viewers;
+  PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0);
+  const auto start = std::chrono::steady_clock::now();
+  player.Play();
+  ASSERT_TRUE(ServiceUntil([&] { return player.LastPlayedTime() >= summary.firstTime + 3; }));
+  const double wallSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  player.Pause();
+  const int64_t played = int64_t(player.LastPlayedTime()) - int64_t(player.FirstPlayedTime());
+  // Reported, not asserted to the millisecond: the recorder's seconds are
+  // whole, so 3 recorded seconds take between 2 and 4 seconds of wall time.
+  std::printf("[ figures  ] paced play: %lld recorder seconds in %.2f s of wall time\n",
+              (long long)played, wallSeconds);
+  EXPECT_GE(wallSeconds, 1.5);
+}
+
+TEST(PlayHDDThread, layoutDecision_oneChannelAfterElevenEntries_twoChannelsAtTheSecond) {
+  orvan::test::TempDir dir;
+  const std::string single = PatternImage(dir, "single.img", [](tools::RecorderImage &im) {
+    orvan::test::AddPatternEntries(im, 40, 1202982297, 10, 100, 1);
+  });
+  const std::string alternating = PatternImage(dir, "alt.img", [](tools::RecorderImage &im) {
+    orvan::test::AddPatternEntries(im, 40, 1202982297, 10, 100, 2);
+  });
+  for (const auto &[path, expected] : {std::pair{single, 1}, std::pair{alternating, 0}}) {
+    OpenDisk d(path);
+    HeadlessHost host;
+    FourViewers viewers;
+    PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0);
+    player.SetPacingEnabled(false);
+    player.Play();
+    ASSERT_TRUE(ServiceUntil([&] { return player.LayoutDecision() >= 0 && !host.Layouts().empty(); }));
+    player.Pause();
+    EXPECT_EQ(host.Layouts(), std::vector<int>{expected}) << path;
+  }
+}
+
+TEST(PlayHDDThread, searchTime_jumpsToTheBlockAndWaitsForKeyPicturesOnEveryChannel) {
+  tools::SampleSummary summary;
+  const std::string path = orvan::test::SampleImage("search.img", FourChannels(40), &summary);
+  OpenDisk d(path);
+  HeadlessHost host;
+  FourViewers viewers;
+  PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0);
+  player.SetPacingEnabled(false);
+  ASSERT_TRUE(player.Pause());
+  const uint32_t target = summary.firstTime + 30;
+  const int64_t entry = player.SearchTime(target);
+  ASSERT_GE(entry, 512);
+  EXPECT_EQ(entry % 512, 0);
+  ASSERT_TRUE(ServiceUntil([&] { return viewers.TotalPictures() >= 40; }));
+  player.Pause();
+  EXPECT_GE(player.FirstPlayedTime(), summary.firstTime + 20);  // nothing from the start
+  EXPECT_LE(player.FirstPlayedTime(), target);
+  for (int ch = 0; ch < 4; ++ch) {
+    const auto pictures = viewers.v[ch].Pictures();
+    ASSERT_FALSE(pictures.empty());
+    EXPECT_EQ(pictures.front().type, VORN_TESK::FT_IFRAME) << ch;
+  }
+}
+
+TEST(PlayHDDThread, playBarJump_landsOnABlockAndWaitsForKeyPictures) {
+  tools::SampleSummary summary;
+  const std::string path = orvan::test::SampleImage("jump.img", FourChannels(40), &summary);
+  OpenDisk d(path);
+  HeadlessHost host(false, 10, 700, 14);
+  FourViewers viewers;
+  PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0);
+  player.SetPacingEnabled(false);
+  player.Play();
+  ASSERT_TRUE(ServiceUntil([&] { return viewers.TotalPictures() >= 8; }));
+  ASSERT_TRUE(player.Pause());
+  for (auto &v : viewers.v) v.Clear();
+  host.DragKnobTo(10 + 350);  // half the bar
+  player.RequestSeek();
+  player.Play();
+  ASSERT_TRUE(ServiceUntil([&] { return viewers.TotalPictures() >= 8; }));
+  player.Pause();
+  const int64_t halfTime = summary.firstTime + (summary.lastTime - summary.firstTime) / 2;
+  int64_t firstAfterJump = INT64_MAX;
+  for (auto &v : viewers.v)
+    for (const auto &p : v.Pictures()) firstAfterJump = std::min(firstAfterJump, p.seconds);
+  // The jump lands on the start of the 512-entry block (about 10.7 s of
+  // this recording) that holds the middle entry.
+  EXPECT_LE(firstAfterJump, halfTime + 1);
+  EXPECT_GE(firstAfterJump, halfTime - 12);
+  for (int ch = 0; ch < 4; ++ch) {
+    const auto pictures = viewers.v[ch].Pictures();
+    if (!pictures.empty()) {
+      EXPECT_EQ(pictures.front().type, VORN_TESK::FT_IFRAME) << ch;
+    }
+  }
+}
+
+TEST(PlayHDDThread, releasingTheKnobWhereItWas_isNoJumpAndPlayGoesOn) {
+  tools::SampleSummary summary;
+  const std::string path = orvan::test::SampleImage("nojump.img", FourChannels(6), &summary);
+  OpenDisk d(path);
+  HeadlessHost host;
+  FourViewers viewers;
+  PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0);
+  player.SetPacingEnabled(false);
+  player.RequestSeek();  // the knob has not moved from where the player put it
+  player.Play();
+  ASSERT_TRUE(ServiceUntil([&] { return viewers.TotalPictures() >= 20; }));
+  player.Pause();
+  // Played on from the start, and the knob was not moved while the request
+  // stayed pending.
+  EXPECT_EQ(player.FirstPlayedTime(), summary.firstTime);
+  EXPECT_EQ(host.KnobMoves(), 0);
+}
+
+TEST(PlayHDDThread, fastForward_showsOnlyKeyPicturesAtMostOneASecondWithoutAudio) {
+  tools::SampleSummary summary;
+  tools::SampleOptions o = FourChannels(12);
+  o.keyInterval = 2;  // many key pictures, so the one-a-second rule is what limits
+  const std::string path = orvan::test::SampleImage("ff.img", o, &summary);
+  OpenDisk d(path);
+  HeadlessHost host;
+  host.SetAudioChecked(true);
+  FourViewers viewers;
+  PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0);
+  player.Forward();
+  ASSERT_TRUE(ServiceUntil([&] { return player.LastPlayedTime() >= summary.lastTime - 1; }, 60000));
+  player.Pause();
+  EXPECT_EQ(player.AudioBlocksQueued(), 0u);
+  for (int ch = 0; ch < 4; ++ch) {
+    const auto pictures = viewers.v[ch].Pictures();
+    ASSERT_FALSE(pictures.empty());
+    for (size_t i = 0; i < pictures.size(); ++i) {
+      EXPECT_EQ(pictures[i].type, VORN_TESK::FT_IFRAME);
+      if (i) {
+        EXPECT_GE(pictures[i].seconds - pictures[i - 1].seconds, 1);
+      }
+    }
+    EXPECT_EQ(viewers.v[ch].Count(VORN_TESK::FT_AUDIO), 0u);
+  }
+}
+
+TEST(PlayHDDThread, noValidState_showsTheStateErrorAndEnds) {
+  orvan::test::TempDir dir;
+  const std::string path = PatternImage(dir, "nostate.img", [](tools::RecorderImage &im) {
+    im.stateSlot = -1;
+    orvan::test::AddPatternEntries(im, 10, 1202982297, 5);
+  });
+  OpenDisk d(path);
+  HeadlessHost host;
+  FourViewers viewers;
+  PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0);
+  EXPECT_EQ(host.Messages(), std::vector<std::string>{"Check HDD State Error!!"});
+  player.WaitFor();
+  EXPECT_TRUE(player.Finished());
+}
+
+TEST(PlayHDDThread, notARecorderDisk_endsAtOnceWithoutAMessage) {
+  orvan::test::TempDir dir;
+  {
+    std::ofstream f(dir.File("zero.img"), std::ios::binary);
+    std::vector<char> zeros(1 << 20, 0);
+    f.write(zeros.data(), std::streamsize(zeros.size()));
+  }
+  OpenDisk d(dir.File("zero.img"));
+  HeadlessHost host;
+  FourViewers viewers;
+  PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0);
+  player.Play();
+  player.WaitFor();
+  EXPECT_FALSE(player.DiskValid());
+  EXPECT_TRUE(host.Messages().empty());
+}
+
+// A viewer that never drains must not hang the player or the window.
+TEST(PlayHDDThread, stalledViewer_pauseAndDestructionReturn) {
+  tools::SampleSummary summary;
+  const std::string path = orvan::test::SampleImage("stall.img", FourChannels(3), &summary);
+  OpenDisk d(path);
+  HeadlessHost host;
+  FourViewers viewers;
+  for (auto &v : viewers.v) v.queued = 1000;
+  auto player = std::make_unique<PlayHDDThread>(host, &d.disk, viewers.Sinks(), 0);
+  player->SetPacingEnabled(false);
+  player->Play();
+  ASSERT_TRUE(ServiceUntil([&] { return viewers.v[0].queueQueries.load() > 10; }));
+  EXPECT_TRUE(player->Pause());
+  player->Play();
+  ASSERT_TRUE(ServiceUntil([&] { return viewers.v[0].queueQueries.load() > 20; }));
+  player->Terminate();
+  player->WaitFor();
+  player.reset();  // and the destructor returns
+}
+
+TEST(PlayHDDThread, pauseWhileThePlayerWaitsInSynchronize_isAcknowledged) {
+  tools::SampleSummary summary;
+  const std::string path = orvan::test::SampleImage("sync.img", FourChannels(3), &summary);
+  OpenDisk d(path);
+  HeadlessHost host;
+  FourViewers viewers;
+  PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0);
+  player.SetPacingEnabled(false);
+  player.Play();
+  // The main thread does not service calls for a while: the player blocks in
+  // its first play-bar Synchronize.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(host.KnobMoves(), 0);
+  EXPECT_TRUE(player.Pause());  // runs the pending call and gets the acknowledgement
+}
+
+TEST(PlayHDDThread, aviSavedDuringPlay_hasVideoAndAudioOfTheScreen) {
+  tools::SampleSummary summary;
+  const std::string path = orvan::test::SampleImage("avi.img", FourChannels(5), &summary);
+  orvan::test::TempDir dir;
+  OpenDisk d(path);
+  HeadlessHost host;
+  host.SetAudioChecked(true);
+  FourViewers viewers;
+  orvan::test::RampScreen screen(1024, 768, 32);  // not 720 x 480: scaled, never overrun
+  PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0, &screen);
+  const std::string avi = dir.File("saved.avi");
+  player.Play();
+  ASSERT_TRUE(player.SetAviRecording(avi, 0, true));
+  ASSERT_TRUE(ServiceUntil([&] { return host.IndicatorCloses() > 0; }, 60000));
+  EXPECT_GT(player.AviPictures(), 10u);
+  // Every audio block played went into the file too.
+  EXPECT_EQ(player.AviAudioBlocks(), player.AudioBlocksQueued());
+  EXPECT_GE(player.AviAudioBlocks(), uint64_t(summary.audioBlocks));
+  player.SetAviRecording("", -1, false);
+  EXPECT_FALSE(player.AviOn());
+  EXPECT_GT(std::filesystem::file_size(avi), 10000u);
+}
+
+TEST(PlayHDDThread, aviInAMissingFolder_isRefused) {
+  tools::SampleSummary summary;
+  const std::string path = orvan::test::SampleImage("avimiss.img", FourChannels(2), &summary);
+  OpenDisk d(path);
+  HeadlessHost host;
+  FourViewers viewers;
+  orvan::test::RampScreen screen(720, 480, 32);
+  PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0, &screen);
+  EXPECT_FALSE(player.SetAviRecording("/nonexistent-folder/x.avi", 0, true));
+  EXPECT_FALSE(player.AviOn());
+}
