@@ -9,6 +9,12 @@ if(ORVAN_SANITIZE)
 elseif(ORVAN_TSAN)
   set(ORVAN_SANITIZER_FLAGS -fsanitize=thread -fno-omit-frame-pointer)
 endif()
+# Fuzz builds instrument everything for libFuzzer, with ASan and UBSan.
+if(ORVAN_FUZZ)
+  list(APPEND ORVAN_SANITIZER_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer
+       -fno-sanitize-recover=undefined)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
 if(ORVAN_SANITIZER_FLAGS)
   add_compile_options(${ORVAN_SANITIZER_FLAGS})
   add_link_options(${ORVAN_SANITIZER_FLAGS})

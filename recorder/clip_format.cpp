@@ -191,28 +191,44 @@ bool CClipWriter::Create(const std::string &indexPath, const DiskSource *source,
   return true;
 }
 
+bool CClipWriter::Flush() {
+  if (!m_dataPending.empty() && !WriteAll(m_data, m_dataPending.data(), m_dataPending.size()))
+    m_failed = true;
+  if (!m_indexPending.empty() && !WriteAll(m_index, m_indexPending.data(), m_indexPending.size()))
+    m_failed = true;
+  m_dataPending.clear();
+  m_indexPending.clear();
+  return !m_failed;
+}
+
 bool CClipWriter::WriteEntry(const IndexEntry &entry, const uint8_t *data) {
-  if (m_index < 0 || m_data < 0) return false;
-  if (entry.size && !WriteAll(m_data, data, entry.size)) return false;
+  if (m_index < 0 || m_data < 0 || m_failed) return false;
+  m_dataPending.insert(m_dataPending.end(), data, data + entry.size);
   uint8_t bytes[kEntryBytes];
   entry.Serialize(bytes);
-  return WriteAll(m_index, bytes, sizeof bytes);
+  m_indexPending.insert(m_indexPending.end(), bytes, bytes + kEntryBytes);
+  if (m_dataPending.size() + m_indexPending.size() >= kGatherBytes) return Flush();
+  return true;
 }
 
 bool CClipWriter::WriteTrailer(uint32_t magic, uint32_t count) {
   if (m_index < 0) return false;
-  uint8_t word[4];
-  StoreU32(word, magic);
-  uint8_t tail[8] = {};
-  StoreU32(tail, count);
-  const bool a = WriteAll(m_index, word, sizeof word);
-  return WriteAll(m_index, tail, sizeof tail) && a;
+  uint8_t trailer[12] = {};
+  StoreU32(trailer, magic);
+  StoreU32(trailer + 4, count);
+  m_indexPending.insert(m_indexPending.end(), trailer, trailer + sizeof trailer);
+  return Flush();
 }
 
-void CClipWriter::Close() {
+bool CClipWriter::Close() {
+  const bool ok = m_index < 0 || Flush();
   if (m_index >= 0) ::close(m_index);
   if (m_data >= 0) ::close(m_data);
   m_index = m_data = -1;
+  m_failed = false;
+  m_dataPending.clear();
+  m_indexPending.clear();
+  return ok;
 }
 
 }  // namespace orvan::recorder

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "platform/disk_source.h"
 #include "platform/wintime.h"
@@ -88,7 +89,8 @@ class CClipReader {
   uint64_t m_indexBytes = 0;
 };
 
-// Writes a clip: entries with their records, then the trailer.
+// Writes a clip: entries with their records, then the trailer. Writes are
+// gathered into large pieces; WriteTrailer and Close put everything out.
 class CClipWriter {
  public:
   CClipWriter() = default;
@@ -103,17 +105,26 @@ class CClipWriter {
   bool IsOpen() const { return m_index >= 0; }
   const std::string &DataPath() const { return m_dataPath; }
 
-  // The data record (entry.size bytes), then the 20 entry bytes.
+  // The data record (entry.size bytes), then the 20 entry bytes. False
+  // when writing failed (a full disk, for instance).
   bool WriteEntry(const IndexEntry &entry, const uint8_t *data);
-  // The magic as one 4-byte write, then the count and 4 reserved zero bytes
-  // as one 8-byte write.
+  // Puts out the entries, then the magic, the count and 4 reserved zero
+  // bytes.
   bool WriteTrailer(uint32_t magic, uint32_t count);
-  void Close();
+  // Puts out what is gathered and closes both files; false when a write
+  // failed.
+  bool Close();
 
  private:
+  bool Flush();
+
+  static constexpr size_t kGatherBytes = 1 << 20;
   int m_index = -1;
   int m_data = -1;
   std::string m_dataPath;
+  std::vector<uint8_t> m_indexPending;
+  std::vector<uint8_t> m_dataPending;
+  bool m_failed = false;
 };
 
 }  // namespace orvan::recorder

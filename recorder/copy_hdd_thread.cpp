@@ -121,12 +121,12 @@ void CopyHDDThread::FinishClip() {
   m_trailerWritten = true;
   if (!m_writer.IsOpen()) return;
   const int64_t written = m_written.load();
-  if (!m_writer.WriteTrailer(MagicOfLayout(m_layout.load()),
-                             uint32_t(std::min<int64_t>(written, UINT32_MAX)))) {
-    m_errorText = "Writing the clip trailer failed: " + m_indexPath;
+  const bool trailer = m_writer.WriteTrailer(MagicOfLayout(m_layout.load()),
+                                             uint32_t(std::min<int64_t>(written, UINT32_MAX)));
+  if (!m_writer.Close() || !trailer) {
+    m_errorText = "Writing the clip failed: " + m_indexPath;
     m_failure = CopyFailure::WriteFailed;
   }
-  m_writer.Close();
   ORVAN_LOG_INFO("copy", "clip %s: %lld entries", m_indexPath.c_str(),
                  static_cast<long long>(written));
 }

@@ -371,6 +371,7 @@ int Clip(const Args &a) {
     case ClipStatus::ReadError:
       return Fail(kError, "Cannot read " + path);
   }
+  if (trailer.count == 0) return Fail(kRejected, "The clip holds no entries: " + path);
   IndexEntry first, last;
   if (!reader.ReadEntry(0, first) || !reader.ReadEntry(trailer.count - 1, last))
     return Fail(kRejected, "Cannot read the clip's entries in " + path);

@@ -12,8 +12,8 @@ TEST(FrameFactor, header_isLittleEndianSizeTypeTimeThenPayload) {
   tagFrame *f = Frames().Create(FT_IFRAME, 5, FILETIME{0x11223344u, 0x55667788u}, payload);
   ASSERT_NE(f, nullptr);
   const uint8_t *raw = reinterpret_cast<const uint8_t *>(f);
-  const uint8_t expected[21] = {21, 0, 0, 0, 2, 0, 0, 0, 0x44, 0x33, 0x22, 0x11,
-                                0x88, 0x77, 0x66, 0x55, 1, 2, 3, 4, 5};
+  const uint8_t expected[21] = {21,   0,    0,    0,    2,    0, 0, 0, 0x44, 0x33, 0x22,
+                                0x11, 0x88, 0x77, 0x66, 0x55, 1, 2, 3, 4,    5};
   EXPECT_EQ(std::memcmp(raw, expected, sizeof expected), 0);
   EXPECT_EQ(f->PayloadBytes(), 5u);
   Frames().Release(f);
@@ -38,7 +38,8 @@ TEST(FrameFactor, emptyAndUnfilledPayloads) {
 }
 
 TEST(FrameFactor, systemTimeForm_convertsOrGivesZero) {
-  tagFrame *noTime = Frames().Create(FT_AUDIO, 0, static_cast<const SYSTEMTIME *>(nullptr), nullptr);
+  tagFrame *noTime =
+      Frames().Create(FT_AUDIO, 0, static_cast<const SYSTEMTIME *>(nullptr), nullptr);
   ASSERT_NE(noTime, nullptr);
   EXPECT_EQ(orvan::FileTimeToTicks(noTime->ftTime), 0u);
   Frames().Release(noTime);

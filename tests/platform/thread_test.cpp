@@ -45,7 +45,9 @@ TEST(TThread, suspendedThread_runsOnlyAfterResume) {
 
 TEST(TThread, deletingANeverStartedThread_neverRunsItsBody) {
   std::atomic<int> runs{0};
-  { LambdaThread t([&](LambdaThread &) { ++runs; }); }
+  {
+    LambdaThread t([&](LambdaThread &) { ++runs; });
+  }
   EXPECT_EQ(runs.load(), 0);
 }
 
@@ -137,14 +139,18 @@ TEST(TThread, waitWhileServicing_timesOutOnAConditionThatNeverHolds) {
 
 TEST(TThread, waitForFromAnotherWorker_blocksUntilTheEnd) {
   std::atomic<bool> release{false};
-  LambdaThread slow([&](LambdaThread &) {
-    while (!release) Sleep(1);
-  }, false);
+  LambdaThread slow(
+      [&](LambdaThread &) {
+        while (!release) Sleep(1);
+      },
+      false);
   std::atomic<bool> waited{false};
-  LambdaThread waiter([&](LambdaThread &) {
-    slow.WaitFor();
-    waited = true;
-  }, false);
+  LambdaThread waiter(
+      [&](LambdaThread &) {
+        slow.WaitFor();
+        waited = true;
+      },
+      false);
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_FALSE(waited.load());
   release = true;

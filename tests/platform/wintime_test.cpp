@@ -7,7 +7,7 @@ using namespace orvan;
 TEST(RecorderTime, knownDate_formatsAsRecorderWallTime) {
   EXPECT_EQ(FormatRecorderTime(int64_t{1202982297}), "2008/02/14_09:44:57");
   EXPECT_EQ(FormatRecorderTime(int64_t{0}), "1970/01/01_00:00:00");
-  EXPECT_EQ(FormatRecorderTime(int64_t{951782400}), "2000/02/29_00:00:00");  // leap day
+  EXPECT_EQ(FormatRecorderTime(int64_t{951782400}), "2000/02/29_00:00:00");   // leap day
   EXPECT_EQ(FormatRecorderTime(int64_t{4294967295}), "2106/02/07_06:28:15");  // u32 max
 }
 
@@ -29,9 +29,12 @@ TEST(RecorderTime, calendarFields_roundTripThroughSeconds) {
 
 TEST(RecorderTime, calendarToSeconds_normalisesLikeTimegm) {
   EXPECT_EQ(CalendarToUnixSeconds(2008, 2, 14, 9, 44, 57), 1202982297);
-  EXPECT_EQ(CalendarToUnixSeconds(2008, 13, 1, 0, 0, 0), CalendarToUnixSeconds(2009, 1, 1, 0, 0, 0));
-  EXPECT_EQ(CalendarToUnixSeconds(2008, 0, 1, 0, 0, 0), CalendarToUnixSeconds(2007, 12, 1, 0, 0, 0));
-  EXPECT_EQ(CalendarToUnixSeconds(2008, 3, 0, 0, 0, 0), CalendarToUnixSeconds(2008, 2, 29, 0, 0, 0));
+  EXPECT_EQ(CalendarToUnixSeconds(2008, 13, 1, 0, 0, 0),
+            CalendarToUnixSeconds(2009, 1, 1, 0, 0, 0));
+  EXPECT_EQ(CalendarToUnixSeconds(2008, 0, 1, 0, 0, 0),
+            CalendarToUnixSeconds(2007, 12, 1, 0, 0, 0));
+  EXPECT_EQ(CalendarToUnixSeconds(2008, 3, 0, 0, 0, 0),
+            CalendarToUnixSeconds(2008, 2, 29, 0, 0, 0));
   EXPECT_EQ(CalendarToUnixSeconds(1969, 12, 31, 23, 59, 59), -1);
 }
 

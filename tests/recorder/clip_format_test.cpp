@@ -41,11 +41,6 @@ ClipStatus Parse(const std::vector<uint8_t> &file, ClipTrailer &t) {
   return ParseClipTrailer(file.size(), std::span(file).subspan(file.size() - 2048), t);
 }
 
-std::vector<uint8_t> ReadFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 }  // namespace
 
 TEST(ClipTrailer, 102EntriesArePlayable_101AreTooShort) {
@@ -107,8 +102,8 @@ TEST(ClipFiles, writtenClip_readsBackEntryByEntry) {
   }
   ASSERT_TRUE(w.WriteTrailer(kClipMagicInterleaved, 120));
   w.Close();
-  EXPECT_EQ(ReadFile(dir.File("c.in")).size(), 20u * 120 + 12);
-  EXPECT_EQ(ReadFile(dir.File("c.da")).size(), 1200u);
+  EXPECT_EQ(test::ReadFileBytes(dir.File("c.in")).size(), 20u * 120 + 12);
+  EXPECT_EQ(test::ReadFileBytes(dir.File("c.da")).size(), 1200u);
 
   CClipReader r;
   ASSERT_TRUE(r.Open(dir.File("c.in")));
@@ -151,12 +146,12 @@ TEST(ClipFiles, writerRefusesDevicesAndTheDiskBeingRead) {
   EXPECT_NE(error.find("not a regular file"), std::string::npos);
   // As the index file: it is the disk being read.
   EXPECT_FALSE(w.Create(dir.File("disk.img"), &src, &error));
-  EXPECT_EQ(ReadFile(dir.File("disk.img")).size(), 4u);
+  EXPECT_EQ(test::ReadFileBytes(dir.File("disk.img")).size(), 4u);
   // As the data file: refused before the index file is created.
   std::filesystem::rename(dir.File("disk.img"), dir.File("x.da"));
   DiskSource src2;
   ASSERT_EQ(src2.OpenPath(dir.File("x.da")), DriveOpenStatus::Ok);
   EXPECT_FALSE(w.Create(dir.File("x.in"), &src2, &error));
-  EXPECT_EQ(ReadFile(dir.File("x.da")).size(), 4u);
+  EXPECT_EQ(test::ReadFileBytes(dir.File("x.da")).size(), 4u);
   EXPECT_FALSE(std::filesystem::exists(dir.File("x.in")));
 }

@@ -1,3 +1,8 @@
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -15,11 +20,6 @@ using namespace orvan::recorder;
 namespace {
 
 constexpr uint32_t kStart = 1202982297;  // 2008-02-14 09:44:57
-
-std::vector<uint8_t> ReadFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 SYSTEMTIME At(int64_t seconds) { return RecorderSecondsToSystemTime(seconds); }
 
@@ -49,10 +49,10 @@ Copied Copy(const std::string &image, int64_t from, int64_t to, const std::strin
   CClipReader r;
   if (!r.Open(out)) return c;
   c.status = r.ReadClipTrailer(c.trailer);
-  const auto bytes = ReadFile(out);
+  const auto bytes = test::ReadFileBytes(out);
   for (size_t i = 0; i + 12 <= bytes.size() && i + 12 != bytes.size(); i += 20)
     c.entries.push_back(IndexEntry::Parse(bytes.data() + i));
-  c.data = ReadFile(CompanionDataName(out));
+  c.data = test::ReadFileBytes(CompanionDataName(out));
   return c;
 }
 
@@ -205,7 +205,7 @@ TEST(CopyHDDThread, terminatedCopy_stillWritesTheTrailer) {
     ASSERT_TRUE(test::WaitUntil([&] { return t.Done() == 1; }));
     written = t.EntriesWritten();
   }
-  EXPECT_EQ(ReadFile(dir.File("b.in")).size(), 20u * uint64_t(written) + 12u);
+  EXPECT_EQ(test::ReadFileBytes(dir.File("b.in")).size(), 20u * uint64_t(written) + 12u);
 }
 
 TEST(CopyHDDThread, noValidState_showsTheStateError_andWritesNothing) {
@@ -213,13 +213,13 @@ TEST(CopyHDDThread, noValidState_showsTheStateError_andWritesNothing) {
   tools::RecorderImage image;
   image.stateSlot = -1;
   const std::string disk = MakeImage(dir, image);
-  const auto before = ReadFile(disk);
+  const auto before = test::ReadFileBytes(disk);
   const Copied c = Copy(disk, kStart, kStart + 100, dir.File("a.in"));
   EXPECT_EQ(c.failure, CopyFailure::StateError);
   EXPECT_EQ(c.done, 0);
   EXPECT_EQ(c.messages, std::vector<std::string>{"Check HDD State Error!!"});
   EXPECT_FALSE(std::filesystem::exists(dir.File("a.in")));
-  EXPECT_EQ(ReadFile(disk), before);
+  EXPECT_EQ(test::ReadFileBytes(disk), before);
 }
 
 TEST(CopyHDDThread, noSignature_writesAnEmptyClip_andTheDiskItselfIsNeverAnOutput) {
@@ -230,15 +230,15 @@ TEST(CopyHDDThread, noSignature_writesAnEmptyClip_andTheDiskItselfIsNeverAnOutpu
   Copied c = Copy(dir.File("plain.img"), kStart, kStart + 100, dir.File("a.in"));
   EXPECT_EQ(c.failure, CopyFailure::NotRecorderDisk);
   EXPECT_EQ(c.done, 1);
-  EXPECT_EQ(ReadFile(dir.File("a.in")).size(), 12u);
+  EXPECT_EQ(test::ReadFileBytes(dir.File("a.in")).size(), 12u);
 
   tools::RecorderImage image;
   const std::string disk = MakeImage(dir, image);
-  const auto before = ReadFile(disk);
+  const auto before = test::ReadFileBytes(disk);
   c = Copy(disk, kStart, kStart + 100, disk);
   EXPECT_EQ(c.failure, CopyFailure::FileCreateFailed);
   EXPECT_EQ(c.done, 1);
-  EXPECT_EQ(ReadFile(disk), before);
+  EXPECT_EQ(test::ReadFileBytes(disk), before);
 
   c = Copy(dir.File("missing.img"), kStart, kStart + 100, dir.File("m.in"));
   EXPECT_EQ(c.failure, CopyFailure::DiskOpenFailed);
@@ -259,4 +259,27 @@ TEST(CopyHDDThread, chosenTime_isReadAsUtcWallTime_inAnyZone) {
   else
     unsetenv("TZ");
   tzset();
+}
+
+TEST(CopyHDDThread, aFullDisk_endsTheCopyWithAWriteFailure) {
+  test::TempDir dir, sys;
+  tools::RecorderImage image;
+  const std::string disk = MakeImage(dir, image, 3000);  // about 900 KB of records
+  DriveTable::SetProcess(DriveTable({disk}, sys.Path().string()));
+  const std::string out = dir.File("a.in");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // Files of this process may not grow beyond 100 KB.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{100000, 100000};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    CopyHDDThread t(nullptr, 0, At(kStart), At(kStart + 5000), out);
+    t.WaitFor();
+    _exit(t.Failure() == CopyFailure::WriteFailed && t.Done() == 1 ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_LE(std::filesystem::file_size(CompanionDataName(out)), 100000u);
 }

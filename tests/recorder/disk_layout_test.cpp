@@ -112,10 +112,8 @@ TEST(ReadGeometry, readsThroughTheSource_andShortDisksAreNoRecorderDisks) {
   tools::RecorderImage image;
   image.stateSlot = 3;
   test::AddPatternEntries(image, 1000, 1202982297, 10);
-  std::string error;
-  ASSERT_TRUE(tools::WriteRecorderImage(dir.File("d.img"), image, &error)) << error;
   DiskSource src;
-  ASSERT_EQ(src.OpenPath(dir.File("d.img")), DriveOpenStatus::Ok);
+  ASSERT_TRUE(test::WriteAndOpen(dir.File("d.img"), image, src));
   DiskGeometry g;
   ASSERT_EQ(ReadGeometry(src, g), GeometryStatus::Ok);
   EXPECT_EQ(g.playEnd, 1000);
@@ -131,10 +129,8 @@ TEST(IndexReader, entryStraddlingTwoSectors_isAssembledFromTheCarry) {
   image.entries[25].time = 0xA1B2C3D4;  // bytes 500..519 of the index area
   image.entries[25].offset = 0x0102030405060708ull;
   test::TempDir dir;
-  std::string error;
-  ASSERT_TRUE(tools::WriteRecorderImage(dir.File("d.img"), image, &error)) << error;
   DiskSource src;
-  ASSERT_EQ(src.OpenPath(dir.File("d.img")), DriveOpenStatus::Ok);
+  ASSERT_TRUE(test::WriteAndOpen(dir.File("d.img"), image, src));
 
   IndexReader reader;
   ASSERT_TRUE(reader.Start(src, 0));
@@ -174,10 +170,8 @@ TEST(ReadDataRecord, unalignedShortRecord_readsOneSector_andBoundaryRecordTwo) {
   image.data.resize(8192);
   for (size_t i = 0; i < image.data.size(); ++i) image.data[i] = uint8_t(i * 13 + 5);
   test::TempDir dir;
-  std::string error;
-  ASSERT_TRUE(tools::WriteRecorderImage(dir.File("d.img"), image, &error)) << error;
   DiskSource file;
-  ASSERT_EQ(file.OpenPath(dir.File("d.img")), DriveOpenStatus::Ok);
+  ASSERT_TRUE(test::WriteAndOpen(dir.File("d.img"), image, file));
   CountingSource src(file);
   const DiskGeometry g = GeometryFrom(0, 300);
   std::vector<uint8_t> buf(kMaxRecordBytes, 0xEE);

@@ -2,8 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "platform/disk_source.h"
 #include "recorder/disk_layout.h"
@@ -27,6 +31,23 @@ inline void AddPatternEntries(tools::RecorderImage &image, int64_t count, uint32
     for (uint32_t b = 0; b < recordBytes; ++b) image.data.push_back(uint8_t((i * 7 + b) & 0xFF));
     image.entries.push_back(e);
   }
+}
+
+// Writes `image` to path and opens it read-only in `source`.
+inline ::testing::AssertionResult WriteAndOpen(const std::string &path,
+                                               const tools::RecorderImage &image,
+                                               DiskSource &source) {
+  std::string error;
+  if (!tools::WriteRecorderImage(path, image, &error))
+    return ::testing::AssertionFailure() << error;
+  if (source.OpenPath(path) != DriveOpenStatus::Ok)
+    return ::testing::AssertionFailure() << source.LastError();
+  return ::testing::AssertionSuccess();
+}
+
+inline std::vector<uint8_t> ReadFileBytes(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 }  // namespace orvan::test

@@ -181,10 +181,8 @@ TEST(SearchTime, onARealImage_findsTheBlockOfAnEntryTime) {
   tools::RecorderImage image;
   test::AddPatternEntries(image, 5000, kStart, 7, 16);
   test::TempDir dir;
-  std::string error;
-  ASSERT_TRUE(tools::WriteRecorderImage(dir.File("d.img"), image, &error)) << error;
   DiskSource src;
-  ASSERT_EQ(src.OpenPath(dir.File("d.img")), DriveOpenStatus::Ok);
+  ASSERT_TRUE(test::WriteAndOpen(dir.File("d.img"), image, src));
   DiskGeometry g;
   ASSERT_EQ(ReadGeometry(src, g), GeometryStatus::Ok);
   ASSERT_EQ(g.playEnd, 5000);

@@ -9,6 +9,7 @@
 #include "platform/disk_source.h"
 #include "recorder/clip_format.h"
 #include "recorder/disk_layout.h"
+#include "tests/recorder/image_helpers.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/tool_runner.h"
 #include "tools/disk_image.h"
@@ -19,11 +20,6 @@ using namespace orvan::recorder;
 namespace {
 
 constexpr uint32_t kStart = 1202982297;
-
-std::vector<uint8_t> ReadFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // The raw text of a JSON field (a number, true/false or a quoted string).
 std::string Field(const std::string &json, const std::string &key) {
@@ -149,7 +145,7 @@ TEST_F(OrvanCli, exportThenClip_roundTripsEntriesTimesMagicAndRecords) {
   reader.Start(disk, first);
   CClipReader clip;
   ASSERT_TRUE(clip.Open(out));
-  const auto data = ReadFile(s_dir->File("part.da"));
+  const auto data = test::ReadFileBytes(s_dir->File("part.da"));
   std::vector<uint8_t> rec(kMaxRecordBytes);
   int64_t k = 0;
   uint64_t at = 0;
@@ -241,6 +237,14 @@ TEST(OrvanCliErrors, rejectedClips_exit2) {
   std::ofstream(dir.File("none.da"));
   EXPECT_EQ(test::RunTool("orvan-cli", {"clip", dir.File("none.in")}).exitCode, 2);
   EXPECT_EQ(test::RunTool("orvan-cli", {"clip", dir.File("nothere.in")}).exitCode, 1);
+  // A trailer at the very start claims no entries at all.
+  std::string empty(2048, '\0');
+  StoreU32(reinterpret_cast<uint8_t *>(empty.data()), kClipMagicSingle);
+  std::ofstream(dir.File("empty.in")) << empty;
+  std::ofstream(dir.File("empty.da"));
+  r = test::RunTool("orvan-cli", {"clip", dir.File("empty.in")});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("no entries"), std::string::npos);
 }
 
 // Damaged and absurd images: every command ends quickly with a clear error
@@ -250,7 +254,7 @@ TEST(OrvanCliErrors, corruptImages_endWithAnErrorOrPartialResult) {
   const std::string good = dir.File("good.img");
   ASSERT_EQ(
       test::RunTool("orvan-mkdisk", {"-o", good, "--duration", "5", "--events", "70"}).exitCode, 0);
-  const auto bytes = ReadFile(good);
+  const auto bytes = test::ReadFileBytes(good);
   struct Case {
     std::string name;
     std::function<void(std::vector<uint8_t> &)> damage;

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang in build-fuzz and runs each one
+# briefly on a seed corpus cut from a sample recording.
+#   scripts/fuzz-smoke.sh                 about 20 s per target
+#   ORVAN_FUZZ_SECONDS=300 scripts/fuzz-smoke.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR=${ORVAN_FUZZ_BUILD_DIR:-build-fuzz}
+SECONDS_EACH=${ORVAN_FUZZ_SECONDS:-20}
+cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DORVAN_FUZZ=ON -DORVAN_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$BUILD_DIR" -j "$(nproc)" --target fuzz_all orvan-mkdisk orvan-cli
+
+WORK="$BUILD_DIR/fuzz-work"
+rm -rf "$WORK"
+mkdir -p "$WORK"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+# Seeds: pieces of a real recording and of a clip exported from it.
+IMG="$WORK/seed.img"
+"$BUILD_DIR/tools/orvan-mkdisk" -o "$IMG" --duration 4 --events 70 --fps 4 >/dev/null
+"$BUILD_DIR/tools/orvan-cli" export "$IMG" --from 0 --to 4000000000 -o "$WORK/seed.in" >/dev/null 2>&1
+for t in disk_header index_reader data_record event_log clip_trailer; do mkdir -p "$WORK/corpus_$t"; done
+# bytes FILE OFFSET LENGTH: a piece of a file on stdout.
+bytes() { dd if="$1" iflag=skip_bytes,count_bytes skip="$2" count="$3" status=none; }
+SIZE_IN=$(stat -c %s "$WORK/seed.in")
+bytes "$IMG" 0 4096 >"$WORK/corpus_disk_header/header"
+bytes "$IMG" 0 2016 >"$WORK/corpus_disk_header/state-table"
+{ printf '\x00\x10\x00\x00\x00\x00\x00\x00\x55\x5d\xb3\x47'; bytes "$IMG" 524288 20480; } \
+  >"$WORK/corpus_index_reader/index"
+{ bytes "$IMG" 524288 20; printf '\x00\x00\x00\x00'; bytes "$IMG" 1572864 40000; } \
+  >"$WORK/corpus_data_record/record"
+bytes "$IMG" 409600 1536 >"$WORK/corpus_event_log/log"
+{ printf '\x00\x00\x00\x00\x00\x00\x00\x00'; bytes "$WORK/seed.in" $((SIZE_IN - 2100)) 2100; } \
+  >"$WORK/corpus_clip_trailer/trailer"
+
+status=0
+for t in disk_header index_reader data_record event_log clip_trailer; do
+  echo "== fuzz_$t (${SECONDS_EACH} s)"
+  if ! "$BUILD_DIR/fuzz/fuzz_$t" -max_total_time="$SECONDS_EACH" -rss_limit_mb=2048 -max_len=65536 \
+      -artifact_prefix="$WORK/crash_${t}_" -print_final_stats=1 "$WORK/corpus_$t" 2>"$WORK/fuzz_$t.log"; then
+    echo "fuzz_$t found a problem:"; tail -n 40 "$WORK/fuzz_$t.log"; status=1
+  else
+    grep -E '^stat::number_of_executed_units|^stat::new_units_added|cov:' "$WORK/fuzz_$t.log" | tail -n 3
+  fi
+done
+exit $status

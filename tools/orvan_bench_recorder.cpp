@@ -1,0 +1,204 @@
+// orvan-bench-recorder: prints figures for the recorder disk readers.
+//   - time search on a disk of over two million index entries: time and
+//     sector reads per search;
+//   - clip export throughput next to a plain sequential read of the same
+//     data bytes.
+// Both run on a disk image made here (in the folder given, default /tmp),
+// read through the page cache; the image is removed at the end.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/disk_source.h"
+#include "recorder/copy_hdd_thread.h"
+#include "recorder/disk_layout.h"
+#include "recorder/index_search.h"
+#include "tools/disk_image.h"
+
+using namespace orvan;
+using namespace orvan::recorder;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr uint32_t kStart = 1202982297;
+constexpr int64_t kEntries = 2100000;
+constexpr int kEntriesPerSecond = 40;
+constexpr int64_t kExportEntries = 24000;  // entries with real-sized records
+
+class CountingSource final : public ByteSource {
+ public:
+  explicit CountingSource(ByteSource &inner) : m_inner(inner) {}
+  bool Seek(uint64_t offset) override { return m_inner.Seek(offset); }
+  bool Read(void *buffer, size_t length, size_t *got) override {
+    sectors += length / kSectorBytes;
+    return m_inner.Read(buffer, length, got);
+  }
+  uint64_t sectors = 0;
+
+ private:
+  ByteSource &m_inner;
+};
+
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// Pictures of 3 to 40 KB and audio blocks of 4000 bytes, like a recording.
+uint32_t RecordSize(int64_t n) {
+  if (n % 3 == 2) return 4000;
+  return uint32_t(3000 + (n * 2654435761u) % 37000);
+}
+
+bool MakeImage(const std::string &path, uint64_t &exportDataBytes) {
+  tools::ImageFile file;
+  std::string error;
+  if (!file.Create(path, &error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return false;
+  }
+  const int64_t indexCount = kEntries + kUnplayedTailEntries;
+  const uint32_t indexMiB = uint32_t((uint64_t(indexCount) * kEntryBytes + kMiB - 1) / kMiB);
+  const uint64_t dataBase = kIndexAreaOffset + uint64_t(indexMiB) * kMiB;
+  std::vector<uint8_t> head(kProbeBytes);
+  const auto h = tools::MakeDiskHeader(indexMiB);
+  std::copy(h.begin(), h.end(), head.begin());
+  const auto s = tools::MakeStateEntry(kValidStateTag, uint64_t(indexCount));
+  std::copy(s.begin(), s.end(), head.begin() + kStateTableOffset);
+  bool ok = file.WriteAt(0, head.data(), head.size());
+
+  // Records of the first kExportEntries entries back to back; the rest
+  // share one small record (their data is never read here).
+  std::vector<uint8_t> index(size_t(indexCount) * kEntryBytes);
+  uint64_t offset = 0;
+  std::vector<uint8_t> chunk;
+  for (int64_t n = 0; n < indexCount; ++n) {
+    IndexEntry e;
+    e.type = n % 3 == 2 ? kTypeAudio : (n % 24 == 0 ? kTypeKeyPicture : kTypePicture);
+    e.channel = uint8_t(n % 4);
+    e.delayMs = 25;
+    e.time = uint32_t(kStart + n / kEntriesPerSecond);
+    if (n < kExportEntries) {
+      e.size = RecordSize(n);
+      e.offset = offset;
+      offset += e.size;
+    } else {
+      e.size = 16;
+      e.offset = 0;
+    }
+    e.Serialize(index.data() + size_t(n) * kEntryBytes);
+  }
+  exportDataBytes = offset;
+  ok = ok && file.WriteAt(kIndexAreaOffset, index.data(), index.size());
+  chunk.resize(8 << 20);
+  for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = uint8_t(i * 31 + (i >> 13));
+  for (uint64_t at = 0; ok && at < offset; at += chunk.size())
+    ok = file.WriteAt(dataBase + at, chunk.data(),
+                      size_t(std::min<uint64_t>(chunk.size(), offset - at)));
+  ok = ok && file.SetSize((dataBase + offset + kMiB) / kSectorBytes * kSectorBytes);
+  return file.Close() && ok;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  const std::string dir = argc > 1 ? argv[1] : "/tmp";
+  const std::string image = dir + "/orvan-bench-" + std::to_string(getpid()) + ".img";
+  const std::string clip = dir + "/orvan-bench-" + std::to_string(getpid()) + ".in";
+  uint64_t exportBytes = 0;
+  auto t0 = Clock::now();
+  if (!MakeImage(image, exportBytes)) return 1;
+  std::printf("image: %lld index entries, %.1f MiB of records, made in %.2f s\n",
+              static_cast<long long>(kEntries), double(exportBytes) / kMiB, Seconds(t0));
+
+  DiskSource disk;
+  if (disk.OpenPath(image) != DriveOpenStatus::Ok) return 1;
+  DiskGeometry g;
+  if (ReadGeometry(disk, g) != GeometryStatus::Ok) return 1;
+
+  // Search: targets spread over the whole recording.
+  CountingSource counting(disk);
+  constexpr int kSearches = 2000;
+  uint64_t checksum = 0;
+  t0 = Clock::now();
+  for (int i = 0; i < kSearches; ++i) {
+    const uint32_t target =
+        uint32_t(kStart + (uint64_t(i) * 7919 * 13) % (kEntries / kEntriesPerSecond));
+    checksum += uint64_t(SearchTime(counting, g, target));
+  }
+  const double searchSeconds = Seconds(t0);
+  std::printf(
+      "search: %d searches over %lld entries: %.1f us and %.1f sector reads per search (check "
+      "%llu)\n",
+      kSearches, static_cast<long long>(g.playEnd), searchSeconds * 1e6 / kSearches,
+      double(counting.sectors) / kSearches, static_cast<unsigned long long>(checksum % 1000));
+
+  // Plain sequential read of the records' bytes, 1 MiB at a time.
+  auto plainRead = [&] {
+    std::vector<uint8_t> buffer(kMiB);
+    const auto start = Clock::now();
+    disk.Seek(g.dataBase);
+    for (uint64_t at = 0; at < exportBytes; at += kMiB) {
+      const size_t n = size_t(std::min<uint64_t>(
+          kMiB, (exportBytes - at + kSectorBytes - 1) / kSectorBytes * kSectorBytes));
+      if (!disk.Read(buffer.data(), n)) break;
+    }
+    return double(exportBytes) / kMiB / Seconds(start);
+  };
+  // The same, writing each piece to a file: the plain peer of an export.
+  auto plainCopy = [&] {
+    tools::ImageFile out;
+    std::string error;
+    if (!out.Create(clip + ".copy", &error)) return 0.0;
+    std::vector<uint8_t> buffer(kMiB);
+    const auto start = Clock::now();
+    disk.Seek(g.dataBase);
+    for (uint64_t at = 0; at < exportBytes; at += kMiB) {
+      const size_t n = size_t(std::min<uint64_t>(
+          kMiB, (exportBytes - at + kSectorBytes - 1) / kSectorBytes * kSectorBytes));
+      if (!disk.Read(buffer.data(), n) || !out.WriteAt(at, buffer.data(), n)) break;
+    }
+    out.Close();
+    const double rate = double(exportBytes) / kMiB / Seconds(start);
+    std::filesystem::remove(clip + ".copy");
+    return rate;
+  };
+  plainRead();  // bring the bytes into the page cache, as the export will find them
+  const double plainBefore = plainRead();
+
+  // Export through the copy thread: the same records plus their index.
+  DriveTable::SetProcess(DriveTable({image}, "/nonexistent"));
+  const uint32_t endSeconds = uint32_t(kStart + kExportEntries / kEntriesPerSecond);
+  t0 = Clock::now();
+  int64_t written = 0;
+  {
+    CopyHDDThread copy(nullptr, 0, RecorderSecondsToSystemTime(kStart),
+                       RecorderSecondsToSystemTime(endSeconds), clip);
+    copy.WaitFor();
+    written = copy.EntriesWritten();
+  }
+  const double exportSeconds = Seconds(t0);
+  const double plainAfter = plainRead();
+  const double copyRate = plainCopy();
+  std::printf("export: %lld entries, %.1f MiB in %.3f s: %.0f MiB/s\n",
+              static_cast<long long>(written), double(exportBytes) / kMiB, exportSeconds,
+              double(exportBytes) / kMiB / exportSeconds);
+  std::printf(
+      "plain sequential read of the same bytes (1 MiB reads): %.0f MiB/s (%.0f MiB/s before the "
+      "export)\n",
+      plainAfter, plainBefore);
+  std::printf("plain copy of the same bytes to a file (1 MiB reads and writes): %.0f MiB/s\n",
+              copyRate);
+  std::printf("export / plain read: %.2f, export / plain copy: %.2f\n",
+              (double(exportBytes) / kMiB / exportSeconds) / plainAfter,
+              (double(exportBytes) / kMiB / exportSeconds) / copyRate);
+
+  std::filesystem::remove(image);
+  std::filesystem::remove(clip);
+  std::filesystem::remove(CompanionDataName(clip));
+  return 0;
+}
