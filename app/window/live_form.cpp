@@ -1,8 +1,5 @@
 #include "app/window/live_form.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -482,12 +479,7 @@ void TLiveForm::StopClipThread() {
   m_clipThread = nullptr;
 }
 
-void TLiveForm::CloseClipFiles() {
-  if (m_indexFile >= 0) ::close(m_indexFile);
-  if (m_dataFile >= 0) ::close(m_dataFile);
-  m_indexFile = -1;
-  m_dataFile = -1;
-}
+void TLiveForm::CloseClipFiles() { m_clipFiles.reset(); }
 
 std::array<orvan::IViewerSink *, 4> TLiveForm::Sinks() const {
   std::array<orvan::IViewerSink *, 4> sinks{};
@@ -624,17 +616,16 @@ void TLiveForm::OpenBtnClick() {
     StopClipThread();
     CloseClipFiles();
     MoveKnob(PlayBarImage->x());
-    const std::string indexPath = chosen.toStdString();
-    m_indexFile = ::open(indexPath.c_str(), O_RDONLY | O_CLOEXEC);
-    const std::string dataPath = recorder::CompanionDataName(indexPath);
-    m_dataFile = ::open(dataPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (m_indexFile < 0 || m_dataFile < 0) {
-      ORVAN_LOG_INFO("app", "clip %s or %s cannot be opened", indexPath.c_str(),
-                     dataPath.c_str());
+    // The index file and its companion (the name cut at its first ".in",
+    // plus ".da"), both read-only.
+    auto clip = std::make_unique<recorder::CClipReader>();
+    if (!clip->Open(chosen.toStdString())) {
+      ORVAN_LOG_INFO("app", "clip %s or its data file cannot be opened",
+                     chosen.toStdString().c_str());
       return;
     }
-    m_clipThread = new recorder::PlayFileThread(*this, m_indexFile, m_dataFile, Sinks(),
-                                                m_grabber.get());
+    m_clipFiles = std::move(clip);
+    m_clipThread = new recorder::PlayFileThread(*this, m_clipFiles.get(), Sinks(), m_grabber.get());
     PlayBtnClick();
   } else if (m_playSource == kImagePlay) {
     const QString chosen = ChooseOpenFile(QStringLiteral("YUV files (*.yuv *.YUV)"));

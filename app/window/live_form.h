@@ -42,6 +42,7 @@ class QTimeEdit;
 class QTimer;
 
 namespace orvan::recorder {
+class CClipReader;
 class PlayHDDThread;
 class PlayFileThread;
 }  // namespace orvan::recorder
@@ -143,8 +144,8 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   orvan::recorder::PlayHDDThread *DiskThread() const { return m_diskThread; }
   orvan::recorder::PlayFileThread *ClipThread() const { return m_clipThread; }
   orvan::DiskSource *DiskHandle() const { return m_diskHandle.get(); }
-  int IndexFileHandle() const { return m_indexFile; }
-  int DataFileHandle() const { return m_dataFile; }
+  // The clip's index and data files, open together or not at all.
+  const orvan::recorder::CClipReader *ClipFiles() const { return m_clipFiles.get(); }
   const LanguageTexts &Texts() const { return m_texts; }
   CChannelViewer *Viewer(int channel) const { return m_viewers[channel].get(); }
   // The still picture of Image Play as shown.
@@ -239,9 +240,8 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   // HDD Play: the opened drive and its player.
   std::unique_ptr<orvan::DiskSource> m_diskHandle;
   orvan::recorder::PlayHDDThread *m_diskThread = nullptr;
-  // File Play: the clip's descriptors (-1 closed) and its player.
-  int m_indexFile = -1;
-  int m_dataFile = -1;
+  // File Play: the clip's files and their player.
+  std::unique_ptr<orvan::recorder::CClipReader> m_clipFiles;
   orvan::recorder::PlayFileThread *m_clipThread = nullptr;
 };
 

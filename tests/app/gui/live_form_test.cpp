@@ -486,20 +486,18 @@ TEST_F(LiveFormTest, clipOpen_looksForTheCompanionByTheCaseSensitiveRule) {
   std::ofstream(dir.File("CAM1.da")) << "x";
   form->OpenBtnClick();
   EXPECT_EQ(form->ClipThread(), nullptr);
-  EXPECT_GE(form->IndexFileHandle(), 0);
-  EXPECT_LT(form->DataFileHandle(), 0);
+  EXPECT_EQ(form->ClipFiles(), nullptr);
 
   std::ofstream(dir.File("CAM1.IN.da")) << "x";
   form->OpenBtnClick();
-  EXPECT_GE(form->DataFileHandle(), 0);
+  EXPECT_NE(form->ClipFiles(), nullptr);
   ASSERT_NE(form->ClipThread(), nullptr);
   // A one-byte index is refused by the clip player with its message.
   ASSERT_TRUE(WaitServicing([&] { return form->ClipThread()->Refused(); }));
 
   form->ImagePlayClick();
   EXPECT_EQ(form->ClipThread(), nullptr);
-  EXPECT_LT(form->IndexFileHandle(), 0);
-  EXPECT_LT(form->DataFileHandle(), 0);
+  EXPECT_EQ(form->ClipFiles(), nullptr);
 }
 
 TEST_F(LiveFormTest, imagePlay_hidesThePanelAndDisablesPlaying) {
