@@ -96,6 +96,7 @@ QPixmap BlackPicture() {
 
 void StyleYellowOnBlack(QLabel *label) {
   label->setAutoFillBackground(true);
+  label->setContentsMargins(1, 0, 1, 0);
   QPalette p = label->palette();
   p.setColor(QPalette::Window, Qt::black);
   p.setColor(QPalette::WindowText, Qt::yellow);
@@ -157,8 +158,12 @@ TLiveForm::TLiveForm(QWidget *parent)
   // through Close or Exit, and a close request from the window manager asks
   // the same question.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-  QFont font(QStringLiteral("MS Sans Serif"));
-  font.setPointSize(8);
+  // "MS Sans Serif" 8 point is about 11 pixels; where it is missing a
+  // condensed face keeps the designed captions inside their controls.
+  QFont font;
+  font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans Condensed"),
+                    QStringLiteral("Liberation Sans Narrow"), QStringLiteral("Sans Serif")});
+  font.setPixelSize(11);
   setFont(font);
 
   BuildControls();
@@ -239,6 +244,9 @@ void TLiveForm::BuildControls() {
   BlackLabel = Named(new QLabel(m_client), "BlackLabel");
   BlackLabel->setGeometry(152, 501, 441, 13);
   StyleYellowOnBlack(BlackLabel);
+  // The filler lies under the two time labels, never over their text.
+  BlackLabel->lower();
+  FormImage->lower();
 
   NamePanel = Named(new QLabel(QStringLiteral("HDD Play"), m_client), "NamePanel");
   NamePanel->setGeometry(736, 22, 201, 41);

@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QTimeZone>
 #include <QTimeEdit>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -530,4 +531,78 @@ TEST_F(LiveFormTest, switchingSourcesWhilePlaying_stopsTheDiskPlayer) {
   // Closing while playing stops the player before the disk closes.
   delete form;
   form = nullptr;
+}
+
+namespace {
+
+// A .yuv still of `lines` lines, every sample of a plane the same value.
+std::string WriteYuv(const orvan::test::TempDir &dir, const std::string &name, uint32_t code,
+                     int lines, uint8_t y, uint8_t u, uint8_t v, size_t extraBytes = 0) {
+  std::string bytes(8, '\0');
+  const uint32_t header[2] = {code, kStart};
+  std::memcpy(bytes.data(), header, 8);
+  bytes.append(size_t(720) * lines, char(y));
+  bytes.append(size_t(360) * (lines / 2), char(u));
+  bytes.append(size_t(360) * (lines / 2), char(v));
+  bytes.append(extraBytes, '\0');
+  std::ofstream(dir.File(name), std::ios::binary) << bytes;
+  return dir.File(name);
+}
+
+}  // namespace
+
+TEST_F(LiveFormTest, imagePlay_showsAStill_andARefusedFileLeavesThePicture) {
+  MakeForm();
+  form->ImagePlayClick();
+  chosenFile = QString::fromStdString(WriteYuv(dir, "white.yuv", 0, 480, 235, 128, 128));
+  form->OpenBtnClick();
+  ASSERT_EQ(filters.size(), 1u);
+  EXPECT_TRUE(filters[0].startsWith("YUV files (*.yuv"));
+  QImage shown = form->VideoImagePicture();
+  ASSERT_EQ(shown.size(), QSize(720, 480));
+  // Y = 235 with neutral chroma is (254, 254, 254) away from the stamp.
+  EXPECT_EQ(shown.pixelColor(100, 100), QColor(254, 254, 254));
+
+  chosenFile = QString::fromStdString(WriteYuv(dir, "long.yuv", 0, 480, 16, 128, 128, 1));
+  form->OpenBtnClick();
+  EXPECT_EQ(form->VideoImagePicture().pixelColor(100, 100), QColor(254, 254, 254));
+  chosenFile = QString::fromStdString(WriteYuv(dir, "code2.yuv", 2, 480, 16, 128, 128));
+  form->OpenBtnClick();
+  EXPECT_EQ(form->VideoImagePicture().pixelColor(100, 100), QColor(254, 254, 254));
+
+  // Cancelling the dialog changes nothing either.
+  chosenFile.clear();
+  form->OpenBtnClick();
+  EXPECT_EQ(form->VideoImagePicture().pixelColor(100, 100), QColor(254, 254, 254));
+
+  // Choosing Image Play again from another source blanks the picture.
+  form->FilePlayClick();
+  form->ImagePlayClick();
+  EXPECT_EQ(form->VideoImagePicture().pixelColor(5, 5), QColor(Qt::black));
+}
+
+TEST_F(LiveFormTest, closeRequests_askFirst_andOnlyYesCloses) {
+  WriteLanguageFile("[STRINGS]\nWarning=Careful\nClose_Player=Close the player?\n");
+  MakeForm();
+  answerYes = false;
+  form->close();  // as the window manager asks
+  EXPECT_TRUE(form->isVisible());
+  form->ExitClick();
+  EXPECT_TRUE(form->isVisible());
+  ASSERT_EQ(questions.size(), 2u);
+  EXPECT_EQ(questions[1].first, "Close the player?");
+  EXPECT_EQ(questions[1].second, "Careful");
+
+  answerYes = true;
+  QTest::mouseClick(Get<QPushButton>("CloseBtn"), Qt::LeftButton);
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(questions.size(), 3u);  // asked once, not again by the close itself
+}
+
+TEST_F(LiveFormTest, about_showsTheProgramVersion) {
+  MakeForm();
+  form->AboutClick();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].first, "ZanthViewer\n\n ver. 1.0.14.0");
+  EXPECT_EQ(messages[0].second, "Version");
 }
