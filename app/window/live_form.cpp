@@ -653,39 +653,33 @@ QImage TLiveForm::VideoImagePicture() const { return VideoImage->pixmap().toImag
 
 // ---- play controls and play bar ----
 
+void TLiveForm::DrivePlayers(const std::function<void(recorder::PlaybackThread &)> &operation,
+                             const QString &state) {
+  // The disk player first; at most one of the two exists.
+  for (recorder::PlaybackThread *player :
+       {static_cast<recorder::PlaybackThread *>(m_diskThread),
+        static_cast<recorder::PlaybackThread *>(m_clipThread)}) {
+    if (!player) continue;
+    operation(*player);
+    PlayLabel->setText(state);
+  }
+}
+
 void TLiveForm::PlayBtnClick() {
-  if (m_diskThread) {
-    m_diskThread->Play();
-    PlayLabel->setText(QStringLiteral("Play"));
-  }
-  if (m_clipThread) {
-    m_clipThread->Play();
-    PlayLabel->setText(QStringLiteral("Play"));
-  }
+  DrivePlayers([](recorder::PlaybackThread &p) { p.Play(); }, QStringLiteral("Play"));
 }
 
 void TLiveForm::PauseBtnClick() {
-  if (m_diskThread) {
-    m_diskThread->Pause();
-    PlayLabel->setText(QStringLiteral("Pause"));
-  }
-  if (m_clipThread) {
-    m_clipThread->Pause();
-    PlayLabel->setText(QStringLiteral("Pause"));
-  }
+  DrivePlayers([](recorder::PlaybackThread &p) { p.Pause(); }, QStringLiteral("Pause"));
 }
 
 void TLiveForm::ForwardBtnClick() {
-  if (m_diskThread) {
-    m_diskThread->Pause();
-    m_diskThread->Forward();
-    PlayLabel->setText(QStringLiteral("FFx20"));
-  }
-  if (m_clipThread) {
-    m_clipThread->Pause();
-    m_clipThread->Forward();
-    PlayLabel->setText(QStringLiteral("FFx20"));
-  }
+  DrivePlayers(
+      [](recorder::PlaybackThread &p) {
+        p.Pause();
+        p.Forward();
+      },
+      QStringLiteral("FFx20"));
 }
 
 void TLiveForm::AudioCheckClick() {
@@ -739,16 +733,12 @@ void TLiveForm::PlayBarBtnMouseMove(int x) {
 void TLiveForm::PlayBarBtnMouseUp(int button, int) {
   if (button != kLeftButton || !m_barDragging) return;
   m_barDragging = false;
-  if (m_diskThread) {
-    m_diskThread->RequestSeek();
-    m_diskThread->Play();
-    PlayLabel->setText(QStringLiteral("Play"));
-  }
-  if (m_clipThread) {
-    m_clipThread->RequestSeek();
-    m_clipThread->Play();
-    PlayLabel->setText(QStringLiteral("Play"));
-  }
+  DrivePlayers(
+      [](recorder::PlaybackThread &p) {
+        p.RequestSeek();
+        p.Play();
+      },
+      QStringLiteral("Play"));
 }
 
 void TLiveForm::PlayBarImageMouseDown(int button, int x) {

@@ -43,6 +43,7 @@ class QTimer;
 
 namespace orvan::recorder {
 class CClipReader;
+class PlaybackThread;
 class PlayHDDThread;
 class PlayFileThread;
 }  // namespace orvan::recorder
@@ -164,6 +165,9 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void SetBarGeometry();
   void MoveKnob(int left);
   void PauseThreads();
+  // Runs the operation on each existing player and shows its state text.
+  void DrivePlayers(const std::function<void(orvan::recorder::PlaybackThread &)> &operation,
+                    const QString &state);
   void StopDiskThread();
   void StopClipThread();
   void CloseClipFiles();
