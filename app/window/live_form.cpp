@@ -471,21 +471,22 @@ void TLiveForm::ExitClick() { CloseBtnClick(); }
 
 // ---- threads and files ----
 
-void TLiveForm::StopDiskThread() {
-  if (!m_diskThread) return;
-  m_diskThread->Terminate();
-  m_diskThread->WaitFor();
-  delete m_diskThread;
-  m_diskThread = nullptr;
+namespace {
+// Terminate, wait (running the player's pending calls into the window),
+// delete; the files the player reads are closed by the caller afterwards.
+template <typename Player>
+void StopPlayer(Player *&player) {
+  if (!player) return;
+  player->Terminate();
+  player->WaitFor();
+  delete player;
+  player = nullptr;
 }
+}  // namespace
 
-void TLiveForm::StopClipThread() {
-  if (!m_clipThread) return;
-  m_clipThread->Terminate();
-  m_clipThread->WaitFor();
-  delete m_clipThread;
-  m_clipThread = nullptr;
-}
+void TLiveForm::StopDiskThread() { StopPlayer(m_diskThread); }
+
+void TLiveForm::StopClipThread() { StopPlayer(m_clipThread); }
 
 void TLiveForm::CloseClipFiles() { m_clipFiles.reset(); }
 
