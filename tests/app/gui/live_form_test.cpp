@@ -26,7 +26,9 @@
 #include "recorder/play_file_thread.h"
 #include "recorder/play_hdd_thread.h"
 #include "tests/support/test_support.h"
+#include "display/display_manager.h"
 #include "tools/disk_image.h"
+#include "tools/sample_recording.h"
 
 using namespace orvan::app;
 using orvan::DriveTable;
@@ -605,4 +607,77 @@ TEST_F(LiveFormTest, about_showsTheProgramVersion) {
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].first, "ZanthViewer\n\n ver. 1.0.14.0");
   EXPECT_EQ(messages[0].second, "Version");
+}
+
+namespace {
+
+std::string MakeSample(const orvan::test::TempDir &dir, const std::string &name, bool quad) {
+  orvan::tools::SampleOptions options;
+  options.outputPath = dir.File(name);
+  options.durationSeconds = 4;
+  options.quad = quad;
+  options.events = 3;
+  orvan::tools::SampleSummary summary;
+  std::string error;
+  EXPECT_TRUE(orvan::tools::MakeSampleRecording(options, summary, &error)) << error;
+  return options.outputPath;
+}
+
+// Mean brightness of a quarter of the video panel as the display manager
+// composes it; -1 when there is nothing to capture.
+int QuarterBrightness(int quarter) {
+  if (!DisplayManager) return -1;
+  int w = 0, h = 0;
+  const int bytes = DisplayManager->Capture(nullptr, 0, &w, &h, nullptr);
+  if (bytes <= 0) return -1;
+  std::vector<uint8_t> buffer(static_cast<size_t>(bytes));
+  CaptureFormat format;
+  if (DisplayManager->Capture(buffer.data(), buffer.size(), &w, &h, &format) != 0 ||
+      format.nBitCount != 32)
+    return -1;
+  const int x0 = (quarter % 2) * w / 2, y0 = (quarter / 2) * h / 2;
+  int64_t sum = 0, count = 0;
+  for (int y = y0 + h / 8; y < y0 + h / 2 - h / 8; y += 4)
+    for (int x = x0 + w / 8; x < x0 + w / 2 - w / 8; x += 4) {
+      const uint8_t *p = &buffer[(size_t(y) * w + x) * 4];
+      sum += p[0] + p[1] + p[2];
+      ++count;
+    }
+  return count ? int(sum / count) : -1;
+}
+
+}  // namespace
+
+TEST_F(LiveFormTest, sampleRecording_playsIntoAllFourQuarters_withItsTimeLabels) {
+  UseImages({MakeSample(dir, "sample.img", false)});
+  MakeForm();
+  form->HDDPlayClick();
+  ASSERT_NE(form->DiskThread(), nullptr);
+  form->PlayBtnClick();
+  EXPECT_TRUE(WaitServicing([&] { return Text("StartTimeLabel").contains("2008/02/14_09:44:57"); }));
+  EXPECT_TRUE(Text("EndTimeLabel").startsWith("End : 2008/02/14_09:4")) << Text("EndTimeLabel").toStdString();
+  for (int q = 0; q < 4; ++q)
+    EXPECT_TRUE(WaitServicing([&] { return QuarterBrightness(q) > 30; })) << "quarter " << q;
+  // The knob follows the player.
+  EXPECT_TRUE(WaitServicing([&] { return Get<QWidget>("PlayBarBtn")->x() > 13; }));
+  EXPECT_EQ(form->Layout().QuadRecording(), 0);
+  EXPECT_EQ(DisplayMode, 1);
+}
+
+TEST_F(LiveFormTest, quadSample_isShownWholeInViewerZero_andQuartersOnDoubleClick) {
+  UseImages({MakeSample(dir, "quad.img", true)});
+  MakeForm();
+  form->HDDPlayClick();
+  form->PlayBtnClick();
+  ASSERT_TRUE(WaitServicing([&] { return form->Layout().QuadRecording() == 1; }));
+  EXPECT_EQ(DisplayMode, 0);
+  EXPECT_EQ(form->Layout().ZoomCode(), 5);
+  EXPECT_TRUE(ViewerPanel(0)->isVisible());
+  EXPECT_EQ(ViewerPanel(0)->geometry(), QRect(0, 0, 720, 480));
+  EXPECT_FALSE(ViewerPanel(1)->isVisible());
+  form->OnViewerMouseDown(0, kLeftButton, 600, 400);
+  form->OnViewerDblClick(0);
+  EXPECT_EQ(form->Layout().ZoomCode(), 9);
+  form->OnViewerDblClick(0);
+  EXPECT_EQ(form->Layout().ZoomCode(), 5);
 }
