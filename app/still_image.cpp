@@ -29,9 +29,12 @@ uint32_t GetU32(const uint8_t *p) {
 
 int StillLinesForCode(uint32_t code) {
   switch (code) {
-    case 0: return 480;
-    case 1: return 576;
-    default: return 0;
+    case 0:
+      return 480;
+    case 1:
+      return 576;
+    default:
+      return 0;
   }
 }
 

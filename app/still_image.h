@@ -25,9 +25,9 @@ constexpr int kStillChromaWidth = 360;
 constexpr uint32_t kStillHeaderBytes = 8;
 
 struct YuvStill {
-  int lines = 0;                // 480 or 576
-  uint32_t recordedSeconds = 0; // recorder time
-  std::vector<uint8_t> samples; // luma, first chroma, second chroma: 1080 * lines bytes
+  int lines = 0;                 // 480 or 576
+  uint32_t recordedSeconds = 0;  // recorder time
+  std::vector<uint8_t> samples;  // luma, first chroma, second chroma: 1080 * lines bytes
 };
 
 enum class YuvReadResult { Ok, CannotOpen, BadLineCode, BadSize, ReadFailed };
@@ -43,12 +43,12 @@ YuvReadResult ReadYuvFile(const std::string &path, YuvStill &still);
 
 // The 16.16 fixed-point conversion tables (BT.601 factors scaled by 65536).
 struct YuvTables {
-  std::array<int32_t, 256> luma;          // (i - 16) * 76309
-  std::array<int32_t, 256> firstToByte0;  // (i - 128) * 104597
-  std::array<int32_t, 256> secondToByte2; // (i - 128) * 132201
-  std::array<int32_t, 256> secondToByte1; // (i - 128) * 25675
-  std::array<int32_t, 256> firstToByte1;  // (i - 128) * 53279
-  std::array<uint8_t, 1024> clampTable;   // indexes -384 .. 639
+  std::array<int32_t, 256> luma;           // (i - 16) * 76309
+  std::array<int32_t, 256> firstToByte0;   // (i - 128) * 104597
+  std::array<int32_t, 256> secondToByte2;  // (i - 128) * 132201
+  std::array<int32_t, 256> secondToByte1;  // (i - 128) * 25675
+  std::array<int32_t, 256> firstToByte1;   // (i - 128) * 53279
+  std::array<uint8_t, 1024> clampTable;    // indexes -384 .. 639
   uint8_t Clamp(int32_t index) const { return clampTable[size_t(index + 384)]; }
   static YuvTables Build();
 };

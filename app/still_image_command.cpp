@@ -17,11 +17,16 @@ bool WriteAll(const std::string &path, const std::vector<uint8_t> &bytes) {
 
 const char *RefusalText(YuvReadResult r) {
   switch (r) {
-    case YuvReadResult::CannotOpen: return "cannot open the file";
-    case YuvReadResult::BadLineCode: return "line code is neither 0 nor 1";
-    case YuvReadResult::BadSize: return "file size does not match its line count";
-    case YuvReadResult::ReadFailed: return "file could not be read";
-    default: return "";
+    case YuvReadResult::CannotOpen:
+      return "cannot open the file";
+    case YuvReadResult::BadLineCode:
+      return "line code is neither 0 nor 1";
+    case YuvReadResult::BadSize:
+      return "file size does not match its line count";
+    case YuvReadResult::ReadFailed:
+      return "file could not be read";
+    default:
+      return "";
   }
 }
 

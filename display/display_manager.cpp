@@ -45,7 +45,8 @@ void CDisplayManager::Init(HWND cooperativeWindow) {
     for (size_t i = 0; m_monitors->GetMonitor(i, &record); ++i) {
       auto device = CDrawDevice::Create(record);
       if (!device) {
-        ORVAN_LOG_WARN(kLog, "no drawing device for monitor %zu; the display stays without devices", i);
+        ORVAN_LOG_WARN(kLog, "no drawing device for monitor %zu; the display stays without devices",
+                       i);
         m_devices.clear();
         return;
       }
@@ -156,10 +157,18 @@ int CDisplayManager::Capture(void *buffer, size_t bufferBytes, int *width, int *
   if (height) *height = h;
   if (format) {
     switch (m_captureBitCount) {
-      case 24: format->nFormat = kCaptureRgb24; break;
-      case 32: format->nFormat = kCaptureRgb32; break;
-      case 16: format->nFormat = kCaptureRgb16; break;
-      default: format->nFormat = 0; break;
+      case 24:
+        format->nFormat = kCaptureRgb24;
+        break;
+      case 32:
+        format->nFormat = kCaptureRgb32;
+        break;
+      case 16:
+        format->nFormat = kCaptureRgb16;
+        break;
+      default:
+        format->nFormat = 0;
+        break;
     }
     format->bYuv = 0;
     format->nBitCount = m_captureBitCount;

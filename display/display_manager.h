@@ -53,7 +53,8 @@ class CDisplayManager {
   // cooperativeWindow may be null (the desktop). captureWindow is the video
   // panel, the root of the coordinate space. GUI thread. monitors defaults
   // to the process-wide list and must outlive the manager.
-  CDisplayManager(HWND cooperativeWindow, HWND captureWindow, const CMultiMonitor *monitors = nullptr);
+  CDisplayManager(HWND cooperativeWindow, HWND captureWindow,
+                  const CMultiMonitor *monitors = nullptr);
   ~CDisplayManager();
   CDisplayManager(const CDisplayManager &) = delete;
   CDisplayManager &operator=(const CDisplayManager &) = delete;

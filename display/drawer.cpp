@@ -13,7 +13,9 @@ constexpr int kErrNoMemory = -3;
 }  // namespace
 
 CDDrawer::CDDrawer(int channel, HWND referenceWindow)
-    : m_channel(channel), m_referenceWindow(referenceWindow), m_font(QStringLiteral("DejaVu Sans Mono")) {
+    : m_channel(channel),
+      m_referenceWindow(referenceWindow),
+      m_font(QStringLiteral("DejaVu Sans Mono")) {
   m_font.setStyleHint(QFont::Monospace);
   m_font.setPixelSize(12);
 }
@@ -36,9 +38,11 @@ void CDDrawer::ReleaseAll() {
 int CDDrawer::CreateDirectDraw(HWND window) {
   m_device.reset();
   CMultiMonitor const *monitors = DisplayManager ? &DisplayManager->Monitors() : &MultiMonitor();
-  const HMONITOR monitor = DisplayManager ? DisplayManager->MonitorFromWindow(window) : monitors->GetPrimary();
+  const HMONITOR monitor =
+      DisplayManager ? DisplayManager->MonitorFromWindow(window) : monitors->GetPrimary();
   MonitorRecord record;
-  if (!monitors->GetMonitorByHandle(monitor, &record) || !(m_device = CDrawDevice::Create(record))) {
+  if (!monitors->GetMonitorByHandle(monitor, &record) ||
+      !(m_device = CDrawDevice::Create(record))) {
     ReleaseAll();
     return kErrNoDevice;
   }
@@ -131,13 +135,23 @@ RECT CDDrawer::CropBorderRect(const RECT &pictureRect, int32_t cropBorder) {
 RECT CDDrawer::SourceRectForMode(const RECT &src, int32_t mode) {
   const int32_t l = src.left, t = src.top, r = src.right, b = src.bottom;
   switch (mode) {
-    case 0: case 1: case 2: case 3: case 4: case 5:
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
       return RECT{14, 18, r - 10, b - 6};
-    case 6: return RECT{14, 18, (r - 24) / 2, (b - 24) / 2};
-    case 7: return RECT{(r - l - 10) / 2 + 14, 18, r - 10, (b - 6) / 2};
-    case 8: return RECT{14, (b - t - 6) / 2 + 18, (r - 24) / 2, b - 6};
-    case 9: return RECT{(r - l - 10) / 2 + 14, (b - t - 6) / 2 + 18, r - 10, b - 6};
-    default: return src;
+    case 6:
+      return RECT{14, 18, (r - 24) / 2, (b - 24) / 2};
+    case 7:
+      return RECT{(r - l - 10) / 2 + 14, 18, r - 10, (b - 6) / 2};
+    case 8:
+      return RECT{14, (b - t - 6) / 2 + 18, (r - 24) / 2, b - 6};
+    case 9:
+      return RECT{(r - l - 10) / 2 + 14, (b - t - 6) / 2 + 18, r - 10, b - 6};
+    default:
+      return src;
   }
 }
 
@@ -152,10 +166,14 @@ bool CDDrawer::LabelForMode(int32_t mode, int channel, const RECT &ref, std::str
     *y = (channel & 2) ? T + (B - T) / 2 + 5 : T + 5;
     return true;
   }
-  if (mode >= 1 && mode <= 4) *text = kChannelLabels[mode - 1];
-  else if (mode == 5) *text = "QUAD";
-  else if (mode >= 6 && mode <= 9) *text = kChannelLabels[mode - 6];
-  else return false;
+  if (mode >= 1 && mode <= 4)
+    *text = kChannelLabels[mode - 1];
+  else if (mode == 5)
+    *text = "QUAD";
+  else if (mode >= 6 && mode <= 9)
+    *text = kChannelLabels[mode - 6];
+  else
+    return false;
   *x = L + 5;
   *y = T + 5;
   return true;
@@ -186,9 +204,10 @@ bool CDDrawer::Present(const FILETIME &time) {
   if (!m_hasPrimary) CreatePrimarySurface(m_window);
   if (!m_picture) return true;
 
-  const HMONITOR monitor = m_monitor ? m_monitor
-                                     : (DisplayManager ? DisplayManager->MonitorFromWindow(m_window) : 0);
-  std::shared_ptr<CPixelSurface> back = DisplayManager ? DisplayManager->GetBackSurface(monitor) : nullptr;
+  const HMONITOR monitor =
+      m_monitor ? m_monitor : (DisplayManager ? DisplayManager->MonitorFromWindow(m_window) : 0);
+  std::shared_ptr<CPixelSurface> back =
+      DisplayManager ? DisplayManager->GetBackSurface(monitor) : nullptr;
   if (back) {
     src = SourceRectForMode(src, m_displayMode);
     const RECT pictureBounds{0, 0, m_picture->Width(), m_picture->Height()};
@@ -198,8 +217,9 @@ bool CDDrawer::Present(const FILETIME &time) {
     QPainter painter(&target);
     if (!from.IsEmpty() && !m_destRect.IsEmpty()) {
       const QImage picture = m_picture->View();
-      painter.drawImage(QRect(m_destRect.left, m_destRect.top, m_destRect.Width(), m_destRect.Height()),
-                        picture, QRect(from.left, from.top, from.Width(), from.Height()));
+      painter.drawImage(
+          QRect(m_destRect.left, m_destRect.top, m_destRect.Width(), m_destRect.Height()), picture,
+          QRect(from.left, from.top, from.Width(), from.Height()));
     }
     painter.setFont(m_font);
     painter.setPen(Qt::black);

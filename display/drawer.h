@@ -25,9 +25,9 @@
 
 // Display modes (viewer command 30).
 enum DisplayModes : int32_t {
-  kModeQuarters = 0,  // each channel in its quarter of the video panel
-  kModeChannel1 = 1,  // 1..4: one channel over the whole panel
-  kModeQuad = 5,      // the recorder's four-picture stream
+  kModeQuarters = 0,     // each channel in its quarter of the video panel
+  kModeChannel1 = 1,     // 1..4: one channel over the whole panel
+  kModeQuad = 5,         // the recorder's four-picture stream
   kModeQuadTopLeft = 6,  // 6..9: one quarter of that stream enlarged
   kModeQuadBottomRight = 9,
 };

@@ -2,24 +2,10 @@
 
 #include <cstring>
 
+#include "display/drawer_surface.h"
 #include "display/video_window.h"
 
 namespace {
-
-// The drawer's picture surface as the picture conversion sees it.
-class DrawerSurface : public CPictureSurface {
- public:
-  explicit DrawerSurface(CDDrawer &drawer) : m_drawer(drawer) {}
-  CLockable *GetLock() override { return &m_drawer.GetLock(); }
-  void *GetBits() override { return m_drawer.GetBits(); }
-  int GetBitCount() override { return m_drawer.GetBitCount(); }
-  int GetPitch() override { return m_drawer.GetPitch(); }
-  int GetPixelFormat() override { return m_drawer.GetPixelFormat(); }
-  int GetRows() override { return m_drawer.GetSurfaceRows(); }
-
- private:
-  CDDrawer &m_drawer;
-};
 
 constexpr int32_t kCropSourceFirst = 90;
 constexpr int32_t kCropSourceLast = 92;
@@ -56,8 +42,12 @@ VornFilterObj::~VornFilterObj() {
   m_converter.reset();
 }
 
-int32_t VornFilterObj::FrameStep(void *self) { return static_cast<VornFilterObj *>(self)->ProcessFrame(); }
-int32_t VornFilterObj::RenderStep(void *self) { return static_cast<VornFilterObj *>(self)->ProcessRender(); }
+int32_t VornFilterObj::FrameStep(void *self) {
+  return static_cast<VornFilterObj *>(self)->ProcessFrame();
+}
+int32_t VornFilterObj::RenderStep(void *self) {
+  return static_cast<VornFilterObj *>(self)->ProcessRender();
+}
 
 uint32_t VornFilterObj::SkipDivisor(uint32_t n) {
   static const uint32_t kDivisors[] = {1, 2, 6, 12, 20, 30, 42, 56, 72, 90};
@@ -106,7 +96,8 @@ bool VornFilterObj::HandleDescription(const VORN_TESK::tagFrame &frame) {
   ClearQueues();
   {
     CTeskAutoLock drawer(m_drawer->GetLock());
-    const bool crop = incoming.sourceKind >= kCropSourceFirst && incoming.sourceKind <= kCropSourceLast;
+    const bool crop =
+        incoming.sourceKind >= kCropSourceFirst && incoming.sourceKind <= kCropSourceLast;
     m_drawer->SetCropBorder(crop ? 1 : 0);
   }
   if (incoming.videoCodec != m_description.videoCodec || incoming.width != m_description.width ||
@@ -232,7 +223,7 @@ void VornFilterObj::Layout() {
 }
 
 bool VornFilterObj::DrawPicture(const AVFrame *picture) {
-  DrawerSurface surface(*m_drawer);
+  CDrawerPictureSurface surface(*m_drawer);
   return m_converter->Draw(surface, picture, m_sourceFormat, m_width, m_height, m_halfSize);
 }
 

@@ -90,13 +90,13 @@ class VornFilterObj {
   CTeskCriticalSection m_videoLock;
   TVornList<VORN_TESK::tagFrame *> m_videoQueue;  // video-queue lock
   CTeskCriticalSection m_shownLock;
-  TVornList<FILETIME> m_shownTimes;  // shown-times lock; at most one entry
+  TVornList<FILETIME> m_shownTimes;                // shown-times lock; at most one entry
   std::unique_ptr<CPictureConverter> m_converter;  // render lock
   uint8_t m_sourceFormat = 0;                      // render lock
   FILETIME m_pendingTime{};                        // render lock
   CTeskCriticalSection m_renderLock;
-  const AVFrame *m_pendingPicture = nullptr;  // render lock; owned by the decoder
-  std::atomic<bool> m_paused{false};          // read without a lock
+  const AVFrame *m_pendingPicture = nullptr;   // render lock; owned by the decoder
+  std::atomic<bool> m_paused{false};           // read without a lock
   VORN_TESK::StreamDescription m_description;  // render lock
   const int32_t m_stepInterval = kStepIntervalMs;
   FILETIME m_shownTime{};      // shown-times lock

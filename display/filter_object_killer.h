@@ -45,6 +45,6 @@ class VornFilterObjKiller {
  private:
   static void Reap(CKillerThread *thread);
 
-  CTeskCriticalSection m_lock;              // guards m_threads
+  CTeskCriticalSection m_lock;  // guards m_threads
   TVornList<CKillerThread *> m_threads;
 };

@@ -5,7 +5,9 @@
 
 namespace {
 
-RECT ToRect(const QRect &r) { return RECT{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}; }
+RECT ToRect(const QRect &r) {
+  return RECT{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
+}
 
 std::vector<ScreenDevice> ScreensOfTheGui() {
   std::vector<ScreenDevice> devices;

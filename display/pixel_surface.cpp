@@ -4,10 +4,14 @@
 
 int PixelFormatCodeForBitCount(int bitCount) {
   switch (bitCount) {
-    case 32: return kSurfaceRgb32;
-    case 24: return kSurfaceRgb24;
-    case 16: return kSurfaceRgb565;
-    default: return kSurfaceGray8;
+    case 32:
+      return kSurfaceRgb32;
+    case 24:
+      return kSurfaceRgb24;
+    case 16:
+      return kSurfaceRgb565;
+    default:
+      return kSurfaceGray8;
   }
 }
 

@@ -62,10 +62,10 @@ bool CAviWriter::OpenFile(const std::string &path, int width, int height, int /*
   return true;
 }
 
-int CAviWriter::WriteSample(Stream stream, int64_t position, const void *data, uint32_t length,
+int CAviWriter::WriteSample(int stream, int64_t position, const void *data, uint32_t length,
                             int frameKind) {
   CTeskAutoLock hold(m_lock);
-  if (m_failed || !m_file.HasFile()) return 0;
+  if (m_failed || !m_file.HasFile() || (stream != kVideo && stream != kAudio)) return 0;
   bool written;
   const char *failure;
   if (stream == kAudio) {

@@ -20,7 +20,8 @@
 
 class CAviWriter {
  public:
-  enum Stream { kAudio = 0, kVideo = 1 };
+  // Stream numbers as the playback threads pass them.
+  enum Stream { kVideo = 0, kAudio = 1 };
   // Video frame kinds: 0 is a key picture, anything else predicted.
   static constexpr int kKeyFrame = 0;
 
@@ -45,12 +46,14 @@ class CAviWriter {
 
   // Creates the file with both streams; width and height are taken as
   // absolute values. False (after one message) when a step failed.
-  bool OpenFile(const std::string &path, int width, int height, int sourceKind = 0,
-                int codec = 0);
+  bool OpenFile(const std::string &path, int width, int height, int sourceKind = 0, int codec = 0);
   // Writes one audio record (position ignored: records follow each other)
   // or one coded picture at frame `position`. 1 on success, 0 on failure or
   // after an earlier failure.
-  int WriteSample(Stream stream, int64_t position, const void *data, uint32_t length,
+  // `stream` is a Stream number; any other number writes nothing and
+  // returns 0. For audio, `frameKind` (the playback thread's flags value) is
+  // not used: every audio record is a key sample.
+  int WriteSample(int stream, int64_t position, const void *data, uint32_t length,
                   int frameKind = kKeyFrame);
   // Finishes and closes the file. Returns true.
   bool CloseFile();

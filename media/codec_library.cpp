@@ -15,8 +15,8 @@ namespace {
 
 void ForwardMessage(void *object, int level, const char *format, va_list args) {
   if (level > AV_LOG_WARNING) return;
-  const orvan::log::Level ours = level <= AV_LOG_ERROR ? orvan::log::Level::Info
-                                                       : orvan::log::Level::Debug;
+  const orvan::log::Level ours =
+      level <= AV_LOG_ERROR ? orvan::log::Level::Info : orvan::log::Level::Debug;
   if (!orvan::log::Enabled(ours)) return;
   char line[512];
   int printPrefix = 1;

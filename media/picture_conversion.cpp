@@ -20,12 +20,23 @@ constexpr const char *kLogCategory = "convert";
 AVPixelFormat PlainFormat(AVPixelFormat f, int &fullRange) {
   fullRange = 0;
   switch (f) {
-    case AV_PIX_FMT_YUVJ420P: fullRange = 1; return AV_PIX_FMT_YUV420P;
-    case AV_PIX_FMT_YUVJ422P: fullRange = 1; return AV_PIX_FMT_YUV422P;
-    case AV_PIX_FMT_YUVJ444P: fullRange = 1; return AV_PIX_FMT_YUV444P;
-    case AV_PIX_FMT_YUVJ440P: fullRange = 1; return AV_PIX_FMT_YUV440P;
-    case AV_PIX_FMT_YUVJ411P: fullRange = 1; return AV_PIX_FMT_YUV411P;
-    default: return f;
+    case AV_PIX_FMT_YUVJ420P:
+      fullRange = 1;
+      return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P:
+      fullRange = 1;
+      return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P:
+      fullRange = 1;
+      return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P:
+      fullRange = 1;
+      return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P:
+      fullRange = 1;
+      return AV_PIX_FMT_YUV411P;
+    default:
+      return f;
   }
 }
 
@@ -34,8 +45,8 @@ AVPixelFormat PlainFormat(AVPixelFormat f, int &fullRange) {
 CPictureConverter::CPictureConverter() = default;
 CPictureConverter::~CPictureConverter() = default;
 
-bool CPictureConverter::Draw(CPictureSurface &surface, const AVFrame *picture,
-                             uint8_t sourceFormat, int width, int height, bool halfSize) {
+bool CPictureConverter::Draw(CPictureSurface &surface, const AVFrame *picture, uint8_t sourceFormat,
+                             int width, int height, bool halfSize) {
   CLockable *lock = surface.GetLock();
   if (!lock) return false;
   CTeskAutoLock hold(lock);
@@ -107,8 +118,8 @@ bool CPictureConverter::DrawInto(const orvan::media::SurfaceView &surface, const
   return true;
 }
 
-bool CPictureConverter::Convert(const AVFrame *picture, uint8_t sourceFormat, int width,
-                                int height, AVPixelFormat target, int bytesPerPixel) {
+bool CPictureConverter::Convert(const AVFrame *picture, uint8_t sourceFormat, int width, int height,
+                                AVPixelFormat target, int bytesPerPixel) {
   // The picture's own format describes its planes; the reported code is
   // used only when the picture does not carry one.
   AVPixelFormat source = AVPixelFormat(picture->format);
@@ -121,24 +132,25 @@ bool CPictureConverter::Convert(const AVFrame *picture, uint8_t sourceFormat, in
 
   // The accurate path keeps colours within 2 of BT.601; the fast table
   // path is off by up to 4.
+  // One context per size, formats and range, made here and kept: swscale's
+  // own cache compares fields that setting the ranges changes, so it would
+  // make a context per picture and lose the full range of the later ones.
   const ContextKey key{width, height, source, target};
-  const bool sameKey = m_sws && key == m_swsKey;
-  int flags = SWS_BILINEAR | SWS_ACCURATE_RND;
-  if (target == AV_PIX_FMT_BGR0 || target == AV_PIX_FMT_RGB24) flags |= SWS_FULL_CHR_H_INT;
-  m_sws.reset(sws_getCachedContext(m_sws.release(), width, height, source, width, height, target,
-                                   flags, nullptr, nullptr, nullptr));
-  if (!m_sws) {
-    ORVAN_LOG_WARN(kLogCategory, "no conversion from %s to %s", av_get_pix_fmt_name(source),
-                   av_get_pix_fmt_name(target));
-    return false;
-  }
-  // A context made anew (possibly at the old address) starts with default
-  // ranges, so compare what it was made for rather than its pointer.
-  if (!sameKey || m_swsSourceRange != fullRange) {
+  if (!m_sws || !(key == m_swsKey) || m_swsSourceRange != fullRange) {
+    int flags = SWS_BILINEAR | SWS_ACCURATE_RND;
+    if (target == AV_PIX_FMT_BGR0 || target == AV_PIX_FMT_RGB24) flags |= SWS_FULL_CHR_H_INT;
+    m_sws.reset(sws_getContext(width, height, source, width, height, target, flags, nullptr,
+                               nullptr, nullptr));
+    if (!m_sws) {
+      ORVAN_LOG_WARN(kLogCategory, "no conversion from %s to %s", av_get_pix_fmt_name(source),
+                     av_get_pix_fmt_name(target));
+      m_swsSourceRange = -1;
+      return false;
+    }
     const int *bt601 = sws_getCoefficients(SWS_CS_ITU601);
     sws_setColorspaceDetails(m_sws.get(), bt601, fullRange, bt601, 1, 0, 1 << 16, 1 << 16);
-    m_swsSourceRange = fullRange;
     m_swsKey = key;
+    m_swsSourceRange = fullRange;
   }
 
   // Rows aligned for swscale's vector code, with a little slack at the end.
@@ -153,7 +165,7 @@ bool CPictureConverter::Convert(const AVFrame *picture, uint8_t sourceFormat, in
 
   uint8_t *dst[4] = {m_buffer.get(), nullptr, nullptr, nullptr};
   int dstStride[4] = {stride, 0, 0, 0};
-  const int rows = sws_scale(m_sws.get(), picture->data, picture->linesize, 0, height, dst,
-                             dstStride);
+  const int rows =
+      sws_scale(m_sws.get(), picture->data, picture->linesize, 0, height, dst, dstStride);
   return rows == height;
 }

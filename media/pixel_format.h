@@ -18,10 +18,10 @@ enum PixelFormatCode : uint8_t {
   kPixYuvj420 = 15,  // planar YUV 4:2:0, full range (MJPEG)
   kPixYuvj422 = 16,  // planar YUV 4:2:2, full range (MJPEG)
   // Surface formats.
-  kPixBgr32 = 6,    // bytes B, G, R, x in memory order
-  kPixRgb24 = 2,    // bytes R, G, B
-  kPixRgb565 = 9,   // 16-bit 5-6-5, native (little) endian
-  kPixGray8 = 11,   // 8-bit gray
+  kPixBgr32 = 6,   // bytes B, G, R, x in memory order
+  kPixRgb24 = 2,   // bytes R, G, B
+  kPixRgb565 = 9,  // 16-bit 5-6-5, native (little) endian
+  kPixGray8 = 11,  // 8-bit gray
   // A decoded format outside the table (for example MJPEG 4:4:4): the
   // conversion then takes the picture's own format.
   kPixOther = 0xFF,

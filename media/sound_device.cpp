@@ -47,9 +47,9 @@ int CSoundDevice::Write(const void *bytes, uint32_t length) {
   if (!IsOpen() || State() != kStateRun || (!bytes && length > 0)) return 0;
   // A record longer than a block is spread over several; a 0-byte record
   // still takes one (empty) block.
-  const uint32_t needed = length == 0 ? 1 : (length + kBlockBytes - 1) / kBlockBytes;
+  const uint64_t needed = length == 0 ? 1 : (uint64_t(length) + kBlockBytes - 1) / kBlockBytes;
   const int freeBlocks = kBlockCount - 1 - PendingBlocks();
-  if (needed > uint32_t(freeBlocks)) {
+  if (needed > uint64_t(freeBlocks)) {
     m_dropped.fetch_add(1, std::memory_order_acq_rel);
     ORVAN_LOG_DEBUG(kLogCategory, "ring full: record of %u bytes dropped", length);
     return 0;
@@ -57,7 +57,7 @@ int CSoundDevice::Write(const void *bytes, uint32_t length) {
   const uint8_t *source = static_cast<const uint8_t *>(bytes);
   int position = m_writePosition.load(std::memory_order_relaxed);
   uint32_t left = length;
-  for (uint32_t i = 0; i < needed; ++i) {
+  for (uint64_t i = 0; i < needed; ++i) {
     Block &block = (*m_blocks)[position];
     const uint32_t chunk = left < kBlockBytes ? left : kBlockBytes;
     if (chunk) std::memcpy(block.data, source, chunk);

@@ -82,7 +82,8 @@ class CSoundDevice {
   std::atomic<int> m_writePosition{0};
   std::atomic<int> m_state{kStateStop};
   std::thread m_feeder;  // joinable while running
-  orvan::platform::AudioOutput m_output;  // Queue/QueuedBytes from the feeder, Open/Close from the owner
+  orvan::platform::AudioOutput
+      m_output;  // Queue/QueuedBytes from the feeder, Open/Close from the owner
   std::unique_ptr<std::array<Block, kBlockCount>> m_blocks;  // allocated by Open
   std::atomic<int> m_playPosition{0};
   std::atomic<bool> m_open{false};

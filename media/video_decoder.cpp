@@ -13,7 +13,8 @@ constexpr const char *kLogCategory = "decoder";
 }
 
 CVideoDecoderMpeg4::CVideoDecoderMpeg4(int codec)
-    : CVideoDecoder(kCodecClosed), m_packet(orvan::av::MakePacket()),
+    : CVideoDecoder(kCodecClosed),
+      m_packet(orvan::av::MakePacket()),
       m_spare(orvan::av::MakeFrame()) {
   orvan::media::InitCodecLibrary();
   SetCodec(codec);
@@ -118,8 +119,7 @@ AVFrame *CVideoDecoderMpeg4::Steady(const uint8_t *data, size_t bytes, uint32_t 
   return result.picture;
 }
 
-CVideoDecoderMpeg4::DecodeResult CVideoDecoderMpeg4::DecodeInto(const uint8_t *data,
-                                                                size_t bytes,
+CVideoDecoderMpeg4::DecodeResult CVideoDecoderMpeg4::DecodeInto(const uint8_t *data, size_t bytes,
                                                                 bool ignoreErrors) {
   DecodeResult result;
   AVCodecContext *context = m_context.get();

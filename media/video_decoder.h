@@ -1,5 +1,5 @@
 // The video decoder of one filter object: one coded frame in, at most one
-// decoded picture out, for MPEG-4 Part 2 and MJPEG.
+// decoded picture out, for MPEG-4 Visual and MJPEG.
 //
 // Threading: the decoder has no lock of its own. Its owner calls SetCodec,
 // Decode and Flush only under its decoder lock, and every call, including
@@ -88,7 +88,7 @@ class CVideoDecoderMpeg4 : public CVideoDecoder {
     bool failed = false;  // the codec reported an error: reopen
   };
   using StepRoutine = AVFrame *(CVideoDecoderMpeg4::*)(const uint8_t *data, size_t bytes,
-                                                     uint32_t type, bool &failed);
+                                                       uint32_t type, bool &failed);
 
   AVFrame *RunStep(const VORN_TESK::tagFrame *frame, int32_t *width, int32_t *height,
                    uint8_t *pixelFormat);
@@ -106,6 +106,6 @@ class CVideoDecoderMpeg4 : public CVideoDecoder {
   int m_current = 0;                       // pool slot the next decode fills
   StepRoutine m_state = &CVideoDecoderMpeg4::WaitKeyFrame;
   orvan::av::PacketPtr m_packet;
-  orvan::av::FramePtr m_spare;       // receives surplus pictures of one packet
+  orvan::av::FramePtr m_spare;         // receives surplus pictures of one packet
   std::vector<uint8_t> m_packetBytes;  // payload copy with the codec's zero padding
 };

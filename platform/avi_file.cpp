@@ -18,8 +18,7 @@ constexpr const char *kLogCategory = "avi";
 bool AviFile::Create(const std::string &path) {
   Close();
   AVFormatContext *raw = nullptr;
-  if (avformat_alloc_output_context2(&raw, nullptr, "avi", path.c_str()) < 0 || !raw)
-    return false;
+  if (avformat_alloc_output_context2(&raw, nullptr, "avi", path.c_str()) < 0 || !raw) return false;
   av::OutputFormatContextPtr context(raw);
   const int rc = avio_open(&context->pb, path.c_str(), AVIO_FLAG_WRITE);
   if (rc < 0) {
@@ -86,8 +85,8 @@ bool AviFile::SetAudioFormat(int channels, int samplesPerSecond, int bitsPerSamp
 
 bool AviFile::WriteVideo(int64_t frameNumber, const void *data, uint32_t length, bool key) {
   if (!m_headerWritten || !m_video || frameNumber < 0) return false;
-  const int64_t pts = av_rescale_q(frameNumber, AVRational{1, m_video->avg_frame_rate.num},
-                                   m_video->time_base);
+  const int64_t pts =
+      av_rescale_q(frameNumber, AVRational{1, m_video->avg_frame_rate.num}, m_video->time_base);
   const int64_t duration =
       av_rescale_q(1, AVRational{1, m_video->avg_frame_rate.num}, m_video->time_base);
   return WritePacket(m_video, pts, duration, data, length, key);
@@ -98,10 +97,10 @@ bool AviFile::WriteAudio(const void *data, uint32_t length) {
   // Positions follow the bytes written: a record of any length lands right
   // after the one before, and durations add up to the audio's real length.
   const AVRational sampleBase{1, m_audio->codecpar->sample_rate};
-  const int64_t pts = av_rescale_q(m_audioBytes / m_audioBytesPerFrame, sampleBase,
-                                   m_audio->time_base);
-  const int64_t duration = av_rescale_q(length / m_audioBytesPerFrame, sampleBase,
-                                        m_audio->time_base);
+  const int64_t pts =
+      av_rescale_q(m_audioBytes / m_audioBytesPerFrame, sampleBase, m_audio->time_base);
+  const int64_t duration =
+      av_rescale_q(length / m_audioBytesPerFrame, sampleBase, m_audio->time_base);
   if (!WritePacket(m_audio, pts, duration, data, length, true)) return false;
   m_audioBytes += length;
   return true;

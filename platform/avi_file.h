@@ -24,7 +24,7 @@ class AviFile {
   // it cannot be created.
   bool Create(const std::string &path);
   bool CreateVideoStream();
-  // MPEG-4 Part 2 pictures of the given size under the given four-character
+  // MPEG-4 Visual pictures of the given size under the given four-character
   // code, `rate` pictures a second.
   bool SetVideoFormat(int width, int height, uint32_t fourcc, int rate);
   bool CreateAudioStream();

@@ -1,6 +1,7 @@
 #include "platform/mpeg4_encoder.h"
 
 #include <cstring>
+#include <mutex>
 
 #include "platform/log.h"
 
@@ -100,6 +101,32 @@ void Mpeg4Encoder::CleanupEncoder() {
   m_toYuv.reset();
   m_picture.reset();
   m_packet.reset();
+}
+
+namespace {
+std::mutex g_libraryLock;  // guards g_libraryEncoder
+Mpeg4Encoder g_libraryEncoder;
+}  // namespace
+
+int XVID_EncoderControl(int code, void *value) {
+  std::lock_guard<std::mutex> hold(g_libraryLock);
+  return g_libraryEncoder.EncoderControl(code, static_cast<int32_t *>(value));
+}
+
+int XVID_InitEncoder() {
+  std::lock_guard<std::mutex> hold(g_libraryLock);
+  return g_libraryEncoder.InitEncoder();
+}
+
+int XVID_Encode(const uint8_t *picture, uint8_t *output, int *codedBytes, int *frameKind) {
+  std::lock_guard<std::mutex> hold(g_libraryLock);
+  const size_t bytes = size_t(g_libraryEncoder.Width()) * g_libraryEncoder.Height() * 3;
+  return g_libraryEncoder.Encode(picture, bytes, output, bytes, codedBytes, frameKind);
+}
+
+void XVID_CleanupEncoder() {
+  std::lock_guard<std::mutex> hold(g_libraryLock);
+  g_libraryEncoder.CleanupEncoder();
 }
 
 void PackFourToThreeBytes(uint8_t *pixels, size_t count) {

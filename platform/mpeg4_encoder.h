@@ -59,6 +59,16 @@ class Mpeg4Encoder {
   av::PacketPtr m_packet;
 };
 
+// The encoder library's four calls, over one process-wide Mpeg4Encoder (one
+// playback thread encodes at a time; a lock keeps overlapping callers
+// apart). XVID_Encode reads width * height * 3 bytes of `picture` and
+// expects `output` to hold width * height * 3 bytes (1036800 for 720 x 480).
+// Results: 0 on success, non-zero on failure.
+int XVID_EncoderControl(int code, void *value);
+int XVID_InitEncoder();
+int XVID_Encode(const uint8_t *picture, uint8_t *output, int *codedBytes, int *frameKind);
+void XVID_CleanupEncoder();
+
 // Packs `pixels` 4-byte pixels (B, G, R, x) into 3-byte ones (B, G, R) in
 // place, dropping every fourth byte.
 void PackFourToThreeBytes(uint8_t *pixels, size_t count);

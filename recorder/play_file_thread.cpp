@@ -86,7 +86,7 @@ bool PlayFileThread::TakeNextEntry(IndexEntry &entry, bool &readFailed) {
     // Every entry plays, the last one included.
     return true;
   }
-  if (LastDescription().videoCodec != 0) {
+  if (LastPictureCodecWord() != 0) {
     // MPEG-4: on to the next key picture; what lies between is passed over.
     while (next < count && !Terminated()) {
       if (!ReadEntry(next, entry)) {

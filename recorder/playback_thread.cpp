@@ -202,6 +202,7 @@ void PlaybackThread::PlayBarStep() {
 
 void PlaybackThread::SendDescriptionIfChanged(int8_t recordType, const SYSTEMTIME &time) {
   const VORN_TESK::StreamDescription d = VORN_TESK::PlaybackDescription(IsMjpegRecord(recordType));
+  if (recordType != kTypeAudio) m_lastPictureCodec = d.videoCodec;
   if (m_descriptionSent && VORN_TESK::SameDescription(d, m_lastDescription)) return;
   m_lastDescription = d;
   m_descriptionSent = true;

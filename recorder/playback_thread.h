@@ -134,6 +134,10 @@ class PlaybackThread : public TThread {
   void SetAtEnd(bool atEnd) { m_atEnd.store(atEnd); }
   int Mode() const { return m_mode.load(); }
   const VORN_TESK::StreamDescription &LastDescription() const { return m_lastDescription; }
+  // Codec word of the last picture's description. Audio entries describe
+  // themselves as codec 4 too; fast forward must not take an MJPEG
+  // recording for MPEG-4 because an audio block came last.
+  int LastPictureCodecWord() const { return m_lastPictureCodec; }
   void SetTimeLabels(const std::string &start, const std::string &end);
   void OpenSound();
 
@@ -170,6 +174,7 @@ class PlaybackThread : public TThread {
   std::array<bool, kChannelCount> m_waitKey{true, true, true, true};
   VORN_TESK::StreamDescription m_lastDescription{};
   bool m_descriptionSent = false;
+  int m_lastPictureCodec = 4;
   std::chrono::steady_clock::time_point m_paceStart;
   int64_t m_paceSum = 0;
   int m_lastBarOffset = 0;

@@ -14,9 +14,12 @@ namespace {
 
 TMouseButton ButtonOf(const QMouseEvent *e) {
   switch (e->button()) {
-    case Qt::RightButton: return mbRight;
-    case Qt::MiddleButton: return mbMiddle;
-    default: return mbLeft;
+    case Qt::RightButton:
+      return mbRight;
+    case Qt::MiddleButton:
+      return mbMiddle;
+    default:
+      return mbLeft;
   }
 }
 
@@ -44,6 +47,34 @@ void StyleLabel(QLabel *label) {
   font.setPointSize(10);
   label->setFont(font);
 }
+
+// Hands a label's mouse events to a handler; owned by the label.
+class LabelMouseForwarder : public QObject {
+ public:
+  LabelMouseForwarder(QLabel *label, std::function<void(QMouseEvent *)> handler)
+      : QObject(label), m_handler(std::move(handler)) {
+    label->setMouseTracking(true);
+    label->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject *watched, QEvent *event) override {
+    switch (event->type()) {
+      case QEvent::MouseButtonDblClick:
+      case QEvent::MouseMove:
+      case QEvent::MouseButtonRelease:
+        m_handler(static_cast<QMouseEvent *>(event));
+        return true;
+      case QEvent::MouseButtonPress:
+        return true;  // kept from the panel beneath
+      default:
+        return QObject::eventFilter(watched, event);
+    }
+  }
+
+ private:
+  std::function<void(QMouseEvent *)> m_handler;
+};
 
 void Release(VORN_TESK::tagFrame *&frame) {
   if (frame) VORN_TESK::Frames().Release(frame);
@@ -93,9 +124,26 @@ CViewerVornMP4IPCamera::CViewerVornMP4IPCamera(CViewer *owner, QWidget *parent, 
   m_panel->onMouseUp = [this](QMouseEvent *e) {
     OnMouseUp(ButtonOf(e), ShiftOf(e), int(e->position().x()), int(e->position().y()));
   };
-  // The labels lie on the panel: their mouse events are the panel's.
-  m_caption->setAttribute(Qt::WA_TransparentForMouseEvents);
-  m_timeLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
+  // The labels pass on double clicks, moves and releases (not presses or
+  // clicks), with positions in their own coordinates.
+  for (QLabel *label : {m_caption, m_timeLabel}) {
+    new LabelMouseForwarder(label, [this](QMouseEvent *e) {
+      const int x = int(e->position().x()), y = int(e->position().y());
+      switch (e->type()) {
+        case QEvent::MouseButtonDblClick:
+          OnDblClick();
+          break;
+        case QEvent::MouseMove:
+          OnMouseMove(ShiftOf(e), x, y);
+          break;
+        case QEvent::MouseButtonRelease:
+          OnMouseUp(ButtonOf(e), ShiftOf(e), x, y);
+          break;
+        default:
+          break;
+      }
+    });
+  }
 }
 
 CViewerVornMP4IPCamera::~CViewerVornMP4IPCamera() {
@@ -190,8 +238,10 @@ void CViewerVornMP4IPCamera::AdmitFrame(VORN_TESK::tagFrame *frame) {
   if (frame->dwType == VORN_TESK::FT_AUDIO) {
     int32_t audio = 0;
     m_filter->GetQueueLength(nullptr, &audio);
-    if (audio < 5) m_filter->PushFrame(frame);
-    else Release(frame);
+    if (audio < 5)
+      m_filter->PushFrame(frame);
+    else
+      Release(frame);
     return;
   }
   if (PanelHasWidth() && m_showing) {
@@ -278,7 +328,8 @@ void CViewer::Create(int kind, QWidget *parent, int32_t reserved, int channel) {
 }
 
 void CViewer::Command(int code, void *param) {
-  if (m_impl) m_impl->Command(code, param);
+  if (m_impl)
+    m_impl->Command(code, param);
   else if (code == kCmdPushFrame && param) {
     auto *frame = static_cast<VORN_TESK::tagFrame *>(param);
     VORN_TESK::Frames().Release(frame);  // nobody to take it

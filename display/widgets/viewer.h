@@ -30,7 +30,13 @@ class VornFilterObjKiller;
 enum TMouseButton { mbLeft, mbRight, mbMiddle };
 // Shift-state bits, as the main window's handlers read them.
 enum TShiftStateBits : uint32_t {
-  ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16, ssMiddle = 32, ssDouble = 64,
+  ssShift = 1,
+  ssAlt = 2,
+  ssCtrl = 4,
+  ssLeft = 8,
+  ssRight = 16,
+  ssMiddle = 32,
+  ssDouble = 64,
 };
 using TShiftState = uint32_t;
 
@@ -40,14 +46,14 @@ using TMouseMoveEvent = std::function<void(CViewer *sender, TShiftState, int x, 
 
 // Viewer command codes.
 enum ViewerCommand : int {
-  kCmdSetRect = 0,           // RECT *, in the parent's client coordinates
-  kCmdPushFrame = 7,         // VORN_TESK::tagFrame *, ownership passes
-  kCmdQueueLength = 14,      // int32_t *
-  kCmdCaptionVisible = 17,   // bool *
-  kCmdTimeLabel = 18,        // bool *
-  kCmdKeepSize = 23,         // bool *
-  kCmdRefreshTime = 24,      // none
-  kCmdDisplayMode = 30,      // int32_t *
+  kCmdSetRect = 0,          // RECT *, in the parent's client coordinates
+  kCmdPushFrame = 7,        // VORN_TESK::tagFrame *, ownership passes
+  kCmdQueueLength = 14,     // int32_t *
+  kCmdCaptionVisible = 17,  // bool *
+  kCmdTimeLabel = 18,       // bool *
+  kCmdKeepSize = 23,        // bool *
+  kCmdRefreshTime = 24,     // none
+  kCmdDisplayMode = 30,     // int32_t *
 };
 
 // Base of the viewer implementations: the owner, the panel and the
@@ -123,8 +129,8 @@ class CViewerVornMP4IPCamera : public CViewerImpl {
   const int32_t m_highWater = 90;
   const int32_t m_lowWater = 10;
   std::atomic<bool> m_keepSize{false};
-  bool m_captionVisible = false;    // GUI thread
-  bool m_timeLabelOn = false;       // GUI thread
+  bool m_captionVisible = false;                 // GUI thread
+  bool m_timeLabelOn = false;                    // GUI thread
   VORN_TESK::StreamDescription m_description{};  // command 7's thread only
   bool m_haveDescription = false;                // command 7's thread only
 };

@@ -6,7 +6,17 @@
 #include "display/display_manager.h"
 #include "display/widgets/widget_window.h"
 
-CViewerPanel::CViewerPanel(QWidget *parent) : QWidget(parent), m_window(CWidgetWindow::WindowOf(this)) {
+namespace {
+// The video panel's record must exist before a panel's, so that the panel's
+// record is placed inside it rather than made a root of its own.
+QWidget *WithWindow(QWidget *parent) {
+  CWidgetWindow::WindowOf(parent);
+  return parent;
+}
+}  // namespace
+
+CViewerPanel::CViewerPanel(QWidget *parent)
+    : QWidget(WithWindow(parent)), m_window(CWidgetWindow::WindowOf(this)) {
   // Everything is painted here; nothing of the parent shows through.
   setAttribute(Qt::WA_OpaquePaintEvent);
   setAutoFillBackground(false);

@@ -143,16 +143,16 @@ TEST(StillBitmap, headersAreExact_andRowsAreStoredBottomUp) {
   const auto file = MakeBitmapFile(pixels.data(), 720, 480);
   ASSERT_EQ(file.size(), 720u * 480 * 4 + 54);
   const uint8_t header[54] = {
-      'B', 'M', 0x36, 0x18, 0x15, 0x00,  // 1382454
-      0, 0, 0, 0, 54, 0, 0, 0,           // reserved, offset
-      40, 0, 0, 0, 0xD0, 0x02, 0, 0,     // size, width 720
-      0xE0, 0x01, 0, 0, 1, 0, 32, 0,     // height 480, planes, bits
-      0, 0, 0, 0, 0, 0, 0, 0,            // compression, image size
-      1, 0, 0, 0, 1, 0, 0, 0,            // resolution
-      0, 0, 0, 0, 0, 0, 0, 0};           // palette
+      'B',  'M',  0x36, 0x18, 0x15, 0x00,          // 1382454
+      0,    0,    0,    0,    54,   0,    0,  0,   // reserved, offset
+      40,   0,    0,    0,    0xD0, 0x02, 0,  0,   // size, width 720
+      0xE0, 0x01, 0,    0,    1,    0,    32, 0,   // height 480, planes, bits
+      0,    0,    0,    0,    0,    0,    0,  0,   // compression, image size
+      1,    0,    0,    0,    1,    0,    0,  0,   // resolution
+      0,    0,    0,    0,    0,    0,    0,  0};  // palette
   EXPECT_EQ(std::memcmp(file.data(), header, 54), 0);
-  EXPECT_EQ(file[54], uint8_t(479));                   // the last row comes first
-  EXPECT_EQ(file[file.size() - 1], uint8_t(0));        // the first row comes last
+  EXPECT_EQ(file[54], uint8_t(479));             // the last row comes first
+  EXPECT_EQ(file[file.size() - 1], uint8_t(0));  // the first row comes last
 }
 
 TEST(StillPicture, cropAndStretch_mapsTheInnerRectangleOverTheWholePicture) {
@@ -230,8 +230,7 @@ TEST(StillCommand, rawWritesTheBareConversion_jsonGivesLinesAndTime) {
   for (auto &s : samples) s = uint8_t(random());
   const auto path = WriteYuv(dir, "in.yuv", 0, 1202982297, samples);
   std::ostringstream out, err;
-  ASSERT_EQ(RunYuvCommand({"yuv", path, "-o", dir.File("raw.bin"), "--json", "--raw"}, out, err),
-            0)
+  ASSERT_EQ(RunYuvCommand({"yuv", path, "-o", dir.File("raw.bin"), "--json", "--raw"}, out, err), 0)
       << err.str();
   EXPECT_EQ(out.str(), "{\"lines\": 480, \"time\": \"2008/02/14_09:44:57\"}\n");
   std::ifstream in(dir.File("raw.bin"), std::ios::binary);

@@ -82,7 +82,8 @@ TEST(CDisplayManager, captureFill_copiesThePanelsPartAsPackedRowsWithFormat) {
       EXPECT_EQ(v, uint32_t(y) << 16 | uint32_t(x)) << x << "," << y;
     }
   }
-  for (size_t i = 720 * 480 * 4; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], 0xEE);  // nothing beyond
+  for (size_t i = 720 * 480 * 4; i < buffer.size(); ++i)
+    ASSERT_EQ(buffer[i], 0xEE);  // nothing beyond
 }
 
 TEST(CDisplayManager, captureAfterResize_neverWritesMoreThanTheQueryReported) {
@@ -131,4 +132,20 @@ TEST(CDisplayManager, surfacesAskedFromManyThreadsAtOnce_areMadeOnceEach) {
   for (auto &s : got) EXPECT_EQ(s, got[0]);
   ASSERT_TRUE(got[0]);
   EXPECT_EQ(got[0]->Width(), 640);
+}
+
+TEST(CDisplayManager, aRemadeCompositionSurface_isWhatTheNextRequestReturns) {
+  const CMultiMonitor monitors = OneMonitor(640, 480);
+  CVideoWindow panel;
+  CDisplayManager manager(nullptr, &panel, &monitors);
+  std::shared_ptr<CPixelSurface> old = manager.GetBackSurface(0x42);
+  ASSERT_TRUE(old);
+  old->Fill(0x00FFFFFF);
+  ASSERT_EQ(manager.CreateBackSurface(0x42), 0);
+  std::shared_ptr<CPixelSurface> fresh = manager.GetBackSurface(0x42);
+  ASSERT_TRUE(fresh);
+  EXPECT_NE(fresh, old);
+  EXPECT_EQ(fresh->Bits()[0], 0);  // black again
+  EXPECT_EQ(old->Bits()[0], 0xFF);  // a drawer still using the old one keeps valid memory
+  EXPECT_NE(manager.CreateBackSurface(0x99), 0);  // no device for that monitor
 }

@@ -40,10 +40,24 @@ bool HasLabelAt(const QImage &image, int x, int y, int w = 20, int h = 10) {
 }
 
 FILETIME TimeOf(int y, int mo, int d, int h, int mi, int s) {
-  SYSTEMTIME st{uint16_t(y), uint16_t(mo), 0, uint16_t(d), uint16_t(h), uint16_t(mi), uint16_t(s), 0};
+  SYSTEMTIME st{uint16_t(y), uint16_t(mo), 0,           uint16_t(d),
+                uint16_t(h), uint16_t(mi), uint16_t(s), 0};
   FILETIME ft{};
   SystemTimeToFileTime(&st, &ft);
   return ft;
+}
+
+// One drawer per quarter window, each holding a red/green 352 x 240 picture.
+std::vector<std::unique_ptr<CVornDDrawer>> QuarterDrawers(DisplayFixture &fixture) {
+  std::vector<std::unique_ptr<CVornDDrawer>> drawers;
+  for (int c = 0; c < 4; ++c) {
+    drawers.push_back(std::make_unique<CVornDDrawer>(c, &fixture.Panel()));
+    CTeskAutoLock guard(drawers.back()->GetLock());
+    drawers.back()->SetPictureRect(RECT{0, 0, 352, 240});
+    drawers.back()->SetWindow(&fixture.Quarter(c), fixture.Quarter(c).ScreenRect());
+    PaintHalves(*drawers.back());
+  }
+  return drawers;
 }
 
 }  // namespace
@@ -65,18 +79,24 @@ TEST(CDDrawerRects, cropBorder_trimsOnlyWhenTheFlagIsOne) {
   EXPECT_EQ(CDDrawer::CropBorderRect(pic, 1), (RECT{14, 10, 710, 476}));
   EXPECT_EQ(CDDrawer::CropBorderRect(pic, 0), pic);
   EXPECT_EQ(CDDrawer::CropBorderRect(pic, 2), pic);
-  EXPECT_EQ(CDDrawer::SourceRectForMode(CDDrawer::CropBorderRect(pic, 1), 0), (RECT{14, 18, 700, 470}));
-  EXPECT_EQ(CDDrawer::SourceRectForMode(CDDrawer::CropBorderRect(pic, 1), 9), (RECT{357, 248, 700, 470}));
+  EXPECT_EQ(CDDrawer::SourceRectForMode(CDDrawer::CropBorderRect(pic, 1), 0),
+            (RECT{14, 18, 700, 470}));
+  EXPECT_EQ(CDDrawer::SourceRectForMode(CDDrawer::CropBorderRect(pic, 1), 9),
+            (RECT{357, 248, 700, 470}));
 }
 
 TEST(CDDrawerRects, labels_sitInEachChannelsQuarterOrTopLeft) {
   const RECT ref{0, 0, 720, 480};
   std::string text;
   int x = 0, y = 0;
-  const struct { int mode, channel; const char *text; int x, y; } cases[] = {
-      {0, 0, "CH1", 5, 5},     {0, 1, "CH2", 365, 5},  {0, 2, "CH3", 5, 245}, {0, 3, "CH4", 365, 245},
-      {1, 3, "CH1", 5, 5},     {4, 0, "CH4", 5, 5},    {5, 2, "QUAD", 5, 5},  {6, 1, "CH1", 5, 5},
-      {9, 0, "CH4", 5, 5},
+  const struct {
+    int mode, channel;
+    const char *text;
+    int x, y;
+  } cases[] = {
+      {0, 0, "CH1", 5, 5},     {0, 1, "CH2", 365, 5}, {0, 2, "CH3", 5, 245},
+      {0, 3, "CH4", 365, 245}, {1, 3, "CH1", 5, 5},   {4, 0, "CH4", 5, 5},
+      {5, 2, "QUAD", 5, 5},    {6, 1, "CH1", 5, 5},   {9, 0, "CH4", 5, 5},
   };
   for (const auto &c : cases) {
     ASSERT_TRUE(CDDrawer::LabelForMode(c.mode, c.channel, ref, &text, &x, &y)) << c.mode;
@@ -142,19 +162,16 @@ TEST(CDDrawer, present_stretchesThePictureIntoItsWindowAndAsksForARepaint) {
   EXPECT_TRUE(HasLabelAt(shot, 365, 245));      // "CH4"
   EXPECT_TRUE(HasLabelAt(shot, 580, 460, 40));  // the time at (R - 140, B - 20)
   ASSERT_GE(fixture.Sink(3).Count(), 1);
-  EXPECT_EQ(fixture.Sink(3).Requests().back(), (RECT{0, 0, 360, 240}));  // in the window's own coordinates
+  EXPECT_EQ(fixture.Sink(3).Requests().back(),
+            (RECT{0, 0, 360, 240}));  // in the window's own coordinates
 }
 
 TEST(CDDrawer, modeZeroLabels_landInEachChannelsQuarter) {
   DisplayFixture fixture;
-  std::vector<std::unique_ptr<CVornDDrawer>> drawers;
-  for (int c = 0; c < 4; ++c) {
-    drawers.push_back(std::make_unique<CVornDDrawer>(c, &fixture.Panel()));
-    CTeskAutoLock guard(drawers.back()->GetLock());
-    drawers.back()->SetPictureRect(RECT{0, 0, 352, 240});
-    drawers.back()->SetWindow(&fixture.Quarter(c), fixture.Quarter(c).ScreenRect());
-    PaintHalves(*drawers.back());
-    drawers.back()->Present(FILETIME{});
+  std::vector<std::unique_ptr<CVornDDrawer>> drawers = QuarterDrawers(fixture);
+  for (auto &drawer : drawers) {
+    CTeskAutoLock guard(drawer->GetLock());
+    drawer->Present(FILETIME{});
   }
   const QImage shot = fixture.CapturePanel();
   EXPECT_TRUE(HasLabelAt(shot, 5, 5));
@@ -204,14 +221,7 @@ TEST(CDDrawer, centredDestination_staysUntilTheWindowMoves) {
 
 TEST(CDDrawer, fourRenderThreadsAndACapture_shareTheCompositionSurface) {
   DisplayFixture fixture;
-  std::vector<std::unique_ptr<CVornDDrawer>> drawers;
-  for (int c = 0; c < 4; ++c) {
-    drawers.push_back(std::make_unique<CVornDDrawer>(c, &fixture.Panel()));
-    CTeskAutoLock guard(drawers.back()->GetLock());
-    drawers.back()->SetPictureRect(RECT{0, 0, 352, 240});
-    drawers.back()->SetWindow(&fixture.Quarter(c), fixture.Quarter(c).ScreenRect());
-    PaintHalves(*drawers.back());
-  }
+  std::vector<std::unique_ptr<CVornDDrawer>> drawers = QuarterDrawers(fixture);
   std::atomic<bool> stop{false};
   std::vector<std::thread> threads;
   for (int c = 0; c < 4; ++c)
@@ -228,4 +238,33 @@ TEST(CDDrawer, fourRenderThreadsAndACapture_shareTheCompositionSurface) {
   EXPECT_EQ(Rgb(shot, 100, 200), kRed);
   EXPECT_EQ(Rgb(shot, 700, 200), kGreen);
   EXPECT_EQ(Rgb(shot, 100, 440), kRed);
+}
+
+TEST(CDDrawer, quadModes6To9_enlargeTheirQuarterOfTheFourPictureStream) {
+  DisplayFixture fixture;
+  fixture.Place(0, RECT{0, 0, 720, 480});
+  CVornDDrawer drawer(0, &fixture.Panel());
+  CTeskAutoLock guard(drawer.GetLock());
+  drawer.SetPictureRect(RECT{0, 0, 720, 480});
+  drawer.SetWindow(&fixture.Quarter(0), fixture.Quarter(0).ScreenRect());
+  const uint32_t quarterColour[4] = {kRed, kGreen, kBlue, 0x00FFFF00};
+  uint8_t *bits = drawer.GetBits();
+  ASSERT_NE(bits, nullptr);
+  for (int y = 0; y < 480; ++y) {
+    auto *row = reinterpret_cast<uint32_t *>(bits + size_t(y) * drawer.GetPitch());
+    for (int x = 0; x < 720; ++x) row[x] = quarterColour[(y >= 240 ? 2 : 0) + (x >= 360 ? 1 : 0)];
+  }
+  for (int mode = 6; mode <= 9; ++mode) {
+    drawer.SetDisplayMode(mode);
+    drawer.Present(FILETIME{});
+    const QImage shot = fixture.CapturePanel();
+    const uint32_t want = quarterColour[mode - 6];
+    // The source rectangles reach a few rows or columns past the middle
+    // (mode 7 ends at row 237, mode 8 starts at column 14 ...): check away
+    // from the edges and the labels.
+    for (QPoint p : {QPoint(100, 100), QPoint(600, 100), QPoint(100, 380), QPoint(600, 380)})
+      EXPECT_EQ(Rgb(shot, p.x(), p.y()), want)
+          << "mode " << mode << " at " << p.x() << "," << p.y();
+    EXPECT_TRUE(HasLabelAt(shot, 5, 5)) << mode;
+  }
 }

@@ -153,9 +153,9 @@ TEST(AviWriterFile, secondsOfPicturesAndAudio_openWithTheStatedStreams_andMatchi
   while (av_read_frame(input.get(), packet.get()) >= 0) {
     if (packet->stream_index == video->index) {
       keys.push_back((packet->flags & AV_PKT_FLAG_KEY) != 0);
-      auto frame = orvan::test::MakeFrame(
-          keys.back() ? VORN_TESK::FT_IFRAME : VORN_TESK::FT_PFRAME,
-          std::vector<uint8_t>(packet->data, packet->data + packet->size));
+      auto frame =
+          orvan::test::MakeFrame(keys.back() ? VORN_TESK::FT_IFRAME : VORN_TESK::FT_PFRAME,
+                                 std::vector<uint8_t>(packet->data, packet->data + packet->size));
       int32_t w = 0, h = 0;
       if (decoder.Decode(frame.get(), &w, &h, nullptr)) {
         ++decoded;
@@ -193,11 +193,11 @@ TEST(AviWriterFile, ffprobeAndFfmpegReadTheFile) {
     RecordSeconds(writer, 2);
     writer.CloseFile();
   }
-  const std::string probe =
-      RunCommand("ffprobe -v error -show_entries "
-          "stream=codec_name,codec_tag_string,width,height,r_frame_rate,sample_rate,channels,"
-          "duration -of default=noprint_wrappers=1 '" +
-          path + "' 2>&1");
+  const std::string probe = RunCommand(
+      "ffprobe -v error -show_entries "
+      "stream=codec_name,codec_tag_string,width,height,r_frame_rate,sample_rate,channels,"
+      "duration -of default=noprint_wrappers=1 '" +
+      path + "' 2>&1");
   EXPECT_NE(probe.find("codec_name=mpeg4"), std::string::npos) << probe;
   EXPECT_NE(probe.find("codec_tag_string=DIVX"), std::string::npos) << probe;
   EXPECT_NE(probe.find("width=720"), std::string::npos) << probe;
@@ -208,8 +208,10 @@ TEST(AviWriterFile, ffprobeAndFfmpegReadTheFile) {
   EXPECT_NE(probe.find("channels=2"), std::string::npos) << probe;
   EXPECT_NE(probe.find("duration=2.000000"), std::string::npos) << probe;  // the video
   // The audio lasts as long: its packets hold 2 s of 64000 bytes.
-  const std::string sizes = RunCommand("ffprobe -v error -select_streams a -show_entries "
-                                       "packet=size -of csv=p=0 '" + path + "' 2>&1");
+  const std::string sizes = RunCommand(
+      "ffprobe -v error -select_streams a -show_entries "
+      "packet=size -of csv=p=0 '" +
+      path + "' 2>&1");
   long total = 0;
   for (size_t at = 0; at < sizes.size();) {
     total += std::strtol(sizes.c_str() + at, nullptr, 10);
@@ -291,8 +293,9 @@ TEST(AviWriterFailures, zeroPictureSize_showsVideoFormatError_andCloseReleasesWh
 
 TEST(AviWriterMessages, defaultHandler_isUsedByWritersMadeAfterwards) {
   std::vector<Message> seen;
-  CAviWriter::SetDefaultMessageHandler(
-      [&](const std::string &text, const std::string &caption) { seen.push_back({text, caption}); });
+  CAviWriter::SetDefaultMessageHandler([&](const std::string &text, const std::string &caption) {
+    seen.push_back({text, caption});
+  });
   {
     orvan::test::TempDir dir;
     CAviWriter writer;
@@ -309,7 +312,8 @@ TEST(Mpeg4Encoder, keyPictureAtLeastEvery7_andRefusesBadCalls) {
   const auto picture = ScreenPicture(720, 480, 0);
   int size = -1, kind = -1;
   // Not initialised yet.
-  EXPECT_NE(encoder.Encode(picture.data(), picture.size(), out.data(), out.size(), &size, &kind), 0);
+  EXPECT_NE(encoder.Encode(picture.data(), picture.size(), out.data(), out.size(), &size, &kind),
+            0);
   int32_t bad = 7 * 4096 + 3;
   EXPECT_NE(encoder.EncoderControl(Mpeg4Encoder::kControlSetSize, &bad), 0);
   EXPECT_NE(encoder.EncoderControl(9, &bad), 0);
@@ -317,9 +321,8 @@ TEST(Mpeg4Encoder, keyPictureAtLeastEvery7_andRefusesBadCalls) {
   EXPECT_EQ(encoder.Width(), 720);
   EXPECT_EQ(encoder.Height(), 480);
   // Too little input, or too little room for the coded picture.
-  EXPECT_NE(encoder.Encode(picture.data(), picture.size() - 1, out.data(), out.size(), &size,
-                           &kind),
-            0);
+  EXPECT_NE(
+      encoder.Encode(picture.data(), picture.size() - 1, out.data(), out.size(), &size, &kind), 0);
   EXPECT_NE(encoder.Encode(picture.data(), picture.size(), out.data(), 10, &size, &kind), 0);
 
   ASSERT_EQ(encoder.InitEncoder(), 0);
@@ -341,4 +344,50 @@ TEST(Mpeg4Encoder, packFourToThreeBytes_keepsBlueGreenRedInOrder) {
   orvan::platform::PackFourToThreeBytes(pixels.data(), 4);
   const std::vector<uint8_t> expected = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), pixels.begin()));
+}
+
+TEST(AviWriterInterface, streamNumbers_zeroIsVideo_oneIsAudio) {
+  EXPECT_EQ(int(CAviWriter::kVideo), 0);
+  EXPECT_EQ(int(CAviWriter::kAudio), 1);
+  orvan::test::TempDir dir;
+  Messages messages;
+  CAviWriter writer(messages.Handler());
+  ASSERT_TRUE(writer.OpenFile(dir.File("n.avi"), 720, 480));
+  const uint8_t bytes[8] = {};
+  EXPECT_EQ(writer.WriteSample(2, 0, bytes, 8), 0);
+  EXPECT_FALSE(writer.Failed());
+  EXPECT_EQ(writer.WriteSample(1, 0, bytes, 8, -1), 1);
+  EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST(Mpeg4Encoder, libraryCalls_encodeDecodablePictures_keyFirst) {
+  using namespace orvan::platform;
+  int32_t scratch = 0;
+  XVID_EncoderControl(0, &scratch);
+  int32_t size = 0x002D01E0;
+  ASSERT_EQ(XVID_EncoderControl(1, &size), 0);
+  ASSERT_EQ(XVID_InitEncoder(), 0);
+  std::vector<uint8_t> output(1036800);
+  CVideoDecoderMpeg4 decoder(kCodecMpeg4);
+  for (int i = 0; i < 8; ++i) {
+    const auto picture = ScreenPicture(720, 480, i);
+    int coded = 0, kind = -1;
+    ASSERT_EQ(XVID_Encode(picture.data(), output.data(), &coded, &kind), 0);
+    if (i == 0 || i == 7) {
+      EXPECT_EQ(kind, 0) << i;
+    } else {
+      EXPECT_NE(kind, 0) << i;
+    }
+    auto frame =
+        orvan::test::MakeFrame(kind == 0 ? VORN_TESK::FT_IFRAME : VORN_TESK::FT_PFRAME,
+                               std::vector<uint8_t>(output.begin(), output.begin() + coded));
+    int32_t w = 0, h = 0;
+    EXPECT_NE(decoder.Decode(frame.get(), &w, &h, nullptr), nullptr) << i;
+    EXPECT_EQ(w, 720);
+    EXPECT_EQ(h, 480);
+  }
+  XVID_CleanupEncoder();
+  int coded = 0, kind = 0;
+  const auto picture = ScreenPicture(720, 480, 0);
+  EXPECT_NE(XVID_Encode(picture.data(), output.data(), &coded, &kind), 0);  // cleaned up
 }

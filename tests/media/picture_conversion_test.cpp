@@ -20,7 +20,10 @@ constexpr uint8_t kUntouched = 0xCD;
 class MemorySurface : public CPictureSurface {
  public:
   MemorySurface(int format, int bitCount, int pitch, int rows)
-      : m_format(format), m_bitCount(bitCount), m_pitch(pitch), m_rows(rows),
+      : m_format(format),
+        m_bitCount(bitCount),
+        m_pitch(pitch),
+        m_rows(rows),
         m_bytes(size_t(pitch) * rows, kUntouched) {}
   CLockable *GetLock() override { return &m_lock; }
   void *GetBits() override { return m_null ? nullptr : m_bytes.data(); }
@@ -107,8 +110,8 @@ TEST(PictureConversionLayout, fullSize32bit_writesWidthTimesFourBytesPerRow_leav
 
 TEST(PictureConversionLayout, halfSize_takesEverySecondRowAndPixel_240RowsOf1440Bytes) {
   auto picture = orvan::test::MakeTestPicture(AV_PIX_FMT_YUV420P, 720, 480, 5);
-  for (const int format : {int(pf::kPixBgr32), int(pf::kPixRgb24), int(pf::kPixRgb565),
-                           int(pf::kPixGray8)}) {
+  for (const int format :
+       {int(pf::kPixBgr32), int(pf::kPixRgb24), int(pf::kPixRgb565), int(pf::kPixGray8)}) {
     const int bpp = pf::SurfaceBytesPerPixel(format);
     MemorySurface full(format, bpp * 8, 3072, 480);
     MemorySurface half(format, bpp * 8, 3072, 480);

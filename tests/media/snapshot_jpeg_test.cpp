@@ -115,14 +115,14 @@ TEST(SnapshotJpeg, shortCaptureOrOddDepth_isRefused_neverReadPast) {
   std::vector<uint8_t> jpeg;
   // One byte short of 64 x 48 x 4: refused (ASan would also catch a read).
   std::vector<uint8_t> exact(pixels.begin(), pixels.end() - 1);
-  EXPECT_FALSE(orvan::media::EncodeSnapshotJpeg(Capture{exact.data(), exact.size(), 64, 48, 32},
-                                                jpeg));
+  EXPECT_FALSE(
+      orvan::media::EncodeSnapshotJpeg(Capture{exact.data(), exact.size(), 64, 48, 32}, jpeg));
   EXPECT_TRUE(jpeg.empty());
-  EXPECT_FALSE(orvan::media::EncodeSnapshotJpeg(
-      Capture{pixels.data(), pixels.size(), 64, 48, 8}, jpeg));
+  EXPECT_FALSE(
+      orvan::media::EncodeSnapshotJpeg(Capture{pixels.data(), pixels.size(), 64, 48, 8}, jpeg));
   EXPECT_FALSE(orvan::media::EncodeSnapshotJpeg(Capture{nullptr, 0, 64, 48, 32}, jpeg));
-  EXPECT_FALSE(orvan::media::EncodeSnapshotJpeg(
-      Capture{pixels.data(), pixels.size(), 0, 48, 32}, jpeg));
+  EXPECT_FALSE(
+      orvan::media::EncodeSnapshotJpeg(Capture{pixels.data(), pixels.size(), 0, 48, 32}, jpeg));
 }
 
 TEST(SnapshotJpeg, quality80_liesBetweenLowerAndHigherQualities) {

@@ -138,6 +138,10 @@ TEST(SoundDeviceRing, fullRing_dropsTheNewRecord_andNeverOverwritesUnplayedBlock
   device.Write(huge.data(), uint32_t(huge.size()));
   EXPECT_EQ(device.WritePosition(), 0);
   EXPECT_EQ(device.DroppedRecords(), 3u);
+  // A length that would wrap a 32-bit block count is dropped, not copied.
+  device.Write(huge.data(), 0xFFFFFFFFu);
+  EXPECT_EQ(device.WritePosition(), 0);
+  EXPECT_EQ(device.DroppedRecords(), 4u);
   device.Close();
 }
 

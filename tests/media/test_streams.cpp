@@ -119,8 +119,8 @@ bool SamePicture(const AVFrame *a, const AVFrame *b) {
 }
 
 FramePtr MakeFrame(uint32_t type, const std::vector<uint8_t> &bytes) {
-  return FramePtr(VORN_TESK::Frames().Create(type, uint32_t(bytes.size()), FILETIME{1, 0},
-                                             bytes.data()));
+  return FramePtr(
+      VORN_TESK::Frames().Create(type, uint32_t(bytes.size()), FILETIME{1, 0}, bytes.data()));
 }
 
 }  // namespace orvan::test

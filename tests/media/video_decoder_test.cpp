@@ -64,6 +64,43 @@ TEST(VideoDecoderStreams, mjpeg422_everyPictureEqualsReferenceDecode_fullRange42
   ExpectSameAsReference(kCodecMjpeg, "mjpeg", stream, orvan::media::kPixYuvj422);
 }
 
+// Key frames as the recorder stores them: the video object layer and the
+// picture, without the sequence and object headers in front.
+std::vector<uint8_t> WithoutSequenceHeaders(const std::vector<uint8_t> &bytes) {
+  std::vector<size_t> starts;
+  for (size_t i = 0; i + 3 < bytes.size(); ++i)
+    if (bytes[i] == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1) starts.push_back(i);
+  starts.push_back(bytes.size());
+  std::vector<uint8_t> out;
+  for (size_t k = 0; k + 1 < starts.size(); ++k) {
+    const uint8_t code = bytes[starts[k] + 3];
+    const bool sequenceHeader = code == 0xB0 || code == 0xB1 || code == 0xB5 || code <= 0x1F;
+    if (!sequenceHeader)
+      out.insert(out.end(), bytes.begin() + starts[k], bytes.begin() + starts[k + 1]);
+  }
+  return out;
+}
+
+TEST(VideoDecoderStart, keyFramesWithoutSequenceHeaders_decodeLikeTheFullStream) {
+  auto stream = Mpeg4Stream(15);
+  const auto reference = ReferenceDecode("mpeg4", stream);
+  size_t stripped = 0;
+  for (auto &p : stream) {
+    if (!p.key) continue;
+    const auto shorter = WithoutSequenceHeaders(p.bytes);
+    stripped += p.bytes.size() - shorter.size();
+    p.bytes = shorter;
+  }
+  ASSERT_GT(stripped, 0u);
+  CVideoDecoderMpeg4 decoder(kCodecMpeg4);
+  for (size_t i = 0; i < stream.size(); ++i) {
+    auto frame = MakeFrame(stream[i]);
+    AVFrame *picture = decoder.Decode(frame.get(), nullptr);
+    ASSERT_NE(picture, nullptr) << i;
+    EXPECT_TRUE(SamePicture(picture, reference[i].get())) << i;
+  }
+}
+
 TEST(VideoDecoderStart, predictedFramesBeforeFirstKey_giveNothing_thenKeyGivesPicture) {
   const auto stream = Mpeg4Stream(9);
   ASSERT_FALSE(stream[1].key);

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "display/drawer.h"
+#include "display/drawer_surface.h"
 #include "media/picture_conversion.h"
 #include "media/video_decoder.h"
 #include "tests/display/helpers/coded_stream.h"
@@ -42,7 +43,8 @@ struct PathFigures {
   int pictures = 0;
 };
 
-PathFigures DecodePath(const std::vector<CodedPicture> &stream, int codec, DisplayFixture &fixture) {
+PathFigures DecodePath(const std::vector<CodedPicture> &stream, int codec,
+                       DisplayFixture &fixture) {
   PathFigures figures;
   std::vector<FramePtr> frames;
   for (const CodedPicture &p : stream) frames.push_back(MakeFrame(p));
@@ -61,18 +63,7 @@ PathFigures DecodePath(const std::vector<CodedPicture> &stream, int codec, Displ
     drawer.SetPictureRect(RECT{0, 0, 720, 480});
     drawer.SetWindow(&fixture.Quarter(0), fixture.Quarter(0).ScreenRect());
   }
-  class Surface : public CPictureSurface {
-   public:
-    explicit Surface(CDDrawer &d) : m_d(d) {}
-    CLockable *GetLock() override { return &m_d.GetLock(); }
-    void *GetBits() override { return m_d.GetBits(); }
-    int GetBitCount() override { return m_d.GetBitCount(); }
-    int GetPitch() override { return m_d.GetPitch(); }
-    int GetPixelFormat() override { return m_d.GetPixelFormat(); }
-    int GetRows() override { return m_d.GetSurfaceRows(); }
-   private:
-    CDDrawer &m_d;
-  } surface(drawer);
+  CDrawerPictureSurface surface(drawer);
   CVideoDecoderMpeg4 decoder(codec);
   CPictureConverter converter;
   int shown = 0;
@@ -110,16 +101,22 @@ int main(int argc, char **argv) {
               PresentMicros(fixture, 720, 480, 1));
 
   const int count = 150;
-  const struct { const char *name; std::vector<CodedPicture> stream; int codec; } runs[] = {
+  const struct {
+    const char *name;
+    std::vector<CodedPicture> stream;
+    int codec;
+  } runs[] = {
       {"MPEG-4", Mpeg4Stream(720, 480, count, 15), kCodecMpeg4},
       {"MJPEG", MjpegStream(720, 480, count), kCodecMjpeg},
   };
   for (const auto &run : runs) {
     const PathFigures f = DecodePath(run.stream, run.codec, fixture);
-    std::printf("%-6s 720 x 480, %d pictures: bare decode %8.1f us/picture, decode+convert+present "
-                "%8.1f us/picture (x%.2f)\n",
-                run.name, f.pictures, f.decodeMicros, f.fullMicros, f.fullMicros / f.decodeMicros);
-    std::printf("       of which convert %8.1f us, present %8.1f us\n", f.convertMicros, f.presentMicros);
+    std::printf(
+        "%-6s 720 x 480, %d pictures: bare decode %8.1f us/picture, decode+convert+present "
+        "%8.1f us/picture (x%.2f)\n",
+        run.name, f.pictures, f.decodeMicros, f.fullMicros, f.fullMicros / f.decodeMicros);
+    std::printf("       of which convert %8.1f us, present %8.1f us\n", f.convertMicros,
+                f.presentMicros);
   }
   return 0;
 }

@@ -12,7 +12,8 @@ std::vector<CodedPicture> MjpegStream(int width, int height, int count) {
   return EncodeStream("mjpeg", AV_PIX_FMT_YUVJ420P, width, height, count, 1);
 }
 
-std::vector<QImage> DecodeToRgb32(const std::string &decoder, const std::vector<CodedPicture> &stream) {
+std::vector<QImage> DecodeToRgb32(const std::string &decoder,
+                                  const std::vector<CodedPicture> &stream) {
   std::vector<QImage> images;
   for (const av::FramePtr &frame : ReferenceDecode(decoder, stream)) {
     if (!frame) {
@@ -44,7 +45,8 @@ QImage StretchNearest(const QImage &src, const QRect &from, int dstW, int dstH) 
     const int sy = from.top() + int((int64_t(y) * from.height()) / dstH);
     auto *row = reinterpret_cast<QRgb *>(out.scanLine(y));
     const auto *srow = reinterpret_cast<const QRgb *>(src.constScanLine(sy));
-    for (int x = 0; x < dstW; ++x) row[x] = srow[from.left() + int((int64_t(x) * from.width()) / dstW)];
+    for (int x = 0; x < dstW; ++x)
+      row[x] = srow[from.left() + int((int64_t(x) * from.width()) / dstW)];
   }
   return out;
 }
@@ -56,7 +58,8 @@ double MeanAbsDiff(const QImage &a, const QImage &b) {
     const uint8_t *ra = a.constScanLine(y);
     const uint8_t *rb = b.constScanLine(y);
     for (int x = 0; x < a.width(); ++x)
-      for (int c = 0; c < 3; ++c) sum += uint64_t(std::abs(int(ra[4 * x + c]) - int(rb[4 * x + c])));
+      for (int c = 0; c < 3; ++c)
+        sum += uint64_t(std::abs(int(ra[4 * x + c]) - int(rb[4 * x + c])));
   }
   return double(sum) / (double(a.width()) * a.height() * 3);
 }

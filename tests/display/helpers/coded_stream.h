@@ -20,7 +20,8 @@ std::vector<CodedPicture> MjpegStream(int width, int height, int count);
 // Decodes the stream with libavcodec directly and converts every picture to
 // 32-bit B, G, R, x (QImage::Format_RGB32); element i belongs to packet i
 // (a null image when that packet gave no picture).
-std::vector<QImage> DecodeToRgb32(const std::string &decoder, const std::vector<CodedPicture> &stream);
+std::vector<QImage> DecodeToRgb32(const std::string &decoder,
+                                  const std::vector<CodedPicture> &stream);
 
 // Nearest-neighbour stretch of src's rectangle onto a dstW x dstH image.
 QImage StretchNearest(const QImage &src, const QRect &from, int dstW, int dstH);

@@ -39,7 +39,9 @@ DisplayFixture::~DisplayFixture() {
   m_manager.reset();
 }
 
-void DisplayFixture::Place(int channel, const RECT &rect) { m_quarters[size_t(channel)]->SetGeometry(rect); }
+void DisplayFixture::Place(int channel, const RECT &rect) {
+  m_quarters[size_t(channel)]->SetGeometry(rect);
+}
 
 QImage DisplayFixture::CapturePanel() {
   int w = 0, h = 0;
@@ -49,7 +51,8 @@ QImage DisplayFixture::CapturePanel() {
   CaptureFormat format;
   if (m_manager->Capture(buffer.data(), buffer.size(), &w, &h, &format) != 0) return {};
   QImage image(w, h, QImage::Format_RGB32);
-  for (int y = 0; y < h; ++y) std::memcpy(image.scanLine(y), buffer.data() + size_t(y) * w * 4, size_t(w) * 4);
+  for (int y = 0; y < h; ++y)
+    std::memcpy(image.scanLine(y), buffer.data() + size_t(y) * w * 4, size_t(w) * 4);
   return image;
 }
 

@@ -30,7 +30,8 @@ VORN_TESK::tagFrame *Description(int32_t codec, int32_t w, int32_t h) {
 
 VORN_TESK::tagFrame *Picture(const CodedPicture &p, int index, uint32_t type) {
   return VORN_TESK::Frames().Create(type, uint32_t(p.bytes.size()),
-                                    orvan::RecorderSecondsToFileTime(kBaseSeconds + index), p.bytes.data());
+                                    orvan::RecorderSecondsToFileTime(kBaseSeconds + index),
+                                    p.bytes.data());
 }
 
 bool ProcessUntil(const std::function<bool()> &cond) {
@@ -76,7 +77,8 @@ class ViewerTest : public testing::Test {
     QImage image(w, h, QImage::Format_RGB32);
     std::vector<uint8_t> buffer(static_cast<size_t>(bytes));
     if (manager->Capture(buffer.data(), buffer.size(), &w, &h, nullptr) != 0) return {};
-    for (int y = 0; y < h; ++y) std::memcpy(image.scanLine(y), buffer.data() + size_t(y) * w * 4, size_t(w) * 4);
+    for (int y = 0; y < h; ++y)
+      std::memcpy(image.scanLine(y), buffer.data() + size_t(y) * w * 4, size_t(w) * 4);
     return image;
   }
 
@@ -93,8 +95,9 @@ TEST_F(ViewerTest, framesFromAPlaybackThread_arePaintedIntoThePanel) {
   std::thread playback([&] {
     viewer->Command(kCmdPushFrame, Description(4, 720, 480));
     for (size_t i = 0; i < stream.size(); ++i)
-      viewer->Command(kCmdPushFrame, Picture(stream[i], int(i), stream[i].key ? VORN_TESK::FT_IFRAME
-                                                                               : VORN_TESK::FT_PFRAME));
+      viewer->Command(
+          kCmdPushFrame,
+          Picture(stream[i], int(i), stream[i].key ? VORN_TESK::FT_IFRAME : VORN_TESK::FT_PFRAME));
   });
   playback.join();
   ASSERT_TRUE(ProcessUntil([&] {
@@ -127,8 +130,11 @@ TEST_F(ViewerTest, overflowAbove90_dropsUntil10Remain_thenWaitsForAKeyPicture) {
   }));
   filter->Pause();
   // Paused, the filter holds one picture drawn and one pending, then takes nothing.
-  for (int i = 1; i <= 2; ++i) viewer->Command(kCmdPushFrame, Picture(pic, i, VORN_TESK::FT_PFRAME));
-  ASSERT_TRUE(WaitUntil([&] { return filter->HasPendingPicture() && filter->ShownTimesLength() == 1 && Queued() == 0; }));
+  for (int i = 1; i <= 2; ++i)
+    viewer->Command(kCmdPushFrame, Picture(pic, i, VORN_TESK::FT_PFRAME));
+  ASSERT_TRUE(WaitUntil([&] {
+    return filter->HasPendingPicture() && filter->ShownTimesLength() == 1 && Queued() == 0;
+  }));
 
   int index = 3;
   while (Queued() < 91) viewer->Command(kCmdPushFrame, Picture(pic, index++, VORN_TESK::FT_PFRAME));
@@ -147,7 +153,9 @@ TEST_F(ViewerTest, overflowAbove90_dropsUntil10Remain_thenWaitsForAKeyPicture) {
     VORN_TESK::tagFrame *f = Picture(pic, index++, VORN_TESK::FT_PFRAME);
     filter->PushFrame(f);
   }
-  ASSERT_TRUE(WaitUntil([&] { return filter->HasPendingPicture() && filter->ShownTimesLength() == 1 && Queued() == 0; }));
+  ASSERT_TRUE(WaitUntil([&] {
+    return filter->HasPendingPicture() && filter->ShownTimesLength() == 1 && Queued() == 0;
+  }));
   for (int i = 0; i < 10; ++i) {
     VORN_TESK::tagFrame *f = Picture(pic, index++, VORN_TESK::FT_PFRAME);
     filter->PushFrame(f);
@@ -244,7 +252,8 @@ TEST_F(ViewerTest, mouseEvents_reachTheOwnersSlotsWithTheViewerAsSender) {
   viewer->OnClick = [&](CViewer *s) { seen.push_back("click"), sender = s; };
   viewer->OnDblClick = [&](CViewer *) { seen.push_back("dbl"); };
   viewer->OnMouseDown = [&](CViewer *, TMouseButton b, TShiftState, int x, int y) {
-    seen.push_back("down " + std::to_string(int(b)) + " " + std::to_string(x) + "," + std::to_string(y));
+    seen.push_back("down " + std::to_string(int(b)) + " " + std::to_string(x) + "," +
+                   std::to_string(y));
   };
   viewer->OnMouseUp = [&](CViewer *, TMouseButton, TShiftState, int, int) {
     seen.push_back("up");
@@ -273,7 +282,8 @@ TEST_F(ViewerTest, destroyingAViewer_returnsAfterItsFilterObjectIsGone) {
   const std::vector<CodedPicture> stream = MjpegStream(352, 240, 1);
   MakeViewer(1, RECT{360, 0, 720, 240});
   viewer->Command(kCmdPushFrame, Description(0, 352, 240));
-  for (int i = 0; i < 30; ++i) viewer->Command(kCmdPushFrame, Picture(stream[0], i, VORN_TESK::FT_IFRAME));
+  for (int i = 0; i < 30; ++i)
+    viewer->Command(kCmdPushFrame, Picture(stream[0], i, VORN_TESK::FT_IFRAME));
   ASSERT_TRUE(WaitUntil([&] { return Queued() < 28; }));
   QPointer<QWidget> panel = Impl()->Panel();
   viewer.reset();
@@ -281,4 +291,37 @@ TEST_F(ViewerTest, destroyingAViewer_returnsAfterItsFilterObjectIsGone) {
   // The drawer's destructor cleared its window blue before the viewer returned.
   const QImage shot = Capture();
   EXPECT_EQ(shot.pixel(500, 100) & 0xFFFFFF, 0x0000FFu);
+}
+
+TEST_F(ViewerTest, labelMouseEvents_reachTheMoveUpAndDoubleClickSlots) {
+  MakeViewer(0, RECT{0, 0, 360, 240});
+  bool on = true;
+  viewer->Command(kCmdCaptionVisible, &on);
+  std::vector<std::string> seen;
+  viewer->OnClick = [&](CViewer *) { seen.push_back("click"); };
+  viewer->OnDblClick = [&](CViewer *) { seen.push_back("dbl"); };
+  viewer->OnMouseDown = [&](CViewer *, TMouseButton, TShiftState, int, int) {
+    seen.push_back("down");
+  };
+  viewer->OnMouseUp = [&](CViewer *, TMouseButton, TShiftState, int x, int y) {
+    seen.push_back("up " + std::to_string(x) + "," + std::to_string(y));
+  };
+  QTest::mouseClick(Impl()->CaptionLabel(), Qt::LeftButton, {}, QPoint(12, 8));
+  EXPECT_EQ(seen, std::vector<std::string>{"up 12,8"});  // a press on a label is not passed on
+  QTest::mouseDClick(Impl()->CaptionLabel(), Qt::LeftButton, {}, QPoint(12, 8));
+  EXPECT_NE(std::find(seen.begin(), seen.end(), "dbl"), seen.end());
+  EXPECT_TRUE(Impl()->CaptionLabel()->isVisible());  // its flag is on
+}
+
+TEST(ViewerPanel, aPanelMadeBeforeTheVideoPanelsRecord_stillSitsInsideIt) {
+  QWidget live;
+  live.resize(720, 480);
+  CViewerPanel panel(&live);
+  panel.setGeometry(360, 240, 360, 240);
+  live.show();
+  EXPECT_EQ(panel.Window()->Parent(), CWidgetWindow::WindowOf(&live));
+  EXPECT_EQ(panel.Window()->ScreenRect(), (RECT{360, 240, 720, 480}));
+  EXPECT_TRUE(panel.Window()->IsShowing());
+  live.hide();
+  EXPECT_FALSE(panel.Window()->IsShowing());
 }

@@ -3,10 +3,10 @@
 // encoder's speed. Figures only; nothing is asserted.
 //
 //   media_bench [pictures]   (default 140)
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -98,10 +98,11 @@ void Report(const char *label, int code, const char *name,
   const double tHalf = OurDecode(code, stream, true, true, half);
   const double fpsBare = bare / tBare, fpsDecode = decodeOnly / tDecode;
   const double fpsFull = full / tFull, fpsHalf = half / tHalf;
-  std::printf("%-22s bare libavcodec %7.1f pictures/s | decoder %7.1f (%.2fx) | "
-              "decode+convert full %7.1f (%.2fx) | half %7.1f (%.2fx)\n",
-              label, fpsBare, fpsDecode, fpsDecode / fpsBare, fpsFull, fpsFull / fpsBare,
-              fpsHalf, fpsHalf / fpsBare);
+  std::printf(
+      "%-22s bare libavcodec %7.1f pictures/s | decoder %7.1f (%.2fx) | "
+      "decode+convert full %7.1f (%.2fx) | half %7.1f (%.2fx)\n",
+      label, fpsBare, fpsDecode, fpsDecode / fpsBare, fpsFull, fpsFull / fpsBare, fpsHalf,
+      fpsHalf / fpsBare);
 }
 
 }  // namespace
@@ -127,7 +128,6 @@ int main(int argc, char **argv) {
     int size = 0, kind = 0;
     encoder.Encode(bgr.data(), bgr.size(), out.data(), out.size(), &size, &kind);
   }
-  std::printf("MPEG-4 screen encoder   %7.1f pictures/s (needs 7.5)\n",
-              encodes / Seconds(start));
+  std::printf("MPEG-4 screen encoder   %7.1f pictures/s (needs 7.5)\n", encodes / Seconds(start));
   return 0;
 }

@@ -4,6 +4,11 @@
 #include <filesystem>
 #include <fstream>
 
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include "platform/av_handles.h"
 #include "platform/disk_source.h"
 #include "recorder/clip_format.h"
 #include "recorder/headless_host.h"
@@ -319,7 +324,36 @@ TEST(PlayHDDThread, aviSavedDuringPlay_hasVideoAndAudioOfTheScreen) {
   EXPECT_GE(player.AviAudioBlocks(), uint64_t(summary.audioBlocks));
   player.SetAviRecording("", -1, false);
   EXPECT_FALSE(player.AviOn());
-  EXPECT_GT(std::filesystem::file_size(avi), 10000u);
+
+  AVFormatContext *raw = nullptr;
+  ASSERT_EQ(avformat_open_input(&raw, avi.c_str(), nullptr, nullptr), 0);
+  orvan::av::InputFormatContextPtr input(raw);
+  ASSERT_GE(avformat_find_stream_info(input.get(), nullptr), 0);
+  ASSERT_EQ(input->nb_streams, 2u);
+  const AVStream *video = input->streams[0];
+  const AVStream *audio = input->streams[1];
+  EXPECT_EQ(video->codecpar->codec_id, AV_CODEC_ID_MPEG4);
+  EXPECT_EQ(video->codecpar->width, 720);
+  EXPECT_EQ(video->codecpar->height, 480);
+  EXPECT_EQ(av_q2d(video->avg_frame_rate), 7.0);
+  EXPECT_EQ(audio->codecpar->sample_rate, 16000);
+  EXPECT_EQ(audio->codecpar->ch_layout.nb_channels, 2);
+  uint64_t audioBytes = 0;
+  int64_t pictures = 0;
+  orvan::av::PacketPtr packet = orvan::av::MakePacket();
+  while (av_read_frame(input.get(), packet.get()) >= 0) {
+    if (packet->stream_index == audio->index) audioBytes += uint64_t(packet->size);
+    else ++pictures;
+    av_packet_unref(packet.get());
+  }
+  EXPECT_EQ(pictures, int64_t(player.AviPictures()));
+  // Pictures come at most every 133 ms of wall time and are stamped 1/7 s
+  // apart, so both streams last about as long as the recording played.
+  const double audioSeconds = double(audioBytes) / 64000.0;
+  const double videoSeconds = double(pictures) / 7.0;
+  std::printf("[ figures  ] AVI: %.2f s of audio, %.2f s of video (%lld pictures)\n", audioSeconds,
+              videoSeconds, (long long)pictures);
+  EXPECT_NEAR(videoSeconds, audioSeconds, 0.3 * audioSeconds);
 }
 
 TEST(PlayHDDThread, aviInAMissingFolder_isRefused) {

@@ -29,9 +29,12 @@ int main(int argc, char **argv) {
   int seconds = 5;
   QString capturePath, grabPath;
   for (int i = 1; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--seconds")) seconds = std::max(1, std::atoi(argv[i + 1]));
-    else if (!std::strcmp(argv[i], "--capture")) capturePath = QString::fromLocal8Bit(argv[i + 1]);
-    else if (!std::strcmp(argv[i], "--grab")) grabPath = QString::fromLocal8Bit(argv[i + 1]);
+    if (!std::strcmp(argv[i], "--seconds"))
+      seconds = std::max(1, std::atoi(argv[i + 1]));
+    else if (!std::strcmp(argv[i], "--capture"))
+      capturePath = QString::fromLocal8Bit(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--grab"))
+      grabPath = QString::fromLocal8Bit(argv[i + 1]);
   }
 
   std::printf("encoding four channels ...\n");
@@ -69,8 +72,8 @@ int main(int argc, char **argv) {
   std::thread playback([&] {
     for (int c = 0; c < 4; ++c) {
       VORN_TESK::StreamDescription d = VORN_TESK::PlaybackDescription(c % 2 == 1);
-      viewers[size_t(c)]->Command(kCmdPushFrame,
-                                  VORN_TESK::Frames().Create(VORN_TESK::FT_INFO, sizeof d, FILETIME{}, &d));
+      viewers[size_t(c)]->Command(
+          kCmdPushFrame, VORN_TESK::Frames().Create(VORN_TESK::FT_INFO, sizeof d, FILETIME{}, &d));
     }
     for (int64_t tick = 0; !stop; ++tick) {
       for (int c = 0; c < 4 && !stop; ++c) {
@@ -83,8 +86,9 @@ int main(int argc, char **argv) {
         }
         const FILETIME time = orvan::RecorderSecondsToFileTime(1146491107 + tick * 2 / 15);
         viewers[size_t(c)]->Command(
-            kCmdPushFrame, VORN_TESK::Frames().Create(p.key ? VORN_TESK::FT_IFRAME : VORN_TESK::FT_PFRAME,
-                                                      uint32_t(p.bytes.size()), time, p.bytes.data()));
+            kCmdPushFrame,
+            VORN_TESK::Frames().Create(p.key ? VORN_TESK::FT_IFRAME : VORN_TESK::FT_PFRAME,
+                                       uint32_t(p.bytes.size()), time, p.bytes.data()));
       }
       Sleep(133);
     }
