@@ -85,7 +85,7 @@ void CopyHDDThread::Execute() {
 void CopyHDDThread::CopySector() {
   for (const IndexEntry &e : m_reader.Entries()) {
     if (e.channel >= 4) continue;
-    if (!m_layoutDecided) DecideLayout(e.channel);
+    if (m_decision.See(e.channel)) m_layout.store(m_decision.Value(), std::memory_order_release);
     if (int64_t{e.time} < m_endSeconds) {
       if (!ReadDataRecord(m_source, m_geometry, e, m_record.data())) continue;
       if (!m_writer.WriteEntry(e, m_record.data())) {
@@ -98,22 +98,6 @@ void CopyHDDThread::CopySector() {
     } else {
       m_copying.store(false, std::memory_order_release);
     }
-  }
-}
-
-void CopyHDDThread::DecideLayout(uint8_t channel) {
-  if (m_seenCount == 0) {
-    m_firstChannel = channel;
-    m_seenCount = 1;
-    return;
-  }
-  ++m_seenCount;
-  if (channel != m_firstChannel) {
-    m_layout = 0;
-    m_layoutDecided = true;
-  } else if (m_seenCount > 10) {
-    m_layout = 1;
-    m_layoutDecided = true;
   }
 }
 

@@ -82,7 +82,6 @@ class CopyHDDThread final : public TThread {
 
  private:
   void CopySector();
-  void DecideLayout(uint8_t channel);
   void FinishClip();
 
   void *const m_owner;
@@ -108,9 +107,7 @@ class CopyHDDThread final : public TThread {
   IndexReader m_reader;
   CClipWriter m_writer;
   std::vector<uint8_t> m_record;
-  bool m_layoutDecided = false;
-  uint8_t m_firstChannel = 0;
-  int m_seenCount = 0;
+  LayoutDecision m_decision;
   bool m_trailerWritten = false;
 
   // Shared with the form, read without a lock.

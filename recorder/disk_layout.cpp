@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "media/frame.h"
+
 namespace orvan::recorder {
 
 const char kStateErrorText[] = "Check HDD State Error!!";
@@ -213,5 +215,44 @@ bool IsKnownRecordType(int8_t type) {
 bool IsKeyPicture(int8_t type) { return type == 1 || type == 2 || type == 18 || type == 19; }
 
 bool IsMjpegRecord(int8_t type) { return type == 2 || type == 19; }
+
+uint32_t FrameTypeOfRecord(int8_t type) {
+  switch (type) {
+    case 0:
+    case 17:
+      return VORN_TESK::FT_PFRAME;
+    case 1:
+    case 2:
+    case 18:
+    case 19:
+      return VORN_TESK::FT_IFRAME;
+    case 3:
+      return VORN_TESK::FT_AUDIO;
+    default:
+      return 0;
+  }
+}
+
+int32_t CodecWordOfRecord(int8_t type) { return IsMjpegRecord(type) ? 0 : 4; }
+
+bool ShownInDiskFastForward(int8_t type) { return type == 1 || type == 18 || type == 2; }
+
+bool LayoutDecision::See(uint8_t channel) {
+  if (m_decided) return false;
+  if (m_seen == 0) {
+    m_firstChannel = channel;
+    m_seen = 1;
+    return false;
+  }
+  ++m_seen;
+  if (channel != m_firstChannel) {
+    m_value = 0;
+    m_decided = true;
+  } else if (m_seen > 10) {
+    m_value = 1;
+    m_decided = true;
+  }
+  return m_decided;
+}
 
 }  // namespace orvan::recorder

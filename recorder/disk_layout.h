@@ -206,7 +206,31 @@ SYSTEMTIME TimeToCalendar(uint32_t time);
 
 // The rules of the record types.
 bool IsKnownRecordType(int8_t type);
-bool IsKeyPicture(int8_t type);   // 1, 2, 18, 19
+bool IsKeyPicture(int8_t type);   // 1, 2, 18, 19: ends a wait for a key picture
 bool IsMjpegRecord(int8_t type);  // 2, 19: codec word 0
+// Frame type delivered for a record type (FT_PFRAME, FT_IFRAME, FT_AUDIO),
+// or 0 for types that are skipped.
+uint32_t FrameTypeOfRecord(int8_t type);
+// Codec word of the stream description: 0 for MJPEG records, 4 otherwise.
+int32_t CodecWordOfRecord(int8_t type);
+// Key pictures the disk player's fast forward shows: 1, 18 and 2.
+bool ShownInDiskFastForward(int8_t type);
+
+// The layout decision of the copier and the disk player: 1 when the first
+// eleven entries (channels below 4) are all of one channel, 0 as soon as a
+// second channel shows up. Decided once, then fixed.
+class LayoutDecision {
+ public:
+  // Counts one entry; true exactly when this entry decided the layout.
+  bool See(uint8_t channel);
+  bool Decided() const { return m_decided; }
+  int Value() const { return m_value; }  // 0 until decided
+
+ private:
+  bool m_decided = false;
+  int m_value = 0;
+  uint8_t m_firstChannel = 0;
+  int m_seen = 0;
+};
 
 }  // namespace orvan::recorder

@@ -237,7 +237,7 @@ int Info(const Args &a) {
   } else {
     std::printf(
         "recorder disk  %s\nindex area     %u MiB\ndata base      %llu\nindex count    %lld\n"
-        "played        %lld entries\nStart : %s\nEnd : %s\nevents         %u\n",
+        "played         %lld entries\nStart : %s\nEnd : %s\nevents         %u\n",
         disk.path.c_str(), g.indexAreaMiB, static_cast<unsigned long long>(g.dataBase),
         static_cast<long long>(g.indexCount), static_cast<long long>(g.playEnd),
         FormatRecorderTime(int64_t{start}).c_str(), FormatRecorderTime(int64_t{end}).c_str(),

@@ -273,9 +273,13 @@ TEST(CopyHDDThread, aFullDisk_endsTheCopyWithAWriteFailure) {
     signal(SIGXFSZ, SIG_IGN);
     rlimit limit{100000, 100000};
     setrlimit(RLIMIT_FSIZE, &limit);
-    CopyHDDThread t(nullptr, 0, At(kStart), At(kStart + 5000), out);
-    t.WaitFor();
-    _exit(t.Failure() == CopyFailure::WriteFailed && t.Done() == 1 ? 0 : 1);
+    bool failedAsExpected = false;
+    {
+      CopyHDDThread t(nullptr, 0, At(kStart), At(kStart + 5000), out);
+      t.WaitFor();
+      failedAsExpected = t.Failure() == CopyFailure::WriteFailed && t.Done() == 1;
+    }
+    _exit(failedAsExpected ? 0 : 1);
   }
   int status = 0;
   waitpid(pid, &status, 0);

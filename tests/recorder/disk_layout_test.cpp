@@ -296,3 +296,39 @@ TEST(TimeToCalendar, isTheUtcCalendarWithoutZone) {
   EXPECT_EQ(st.wMilliseconds, 0);
   EXPECT_EQ(TimeToCalendar(0xFFFFFFFF).wYear, 2106);
 }
+
+TEST(RecordTypes, mapToFrameTypesCodecWordsAndFastForward) {
+  EXPECT_EQ(FrameTypeOfRecord(0), 3u);
+  EXPECT_EQ(FrameTypeOfRecord(17), 3u);
+  for (int8_t t : {1, 2, 18, 19}) {
+    EXPECT_EQ(FrameTypeOfRecord(t), 2u) << int(t);
+    EXPECT_TRUE(IsKeyPicture(t));
+  }
+  EXPECT_EQ(FrameTypeOfRecord(3), 5u);
+  for (int8_t t : {4, 5, 16, 20, -1, 127}) {
+    EXPECT_EQ(FrameTypeOfRecord(t), 0u) << int(t);
+    EXPECT_FALSE(IsKnownRecordType(t));
+    EXPECT_EQ(CodecWordOfRecord(t), 4);
+  }
+  EXPECT_EQ(CodecWordOfRecord(2), 0);
+  EXPECT_EQ(CodecWordOfRecord(19), 0);
+  EXPECT_EQ(CodecWordOfRecord(3), 4);
+  EXPECT_TRUE(ShownInDiskFastForward(2));
+  EXPECT_FALSE(ShownInDiskFastForward(19));
+  EXPECT_FALSE(ShownInDiskFastForward(0));
+}
+
+TEST(LayoutDecision, elevenEntriesOfOneChannel_giveOne_andASecondChannelGivesZero) {
+  LayoutDecision one;
+  for (int i = 0; i < 10; ++i) EXPECT_FALSE(one.See(2)) << i;
+  EXPECT_TRUE(one.See(2));  // the eleventh
+  EXPECT_EQ(one.Value(), 1);
+  EXPECT_FALSE(one.See(3));  // decided once, then fixed
+  EXPECT_EQ(one.Value(), 1);
+
+  LayoutDecision two;
+  EXPECT_FALSE(two.See(0));
+  EXPECT_TRUE(two.See(1));  // the second entry
+  EXPECT_TRUE(two.Decided());
+  EXPECT_EQ(two.Value(), 0);
+}
