@@ -110,6 +110,18 @@ void StyleSkyBlue(QWidget *w) {
   w->setPalette(p);
 }
 
+// Shrinks a button's font until its caption fits its designed width (down
+// to 7 pixels), so longer translations stay readable on the fixed layout.
+void FitCaption(QPushButton *button) {
+  QFont font = button->parentWidget() ? button->parentWidget()->font() : button->font();
+  const int room = button->width() - 6;
+  for (int px = font.pixelSize() > 0 ? font.pixelSize() : 11; px >= 7; --px) {
+    font.setPixelSize(px);
+    if (QFontMetrics(font).horizontalAdvance(button->text()) <= room) break;
+  }
+  button->setFont(font);
+}
+
 template <typename T>
 T *Named(T *widget, const char *name) {
   widget->setObjectName(QString::fromLatin1(name));
@@ -843,6 +855,9 @@ void TLiveForm::ApplyLanguage(int language) {
   ImagePlay->setText(text(TextKey::Image_Play));
   Exit->setText(text(TextKey::Exit));
   About->setText(text(TextKey::About));
+  for (QPushButton *b : {OpenBtn, PlayBtn, PauseBtn, ForwardBtn, SaveAVIBtn, StopAVIBtn, CopyBtn,
+                         SnapShotBtn, SearchBtn, EventBtn, FullScreenBtn, CloseBtn})
+    FitCaption(b);
 }
 
 void TLiveForm::LanguageComboChange() {
