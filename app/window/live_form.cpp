@@ -22,10 +22,10 @@
 #include <QTimer>
 
 #include "app/core/configuration.h"
+#include "app/still_image.h"
 #include "app/window/display_grabber.h"
 #include "app/window/event_form.h"
 #include "app/window/picture_control.h"
-#include "app/still_image.h"
 #include "display/display_manager.h"
 #include "display/widgets/widget_window.h"
 #include "media/codec_library.h"
@@ -149,7 +149,8 @@ void InstallSynchronizeWakeup() {
   TThread::SetMainThread();
   TThread::SetSynchronizeWakeup([] {
     if (QCoreApplication *app = QCoreApplication::instance())
-      QMetaObject::invokeMethod(app, [] { TThread::CheckSynchronize(); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          app, [] { TThread::CheckSynchronize(); }, Qt::QueuedConnection);
   });
 }
 
@@ -604,8 +605,7 @@ bool TLiveForm::OpenSelectedDisk() {
   m_diskHandle.reset();
 
   int drive = 0;
-  if (!recorder::DriveNumberFromItem(DeviceCombo->currentText().toStdString(), drive))
-    return false;
+  if (!recorder::DriveNumberFromItem(DeviceCombo->currentText().toStdString(), drive)) return false;
   auto disk = std::make_unique<orvan::DiskSource>();
   if (disk->Open(drive) != orvan::DriveOpenStatus::Ok) {
     ORVAN_LOG_INFO("app", "%s", disk->LastError().c_str());
@@ -613,8 +613,8 @@ bool TLiveForm::OpenSelectedDisk() {
   }
   m_diskHandle = std::move(disk);
   if (EventForm) EventForm->LoadEvents(*m_diskHandle, &JumpToEventTime, this);
-  m_diskThread = new recorder::PlayHDDThread(*this, m_diskHandle.get(), Sinks(), drive,
-                                            m_grabber.get());
+  m_diskThread =
+      new recorder::PlayHDDThread(*this, m_diskHandle.get(), Sinks(), drive, m_grabber.get());
   SetPlaySource(kHddPlay);
   return true;
 }
@@ -669,9 +669,8 @@ QImage TLiveForm::VideoImagePicture() const { return VideoImage->pixmap().toImag
 void TLiveForm::DrivePlayers(const std::function<void(recorder::PlaybackThread &)> &operation,
                              const QString &state) {
   // The disk player first; at most one of the two exists.
-  for (recorder::PlaybackThread *player :
-       {static_cast<recorder::PlaybackThread *>(m_diskThread),
-        static_cast<recorder::PlaybackThread *>(m_clipThread)}) {
+  for (recorder::PlaybackThread *player : {static_cast<recorder::PlaybackThread *>(m_diskThread),
+                                           static_cast<recorder::PlaybackThread *>(m_clipThread)}) {
     if (!player) continue;
     operation(*player);
     PlayLabel->setText(state);
@@ -868,15 +867,14 @@ void TLiveForm::LanguageComboChange() {
                    ConfigurationPath().c_str());
 }
 
-void TLiveForm::AboutClick() {
-  Inform(Q(AboutText()), QStringLiteral("Version"));
-}
+void TLiveForm::AboutClick() { Inform(Q(AboutText()), QStringLiteral("Version")); }
 
 void TLiveForm::EnableControls(bool enabled) {
   for (QWidget *w : std::initializer_list<QWidget *>{
-           DeviceCombo, DatePicker, TimePicker, AudioCheck, DeviceGroup, PlayGroup, SearchGroup,
-           AVIGroup, PlayBarBtn, LanguageCombo, OpenBtn, PlayBtn, PauseBtn, ForwardBtn, SaveAVIBtn,
-           StopAVIBtn, CopyBtn, SearchBtn, EventBtn, FullScreenBtn, CloseBtn, SnapShotBtn})
+           DeviceCombo, DatePicker,    TimePicker, AudioCheck,    DeviceGroup, PlayGroup,
+           SearchGroup, AVIGroup,      PlayBarBtn, LanguageCombo, OpenBtn,     PlayBtn,
+           PauseBtn,    ForwardBtn,    SaveAVIBtn, StopAVIBtn,    CopyBtn,     SearchBtn,
+           EventBtn,    FullScreenBtn, CloseBtn,   SnapShotBtn})
     w->setEnabled(enabled);
   for (QAction *a : {SourceSelectAction, HDDPlay, FilePlay, ImagePlay, Exit, About})
     a->setEnabled(enabled);

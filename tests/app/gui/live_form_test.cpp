@@ -11,8 +11,8 @@
 #include <QScreen>
 #include <QTableWidget>
 #include <QTest>
-#include <QTimeZone>
 #include <QTimeEdit>
+#include <QTimeZone>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -21,12 +21,12 @@
 #include "app/window/event_form.h"
 #include "app/window/live_form.h"
 #include "app/window/picture_control.h"
+#include "display/display_manager.h"
 #include "platform/disk_source.h"
 #include "recorder/clip_format.h"
 #include "recorder/play_file_thread.h"
 #include "recorder/play_hdd_thread.h"
 #include "tests/support/test_support.h"
-#include "display/display_manager.h"
 #include "tools/disk_image.h"
 #include "tools/sample_recording.h"
 
@@ -39,8 +39,8 @@ constexpr uint32_t kStart = 1202982297;  // 2008-02-14 09:44:57
 
 // A recorder image of `count` entries, four channels interleaved, ten
 // entries a second from kStart, with `events` events a minute apart.
-std::string MakeDisk(const orvan::test::TempDir &dir, const std::string &name,
-                     int64_t count = 3000, int events = 8) {
+std::string MakeDisk(const orvan::test::TempDir &dir, const std::string &name, int64_t count = 3000,
+                     int events = 8) {
   orvan::tools::RecorderImage image;
   for (int64_t i = 0; i < count; ++i) {
     orvan::recorder::IndexEntry e;
@@ -116,9 +116,7 @@ class LiveFormTest : public ::testing::Test {
     return w;
   }
   QString Text(const char *name) { return Get<QLabel>(name)->text(); }
-  QWidget *ViewerPanel(int ch) {
-    return form->Viewer(ch)->Panel();
-  }
+  QWidget *ViewerPanel(int ch) { return form->Viewer(ch)->Panel(); }
   void WriteLanguageFile(const std::string &content) {
     std::ofstream(dir.File("Language_Russian.ini"), std::ios::binary) << content;
   }
@@ -173,8 +171,8 @@ TEST_F(LiveFormTest, startUp_showsFilePlayWithItsControls) {
   EXPECT_EQ(Get<QWidget>("CloseBtn")->geometry(), QRect(856, 504, 57, 25));
 
   // The grid is laid out at once: four quarters of the 720 x 480 panel.
-  const QRect expected[] = {{0, 0, 360, 240}, {360, 0, 360, 240}, {0, 240, 360, 240},
-                            {360, 240, 360, 240}};
+  const QRect expected[] = {
+      {0, 0, 360, 240}, {360, 0, 360, 240}, {0, 240, 360, 240}, {360, 240, 360, 240}};
   for (int ch = 0; ch < 4; ++ch) {
     ASSERT_NE(ViewerPanel(ch), nullptr);
     EXPECT_EQ(ViewerPanel(ch)->geometry(), expected[ch]);
@@ -654,8 +652,10 @@ TEST_F(LiveFormTest, sampleRecording_playsIntoAllFourQuarters_withItsTimeLabels)
   form->HDDPlayClick();
   ASSERT_NE(form->DiskThread(), nullptr);
   form->PlayBtnClick();
-  EXPECT_TRUE(WaitServicing([&] { return Text("StartTimeLabel").contains("2008/02/14_09:44:57"); }));
-  EXPECT_TRUE(Text("EndTimeLabel").startsWith("End : 2008/02/14_09:4")) << Text("EndTimeLabel").toStdString();
+  EXPECT_TRUE(
+      WaitServicing([&] { return Text("StartTimeLabel").contains("2008/02/14_09:44:57"); }));
+  EXPECT_TRUE(Text("EndTimeLabel").startsWith("End : 2008/02/14_09:4"))
+      << Text("EndTimeLabel").toStdString();
   for (int q = 0; q < 4; ++q)
     EXPECT_TRUE(WaitServicing([&] { return QuarterBrightness(q) > 30; })) << "quarter " << q;
   // The knob follows the player.
