@@ -681,3 +681,35 @@ TEST_F(LiveFormTest, quadSample_isShownWholeInViewerZero_andQuartersOnDoubleClic
   form->OnViewerDblClick(0);
   EXPECT_EQ(form->Layout().ZoomCode(), 5);
 }
+
+TEST_F(LiveFormTest, onlyRecorderDisksAreListed_andDeviceTwelveOpensDriveTwelve) {
+  std::vector<std::string> images;
+  for (int n = 0; n < 12; ++n) {
+    // Drives that are not recorder disks: zeros, or text without "VORN".
+    const std::string path = dir.File("other" + std::to_string(n) + ".img");
+    std::ofstream out(path, std::ios::binary);
+    const std::string block = n % 2 ? std::string(524288, '\0') : std::string(524288, 'A');
+    out << block;
+    images.push_back(path);
+  }
+  images.push_back(MakeDisk(dir, "recorder.img", 600, 2));
+  UseImages(images);
+  MakeForm();
+  form->HDDPlayClick();
+  auto *combo = Get<QComboBox>("DeviceCombo");
+  ASSERT_EQ(combo->count(), 1);
+  EXPECT_EQ(combo->itemText(0), "Device_12");
+  ASSERT_NE(form->DiskThread(), nullptr);
+  EXPECT_EQ(form->DiskThread()->DriveNumber(), 12);
+  EXPECT_EQ(form->DiskHandle()->Path(), images.back());
+
+  // Choosing the selected item again reopens the drive with a new, paused
+  // player.
+  form->PlayBtnClick();
+  ASSERT_TRUE(form->DiskThread()->Playing());
+  form->DeviceComboChange();
+  ASSERT_NE(form->DiskThread(), nullptr);
+  EXPECT_FALSE(form->DiskThread()->Playing());
+  EXPECT_EQ(Text("PlayLabel"), "");
+  EXPECT_EQ(form->DiskThread()->DriveNumber(), 12);
+}
