@@ -303,7 +303,12 @@ void TLiveForm::BuildControls() {
   SearchGroup = Group(m_client, "SearchGroup", "Search", 736, 264, 201, 105);
   DatePicker = Named(new QDateEdit(SearchGroup), "DatePicker");
   DatePicker->setGeometry(5, 12, 97, 21);
-  DatePicker->setDisplayFormat(QLocale().dateFormat(QLocale::ShortFormat));
+  // The locale's short date, always with a four-digit year: a two-digit
+  // year would be read back in the 1900s and search the wrong century.
+  QString dateFormat = QLocale().dateFormat(QLocale::ShortFormat);
+  if (!dateFormat.contains(QStringLiteral("yyyy")))
+    dateFormat.replace(QStringLiteral("yy"), QStringLiteral("yyyy"));
+  DatePicker->setDisplayFormat(dateFormat);
   DatePicker->setEnabled(false);
   TimePicker = Named(new QTimeEdit(SearchGroup), "TimePicker");
   TimePicker->setGeometry(101, 12, 97, 21);

@@ -160,6 +160,7 @@ TEST_F(LiveFormTest, startUp_showsFilePlayWithItsControls) {
   EXPECT_EQ(Get<QGroupBox>("DeviceGroup")->title(), "File Select");
   EXPECT_EQ(Get<QTimeEdit>("TimePicker")->displayFormat(), " HH : mm : ss");
   EXPECT_EQ(Get<QDateEdit>("DatePicker")->date(), QDate::currentDate());
+  EXPECT_TRUE(Get<QDateEdit>("DatePicker")->displayFormat().contains("yyyy"));
 
   // Places and sizes as designed.
   EXPECT_EQ(Get<QWidget>("LivePanel")->geometry(), QRect(13, 21, 720, 480));
@@ -710,4 +711,16 @@ TEST_F(LiveFormTest, onlyRecorderDisksAreListed_andDeviceTwelveOpensDriveTwelve)
   EXPECT_FALSE(form->DiskThread()->Playing());
   EXPECT_EQ(Text("PlayLabel"), "");
   EXPECT_EQ(form->DiskThread()->DriveNumber(), 12);
+}
+
+TEST_F(LiveFormTest, datePicker_showsFourDigitYears_whereTheLocaleUsesTwo) {
+  const QLocale before;
+  QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+  ASSERT_FALSE(QLocale().dateFormat(QLocale::ShortFormat).contains("yyyy"));
+  MakeForm();
+  QLocale::setDefault(before);
+  auto *picker = Get<QDateEdit>("DatePicker");
+  EXPECT_TRUE(picker->displayFormat().contains("yyyy"));
+  picker->setDate(QDate(2008, 2, 14));
+  EXPECT_TRUE(picker->text().contains("2008")) << picker->text().toStdString();
 }
