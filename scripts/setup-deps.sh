@@ -12,7 +12,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
   libsdl2-dev
   libgtest-dev libgmock-dev
-  fonts-dejavu-core
+  fonts-dejavu-core fonts-dejavu-extra
   xvfb xauth x11-utils imagemagick
   ffmpeg time
 )

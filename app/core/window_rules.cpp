@@ -1,0 +1,72 @@
+#include "app/core/window_rules.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "platform/wintime.h"
+
+namespace orvan::app {
+
+SourceControls ControlsForSource(int source) {
+  switch (source) {
+    case kHddPlay:
+      return {true, false, true, true, true, true, true, true, false, true};
+    case kImagePlay:
+      return {false, true, false, false, false, false, false, false, true, false};
+    default:
+      return {false, true, true, true, false, false, true, true, false, true};
+  }
+}
+
+std::string CaptionFor(TextKey key, int language, const LanguageTexts &texts) {
+  if (language == 1) return texts.Get(key);
+  return std::string(EnglishText(key));
+}
+
+SourceCaptions CaptionsForSource(int source, int language, const LanguageTexts &texts) {
+  if (language == 1) {
+    switch (source) {
+      case kHddPlay:
+        return {texts.Get(TextKey::HDD_Play), texts.Get(TextKey::HDD_Play)};
+      case kImagePlay:
+        return {texts.Get(TextKey::Image_Play), texts.Get(TextKey::File_Select)};
+      default:
+        return {texts.Get(TextKey::File_Play), texts.Get(TextKey::File_Select)};
+    }
+  }
+  switch (source) {
+    case kHddPlay:
+      return {"HDD Play", "HDD Select"};
+    case kImagePlay:
+      return {"Image Play", "File Select"};
+    default:
+      return {"File Play", "File Select"};
+  }
+}
+
+int KnobLeftForDrag(int dragX, const PlayBarGeometry &bar) {
+  if (dragX <= bar.imageLeft) return bar.imageLeft;
+  return std::min(dragX, bar.RightmostKnobLeft());
+}
+
+bool TrackReleaseRepositions(int x, const PlayBarGeometry &bar) {
+  return x >= 0 && x <= bar.imageWidth;
+}
+
+int KnobLeftForTrackRelease(int x, const PlayBarGeometry &bar) {
+  return std::min(x + bar.imageLeft, bar.RightmostKnobLeft());
+}
+
+uint32_t PickedTimeToRecorderSeconds(int year, int month, int day, int hour, int minute,
+                                     int second) {
+  const int64_t seconds = CalendarToUnixSeconds(year, month, day, hour, minute, second);
+  if (seconds < 0) return 0;
+  if (seconds > std::numeric_limits<uint32_t>::max()) return std::numeric_limits<uint32_t>::max();
+  return static_cast<uint32_t>(seconds);
+}
+
+FullScreenGeometry FullScreenFor(int screenWidth, int screenHeight) {
+  return {screenWidth, screenHeight, std::max(0, screenWidth - 5), std::max(0, screenHeight - 43)};
+}
+
+}  // namespace orvan::app

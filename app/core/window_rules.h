@@ -1,0 +1,81 @@
+// The main window's rules that need no widgets: which controls each play
+// source offers and how they are captioned, the play bar's knob arithmetic,
+// picked date and time to recorder seconds, and the full-screen geometry. The window applies them
+// to its widgets.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/core/language.h"
+
+namespace orvan::app {
+
+enum PlaySourceKind { kHddPlay = 0, kFilePlay = 1, kImagePlay = 2 };
+
+// The controls a play source shows or enables.
+struct SourceControls {
+  bool deviceComboVisible;
+  bool openBtnVisible;
+  bool playButtonsEnabled;  // PlayBtn, PauseBtn, ForwardBtn
+  bool aviButtonsEnabled;   // SaveAVIBtn, StopAVIBtn
+  bool copyEnabled;
+  bool searchEnabled;      // DatePicker, TimePicker, SearchBtn, EventBtn
+  bool playBarBtnEnabled;  // also its visibility
+  bool videoPanelVisible;  // PlayBarImage, LivePanel, the three time labels
+  bool videoImageVisible;
+  bool fullScreenAndAudioEnabled;
+};
+
+// The table for source 0, 1 or 2; any other value gives the File Play row.
+SourceControls ControlsForSource(int source);
+
+struct SourceCaptions {
+  std::string namePanel;
+  std::string deviceGroup;
+};
+
+// NamePanel and DeviceGroup captions of a source: fixed English texts for
+// language 0, the language file's texts otherwise.
+SourceCaptions CaptionsForSource(int source, int language, const LanguageTexts &texts);
+
+// The caption a keyed control shows in a language (English fixed text or
+// the file's text).
+std::string CaptionFor(TextKey key, int language, const LanguageTexts &texts);
+
+// Where the play bar lies, in the window's client coordinates.
+struct PlayBarGeometry {
+  int imageLeft;
+  int imageWidth;
+  int buttonWidth;
+
+  int RightmostKnobLeft() const { return imageLeft + imageWidth - buttonWidth; }
+};
+
+// Knob left while dragging with the running position dragX: the track's
+// left when dragX is at or left of it, else the smaller of dragX and the
+// rightmost knob position.
+int KnobLeftForDrag(int dragX, const PlayBarGeometry &bar);
+
+// A release on the track at x (relative to the track) repositions only when
+// 0 <= x <= the track's width.
+bool TrackReleaseRepositions(int x, const PlayBarGeometry &bar);
+// Knob left for such a release: the smaller of x + the track's left and
+// the rightmost knob position.
+int KnobLeftForTrackRelease(int x, const PlayBarGeometry &bar);
+
+// A date and time picked by the user as recorder seconds: the wall-clock
+// fields counted from 1970-01-01 00:00 as if they were UTC, which is how the
+// recorder counts. Out-of-range results clamp to 0 and UINT32_MAX.
+uint32_t PickedTimeToRecorderSeconds(int year, int month, int day, int hour, int minute,
+                                     int second);
+
+struct FullScreenGeometry {
+  int windowWidth, windowHeight;
+  int panelWidth, panelHeight;
+};
+// The window takes the whole primary screen; the video panel leaves 5
+// pixels on the right and 43 at the bottom.
+FullScreenGeometry FullScreenFor(int screenWidth, int screenHeight);
+
+}  // namespace orvan::app

@@ -1,0 +1,53 @@
+// orvan-viewer [--image PATH]... [--hdd]
+//   --image PATH  a recorder disk image, listed before the machine's drives
+//   --hdd         switch to HDD Play once the window is shown and play the
+//                 first disk found
+#include <QApplication>
+#include <QTimer>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/window/event_form.h"
+#include "app/window/live_form.h"
+#include "platform/disk_source.h"
+
+int main(int argc, char **argv) {
+  std::vector<std::string> args(argv, argv + argc);
+  const std::vector<std::string> images = orvan::TakeImageOptions(args);
+  bool hdd = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--hdd") {
+      hdd = true;
+    } else if (args[i] == "--help" || args[i] == "-h") {
+      std::printf("usage: %s [--image PATH]... [--hdd]\n", argv[0]);
+      return 0;
+    } else {
+      std::fprintf(stderr, "%s: unknown argument %s\nusage: %s [--image PATH]... [--hdd]\n",
+                   argv[0], args[i].c_str(), argv[0]);
+      return 2;
+    }
+  }
+  orvan::DriveTable::SetProcess(orvan::DriveTable(images));
+
+  QApplication app(argc, argv);
+  app.setApplicationName(QStringLiteral("ORVAN Viewer"));
+  orvan::app::InstallSynchronizeWakeup();
+
+  using namespace orvan::app;
+  LiveForm = new TLiveForm;
+  EventForm = new TEventForm(LiveForm);
+  LiveForm->show();
+  if (hdd) {
+    QTimer::singleShot(0, LiveForm, [] {
+      LiveForm->HDDPlayClick();
+      LiveForm->PlayBtnClick();
+    });
+  }
+  const int rc = app.exec();
+
+  delete LiveForm;  // also deletes EventForm, its child
+  EventForm = nullptr;
+  RemoveSynchronizeWakeup();
+  return rc;
+}

@@ -1,0 +1,61 @@
+// The window's viewers are the display layer's CViewer objects: each
+// decodes its channel and draws it into its panel inside the video panel.
+#include "display/widgets/viewer.h"
+#include "display/widgets/viewer_panel.h"
+
+#include "app/window/channel_viewers.h"
+#include "app/window/picture_control.h"
+
+namespace orvan::app {
+namespace {
+
+int ButtonOf(TMouseButton button) {
+  switch (button) {
+    case mbLeft:
+      return kLeftButton;
+    case mbRight:
+      return kRightButton;
+    case mbMiddle:
+      return kMiddleButton;
+  }
+  return kOtherButton;
+}
+
+class CDisplayViewer final : public CChannelViewer {
+ public:
+  CDisplayViewer(QWidget *livePanel, int channel, const ViewerEvents &events) {
+    m_viewer.Create(2, livePanel, 0, channel);
+    m_viewer.m_channel = channel;
+    m_viewer.OnDblClick = [dbl = events.dblClick](CViewer *sender) {
+      if (dbl) dbl(sender->m_channel);
+    };
+    m_viewer.OnMouseDown = [down = events.mouseDown](CViewer *sender, TMouseButton b, TShiftState,
+                                                     int x, int y) {
+      if (down) down(sender->m_channel, ButtonOf(b), x, y);
+    };
+    m_viewer.OnMouseUp = [up = events.mouseUp](CViewer *sender, TMouseButton b, TShiftState, int x,
+                                               int y) {
+      if (up) up(sender->m_channel, ButtonOf(b), x, y);
+    };
+  }
+
+  void Command(int code, void *parameter) override { m_viewer.Command(code, parameter); }
+  void Hide() override { m_viewer.Hide(); }
+  void Show() override { m_viewer.Show(); }
+  int Channel() const override { return m_viewer.m_channel; }
+  QWidget *Panel() const override {
+    return m_viewer.Impl() ? static_cast<QWidget *>(m_viewer.Impl()->Panel()) : nullptr;
+  }
+
+ private:
+  CViewer m_viewer;
+};
+
+}  // namespace
+
+std::unique_ptr<CChannelViewer> CreateChannelViewer(QWidget *livePanel, int channel,
+                                                    const ViewerEvents &events) {
+  return std::make_unique<CDisplayViewer>(livePanel, channel, events);
+}
+
+}  // namespace orvan::app

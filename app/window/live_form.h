@@ -1,0 +1,264 @@
+// The main window: the three play sources, the video panel with its four
+// viewers, the play controls and play bar, time and event search, the
+// language, full screen and the window's life cycle.
+//
+// Threads: everything here runs on the main thread. The playback thread
+// reaches the window only through IPlaybackHost, whose calls arrive through
+// TThread::Synchronize (the play-bar atomics excepted, which the thread
+// reads without a lock and the window writes whenever the bar or the knob
+// moves).
+//
+// Ownership: the window creates and deletes the viewers, the playback
+// thread, the opened disk and clip files and the language texts; a thread is
+// always terminated, waited for and deleted before the files it reads close.
+#pragma once
+
+#include <QImage>
+#include <QMainWindow>
+#include <QRect>
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/core/language.h"
+#include "app/core/viewer_layout.h"
+#include "app/core/window_rules.h"
+#include "app/window/channel_viewers.h"
+#include "platform/disk_source.h"
+#include "recorder/playback_host.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QTimeEdit;
+class QTimer;
+
+namespace orvan::recorder {
+class CClipReader;
+class PlaybackThread;
+class PlayHDDThread;
+class PlayFileThread;
+}  // namespace orvan::recorder
+
+namespace orvan::app {
+
+class TPictureControl;
+class TEventForm;
+
+// The jump an event row asks for: pauses the window's disk player and
+// searches the time; nothing without a disk player. `window` is the
+// TLiveForm given to the event list.
+void JumpToEventTime(void *window, uint32_t seconds);
+
+class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
+ public:
+  // Makes the controls and runs the construction steps; FormCreate runs
+  // next, then FormShow when the window is first shown.
+  explicit TLiveForm(QWidget *parent = nullptr);
+  ~TLiveForm() override;
+
+  // Life cycle.
+  void FormCreate();
+  void FormShow();
+  void FormDestroy();
+
+  // Play sources.
+  void HDDPlayClick();
+  void FilePlayClick();
+  void ImagePlayClick();
+  void OpenBtnClick();
+  void DeviceComboChange();
+  void RefreshTimerTimer();
+  void CloseBtnClick();
+  void ExitClick();
+  void StopPlayback();
+  void SetPlaySource(int source);
+  void ScanRecorderDisks();
+  bool OpenSelectedDisk();
+
+  // Play controls and the play bar; x relative to the knob or the track.
+  void PlayBtnClick();
+  void PauseBtnClick();
+  void ForwardBtnClick();
+  void AudioCheckClick();
+  void PlayBarBtnMouseDown(int button, int x);
+  void PlayBarBtnMouseMove(int x);
+  void PlayBarBtnMouseUp(int button, int x);
+  void PlayBarImageMouseDown(int button, int x);
+  void PlayBarImageMouseUp(int button, int x);
+  void SearchBtnClick();
+  void EventBtnClick();
+
+  // Snapshot, AVI and copy commands.
+  void SnapShotBtnClick();
+  void SnapShot1Click();
+  void VideoImageMouseUp(int button, int x, int y);
+  void SaveAVIBtnClick();
+  void StopAVIBtnClick();
+  void CopyBtnClick();
+
+  // Language, configuration, About, full screen.
+  void ApplyLanguage(int language);
+  void LanguageComboChange();
+  void AboutClick();
+  void FullScreenBtnClick();
+  void EnableControls(bool enabled);
+  void FormKeyPress(int key);
+
+  // Viewer layout and zoom.
+  void LayoutViewers(uint8_t mode);
+  void ToggleChannelZoom(int channel);
+  void OnViewerDblClick(int channel);
+  void OnViewerMouseDown(int channel, int button, int x, int y);
+  void OnViewerMouseUp(int channel, int button, int x, int y);
+
+  // IPlaybackHost, main thread.
+  void SetTimeLabels(const std::string &startText, const std::string &endText) override;
+  void SetRecordingLayout(int quad) override;
+  void CloseSavingIndicator() override;
+  void ShowMessage(const std::string &text, const std::string &caption) override;
+  void MovePlayBarButton(int left) override;
+  bool AudioChecked() override;
+  orvan::recorder::PlayBarState &PlayBar() override { return m_playBar; }
+
+  // How the window asks and tells the user and chooses files; replaced by
+  // tests, which cannot answer modal boxes.
+  std::function<bool(const QString &text, const QString &caption)> AskYesNo;
+  std::function<void(const QString &text, const QString &caption)> Inform;
+  std::function<QString(const QString &filter)> ChooseOpenFile;
+
+  // State read by the tests and the other windows.
+  int PlaySource() const { return m_playSource; }
+  int Language() const { return m_language; }
+  bool IsFullScreen() const { return m_fullScreen; }
+  bool BarDragging() const { return m_barDragging; }
+  int DragX() const { return m_dragX; }
+  const CViewerLayout &Layout() const { return m_layout; }
+  orvan::recorder::PlayHDDThread *DiskThread() const { return m_diskThread; }
+  orvan::recorder::PlayFileThread *ClipThread() const { return m_clipThread; }
+  orvan::DiskSource *DiskHandle() const { return m_diskHandle.get(); }
+  // The clip's index and data files, open together or not at all.
+  const orvan::recorder::CClipReader *ClipFiles() const { return m_clipFiles.get(); }
+  const LanguageTexts &Texts() const { return m_texts; }
+  CChannelViewer *Viewer(int channel) const { return m_viewers[channel].get(); }
+  // The still picture of Image Play as shown.
+  QImage VideoImagePicture() const;
+  QRect SavedFormRect() const { return m_savedFormRect; }
+  QRect SavedPanelRect() const { return m_savedPanelRect; }
+
+ protected:
+  void showEvent(QShowEvent *event) override;
+  void closeEvent(QCloseEvent *event) override;
+
+ private:
+  void BuildControls();
+  void BuildMenus();
+  void WireControls();
+  void SetBarGeometry();
+  void MoveKnob(int left);
+  void PauseThreads();
+  // Runs the operation on each existing player and shows its state text.
+  void DrivePlayers(const std::function<void(orvan::recorder::PlaybackThread &)> &operation,
+                    const QString &state);
+  void StopDiskThread();
+  void StopClipThread();
+  void CloseClipFiles();
+  std::array<orvan::IViewerSink *, 4> Sinks() const;
+  PlayBarGeometry BarGeometry() const;
+  bool ConfirmClose();
+  bool LoadStillImage(const QString &path);
+
+  // Controls, children of the client area; named as the window's design
+  // names them.
+  QWidget *m_client = nullptr;
+  TPictureControl *FormImage = nullptr;
+  QFrame *LivePanel = nullptr;
+  TPictureControl *VideoImage = nullptr;
+  QLabel *BlackImage = nullptr;
+  TPictureControl *PlayBarImage = nullptr;
+  TPictureControl *PlayBarBtn = nullptr;
+  QLabel *StartTimeLabel = nullptr;
+  QLabel *EndTimeLabel = nullptr;
+  QLabel *BlackLabel = nullptr;
+  QLabel *NamePanel = nullptr;
+  QGroupBox *DeviceGroup = nullptr;
+  QComboBox *DeviceCombo = nullptr;
+  QPushButton *OpenBtn = nullptr;
+  QGroupBox *PlayGroup = nullptr;
+  QPushButton *PlayBtn = nullptr;
+  QPushButton *PauseBtn = nullptr;
+  QPushButton *ForwardBtn = nullptr;
+  QLabel *PlayLabel = nullptr;
+  QGroupBox *AVIGroup = nullptr;
+  QPushButton *StopAVIBtn = nullptr;
+  QPushButton *SaveAVIBtn = nullptr;
+  QPushButton *CopyBtn = nullptr;
+  QPushButton *SnapShotBtn = nullptr;
+  QGroupBox *SearchGroup = nullptr;
+  QDateEdit *DatePicker = nullptr;
+  QTimeEdit *TimePicker = nullptr;
+  QPushButton *SearchBtn = nullptr;
+  QPushButton *EventBtn = nullptr;
+  QPushButton *FullScreenBtn = nullptr;
+  QCheckBox *AudioCheck = nullptr;
+  QLabel *LanguageLabel = nullptr;
+  QComboBox *LanguageCombo = nullptr;
+  QPushButton *CloseBtn = nullptr;
+  QMenu *SourceSelect = nullptr;
+  QAction *SourceSelectAction = nullptr;
+  QAction *HDDPlay = nullptr;
+  QAction *FilePlay = nullptr;
+  QAction *ImagePlay = nullptr;
+  QAction *Exit = nullptr;
+  QAction *About = nullptr;
+  QMenu *ViewerMenu = nullptr;
+  QAction *SnapShot1 = nullptr;
+  QTimer *RefreshTimer = nullptr;
+
+  // Window state.
+  int m_playSource = kHddPlay;
+  int m_language = 0;
+  bool m_fullScreen = false;
+  bool m_barDragging = false;
+  int m_dragX = 0;
+  bool m_shown = false;
+  bool m_destroyed = false;
+  bool m_closeConfirmed = false;
+  QRect m_savedFormRect;
+  QRect m_savedPanelRect;
+  LanguageTexts m_texts;
+  std::vector<std::string> m_scanMessages;  // drives the last scan could not read
+  CViewerLayout m_layout;
+  std::array<std::unique_ptr<CChannelViewer>, 4> m_viewers;
+  orvan::recorder::PlayBarState m_playBar;
+  std::unique_ptr<orvan::IScreenGrabber> m_grabber;  // outlives every playback thread
+
+  // HDD Play: the opened drive and its player.
+  std::unique_ptr<orvan::DiskSource> m_diskHandle;
+  orvan::recorder::PlayHDDThread *m_diskThread = nullptr;
+  // File Play: the clip's files and their player.
+  std::unique_ptr<orvan::recorder::CClipReader> m_clipFiles;
+  orvan::recorder::PlayFileThread *m_clipThread = nullptr;
+};
+
+// The process-wide windows and the display mode (1 grid, 0 one viewer).
+extern TLiveForm *LiveForm;
+extern TEventForm *EventForm;
+extern QWidget *CopyForm;
+extern QWidget *SaveForm;
+extern uint8_t DisplayMode;
+
+// Runs the playback threads' Synchronize calls from the Qt event loop:
+// installed once the application object exists, removed before it ends.
+void InstallSynchronizeWakeup();
+void RemoveSynchronizeWakeup();
+
+}  // namespace orvan::app

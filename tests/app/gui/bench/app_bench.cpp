@@ -1,0 +1,116 @@
+// Prints how long the main window's own steps take on a sample recording
+// with a full event log: start-up, opening the disk (scan, event list,
+// player), a time search, an event jump and a source switch while playing.
+// Each step is timed a few times; the median is printed.
+//
+//   app_bench [--runs N]
+#include <QApplication>
+#include <QTest>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/window/event_form.h"
+#include "app/window/live_form.h"
+#include "platform/disk_source.h"
+#include "recorder/play_hdd_thread.h"
+#include "tests/support/test_support.h"
+#include "tools/sample_recording.h"
+
+using namespace orvan::app;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+void Report(const char *what, const std::vector<double> &ms) {
+  std::printf("%-50s median %8.2f ms  (min %.2f, max %.2f, %zu runs)\n", what, Median(ms),
+              *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()),
+              ms.size());
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  int runs = 5;
+  for (int i = 1; i + 1 < argc; ++i)
+    if (!std::strcmp(argv[i], "--runs")) runs = std::max(1, std::atoi(argv[i + 1]));
+  orvan::test::SetTestEnvironment();
+  QApplication app(argc, argv);
+  InstallSynchronizeWakeup();
+
+  orvan::test::TempDir dir;
+  setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
+  orvan::tools::SampleOptions options;
+  options.outputPath = dir.File("bench.img");
+  options.durationSeconds = 60;
+  options.events = 14335;  // the largest log a disk holds
+  orvan::tools::SampleSummary summary;
+  std::string error;
+  if (!orvan::tools::MakeSampleRecording(options, summary, &error)) {
+    std::fprintf(stderr, "sample: %s\n", error.c_str());
+    return 1;
+  }
+  orvan::DriveTable::SetProcess(orvan::DriveTable({options.outputPath}, dir.File("none")));
+  std::printf("sample: %lld entries, %d events\n", static_cast<long long>(summary.entries),
+              options.events);
+
+  std::vector<double> create, open, pause, search, jump, stop;
+  for (int r = 0; r < runs; ++r) {
+    auto t0 = Clock::now();
+    LiveForm = new TLiveForm;
+    EventForm = new TEventForm(LiveForm);
+    LiveForm->Inform = [](const QString &, const QString &) {};
+    LiveForm->show();
+    create.push_back(Ms(Clock::now() - t0));
+
+    t0 = Clock::now();
+    LiveForm->HDDPlayClick();
+    open.push_back(Ms(Clock::now() - t0));
+    if (!LiveForm->DiskThread()) return 1;
+    LiveForm->PlayBtnClick();
+    QTest::qWait(200);
+
+    t0 = Clock::now();
+    LiveForm->DiskThread()->Pause();
+    pause.push_back(Ms(Clock::now() - t0));
+    LiveForm->PlayBtnClick();
+    QTest::qWait(200);
+
+    t0 = Clock::now();
+    LiveForm->SearchBtnClick();
+    search.push_back(Ms(Clock::now() - t0));
+    QTest::qWait(200);
+
+    t0 = Clock::now();
+    JumpToEventTime(LiveForm, summary.firstTime + 30);
+    jump.push_back(Ms(Clock::now() - t0));
+    QTest::qWait(200);
+
+    t0 = Clock::now();
+    LiveForm->FilePlayClick();
+    stop.push_back(Ms(Clock::now() - t0));
+
+    delete LiveForm;
+    LiveForm = nullptr;
+    EventForm = nullptr;
+  }
+  Report("window start-up (FormCreate + FormShow)", create);
+  Report("HDD Play: scan, 14335-event list, player", open);
+  Report("pause while playing (player's acknowledgement)", pause);
+  Report("time search while playing (pause included)", search);
+  Report("event jump while playing (pause included)", jump);
+  Report("source switch while playing (stop)", stop);
+  RemoveSynchronizeWakeup();
+  return 0;
+}

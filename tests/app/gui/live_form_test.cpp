@@ -1,0 +1,726 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimeEdit>
+#include <QTimeZone>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "app/core/configuration.h"
+#include "app/window/event_form.h"
+#include "app/window/live_form.h"
+#include "app/window/picture_control.h"
+#include "display/display_manager.h"
+#include "platform/disk_source.h"
+#include "recorder/clip_format.h"
+#include "recorder/play_file_thread.h"
+#include "recorder/play_hdd_thread.h"
+#include "tests/support/test_support.h"
+#include "tools/disk_image.h"
+#include "tools/sample_recording.h"
+
+using namespace orvan::app;
+using orvan::DriveTable;
+
+namespace {
+
+constexpr uint32_t kStart = 1202982297;  // 2008-02-14 09:44:57
+
+// A recorder image of `count` entries, four channels interleaved, ten
+// entries a second from kStart, with `events` events a minute apart.
+std::string MakeDisk(const orvan::test::TempDir &dir, const std::string &name, int64_t count = 3000,
+                     int events = 8) {
+  orvan::tools::RecorderImage image;
+  for (int64_t i = 0; i < count; ++i) {
+    orvan::recorder::IndexEntry e;
+    e.type = (i % 8 == 0) ? 1 : 0;
+    e.channel = uint8_t(i % 4);
+    e.delayMs = 25;
+    e.time = kStart + uint32_t(i / 10);
+    e.size = 200;
+    e.offset = image.data.size();
+    image.data.insert(image.data.end(), 200, uint8_t(i & 0xFF));
+    image.entries.push_back(e);
+  }
+  for (int k = 0; k < events; ++k) {
+    orvan::recorder::EventRecord r;
+    r.kindWord = uint16_t((k % 5 + 1) << 4);
+    r.channel = uint8_t(k % 4 + 1);
+    r.time = kStart + 20 + 20 * uint32_t(k);
+    image.events.push_back(r);
+  }
+  std::string error;
+  const std::string path = dir.File(name);
+  EXPECT_TRUE(orvan::tools::WriteRecorderImage(path, image, &error)) << error;
+  return path;
+}
+
+// Waits while running the event loop, which runs the players' calls into
+// the window. The limit guards against hangs only.
+bool WaitServicing(const std::function<bool()> &cond) { return QTest::qWaitFor(cond, 20000); }
+
+class LiveFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_oldCwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());
+    setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
+    UseImages({});
+  }
+
+  void TearDown() override {
+    delete form;
+    LiveForm = nullptr;
+    EventForm = nullptr;
+    std::filesystem::current_path(m_oldCwd);
+    DisplayMode = 1;
+  }
+
+  void UseImages(const std::vector<std::string> &images) {
+    DriveTable::SetProcess(DriveTable(images, dir.File("no-sys-block")));
+  }
+
+  void MakeForm() {
+    form = new TLiveForm;
+    LiveForm = form;
+    EventForm = new TEventForm(form);
+    form->Inform = [this](const QString &text, const QString &caption) {
+      messages.push_back({text, caption});
+    };
+    form->AskYesNo = [this](const QString &text, const QString &caption) {
+      questions.push_back({text, caption});
+      return answerYes;
+    };
+    form->ChooseOpenFile = [this](const QString &filter) {
+      filters.push_back(filter);
+      return chosenFile;
+    };
+    form->show();
+  }
+
+  template <typename T>
+  T *Get(const char *name) {
+    T *w = form->findChild<T *>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+  }
+  QString Text(const char *name) { return Get<QLabel>(name)->text(); }
+  QWidget *ViewerPanel(int ch) { return form->Viewer(ch)->Panel(); }
+  void WriteLanguageFile(const std::string &content) {
+    std::ofstream(dir.File("Language_Russian.ini"), std::ios::binary) << content;
+  }
+  // Opens two images in HDD Play and waits for the disk player.
+  void OpenSampleDisk() {
+    UseImages({MakeDisk(dir, "a.img"), MakeDisk(dir, "b.img", 600, 3)});
+    form->HDDPlayClick();
+    ASSERT_NE(form->DiskThread(), nullptr);
+    ASSERT_TRUE(WaitServicing([&] { return form->DiskThread()->DiskValid(); }));
+  }
+
+  orvan::test::TempDir dir;
+  TLiveForm *form = nullptr;
+  std::vector<std::pair<QString, QString>> messages, questions;
+  std::vector<QString> filters;
+  QString chosenFile;
+  bool answerYes = false;
+
+ private:
+  std::filesystem::path m_oldCwd;
+};
+
+}  // namespace
+
+TEST_F(LiveFormTest, startUp_showsFilePlayWithItsControls) {
+  MakeForm();
+  EXPECT_EQ(form->windowTitle(), "ORVAN Viewer");
+  EXPECT_EQ(form->centralWidget()->size(), QSize(956, 559));
+  EXPECT_EQ(form->PlaySource(), kFilePlay);
+  EXPECT_TRUE(Get<QAction>("FilePlay")->isChecked());
+  EXPECT_FALSE(Get<QAction>("HDDPlay")->isChecked());
+  EXPECT_TRUE(Get<QPushButton>("OpenBtn")->isVisible());
+  EXPECT_FALSE(Get<QComboBox>("DeviceCombo")->isVisible());
+  EXPECT_FALSE(Get<QPushButton>("CopyBtn")->isEnabled());
+  for (const char *name : {"SearchBtn", "EventBtn"})
+    EXPECT_FALSE(Get<QPushButton>(name)->isEnabled()) << name;
+  EXPECT_FALSE(Get<QDateEdit>("DatePicker")->isEnabled());
+  EXPECT_FALSE(Get<QTimeEdit>("TimePicker")->isEnabled());
+  EXPECT_TRUE(Get<QPushButton>("PlayBtn")->isEnabled());
+  EXPECT_EQ(Text("NamePanel"), "File Play");
+  EXPECT_EQ(Get<QGroupBox>("DeviceGroup")->title(), "File Select");
+  EXPECT_EQ(Get<QTimeEdit>("TimePicker")->displayFormat(), " HH : mm : ss");
+  EXPECT_EQ(Get<QDateEdit>("DatePicker")->date(), QDate::currentDate());
+  EXPECT_TRUE(Get<QDateEdit>("DatePicker")->displayFormat().contains("yyyy"));
+
+  // Places and sizes as designed.
+  EXPECT_EQ(Get<QWidget>("LivePanel")->geometry(), QRect(13, 21, 720, 480));
+  EXPECT_EQ(Get<QWidget>("PlayBarImage")->geometry(), QRect(13, 514, 720, 22));
+  EXPECT_EQ(Get<QWidget>("PlayBarBtn")->geometry(), QRect(13, 514, 12, 22));
+  EXPECT_EQ(Get<QWidget>("NamePanel")->geometry(), QRect(736, 22, 201, 41));
+  EXPECT_EQ(Get<QWidget>("ForwardBtn")->geometry(), QRect(135, 16, 50, 25));
+  EXPECT_EQ(Get<QWidget>("SearchGroup")->geometry(), QRect(736, 264, 201, 105));
+  EXPECT_EQ(Get<QWidget>("CloseBtn")->geometry(), QRect(856, 504, 57, 25));
+
+  // The grid is laid out at once: four quarters of the 720 x 480 panel.
+  const QRect expected[] = {
+      {0, 0, 360, 240}, {360, 0, 360, 240}, {0, 240, 360, 240}, {360, 240, 360, 240}};
+  for (int ch = 0; ch < 4; ++ch) {
+    ASSERT_NE(ViewerPanel(ch), nullptr);
+    EXPECT_EQ(ViewerPanel(ch)->geometry(), expected[ch]);
+    EXPECT_TRUE(ViewerPanel(ch)->isVisible());
+  }
+}
+
+TEST_F(LiveFormTest, hddPlay_withTwoImages_findsBothAndOpensDeviceZero) {
+  MakeForm();
+  OpenSampleDisk();
+  auto *combo = Get<QComboBox>("DeviceCombo");
+  ASSERT_EQ(combo->count(), 2);
+  EXPECT_EQ(combo->itemText(0), "Device_0");
+  EXPECT_EQ(combo->itemText(1), "Device_1");
+  EXPECT_EQ(combo->currentIndex(), 0);
+  EXPECT_EQ(form->DiskThread()->DriveNumber(), 0);
+  EXPECT_EQ(form->PlaySource(), kHddPlay);
+  EXPECT_TRUE(combo->isVisible());
+  EXPECT_TRUE(Get<QPushButton>("CopyBtn")->isEnabled());
+  EXPECT_TRUE(Get<QPushButton>("SearchBtn")->isEnabled());
+  EXPECT_TRUE(messages.empty());
+  // The event list holds the first disk's log.
+  EXPECT_EQ(EventForm->EventGrid()->rowCount(), 8);
+  // Nothing plays before Play.
+  EXPECT_FALSE(form->DiskThread()->Playing());
+  EXPECT_EQ(Text("PlayLabel"), "");
+
+  // Choosing the second disk replaces the player and the event list.
+  combo->setCurrentIndex(1);
+  form->DeviceComboChange();
+  ASSERT_NE(form->DiskThread(), nullptr);
+  EXPECT_EQ(form->DiskThread()->DriveNumber(), 1);
+  EXPECT_EQ(EventForm->EventGrid()->rowCount(), 3);
+
+  // Choosing the active source again neither stops nor rescans.
+  auto *current = form->DiskThread();
+  form->HDDPlayClick();
+  EXPECT_EQ(form->DiskThread(), current);
+  EXPECT_EQ(combo->currentIndex(), 1);
+}
+
+TEST_F(LiveFormTest, hddPlay_withoutDisks_showsTheMessageAndKeepsFilePlay) {
+  WriteLanguageFile("[STRINGS]\nCantdetectHDDdevice=No recorder disk\n");
+  MakeForm();
+  form->HDDPlayClick();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(messages[0].first.startsWith("No recorder disk"));
+  EXPECT_EQ(Get<QComboBox>("DeviceCombo")->currentIndex(), -1);
+  EXPECT_EQ(form->DiskThread(), nullptr);
+  EXPECT_EQ(form->PlaySource(), kFilePlay);
+  EXPECT_TRUE(Get<QPushButton>("OpenBtn")->isVisible());
+  EXPECT_FALSE(Get<QPushButton>("SearchBtn")->isEnabled());
+}
+
+TEST_F(LiveFormTest, playControls_setTheStateText_andDoNothingWithoutAThread) {
+  MakeForm();
+  form->PlayBtnClick();
+  form->ForwardBtnClick();
+  form->PauseBtnClick();
+  EXPECT_EQ(Text("PlayLabel"), "");
+
+  OpenSampleDisk();
+  QTest::mouseClick(Get<QPushButton>("PlayBtn"), Qt::LeftButton);
+  EXPECT_EQ(Text("PlayLabel"), "Play");
+  EXPECT_TRUE(form->DiskThread()->Playing());
+  EXPECT_FALSE(form->DiskThread()->FastForward());
+  QTest::mouseClick(Get<QPushButton>("PauseBtn"), Qt::LeftButton);
+  EXPECT_EQ(Text("PlayLabel"), "Pause");
+  EXPECT_FALSE(form->DiskThread()->Playing());
+  // Forward pauses first, so pressing it twice keeps running fast.
+  form->ForwardBtnClick();
+  form->ForwardBtnClick();
+  EXPECT_EQ(Text("PlayLabel"), "FFx20");
+  EXPECT_TRUE(form->DiskThread()->Playing());
+  EXPECT_TRUE(form->DiskThread()->FastForward());
+
+  // A source change stops the player and empties the state text.
+  form->FilePlayClick();
+  EXPECT_EQ(form->DiskThread(), nullptr);
+  EXPECT_EQ(form->DiskHandle(), nullptr);
+  EXPECT_EQ(Text("PlayLabel"), "");
+}
+
+TEST_F(LiveFormTest, trackRelease_repositionsInside_andOnlyResumesBeyondTheEnd) {
+  MakeForm();
+  OpenSampleDisk();
+  auto *knob = Get<QWidget>("PlayBarBtn");
+
+  form->PlayBarImageMouseDown(kLeftButton, 100);
+  EXPECT_TRUE(form->BarDragging());
+  EXPECT_FALSE(form->DiskThread()->Playing());
+  form->PlayBarImageMouseUp(kLeftButton, 100);
+  EXPECT_FALSE(form->BarDragging());
+  EXPECT_EQ(knob->x(), 113);
+  EXPECT_EQ(form->PlayBar().buttonLeft.load(), 113);
+  EXPECT_EQ(Text("PlayLabel"), "Play");
+  EXPECT_TRUE(form->DiskThread()->Playing());
+
+  form->PauseBtnClick();
+  const int before = knob->x();
+  form->PlayBarImageMouseDown(kLeftButton, 300);
+  form->PlayBarImageMouseUp(kLeftButton, 721);
+  EXPECT_EQ(knob->x(), before);
+  EXPECT_TRUE(form->DiskThread()->Playing());
+  EXPECT_EQ(Text("PlayLabel"), "Play");
+
+  // At exactly the track's width the knob sits at the right end.
+  form->PauseBtnClick();
+  form->PlayBarImageMouseDown(kLeftButton, 720);
+  form->PlayBarImageMouseUp(kLeftButton, 720);
+  EXPECT_EQ(knob->x(), 13 + 720 - 12);
+
+  // A right press neither pauses nor starts a drag; a release without a
+  // press does nothing.
+  form->PauseBtnClick();
+  form->PlayBarImageMouseDown(kRightButton, 50);
+  EXPECT_FALSE(form->BarDragging());
+  form->PlayBarImageMouseUp(kLeftButton, 50);
+  EXPECT_EQ(Text("PlayLabel"), "Pause");
+  EXPECT_FALSE(form->DiskThread()->Playing());
+}
+
+TEST_F(LiveFormTest, knobDrag_staysOnTheTrack_andPlaysOnRelease) {
+  MakeForm();
+  OpenSampleDisk();
+  auto *knob = Get<QWidget>("PlayBarBtn");
+  form->PlayBarBtnMouseDown(kLeftButton, 5);
+  EXPECT_TRUE(form->BarDragging());
+  EXPECT_EQ(form->DragX(), 5);
+  form->PlayBarBtnMouseMove(-5000);
+  EXPECT_EQ(knob->x(), 13);
+  form->PlayBarBtnMouseMove(10000);
+  EXPECT_EQ(knob->x(), 13 + 720 - 12);
+  form->PlayBarBtnMouseUp(kLeftButton, 0);
+  EXPECT_FALSE(form->BarDragging());
+  EXPECT_EQ(Text("PlayLabel"), "Play");
+  EXPECT_TRUE(form->DiskThread()->Playing());
+
+  // Moves without a press change nothing.
+  const int dragX = form->DragX();
+  form->PlayBarBtnMouseMove(-5000);
+  EXPECT_EQ(form->DragX(), dragX);
+  EXPECT_EQ(knob->x(), 13 + 720 - 12);
+}
+
+TEST_F(LiveFormTest, search_asksTheDiskPlayerForThePickedTime) {
+  MakeForm();
+  OpenSampleDisk();
+  form->DiskThread()->SetPacingEnabled(false);
+  // Entry 1000 is recorded at kStart + 100; its search block starts at
+  // entry 512, kStart + 51.
+  const QDateTime picked = QDateTime::fromSecsSinceEpoch(kStart + 100, Qt::UTC);
+  Get<QDateEdit>("DatePicker")->setDate(picked.date());
+  Get<QTimeEdit>("TimePicker")->setTime(picked.time());
+  QTest::mouseClick(Get<QPushButton>("SearchBtn"), Qt::LeftButton);
+  ASSERT_TRUE(WaitServicing([&] { return form->DiskThread()->FirstPlayedTime() != 0; }));
+  EXPECT_EQ(form->DiskThread()->FirstPlayedTime(), kStart + 51);
+  EXPECT_TRUE(form->DiskThread()->Playing());
+  EXPECT_EQ(Text("PlayLabel"), "");
+
+  // In File Play the search does nothing.
+  form->FilePlayClick();
+  form->SearchBtnClick();
+  EXPECT_EQ(form->DiskThread(), nullptr);
+}
+
+TEST_F(LiveFormTest, eventDoubleClick_jumpsToTheEventAndClosesTheList) {
+  MakeForm();
+  OpenSampleDisk();
+  form->DiskThread()->SetPacingEnabled(false);
+  QTableWidget *grid = EventForm->EventGrid();
+  EXPECT_EQ(grid->horizontalHeaderItem(0)->text(), "Num");
+  EXPECT_EQ(grid->horizontalHeaderItem(3)->text(), "Type");
+  EXPECT_EQ(grid->columnWidth(2), 128);
+  EventForm->show();
+  // Row 5 (event at kStart + 100) is table row 4.
+  grid->setCurrentCell(4, 0);
+  EXPECT_EQ(grid->item(4, 0)->text(), "5");
+  EventForm->EventGridDblClick();
+  EXPECT_FALSE(EventForm->isVisible());
+  ASSERT_TRUE(WaitServicing([&] { return form->DiskThread()->FirstPlayedTime() != 0; }));
+  EXPECT_EQ(form->DiskThread()->FirstPlayedTime(), kStart + 51);
+}
+
+TEST_F(LiveFormTest, viewerZoom_channelTwo_andQuadQuarters) {
+  MakeForm();
+  form->OnViewerDblClick(2);
+  EXPECT_EQ(form->Layout().ZoomCode(), 3);
+  EXPECT_EQ(ViewerPanel(2)->geometry(), QRect(0, 0, 720, 480));
+  EXPECT_FALSE(ViewerPanel(0)->isVisible());
+  form->OnViewerDblClick(2);
+  EXPECT_EQ(form->Layout().ZoomCode(), 0);
+  EXPECT_TRUE(ViewerPanel(0)->isVisible());
+
+  form->SetRecordingLayout(1);
+  EXPECT_EQ(DisplayMode, 0);
+  EXPECT_EQ(form->Layout().ZoomCode(), 5);
+  EXPECT_FALSE(ViewerPanel(1)->isVisible());
+  // Clicks reach the window through the viewer's own panel.
+  QTest::mousePress(ViewerPanel(0), Qt::LeftButton, {}, QPoint(360, 100));
+  QTest::mouseRelease(ViewerPanel(0), Qt::LeftButton, {}, QPoint(360, 100));
+  QTest::mouseDClick(ViewerPanel(0), Qt::LeftButton, {}, QPoint(360, 100));
+  EXPECT_EQ(form->Layout().ZoomCode(), 7);
+  form->OnViewerDblClick(0);
+  EXPECT_EQ(form->Layout().ZoomCode(), 5);
+  form->OnViewerMouseDown(0, kLeftButton, 360, 240);
+  form->OnViewerDblClick(0);
+  EXPECT_EQ(form->Layout().ZoomCode(), 9);
+  form->SetRecordingLayout(0);
+  EXPECT_EQ(DisplayMode, 1);
+}
+
+TEST_F(LiveFormTest, fullScreen_takesTheScreen_andEscapeOrRightReleaseLeavesIt) {
+  MakeForm();
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  ASSERT_EQ(screen.size(), QSize(1280, 1024));
+  const QRect normalPanel = Get<QWidget>("LivePanel")->geometry();
+
+  form->FormKeyPress(27);  // outside full screen: nothing
+  EXPECT_FALSE(form->IsFullScreen());
+
+  form->FullScreenBtnClick();
+  EXPECT_TRUE(form->IsFullScreen());
+  EXPECT_EQ(form->geometry().size(), QSize(1280, 1024));
+  EXPECT_EQ(Get<QWidget>("LivePanel")->geometry(), QRect(0, 0, 1275, 981));
+  EXPECT_EQ(ViewerPanel(0)->geometry(), QRect(0, 0, 637, 490));
+  EXPECT_EQ(ViewerPanel(3)->geometry(), QRect(637, 490, 638, 491));
+  EXPECT_FALSE(Get<QPushButton>("FullScreenBtn")->isEnabled());
+  EXPECT_FALSE(Get<QAction>("HDDPlay")->isEnabled());
+
+  form->OnViewerMouseUp(0, kLeftButton, 5, 5);
+  EXPECT_TRUE(form->IsFullScreen());
+  form->OnViewerMouseUp(0, kRightButton, 5, 5);
+  EXPECT_FALSE(form->IsFullScreen());
+  EXPECT_EQ(Get<QWidget>("LivePanel")->geometry(), normalPanel);
+  // Leaving full screen enables every listed control, whatever the source.
+  EXPECT_TRUE(Get<QPushButton>("SearchBtn")->isEnabled());
+  EXPECT_TRUE(Get<QPushButton>("CopyBtn")->isEnabled());
+
+  form->FullScreenBtnClick();
+  form->FormKeyPress(27);
+  EXPECT_FALSE(form->IsFullScreen());
+  EXPECT_EQ(ViewerPanel(3)->geometry(), QRect(360, 240, 360, 240));
+}
+
+TEST_F(LiveFormTest, russian_captionsFollowTheSource_andAMissingKeyReadsZero) {
+  WriteLanguageFile(
+      "[STRINGS]\nFile_Play=Файлы\nFile_Select=Выбор файла\nHDD_Play=Диск\n"
+      "Image_Play=Снимок\nPlay=Пуск\nWarning=Внимание\nClose_Player=Закрыть?\n");
+  MakeForm();
+  auto *combo = Get<QComboBox>("LanguageCombo");
+  combo->setCurrentIndex(1);
+  form->LanguageComboChange();
+  EXPECT_EQ(form->Language(), 1);
+  EXPECT_EQ(Text("NamePanel"), "Файлы");
+  EXPECT_EQ(Get<QGroupBox>("DeviceGroup")->title(), "Выбор файла");
+  EXPECT_EQ(Get<QGroupBox>("PlayGroup")->title(), "Пуск");
+  EXPECT_EQ(Get<QPushButton>("PlayBtn")->text(), "Пуск");
+  EXPECT_EQ(Get<QPushButton>("PauseBtn")->text(), "0");
+  EXPECT_EQ(Get<QAction>("FilePlay")->text(), "Файлы");
+  form->ImagePlayClick();
+  EXPECT_EQ(Text("NamePanel"), "Снимок");
+  EXPECT_EQ(Get<QGroupBox>("DeviceGroup")->title(), "Выбор файла");
+
+  // The choice is remembered as one byte.
+  std::ifstream config(ConfigurationPath(), std::ios::binary);
+  std::string stored((std::istreambuf_iterator<char>(config)), {});
+  EXPECT_EQ(stored, "1");
+
+  combo->setCurrentIndex(0);
+  form->LanguageComboChange();
+  EXPECT_EQ(Text("NamePanel"), "Image Play");
+  EXPECT_EQ(Get<QGroupBox>("DeviceGroup")->title(), "File Select");
+  EXPECT_EQ(Get<QPushButton>("PauseBtn")->text(), "Pause");
+  EXPECT_EQ(Get<QPushButton>("OpenBtn")->text(), "Load File");
+
+  // The close question keeps the file's texts in English too.
+  form->CloseBtnClick();
+  ASSERT_EQ(questions.size(), 1u);
+  EXPECT_EQ(questions[0].first, "Закрыть?");
+  EXPECT_EQ(questions[0].second, "Внимание");
+  EXPECT_TRUE(form->isVisible());
+}
+
+TEST_F(LiveFormTest, storedLanguage_isAppliedAtStartUp) {
+  WriteLanguageFile("[STRINGS]\nFile_Play=Файлы\n");
+  ASSERT_TRUE(WriteLanguageSetting(ConfigurationPath(), 1));
+  MakeForm();
+  EXPECT_EQ(form->Language(), 1);
+  EXPECT_EQ(Get<QComboBox>("LanguageCombo")->currentText(), "Russian");
+  EXPECT_EQ(Text("NamePanel"), "Файлы");
+}
+
+TEST(ClipCompanion, cutsAtTheFirstLowerCaseDotIn) {
+  EXPECT_EQ(orvan::recorder::CompanionDataName("/clips/cam1.in"), "/clips/cam1.da");
+  EXPECT_EQ(orvan::recorder::CompanionDataName("/clips/CAM1.IN"), "/clips/CAM1.IN.da");
+  EXPECT_EQ(orvan::recorder::CompanionDataName("/clips/a.index.in"), "/clips/a.da");
+  EXPECT_EQ(orvan::recorder::CompanionDataName("/x.in/clip"), "/x.in/clip.da");
+  EXPECT_EQ(orvan::recorder::CompanionDataName("clip.in"), "clip.da");
+}
+
+TEST_F(LiveFormTest, clipOpen_looksForTheCompanionByTheCaseSensitiveRule) {
+  MakeForm();
+  std::ofstream(dir.File("CAM1.IN")) << "x";
+  chosenFile = QString::fromStdString(dir.File("CAM1.IN"));
+  form->OpenBtnClick();
+  ASSERT_EQ(filters.size(), 1u);
+  EXPECT_TRUE(filters[0].startsWith("IN files (*.in"));
+  // CAM1.da is not the companion of CAM1.IN.
+  std::ofstream(dir.File("CAM1.da")) << "x";
+  form->OpenBtnClick();
+  EXPECT_EQ(form->ClipThread(), nullptr);
+  EXPECT_EQ(form->ClipFiles(), nullptr);
+
+  std::ofstream(dir.File("CAM1.IN.da")) << "x";
+  form->OpenBtnClick();
+  EXPECT_NE(form->ClipFiles(), nullptr);
+  ASSERT_NE(form->ClipThread(), nullptr);
+  // A one-byte index is refused by the clip player with its message.
+  ASSERT_TRUE(WaitServicing([&] { return form->ClipThread()->Refused(); }));
+
+  form->ImagePlayClick();
+  EXPECT_EQ(form->ClipThread(), nullptr);
+  EXPECT_EQ(form->ClipFiles(), nullptr);
+}
+
+TEST_F(LiveFormTest, imagePlay_hidesThePanelAndDisablesPlaying) {
+  MakeForm();
+  form->ImagePlayClick();
+  EXPECT_TRUE(Get<QWidget>("VideoImage")->isVisible());
+  EXPECT_FALSE(Get<QWidget>("LivePanel")->isVisible());
+  EXPECT_FALSE(Get<QWidget>("PlayBarBtn")->isVisible());
+  EXPECT_FALSE(Get<QPushButton>("PlayBtn")->isEnabled());
+  EXPECT_FALSE(Get<QCheckBox>("AudioCheck")->isEnabled());
+  EXPECT_TRUE(Get<QAction>("ImagePlay")->isChecked());
+  EXPECT_FALSE(Get<QAction>("FilePlay")->isChecked());
+  const QImage shown = form->VideoImagePicture();
+  ASSERT_FALSE(shown.isNull());
+  EXPECT_EQ(shown.pixelColor(5, 5), QColor(Qt::black));
+  form->PlayBtnClick();
+  EXPECT_EQ(Text("PlayLabel"), "");
+}
+
+TEST_F(LiveFormTest, switchingSourcesWhilePlaying_stopsTheDiskPlayer) {
+  MakeForm();
+  OpenSampleDisk();
+  form->PlayBtnClick();
+  ASSERT_TRUE(WaitServicing([&] { return form->DiskThread()->LastPlayedTime() != 0; }));
+  form->ImagePlayClick();
+  EXPECT_EQ(form->DiskThread(), nullptr);
+  form->HDDPlayClick();
+  ASSERT_NE(form->DiskThread(), nullptr);
+  form->PlayBtnClick();
+  // Closing while playing stops the player before the disk closes.
+  delete form;
+  form = nullptr;
+}
+
+namespace {
+
+// A .yuv still of `lines` lines, every sample of a plane the same value.
+std::string WriteYuv(const orvan::test::TempDir &dir, const std::string &name, uint32_t code,
+                     int lines, uint8_t y, uint8_t u, uint8_t v, size_t extraBytes = 0) {
+  std::string bytes(8, '\0');
+  const uint32_t header[2] = {code, kStart};
+  std::memcpy(bytes.data(), header, 8);
+  bytes.append(size_t(720) * lines, char(y));
+  bytes.append(size_t(360) * (lines / 2), char(u));
+  bytes.append(size_t(360) * (lines / 2), char(v));
+  bytes.append(extraBytes, '\0');
+  std::ofstream(dir.File(name), std::ios::binary) << bytes;
+  return dir.File(name);
+}
+
+}  // namespace
+
+TEST_F(LiveFormTest, imagePlay_showsAStill_andARefusedFileLeavesThePicture) {
+  MakeForm();
+  form->ImagePlayClick();
+  chosenFile = QString::fromStdString(WriteYuv(dir, "white.yuv", 0, 480, 235, 128, 128));
+  form->OpenBtnClick();
+  ASSERT_EQ(filters.size(), 1u);
+  EXPECT_TRUE(filters[0].startsWith("YUV files (*.yuv"));
+  QImage shown = form->VideoImagePicture();
+  ASSERT_EQ(shown.size(), QSize(720, 480));
+  // Y = 235 with neutral chroma is (254, 254, 254) away from the stamp.
+  EXPECT_EQ(shown.pixelColor(100, 100), QColor(254, 254, 254));
+
+  chosenFile = QString::fromStdString(WriteYuv(dir, "long.yuv", 0, 480, 16, 128, 128, 1));
+  form->OpenBtnClick();
+  EXPECT_EQ(form->VideoImagePicture().pixelColor(100, 100), QColor(254, 254, 254));
+  chosenFile = QString::fromStdString(WriteYuv(dir, "code2.yuv", 2, 480, 16, 128, 128));
+  form->OpenBtnClick();
+  EXPECT_EQ(form->VideoImagePicture().pixelColor(100, 100), QColor(254, 254, 254));
+
+  // Cancelling the dialog changes nothing either.
+  chosenFile.clear();
+  form->OpenBtnClick();
+  EXPECT_EQ(form->VideoImagePicture().pixelColor(100, 100), QColor(254, 254, 254));
+
+  // Choosing Image Play again from another source blanks the picture.
+  form->FilePlayClick();
+  form->ImagePlayClick();
+  EXPECT_EQ(form->VideoImagePicture().pixelColor(5, 5), QColor(Qt::black));
+}
+
+TEST_F(LiveFormTest, closeRequests_askFirst_andOnlyYesCloses) {
+  WriteLanguageFile("[STRINGS]\nWarning=Careful\nClose_Player=Close the player?\n");
+  MakeForm();
+  answerYes = false;
+  form->close();  // as the window manager asks
+  EXPECT_TRUE(form->isVisible());
+  form->ExitClick();
+  EXPECT_TRUE(form->isVisible());
+  ASSERT_EQ(questions.size(), 2u);
+  EXPECT_EQ(questions[1].first, "Close the player?");
+  EXPECT_EQ(questions[1].second, "Careful");
+
+  answerYes = true;
+  QTest::mouseClick(Get<QPushButton>("CloseBtn"), Qt::LeftButton);
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(questions.size(), 3u);  // asked once, not again by the close itself
+}
+
+TEST_F(LiveFormTest, about_showsTheProgramVersion) {
+  MakeForm();
+  form->AboutClick();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].first, "ZanthViewer\n\n ver. 1.0.14.0");
+  EXPECT_EQ(messages[0].second, "Version");
+}
+
+namespace {
+
+std::string MakeSample(const orvan::test::TempDir &dir, const std::string &name, bool quad) {
+  orvan::tools::SampleOptions options;
+  options.outputPath = dir.File(name);
+  options.durationSeconds = 4;
+  options.quad = quad;
+  options.events = 3;
+  orvan::tools::SampleSummary summary;
+  std::string error;
+  EXPECT_TRUE(orvan::tools::MakeSampleRecording(options, summary, &error)) << error;
+  return options.outputPath;
+}
+
+// Mean brightness of a quarter of the video panel as the display manager
+// composes it; -1 when there is nothing to capture.
+int QuarterBrightness(int quarter) {
+  if (!DisplayManager) return -1;
+  int w = 0, h = 0;
+  const int bytes = DisplayManager->Capture(nullptr, 0, &w, &h, nullptr);
+  if (bytes <= 0) return -1;
+  std::vector<uint8_t> buffer(static_cast<size_t>(bytes));
+  CaptureFormat format;
+  if (DisplayManager->Capture(buffer.data(), buffer.size(), &w, &h, &format) != 0 ||
+      format.nBitCount != 32)
+    return -1;
+  const int x0 = (quarter % 2) * w / 2, y0 = (quarter / 2) * h / 2;
+  int64_t sum = 0, count = 0;
+  for (int y = y0 + h / 8; y < y0 + h / 2 - h / 8; y += 4)
+    for (int x = x0 + w / 8; x < x0 + w / 2 - w / 8; x += 4) {
+      const uint8_t *p = &buffer[(size_t(y) * w + x) * 4];
+      sum += p[0] + p[1] + p[2];
+      ++count;
+    }
+  return count ? int(sum / count) : -1;
+}
+
+}  // namespace
+
+TEST_F(LiveFormTest, sampleRecording_playsIntoAllFourQuarters_withItsTimeLabels) {
+  UseImages({MakeSample(dir, "sample.img", false)});
+  MakeForm();
+  form->HDDPlayClick();
+  ASSERT_NE(form->DiskThread(), nullptr);
+  form->PlayBtnClick();
+  EXPECT_TRUE(
+      WaitServicing([&] { return Text("StartTimeLabel").contains("2008/02/14_09:44:57"); }));
+  EXPECT_TRUE(Text("EndTimeLabel").startsWith("End : 2008/02/14_09:4"))
+      << Text("EndTimeLabel").toStdString();
+  for (int q = 0; q < 4; ++q)
+    EXPECT_TRUE(WaitServicing([&] { return QuarterBrightness(q) > 30; })) << "quarter " << q;
+  // The knob follows the player.
+  EXPECT_TRUE(WaitServicing([&] { return Get<QWidget>("PlayBarBtn")->x() > 13; }));
+  EXPECT_EQ(form->Layout().QuadRecording(), 0);
+  EXPECT_EQ(DisplayMode, 1);
+}
+
+TEST_F(LiveFormTest, quadSample_isShownWholeInViewerZero_andQuartersOnDoubleClick) {
+  UseImages({MakeSample(dir, "quad.img", true)});
+  MakeForm();
+  form->HDDPlayClick();
+  form->PlayBtnClick();
+  ASSERT_TRUE(WaitServicing([&] { return form->Layout().QuadRecording() == 1; }));
+  EXPECT_EQ(DisplayMode, 0);
+  EXPECT_EQ(form->Layout().ZoomCode(), 5);
+  EXPECT_TRUE(ViewerPanel(0)->isVisible());
+  EXPECT_EQ(ViewerPanel(0)->geometry(), QRect(0, 0, 720, 480));
+  EXPECT_FALSE(ViewerPanel(1)->isVisible());
+  form->OnViewerMouseDown(0, kLeftButton, 600, 400);
+  form->OnViewerDblClick(0);
+  EXPECT_EQ(form->Layout().ZoomCode(), 9);
+  form->OnViewerDblClick(0);
+  EXPECT_EQ(form->Layout().ZoomCode(), 5);
+}
+
+TEST_F(LiveFormTest, onlyRecorderDisksAreListed_andDeviceTwelveOpensDriveTwelve) {
+  std::vector<std::string> images;
+  for (int n = 0; n < 12; ++n) {
+    // Drives that are not recorder disks: zeros, or text without "VORN".
+    const std::string path = dir.File("other" + std::to_string(n) + ".img");
+    std::ofstream out(path, std::ios::binary);
+    const std::string block = n % 2 ? std::string(524288, '\0') : std::string(524288, 'A');
+    out << block;
+    images.push_back(path);
+  }
+  images.push_back(MakeDisk(dir, "recorder.img", 600, 2));
+  UseImages(images);
+  MakeForm();
+  form->HDDPlayClick();
+  auto *combo = Get<QComboBox>("DeviceCombo");
+  ASSERT_EQ(combo->count(), 1);
+  EXPECT_EQ(combo->itemText(0), "Device_12");
+  ASSERT_NE(form->DiskThread(), nullptr);
+  EXPECT_EQ(form->DiskThread()->DriveNumber(), 12);
+  EXPECT_EQ(form->DiskHandle()->Path(), images.back());
+
+  // Choosing the selected item again reopens the drive with a new, paused
+  // player.
+  form->PlayBtnClick();
+  ASSERT_TRUE(form->DiskThread()->Playing());
+  form->DeviceComboChange();
+  ASSERT_NE(form->DiskThread(), nullptr);
+  EXPECT_FALSE(form->DiskThread()->Playing());
+  EXPECT_EQ(Text("PlayLabel"), "");
+  EXPECT_EQ(form->DiskThread()->DriveNumber(), 12);
+}
+
+TEST_F(LiveFormTest, datePicker_showsFourDigitYears_whereTheLocaleUsesTwo) {
+  const QLocale before;
+  QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+  ASSERT_FALSE(QLocale().dateFormat(QLocale::ShortFormat).contains("yyyy"));
+  MakeForm();
+  QLocale::setDefault(before);
+  auto *picker = Get<QDateEdit>("DatePicker");
+  EXPECT_TRUE(picker->displayFormat().contains("yyyy"));
+  picker->setDate(QDate(2008, 2, 14));
+  EXPECT_TRUE(picker->text().contains("2008")) << picker->text().toStdString();
+}
