@@ -63,6 +63,7 @@ int64_t PlayHDDThread::JumpTarget(int64_t offset, int width) const {
 }
 
 bool PlayHDDThread::JumpTo(int64_t next) {
+  m_batchNext = kNoBatch;  // what was left of the last sector is not played
   const bool ok = m_reader.Start(m_disk, next);
   m_nextEntry.store(m_reader.Next());
   return ok;
@@ -119,6 +120,19 @@ void PlayHDDThread::HandleEntry(const IndexEntry &entry) {
   PlayEntry(entry);
 }
 
+void PlayHDDThread::PlayBatch() {
+  const auto entries = m_reader.Entries();
+  // A pause is honoured between two entries: the rest of the sector waits
+  // for the next playing turn, so Pause() returns after one entry, not a
+  // whole sector of paced entries.
+  while (m_batchNext < entries.size()) {
+    if (Terminated() || !Playing()) return;
+    HandleEntry(entries[m_batchNext++]);
+  }
+  if (!m_reader.Resync(m_disk))
+    ShowMessage("SetFilePointerEx to index error : " + std::to_string(errno), "");
+}
+
 void PlayHDDThread::Execute() {
   const int64_t nowSeconds =
       std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
@@ -137,18 +151,19 @@ void PlayHDDThread::Execute() {
         ResetAllWaitKey();
       }
       PlayBarStep();
-      const bool more = m_reader.Next() < m_geometry.playEnd;
-      SetAtEnd(!more);
-      if (more && m_reader.ReadStep(m_disk)) {
-        m_nextEntry.store(m_reader.Next());
-        for (const IndexEntry &entry : m_reader.Entries()) {
-          if (Terminated()) break;
-          HandleEntry(entry);
+      if (m_batchNext < m_reader.Entries().size()) {
+        // The rest of a sector a pause interrupted.
+        PlayBatch();
+      } else {
+        const bool more = m_reader.Next() < m_geometry.playEnd;
+        SetAtEnd(!more);
+        if (more && m_reader.ReadStep(m_disk)) {
+          m_nextEntry.store(m_reader.Next());
+          m_batchNext = 0;
+          PlayBatch();
+        } else if (AviOn()) {
+          CloseSavingIndicator();
         }
-        if (!m_reader.Resync(m_disk))
-          ShowMessage("SetFilePointerEx to index error : " + std::to_string(errno), "");
-      } else if (AviOn()) {
-        CloseSavingIndicator();
       }
     } else {
       SetPauseAck();

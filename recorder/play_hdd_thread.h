@@ -46,6 +46,9 @@ class PlayHDDThread : public PlaybackThread {
 
  private:
   void HandleEntry(const IndexEntry &entry);
+  // Plays the entries of the current sector from m_batchNext on, then moves
+  // the reader behind them.
+  void PlayBatch();
   bool PassesFastForward(const IndexEntry &entry);
   void DecideLayout(int channel);
 
@@ -61,6 +64,8 @@ class PlayHDDThread : public PlaybackThread {
 
   // Player thread, except where a jump from SearchTime is handed over.
   IndexReader m_reader;
+  static constexpr size_t kNoBatch = SIZE_MAX;
+  size_t m_batchNext = kNoBatch;  // next entry of m_reader.Entries() to play
   std::atomic<int64_t> m_nextEntry{0};
   std::atomic<int64_t> m_pendingJump{-1};  // set by SearchTime, taken by the player
   std::array<int64_t, kChannelCount> m_lastKeySeconds{};
