@@ -84,9 +84,7 @@ bool PlayHDDThread::ReadRecord(const IndexEntry &entry, uint8_t *buffer) {
 }
 
 bool PlayHDDThread::PassesFastForward(const IndexEntry &entry) {
-  if (entry.type != kTypeKeyPicture && entry.type != kTypeKeyPictureAlt &&
-      entry.type != kTypeMjpegKey)
-    return false;
+  if (!ShownInDiskFastForward(entry.type)) return false;
   const int64_t seconds = entry.time;
   if (std::llabs(seconds - m_lastKeySeconds[entry.channel]) < 1) return false;
   m_lastKeySeconds[entry.channel] = seconds;
@@ -95,21 +93,10 @@ bool PlayHDDThread::PassesFastForward(const IndexEntry &entry) {
 }
 
 void PlayHDDThread::DecideLayout(int channel) {
-  if (m_layout.load() >= 0) return;
-  if (m_firstChannel < 0) {
-    m_firstChannel = channel;
-    m_entriesSeen = 1;
-    return;
-  }
-  ++m_entriesSeen;
-  int decided = -1;
-  if (channel != m_firstChannel)
-    decided = 0;
-  else if (m_entriesSeen > 10)
-    decided = 1;
-  if (decided >= 0) {
-    m_layout.store(decided);
-    SendLayout(decided);
+  if (m_layoutDecider.Decided()) return;
+  if (m_layoutDecider.See(static_cast<uint8_t>(channel))) {
+    m_layout.store(m_layoutDecider.Value());
+    SendLayout(m_layoutDecider.Value());
   }
 }
 

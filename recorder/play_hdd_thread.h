@@ -69,8 +69,7 @@ class PlayHDDThread : public PlaybackThread {
   std::atomic<int64_t> m_nextEntry{0};
   std::atomic<int64_t> m_pendingJump{-1};  // set by SearchTime, taken by the player
   std::array<int64_t, kChannelCount> m_lastKeySeconds{};
-  int m_firstChannel = -1;
-  int m_entriesSeen = 0;
+  LayoutDecider m_layoutDecider;
   std::atomic<int> m_layout{-1};
 };
 

@@ -17,23 +17,6 @@ namespace orvan::recorder {
 using VORN_TESK::Frames;
 using VORN_TESK::tagFrame;
 
-uint32_t FrameTypeForRecord(int8_t recordType) {
-  switch (recordType) {
-    case kTypePicture:
-    case kTypePictureAlt:
-      return VORN_TESK::FT_PFRAME;
-    case kTypeKeyPicture:
-    case kTypeMjpegKey:
-    case kTypeKeyPictureAlt:
-    case kTypeMjpegKeyAlt:
-      return VORN_TESK::FT_IFRAME;
-    case kTypeAudio:
-      return VORN_TESK::FT_AUDIO;
-    default:
-      return 0;
-  }
-}
-
 PlaybackThread::PlaybackThread(IPlaybackHost &host,
                                const std::array<IViewerSink *, kChannelCount> &viewers,
                                IScreenGrabber *grabber, PacingRule pacing)
@@ -224,7 +207,7 @@ bool PlaybackThread::PlayEntry(const IndexEntry &entry) {
   SendDescriptionIfChanged(entry.type, time);
 
   if (ReadRecord(entry, m_record.data())) {
-    const uint32_t frameType = FrameTypeForRecord(entry.type);
+    const uint32_t frameType = FrameTypeOfRecord(entry.type);
     if (frameType == 0) return false;
     if (entry.type == kTypeAudio && m_mode.load() == 0 && m_audioOn.load()) {
       m_sound->Write(m_record.data(), entry.size);

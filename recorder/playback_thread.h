@@ -42,9 +42,6 @@ constexpr int kAviPictureIntervalMs = 133;  // at most one AVI picture per inter
 constexpr int kAviWidth = 720;
 constexpr int kAviHeight = 480;
 
-// Frame type of a record type; 0 for a type outside the table.
-uint32_t FrameTypeForRecord(int8_t recordType);
-
 // Per-channel counts, for the command line and the tests. Written by the
 // player thread only; read with relaxed atomics.
 struct ChannelCounters {
