@@ -23,6 +23,12 @@
 #ifdef ORVAN_CLI_PLAY
 #include "tools/cli_play.h"
 #endif
+#include <QGuiApplication>
+
+#include <cstdlib>
+#include <iostream>
+
+#include "app/still_image_command.h"
 
 using namespace orvan;
 using namespace orvan::recorder;
@@ -40,6 +46,7 @@ const char kUsage[] =
     "                                       copy a time range into a clip (OUT.in + OUT.da)\n"
     "  clip CLIP.in                         check a clip and show its span\n"
     "  play SOURCE [options]                play a disk or clip through the viewers (see play --help)\n"
+    "  yuv FILE.yuv -o OUT.bmp [--raw]      a still picture as Image Play shows it (or raw pixels)\n"
     "DISK is a disk image or block device path, or --drive N (drive N of the table: the\n"
     "--image entries first, then the machine's disks). WHEN is \"YYYY-MM-DD hh:mm:ss\"\n"
     "(recorder wall time) or a count of recorder seconds.\n";
@@ -397,6 +404,14 @@ int Clip(const Args &a) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (argc > 1 && std::string(argv[1]) == "yuv") {
+    // The time stamp is drawn with Qt's fonts, which need the GUI
+    // application object; no window is shown.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QGuiApplication app(argc, argv);
+    return orvan::app::RunYuvCommand(std::vector<std::string>(argv + 1, argv + argc), std::cout,
+                                     std::cerr);
+  }
 #ifdef ORVAN_CLI_PLAY
   if (argc > 1 && std::string(argv[1]) == "play")
     return orvan::tools::RunPlayCommand(std::vector<std::string>(argv + 1, argv + argc));

@@ -7,7 +7,8 @@ extern "C" {
 }
 
 #include <cstdio>
-#include <regex>
+#include <filesystem>
+#include <vector>
 
 #include "platform/av_handles.h"
 #include "tests/support/test_support.h"
@@ -148,4 +149,25 @@ TEST_F(OrvanCliPlay, badSources_endWithClearErrors) {
 
   const auto usage = RunTool("orvan-cli", {"play", disk, "--bogus"});
   EXPECT_EQ(usage.exitCode, 1);
+}
+
+TEST(OrvanCliYuv, stillPictureToBitmap_andRefusedFileExits2) {
+  orvan::test::TempDir dir;
+  const std::string yuv = dir.File("still.yuv");
+  {
+    std::FILE *f = std::fopen(yuv.c_str(), "wb");
+    const uint32_t header[2] = {0, 1202982297};  // 480 lines, recorder time
+    std::fwrite(header, 4, 2, f);
+    std::vector<uint8_t> samples(1080 * 480, 128);
+    std::fwrite(samples.data(), 1, samples.size(), f);
+    std::fclose(f);
+  }
+  const auto r = RunTool("orvan-cli", {"yuv", yuv, "-o", dir.File("still.bmp"), "--json"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("\"lines\": 480"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("2008/02/14_09:44:57"), std::string::npos) << r.out;
+  EXPECT_GT(std::filesystem::file_size(dir.File("still.bmp")), 720u * 480u * 4u);
+
+  const auto refused = RunTool("orvan-cli", {"yuv", dir.File("still.bmp"), "-o", dir.File("x.bmp")});
+  EXPECT_EQ(refused.exitCode, 2);
 }
