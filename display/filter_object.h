@@ -102,13 +102,13 @@ class VornFilterObj {
   std::atomic<bool> m_paused{false};           // read without a lock
   VORN_TESK::StreamDescription m_description;  // render lock
   const int32_t m_stepInterval = kStepIntervalMs;
-  FILETIME m_shownTime{};      // shown-times lock
-  uint32_t m_skipCounter = 0;  // render lock
+  FILETIME m_shownTime{};                     // shown-times lock
+  uint32_t m_skipCounter = 0;                 // render lock
   std::atomic<uint64_t> m_decodedCount{0};    // written by ProcessFrame
   std::atomic<uint64_t> m_presentedCount{0};  // written by ProcessRender
-  bool m_halfSize = false;     // render lock
-  HWND m_window = nullptr;     // render lock
-  bool m_centre = false;       // render lock
-  int32_t m_width = 0;         // render lock
-  int32_t m_height = 0;        // render lock
+  bool m_halfSize = false;                    // render lock
+  HWND m_window = nullptr;                    // render lock
+  bool m_centre = false;                      // render lock
+  int32_t m_width = 0;                        // render lock
+  int32_t m_height = 0;                       // render lock
 };

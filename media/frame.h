@@ -35,7 +35,9 @@ struct tagFrame {
   FILETIME ftTime;
 
   uint8_t *Data() { return reinterpret_cast<uint8_t *>(this) + kFrameHeaderBytes; }
-  const uint8_t *Data() const { return reinterpret_cast<const uint8_t *>(this) + kFrameHeaderBytes; }
+  const uint8_t *Data() const {
+    return reinterpret_cast<const uint8_t *>(this) + kFrameHeaderBytes;
+  }
   uint32_t PayloadBytes() const { return dwSize - kFrameHeaderBytes; }
 };
 static_assert(sizeof(tagFrame) == kFrameHeaderBytes);
@@ -55,8 +57,8 @@ struct StreamDescription {
   int32_t videoCodec;  // 0 MJPEG, anything else MPEG-4
   int32_t width;
   int32_t height;
-  double frameRate;    // 7.5 from the playback threads; compared, never interpreted
-  int32_t audio[6];    // zero from the playback threads; compared, never interpreted
+  double frameRate;  // 7.5 from the playback threads; compared, never interpreted
+  int32_t audio[6];  // zero from the playback threads; compared, never interpreted
 };
 #pragma pack(pop)
 static_assert(sizeof(StreamDescription) == 48);
@@ -96,7 +98,8 @@ class FrameFactor : private NonCopy {
                    const void *payload);
   // Time from calendar fields; a null pointer (or fields the platform
   // conversion refuses) gives time zero.
-  tagFrame *Create(uint32_t type, uint32_t payloadBytes, const SYSTEMTIME *time, const void *payload);
+  tagFrame *Create(uint32_t type, uint32_t payloadBytes, const SYSTEMTIME *time,
+                   const void *payload);
   // Returns the block to the heap and nulls the caller's pointer.
   void Release(tagFrame *&frame);
 

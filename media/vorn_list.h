@@ -50,7 +50,8 @@ class TVornList {
     if (m_count != 0) Unlink(m_head->next);
   }
 
-  // Walking: for (auto *n = list.First(); n != list.End(); ) { ... n = list.Unlink(n); or n = n->next; }
+  // Walking: for (auto *n = list.First(); n != list.End(); ) { ... n = list.Unlink(n); or n =
+  // n->next; }
   MyNode *First() const { return m_head->next; }
   MyNode *End() const { return m_head; }
   // Unlinks and frees a node of this list; returns the node that followed it.

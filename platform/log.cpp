@@ -24,11 +24,16 @@ Level ConfiguredLevel() {
 
 const char *LevelName(Level level) {
   switch (level) {
-    case Level::Debug: return "debug";
-    case Level::Info: return "info";
-    case Level::Warn: return "warn";
-    case Level::Error: return "error";
-    default: return "";
+    case Level::Debug:
+      return "debug";
+    case Level::Info:
+      return "info";
+    case Level::Warn:
+      return "warn";
+    case Level::Error:
+      return "error";
+    default:
+      return "";
   }
 }
 
@@ -41,8 +46,8 @@ bool Enabled(Level level) { return level >= ConfiguredLevel() && level != Level:
 void Write(Level level, std::string_view category, std::string_view message) {
   if (!Enabled(level)) return;
   std::lock_guard<std::mutex> lock(g_writeLock);
-  std::fprintf(stderr, "[%.*s] %s: %.*s\n", int(category.size()), category.data(),
-               LevelName(level), int(message.size()), message.data());
+  std::fprintf(stderr, "[%.*s] %s: %.*s\n", int(category.size()), category.data(), LevelName(level),
+               int(message.size()), message.data());
 }
 
 void Writef(Level level, const char *category, const char *format, ...) {

@@ -4,10 +4,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <sched.h>
 #include <chrono>
 #include <deque>
 #include <exception>
-#include <sched.h>
 
 #include "platform/log.h"
 
@@ -27,7 +27,7 @@ struct SyncHub {
   std::condition_variable callDone;  // workers in Synchronize() wait here
   std::deque<SyncRequest *> queue;
   std::function<void()> wakeup;
-  uint64_t generation = 0;           // bumped by every WakeMainThread()
+  uint64_t generation = 0;  // bumped by every WakeMainThread()
 };
 
 SyncHub &Hub() {
@@ -40,13 +40,20 @@ std::atomic<std::thread::id> g_mainThread{std::this_thread::get_id()};
 
 int NiceFor(TThreadPriority p) {
   switch (p) {
-    case tpIdle: return 19;
-    case tpLowest: return 10;
-    case tpLower: return 5;
-    case tpNormal: return 0;
-    case tpHigher: return -5;
-    case tpHighest: return -10;
-    case tpTimeCritical: return -15;
+    case tpIdle:
+      return 19;
+    case tpLowest:
+      return 10;
+    case tpLower:
+      return 5;
+    case tpNormal:
+      return 0;
+    case tpHigher:
+      return -5;
+    case tpHighest:
+      return -10;
+    case tpTimeCritical:
+      return -15;
   }
   return 0;
 }

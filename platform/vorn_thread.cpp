@@ -30,7 +30,9 @@ uint32_t TVornThread::ActiveProcessorMask() {
   return mask ? mask : 1;
 }
 
-void TVornThread::SetActiveProcessorMaskForTesting(uint32_t mask) { g_activeMaskOverride.store(mask); }
+void TVornThread::SetActiveProcessorMaskForTesting(uint32_t mask) {
+  g_activeMaskOverride.store(mask);
+}
 
 void TVornThread::ResetAffinityRotation() { g_affinityMask.store(1); }
 

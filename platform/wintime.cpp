@@ -30,8 +30,7 @@ void CivilFromDays(int64_t z, int64_t &year, unsigned &month, unsigned &day) {
   year = y + (month <= 2);
 }
 
-int64_t CalendarToUnixSeconds(int year, int month, int day, int hour, int minute,
-                              int second) {
+int64_t CalendarToUnixSeconds(int year, int month, int day, int hour, int minute, int second) {
   // Normalise the month into 1..12 the way timegm does, carrying into the year.
   int64_t y = year;
   int64_t m0 = static_cast<int64_t>(month) - 1;
@@ -64,13 +63,12 @@ SYSTEMTIME RecorderSecondsToSystemTime(int64_t seconds) {
 }
 
 int64_t SystemTimeToRecorderSeconds(const SYSTEMTIME &st) {
-  return CalendarToUnixSeconds(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
-                               st.wSecond);
+  return CalendarToUnixSeconds(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond);
 }
 
 FILETIME RecorderSecondsToFileTime(int64_t seconds) {
-  const int64_t ticks = static_cast<int64_t>(kUnixEpochIn100ns) +
-                        seconds * static_cast<int64_t>(k100nsPerSecond);
+  const int64_t ticks =
+      static_cast<int64_t>(kUnixEpochIn100ns) + seconds * static_cast<int64_t>(k100nsPerSecond);
   return TicksToFileTime(static_cast<uint64_t>(ticks < 0 ? 0 : ticks));
 }
 
@@ -84,8 +82,8 @@ int64_t FileTimeToRecorderSeconds(const FILETIME &ft) {
 std::string FormatRecorderTime(const SYSTEMTIME &st) {
   char buf[48];
   std::snprintf(buf, sizeof buf, "%04u/%02u/%02u_%02u:%02u:%02u", unsigned(st.wYear),
-                unsigned(st.wMonth), unsigned(st.wDay), unsigned(st.wHour),
-                unsigned(st.wMinute), unsigned(st.wSecond));
+                unsigned(st.wMonth), unsigned(st.wDay), unsigned(st.wHour), unsigned(st.wMinute),
+                unsigned(st.wSecond));
   return buf;
 }
 
@@ -105,15 +103,15 @@ bool ParseRecorderTime(const std::string &text, int64_t &seconds) {
   int y, mo, d, h, mi, s;
   char sep1, sep2, mid, c1, c2;
   int used = 0;
-  if (std::sscanf(text.c_str(), "%4d%c%2d%c%2d%c%2d%c%2d%c%2d%n", &y, &sep1, &mo, &sep2, &d,
-                  &mid, &h, &c1, &mi, &c2, &s, &used) != 11 ||
+  if (std::sscanf(text.c_str(), "%4d%c%2d%c%2d%c%2d%c%2d%c%2d%n", &y, &sep1, &mo, &sep2, &d, &mid,
+                  &h, &c1, &mi, &c2, &s, &used) != 11 ||
       used != static_cast<int>(text.size()))
     return false;
   if ((sep1 != '-' && sep1 != '/') || sep2 != sep1) return false;
   if (mid != ' ' && mid != 'T' && mid != '_') return false;
   if (c1 != ':' || c2 != ':') return false;
-  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59 || h < 0 ||
-      mi < 0 || s < 0)
+  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59 || h < 0 || mi < 0 ||
+      s < 0)
     return false;
   seconds = CalendarToUnixSeconds(y, mo, d, h, mi, s);
   return true;
@@ -131,9 +129,9 @@ unsigned DaysInMonth(unsigned y, unsigned m) {
 
 bool SystemTimeToFileTime(const SYSTEMTIME *st, FILETIME *ft) {
   if (!st || !ft) return false;
-  if (st->wYear < 1601 || st->wYear > 30827 || st->wMonth < 1 || st->wMonth > 12 ||
-      st->wDay < 1 || st->wDay > DaysInMonth(st->wYear, st->wMonth) || st->wHour > 23 ||
-      st->wMinute > 59 || st->wSecond > 59 || st->wMilliseconds > 999)
+  if (st->wYear < 1601 || st->wYear > 30827 || st->wMonth < 1 || st->wMonth > 12 || st->wDay < 1 ||
+      st->wDay > DaysInMonth(st->wYear, st->wMonth) || st->wHour > 23 || st->wMinute > 59 ||
+      st->wSecond > 59 || st->wMilliseconds > 999)
     return false;
   const int64_t unixSeconds = orvan::SystemTimeToRecorderSeconds(*st);
   const int64_t ticks = static_cast<int64_t>(orvan::kUnixEpochIn100ns) +

@@ -49,8 +49,7 @@ void CivilFromDays(int64_t days, int64_t &year, unsigned &month, unsigned &day);
 
 // Seconds since 1970 of UTC calendar fields, like timegm(). Fields are
 // normalised as timegm would (a second of 60 rolls into the next minute).
-int64_t CalendarToUnixSeconds(int year, int month, int day, int hour, int minute,
-                              int second);
+int64_t CalendarToUnixSeconds(int year, int month, int day, int hour, int minute, int second);
 
 // Recorder seconds broken down with the UTC calendar.
 SYSTEMTIME RecorderSecondsToSystemTime(int64_t seconds);

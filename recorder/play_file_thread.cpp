@@ -1,6 +1,5 @@
 #include "recorder/play_file_thread.h"
 
-
 namespace orvan::recorder {
 
 namespace {
@@ -59,7 +58,8 @@ bool PlayFileThread::Validate() {
 }
 
 int64_t PlayFileThread::JumpTarget(int64_t offset, int width) const {
-  const int64_t next = static_cast<int64_t>(double(offset) * (double(TotalEntries()) / double(width)));
+  const int64_t next =
+      static_cast<int64_t>(double(offset) * (double(TotalEntries()) / double(width)));
   return next < 0 ? 0 : next;
 }
 

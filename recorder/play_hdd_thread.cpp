@@ -121,9 +121,9 @@ void PlayHDDThread::PlayBatch() {
 }
 
 void PlayHDDThread::Execute() {
-  const int64_t nowSeconds =
-      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
-          .count();
+  const int64_t nowSeconds = std::chrono::duration_cast<std::chrono::seconds>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count();
   m_lastKeySeconds.fill(nowSeconds);
   RestartPacing();
   while (!Terminated()) {

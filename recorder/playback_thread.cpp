@@ -178,8 +178,7 @@ void PlaybackThread::PlayBarStep() {
   const int limit = imageLeft + imageWidth - bar.buttonWidth.load();
   if (left > limit) left = limit;
   m_lastBarOffset = left - imageLeft;
-  if (left != bar.buttonLeft.load())
-    TThread::Synchronize([&] { m_host.MovePlayBarButton(left); });
+  if (left != bar.buttonLeft.load()) TThread::Synchronize([&] { m_host.MovePlayBarButton(left); });
 }
 
 void PlaybackThread::SendDescriptionIfChanged(int8_t recordType, const SYSTEMTIME &time) {
@@ -262,7 +261,8 @@ void PlaybackThread::Deliver(int channel, tagFrame *&frame, int8_t recordType) {
 
 void PlaybackThread::Pace(const IndexEntry &entry) {
   if (m_mode.load() == 1) {
-    if (entry.type != kTypeAudio && m_pacing.fastForwardPictureSleepMs > 0 && m_pacingEnabled.load())
+    if (entry.type != kTypeAudio && m_pacing.fastForwardPictureSleepMs > 0 &&
+        m_pacingEnabled.load())
       Sleep(m_pacing.fastForwardPictureSleepMs);
     return;
   }
@@ -273,7 +273,8 @@ void PlaybackThread::Pace(const IndexEntry &entry) {
   }
   m_paceSum += entry.delayMs;
   const int64_t wait = m_paceSum - MillisecondsSincePaceStart();
-  if (wait > 0 && wait < 1000) Sleep(wait > m_pacing.marginThresholdMs ? wait - m_pacing.marginMs : wait);
+  if (wait > 0 && wait < 1000)
+    Sleep(wait > m_pacing.marginThresholdMs ? wait - m_pacing.marginMs : wait);
 }
 
 void PlaybackThread::RecordForAvi(const tagFrame &frame) {
@@ -302,17 +303,25 @@ bool PlaybackThread::EncodeScreenPicture(int &codedBytes, int &frameKind) {
   if (!m_grabber->GrabPicture(grab) || grab.width <= 0 || grab.height <= 0) return false;
   AVPixelFormat format;
   switch (grab.bitsPerPixel) {
-    case 32: format = AV_PIX_FMT_BGR0; break;
-    case 24: format = AV_PIX_FMT_BGR24; break;
-    case 16: format = AV_PIX_FMT_RGB565LE; break;
-    default: return false;
+    case 32:
+      format = AV_PIX_FMT_BGR0;
+      break;
+    case 24:
+      format = AV_PIX_FMT_BGR24;
+      break;
+    case 16:
+      format = AV_PIX_FMT_RGB565LE;
+      break;
+    default:
+      return false;
   }
   if (grab.pitchBytes <= 0 || grab.bytes.size() < size_t(grab.pitchBytes) * size_t(grab.height))
     return false;
   // Whatever size and depth the screen has, the file gets 720 x 480 of
   // B, G, R: the grab is scaled, never copied past the picture buffer.
-  m_scaler.reset(sws_getCachedContext(m_scaler.release(), grab.width, grab.height, format, kAviWidth, kAviHeight,
-                                  AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr));
+  m_scaler.reset(sws_getCachedContext(m_scaler.release(), grab.width, grab.height, format,
+                                      kAviWidth, kAviHeight, AV_PIX_FMT_BGR24, SWS_BILINEAR,
+                                      nullptr, nullptr, nullptr));
   if (!m_scaler) return false;
   m_picture.resize(size_t(kAviWidth) * kAviHeight * 3);
   const uint8_t *src[4] = {grab.bytes.data(), nullptr, nullptr, nullptr};

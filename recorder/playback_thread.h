@@ -45,9 +45,9 @@ constexpr int kAviHeight = 480;
 // Per-channel counts, for the command line and the tests. Written by the
 // player thread only; read with relaxed atomics.
 struct ChannelCounters {
-  std::atomic<uint64_t> delivered{0};      // frames handed to the viewer (pictures and audio)
-  std::atomic<uint64_t> keyWaitDrops{0};   // frames released while waiting for a key picture
-  std::atomic<uint64_t> pictures{0};       // pictures handed over
+  std::atomic<uint64_t> delivered{0};     // frames handed to the viewer (pictures and audio)
+  std::atomic<uint64_t> keyWaitDrops{0};  // frames released while waiting for a key picture
+  std::atomic<uint64_t> pictures{0};      // pictures handed over
 };
 
 class PlaybackThread : public TThread {
@@ -198,7 +198,7 @@ class PlaybackThread : public TThread {
   std::chrono::steady_clock::time_point m_lastAviPicture;
   std::vector<uint8_t> m_picture;  // one 720 x 480 picture, 3 bytes a pixel
   std::vector<uint8_t> m_coded;    // one coded picture
-  av::SwsContextPtr m_scaler;  // screen grab to 720 x 480 B,G,R; player thread
+  av::SwsContextPtr m_scaler;      // screen grab to 720 x 480 B,G,R; player thread
 };
 
 }  // namespace orvan::recorder

@@ -6,7 +6,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential g++ cmake ninja-build pkg-config git
-  clang libclang-rt-14-dev
+  clang clang-format libclang-rt-14-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
   libjpeg62-turbo-dev
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev

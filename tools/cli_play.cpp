@@ -35,8 +35,10 @@ constexpr int kPanelWidth = 720;
 constexpr int kPanelHeight = 480;
 
 const char kPlayUsage[] =
-    "usage: orvan-cli play SOURCE [--image PATH]... [--drive N] [--from WHEN] [--duration SECONDS]\n"
-    "                      [--fast] [--no-pacing] [--audio] [--snapshot FILE.jpg] [--avi FILE.avi]\n"
+    "usage: orvan-cli play SOURCE [--image PATH]... [--drive N] [--from WHEN] [--duration "
+    "SECONDS]\n"
+    "                      [--fast] [--no-pacing] [--audio] [--snapshot FILE.jpg] [--avi "
+    "FILE.avi]\n"
     "                      [--json]\n"
     "SOURCE is a disk image or block device, or a clip's .in file.\n";
 
@@ -63,7 +65,8 @@ int Usage(const std::string &error) {
 bool EndsWithIn(const std::string &path) {
   if (path.size() < 3) return false;
   std::string tail = path.substr(path.size() - 3);
-  std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
+  std::transform(tail.begin(), tail.end(), tail.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
   return tail == ".in";
 }
 
@@ -272,7 +275,8 @@ int RunPlayCommand(const std::vector<std::string> &args) {
   if (!ParsePlayArgs(args, o, error)) return Usage(error);
 
   // Without --audio nothing is played, so no audio device is probed.
-  if (!o.audio && qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER")) qputenv("SDL_AUDIODRIVER", "dummy");
+  if (!o.audio && qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER"))
+    qputenv("SDL_AUDIODRIVER", "dummy");
   // The panel is drawn offscreen unless the caller asked for a platform.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   int argc = 1;
@@ -281,7 +285,8 @@ int RunPlayCommand(const std::vector<std::string> &args) {
   QApplication app(argc, argv);
   TThread::SetMainThread();
   TThread::SetSynchronizeWakeup([] {
-    QMetaObject::invokeMethod(qApp, [] { TThread::CheckSynchronize(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        qApp, [] { TThread::CheckSynchronize(); }, Qt::QueuedConnection);
   });
 
   // Sources first: a refused source needs no window.
@@ -386,31 +391,33 @@ int RunPlayCommand(const std::vector<std::string> &args) {
 
   // The report, before the player and viewers go.
   if (o.json) {
-    std::printf("{\"source\": \"%s\", \"layout\": %d, \"first\": \"%s\", \"last\": \"%s\", "
-                "\"firstSeconds\": %u, \"lastSeconds\": %u, \"aviPictures\": %llu, "
-                "\"audioBlocks\": %llu, \"channels\": [",
-                clipSource ? "clip" : "disk", panel->LayoutValue(),
-                player->FirstPlayedTime() ? FormatRecorderTime(int64_t(player->FirstPlayedTime())).c_str() : "",
-                player->LastPlayedTime() ? FormatRecorderTime(int64_t(player->LastPlayedTime())).c_str() : "",
-                player->FirstPlayedTime(), player->LastPlayedTime(),
-                (unsigned long long)player->AviPictures(),
-                (unsigned long long)player->AudioBlocksQueued());
+    std::printf(
+        "{\"source\": \"%s\", \"layout\": %d, \"first\": \"%s\", \"last\": \"%s\", "
+        "\"firstSeconds\": %u, \"lastSeconds\": %u, \"aviPictures\": %llu, "
+        "\"audioBlocks\": %llu, \"channels\": [",
+        clipSource ? "clip" : "disk", panel->LayoutValue(),
+        player->FirstPlayedTime() ? FormatRecorderTime(int64_t(player->FirstPlayedTime())).c_str()
+                                  : "",
+        player->LastPlayedTime() ? FormatRecorderTime(int64_t(player->LastPlayedTime())).c_str()
+                                 : "",
+        player->FirstPlayedTime(), player->LastPlayedTime(),
+        (unsigned long long)player->AviPictures(), (unsigned long long)player->AudioBlocksQueued());
     for (int c = 0; c < kChannelCount; ++c) {
       const auto &counters = player->Counters(c);
       CViewerVornMP4IPCamera *camera = panel->Camera(c);
       VornFilterObj *filter = camera ? camera->Filter() : nullptr;
-      std::printf("%s{\"channel\": %d, \"delivered\": %llu, \"dropped\": %llu, \"decoded\": %llu, "
-                  "\"shown\": %llu}",
-                  c ? ", " : "", c, (unsigned long long)counters.pictures.load(),
-                  (unsigned long long)(counters.keyWaitDrops.load() +
-                                       (camera ? camera->DroppedFrames() : 0)),
-                  (unsigned long long)(filter ? filter->DecodedPictures() : 0),
-                  (unsigned long long)(filter ? filter->PresentedPictures() : 0));
+      std::printf(
+          "%s{\"channel\": %d, \"delivered\": %llu, \"dropped\": %llu, \"decoded\": %llu, "
+          "\"shown\": %llu}",
+          c ? ", " : "", c, (unsigned long long)counters.pictures.load(),
+          (unsigned long long)(counters.keyWaitDrops.load() +
+                               (camera ? camera->DroppedFrames() : 0)),
+          (unsigned long long)(filter ? filter->DecodedPictures() : 0),
+          (unsigned long long)(filter ? filter->PresentedPictures() : 0));
     }
     std::printf("]}\n");
   } else if (exitCode == 0) {
-    std::printf("played %s .. %s\n",
-                FormatRecorderTime(int64_t(player->FirstPlayedTime())).c_str(),
+    std::printf("played %s .. %s\n", FormatRecorderTime(int64_t(player->FirstPlayedTime())).c_str(),
                 FormatRecorderTime(int64_t(player->LastPlayedTime())).c_str());
     for (int c = 0; c < kChannelCount; ++c) {
       CViewerVornMP4IPCamera *camera = panel->Camera(c);

@@ -45,8 +45,10 @@ const char kUsage[] =
     "  export DISK --from WHEN --to WHEN -o OUT.in\n"
     "                                       copy a time range into a clip (OUT.in + OUT.da)\n"
     "  clip CLIP.in                         check a clip and show its span\n"
-    "  play SOURCE [options]                play a disk or clip through the viewers (see play --help)\n"
-    "  yuv FILE.yuv -o OUT.bmp [--raw]      a still picture as Image Play shows it (or raw pixels)\n"
+    "  play SOURCE [options]                play a disk or clip through the viewers (see play "
+    "--help)\n"
+    "  yuv FILE.yuv -o OUT.bmp [--raw]      a still picture as Image Play shows it (or raw "
+    "pixels)\n"
     "DISK is a disk image or block device path, or --drive N (drive N of the table: the\n"
     "--image entries first, then the machine's disks). WHEN is \"YYYY-MM-DD hh:mm:ss\"\n"
     "(recorder wall time) or a count of recorder seconds.\n";

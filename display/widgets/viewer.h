@@ -121,7 +121,7 @@ class CViewerVornMP4IPCamera : public CViewerImpl {
   void PlaceTimeLabel();
   bool PanelHasWidth() const;
 
-  VornFilterObj *m_filter = nullptr;  // owned; deleted through the killer
+  VornFilterObj *m_filter = nullptr;   // owned; deleted through the killer
   std::atomic<uint64_t> m_dropped{0};  // written by the playback thread
   std::unique_ptr<VornFilterObjKiller> m_killer;
   QLabel *m_timeLabel = nullptr;  // on the panel

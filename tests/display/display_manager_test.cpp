@@ -145,7 +145,7 @@ TEST(CDisplayManager, aRemadeCompositionSurface_isWhatTheNextRequestReturns) {
   std::shared_ptr<CPixelSurface> fresh = manager.GetBackSurface(0x42);
   ASSERT_TRUE(fresh);
   EXPECT_NE(fresh, old);
-  EXPECT_EQ(fresh->Bits()[0], 0);  // black again
+  EXPECT_EQ(fresh->Bits()[0], 0);   // black again
   EXPECT_EQ(old->Bits()[0], 0xFF);  // a drawer still using the old one keeps valid memory
   EXPECT_NE(manager.CreateBackSurface(0x99), 0);  // no device for that monitor
 }

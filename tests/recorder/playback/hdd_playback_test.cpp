@@ -32,7 +32,9 @@ tools::SampleOptions FourChannels(int seconds) {
 }
 
 struct OpenDisk {
-  explicit OpenDisk(const std::string &path) { EXPECT_EQ(disk.OpenPath(path), DriveOpenStatus::Ok); }
+  explicit OpenDisk(const std::string &path) {
+    EXPECT_EQ(disk.OpenPath(path), DriveOpenStatus::Ok);
+  }
   DiskSource disk;
 };
 
@@ -128,7 +130,8 @@ TEST(PlayHDDThread, layoutDecision_oneChannelAfterElevenEntries_twoChannelsAtThe
     PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0);
     player.SetPacingEnabled(false);
     player.Play();
-    ASSERT_TRUE(ServiceUntil([&] { return player.LayoutDecision() >= 0 && !host.Layouts().empty(); }));
+    ASSERT_TRUE(
+        ServiceUntil([&] { return player.LayoutDecision() >= 0 && !host.Layouts().empty(); }));
     player.Pause();
     EXPECT_EQ(host.Layouts(), std::vector<int>{expected}) << path;
   }
@@ -347,8 +350,10 @@ TEST(PlayHDDThread, aviSavedDuringPlay_hasVideoAndAudioOfTheScreen) {
   int64_t pictures = 0;
   orvan::av::PacketPtr packet = orvan::av::MakePacket();
   while (av_read_frame(input.get(), packet.get()) >= 0) {
-    if (packet->stream_index == audio->index) audioBytes += uint64_t(packet->size);
-    else ++pictures;
+    if (packet->stream_index == audio->index)
+      audioBytes += uint64_t(packet->size);
+    else
+      ++pictures;
     av_packet_unref(packet.get());
   }
   EXPECT_EQ(pictures, int64_t(player.AviPictures()));

@@ -33,7 +33,8 @@ class RecordingViewer : public IViewerSink {
     auto *frame = static_cast<VORN_TESK::tagFrame *>(parameter);
     {
       std::lock_guard<std::mutex> l(lock);
-      taken.push_back({frame->dwType, FileTimeToRecorderSeconds(frame->ftTime), frame->PayloadBytes()});
+      taken.push_back(
+          {frame->dwType, FileTimeToRecorderSeconds(frame->ftTime), frame->PayloadBytes()});
     }
     VORN_TESK::Frames().Release(frame);
   }
@@ -86,7 +87,8 @@ class RampScreen : public IScreenGrabber {
     p.pitchBytes = m_width * m_bits / 8;
     p.bytes.assign(size_t(p.pitchBytes) * m_height, 0);
     for (int y = 0; y < m_height; ++y)
-      for (int x = 0; x < p.pitchBytes; ++x) p.bytes[size_t(y) * p.pitchBytes + x] = uint8_t(x + y + grabs);
+      for (int x = 0; x < p.pitchBytes; ++x)
+        p.bytes[size_t(y) * p.pitchBytes + x] = uint8_t(x + y + grabs);
     ++grabs;
     return true;
   }

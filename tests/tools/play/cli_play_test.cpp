@@ -52,10 +52,12 @@ class OrvanCliPlay : public testing::Test {
   static void SetUpTestSuite() {
     dir = new orvan::test::TempDir;
     disk = dir->File("four.img");
-    const auto r = RunTool("orvan-mkdisk", {"-o", disk, "--duration", "6", "--events", "2", "--seed", "3"});
+    const auto r =
+        RunTool("orvan-mkdisk", {"-o", disk, "--duration", "6", "--events", "2", "--seed", "3"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     quad = dir->File("quad.img");
-    const auto q = RunTool("orvan-mkdisk", {"-o", quad, "--duration", "4", "--quad", "--seed", "3"});
+    const auto q =
+        RunTool("orvan-mkdisk", {"-o", quad, "--duration", "4", "--quad", "--seed", "3"});
     ASSERT_EQ(q.exitCode, 0) << q.err;
   }
   static void TearDownTestSuite() { delete dir; }
@@ -97,8 +99,8 @@ TEST_F(OrvanCliPlay, quadRecording_isShownInOneViewer) {
 }
 
 TEST_F(OrvanCliPlay, fromAndDuration_startAtTheSearchedBlock) {
-  const auto r = RunTool("orvan-cli", {"play", disk, "--from", "2008-02-14 09:45:01", "--duration",
-                                       "1", "--json"});
+  const auto r = RunTool(
+      "orvan-cli", {"play", disk, "--from", "2008-02-14 09:45:01", "--duration", "1", "--json"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const long long first = JsonNumber(r.out, "firstSeconds");
   EXPECT_GE(first, 1202982297);
@@ -132,18 +134,31 @@ TEST_F(OrvanCliPlay, exportedClip_playsEveryChannel) {
 
 TEST_F(OrvanCliPlay, badSources_endWithClearErrors) {
   const std::string shortClip = dir->File("short.in");
-  { std::FILE *f = std::fopen(shortClip.c_str(), "wb"); std::fputs("tiny", f); std::fclose(f); }
-  { std::FILE *f = std::fopen(dir->File("short.da").c_str(), "wb"); std::fclose(f); }
+  {
+    std::FILE *f = std::fopen(shortClip.c_str(), "wb");
+    std::fputs("tiny", f);
+    std::fclose(f);
+  }
+  {
+    std::FILE *f = std::fopen(dir->File("short.da").c_str(), "wb");
+    std::fclose(f);
+  }
   const auto tooShort = RunTool("orvan-cli", {"play", shortClip});
   EXPECT_EQ(tooShort.exitCode, 2);
-  EXPECT_NE(tooShort.err.find("The file too short to play video."), std::string::npos) << tooShort.err;
+  EXPECT_NE(tooShort.err.find("The file too short to play video."), std::string::npos)
+      << tooShort.err;
 
   const auto missing = RunTool("orvan-cli", {"play", dir->File("none.img")});
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_FALSE(missing.err.empty());
 
   const std::string zeros = dir->File("zeros.img");
-  { std::FILE *f = std::fopen(zeros.c_str(), "wb"); std::vector<char> z(1 << 20); std::fwrite(z.data(), 1, z.size(), f); std::fclose(f); }
+  {
+    std::FILE *f = std::fopen(zeros.c_str(), "wb");
+    std::vector<char> z(1 << 20);
+    std::fwrite(z.data(), 1, z.size(), f);
+    std::fclose(f);
+  }
   const auto notDisk = RunTool("orvan-cli", {"play", zeros});
   EXPECT_EQ(notDisk.exitCode, 2);
 
@@ -168,6 +183,7 @@ TEST(OrvanCliYuv, stillPictureToBitmap_andRefusedFileExits2) {
   EXPECT_NE(r.out.find("2008/02/14_09:44:57"), std::string::npos) << r.out;
   EXPECT_GT(std::filesystem::file_size(dir.File("still.bmp")), 720u * 480u * 4u);
 
-  const auto refused = RunTool("orvan-cli", {"yuv", dir.File("still.bmp"), "-o", dir.File("x.bmp")});
+  const auto refused =
+      RunTool("orvan-cli", {"yuv", dir.File("still.bmp"), "-o", dir.File("x.bmp")});
   EXPECT_EQ(refused.exitCode, 2);
 }
