@@ -12,8 +12,12 @@ if [ -x "$BUILD_DIR/tools/orvan-mkdisk" ] && [ ! -f "$SAMPLE" ]; then
   mkdir -p samples
   "$BUILD_DIR/tools/orvan-mkdisk" -o "$SAMPLE" --duration 60 --events 12 --seed 1
 fi
-if [ -x "$BUILD_DIR/app/orvan-viewer" ]; then
+if [ -x "$BUILD_DIR/app/orvan-viewer" ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   exec "$BUILD_DIR/app/orvan-viewer" --image "$SAMPLE" --hdd "$@"
+elif [ -x "$BUILD_DIR/tools/orvan-cli" ] && [ -x "$BUILD_DIR/app/orvan-viewer" ]; then
+  echo "No display: the sample's summary, then ten seconds of it played headless." >&2
+  "$BUILD_DIR/tools/orvan-cli" info "$SAMPLE"
+  "$BUILD_DIR/tools/orvan-cli" play "$SAMPLE" --duration 10
 elif [ -x "$BUILD_DIR/tools/orvan-cli" ]; then
   "$BUILD_DIR/tools/orvan-cli" info "$SAMPLE"
   "$BUILD_DIR/tools/orvan-cli" events "$SAMPLE"
