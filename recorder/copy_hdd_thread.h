@@ -110,7 +110,7 @@ class CopyHDDThread final : public TThread {
   IndexReader m_reader;
   CClipWriter m_writer;
   std::vector<uint8_t> m_record;
-  LayoutDecision m_decision;
+  LayoutDecider m_decision;
   bool m_trailerWritten = false;
 
   // Shared with the form, read without a lock.

@@ -237,7 +237,7 @@ int32_t CodecWordOfRecord(int8_t type) { return IsMjpegRecord(type) ? 0 : 4; }
 
 bool ShownInDiskFastForward(int8_t type) { return type == 1 || type == 18 || type == 2; }
 
-bool LayoutDecision::See(uint8_t channel) {
+bool LayoutDecider::See(uint8_t channel) {
   if (m_decided) return false;
   if (m_seen == 0) {
     m_firstChannel = channel;

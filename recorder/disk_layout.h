@@ -219,7 +219,7 @@ bool ShownInDiskFastForward(int8_t type);
 // The layout decision of the copier and the disk player: 1 when the first
 // eleven entries (channels below 4) are all of one channel, 0 as soon as a
 // second channel shows up. Decided once, then fixed.
-class LayoutDecision {
+class LayoutDecider {
  public:
   // Counts one entry; true exactly when this entry decided the layout.
   bool See(uint8_t channel);

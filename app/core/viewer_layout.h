@@ -14,7 +14,7 @@
 namespace orvan::app {
 
 // Viewer command codes the main window sends.
-constexpr int kViewerSetRect = 0;         // RECT*, in the video panel's coordinates
+constexpr int kViewerSetRect = 0;          // RECT*, in the video panel's coordinates
 constexpr int kViewerCaptionVisible = 17;  // bool*
 constexpr int kViewerTimeLabel = 18;       // bool*
 constexpr int kViewerKeepSize = 23;        // bool*

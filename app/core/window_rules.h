@@ -1,6 +1,7 @@
 // The main window's rules that need no widgets: which controls each play
 // source offers and how they are captioned, the play bar's knob arithmetic,
-// picked date and time to recorder seconds, and the full-screen geometry. The window applies them to its widgets.
+// picked date and time to recorder seconds, and the full-screen geometry. The window applies them
+// to its widgets.
 #pragma once
 
 #include <cstdint>
@@ -19,9 +20,9 @@ struct SourceControls {
   bool playButtonsEnabled;  // PlayBtn, PauseBtn, ForwardBtn
   bool aviButtonsEnabled;   // SaveAVIBtn, StopAVIBtn
   bool copyEnabled;
-  bool searchEnabled;       // DatePicker, TimePicker, SearchBtn, EventBtn
-  bool playBarBtnEnabled;   // also its visibility
-  bool videoPanelVisible;   // PlayBarImage, LivePanel, the three time labels
+  bool searchEnabled;      // DatePicker, TimePicker, SearchBtn, EventBtn
+  bool playBarBtnEnabled;  // also its visibility
+  bool videoPanelVisible;  // PlayBarImage, LivePanel, the three time labels
   bool videoImageVisible;
   bool fullScreenAndAudioEnabled;
 };

@@ -22,12 +22,12 @@
 #include <QTimer>
 
 #include "app/core/configuration.h"
+#include "app/still_image.h"
 #include "app/window/copy_form.h"
 #include "app/window/display_grabber.h"
-#include "app/window/save_form.h"
 #include "app/window/event_form.h"
 #include "app/window/picture_control.h"
-#include "app/still_image.h"
+#include "app/window/save_form.h"
 #include "display/display_manager.h"
 #include "display/widgets/widget_window.h"
 #include "media/codec_library.h"
@@ -151,7 +151,8 @@ void InstallSynchronizeWakeup() {
   TThread::SetMainThread();
   TThread::SetSynchronizeWakeup([] {
     if (QCoreApplication *app = QCoreApplication::instance())
-      QMetaObject::invokeMethod(app, [] { TThread::CheckSynchronize(); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          app, [] { TThread::CheckSynchronize(); }, Qt::QueuedConnection);
   });
 }
 
@@ -310,7 +311,12 @@ void TLiveForm::BuildControls() {
   SearchGroup = Group(m_client, "SearchGroup", "Search", 736, 264, 201, 105);
   DatePicker = Named(new QDateEdit(SearchGroup), "DatePicker");
   DatePicker->setGeometry(5, 12, 97, 21);
-  DatePicker->setDisplayFormat(QLocale().dateFormat(QLocale::ShortFormat));
+  // The locale's short date, always with a four-digit year: a two-digit
+  // year would be read back in the 1900s and search the wrong century.
+  QString dateFormat = QLocale().dateFormat(QLocale::ShortFormat);
+  if (!dateFormat.contains(QStringLiteral("yyyy")))
+    dateFormat.replace(QStringLiteral("yy"), QStringLiteral("yyyy"));
+  DatePicker->setDisplayFormat(dateFormat);
   DatePicker->setEnabled(false);
   TimePicker = Named(new QTimeEdit(SearchGroup), "TimePicker");
   TimePicker->setGeometry(101, 12, 97, 21);
@@ -612,8 +618,7 @@ bool TLiveForm::OpenSelectedDisk() {
   m_diskHandle.reset();
 
   int drive = 0;
-  if (!recorder::DriveNumberFromItem(DeviceCombo->currentText().toStdString(), drive))
-    return false;
+  if (!recorder::DriveNumberFromItem(DeviceCombo->currentText().toStdString(), drive)) return false;
   auto disk = std::make_unique<orvan::DiskSource>();
   if (disk->Open(drive) != orvan::DriveOpenStatus::Ok) {
     ORVAN_LOG_INFO("app", "%s", disk->LastError().c_str());
@@ -621,8 +626,8 @@ bool TLiveForm::OpenSelectedDisk() {
   }
   m_diskHandle = std::move(disk);
   if (EventForm) EventForm->LoadEvents(*m_diskHandle, &JumpToEventTime, this);
-  m_diskThread = new recorder::PlayHDDThread(*this, m_diskHandle.get(), Sinks(), drive,
-                                            m_grabber.get());
+  m_diskThread =
+      new recorder::PlayHDDThread(*this, m_diskHandle.get(), Sinks(), drive, m_grabber.get());
   SetPlaySource(kHddPlay);
   return true;
 }
@@ -677,9 +682,8 @@ QImage TLiveForm::VideoImagePicture() const { return VideoImage->pixmap().toImag
 void TLiveForm::DrivePlayers(const std::function<void(recorder::PlaybackThread &)> &operation,
                              const QString &state) {
   // The disk player first; at most one of the two exists.
-  for (recorder::PlaybackThread *player :
-       {static_cast<recorder::PlaybackThread *>(m_diskThread),
-        static_cast<recorder::PlaybackThread *>(m_clipThread)}) {
+  for (recorder::PlaybackThread *player : {static_cast<recorder::PlaybackThread *>(m_diskThread),
+                                           static_cast<recorder::PlaybackThread *>(m_clipThread)}) {
     if (!player) continue;
     operation(*player);
     PlayLabel->setText(state);
@@ -878,15 +882,14 @@ void TLiveForm::LanguageComboChange() {
                    ConfigurationPath().c_str());
 }
 
-void TLiveForm::AboutClick() {
-  Inform(Q(AboutText()), QStringLiteral("Version"));
-}
+void TLiveForm::AboutClick() { Inform(Q(AboutText()), QStringLiteral("Version")); }
 
 void TLiveForm::EnableControls(bool enabled) {
   for (QWidget *w : std::initializer_list<QWidget *>{
-           DeviceCombo, DatePicker, TimePicker, AudioCheck, DeviceGroup, PlayGroup, SearchGroup,
-           AVIGroup, PlayBarBtn, LanguageCombo, OpenBtn, PlayBtn, PauseBtn, ForwardBtn, SaveAVIBtn,
-           StopAVIBtn, CopyBtn, SearchBtn, EventBtn, FullScreenBtn, CloseBtn, SnapShotBtn})
+           DeviceCombo, DatePicker,    TimePicker, AudioCheck,    DeviceGroup, PlayGroup,
+           SearchGroup, AVIGroup,      PlayBarBtn, LanguageCombo, OpenBtn,     PlayBtn,
+           PauseBtn,    ForwardBtn,    SaveAVIBtn, StopAVIBtn,    CopyBtn,     SearchBtn,
+           EventBtn,    FullScreenBtn, CloseBtn,   SnapShotBtn})
     w->setEnabled(enabled);
   for (QAction *a : {SourceSelectAction, HDDPlay, FilePlay, ImagePlay, Exit, About})
     a->setEnabled(enabled);

