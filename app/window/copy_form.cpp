@@ -79,19 +79,19 @@ TCopyForm::TCopyForm(QWidget *parent) : QDialog(parent) {
                  Qt::MSWindowsFixedSizeDialogHint);
   setFixedSize(kClientWidth, kClientHeight);
 
-  Label1 = YellowLabel(this, "Label1", "StartTime", 8, 12, 57, 16);
-  Label2 = YellowLabel(this, "Label2", "EndTime", 8, 40, 57, 16);
+  Label1 = YellowLabel(this, "Label1", "StartTime", 8, 12, 62, 16);
+  Label2 = YellowLabel(this, "Label2", "EndTime", 8, 40, 62, 16);
   Label3 = YellowLabel(this, "Label3", "", 8, 68, 311, 16);
 
   StartDate = new QDateEdit(this);
   StartDate->setObjectName(QStringLiteral("StartDate"));
-  StartDate->setGeometry(72, 8, 121, 22);
+  StartDate->setGeometry(76, 8, 117, 22);
   StartTime = new QTimeEdit(this);
   StartTime->setObjectName(QStringLiteral("StartTime"));
   StartTime->setGeometry(200, 8, 119, 22);
   EndDate = new QDateEdit(this);
   EndDate->setObjectName(QStringLiteral("EndDate"));
-  EndDate->setGeometry(72, 36, 121, 22);
+  EndDate->setGeometry(76, 36, 117, 22);
   EndTime = new QTimeEdit(this);
   EndTime->setObjectName(QStringLiteral("EndTime"));
   EndTime->setGeometry(200, 36, 119, 22);
