@@ -33,6 +33,7 @@ extern "C" {
 #include "recorder/play_hdd_thread.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/tool_runner.h"
+#include "tools/disk_image.h"
 #include "tools/sample_recording.h"
 
 using namespace orvan::app;
@@ -477,6 +478,25 @@ TEST_F(CommandsTest, saveAvi_aFileThatCannotBeMade_showsNoIndicator) {
   EXPECT_TRUE(messages[0].first.contains("no/such/folder"));
 }
 
+TEST_F(CommandsTest, stopAvi_endsARecordingStartedOnThePlayer_andBringsSaveAviToTheFront) {
+  PlayDisks({MakeSample(dir, "sample.img", 3)});
+  const std::string file = dir.File("direct.avi");
+  ASSERT_TRUE(form->DiskThread()->SetAviRecording(file, 0, true));
+  ASSERT_TRUE(WaitServicing([&] { return form->DiskThread()->AviPictures() >= 2; }));
+  form->CloseSavingIndicator();  // nothing shown: nothing happens
+  form->StopAVIBtnClick();
+  EXPECT_FALSE(form->DiskThread()->AviOn());
+  EXPECT_TRUE(Get<QWidget>(form, "PlayBarBtn")->isEnabled());
+  auto *group = Get<QWidget>(form, "AVIGroup");
+  const QObjectList &order = group->children();
+  EXPECT_GT(order.indexOf(Get<QWidget>(form, "SaveAVIBtn")),
+            order.indexOf(Get<QWidget>(form, "StopAVIBtn")));
+  const AviFacts facts = ProbeAvi(file);
+  EXPECT_TRUE(facts.opened);
+  EXPECT_TRUE(facts.endedAtEof);
+  EXPECT_EQ(facts.videoPackets, int64_t(form->DiskThread()->AviPictures()));
+}
+
 // ---- the copy window ----
 
 TEST(CopyFormDots, growFromOneToTwentyDots_restForATick_andStartAgain) {
@@ -651,6 +671,39 @@ TEST_F(CommandsTest, copy_fromADriveThatIsNotThere_isNotReportedComplete) {
   EXPECT_EQ(copyMessages[0].second, "Warning");
   EXPECT_EQ(copy.CopyThread(), nullptr);
   EXPECT_TRUE(Get<QPushButton>(&copy, "SaveBtn")->isEnabled());
+}
+
+TEST_F(CommandsTest, copy_ofADiskWithoutState_showsTheStateError_andReturnsToIdle) {
+  orvan::tools::RecorderImage image;
+  image.stateSlot = -1;
+  for (int i = 0; i < 40; ++i) {
+    orvan::recorder::IndexEntry e;
+    e.type = 1;
+    e.channel = uint8_t(i % 4);
+    e.time = uint32_t(kSampleStart + i / 4);
+    e.size = 64;
+    e.offset = image.data.size();
+    image.data.insert(image.data.end(), 64, uint8_t(i));
+    image.entries.push_back(e);
+  }
+  std::string error;
+  ASSERT_TRUE(orvan::tools::WriteRecorderImage(dir.File("nostate.img"), image, &error)) << error;
+  UseImages({dir.File("nostate.img")});
+  TCopyForm copy;
+  HookCopyForm(&copy);
+  saveInto = QString::fromStdString(dir.Path().string());
+  copy.SetRange(0, At(kSampleStart), At(kSampleStart + 10));
+  copy.SaveBtnClick();
+  ASSERT_EQ(copyMessages.size(), 1u);
+  EXPECT_EQ(copyMessages[0].first, "Check HDD State Error!!");
+  // The thread ended without a clip: the timer brings the form back to idle
+  // instead of growing dots for ever, and nothing claims a complete copy.
+  ASSERT_TRUE(WaitServicing([&] { return copy.CopyThread() == nullptr; }, 10000));
+  EXPECT_TRUE(Get<QPushButton>(&copy, "SaveBtn")->isEnabled());
+  EXPECT_FALSE(Get<QPushButton>(&copy, "StopBtn")->isEnabled());
+  EXPECT_FALSE(Get<QTimer>(&copy, "Timer1")->isActive());
+  EXPECT_TRUE(copy.ProgressText().isEmpty());
+  EXPECT_FALSE(CompleteSeen());
 }
 
 // Screens for a person to look at: run under Xvfb with the xcb platform and
