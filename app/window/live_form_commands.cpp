@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QMenu>
 #include <QPushButton>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -39,6 +40,20 @@ bool WriteWholeFile(const QString &path, const std::vector<uint8_t> &bytes) {
   if (!out) return false;
   out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
   return bool(out.flush());
+}
+
+// Recorder time of the last entry the disk plays (entry playEnd - 1). False
+// when there is none or it cannot be read.
+bool LastPlayedEntryTime(orvan::ByteSource &disk, const recorder::DiskGeometry &geometry,
+                         uint32_t &time) {
+  if (geometry.playEnd <= 0 || geometry.playEnd > recorder::kMaxEntryNumber) return false;
+  const uint64_t position = recorder::IndexEntryPosition(geometry.playEnd - 1);
+  const uint64_t sector = position - position % orvan::kSectorBytes;
+  // Two sectors, as an entry may run across a sector boundary.
+  std::array<uint8_t, 2 * orvan::kSectorBytes> bytes{};
+  if (!disk.Seek(sector) || !disk.Read(bytes.data(), bytes.size())) return false;
+  time = recorder::IndexEntry::Parse(bytes.data() + (position - sector)).time;
+  return true;
 }
 
 }  // namespace
@@ -155,7 +170,16 @@ void TLiveForm::CopyBtnClick() {
                 QString::fromStdString(m_texts.Get(TextKey::Warning))))
     return;
   const SYSTEMTIME diskStart = m_diskThread->DiskStartTime();
-  const SYSTEMTIME diskEnd = m_diskThread->DiskEndTime();
+  SYSTEMTIME diskEnd = m_diskThread->DiskEndTime();
+  const recorder::DiskGeometry geometry = m_diskThread->Geometry();
+  // The player's end is the start of the last 512-entry block; the span
+  // offered runs on past the last entry, so the whole recording can be
+  // copied (entries at the chosen end itself are not).
+  StopDiskThread();
+  uint32_t lastSeconds = 0;
+  if (m_diskHandle && LastPlayedEntryTime(*m_diskHandle, geometry, lastSeconds) &&
+      int64_t{lastSeconds} + 1 > SystemTimeToRecorderSeconds(diskEnd))
+    diskEnd = RecorderSecondsToSystemTime(int64_t{lastSeconds} + 1);
   StopPlayback();
   bool keepSize = false;
   for (auto &v : m_viewers) v->Command(kViewerKeepSize, &keepSize);

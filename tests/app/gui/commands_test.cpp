@@ -619,6 +619,33 @@ TEST_F(CommandsTest, copy_ofARange_makesAClipThatFilePlayPlays_andTheFirstDiskIs
   EXPECT_EQ(orvan::FormatRecorderTime(form->ClipThread()->LastPlayedTime()), cli.end);
 }
 
+TEST_F(CommandsTest, copy_ofTheWholeOfferedSpan_reachesTheLastEntryOfTheRecording) {
+  orvan::tools::SampleOptions options;
+  options.outputPath = dir.File("whole.img");
+  options.durationSeconds = 20;  // two blocks and a part of a third
+  options.events = 3;
+  orvan::tools::SampleSummary summary;
+  std::string error;
+  ASSERT_TRUE(orvan::tools::MakeSampleRecording(options, summary, &error)) << error;
+  PlayDisks({options.outputPath});
+  answerYes = true;
+  saveInto = QString::fromStdString(dir.Path().string());
+  int64_t offeredEnd = 0;
+  QTimer::singleShot(0, form, [&] {
+    offeredEnd = orvan::SystemTimeToRecorderSeconds(CopyForm->ChosenEnd());
+    CopyForm->SaveBtnClick();
+    WaitServicing([&] { return CompleteSeen(); });
+    CopyForm->CloseBtnClick();
+  });
+  form->CopyBtnClick();
+  EXPECT_EQ(offeredEnd, int64_t{summary.lastTime} + 1);
+  ASSERT_FALSE(saveSuggestions.empty());
+  const CliClip cli = ClipByCli(dir.File(saveSuggestions.back().toStdString()));
+  ASSERT_EQ(cli.exitCode, 0) << cli.message;
+  EXPECT_EQ(cli.count, summary.entries);
+  EXPECT_EQ(cli.end, orvan::FormatRecorderTime(int64_t{summary.lastTime}));
+}
+
 TEST_F(CommandsTest, copy_stoppedPartWay_asksFirst_andStillLeavesAPlayableClip) {
   UseImages({MakeSample(dir, "long.img", 20)});
   TCopyForm copy;
