@@ -459,6 +459,37 @@ TEST_F(CommandsTest, saveAvi_endsByItself_whenTheRecordingReachesItsEnd) {
   EXPECT_TRUE(facts.endedAtEof);
 }
 
+TEST_F(CommandsTest, saveAvi_inFilePlay_recordsTheClipUntilItsEnd) {
+  const std::string disk = MakeSample(dir, "clipsource.img", 4);
+  const std::string clip = dir.File("clip.in");
+  const auto r = orvan::test::RunTool("orvan-cli", {"export", disk, "--from", "2008-02-14 09:44:57",
+                                                    "--to", "2008-02-14 09:45:00", "-o", clip});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  MakeForm();
+  openFile = QString::fromStdString(clip);
+  form->OpenBtnClick();
+  ASSERT_NE(form->ClipThread(), nullptr);
+  saveInto = QString::fromStdString(dir.Path().string());
+  bool guardFired = false;
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, [&] {
+    guardFired = true;
+    SaveForm->close();
+  });
+  guard.start(60000);
+  form->SaveAVIBtnClick();
+  guard.stop();
+  EXPECT_FALSE(guardFired);
+  EXPECT_TRUE(form->ClipThread()->AtEnd());
+  ASSERT_EQ(saveSuggestions.size(), 1u);  // asked once: for the clip player only
+  const AviFacts facts = ProbeAvi((saveInto + "/" + saveSuggestions[0]).toStdString());
+  ASSERT_TRUE(facts.opened);
+  EXPECT_EQ(facts.sampleRate, 16000);
+  EXPECT_GE(facts.videoPackets, 1);
+  EXPECT_TRUE(facts.endedAtEof);
+}
+
 TEST_F(CommandsTest, saveAvi_suggestsTheQuadName_onceAQuadRecordingWasReported) {
   PlayDisks({MakeSample(dir, "quad.img", 3, true)});
   ASSERT_TRUE(WaitServicing([&] { return form->Layout().QuadRecording() == 1; }));
