@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "app/window/copy_form.h"
 #include "app/window/event_form.h"
 #include "app/window/live_form.h"
+#include "app/window/save_form.h"
 #include "platform/disk_source.h"
 
 int main(int argc, char **argv) {
@@ -37,6 +39,8 @@ int main(int argc, char **argv) {
   using namespace orvan::app;
   LiveForm = new TLiveForm;
   EventForm = new TEventForm(LiveForm);
+  CopyForm = new TCopyForm(LiveForm);
+  SaveForm = new TSaveForm(LiveForm);
   LiveForm->show();
   if (hdd) {
     QTimer::singleShot(0, LiveForm, [] {
@@ -46,7 +50,7 @@ int main(int argc, char **argv) {
   }
   const int rc = app.exec();
 
-  delete LiveForm;  // also deletes EventForm, its child
+  delete LiveForm;  // also deletes EventForm, CopyForm and SaveForm, its children
   EventForm = nullptr;
   RemoveSynchronizeWakeup();
   return rc;

@@ -86,6 +86,7 @@ void CopyHDDThread::CopySector() {
   for (const IndexEntry &e : m_reader.Entries()) {
     if (e.channel >= 4) continue;
     if (m_decision.See(e.channel)) m_layout.store(m_decision.Value(), std::memory_order_release);
+    m_lastSeconds.store(e.time, std::memory_order_release);
     if (int64_t{e.time} < m_endSeconds) {
       if (!ReadDataRecord(m_source, m_geometry, e, m_record.data())) continue;
       if (!m_writer.WriteEntry(e, m_record.data())) {

@@ -59,6 +59,9 @@ class CopyHDDThread final : public TThread {
   int64_t EntriesWritten() const { return m_written.load(std::memory_order_acquire); }
   // The next index entry to read, for progress against StartEntry()..PlayEnd().
   int64_t NextEntry() const { return m_progressNext.load(std::memory_order_acquire); }
+  // Recorder time of the last entry examined (0 before any), for progress
+  // against StartSeconds()..EndSeconds().
+  uint32_t LastEntrySeconds() const { return m_lastSeconds.load(std::memory_order_acquire); }
   // Set by the constructor, constant afterwards.
   int64_t StartEntry() const { return m_startEntry; }
   const DiskGeometry &Geometry() const { return m_geometry; }
@@ -116,6 +119,7 @@ class CopyHDDThread final : public TThread {
   std::atomic<int> m_layout{0};
   std::atomic<int64_t> m_written{0};
   std::atomic<int64_t> m_progressNext{0};
+  std::atomic<uint32_t> m_lastSeconds{0};
   std::atomic<CopyFailure> m_failure{CopyFailure::None};
 };
 

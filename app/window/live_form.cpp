@@ -23,9 +23,11 @@
 
 #include "app/core/configuration.h"
 #include "app/still_image.h"
+#include "app/window/copy_form.h"
 #include "app/window/display_grabber.h"
 #include "app/window/event_form.h"
 #include "app/window/picture_control.h"
+#include "app/window/save_form.h"
 #include "display/display_manager.h"
 #include "display/widgets/widget_window.h"
 #include "media/codec_library.h"
@@ -40,8 +42,8 @@ namespace orvan::app {
 
 TLiveForm *LiveForm = nullptr;
 TEventForm *EventForm = nullptr;
-QWidget *CopyForm = nullptr;
-QWidget *SaveForm = nullptr;
+TCopyForm *CopyForm = nullptr;
+TSaveForm *SaveForm = nullptr;
 uint8_t DisplayMode = 1;
 
 namespace {
@@ -193,6 +195,9 @@ TLiveForm::TLiveForm(QWidget *parent)
   ChooseOpenFile = [this](const QString &filter) {
     return QFileDialog::getOpenFileName(this, QString(), QString(), filter);
   };
+  ChooseSaveFile = [this](const QString &filter, const QString &suggestedName) {
+    return QFileDialog::getSaveFileName(this, QString(), suggestedName, filter);
+  };
 
   // Construction steps, before FormCreate.
   move(0, 0);
@@ -210,6 +215,9 @@ TLiveForm::TLiveForm(QWidget *parent)
 TLiveForm::~TLiveForm() {
   FormDestroy();
   if (LiveForm == this) LiveForm = nullptr;
+  // Children of this window go with it.
+  if (CopyForm && CopyForm->parent() == this) CopyForm = nullptr;
+  if (SaveForm && SaveForm->parent() == this) SaveForm = nullptr;
 }
 
 void TLiveForm::BuildControls() {
@@ -820,7 +828,9 @@ void TLiveForm::SetRecordingLayout(int quad) {
 }
 
 void TLiveForm::CloseSavingIndicator() {
-  if (SaveForm) SaveForm->hide();
+  // Closing ends the indicator's modal display; SaveAVIBtnClick then ends
+  // the recording. The player repeats the call while it waits at the end.
+  if (SaveForm && SaveForm->isVisible()) SaveForm->close();
 }
 
 void TLiveForm::ShowMessage(const std::string &text, const std::string &caption) {

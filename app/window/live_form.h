@@ -52,6 +52,8 @@ namespace orvan::app {
 
 class TPictureControl;
 class TEventForm;
+class TCopyForm;
+class TSaveForm;
 
 // The jump an event row asks for: pauses the window's disk player and
 // searches the time; nothing without a disk player. `window` is the
@@ -134,6 +136,7 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   std::function<bool(const QString &text, const QString &caption)> AskYesNo;
   std::function<void(const QString &text, const QString &caption)> Inform;
   std::function<QString(const QString &filter)> ChooseOpenFile;
+  std::function<QString(const QString &filter, const QString &suggestedName)> ChooseSaveFile;
 
   // State read by the tests and the other windows.
   int PlaySource() const { return m_playSource; }
@@ -175,6 +178,15 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   PlayBarGeometry BarGeometry() const;
   bool ConfirmClose();
   bool LoadStillImage(const QString &path);
+  // The process-wide copy window and saving indicator; made as children of
+  // this window when the program did not make them at start-up.
+  TCopyForm *CopyWindow();
+  TSaveForm *SavingIndicator();
+  void SaveSnapshot(const QString &path);
+  // One player's AVI saving: dialog, recording on, the indicator shown
+  // modally, recording off.
+  void SaveAviWith(bool clipPlayer);
+  orvan::recorder::PlaybackThread *Player(bool clipPlayer) const;
 
   // Controls, children of the client area; named as the window's design
   // names them.
@@ -252,8 +264,8 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
 // The process-wide windows and the display mode (1 grid, 0 one viewer).
 extern TLiveForm *LiveForm;
 extern TEventForm *EventForm;
-extern QWidget *CopyForm;
-extern QWidget *SaveForm;
+extern TCopyForm *CopyForm;
+extern TSaveForm *SaveForm;
 extern uint8_t DisplayMode;
 
 // Runs the playback threads' Synchronize calls from the Qt event loop:

@@ -1,0 +1,311 @@
+#include "app/window/copy_form.h"
+
+#include <QDateEdit>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTimeEdit>
+#include <QTimer>
+#include <algorithm>
+
+#include "platform/log.h"
+#include "recorder/clip_format.h"
+#include "recorder/copy_hdd_thread.h"
+
+namespace orvan::app {
+
+namespace {
+
+constexpr int kClientWidth = 327;
+constexpr int kClientHeight = 156;
+constexpr int kDotsPerRow = 20;
+
+const char kStopQuestion[] = "Stop now may cause error data to the saving file, continue?";
+const char kCloseQuestion[] = "Close now may cause error data to the saving file, continue?";
+const char kCompleteText[] = "Copy data complete!!";
+
+QLabel *YellowLabel(QWidget *parent, const char *name, const char *text, int l, int t, int w,
+                    int h) {
+  auto *label = new QLabel(QString::fromLatin1(text), parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setGeometry(l, t, w, h);
+  label->setAutoFillBackground(true);
+  QPalette p = label->palette();
+  p.setColor(QPalette::Window, Qt::black);
+  p.setColor(QPalette::WindowText, Qt::yellow);
+  label->setPalette(p);
+  return label;
+}
+
+QPushButton *Button(QWidget *parent, const char *name, const char *caption, int l, int t) {
+  auto *b = new QPushButton(QString::fromLatin1(caption), parent);
+  b->setObjectName(QString::fromLatin1(name));
+  b->setGeometry(l, t, 75, 25);
+  return b;
+}
+
+SYSTEMTIME Compose(const QDateEdit *date, const QTimeEdit *time) {
+  const QDate d = date->date();
+  const QTime t = time->time();
+  SYSTEMTIME st{};
+  st.wYear = uint16_t(d.year());
+  st.wMonth = uint16_t(d.month());
+  st.wDay = uint16_t(d.day());
+  st.wHour = uint16_t(t.hour());
+  st.wMinute = uint16_t(t.minute());
+  st.wSecond = uint16_t(t.second());
+  return st;
+}
+
+void Show(QDateEdit *date, QTimeEdit *time, const SYSTEMTIME &st) {
+  const QSignalBlocker blockDate(date), blockTime(time);
+  date->setDate(QDate(st.wYear, st.wMonth, st.wDay));
+  time->setTime(QTime(st.wHour, st.wMinute, st.wSecond));
+}
+
+int64_t Seconds(const SYSTEMTIME &st) { return recorder::CopyHDDThread::ChosenTimeToSeconds(st); }
+
+}  // namespace
+
+TCopyForm::TCopyForm(QWidget *parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("CopyForm"));
+  setWindowTitle(QStringLiteral("Copy"));
+  // Fixed single border, no system menu and no close box.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
+  setFixedSize(kClientWidth, kClientHeight);
+
+  Label1 = YellowLabel(this, "Label1", "StartTime", 8, 12, 62, 16);
+  Label2 = YellowLabel(this, "Label2", "EndTime", 8, 40, 62, 16);
+  Label3 = YellowLabel(this, "Label3", "", 8, 68, 311, 16);
+
+  StartDate = new QDateEdit(this);
+  StartDate->setObjectName(QStringLiteral("StartDate"));
+  StartDate->setGeometry(76, 8, 117, 22);
+  StartTime = new QTimeEdit(this);
+  StartTime->setObjectName(QStringLiteral("StartTime"));
+  StartTime->setGeometry(200, 8, 119, 22);
+  EndDate = new QDateEdit(this);
+  EndDate->setObjectName(QStringLiteral("EndDate"));
+  EndDate->setGeometry(76, 36, 117, 22);
+  EndTime = new QTimeEdit(this);
+  EndTime->setObjectName(QStringLiteral("EndTime"));
+  EndTime->setGeometry(200, 36, 119, 22);
+  for (QDateEdit *d : {StartDate, EndDate}) d->setDisplayFormat(QStringLiteral("yyyy/MM/dd"));
+  for (QTimeEdit *t : {StartTime, EndTime}) t->setDisplayFormat(QStringLiteral(" HH : mm : ss"));
+
+  ProgressBar = new QProgressBar(this);
+  ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+  ProgressBar->setGeometry(8, 90, 311, 16);
+  ProgressBar->setRange(0, 1000);
+  ProgressBar->setValue(0);
+  ProgressBar->setFormat(QStringLiteral("%p%"));
+
+  SaveBtn = Button(this, "SaveBtn", "Save", 24, 120);
+  StopBtn = Button(this, "StopBtn", "Stop", 126, 120);
+  StopBtn->setEnabled(false);
+  CloseBtn = Button(this, "CloseBtn", "Close", 228, 120);
+  SaveBtn->setAutoDefault(false);
+  StopBtn->setAutoDefault(false);
+  CloseBtn->setAutoDefault(false);
+
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName(QStringLiteral("Timer1"));
+  Timer1->setInterval(500);
+
+  connect(StartDate, &QDateEdit::dateChanged, this, [this] { StartDateChange(); });
+  connect(StartTime, &QTimeEdit::timeChanged, this, [this] { StartDateChange(); });
+  connect(EndDate, &QDateEdit::dateChanged, this, [this] { EndDateChange(); });
+  connect(EndTime, &QTimeEdit::timeChanged, this, [this] { EndDateChange(); });
+  connect(SaveBtn, &QPushButton::clicked, this, [this] { SaveBtnClick(); });
+  connect(StopBtn, &QPushButton::clicked, this, [this] { StopBtnClick(); });
+  connect(CloseBtn, &QPushButton::clicked, this, [this] { CloseBtnClick(); });
+  connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+
+  AskYesNo = [this](const QString &text, const QString &caption) {
+    return QMessageBox::question(this, caption, text, QMessageBox::Yes | QMessageBox::No) ==
+           QMessageBox::Yes;
+  };
+  Inform = [this](const QString &text, const QString &caption) {
+    QMessageBox::information(this, caption, text, QMessageBox::Ok);
+  };
+  ChooseSaveFile = [this](const QString &filter, const QString &suggestedName) {
+    return QFileDialog::getSaveFileName(this, QString(), suggestedName, filter);
+  };
+}
+
+TCopyForm::~TCopyForm() { EndCopyThread(); }
+
+void TCopyForm::SetRange(int driveNumber, const SYSTEMTIME &diskStart, const SYSTEMTIME &diskEnd) {
+  m_driveNumber = driveNumber;
+  m_diskStart = diskStart;
+  m_diskEnd = diskEnd;
+  Show(StartDate, StartTime, diskStart);
+  Show(EndDate, EndTime, diskEnd);
+}
+
+SYSTEMTIME TCopyForm::ChosenStart() const { return Compose(StartDate, StartTime); }
+SYSTEMTIME TCopyForm::ChosenEnd() const { return Compose(EndDate, EndTime); }
+
+void TCopyForm::PickStart(const SYSTEMTIME &time) {
+  Show(StartDate, StartTime, time);
+  StartDateChange();
+}
+
+void TCopyForm::PickEnd(const SYSTEMTIME &time) {
+  Show(EndDate, EndTime, time);
+  EndDateChange();
+}
+
+void TCopyForm::KeepInsideSpan(QDateEdit *date, QTimeEdit *time) {
+  // Whole seconds on both sides, so "earlier by 1 ms or more" is "<". The
+  // end may lie before the start: such a range copies little or nothing.
+  const int64_t chosen = Seconds(Compose(date, time));
+  if (chosen < Seconds(m_diskStart))
+    Show(date, time, m_diskStart);
+  else if (chosen > Seconds(m_diskEnd))
+    Show(date, time, m_diskEnd);
+}
+
+void TCopyForm::StartDateChange() { KeepInsideSpan(StartDate, StartTime); }
+
+void TCopyForm::EndDateChange() { KeepInsideSpan(EndDate, EndTime); }
+
+void TCopyForm::EndCopyThread() {
+  if (!m_thread) return;
+  m_thread->StopCopy();
+  m_thread->Terminate();
+  m_thread->WaitFor();
+  delete m_thread;
+  m_thread = nullptr;
+}
+
+void TCopyForm::ShowIdle() {
+  SaveBtn->setEnabled(true);
+  StopBtn->setEnabled(false);
+}
+
+void TCopyForm::SaveBtnClick() {
+  EndCopyThread();
+  const SYSTEMTIME start = ChosenStart();
+  const SYSTEMTIME end = ChosenEnd();
+  const QString chosen = ChooseSaveFile(QStringLiteral("IN files (*.in *.IN)"),
+                                        QString::fromStdString(recorder::DefaultClipName(start)));
+  if (chosen.isEmpty()) return;
+  m_thread = new recorder::CopyHDDThread(
+      this, m_driveNumber, start, end, chosen.toStdString(),
+      [this](const std::string &text) { Inform(QString::fromStdString(text), windowTitle()); });
+  m_progress = 0;
+  ProgressBar->setValue(0);
+  SaveBtn->setEnabled(false);
+  StopBtn->setEnabled(true);
+  Timer1->start();
+}
+
+void TCopyForm::AdvanceDots(int &counter, QString &text) {
+  if (counter == 0) {
+    text = QStringLiteral("Processing .");
+    ++counter;
+  } else if (counter < kDotsPerRow) {
+    text += QLatin1Char('.');
+    ++counter;
+  } else {
+    counter = 0;
+  }
+}
+
+QString TCopyForm::ProgressText() const { return Label3->text(); }
+
+int TCopyForm::ProgressPerMille() const { return ProgressBar->value(); }
+
+void TCopyForm::Timer1Timer() {
+  if (!m_thread) return;
+  if (m_thread->Done() == 0) {
+    if (m_thread->Finished()) {
+      // Ended without finishing a clip (the disk's state could not be read,
+      // and the user was told): back to idle rather than dots for ever.
+      Timer1->stop();
+      EndCopyThread();
+      ShowIdle();
+      Label3->clear();
+      m_progress = 0;
+      ProgressBar->setValue(0);
+      return;
+    }
+    QString text = Label3->text();
+    AdvanceDots(m_progress, text);
+    Label3->setText(text);
+    // The share of the chosen range behind the last entry examined; entries
+    // of the block before the start count as none.
+    const int64_t from = m_thread->StartSeconds();
+    const int64_t to = m_thread->EndSeconds();
+    const int64_t at = m_thread->LastEntrySeconds();
+    if (to > from && at > 0)
+      ProgressBar->setValue(int(std::clamp<int64_t>((at - from) * 1000 / (to - from), 0, 1000)));
+    return;
+  }
+
+  Timer1->stop();
+  const recorder::CopyFailure failure = m_thread->Failure();
+  const int64_t written = m_thread->EntriesWritten();
+  const std::string error = m_thread->ErrorText();
+  ProgressBar->setValue(1000);
+  if (failure == recorder::CopyFailure::None) {
+    Inform(QString::fromLatin1(kCompleteText), windowTitle());
+  } else {
+    // A clip that could not be made is not reported as complete.
+    QString text = failure == recorder::CopyFailure::NotRecorderDisk
+                       ? QStringLiteral("The drive holds no recording: the clip is empty.")
+                       : QString::fromStdString(error);
+    if (text.isEmpty()) text = QStringLiteral("The clip could not be written.");
+    ORVAN_LOG_INFO("copy", "copy ended after %lld entries: %s", static_cast<long long>(written),
+                   text.toStdString().c_str());
+    Inform(text, QStringLiteral("Warning"));
+  }
+  EndCopyThread();
+  ShowIdle();
+  Label3->clear();
+  m_progress = 0;
+}
+
+void TCopyForm::StopBtnClick() {
+  if (!AskYesNo(QString::fromLatin1(kStopQuestion), QStringLiteral("Warning"))) return;
+  EndCopyThread();
+  ShowIdle();
+}
+
+void TCopyForm::CloseBtnClick() {
+  if (m_thread) {
+    if (!AskYesNo(QString::fromLatin1(kCloseQuestion), QStringLiteral("Warning"))) return;
+    EndCopyThread();
+    ShowIdle();
+  }
+  close();
+}
+
+void TCopyForm::FormClose() {
+  EndCopyThread();
+  ShowIdle();
+  Timer1->stop();
+}
+
+void TCopyForm::done(int result) {
+  FormClose();
+  QDialog::done(result);
+}
+
+void TCopyForm::keyPressEvent(QKeyEvent *event) {
+  // No Escape: the window closes through Close, which asks first while a
+  // copy runs.
+  if (event->key() == Qt::Key_Escape) {
+    event->ignore();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+}  // namespace orvan::app

@@ -1,0 +1,101 @@
+// The copy window: the user picks a time range inside the recorder disk's
+// span and a clip file name; CopyHDDThread copies the range in the
+// background while a timer shows progress (a growing row of dots and the
+// share of the range done).
+//
+// Main thread only. The copy thread never calls into the form: the form
+// polls Done() every 500 ms and asks for a stop with StopCopy(). The form
+// owns the thread: every way out (Save again, Stop, Close, any closing of
+// the window) terminates, waits for and deletes it, and the thread closes
+// the clip files and its disk handle as it is deleted.
+#pragma once
+
+#include <QDialog>
+#include <functional>
+
+#include "platform/wintime.h"
+
+class QDateEdit;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTimeEdit;
+class QTimer;
+
+namespace orvan::recorder {
+class CopyHDDThread;
+}
+
+namespace orvan::app {
+
+class TCopyForm : public QDialog {
+ public:
+  explicit TCopyForm(QWidget *parent = nullptr);
+  ~TCopyForm() override;
+
+  // The drive to copy from and its recorded span; sets the pickers to it.
+  void SetRange(int driveNumber, const SYSTEMTIME &diskStart, const SYSTEMTIME &diskEnd);
+
+  void StartDateChange();
+  void EndDateChange();
+  void SaveBtnClick();
+  void StopBtnClick();
+  void CloseBtnClick();
+  void Timer1Timer();
+  // Any closing of the window.
+  void FormClose();
+
+  // How the form asks, tells and chooses the clip file; replaced by tests,
+  // which cannot answer modal boxes.
+  std::function<bool(const QString &text, const QString &caption)> AskYesNo;
+  std::function<void(const QString &text, const QString &caption)> Inform;
+  std::function<QString(const QString &filter, const QString &suggestedName)> ChooseSaveFile;
+
+  // State read by the tests.
+  recorder::CopyHDDThread *CopyThread() const { return m_thread; }
+  int DriveNumber() const { return m_driveNumber; }
+  SYSTEMTIME ChosenStart() const;
+  SYSTEMTIME ChosenEnd() const;
+  // Picks a side's time (calendar fields of recorder time) as the user
+  // would, running the change handler.
+  void PickStart(const SYSTEMTIME &time);
+  void PickEnd(const SYSTEMTIME &time);
+  QString ProgressText() const;
+  // Per mille of the chosen range copied.
+  int ProgressPerMille() const;
+  int ProgressCounter() const { return m_progress; }
+
+  // One tick of the progress row: "Processing ." at 0, one more dot up to
+  // twenty, then a tick of rest and the counter back to 0.
+  static void AdvanceDots(int &counter, QString &text);
+
+ protected:
+  void done(int result) override;
+  void keyPressEvent(QKeyEvent *event) override;
+
+ private:
+  void EndCopyThread();
+  void ShowIdle();
+  void KeepInsideSpan(QDateEdit *date, QTimeEdit *time);
+
+  QLabel *Label1 = nullptr;
+  QLabel *Label2 = nullptr;
+  QLabel *Label3 = nullptr;
+  QDateEdit *StartDate = nullptr;
+  QTimeEdit *StartTime = nullptr;
+  QDateEdit *EndDate = nullptr;
+  QTimeEdit *EndTime = nullptr;
+  QPushButton *SaveBtn = nullptr;
+  QPushButton *StopBtn = nullptr;
+  QPushButton *CloseBtn = nullptr;
+  QProgressBar *ProgressBar = nullptr;
+  QTimer *Timer1 = nullptr;
+
+  SYSTEMTIME m_diskStart{};
+  SYSTEMTIME m_diskEnd{};
+  int m_driveNumber = 0;
+  int m_progress = 0;  // ticks of the dot row, 0..20
+  recorder::CopyHDDThread *m_thread = nullptr;
+};
+
+}  // namespace orvan::app

@@ -1,0 +1,94 @@
+#include "app/window/save_form.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QTimer>
+
+#include "app/window/picture_control.h"
+
+namespace orvan::app {
+
+namespace {
+
+QLabel *SignPanel(QWidget *parent, const char *name, const QColor &back, const QColor &text) {
+  auto *panel = new QLabel(QStringLiteral("AVI Saving"), parent);
+  panel->setObjectName(QString::fromLatin1(name));
+  panel->setGeometry(48, 16, 121, 25);
+  panel->setAlignment(Qt::AlignCenter);
+  panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  panel->setAutoFillBackground(true);
+  QPalette p = panel->palette();
+  p.setColor(QPalette::Window, back);
+  p.setColor(QPalette::WindowText, text);
+  panel->setPalette(p);
+  return panel;
+}
+
+}  // namespace
+
+TSaveForm::TSaveForm(QWidget *parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("SaveForm"));
+  setWindowTitle(QStringLiteral("Save"));
+  // Single border, no border icons: the window closes through StopAVI.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
+  setFixedSize(207, 106);
+  move(520, 348);
+
+  WhitePanel = SignPanel(this, "WhitePanel", Qt::white, Qt::red);
+  RedPanel = SignPanel(this, "RedPanel", Qt::red, Qt::white);
+
+  Panel1 = new TPictureControl(this);
+  Panel1->setObjectName(QStringLiteral("Panel1"));
+  Panel1->setText(QStringLiteral("StopAVI"));
+  Panel1->setGeometry(64, 64, 89, 25);
+  Panel1->setAlignment(Qt::AlignCenter);
+  Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  Panel1->setAutoFillBackground(true);
+  {
+    QPalette p = Panel1->palette();
+    p.setColor(QPalette::Window, QColor(0, 0, 0x80));
+    p.setColor(QPalette::WindowText, Qt::yellow);
+    Panel1->setPalette(p);
+  }
+  Panel1->setCursor(Qt::PointingHandCursor);
+  Panel1->OnMouseUp = [this](int button, int x, int y) {
+    if (button == kLeftButton && Panel1->rect().contains(x, y)) Panel1Click();
+  };
+
+  FlashTimer = new QTimer(this);
+  FlashTimer->setObjectName(QStringLiteral("FlashTimer"));
+  FlashTimer->setInterval(1000);
+  connect(FlashTimer, &QTimer::timeout, this, [this] { FlashTimerTimer(); });
+  FlashTimer->start();
+}
+
+void TSaveForm::FlashTimerTimer() {
+  const bool white = m_whiteNext;
+  m_whiteNext = !m_whiteNext;
+  ++m_ticks;
+  if (white)
+    WhitePanel->raise();
+  else
+    RedPanel->raise();
+}
+
+void TSaveForm::Panel1Click() { close(); }
+
+bool TSaveForm::WhiteInFront() const {
+  // The later sibling is drawn over the earlier one.
+  const QObjectList &order = children();
+  return order.indexOf(WhitePanel) > order.indexOf(RedPanel);
+}
+
+void TSaveForm::keyPressEvent(QKeyEvent *event) {
+  // Escape would close the indicator behind the user's back; saving ends
+  // through StopAVI only.
+  if (event->key() == Qt::Key_Escape) {
+    event->ignore();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+}  // namespace orvan::app
