@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 
+#include "display/display_grabber.h"
 #include "display/display_manager.h"
 #include "display/filter_object.h"
 #include "display/widgets/viewer.h"
@@ -146,27 +147,6 @@ bool ParsePlayArgs(std::vector<std::string> args, PlayOptions &o, std::string &e
   }
   return true;
 }
-
-// The composed picture of the video panel, for AVI saving.
-class PanelGrabber final : public IScreenGrabber {
- public:
-  bool GrabPicture(GrabbedPicture &picture) override {
-    CDisplayManager *manager = DisplayManager;
-    if (!manager) return false;
-    int width = 0, height = 0;
-    const int bytes = manager->Capture(nullptr, 0, &width, &height, nullptr);
-    if (bytes <= 0 || width <= 0 || height <= 0) return false;
-    picture.bytes.resize(size_t(bytes));
-    CaptureFormat format;
-    if (manager->Capture(picture.bytes.data(), picture.bytes.size(), &width, &height, &format) != 0)
-      return false;
-    picture.width = width;
-    picture.height = height;
-    picture.bitsPerPixel = format.nBitCount;
-    picture.pitchBytes = width * format.nBitCount / 8;
-    return size_t(picture.pitchBytes) * size_t(height) <= picture.bytes.size();
-  }
-};
 
 // A viewer as the playback thread sees it.
 class ViewerSink final : public IViewerSink {
@@ -314,7 +294,7 @@ int RunPlayCommand(const std::vector<std::string> &args) {
   auto panel = std::make_unique<Panel>(live);
   CliHost host(*panel);
   host.SetAudioChecked(o.audio);
-  PanelGrabber grabber;
+  CDisplayGrabber grabber;
 
   std::unique_ptr<recorder::PlaybackThread> player;
   recorder::PlayHDDThread *diskPlayer = nullptr;

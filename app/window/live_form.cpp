@@ -24,10 +24,10 @@
 #include "app/core/configuration.h"
 #include "app/still_image.h"
 #include "app/window/copy_form.h"
-#include "app/window/display_grabber.h"
 #include "app/window/event_form.h"
 #include "app/window/picture_control.h"
 #include "app/window/save_form.h"
+#include "display/display_grabber.h"
 #include "display/display_manager.h"
 #include "display/widgets/widget_window.h"
 #include "media/codec_library.h"
@@ -166,7 +166,9 @@ void JumpToEventTime(void *window, uint32_t seconds) {
 }
 
 TLiveForm::TLiveForm(QWidget *parent)
-    : QMainWindow(parent), m_layout(DisplayMode), m_grabber(std::make_unique<CDisplayGrabber>()) {
+    : QMainWindow(parent),
+      m_layout(DisplayMode),
+      m_grabber(std::make_unique<orvan::CDisplayGrabber>()) {
   setObjectName(QStringLiteral("LiveForm"));
   setWindowTitle(QStringLiteral("ORVAN Viewer"));
   // No system menu, minimise, maximise or close box: the window closes

@@ -42,9 +42,11 @@ TEST(LanguageFile, readsOnlySectionStringsWithIniRules) {
 
 TEST(LanguageFile, utf8AndWindowsCyrillicFilesGiveTheSameTexts) {
   orvan::test::TempDir dir;
-  WriteFile(dir.File("utf8.ini"), "\xEF\xBB\xBF[STRINGS]\nPause=\xD0\x9F\xD0\xB0\xD1\x83\xD0\xB7\xD0\xB0\n");
+  WriteFile(dir.File("utf8.ini"),
+            "\xEF\xBB\xBF[STRINGS]\nPause=\xD0\x9F\xD0\xB0\xD1\x83\xD0\xB7\xD0\xB0\n");
   // "Пауза" in code page 1251, and "ё" (0xB8).
-  WriteFile(dir.File("cp1251.ini"), "[STRINGS]\nPause=\xCF\xE0\xF3\xE7\xE0\nForward=\xC2\xEF\xE5\xF0\xB8\xE4\n");
+  WriteFile(dir.File("cp1251.ini"),
+            "[STRINGS]\nPause=\xCF\xE0\xF3\xE7\xE0\nForward=\xC2\xEF\xE5\xF0\xB8\xE4\n");
   EXPECT_EQ(ReadLanguageFile(dir.File("utf8.ini")).Get(TextKey::Pause), "Пауза");
   const LanguageTexts cp = ReadLanguageFile(dir.File("cp1251.ini"));
   EXPECT_EQ(cp.Get(TextKey::Pause), "Пауза");
@@ -103,7 +105,10 @@ TEST(Configuration, pathFollowsXdgConfigHome) {
   const std::string keep = saved ? saved : "";
   setenv("XDG_CONFIG_HOME", "/tmp/xdg-test", 1);
   EXPECT_EQ(ConfigurationPath(), "/tmp/xdg-test/ORVANConfig.txt");
-  if (saved) setenv("XDG_CONFIG_HOME", keep.c_str(), 1); else unsetenv("XDG_CONFIG_HOME");
+  if (saved)
+    setenv("XDG_CONFIG_HOME", keep.c_str(), 1);
+  else
+    unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST(About, versionText) {

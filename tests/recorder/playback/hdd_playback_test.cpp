@@ -313,7 +313,7 @@ TEST(PlayHDDThread, pauseWhileThePlayerWaitsInSynchronize_isAcknowledged) {
 
 TEST(PlayHDDThread, aviSavedDuringPlay_hasVideoAndAudioOfTheScreen) {
   tools::SampleSummary summary;
-  const std::string path = orvan::test::SampleImage("avi.img", FourChannels(5), &summary);
+  const std::string path = orvan::test::SampleImage("avi.img", FourChannels(3), &summary);
   orvan::test::TempDir dir;
   OpenDisk d(path);
   HeadlessHost host;
@@ -325,8 +325,9 @@ TEST(PlayHDDThread, aviSavedDuringPlay_hasVideoAndAudioOfTheScreen) {
   player.Play();
   const auto started = std::chrono::steady_clock::now();
   ASSERT_TRUE(player.SetAviRecording(avi, 0, true));
-  ASSERT_TRUE(ServiceUntil([&] { return host.IndicatorCloses() > 0; }, 60000));
-  EXPECT_GT(player.AviPictures(), 10u);
+  // Generous: under a sanitizer the encoder is slow and the play falls behind.
+  ASSERT_TRUE(ServiceUntil([&] { return host.IndicatorCloses() > 0; }, 240000));
+  EXPECT_GT(player.AviPictures(), 5u);
   // Every audio block played went into the file too.
   EXPECT_EQ(player.AviAudioBlocks(), player.AudioBlocksQueued());
   EXPECT_GE(player.AviAudioBlocks(), uint64_t(summary.audioBlocks));

@@ -1,10 +1,10 @@
-#include "app/window/display_grabber.h"
+#include "display/display_grabber.h"
 
 #include "display/display_manager.h"
 
-namespace orvan::app {
+namespace orvan {
 
-bool CDisplayGrabber::GrabPicture(orvan::GrabbedPicture &picture) {
+bool CDisplayGrabber::GrabPicture(GrabbedPicture &picture) {
   CDisplayManager *manager = DisplayManager;
   if (!manager) return false;
   int width = 0, height = 0;
@@ -26,4 +26,4 @@ bool CDisplayGrabber::GrabPicture(orvan::GrabbedPicture &picture) {
   return true;
 }
 
-}  // namespace orvan::app
+}  // namespace orvan

@@ -4,13 +4,13 @@
 
 #include "media/playback_sinks.h"
 
-namespace orvan::app {
+namespace orvan {
 
-class CDisplayGrabber final : public orvan::IScreenGrabber {
+class CDisplayGrabber final : public IScreenGrabber {
  public:
   // Called on the playback thread; reads the process-wide display manager,
   // which the window deletes only after the playback thread has ended.
-  bool GrabPicture(orvan::GrabbedPicture &picture) override;
+  bool GrabPicture(GrabbedPicture &picture) override;
 };
 
-}  // namespace orvan::app
+}  // namespace orvan
