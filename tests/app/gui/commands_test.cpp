@@ -31,6 +31,7 @@ extern "C" {
 #include "recorder/copy_hdd_thread.h"
 #include "recorder/play_file_thread.h"
 #include "recorder/play_hdd_thread.h"
+#include "tests/app/gui/window_fixture.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/tool_runner.h"
 #include "tools/disk_image.h"
@@ -187,42 +188,12 @@ CliClip ClipByCli(const std::string &path) {
 
 SYSTEMTIME At(int64_t seconds) { return orvan::RecorderSecondsToSystemTime(seconds); }
 
-class CommandsTest : public ::testing::Test {
+class CommandsTest : public orvan::test::WindowFixture {
  protected:
-  void SetUp() override {
-    m_oldCwd = std::filesystem::current_path();
-    std::filesystem::current_path(dir.Path());
-    setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
-    UseImages({});
-  }
-
-  void TearDown() override {
-    delete form;
-    LiveForm = nullptr;
-    EventForm = nullptr;
-    CopyForm = nullptr;
-    SaveForm = nullptr;
-    std::filesystem::current_path(m_oldCwd);
-    DisplayMode = 1;
-  }
-
-  void UseImages(const std::vector<std::string> &images) {
-    DriveTable::SetProcess(DriveTable(images, dir.File("no-sys-block")));
-  }
-
   void MakeForm() {
-    form = new TLiveForm;
-    LiveForm = form;
-    EventForm = new TEventForm(form);
+    MakeWindow();
     CopyForm = new TCopyForm(form);
     SaveForm = new TSaveForm(form);
-    form->Inform = [this](const QString &text, const QString &caption) {
-      messages.push_back({text, caption});
-    };
-    form->AskYesNo = [this](const QString &text, const QString &caption) {
-      questions.push_back({text, caption});
-      return answerYes;
-    };
     form->ChooseOpenFile = [this](const QString &) { return openFile; };
     form->ChooseSaveFile = [this](const QString &filter, const QString &suggested) {
       saveFilters.push_back(filter);
@@ -272,17 +243,11 @@ class CommandsTest : public ::testing::Test {
     return false;
   }
 
-  orvan::test::TempDir dir;
-  TLiveForm *form = nullptr;
-  std::vector<std::pair<QString, QString>> messages, questions, copyMessages, copyQuestions;
+  std::vector<std::pair<QString, QString>> copyMessages, copyQuestions;
   std::vector<QString> saveFilters, saveSuggestions;
   QString openFile;
   QString saveInto;
-  bool answerYes = false;
   bool copyAnswerYes = false;
-
- private:
-  std::filesystem::path m_oldCwd;
 };
 
 }  // namespace

@@ -26,6 +26,7 @@
 #include "recorder/clip_format.h"
 #include "recorder/play_file_thread.h"
 #include "recorder/play_hdd_thread.h"
+#include "tests/app/gui/window_fixture.h"
 #include "tests/support/test_support.h"
 #include "tools/disk_image.h"
 #include "tools/sample_recording.h"
@@ -70,38 +71,10 @@ std::string MakeDisk(const orvan::test::TempDir &dir, const std::string &name, i
 // the window. The limit guards against hangs only.
 bool WaitServicing(const std::function<bool()> &cond) { return QTest::qWaitFor(cond, 20000); }
 
-class LiveFormTest : public ::testing::Test {
+class LiveFormTest : public orvan::test::WindowFixture {
  protected:
-  void SetUp() override {
-    m_oldCwd = std::filesystem::current_path();
-    std::filesystem::current_path(dir.Path());
-    setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
-    UseImages({});
-  }
-
-  void TearDown() override {
-    delete form;
-    LiveForm = nullptr;
-    EventForm = nullptr;
-    std::filesystem::current_path(m_oldCwd);
-    DisplayMode = 1;
-  }
-
-  void UseImages(const std::vector<std::string> &images) {
-    DriveTable::SetProcess(DriveTable(images, dir.File("no-sys-block")));
-  }
-
   void MakeForm() {
-    form = new TLiveForm;
-    LiveForm = form;
-    EventForm = new TEventForm(form);
-    form->Inform = [this](const QString &text, const QString &caption) {
-      messages.push_back({text, caption});
-    };
-    form->AskYesNo = [this](const QString &text, const QString &caption) {
-      questions.push_back({text, caption});
-      return answerYes;
-    };
+    MakeWindow();
     form->ChooseOpenFile = [this](const QString &filter) {
       filters.push_back(filter);
       return chosenFile;
@@ -128,15 +101,8 @@ class LiveFormTest : public ::testing::Test {
     ASSERT_TRUE(WaitServicing([&] { return form->DiskThread()->DiskValid(); }));
   }
 
-  orvan::test::TempDir dir;
-  TLiveForm *form = nullptr;
-  std::vector<std::pair<QString, QString>> messages, questions;
   std::vector<QString> filters;
   QString chosenFile;
-  bool answerYes = false;
-
- private:
-  std::filesystem::path m_oldCwd;
 };
 
 }  // namespace
