@@ -18,28 +18,15 @@
 #include "app/window/live_form.h"
 #include "platform/disk_source.h"
 #include "recorder/play_hdd_thread.h"
+#include "tests/support/bench_figures.h"
 #include "tests/support/test_support.h"
 #include "tools/sample_recording.h"
 
 using namespace orvan::app;
-using Clock = std::chrono::steady_clock;
-
-namespace {
-
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
-
-void Report(const char *what, const std::vector<double> &ms) {
-  std::printf("%-50s median %8.2f ms  (min %.2f, max %.2f, %zu runs)\n", what, Median(ms),
-              *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()),
-              ms.size());
-}
-
-}  // namespace
+using Clock = orvan::test::BenchClock;
+using orvan::test::Median;
+using orvan::test::Ms;
+using orvan::test::Report;
 
 int main(int argc, char **argv) {
   int runs = 5;

@@ -1,0 +1,30 @@
+// Printing benchmark figures: medians of repeated runs in milliseconds.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+namespace orvan::test {
+
+using BenchClock = std::chrono::steady_clock;
+
+inline double Ms(BenchClock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+inline double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// One line: what, the median, min and max of the runs (none: nothing).
+inline void Report(const char *what, const std::vector<double> &ms) {
+  if (ms.empty()) return;
+  std::printf("%-50s median %8.2f ms  (min %.2f, max %.2f, %zu runs)\n", what, Median(ms),
+              *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()),
+              ms.size());
+}
+
+}  // namespace orvan::test
