@@ -38,6 +38,17 @@ struct OpenDisk {
   DiskSource disk;
 };
 
+// A disk image opened read-only with a player on it, four viewers and a
+// headless host.
+struct DiskPlay {
+  explicit DiskPlay(const std::string &path, IScreenGrabber *screen = nullptr)
+      : d(path), player(host, &d.disk, viewers.Sinks(), 0, screen) {}
+  OpenDisk d;
+  HeadlessHost host;
+  FourViewers viewers;
+  PlayHDDThread player;
+};
+
 // An image written entry by entry, for the exact rules.
 std::string PatternImage(orvan::test::TempDir &dir, const std::string &name,
                          const std::function<void(tools::RecorderImage &)> &fill) {
@@ -55,10 +66,8 @@ TEST(PlayHDDThread, construction_readsTheSpanAndWaitsPausedUntilPlay) {
   tools::SampleSummary summary;
   const std::string path = orvan::test::SampleImage("span.img", FourChannels(3), &summary);
   ASSERT_FALSE(path.empty());
-  OpenDisk d(path);
-  HeadlessHost host;
-  FourViewers viewers;
-  PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0);
+  DiskPlay rig(path);
+  auto &[d, host, viewers, player] = rig;
   EXPECT_TRUE(player.DiskValid());
   EXPECT_EQ(host.StartLabel(), "Start : " + FormatRecorderTime(int64_t(summary.firstTime)));
   EXPECT_EQ(host.EndLabel().rfind("End : ", 0), 0u);
@@ -70,11 +79,9 @@ TEST(PlayHDDThread, construction_readsTheSpanAndWaitsPausedUntilPlay) {
 TEST(PlayHDDThread, playingEveryChannel_startsEachWithAKeyPictureAndQueuesAudio) {
   tools::SampleSummary summary;
   const std::string path = orvan::test::SampleImage("all.img", FourChannels(3), &summary);
-  OpenDisk d(path);
-  HeadlessHost host;
+  DiskPlay rig(path);
+  auto &[d, host, viewers, player] = rig;
   host.SetAudioChecked(true);
-  FourViewers viewers;
-  PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0);
   player.SetPacingEnabled(false);
   player.Play();
   ASSERT_TRUE(ServiceUntil([&] { return player.AtEnd(); }));
@@ -97,10 +104,8 @@ TEST(PlayHDDThread, playingEveryChannel_startsEachWithAKeyPictureAndQueuesAudio)
 TEST(PlayHDDThread, pacedPlay_followsTheRecordedDelays) {
   tools::SampleSummary summary;
   const std::string path = orvan::test::SampleImage("paced.img", FourChannels(4), &summary);
-  OpenDisk d(path);
-  HeadlessHost host;
-  FourViewers viewers;
-  PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0);
+  DiskPlay rig(path);
+  auto &[d, host, viewers, player] = rig;
   const auto start = std::chrono::steady_clock::now();
   player.Play();
   ASSERT_TRUE(ServiceUntil([&] { return player.LastPlayedTime() >= summary.firstTime + 3; }));
@@ -124,10 +129,8 @@ TEST(PlayHDDThread, layoutDecision_oneChannelAfterElevenEntries_twoChannelsAtThe
     orvan::test::AddPatternEntries(im, 40, 1202982297, 10, 100, 2);
   });
   for (const auto &[path, expected] : {std::pair{single, 1}, std::pair{alternating, 0}}) {
-    OpenDisk d(path);
-    HeadlessHost host;
-    FourViewers viewers;
-    PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0);
+    DiskPlay rig(path);
+    auto &[d, host, viewers, player] = rig;
     player.SetPacingEnabled(false);
     player.Play();
     ASSERT_TRUE(
@@ -140,11 +143,9 @@ TEST(PlayHDDThread, layoutDecision_oneChannelAfterElevenEntries_twoChannelsAtThe
 TEST(PlayHDDThread, searchTime_jumpsToTheBlockAndWaitsForKeyPicturesOnEveryChannel) {
   tools::SampleSummary summary;
   const std::string path = orvan::test::SampleImage("search.img", FourChannels(40), &summary);
-  OpenDisk d(path);
-  HeadlessHost host;
+  DiskPlay rig(path);
+  auto &[d, host, viewers, player] = rig;
   host.SetAudioChecked(true);
-  FourViewers viewers;
-  PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0);
   player.SetPacingEnabled(false);
   ASSERT_TRUE(player.Pause());
   const uint32_t target = summary.firstTime + 30;
@@ -168,10 +169,8 @@ TEST(PlayHDDThread, searchTime_jumpsToTheBlockAndWaitsForKeyPicturesOnEveryChann
 TEST(PlayHDDThread, playBarJump_landsOnABlockAndWaitsForKeyPictures) {
   tools::SampleSummary summary;
   const std::string path = orvan::test::SampleImage("jump.img", FourChannels(40), &summary);
-  OpenDisk d(path);
-  HeadlessHost host(false, 10, 700, 14);
-  FourViewers viewers;
-  PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0);
+  DiskPlay rig(path);
+  auto &[d, host, viewers, player] = rig;
   player.SetPacingEnabled(false);
   player.Play();
   ASSERT_TRUE(ServiceUntil([&] { return viewers.TotalPictures() >= 8; }));
@@ -201,10 +200,8 @@ TEST(PlayHDDThread, playBarJump_landsOnABlockAndWaitsForKeyPictures) {
 TEST(PlayHDDThread, releasingTheKnobWhereItWas_isNoJumpAndPlayGoesOn) {
   tools::SampleSummary summary;
   const std::string path = orvan::test::SampleImage("nojump.img", FourChannels(6), &summary);
-  OpenDisk d(path);
-  HeadlessHost host;
-  FourViewers viewers;
-  PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0);
+  DiskPlay rig(path);
+  auto &[d, host, viewers, player] = rig;
   player.SetPacingEnabled(false);
   player.RequestSeek();  // the knob has not moved from where the player put it
   player.Play();
@@ -221,11 +218,9 @@ TEST(PlayHDDThread, fastForward_showsOnlyKeyPicturesAtMostOneASecondWithoutAudio
   tools::SampleOptions o = FourChannels(12);
   o.keyInterval = 2;  // many key pictures, so the one-a-second rule is what limits
   const std::string path = orvan::test::SampleImage("ff.img", o, &summary);
-  OpenDisk d(path);
-  HeadlessHost host;
+  DiskPlay rig(path);
+  auto &[d, host, viewers, player] = rig;
   host.SetAudioChecked(true);
-  FourViewers viewers;
-  PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0);
   player.Forward();
   ASSERT_TRUE(ServiceUntil([&] { return player.LastPlayedTime() >= summary.lastTime - 1; }, 60000));
   player.Pause();
@@ -249,10 +244,8 @@ TEST(PlayHDDThread, noValidState_showsTheStateErrorAndEnds) {
     im.stateSlot = -1;
     orvan::test::AddPatternEntries(im, 10, 1202982297, 5);
   });
-  OpenDisk d(path);
-  HeadlessHost host;
-  FourViewers viewers;
-  PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0);
+  DiskPlay rig(path);
+  auto &[d, host, viewers, player] = rig;
   EXPECT_EQ(host.Messages(), std::vector<std::string>{"Check HDD State Error!!"});
   player.WaitFor();
   EXPECT_TRUE(player.Finished());
@@ -298,10 +291,8 @@ TEST(PlayHDDThread, stalledViewer_pauseAndDestructionReturn) {
 TEST(PlayHDDThread, pauseWhileThePlayerWaitsInSynchronize_isAcknowledged) {
   tools::SampleSummary summary;
   const std::string path = orvan::test::SampleImage("sync.img", FourChannels(3), &summary);
-  OpenDisk d(path);
-  HeadlessHost host;
-  FourViewers viewers;
-  PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0);
+  DiskPlay rig(path);
+  auto &[d, host, viewers, player] = rig;
   player.SetPacingEnabled(false);
   player.Play();
   // The main thread does not service calls for a while: the player blocks in
