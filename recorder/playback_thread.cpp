@@ -75,8 +75,10 @@ bool PlaybackThread::SetAviRecording(const std::string &fileName, int flags, boo
     // the player last described (read as an atomic: the player writes it).
     const int sourceKind = 1;
     const int codec = m_describedCodec.load();
+    bool encoderFailed = false;
     {
       std::lock_guard<std::mutex> l(m_aviLock);
+      m_aviOn.store(false);
       if (m_avi) {
         m_avi->CloseFile();
         m_avi.reset();
@@ -85,7 +87,7 @@ bool PlaybackThread::SetAviRecording(const std::string &fileName, int flags, boo
       m_aviAudioBlocks.store(0);
       if (!writer->OpenFile(fileName, kAviWidth, kAviHeight, sourceKind, codec)) {
         writer->CloseFile();
-        return false;
+        return false;  // the writer has shown why
       }
       m_encoder = std::make_unique<orvan::platform::Mpeg4Encoder>();
       int32_t scratch = 0;
@@ -95,12 +97,17 @@ bool PlaybackThread::SetAviRecording(const std::string &fileName, int flags, boo
       if (m_encoder->InitEncoder() != 0) {
         writer->CloseFile();
         m_encoder.reset();
-        ShowMessage("MPEG-4 encoder could not be started", "Warning");
-        return false;
+        encoderFailed = true;
+      } else {
+        m_coded.resize(m_encoder->MaxCodedBytes());
+        m_avi = std::move(writer);
+        m_flags = flags;
       }
-      m_coded.resize(m_encoder->MaxCodedBytes());
-      m_avi = std::move(writer);
-      m_flags = flags;
+    }
+    if (encoderFailed) {
+      // Shown with the lock released: the box is modal on the main thread.
+      ShowMessage("MPEG-4 encoder could not be started", "Warning");
+      return false;
     }
     m_aviOn.store(true);
     return true;
