@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace orvan::test {
@@ -25,6 +27,13 @@ inline void Report(const char *what, const std::vector<double> &ms) {
   std::printf("%-50s median %8.2f ms  (min %.2f, max %.2f, %zu runs)\n", what, Median(ms),
               *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()),
               ms.size());
+}
+
+// The value of "--runs N" on the command line (at least 1), else fallback.
+inline int RunsOption(int argc, char **argv, int fallback) {
+  for (int i = 1; i + 1 < argc; ++i)
+    if (!std::strcmp(argv[i], "--runs")) return std::max(1, std::atoi(argv[i + 1]));
+  return fallback;
 }
 
 }  // namespace orvan::test

@@ -32,12 +32,8 @@ using orvan::test::Median;
 using orvan::test::Ms;
 using orvan::test::Report;
 
-namespace {}  // namespace
-
 int main(int argc, char **argv) {
-  int runs = 5;
-  for (int i = 1; i + 1 < argc; ++i)
-    if (!std::strcmp(argv[i], "--runs")) runs = std::max(1, std::atoi(argv[i + 1]));
+  const int runs = orvan::test::RunsOption(argc, argv, 5);
   orvan::test::SetTestEnvironment();
   QApplication app(argc, argv);
   InstallSynchronizeWakeup();
