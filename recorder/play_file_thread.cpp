@@ -114,34 +114,22 @@ bool PlayFileThread::TakeNextEntry(IndexEntry &entry, bool &readFailed) {
   return true;
 }
 
-void PlayFileThread::Execute() {
-  if (!m_clip || !Validate()) {
-    m_refused.store(true);
-    return;
-  }
-  RestartPacing();
-  while (!Terminated()) {
-    if (Playing()) {
-      PlayBarStep();
-      const bool more = m_next.load() < m_count.load();
-      SetAtEnd(!more);
-      if (more) {
-        IndexEntry entry;
-        bool readFailed = false;
-        if (!TakeNextEntry(entry, readFailed)) {
-          // A failed read is tried again next turn, after the usual pause.
-          if (readFailed) Sleep(1);
-          continue;
-        }
-        if (entry.channel < kChannelCount && !PlayEntry(entry)) continue;
-      } else if (AviOn()) {
-        CloseSavingIndicator();
-      }
-    } else {
-      SetPauseAck();
-    }
-    Sleep(1);
-  }
+bool PlayFileThread::BeforeTurns() {
+  if (m_clip && Validate()) return true;
+  m_refused.store(true);
+  return false;
+}
+
+PlaybackThread::Turn PlayFileThread::PlayTurn() {
+  const bool more = m_next.load() < m_count.load();
+  SetAtEnd(!more);
+  if (!more) return Turn::kNothingToPlay;
+  IndexEntry entry;
+  bool readFailed = false;
+  // A failed read is tried again next turn, after the usual pause.
+  if (!TakeNextEntry(entry, readFailed)) return readFailed ? Turn::kPlayed : Turn::kAgainAtOnce;
+  if (entry.channel < kChannelCount && !PlayEntry(entry)) return Turn::kAgainAtOnce;
+  return Turn::kPlayed;
 }
 
 }  // namespace orvan::recorder

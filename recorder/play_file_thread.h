@@ -20,7 +20,7 @@ class PlayFileThread : public PlaybackThread {
                  IScreenGrabber *grabber = nullptr);
   ~PlayFileThread() override;
 
-  // After validation (see Execute): the clip's entry count and layout, -1
+  // After validation (BeforeTurns): the clip's entry count and layout, -1
   // before or when the clip was refused.
   int64_t EntryCount() const { return m_count.load(); }
   int Layout() const { return m_layoutValue.load(); }
@@ -29,7 +29,8 @@ class PlayFileThread : public PlaybackThread {
   bool Refused() const { return m_refused.load(); }
 
  protected:
-  void Execute() override;
+  bool BeforeTurns() override;
+  Turn PlayTurn() override;
   bool ReadRecord(const IndexEntry &entry, uint8_t *buffer) override;
   bool JumpTo(int64_t next) override;
   int64_t TotalEntries() const override { return m_count.load() > 0 ? m_count.load() : 0; }

@@ -120,43 +120,36 @@ void PlayHDDThread::PlayBatch() {
     ShowMessage("SetFilePointerEx to index error : " + std::to_string(errno), "");
 }
 
-void PlayHDDThread::Execute() {
+bool PlayHDDThread::BeforeTurns() {
+  if (!m_valid.load()) {
+    Terminate();
+    return false;
+  }
   const int64_t nowSeconds = std::chrono::duration_cast<std::chrono::seconds>(
                                  std::chrono::system_clock::now().time_since_epoch())
                                  .count();
   m_lastKeySeconds.fill(nowSeconds);
-  RestartPacing();
-  while (!Terminated()) {
-    if (!m_valid.load()) {
-      Terminate();
-      break;
-    }
-    if (Playing()) {
-      const int64_t jump = m_pendingJump.exchange(-1);
-      if (jump >= 0) {
-        JumpTo(jump);
-        ResetAllWaitKey();
-      }
-      PlayBarStep();
-      if (m_batchNext < m_reader.Entries().size()) {
-        // The rest of a sector a pause interrupted.
-        PlayBatch();
-      } else {
-        const bool more = m_reader.Next() < m_geometry.playEnd;
-        SetAtEnd(!more);
-        if (more && m_reader.ReadStep(m_disk)) {
-          m_nextEntry.store(m_reader.Next());
-          m_batchNext = 0;
-          PlayBatch();
-        } else if (AviOn()) {
-          CloseSavingIndicator();
-        }
-      }
-    } else {
-      SetPauseAck();
-    }
-    Sleep(1);
+  return true;
+}
+
+PlaybackThread::Turn PlayHDDThread::PlayTurn() {
+  const int64_t jump = m_pendingJump.exchange(-1);
+  if (jump >= 0) {
+    JumpTo(jump);
+    ResetAllWaitKey();
   }
+  if (m_batchNext < m_reader.Entries().size()) {
+    // The rest of a sector a pause interrupted.
+    PlayBatch();
+    return Turn::kPlayed;
+  }
+  const bool more = m_reader.Next() < m_geometry.playEnd;
+  SetAtEnd(!more);
+  if (!more || !m_reader.ReadStep(m_disk)) return Turn::kNothingToPlay;
+  m_nextEntry.store(m_reader.Next());
+  m_batchNext = 0;
+  PlayBatch();
+  return Turn::kPlayed;
 }
 
 }  // namespace orvan::recorder

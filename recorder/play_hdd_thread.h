@@ -37,7 +37,8 @@ class PlayHDDThread : public PlaybackThread {
   int LayoutDecision() const { return m_layout.load(); }
 
  protected:
-  void Execute() override;
+  bool BeforeTurns() override;
+  Turn PlayTurn() override;
   bool ReadRecord(const IndexEntry &entry, uint8_t *buffer) override;
   bool JumpTo(int64_t next) override;
   int64_t TotalEntries() const override { return m_geometry.playEnd; }

@@ -132,6 +132,22 @@ void PlaybackThread::CloseAvi() {
   m_encoder.reset();
 }
 
+void PlaybackThread::Execute() {
+  if (!BeforeTurns()) return;
+  RestartPacing();
+  while (!Terminated()) {
+    if (m_playing.load()) {
+      PlayBarStep();
+      const Turn turn = PlayTurn();
+      if (turn == Turn::kAgainAtOnce) continue;
+      if (turn == Turn::kNothingToPlay && m_aviOn.load()) CloseSavingIndicator();
+    } else {
+      m_pauseAck.store(true);
+    }
+    Sleep(1);
+  }
+}
+
 void PlaybackThread::ResetAllWaitKey() { m_waitKey.fill(true); }
 
 void PlaybackThread::RestartPacing() {

@@ -107,6 +107,19 @@ class PlaybackThread : public TThread {
   // type outside the table.
   bool PlayEntry(const IndexEntry &entry);
 
+  // What one playing turn came to.
+  enum class Turn {
+    kPlayed,         // entries were played (or tried): pause 1 ms, turn again
+    kAgainAtOnce,    // nothing played this time: turn again without the pause
+    kNothingToPlay,  // the end (or an unreadable index): idle, saving ends
+  };
+  // The turns every player takes until it is told to end: the play bar,
+  // then PlayTurn() while playing, the acknowledgement while paused.
+  void Execute() final;
+  // Player thread, before the first turn: false ends the thread at once.
+  virtual bool BeforeTurns() = 0;
+  virtual Turn PlayTurn() = 0;
+
   // Reads the entry's record into buffer (kMaxRecordBytes). Player thread.
   virtual bool ReadRecord(const IndexEntry &entry, uint8_t *buffer) = 0;
   // Positions the reader at entry `next` for a play-bar jump. Player thread.
@@ -127,7 +140,6 @@ class PlaybackThread : public TThread {
   void SendLayout(int layout);
   void RestartPacing();
   void ResetAllWaitKey();
-  void SetPauseAck() { m_pauseAck.store(true); }
   void SetAtEnd(bool atEnd) { m_atEnd.store(atEnd); }
   int Mode() const { return m_mode.load(); }
   const VORN_TESK::StreamDescription &LastDescription() const { return m_lastDescription; }
