@@ -63,6 +63,18 @@ tools::SampleOptions Sample(int seconds, tools::SampleOptions::Codec codec) {
   return o;
 }
 
+// Plays the first picture (which sends the clip's description), forgets
+// what the viewers got, then fast-forwards to the end of the clip.
+void FastForwardToTheEnd(PlayFileThread &player, FourViewers &viewers) {
+  player.Play();
+  ASSERT_TRUE(ServiceUntil([&] { return viewers.TotalPictures() >= 1; }));
+  player.Pause();
+  for (auto &v : viewers.v) v.Clear();
+  player.Forward();
+  ASSERT_TRUE(ServiceUntil([&] { return player.AtEnd(); }));
+  player.Pause();
+}
+
 }  // namespace
 
 TEST(PlayFileThread, everyEntryOfTheClipPlays_theLastOneIncluded) {
@@ -94,13 +106,7 @@ TEST(PlayFileThread, fastForwardMpeg4_stopsOnKeyPicturesOnlyAndPlaysNoAudio) {
   host.SetAudioChecked(true);
   FourViewers viewers;
   PlayFileThread player(host, &c.clip, viewers.Sinks());
-  player.Play();  // sends the MPEG-4 description with the first entry
-  ASSERT_TRUE(ServiceUntil([&] { return viewers.TotalPictures() >= 1; }));
-  player.Pause();
-  for (auto &v : viewers.v) v.Clear();
-  player.Forward();
-  ASSERT_TRUE(ServiceUntil([&] { return player.AtEnd(); }));
-  player.Pause();
+  ASSERT_NO_FATAL_FAILURE(FastForwardToTheEnd(player, viewers));
   size_t shown = 0;
   for (auto &v : viewers.v) {
     for (const auto &p : v.Pictures()) EXPECT_EQ(p.type, VORN_TESK::FT_IFRAME);
@@ -117,14 +123,7 @@ TEST(PlayFileThread, fastForwardMjpeg_showsEvery21stEntry) {
   FourViewers viewers;
   PlayFileThread player(host, &c.clip, viewers.Sinks());
   player.SetPacingEnabled(false);
-  // The first entry's picture sends the MJPEG description.
-  player.Play();
-  ASSERT_TRUE(ServiceUntil([&] { return viewers.TotalPictures() >= 1; }));
-  player.Pause();
-  for (auto &v : viewers.v) v.Clear();
-  player.Forward();
-  ASSERT_TRUE(ServiceUntil([&] { return player.AtEnd(); }));
-  player.Pause();
+  ASSERT_NO_FATAL_FAILURE(FastForwardToTheEnd(player, viewers));
   // Whatever entry the jump of 21 lands on is shown (pictures; an audio
   // entry goes to its viewer as audio).
   size_t handed = 0;
