@@ -243,6 +243,23 @@ class CommandsTest : public orvan::test::WindowFixture {
     return false;
   }
 
+  // SaveAVI into the test folder; true when the player closed the
+  // indicator itself (a guard closes it after a minute otherwise).
+  bool SaveAviUntilThePlayerEndsIt() {
+    saveInto = QString::fromStdString(dir.Path().string());
+    bool guardFired = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+      guardFired = true;
+      SaveForm->close();
+    });
+    guard.start(60000);
+    form->SaveAVIBtnClick();
+    guard.stop();
+    return !guardFired;
+  }
+
   std::vector<std::pair<QString, QString>> copyMessages, copyQuestions;
   std::vector<QString> saveFilters, saveSuggestions;
   QString openFile;
@@ -404,18 +421,7 @@ TEST_F(CommandsTest, saveAvi_closedByStopAvi_writesTheSuggestedFileThatPlaysClea
 
 TEST_F(CommandsTest, saveAvi_endsByItself_whenTheRecordingReachesItsEnd) {
   PlayDisks({MakeSample(dir, "short.img", 3)});
-  saveInto = QString::fromStdString(dir.Path().string());
-  bool guardFired = false;
-  QTimer guard;
-  guard.setSingleShot(true);
-  QObject::connect(&guard, &QTimer::timeout, [&] {
-    guardFired = true;
-    SaveForm->close();
-  });
-  guard.start(60000);
-  form->SaveAVIBtnClick();
-  guard.stop();
-  EXPECT_FALSE(guardFired);
+  EXPECT_TRUE(SaveAviUntilThePlayerEndsIt());
   EXPECT_TRUE(form->DiskThread()->AtEnd());
   ASSERT_EQ(saveSuggestions.size(), 1u);
   const AviFacts facts = ProbeAvi((saveInto + "/" + saveSuggestions[0]).toStdString());
@@ -436,18 +442,7 @@ TEST_F(CommandsTest, saveAvi_inFilePlay_recordsTheClipUntilItsEnd) {
   openFile = QString::fromStdString(clip);
   form->OpenBtnClick();
   ASSERT_NE(form->ClipThread(), nullptr);
-  saveInto = QString::fromStdString(dir.Path().string());
-  bool guardFired = false;
-  QTimer guard;
-  guard.setSingleShot(true);
-  QObject::connect(&guard, &QTimer::timeout, [&] {
-    guardFired = true;
-    SaveForm->close();
-  });
-  guard.start(60000);
-  form->SaveAVIBtnClick();
-  guard.stop();
-  EXPECT_FALSE(guardFired);
+  EXPECT_TRUE(SaveAviUntilThePlayerEndsIt());
   EXPECT_TRUE(form->ClipThread()->AtEnd());
   ASSERT_EQ(saveSuggestions.size(), 1u);  // asked once: for the clip player only
   const AviFacts facts = ProbeAvi((saveInto + "/" + saveSuggestions[0]).toStdString());
