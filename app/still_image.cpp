@@ -151,13 +151,23 @@ QImage CropAndStretch(const QImage &picture) {
 }
 
 void DrawTimeStamp(QImage &picture, const QString &text) {
-  QPainter painter(&picture);
+  const QPoint at(kTimeStampLeft, kTimeStampTop);
+  const QSize room(picture.width() - at.x(), picture.height() - at.y());
+  if (room.width() <= 0 || room.height() <= 0) return;
   QFont font = QGuiApplication::font();
-  font.setPointSize(10);
   font.setBold(true);
+  // 10 points where it fits; a smaller size where the face runs wider than
+  // the room to the picture's edge, so the whole time is always shown.
+  QSize textSize;
+  for (qreal points = kTimeStampPoints; points >= kTimeStampMinPoints; points -= 0.25) {
+    font.setPointSizeF(points);
+    textSize = QFontMetrics(font, &picture).size(Qt::TextSingleLine, text);
+    if (textSize.width() <= room.width() && textSize.height() <= room.height()) break;
+  }
+  const QRect box(at, textSize.boundedTo(room));
+  QPainter painter(&picture);
+  painter.setClipRect(box);
   painter.setFont(font);
-  const QFontMetrics metrics(font, &picture);
-  const QRect box(QPoint(580, 460), metrics.size(Qt::TextSingleLine, text));
   painter.fillRect(box, Qt::white);
   painter.setPen(Qt::black);
   painter.drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);

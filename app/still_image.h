@@ -66,8 +66,14 @@ std::vector<uint8_t> MakeBitmapFile(const uint8_t *pixels, int width, int height
 // over the whole of a new 720 x lines picture.
 QImage CropAndStretch(const QImage &picture);
 
-// Writes `text` at (580, 460) (top-left of the text) in the default font at
-// 10 points, bold, black on an opaque white background.
+// Writes `text` at (580, 460) (top-left of the text) in the default font,
+// bold, black on an opaque white background: at 10 points, or at the
+// largest smaller size whose text fits whole inside the picture. Only the
+// stamp's box, which never runs past the picture's edges, is changed.
+constexpr int kTimeStampLeft = 580;
+constexpr int kTimeStampTop = 460;
+constexpr qreal kTimeStampPoints = 10;
+constexpr qreal kTimeStampMinPoints = 4;
 void DrawTimeStamp(QImage &picture, const QString &text);
 
 // The time stamp of a recording time: "yyyy/mm/dd_hh:nn:ss".

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QRect>
+
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -207,6 +210,33 @@ TEST(StillPicture, a576LinePicture_keepsItsSize_withTheStampAtRow460) {
   ASSERT_EQ(picture.size(), QSize(720, 576));
   EXPECT_EQ(picture.pixel(580, 460), qRgb(255, 255, 255));
   EXPECT_EQ(qRed(picture.pixel(600, 540)), 128);  // below the stamp: the picture
+}
+
+TEST(StillPicture, timeStamp_fitsWholeInsideThePicture_andChangesNothingOutsideItsBox) {
+  orvan::test::TempDir dir;
+  for (const auto &[code, lines] : {std::pair{0u, 480}, std::pair{1u, 576}}) {
+    const auto samples = FlatSamples(lines, 126, 128, 128);
+    const auto path = WriteYuv(dir, "stamp.yuv", code, 1202982297, samples);
+    QImage stamped;
+    ASSERT_EQ(LoadStillImage(path, stamped), YuvReadResult::Ok);
+    const auto pixels = ConvertStillToPixels(Still(lines, samples));
+    const QImage plain =
+        CropAndStretch(QImage(pixels.data(), 720, lines, 720 * 4, QImage::Format_RGB32).copy());
+    ASSERT_EQ(stamped.size(), plain.size());
+    QRect changed;
+    int rightmostText = -1;
+    for (int y = 0; y < lines; ++y)
+      for (int x = 0; x < 720; ++x) {
+        if (stamped.pixel(x, y) == plain.pixel(x, y)) continue;
+        changed |= QRect(x, y, 1, 1);
+        if (stamped.pixel(x, y) == qRgb(0, 0, 0)) rightmostText = std::max(rightmostText, x);
+      }
+    EXPECT_EQ(changed.topLeft(), QPoint(580, 460)) << lines;
+    // The white box closes before the picture's edges: no glyph is cut.
+    EXPECT_LT(changed.right(), 719) << lines;
+    EXPECT_GT(rightmostText, 680) << lines;  // the last digit is drawn
+    EXPECT_LT(rightmostText, changed.right()) << lines;
+  }
 }
 
 TEST(StillPicture, refusedFiles_leaveThePreviousPicture) {
