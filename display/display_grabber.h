@@ -8,7 +8,8 @@ namespace orvan {
 
 class CDisplayGrabber final : public IScreenGrabber {
  public:
-  // Called on the playback thread; reads the process-wide display manager,
+  // Called on the playback thread (and on the main thread as AVI saving
+  // starts); reads the process-wide display manager under its lock,
   // which the window deletes only after the playback thread has ended.
   bool GrabPicture(GrabbedPicture &picture) override;
 };

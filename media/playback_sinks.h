@@ -38,7 +38,8 @@ struct GrabbedPicture {
 class IScreenGrabber {
  public:
   virtual ~IScreenGrabber() = default;
-  // Called on the playback thread. False when nothing could be grabbed.
+  // Called on the playback thread, and on the main thread as AVI saving
+  // starts. False when nothing could be grabbed.
   virtual bool GrabPicture(GrabbedPicture &picture) = 0;
 };
 

@@ -8,7 +8,8 @@
 // back), a key picture at least every 7 pictures, with its kind: 0 for a key
 // picture, 1 for a predicted one.
 //
-// Threading: one encoder per playback thread, used on that thread only.
+// Threading: one encoder per playback thread, used under that thread's AVI
+// lock (by the window as a recording starts, by the player afterwards).
 #pragma once
 
 #include <cstddef>

@@ -4,6 +4,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -102,6 +103,10 @@ bool PlaybackThread::SetAviRecording(const std::string &fileName, int flags, boo
         m_coded.resize(m_encoder->MaxCodedBytes());
         m_avi = std::move(writer);
         m_flags = flags;
+        // The screen as it is now is the file's first picture: a player
+        // that is paused brings no entry that would add one, and a file
+        // without a picture is one no reader can make sense of.
+        WriteAviPicture(true);
       }
     }
     if (encoderFailed) {
@@ -309,19 +314,32 @@ void PlaybackThread::RecordForAvi(const tagFrame &frame) {
     m_aviAudioBlocks.fetch_add(1);
     return;
   }
-  const auto now = std::chrono::steady_clock::now();
-  if (now - m_lastAviPicture <= std::chrono::milliseconds(kAviPictureIntervalMs)) return;
-  m_lastAviPicture = now;
+  if (std::chrono::steady_clock::now() - m_lastAviPicture <=
+      std::chrono::milliseconds(kAviPictureIntervalMs))
+    return;
+  WriteAviPicture(false);
+}
+
+void PlaybackThread::WriteAviPicture(bool blankWhenNoGrab) {
+  m_lastAviPicture = std::chrono::steady_clock::now();
+  if (!m_encoder) return;
+  m_picture.resize(size_t(kAviWidth) * kAviHeight * 3);
+  if (!GrabScreenPicture()) {
+    if (!blankWhenNoGrab) return;
+    std::fill(m_picture.begin(), m_picture.end(), uint8_t{0});
+  }
   int frameKind = 0;
   int codedBytes = 0;
-  if (!EncodeScreenPicture(codedBytes, frameKind)) return;
+  if (m_encoder->Encode(m_picture.data(), m_picture.size(), m_coded.data(), m_coded.size(),
+                        &codedBytes, &frameKind) != 0)
+    return;
   m_avi->WriteSample(CAviWriter::kVideo, static_cast<int64_t>(m_aviPictures.load()), m_coded.data(),
                      static_cast<uint32_t>(codedBytes), frameKind);
   m_aviPictures.fetch_add(1);
 }
 
-bool PlaybackThread::EncodeScreenPicture(int &codedBytes, int &frameKind) {
-  if (!m_grabber || !m_encoder) return false;
+bool PlaybackThread::GrabScreenPicture() {
+  if (!m_grabber) return false;
   GrabbedPicture grab;
   if (!m_grabber->GrabPicture(grab) || grab.width <= 0 || grab.height <= 0) return false;
   AVPixelFormat format;
@@ -346,14 +364,11 @@ bool PlaybackThread::EncodeScreenPicture(int &codedBytes, int &frameKind) {
                                       kAviWidth, kAviHeight, AV_PIX_FMT_BGR24, SWS_BILINEAR,
                                       nullptr, nullptr, nullptr));
   if (!m_scaler) return false;
-  m_picture.resize(size_t(kAviWidth) * kAviHeight * 3);
   const uint8_t *src[4] = {grab.bytes.data(), nullptr, nullptr, nullptr};
   const int srcStride[4] = {grab.pitchBytes, 0, 0, 0};
   uint8_t *dst[4] = {m_picture.data(), nullptr, nullptr, nullptr};
   const int dstStride[4] = {kAviWidth * 3, 0, 0, 0};
-  sws_scale(m_scaler.get(), src, srcStride, 0, grab.height, dst, dstStride);
-  return m_encoder->Encode(m_picture.data(), m_picture.size(), m_coded.data(), m_coded.size(),
-                           &codedBytes, &frameKind) == 0;
+  return sws_scale(m_scaler.get(), src, srcStride, 0, grab.height, dst, dstStride) == kAviHeight;
 }
 
 }  // namespace orvan::recorder

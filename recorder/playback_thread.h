@@ -72,9 +72,11 @@ class PlaybackThread : public TThread {
   void SetAudio(bool on) { m_audioOn.store(on); }
   // Jump to the knob's position at the next turn.
   void RequestSeek() { m_seekRequest.store(true); }
-  // On: a new AVI file at fileName receives what the screen shows and the
-  // audio. False (and nothing recorded) when the file cannot be made. Off:
-  // pauses, closes the file, plays again.
+  // On: a new AVI file at fileName receives the screen as it is at once
+  // (black when it cannot be grabbed), so even a file of a paused player
+  // holds a picture; then what the screen shows, at most one picture per
+  // kAviPictureIntervalMs, and the audio. False (and nothing recorded) when
+  // the file cannot be made. Off: pauses, closes the file, plays again.
   bool SetAviRecording(const std::string &fileName, int flags, bool on);
 
   bool Playing() const { return m_playing.load(); }
@@ -155,7 +157,12 @@ class PlaybackThread : public TThread {
  private:
   void SendDescriptionIfChanged(int8_t recordType, const SYSTEMTIME &time);
   void RecordForAvi(const VORN_TESK::tagFrame &frame);
-  bool EncodeScreenPicture(int &codedBytes, int &frameKind);
+  // The next video sample: the screen as it is, or (blankWhenNoGrab) a
+  // black picture when the screen cannot be grabbed. m_aviLock held, a
+  // writer open.
+  void WriteAviPicture(bool blankWhenNoGrab);
+  // The screen, scaled into m_picture. m_aviLock held.
+  bool GrabScreenPicture();
   void WaitForViewer(int channel);
   void Deliver(int channel, VORN_TESK::tagFrame *&frame, int8_t recordType);
   void Pace(const IndexEntry &entry);
@@ -198,9 +205,10 @@ class PlaybackThread : public TThread {
   // and jumps, closed at destruction after the thread has ended.
   std::unique_ptr<CSoundDevice> m_sound;
 
-  // AVI saving. m_aviLock guards m_avi, m_encoder, the counters' reset and
-  // m_flags; the player holds it for each write, the main thread to start
-  // and stop a recording.
+  // AVI saving. m_aviLock guards m_avi, m_encoder, the counters' reset,
+  // m_flags, the time of the last picture and the picture buffers; the
+  // player holds it for each write, the main thread to start a recording
+  // (and write its first picture) and to stop it.
   std::mutex m_aviLock;
   std::unique_ptr<CAviWriter> m_avi;
   std::unique_ptr<orvan::platform::Mpeg4Encoder> m_encoder;
@@ -210,7 +218,7 @@ class PlaybackThread : public TThread {
   std::chrono::steady_clock::time_point m_lastAviPicture;
   std::vector<uint8_t> m_picture;  // one 720 x 480 picture, 3 bytes a pixel
   std::vector<uint8_t> m_coded;    // one coded picture
-  av::SwsContextPtr m_scaler;      // screen grab to 720 x 480 B,G,R; player thread
+  av::SwsContextPtr m_scaler;      // screen grab to 720 x 480 B,G,R
 };
 
 }  // namespace orvan::recorder
