@@ -37,18 +37,14 @@ CopyHDDThread::CopyHDDThread(void *owner, int driveNumber, const SYSTEMTIME &sta
 
     m_startSeconds = uint32_t(std::clamp<int64_t>(ChosenTimeToSeconds(start), 0, UINT32_MAX));
     m_endSeconds = ChosenTimeToSeconds(end);
-    if (m_failure != CopyFailure::StateError) {
+    if (m_endSeconds < ChosenTimeToSeconds(start) && m_failure == CopyFailure::None) {
+      // The block before the start would still be copied: nothing is.
+      m_failure = CopyFailure::EndBeforeStart;
+    } else if (m_failure != CopyFailure::StateError) {
       m_startEntry = SearchTime(m_source, m_geometry, m_startSeconds);
       m_reader.Start(m_source, m_startEntry);
       m_progressNext = m_startEntry;
-      std::string error;
-      if (m_writer.Create(m_indexPath, &m_disk, &error)) {
-        m_dataPath = m_writer.DataPath();
-        m_copying = true;
-      } else {
-        m_errorText = error;
-        m_failure = CopyFailure::FileCreateFailed;
-      }
+      m_copying = true;
     }
   }
   Resume();
@@ -89,6 +85,10 @@ void CopyHDDThread::CopySector() {
     m_lastSeconds.store(e.time, std::memory_order_release);
     if (int64_t{e.time} < m_endSeconds) {
       if (!ReadDataRecord(m_source, m_geometry, e, m_record.data())) continue;
+      if (!m_writer.IsOpen() && !CreateClipFiles()) {
+        m_copying.store(false, std::memory_order_release);
+        return;
+      }
       if (!m_writer.WriteEntry(e, m_record.data())) {
         m_errorText = "Writing the clip failed: " + m_indexPath;
         m_failure = CopyFailure::WriteFailed;
@@ -102,9 +102,23 @@ void CopyHDDThread::CopySector() {
   }
 }
 
+bool CopyHDDThread::CreateClipFiles() {
+  std::string error;
+  if (!m_writer.Create(m_indexPath, &m_disk, &error)) {
+    m_errorText = error;
+    m_failure = CopyFailure::FileCreateFailed;
+    return false;
+  }
+  m_dataPath = m_writer.DataPath();
+  return true;
+}
+
 void CopyHDDThread::FinishClip() {
   m_trailerWritten = true;
-  if (!m_writer.IsOpen()) return;
+  if (!m_writer.IsOpen()) {
+    if (m_failure.load() == CopyFailure::None) m_failure = CopyFailure::NoEntries;
+    return;
+  }
   const int64_t written = m_written.load();
   const bool trailer = m_writer.WriteTrailer(MagicOfLayout(m_layout.load()),
                                              uint32_t(std::min<int64_t>(written, UINT32_MAX)));

@@ -8,8 +8,11 @@
 // polls Done() and requests a stop with StopCopy(); the thread never calls
 // into the main thread.
 //
-// A copy that is stopped or terminated before it finished still writes the
-// trailer before the thread ends, so what was copied stays a playable clip.
+// The clip files are created when the first entry is copied: a copy that
+// finds nothing to copy leaves no files (and no file it would have
+// replaced is touched). A copy that is stopped or terminated before it
+// finished still writes the trailer before the thread ends, so what was
+// copied stays a playable clip.
 #pragma once
 
 #include <atomic>
@@ -31,10 +34,12 @@ namespace orvan::recorder {
 enum class CopyFailure {
   None,
   DiskOpenFailed,    // the drive could not be opened
-  NotRecorderDisk,   // no signature: an empty clip is written
+  NotRecorderDisk,   // no signature: nothing is copied, no file is written
   StateError,        // no valid state entry: nothing is written
   FileCreateFailed,  // a clip file could not be created
   WriteFailed,       // writing the clip failed part-way; the copy ended there
+  EndBeforeStart,    // the chosen end lies before the chosen start: nothing is copied
+  NoEntries,         // no entry of the chosen span could be copied: no file is written
 };
 
 class CopyHDDThread final : public TThread {
@@ -68,6 +73,7 @@ class CopyHDDThread final : public TThread {
   uint32_t StartSeconds() const { return m_startSeconds; }
   int64_t EndSeconds() const { return m_endSeconds; }
   const std::string &IndexPath() const { return m_indexPath; }
+  // Valid once Finished(), and empty when no clip was written.
   const std::string &DataPath() const { return m_dataPath; }
   // Valid once Finished(): the layout value and magic written.
   int Layout() const { return m_layout.load(std::memory_order_acquire); }
@@ -85,11 +91,14 @@ class CopyHDDThread final : public TThread {
 
  private:
   void CopySector();
+  // Creates both clip files, before the first entry is written. False (the
+  // failure noted) when they cannot be made.
+  bool CreateClipFiles();
   void FinishClip();
 
   void *const m_owner;
   const std::string m_indexPath;
-  std::string m_dataPath;
+  std::string m_dataPath;   // set by the thread when it creates the clip files
   std::string m_errorText;  // set by the constructor, or by the thread before it finishes
 
   // The disk: m_diskLock guards each single Seek and Read on m_disk; every

@@ -350,6 +350,10 @@ int Export(const Args &a) {
       break;
     case CopyFailure::NotRecorderDisk:
       return Fail(kRejected, "Not a recorder disk: " + disk.path);
+    case CopyFailure::NoEntries:
+      return Fail(kRejected, "Nothing was recorded in the chosen span: no clip was written");
+    case CopyFailure::EndBeforeStart:
+      return Fail(kError, "--to is before --from: nothing is copied");
     default:
       return Fail(kError, copy.ErrorText());
   }

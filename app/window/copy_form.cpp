@@ -27,6 +27,9 @@ constexpr int kDotsPerRow = 20;
 const char kStopQuestion[] = "Stop now may cause error data to the saving file, continue?";
 const char kCloseQuestion[] = "Close now may cause error data to the saving file, continue?";
 const char kCompleteText[] = "Copy data complete!!";
+const char kEndBeforeStartText[] = "The end time is before the start time: nothing is copied.";
+const char kNoEntriesText[] = "Nothing was recorded in the chosen span: no clip was written.";
+const char kNoRecordingText[] = "The drive holds no recording: no clip was written.";
 
 QLabel *YellowLabel(QWidget *parent, const char *name, const char *text, int l, int t, int w,
                     int h) {
@@ -193,6 +196,10 @@ void TCopyForm::SaveBtnClick() {
   EndCopyThread();
   const SYSTEMTIME start = ChosenStart();
   const SYSTEMTIME end = ChosenEnd();
+  if (Seconds(end) < Seconds(start)) {
+    Inform(QString::fromLatin1(kEndBeforeStartText), QStringLiteral("Warning"));
+    return;
+  }
   const QString chosen = ChooseSaveFile(QStringLiteral("IN files (*.in *.IN)"),
                                         QString::fromStdString(recorder::DefaultClipName(start)));
   if (chosen.isEmpty()) return;
@@ -258,9 +265,21 @@ void TCopyForm::Timer1Timer() {
     Inform(QString::fromLatin1(kCompleteText), windowTitle());
   } else {
     // A clip that could not be made is not reported as complete.
-    QString text = failure == recorder::CopyFailure::NotRecorderDisk
-                       ? QStringLiteral("The drive holds no recording: the clip is empty.")
-                       : QString::fromStdString(error);
+    QString text;
+    switch (failure) {
+      case recorder::CopyFailure::NotRecorderDisk:
+        text = QString::fromLatin1(kNoRecordingText);
+        break;
+      case recorder::CopyFailure::NoEntries:
+        text = QString::fromLatin1(kNoEntriesText);
+        break;
+      case recorder::CopyFailure::EndBeforeStart:
+        text = QString::fromLatin1(kEndBeforeStartText);
+        break;
+      default:
+        text = QString::fromStdString(error);
+        break;
+    }
     if (text.isEmpty()) text = QStringLiteral("The clip could not be written.");
     ORVAN_LOG_INFO("copy", "copy ended after %lld entries: %s", static_cast<long long>(written),
                    text.toStdString().c_str());

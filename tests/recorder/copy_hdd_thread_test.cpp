@@ -110,19 +110,6 @@ TEST(CopyHDDThread, rangeAcrossBlocks_andEntriesAtTheEndTimeAreNotCopied) {
   EXPECT_EQ(same.entries.back().time, kStart + 4);
 }
 
-TEST(CopyHDDThread, endBeforeStart_givesAtMostOneSectorOfEntries) {
-  test::TempDir dir;
-  tools::RecorderImage image;
-  const std::string disk = MakeImage(dir, image);
-  const Copied c = Copy(disk, kStart + 150, kStart + 1, dir.File("a.in"));
-  EXPECT_EQ(c.done, 1);
-  EXPECT_EQ(c.entries.size(), 0u);
-  // The clip file is 12 bytes: too short to play, but finished.
-  EXPECT_EQ(c.status, ClipStatus::TooShort);
-  const Copied d = Copy(disk, kStart + 150, kStart + 52, dir.File("b.in"));
-  EXPECT_LE(d.entries.size(), 26u);
-}
-
 TEST(CopyHDDThread, channelsFourAndAbove_areNeverWritten_andOneChannelGivesTheSingleMagic) {
   test::TempDir dir;
   tools::RecorderImage image;
@@ -190,6 +177,12 @@ TEST(CopyHDDThread, terminatedCopy_stillWritesTheTrailer) {
     written = t.EntriesWritten();
     EXPECT_EQ(t.Done(), 0);
   }
+  // Ended before its first entry: nothing copied, no files.
+  if (written == 0) {
+    EXPECT_FALSE(std::filesystem::exists(dir.File("a.in")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("a.da")));
+    return;
+  }
   CClipReader r;
   ASSERT_TRUE(r.Open(dir.File("a.in")));
   EXPECT_EQ(r.IndexFileBytes(), 20u * uint64_t(written) + 12u);
@@ -205,7 +198,10 @@ TEST(CopyHDDThread, terminatedCopy_stillWritesTheTrailer) {
     ASSERT_TRUE(test::WaitUntil([&] { return t.Done() == 1; }));
     written = t.EntriesWritten();
   }
-  EXPECT_EQ(test::ReadFileBytes(dir.File("b.in")).size(), 20u * uint64_t(written) + 12u);
+  if (written > 0)
+    EXPECT_EQ(test::ReadFileBytes(dir.File("b.in")).size(), 20u * uint64_t(written) + 12u);
+  else
+    EXPECT_FALSE(std::filesystem::exists(dir.File("b.in")));
 }
 
 TEST(CopyHDDThread, noValidState_showsTheStateError_andWritesNothing) {
@@ -222,7 +218,7 @@ TEST(CopyHDDThread, noValidState_showsTheStateError_andWritesNothing) {
   EXPECT_EQ(test::ReadFileBytes(disk), before);
 }
 
-TEST(CopyHDDThread, noSignature_writesAnEmptyClip_andTheDiskItselfIsNeverAnOutput) {
+TEST(CopyHDDThread, noSignature_writesNoClip_andTheDiskItselfIsNeverAnOutput) {
   test::TempDir dir;
   std::vector<uint8_t> zeros(kProbeBytes * 2);
   std::ofstream(dir.File("plain.img"), std::ios::binary)
@@ -230,7 +226,8 @@ TEST(CopyHDDThread, noSignature_writesAnEmptyClip_andTheDiskItselfIsNeverAnOutpu
   Copied c = Copy(dir.File("plain.img"), kStart, kStart + 100, dir.File("a.in"));
   EXPECT_EQ(c.failure, CopyFailure::NotRecorderDisk);
   EXPECT_EQ(c.done, 1);
-  EXPECT_EQ(test::ReadFileBytes(dir.File("a.in")).size(), 12u);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("a.in")));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("a.da")));
 
   tools::RecorderImage image;
   const std::string disk = MakeImage(dir, image);
@@ -286,4 +283,26 @@ TEST(CopyHDDThread, aFullDisk_endsTheCopyWithAWriteFailure) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_LE(std::filesystem::file_size(CompanionDataName(out)), 100000u);
+}
+
+TEST(CopyHDDThread, anEndBeforeTheStart_orASpanWithNothingToCopy_leavesNoFile_andAnOldOneAlone) {
+  test::TempDir dir;
+  tools::RecorderImage image;
+  const std::string disk = MakeImage(dir, image);
+  // Inside one block: copying from the block's start would still take its
+  // entries before the end.
+  Copied c = Copy(disk, kStart + 30, kStart + 20, dir.File("a.in"));
+  EXPECT_EQ(c.failure, CopyFailure::EndBeforeStart);
+  EXPECT_EQ(c.done, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("a.in")));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("a.da")));
+
+  // Start and end at the first second: entries at the end are not copied.
+  std::ofstream(dir.File("old.in")) << "an older clip";
+  c = Copy(disk, kStart, kStart, dir.File("old.in"));
+  EXPECT_EQ(c.failure, CopyFailure::NoEntries);
+  EXPECT_EQ(c.done, 1);
+  const auto kept = test::ReadFileBytes(dir.File("old.in"));
+  EXPECT_EQ(std::string(kept.begin(), kept.end()), "an older clip");
+  EXPECT_FALSE(std::filesystem::exists(dir.File("old.da")));
 }
