@@ -1,5 +1,6 @@
 #include "media/snapshot_jpeg.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <jpeglib.h>
 
 #include "platform/log.h"
+#include "platform/wintime.h"
 
 namespace orvan::media {
 
@@ -45,8 +47,15 @@ void Rgb565Row(const uint8_t *src, int width, uint8_t *dst) {
 
 // Runs the encoder; kept free of C++ objects with destructors, since a
 // libjpeg error leaves it by longjmp.
-bool RunEncoder(const Capture &capture, int quality, uint8_t *rowBuffer, unsigned char **out,
-                unsigned long *outBytes) {
+// A marker's payload: what libjpeg writes between the marker and the
+// next one.
+struct MarkerBytes {
+  const uint8_t *bytes = nullptr;
+  unsigned length = 0;
+};
+
+bool RunEncoder(const Capture &capture, int quality, uint8_t *rowBuffer, MarkerBytes exif,
+                MarkerBytes comment, unsigned char **out, unsigned long *outBytes) {
   jpeg_compress_struct cinfo;
   ErrorManager errors;
   cinfo.err = jpeg_std_error(&errors.base);
@@ -77,6 +86,9 @@ bool RunEncoder(const Capture &capture, int quality, uint8_t *rowBuffer, unsigne
   jpeg_set_defaults(&cinfo);
   jpeg_set_quality(&cinfo, quality, TRUE);
   jpeg_start_compress(&cinfo, TRUE);
+  // After the JFIF header, before the first frame header.
+  if (exif.length) jpeg_write_marker(&cinfo, JPEG_APP0 + 1, exif.bytes, exif.length);
+  if (comment.length) jpeg_write_marker(&cinfo, JPEG_COM, comment.bytes, comment.length);
   const size_t rowBytes = size_t(capture.width) * (capture.bitsPerPixel / 8);
   while (cinfo.next_scanline < cinfo.image_height) {
     const uint8_t *row = capture.pixels + cinfo.next_scanline * rowBytes;
@@ -94,9 +106,60 @@ bool RunEncoder(const Capture &capture, int quality, uint8_t *rowBuffer, unsigne
   return true;
 }
 
+void PutU16(std::vector<uint8_t> &out, uint16_t v) {
+  out.push_back(uint8_t(v));
+  out.push_back(uint8_t(v >> 8));
+}
+
+void PutU32(std::vector<uint8_t> &out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
+}
+
+// One 12-byte IFD entry.
+void PutEntry(std::vector<uint8_t> &out, uint16_t tag, uint16_t type, uint32_t count,
+              uint32_t valueOrOffset) {
+  PutU16(out, tag);
+  PutU16(out, type);
+  PutU32(out, count);
+  PutU32(out, valueOrOffset);
+}
+
+constexpr size_t kMaxCommentBytes = 65000;  // a marker holds at most 65533
+
 }  // namespace
 
-bool EncodeSnapshotJpeg(const Capture &capture, std::vector<uint8_t> &jpeg, int quality) {
+std::vector<uint8_t> ExifBlock(int64_t shownSeconds) {
+  const SYSTEMTIME t = orvan::RecorderSecondsToSystemTime(shownSeconds);
+  // Every field at its fixed width: 19 characters.
+  char when[20];
+  std::snprintf(when, sizeof when, "%04u:%02u:%02u %02u:%02u:%02u", t.wYear % 10000u,
+                t.wMonth % 100u, t.wDay % 100u, t.wHour % 100u, t.wMinute % 100u, t.wSecond % 100u);
+  constexpr uint16_t kLong = 4, kAscii = 2, kUndefined = 7;
+  constexpr uint16_t kExifIfdPointer = 0x8769, kExifVersion = 0x9000, kDateTimeOriginal = 0x9003;
+  constexpr uint32_t kDateBytes = 20;  // 19 characters and the terminating zero
+  // Offsets from the TIFF header: IFD0 at 8 (one entry), the Exif IFD right
+  // after it (two entries), then the date.
+  constexpr uint32_t kIfd0 = 8;
+  constexpr uint32_t kExifIfd = kIfd0 + 2 + 12 + 4;
+  constexpr uint32_t kDate = kExifIfd + 2 + 2 * 12 + 4;
+
+  std::vector<uint8_t> out = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0};
+  PutU32(out, kIfd0);
+  PutU16(out, 1);
+  PutEntry(out, kExifIfdPointer, kLong, 1, kExifIfd);
+  PutU32(out, 0);  // no further IFD
+  PutU16(out, 2);
+  PutEntry(out, kExifVersion, kUndefined, 4,
+           uint32_t('0') | uint32_t('2') << 8 | uint32_t('3') << 16 | uint32_t('0') << 24);
+  PutEntry(out, kDateTimeOriginal, kAscii, kDateBytes, kDate);
+  PutU32(out, 0);
+  out.insert(out.end(), when, when + 19);
+  out.push_back(0);
+  return out;
+}
+
+bool EncodeSnapshotJpeg(const Capture &capture, std::vector<uint8_t> &jpeg, int quality,
+                        const SnapshotTags &tags) {
   jpeg.clear();
   const int bpp = capture.bitsPerPixel;
   if (!capture.pixels || capture.width <= 0 || capture.height <= 0 || capture.width > 65500 ||
@@ -110,15 +173,23 @@ bool EncodeSnapshotJpeg(const Capture &capture, std::vector<uint8_t> &jpeg, int 
   std::vector<uint8_t> rowBuffer(bpp == 16 ? size_t(capture.width) * 3 : 0);
   unsigned char *out = nullptr;
   unsigned long outBytes = 0;
-  const bool ok = RunEncoder(capture, quality, rowBuffer.data(), &out, &outBytes);
+  const std::vector<uint8_t> exif =
+      tags.shownSeconds >= 0 ? ExifBlock(tags.shownSeconds) : std::vector<uint8_t>{};
+  const size_t commentBytes = std::min(tags.comment.size(), kMaxCommentBytes);
+  const MarkerBytes exifMarker{exif.data(), unsigned(exif.size())};
+  const MarkerBytes commentMarker{reinterpret_cast<const uint8_t *>(tags.comment.data()),
+                                  unsigned(commentBytes)};
+  const bool ok =
+      RunEncoder(capture, quality, rowBuffer.data(), exifMarker, commentMarker, &out, &outBytes);
   if (ok && out) jpeg.assign(out, out + outBytes);
   std::free(out);
   return ok && !jpeg.empty();
 }
 
-bool SaveSnapshotJpeg(const Capture &capture, const std::string &path, int quality) {
+bool SaveSnapshotJpeg(const Capture &capture, const std::string &path, int quality,
+                      const SnapshotTags &tags) {
   std::vector<uint8_t> jpeg;
-  if (!EncodeSnapshotJpeg(capture, jpeg, quality)) return false;
+  if (!EncodeSnapshotJpeg(capture, jpeg, quality, tags)) return false;
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   if (!file) return false;
   file.write(reinterpret_cast<const char *>(jpeg.data()), std::streamsize(jpeg.size()));

@@ -21,13 +21,26 @@ struct Capture {
   int bitsPerPixel = 32;
 };
 
+// Where a snapshot came from, carried in the file: an EXIF block whose
+// DateTimeOriginal is the recorder time shown, and a JPEG comment.
+struct SnapshotTags {
+  int64_t shownSeconds = -1;  // recorder seconds; negative: no EXIF block
+  std::string comment;        // empty: no comment (cut at 65000 bytes)
+};
+
 // Encodes the capture as a baseline JPEG of the given quality. False (and
 // `jpeg` left empty) for a capture that is too short for its size, a depth
 // other than 16, 24 or 32 bits, or an encoder failure.
 bool EncodeSnapshotJpeg(const Capture &capture, std::vector<uint8_t> &jpeg,
-                        int quality = kSnapshotJpegQuality);
+                        int quality = kSnapshotJpegQuality, const SnapshotTags &tags = {});
 // Encodes and writes the file. False when encoding or writing failed.
 bool SaveSnapshotJpeg(const Capture &capture, const std::string &path,
-                      int quality = kSnapshotJpegQuality);
+                      int quality = kSnapshotJpegQuality, const SnapshotTags &tags = {});
+
+// The payload of the APP1 marker: "Exif" and two zero bytes, then a
+// little-endian TIFF block whose first IFD points at an Exif IFD holding
+// ExifVersion "0230" and DateTimeOriginal, the recorder time as
+// "YYYY:MM:DD HH:MM:SS" (UTC calendar, as the recorder's times are shown).
+std::vector<uint8_t> ExifBlock(int64_t shownSeconds);
 
 }  // namespace orvan::media

@@ -3,6 +3,7 @@
 // threads' side (IViewerSink: frames and queue length) of one object.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -27,6 +28,9 @@ class CChannelViewer : public IChannelViewer, public orvan::IViewerSink {
   void Command(int code, void *parameter) override = 0;
   // The widget the viewer draws in, child of the video panel.
   virtual QWidget *Panel() const = 0;
+  // Recorder time of the picture last shown; -1 before the first. Main
+  // thread.
+  virtual int64_t ShownSeconds() const = 0;
 };
 
 // Makes the viewer of a channel inside the video panel. Main thread.

@@ -3,6 +3,9 @@
 #include "display/widgets/viewer.h"
 #include "display/widgets/viewer_panel.h"
 
+#include "display/filter_object.h"
+#include "platform/wintime.h"
+
 #include "app/window/channel_viewers.h"
 #include "app/window/picture_control.h"
 
@@ -45,6 +48,14 @@ class CDisplayViewer final : public CChannelViewer {
   int Channel() const override { return m_viewer.m_channel; }
   QWidget *Panel() const override {
     return m_viewer.Impl() ? static_cast<QWidget *>(m_viewer.Impl()->Panel()) : nullptr;
+  }
+  int64_t ShownSeconds() const override {
+    auto *camera = dynamic_cast<CViewerVornMP4IPCamera *>(m_viewer.Impl());
+    if (!camera || !camera->Filter()) return -1;
+    SYSTEMTIME shown{};
+    camera->Filter()->GetShownTime(&shown);
+    const int64_t seconds = orvan::SystemTimeToRecorderSeconds(shown);
+    return seconds > 0 ? seconds : -1;
   }
 
  private:

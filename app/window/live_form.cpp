@@ -8,6 +8,7 @@
 #include <QDateEdit>
 #include <QDateTime>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLinearGradient>
@@ -598,6 +599,7 @@ void TLiveForm::ImagePlayClick() {
   SetPlaySource(kImagePlay);
   for (auto &v : m_viewers) v->Hide();
   VideoImage->setPixmap(BlackImage->pixmap());
+  m_stillShown = false;
 }
 
 void TLiveForm::ScanRecorderDisks() {
@@ -661,6 +663,7 @@ void TLiveForm::OpenBtnClick() {
       return;
     }
     m_clipFiles = std::move(clip);
+    m_clipName = QFileInfo(chosen).fileName();
     m_clipThread = new recorder::PlayFileThread(*this, m_clipFiles.get(), Sinks(), m_grabber.get());
     PlayBtnClick();
   } else if (m_playSource == kImagePlay) {
@@ -955,13 +958,17 @@ namespace orvan::app {
 
 bool TLiveForm::LoadStillImage(const QString &path) {
   QImage picture;
-  const YuvReadResult result = orvan::app::LoadStillImage(path.toStdString(), picture);
+  YuvStill still;
+  const YuvReadResult result = orvan::app::LoadStillImage(path.toStdString(), picture, &still);
   if (result != YuvReadResult::Ok) {
     ORVAN_LOG_INFO("app", "still picture %s refused (%d)", path.toStdString().c_str(),
                    static_cast<int>(result));
     return false;
   }
   VideoImage->setPixmap(QPixmap::fromImage(picture));
+  m_stillShown = true;
+  m_stillName = QFileInfo(path).fileName();
+  m_stillSeconds = still.recordedSeconds;
   return true;
 }
 

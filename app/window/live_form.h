@@ -182,11 +182,26 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   // this window when the program did not make them at start-up.
   TCopyForm *CopyWindow();
   TSaveForm *SavingIndicator();
-  void SaveSnapshot(const QString &path);
+  // The picture the snapshot command takes at the press, and what the file
+  // says about it, kept while the user names the file.
+  struct TakenSnapshot {
+    QImage picture;  // RGB32
+    int64_t shownSeconds = -1;
+    std::string comment;
+  };
+  bool TakeSnapshot(TakenSnapshot &shot) const;
+  void WriteSnapshot(const TakenSnapshot &shot, const QString &path);
+  // The recorder time the panel (or the still) shows; -1 when none.
+  int64_t ShownRecorderSeconds() const;
   // One player's AVI saving: dialog, recording on, the indicator shown
   // modally, recording off.
   void SaveAviWith(bool clipPlayer);
   orvan::recorder::PlaybackThread *Player(bool clipPlayer) const;
+  // After a copy: when the disk open again is the drive copied, its player
+  // goes to the recorder time that was shown, playing or paused as before.
+  void ReturnToShownTime(int drive, int64_t seconds, bool play);
+  // Puts the saving indicator beside the controls, off the video panel.
+  void PlaceSavingIndicator();
 
   // Controls, children of the client area; named as the window's design
   // names them.
@@ -259,6 +274,11 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   // File Play: the clip's files and their player.
   std::unique_ptr<orvan::recorder::CClipReader> m_clipFiles;
   orvan::recorder::PlayFileThread *m_clipThread = nullptr;
+  QString m_clipName;  // file name of the clip opened, for snapshots
+  // Image Play: the still shown, for snapshots.
+  bool m_stillShown = false;
+  QString m_stillName;
+  uint32_t m_stillSeconds = 0;
 };
 
 // The process-wide windows and the display mode (1 grid, 0 one viewer).

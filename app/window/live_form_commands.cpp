@@ -1,14 +1,18 @@
 // Snapshot, AVI saving and clip copy commands of the main window.
 #include <QAction>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QImage>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 
+#include "app/core/snapshot_rules.h"
 #include "app/still_image.h"
 #include "app/window/copy_form.h"
 #include "app/window/live_form.h"
@@ -18,6 +22,7 @@
 #include "display/display_manager.h"
 #include "media/snapshot_jpeg.h"
 #include "platform/log.h"
+#include "platform/thread.h"
 #include "recorder/disk_discovery.h"
 #include "recorder/play_file_thread.h"
 #include "recorder/play_hdd_thread.h"
@@ -34,6 +39,8 @@ QString SuggestedName(const char *pattern, const QDateTime &when) {
 }
 
 namespace {
+
+constexpr int kDiskReadyWaitMs = 5000;
 
 bool WriteWholeFile(const QString &path, const std::vector<uint8_t> &bytes) {
   std::ofstream out(path.toStdString(), std::ios::binary | std::ios::trunc);
@@ -71,45 +78,100 @@ TSaveForm *TLiveForm::SavingIndicator() {
 // ---- snapshot ----
 
 void TLiveForm::SnapShotBtnClick() {
-  const QString suggested = SuggestedName(kSnapshotNamePattern, QDateTime::currentDateTime());
-  const QString chosen = ChooseSaveFile(QStringLiteral("JPEG files (*.jpeg *.JPEG)"), suggested);
+  // The picture of the press: playback goes on behind the dialog.
+  TakenSnapshot shot;
+  if (!TakeSnapshot(shot)) return;
+  const bool still = m_playSource == kImagePlay;
+  const QString suggested = SuggestedName(still ? kStillSnapshotNamePattern : kSnapshotNamePattern,
+                                          QDateTime::currentDateTime());
+  const QString jpeg = QStringLiteral("JPEG files (*.jpg *.jpeg *.JPG *.JPEG)");
+  const QString bitmap = QStringLiteral("Bitmap files (*.bmp *.BMP)");
+  const QString chosen = ChooseSaveFile(
+      still ? bitmap + QStringLiteral(";;") + jpeg : jpeg + QStringLiteral(";;") + bitmap,
+      suggested);
   if (chosen.isEmpty()) return;
-  SaveSnapshot(chosen);
+  WriteSnapshot(shot, chosen);
 }
 
 void TLiveForm::SnapShot1Click() { SnapShotBtnClick(); }
 
-void TLiveForm::SaveSnapshot(const QString &path) {
-  if (m_playSource == kImagePlay) {
-    // The still picture as it is shown, as a Windows bitmap whatever the
-    // name says.
-    const QImage picture = VideoImagePicture().convertToFormat(QImage::Format_RGB32);
-    if (picture.isNull()) return;
-    std::vector<uint8_t> pixels(size_t(picture.width()) * size_t(picture.height()) * 4);
-    for (int y = 0; y < picture.height(); ++y)
-      std::memcpy(&pixels[size_t(y) * size_t(picture.width()) * 4], picture.constScanLine(y),
-                  size_t(picture.width()) * 4);
-    if (!WriteWholeFile(path, MakeBitmapFile(pixels.data(), picture.width(), picture.height())))
-      ORVAN_LOG_INFO("app", "snapshot %s cannot be written", path.toStdString().c_str());
-    return;
-  }
+int64_t TLiveForm::ShownRecorderSeconds() const {
+  if (m_playSource == kImagePlay) return m_stillShown ? int64_t{m_stillSeconds} : -1;
+  // The drawers write their times at one place; the latest is the one seen.
+  int64_t latest = -1;
+  for (const auto &v : m_viewers)
+    if (v) latest = std::max(latest, v->ShownSeconds());
+  return latest;
+}
 
-  CDisplayManager *manager = DisplayManager;
-  if (!manager) return;
-  int width = 0, height = 0;
-  const int needed = manager->Capture(nullptr, 0, &width, &height, nullptr);
-  if (needed <= 0) return;
-  std::vector<uint8_t> buffer(static_cast<size_t>(needed));
-  CaptureFormat format;
-  if (manager->Capture(buffer.data(), buffer.size(), &width, &height, &format) != 0) return;
-  orvan::media::Capture capture;
-  capture.pixels = buffer.data();
-  capture.bytes = buffer.size();
-  capture.width = width;
-  capture.height = height;
-  capture.bitsPerPixel = format.nBitCount;
-  if (!orvan::media::SaveSnapshotJpeg(capture, path.toStdString()))
-    ORVAN_LOG_INFO("app", "snapshot %s cannot be written", path.toStdString().c_str());
+bool TLiveForm::TakeSnapshot(TakenSnapshot &shot) const {
+  std::string source;
+  std::string channels;
+  if (m_playSource == kImagePlay) {
+    shot.picture = VideoImagePicture().convertToFormat(QImage::Format_RGB32);
+    source = "Image Play, " + m_stillName.toStdString();
+  } else {
+    CDisplayManager *manager = DisplayManager;
+    if (!manager) return false;
+    int width = 0, height = 0;
+    const int needed = manager->Capture(nullptr, 0, &width, &height, nullptr);
+    if (needed <= 0) return false;
+    std::vector<uint8_t> buffer(static_cast<size_t>(needed));
+    CaptureFormat format;
+    if (manager->Capture(buffer.data(), buffer.size(), &width, &height, &format) != 0) return false;
+    QImage::Format layout;
+    switch (format.nBitCount) {
+      case 32:
+        layout = QImage::Format_RGB32;
+        break;
+      case 24:
+        layout = QImage::Format_BGR888;
+        break;
+      case 16:
+        layout = QImage::Format_RGB16;
+        break;
+      default:
+        return false;
+    }
+    const qsizetype rowBytes = qsizetype(width) * (format.nBitCount / 8);
+    if (width <= 0 || height <= 0 || size_t(rowBytes) * size_t(height) > buffer.size())
+      return false;
+    // The view borrows the buffer, which goes with this call: a deep copy.
+    const QImage view(buffer.data(), width, height, rowBytes, layout);
+    shot.picture =
+        layout == QImage::Format_RGB32 ? view.copy() : view.convertToFormat(QImage::Format_RGB32);
+    source = m_playSource == kHddPlay ? "HDD Play, " + DeviceCombo->currentText().toStdString()
+                                      : "File Play, " + m_clipName.toStdString();
+    channels = ShownChannelsText(m_layout.QuadRecording(), m_layout.ZoomedChannel(),
+                                 m_layout.ZoomCode(), DisplayMode);
+  }
+  if (shot.picture.isNull()) return false;
+  shot.shownSeconds = ShownRecorderSeconds();
+  shot.comment = SnapshotComment(source, channels);
+  return true;
+}
+
+void TLiveForm::WriteSnapshot(const TakenSnapshot &shot, const QString &path) {
+  const QImage &picture = shot.picture;  // RGB32: rows of B, G, R, x, no padding
+  bool written = false;
+  if (SnapshotFormatOfName(path.toStdString(), m_playSource == kImagePlay) ==
+      SnapshotFormat::Bitmap) {
+    written = WriteWholeFile(
+        path, MakeBitmapFile(picture.constBits(), picture.width(), picture.height()));
+  } else {
+    orvan::media::Capture capture;
+    capture.pixels = picture.constBits();
+    capture.bytes = size_t(picture.sizeInBytes());
+    capture.width = picture.width();
+    capture.height = picture.height();
+    capture.bitsPerPixel = 32;
+    orvan::media::SnapshotTags tags;
+    tags.shownSeconds = shot.shownSeconds;
+    tags.comment = shot.comment;
+    written = orvan::media::SaveSnapshotJpeg(capture, path.toStdString(),
+                                             orvan::media::kSnapshotJpegQuality, tags);
+  }
+  if (!written) ORVAN_LOG_WARN("app", "snapshot %s cannot be written", path.toStdString().c_str());
 }
 
 void TLiveForm::VideoImageMouseUp(int button, int x, int y) {
@@ -141,10 +203,24 @@ void TLiveForm::SaveAviWith(bool clipPlayer) {
            QString::fromStdString(m_texts.Get(TextKey::Warning)));
     return;
   }
+  PlaceSavingIndicator();
   SavingIndicator()->exec();
   // The player is still the one that records: the indicator is modal, and
   // the window's own calls that replace players cannot run meanwhile.
   if (recorder::PlaybackThread *still = Player(clipPlayer)) still->SetAviRecording({}, 0, false);
+}
+
+void TLiveForm::PlaceSavingIndicator() {
+  TSaveForm *indicator = SavingIndicator();
+  // The indicator's frame is as wide as this window's own: same manager.
+  const QRect outer = frameGeometry(), inner = geometry();
+  const QSize margins(outer.width() - inner.width(), outer.height() - inner.height());
+  const QRect panel(LivePanel->mapToGlobal(QPoint(0, 0)), LivePanel->size());
+  const QRect controls(AVIGroup->mapToGlobal(QPoint(0, 0)), AVIGroup->size());
+  const QScreen *screen = this->screen();
+  const QRect available = screen ? screen->availableGeometry() : outer.united(panel);
+  indicator->move(TSaveForm::PlaceBesideControls(outer, panel, controls,
+                                                 indicator->size() + margins, available));
 }
 
 void TLiveForm::SaveAVIBtnClick() {
@@ -169,6 +245,10 @@ void TLiveForm::CopyBtnClick() {
   if (!AskYesNo(QString::fromStdString(m_texts.Get(TextKey::ThiswillstopHDDplaycontinue)),
                 QString::fromStdString(m_texts.Get(TextKey::Warning))))
     return;
+  // Where the disk stood: it comes back there once the copy window closes.
+  const int64_t shownSeconds = ShownRecorderSeconds();
+  const bool wasPlaying = m_diskThread->Playing();
+  const int copiedDrive = m_diskThread->DriveNumber();
   const SYSTEMTIME diskStart = m_diskThread->DiskStartTime();
   SYSTEMTIME diskEnd = m_diskThread->DiskEndTime();
   const recorder::DiskGeometry geometry = m_diskThread->Geometry();
@@ -193,6 +273,20 @@ void TLiveForm::CopyBtnClick() {
   }
   // Whatever was open before, the first disk found is open afterwards.
   ScanRecorderDisks();
+  ReturnToShownTime(copiedDrive, shownSeconds, wasPlaying);
+}
+
+void TLiveForm::ReturnToShownTime(int drive, int64_t seconds, bool play) {
+  recorder::PlayHDDThread *player = m_diskThread;
+  if (!player || player->DriveNumber() != drive || seconds <= 0 || seconds > UINT32_MAX) return;
+  // The new player reads the disk's state on its own thread first.
+  if (!TThread::WaitWhileServicing([player] { return player->DiskValid() || player->Finished(); },
+                                   kDiskReadyWaitMs) ||
+      !player->DiskValid())
+    return;
+  player->Pause();
+  player->SearchTime(uint32_t(seconds));  // plays from there
+  if (!play) player->Pause();             // the jump waits for the next Play
 }
 
 }  // namespace orvan::app

@@ -4,6 +4,8 @@
 #include <QLabel>
 #include <QTimer>
 
+#include <algorithm>
+
 #include "app/window/picture_control.h"
 
 namespace orvan::app {
@@ -61,6 +63,29 @@ TSaveForm::TSaveForm(QWidget *parent) : QDialog(parent) {
   FlashTimer->setInterval(1000);
   connect(FlashTimer, &QTimer::timeout, this, [this] { FlashTimerTimer(); });
   FlashTimer->start();
+}
+
+QPoint TSaveForm::PlaceBesideControls(const QRect &mainFrame, const QRect &panel,
+                                      const QRect &controls, const QSize &frame,
+                                      const QRect &screen) {
+  constexpr int kGap = 4;
+  auto onScreenVertically = [&](QPoint at) {
+    at.setY(std::clamp(at.y(), screen.top(),
+                       std::max(screen.top(), screen.bottom() + 1 - frame.height())));
+    return at;
+  };
+  const QPoint outside = onScreenVertically(QPoint(mainFrame.right() + 1 + kGap, controls.top()));
+  const QPoint column = onScreenVertically(QPoint(panel.right() + 1 + kGap, controls.top()));
+  for (const QPoint &at : {outside, column}) {
+    const QRect place(at, frame);
+    if (place.left() >= screen.left() && place.right() <= screen.right() &&
+        !place.intersects(panel))
+      return at;
+  }
+  QPoint at = outside;
+  at.setX(std::clamp(at.x(), screen.left(),
+                     std::max(screen.left(), screen.right() + 1 - frame.width())));
+  return at;
 }
 
 void TSaveForm::FlashTimerTimer() {

@@ -8,6 +8,9 @@
 #pragma once
 
 #include <QDialog>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
 
 class QLabel;
 class QTimer;
@@ -24,6 +27,16 @@ class TSaveForm : public QDialog {
   void FlashTimerTimer();
   // Closes the window, which ends its modal display.
   void Panel1Click();
+
+  // Where the indicator's frame of `frame` size goes: beside the main
+  // window's controls (`controls`), never over its video panel (`panel`).
+  // Tried in turn: right of the main window (`mainFrame`), level with the
+  // controls; then over the controls column right of the panel; each moved
+  // up or down to stay on `screen`. When neither keeps off the panel on this
+  // screen, the first, kept on the screen. All rectangles in screen
+  // coordinates.
+  static QPoint PlaceBesideControls(const QRect &mainFrame, const QRect &panel,
+                                    const QRect &controls, const QSize &frame, const QRect &screen);
 
   // Which sign is in front now.
   bool WhiteInFront() const;

@@ -8,6 +8,7 @@
 namespace orvan::app {
 
 constexpr char kSnapshotNamePattern[] = "Img_%d%.2d%.2d_%.2d%.2d%.2d.jpg";
+constexpr char kStillSnapshotNamePattern[] = "Img_%d%.2d%.2d_%.2d%.2d%.2d.bmp";  // Image Play
 constexpr char kQuadAviNamePattern[] = "AVI_QUAD_%d%.2d%.2d_%.2d%.2d%.2d.avi";
 constexpr char kAviNamePattern[] = "AVI_%d%.2d%.2d_%.2d%.2d%.2d.avi";
 

@@ -11,6 +11,7 @@
 
 #include <jpeglib.h>
 
+#include "tests/support/jpeg_tags.h"
 #include "tests/support/test_support.h"
 
 using orvan::media::Capture;
@@ -150,4 +151,31 @@ TEST(SnapshotJpeg, saveWritesTheFile_andAMissingFolderFails) {
   ASSERT_TRUE(orvan::media::EncodeSnapshotJpeg(capture, expected));
   EXPECT_EQ(bytes, expected);
   EXPECT_FALSE(orvan::media::SaveSnapshotJpeg(capture, dir.File("missing/shot.jpg")));
+}
+
+TEST(SnapshotJpeg, tags_carryTheShownTimeAsExifDateTimeOriginal_andTheComment) {
+  const auto pixels = MakeCapture(64, 48, 32);
+  const Capture capture{pixels.data(), pixels.size(), 64, 48, 32};
+  orvan::media::SnapshotTags tags;
+  tags.shownSeconds = 1202982297;  // 2008-02-14 09:44:57 on the recorder's clock
+  tags.comment = "ORVAN Viewer snapshot; source: HDD Play, HDD_0; channels: CH1 CH2 CH3 CH4";
+  std::vector<uint8_t> jpeg;
+  ASSERT_TRUE(orvan::media::EncodeSnapshotJpeg(capture, jpeg, 80, tags));
+  const orvan::test::JpegTags read = orvan::test::ReadJpegTags(jpeg);
+  EXPECT_TRUE(read.hasExif);
+  EXPECT_EQ(read.dateTimeOriginal, "2008:02:14 09:44:57");
+  EXPECT_EQ(read.comment, tags.comment);
+  // libjpeg reads the same markers, and the picture is untouched by them.
+  Decoded decoded;
+  ASSERT_TRUE(DecodeJpeg(jpeg, decoded));
+  ExpectPictureMatches(decoded, 64, 48, 16);
+
+  // No tags, no markers; a comment longer than a marker holds is cut.
+  std::vector<uint8_t> plain;
+  ASSERT_TRUE(orvan::media::EncodeSnapshotJpeg(capture, plain));
+  EXPECT_FALSE(orvan::test::ReadJpegTags(plain).hasExif);
+  EXPECT_TRUE(orvan::test::ReadJpegTags(plain).comment.empty());
+  tags.comment.assign(70000, 'x');
+  ASSERT_TRUE(orvan::media::EncodeSnapshotJpeg(capture, jpeg, 80, tags));
+  EXPECT_EQ(orvan::test::ReadJpegTags(jpeg).comment.size(), 65000u);
 }

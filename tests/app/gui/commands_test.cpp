@@ -8,17 +8,21 @@ extern "C" {
 
 #include <QAction>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QImage>
 #include <QImageReader>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "app/window/copy_form.h"
 #include "app/window/event_form.h"
@@ -32,6 +36,7 @@ extern "C" {
 #include "recorder/play_file_thread.h"
 #include "recorder/play_hdd_thread.h"
 #include "tests/app/gui/window_fixture.h"
+#include "tests/support/jpeg_tags.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/tool_runner.h"
 #include "tools/disk_image.h"
@@ -74,6 +79,26 @@ QImage CapturePanel() {
       format.nBitCount != 32)
     return {};
   return QImage(buffer.data(), w, h, w * 4, QImage::Format_RGB32).copy();
+}
+
+// The latest recorder time the window's viewers show; -1 before any.
+int64_t ShownSeconds(const TLiveForm *form) {
+  int64_t latest = -1;
+  for (int ch = 0; ch < 4; ++ch) latest = std::max(latest, form->Viewer(ch)->ShownSeconds());
+  return latest;
+}
+
+std::string ExifTime(int64_t seconds) {
+  const SYSTEMTIME t = orvan::RecorderSecondsToSystemTime(seconds);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d:%02d:%02d %02d:%02d:%02d", t.wYear, t.wMonth, t.wDay,
+                t.wHour, t.wMinute, t.wSecond);
+  return text;
+}
+
+std::vector<uint8_t> FileBytes(const QString &path) {
+  std::ifstream in(path.toStdString(), std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), {});
 }
 
 double MeanAbsoluteDifference(const QImage &a, const QImage &b) {
@@ -318,7 +343,9 @@ TEST_F(CommandsTest, snapshot_inHddPlay_isAJpegOfThePanelMatchingTheCapture) {
   ASSERT_EQ(saveSuggestions.size(), 1u);
   EXPECT_TRUE(QRegularExpression(R"(^Img_\d{8}_\d{6}\.jpg$)").match(saveSuggestions[0]).hasMatch())
       << saveSuggestions[0].toStdString();
-  EXPECT_EQ(saveFilters[0], "JPEG files (*.jpeg *.JPEG)");
+  EXPECT_TRUE(saveFilters[0].startsWith("JPEG files (*.jpg *.jpeg"))
+      << saveFilters[0].toStdString();
+  EXPECT_TRUE(saveFilters[0].contains("Bitmap files (*.bmp")) << saveFilters[0].toStdString();
   const QString file = saveInto + "/" + saveSuggestions[0];
   QImageReader reader(file);
   EXPECT_EQ(reader.format(), "jpeg");
@@ -341,17 +368,16 @@ TEST_F(CommandsTest, snapshot_inHddPlay_isAJpegOfThePanelMatchingTheCapture) {
   EXPECT_EQ(saveSuggestions.size(), 2u);
 }
 
-TEST_F(CommandsTest, snapshot_inImagePlay_writesAWindowsBitmapNamedShotJpg) {
+TEST_F(CommandsTest, snapshot_inImagePlay_writesWhatTheNameSays_andSuggestsABitmap) {
   MakeForm();
   form->ImagePlayClick();
-  openFile = QString::fromStdString(WriteGreyYuv(dir, "grey.yuv", 120));
+  openFile = QString::fromStdString(WriteGreyYuv(dir, "grey.yuv", 120));  // recorded at 0x99
   form->OpenBtnClick();
   const QImage shown = form->VideoImagePicture();
   ASSERT_EQ(shown.size(), QSize(720, 480));
 
   // The pop-up's item, after a right release over the picture.
-  const QString shot = QString::fromStdString(dir.File("shot.jpg"));
-  form->ChooseSaveFile = [&](const QString &, const QString &) { return shot; };
+  saveInto = QString::fromStdString(dir.Path().string());
   auto *menu = Get<QMenu>(form, "ViewerMenu");
   form->VideoImageMouseUp(kLeftButton, 10, 10);
   EXPECT_FALSE(menu->isVisible());
@@ -359,15 +385,72 @@ TEST_F(CommandsTest, snapshot_inImagePlay_writesAWindowsBitmapNamedShotJpg) {
   EXPECT_TRUE(menu->isVisible());
   menu->hide();
   Get<QAction>(form, "SnapShot1")->trigger();
-
-  std::ifstream in(shot.toStdString(), std::ios::binary);
-  char magic[2] = {};
-  in.read(magic, 2);
-  EXPECT_EQ(std::string(magic, 2), "BM");
-  QImageReader reader(shot, "bmp");
-  const QImage written = reader.read();
+  ASSERT_EQ(saveSuggestions.size(), 1u);
+  EXPECT_TRUE(QRegularExpression(R"(^Img_\d{8}_\d{6}\.bmp$)").match(saveSuggestions[0]).hasMatch())
+      << saveSuggestions[0].toStdString();
+  EXPECT_TRUE(saveFilters[0].startsWith("Bitmap files (*.bmp")) << saveFilters[0].toStdString();
+  EXPECT_TRUE(saveFilters[0].contains("JPEG files (*.jpg *.jpeg")) << saveFilters[0].toStdString();
+  const QString bmp = saveInto + "/" + saveSuggestions[0];
+  const std::vector<uint8_t> bmpBytes = FileBytes(bmp);
+  ASSERT_GE(bmpBytes.size(), 2u);
+  EXPECT_EQ(std::string(bmpBytes.begin(), bmpBytes.begin() + 2), "BM");
+  const QImage written = QImageReader(bmp, "bmp").read();
   ASSERT_EQ(written.size(), QSize(720, 480));
   EXPECT_EQ(MeanAbsoluteDifference(written, shown), 0.0);
+
+  // shot.jpg is a JPEG of the still, dated by the still's recording time.
+  const QString shot = QString::fromStdString(dir.File("shot.jpg"));
+  form->ChooseSaveFile = [&](const QString &, const QString &) { return shot; };
+  form->SnapShotBtnClick();
+  const std::vector<uint8_t> jpeg = FileBytes(shot);
+  ASSERT_GE(jpeg.size(), 2u);
+  EXPECT_EQ(jpeg[0], 0xFF);
+  EXPECT_EQ(jpeg[1], 0xD8);
+  QImageReader reader(shot);
+  EXPECT_EQ(reader.format(), "jpeg");
+  EXPECT_LT(MeanAbsoluteDifference(reader.read(), shown), 3.0);
+  const orvan::test::JpegTags tags = orvan::test::ReadJpegTags(jpeg);
+  EXPECT_EQ(tags.dateTimeOriginal, ExifTime(0x99));
+  EXPECT_EQ(tags.comment, "ORVAN Viewer snapshot; source: Image Play, grey.yuv");
+}
+
+TEST_F(CommandsTest, snapshot_isThePictureOfThePress_notTheOneWhenTheDialogCloses) {
+  PlayDisks({MakeSample(dir, "sample.img", 30)});
+  ASSERT_TRUE(WaitServicing([&] { return ShownSeconds(form) > kSampleStart; }));
+  saveInto = QString::fromStdString(dir.Path().string());
+  QImage atOpen, atClose;
+  int64_t shownAtOpen = -1, shownAtClose = -1;
+  form->ChooseSaveFile = [&](const QString &filter, const QString &suggested) {
+    saveFilters.push_back(filter);
+    saveSuggestions.push_back(suggested);
+    atOpen = CapturePanel();
+    shownAtOpen = ShownSeconds(form);
+    // The user takes a while to name the file; playing goes on behind.
+    WaitServicing([&] { return ShownSeconds(form) >= shownAtOpen + 3; });
+    atClose = CapturePanel();
+    shownAtClose = ShownSeconds(form);
+    return saveInto + "/" + suggested;
+  };
+  form->SnapShotBtnClick();
+  ASSERT_EQ(saveSuggestions.size(), 1u);
+  ASSERT_GE(shownAtClose, shownAtOpen + 3);
+  const QString file = saveInto + "/" + saveSuggestions[0];
+  const QImage shot = QImageReader(file).read();
+  ASSERT_EQ(shot.size(), QSize(720, 480));
+  const double toPress = MeanAbsoluteDifference(shot, atOpen);
+  const double toClose = MeanAbsoluteDifference(shot, atClose);
+  EXPECT_LT(toPress, 6.0);
+  EXPECT_GT(toClose, 3 * toPress + 5.0) << "the file holds the picture of the dialog's end";
+
+  // Dated by the recorder time on screen at the press; the comment names
+  // the disk and the channels of the grid.
+  const orvan::test::JpegTags tags = orvan::test::ReadJpegTags(FileBytes(file));
+  EXPECT_TRUE(tags.dateTimeOriginal == ExifTime(shownAtOpen) ||
+              tags.dateTimeOriginal == ExifTime(shownAtOpen - 1))
+      << tags.dateTimeOriginal << " vs " << ExifTime(shownAtOpen);
+  const QString disk = Get<QComboBox>(form, "DeviceCombo")->currentText();
+  EXPECT_EQ(tags.comment, "ORVAN Viewer snapshot; source: HDD Play, " + disk.toStdString() +
+                              "; channels: CH1 CH2 CH3 CH4");
 }
 
 // ---- AVI saving ----
@@ -417,6 +500,62 @@ TEST_F(CommandsTest, saveAvi_closedByStopAvi_writesTheSuggestedFileThatPlaysClea
     EXPECT_NE(probe.find("video,7/1"), std::string::npos) << probe;
     EXPECT_NE(probe.find("audio,16000,2"), std::string::npos) << probe;
   }
+}
+
+TEST_F(CommandsTest, saveAvi_fromAPausedPlayer_holdsThePictureOnScreen_andLibavformatReadsIt) {
+  PlayDisks({MakeSample(dir, "sample.img", 30)});
+  ASSERT_TRUE(WaitServicing([&] { return form->DiskThread()->Counters(3).pictures.load() > 4; }));
+  form->PauseBtnClick();
+  saveInto = QString::fromStdString(dir.Path().string());
+  uint64_t picturesWhileShown = 0;
+  QRect indicator, panel, controls;
+  QTimer::singleShot(0, form, [&] {
+    picturesWhileShown = form->DiskThread()->AviPictures();
+    indicator = SaveForm->frameGeometry();
+    auto *live = Get<QWidget>(form, "LivePanel");
+    auto *group = Get<QWidget>(form, "AVIGroup");
+    panel = QRect(live->mapToGlobal(QPoint(0, 0)), live->size());
+    controls = QRect(group->mapToGlobal(QPoint(0, 0)), group->size());
+    SaveForm->Panel1Click();  // at once: the player never played meanwhile
+  });
+  form->SaveAVIBtnClick();
+  EXPECT_EQ(picturesWhileShown, 1u);
+
+  ASSERT_EQ(saveSuggestions.size(), 1u);
+  const std::string file = (saveInto + "/" + saveSuggestions[0]).toStdString();
+  const AviFacts facts = ProbeAvi(file);
+  ASSERT_TRUE(facts.opened);
+  EXPECT_EQ(facts.videoPackets, 1);
+  EXPECT_DOUBLE_EQ(facts.videoRate, 7.0);
+  EXPECT_TRUE(facts.endedAtEof);
+  const std::string probe = FfprobeStreams(file);
+  if (!probe.empty()) EXPECT_NE(probe.find("video,7/1"), std::string::npos) << probe;
+
+  // The indicator, as specified in size, sat beside the controls and off
+  // the video panel.
+  EXPECT_EQ(SaveForm->size(), QSize(207, 106));
+  EXPECT_FALSE(indicator.intersects(panel));
+  EXPECT_GT(indicator.left(), panel.right());
+  EXPECT_EQ(indicator.top(), controls.top());
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  EXPECT_TRUE(screen.contains(indicator));
+}
+
+TEST(SaveFormPlace, besideTheWindow_elseOverTheControlsColumn_neverOverThePanel) {
+  const QRect window(0, 0, 960, 600), panel(13, 42, 720, 480), controls(736, 221, 201, 65);
+  const QSize frame(209, 130);
+  // Room right of the window.
+  EXPECT_EQ(TSaveForm::PlaceBesideControls(window, panel, controls, frame, QRect(0, 0, 1280, 1024)),
+            QPoint(964, 221));
+  // None: over the controls, right of the panel.
+  const QPoint column =
+      TSaveForm::PlaceBesideControls(window, panel, controls, frame, QRect(0, 0, 1000, 700));
+  EXPECT_EQ(column, QPoint(737, 221));
+  EXPECT_FALSE(QRect(column, frame).intersects(panel));
+  // Kept on a short screen.
+  EXPECT_EQ(TSaveForm::PlaceBesideControls(window, panel, QRect(736, 650, 201, 65), frame,
+                                           QRect(0, 0, 1280, 700)),
+            QPoint(964, 570));
 }
 
 TEST_F(CommandsTest, saveAvi_endsByItself_whenTheRecordingReachesItsEnd) {
@@ -637,6 +776,59 @@ TEST_F(CommandsTest, copy_ofTheWholeOfferedSpan_reachesTheLastEntryOfTheRecordin
   ASSERT_EQ(cli.exitCode, 0) << cli.message;
   EXPECT_EQ(cli.count, summary.entries);
   EXPECT_EQ(cli.end, orvan::FormatRecorderTime(int64_t{summary.lastTime}));
+}
+
+TEST_F(CommandsTest, copy_refusesAnEndBeforeTheStart_andSaysWhenTheSpanHoldsNothing_writingNoFile) {
+  UseImages({MakeSample(dir, "short.img", 4)});
+  TCopyForm copy;
+  HookCopyForm(&copy);
+  saveInto = QString::fromStdString(dir.Path().string());
+  auto clipFiles = [&] {
+    int n = 0;
+    for (const auto &e : std::filesystem::directory_iterator(dir.Path()))
+      n += e.path().extension() == ".in" || e.path().extension() == ".da";
+    return n;
+  };
+  copy.SetRange(0, At(kSampleStart), At(kSampleStart + 4));
+  copy.PickStart(At(kSampleStart + 3));
+  copy.PickEnd(At(kSampleStart + 1));
+  copy.SaveBtnClick();
+  ASSERT_EQ(copyMessages.size(), 1u);
+  EXPECT_EQ(copyMessages[0].first, "The end time is before the start time: nothing is copied.");
+  EXPECT_EQ(copyMessages[0].second, "Warning");
+  EXPECT_TRUE(saveSuggestions.empty());  // not even asked for a name
+  EXPECT_EQ(copy.CopyThread(), nullptr);
+  EXPECT_TRUE(Get<QPushButton>(&copy, "SaveBtn")->isEnabled());
+
+  // Start and end at the recording's first second: entries at the end are
+  // not copied, and there is nothing before it.
+  copy.PickStart(At(kSampleStart));
+  copy.PickEnd(At(kSampleStart));
+  copy.SaveBtnClick();
+  ASSERT_TRUE(WaitServicing([&] { return copyMessages.size() == 2; }, 10000));
+  EXPECT_EQ(copyMessages[1].first, "Nothing was recorded in the chosen span: no clip was written.");
+  EXPECT_EQ(copyMessages[1].second, "Warning");
+  EXPECT_FALSE(CompleteSeen());
+  EXPECT_EQ(clipFiles(), 0);
+  EXPECT_TRUE(Get<QPushButton>(&copy, "SaveBtn")->isEnabled());
+}
+
+TEST_F(CommandsTest, copy_thenClose_bringsHddPlayBackAtTheTimeItWasShowing) {
+  PlayDisks({MakeSample(dir, "long.img", 40)});
+  const int64_t target = kSampleStart + 25;
+  JumpToEventTime(form, uint32_t(target));
+  ASSERT_TRUE(WaitServicing([&] { return ShownSeconds(form) >= target; }));
+  const int64_t shown = ShownSeconds(form);
+  answerYes = true;
+  QTimer::singleShot(0, form, [&] { CopyForm->CloseBtnClick(); });
+  form->CopyBtnClick();
+  ASSERT_NE(form->DiskThread(), nullptr);
+  EXPECT_TRUE(form->DiskThread()->Playing());  // as it was
+  ASSERT_TRUE(WaitServicing([&] { return form->DiskThread()->FirstPlayedTime() != 0; }));
+  // From the start of the 512-entry block that holds the time shown, well
+  // past the start of the disk.
+  EXPECT_LE(int64_t{form->DiskThread()->FirstPlayedTime()}, shown);
+  EXPECT_GT(int64_t{form->DiskThread()->FirstPlayedTime()}, kSampleStart + 10);
 }
 
 TEST_F(CommandsTest, copy_stoppedPartWay_asksFirst_andStillLeavesAPlayableClip) {
