@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QImage>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
@@ -287,6 +288,7 @@ void TLiveForm::ReturnToShownTime(int drive, int64_t seconds, bool play) {
   player->Pause();
   player->SearchTime(uint32_t(seconds));  // plays from there
   if (!play) player->Pause();             // the jump waits for the next Play
+  PlayLabel->setText(play ? QStringLiteral("Play") : QStringLiteral("Pause"));
 }
 
 }  // namespace orvan::app

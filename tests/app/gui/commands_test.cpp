@@ -90,10 +90,9 @@ int64_t ShownSeconds(const TLiveForm *form) {
 
 std::string ExifTime(int64_t seconds) {
   const SYSTEMTIME t = orvan::RecorderSecondsToSystemTime(seconds);
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d:%02d:%02d %02d:%02d:%02d", t.wYear, t.wMonth, t.wDay,
-                t.wHour, t.wMinute, t.wSecond);
-  return text;
+  return QString::asprintf("%04d:%02d:%02d %02d:%02d:%02d", t.wYear, t.wMonth, t.wDay, t.wHour,
+                           t.wMinute, t.wSecond)
+      .toStdString();
 }
 
 std::vector<uint8_t> FileBytes(const QString &path) {
@@ -529,7 +528,9 @@ TEST_F(CommandsTest, saveAvi_fromAPausedPlayer_holdsThePictureOnScreen_andLibavf
   EXPECT_DOUBLE_EQ(facts.videoRate, 7.0);
   EXPECT_TRUE(facts.endedAtEof);
   const std::string probe = FfprobeStreams(file);
-  if (!probe.empty()) EXPECT_NE(probe.find("video,7/1"), std::string::npos) << probe;
+  if (!probe.empty()) {
+    EXPECT_NE(probe.find("video,7/1"), std::string::npos) << probe;
+  }
 
   // The indicator, as specified in size, sat beside the controls and off
   // the video panel.
@@ -824,6 +825,7 @@ TEST_F(CommandsTest, copy_thenClose_bringsHddPlayBackAtTheTimeItWasShowing) {
   form->CopyBtnClick();
   ASSERT_NE(form->DiskThread(), nullptr);
   EXPECT_TRUE(form->DiskThread()->Playing());  // as it was
+  EXPECT_EQ(Get<QLabel>(form, "PlayLabel")->text(), "Play");
   ASSERT_TRUE(WaitServicing([&] { return form->DiskThread()->FirstPlayedTime() != 0; }));
   // From the start of the 512-entry block that holds the time shown, well
   // past the start of the disk.
