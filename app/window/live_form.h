@@ -185,7 +185,8 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   // The picture the snapshot command takes at the press, and what the file
   // says about it, kept while the user names the file.
   struct TakenSnapshot {
-    QImage picture;  // RGB32
+    QImage picture;      // RGB32
+    bool still = false;  // Image Play's picture
     int64_t shownSeconds = -1;
     std::string comment;
   };

@@ -82,7 +82,7 @@ void TLiveForm::SnapShotBtnClick() {
   // The picture of the press: playback goes on behind the dialog.
   TakenSnapshot shot;
   if (!TakeSnapshot(shot)) return;
-  const bool still = m_playSource == kImagePlay;
+  const bool still = shot.still;
   const QString suggested = SuggestedName(still ? kStillSnapshotNamePattern : kSnapshotNamePattern,
                                           QDateTime::currentDateTime());
   const QString jpeg = QStringLiteral("JPEG files (*.jpg *.jpeg *.JPG *.JPEG)");
@@ -108,7 +108,8 @@ int64_t TLiveForm::ShownRecorderSeconds() const {
 bool TLiveForm::TakeSnapshot(TakenSnapshot &shot) const {
   std::string source;
   std::string channels;
-  if (m_playSource == kImagePlay) {
+  shot.still = m_playSource == kImagePlay;
+  if (shot.still) {
     shot.picture = VideoImagePicture().convertToFormat(QImage::Format_RGB32);
     source = "Image Play, " + m_stillName.toStdString();
   } else {
@@ -155,8 +156,7 @@ bool TLiveForm::TakeSnapshot(TakenSnapshot &shot) const {
 void TLiveForm::WriteSnapshot(const TakenSnapshot &shot, const QString &path) {
   const QImage &picture = shot.picture;  // RGB32: rows of B, G, R, x, no padding
   bool written = false;
-  if (SnapshotFormatOfName(path.toStdString(), m_playSource == kImagePlay) ==
-      SnapshotFormat::Bitmap) {
+  if (SnapshotFormatOfName(path.toStdString(), shot.still) == SnapshotFormat::Bitmap) {
     written = WriteWholeFile(
         path, MakeBitmapFile(picture.constBits(), picture.width(), picture.height()));
   } else {
