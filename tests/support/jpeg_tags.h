@@ -1,6 +1,6 @@
-// Reads back what a JPEG file says about itself: its comment and its EXIF
-// DateTimeOriginal, walking the markers and the TIFF block by hand so that
-// the writer is checked against an independent reading.
+// Reads back what a JPEG file says about itself, walking its markers and
+// the EXIF block's TIFF structure by hand, so that the writer is checked
+// against an independent reading: the comment and DateTimeOriginal.
 #pragma once
 
 #include <cstdint>
@@ -12,76 +12,42 @@ namespace orvan::test {
 
 struct JpegTags {
   bool hasExif = false;
-  std::string dateTimeOriginal;  // as stored, without its terminating zero
+  std::string dateTimeOriginal;  // without its terminating zero
   std::string comment;
 };
 
-namespace detail {
-
-inline uint32_t TiffValue(const uint8_t *p, int bytes, bool little) {
-  uint32_t v = 0;
-  for (int i = 0; i < bytes; ++i) v |= uint32_t(p[little ? i : bytes - 1 - i]) << (8 * i);
-  return v;
-}
-
-// The ASCII value of `tag` in the IFD at `ifd`, or the LONG value when
-// `wantLong`; false when absent or out of bounds.
-inline bool FindTag(const uint8_t *tiff, size_t size, bool little, uint32_t ifd, uint16_t tag,
-                    bool wantLong, uint32_t &longValue, std::string &text) {
-  if (size < 2 || ifd > size - 2) return false;
-  const uint32_t count = TiffValue(tiff + ifd, 2, little);
-  for (uint32_t i = 0; i < count; ++i) {
-    const size_t at = ifd + 2 + size_t(i) * 12;
-    if (at + 12 > size) return false;
-    if (TiffValue(tiff + at, 2, little) != tag) continue;
-    const uint32_t type = TiffValue(tiff + at + 2, 2, little);
-    const uint32_t n = TiffValue(tiff + at + 4, 4, little);
-    if (wantLong) {
-      if (type != 4 || n != 1) return false;
-      longValue = TiffValue(tiff + at + 8, 4, little);
-      return true;
-    }
-    if (type != 2) return false;
-    const uint8_t *value = tiff + at + 8;
-    if (n > 4) {
-      const uint32_t offset = TiffValue(tiff + at + 8, 4, little);
-      if (offset > size || n > size - offset) return false;
-      value = tiff + offset;
-    }
-    text.assign(reinterpret_cast<const char *>(value), n);
-    if (!text.empty() && text.back() == '\0') text.pop_back();
-    return true;
-  }
-  return false;
-}
-
-}  // namespace detail
-
+// Little-endian ("II") TIFF only; anything out of bounds reads as absent.
 inline JpegTags ReadJpegTags(const std::vector<uint8_t> &file) {
   JpegTags tags;
-  if (file.size() < 4 || file[0] != 0xFF || file[1] != 0xD8) return tags;
-  size_t i = 2;
-  while (i + 4 <= file.size() && file[i] == 0xFF) {
+  auto u16 = [](const uint8_t *p) { return uint32_t(p[0] | p[1] << 8); };
+  auto u32 = [&](const uint8_t *p) { return u16(p) | u16(p + 2) << 16; };
+  for (size_t i = 2; i + 4 <= file.size() && file[0] == 0xFF && file[1] == 0xD8;) {
     const uint8_t marker = file[i + 1];
     const size_t length = size_t(file[i + 2]) << 8 | file[i + 3];
-    if (marker == 0xDA || length < 2 || i + 2 + length > file.size()) break;
-    const uint8_t *payload = file.data() + i + 4;
+    if (file[i] != 0xFF || marker == 0xDA || length < 2 || i + 2 + length > file.size()) break;
+    const uint8_t *p = file.data() + i + 4;
     const size_t bytes = length - 2;
-    if (marker == 0xFE) tags.comment.assign(reinterpret_cast<const char *>(payload), bytes);
-    if (marker == 0xE1 && bytes >= 14 && std::memcmp(payload, "Exif\0\0", 6) == 0) {
-      const uint8_t *tiff = payload + 6;
+    if (marker == 0xFE) tags.comment.assign(reinterpret_cast<const char *>(p), bytes);
+    if (marker == 0xE1 && bytes >= 14 && std::memcmp(p, "Exif\0\0II", 8) == 0) {
+      tags.hasExif = true;
+      const uint8_t *tiff = p + 6;
       const size_t size = bytes - 6;
-      const bool little = tiff[0] == 'I' && tiff[1] == 'I';
-      if ((little || (tiff[0] == 'M' && tiff[1] == 'M')) &&
-          detail::TiffValue(tiff + 2, 2, little) == 42) {
-        tags.hasExif = true;
-        uint32_t exifIfd = 0;
-        std::string unused;
-        if (detail::FindTag(tiff, size, little, detail::TiffValue(tiff + 4, 4, little), 0x8769,
-                            true, exifIfd, unused))
-          detail::FindTag(tiff, size, little, exifIfd, 0x9003, false, exifIfd,
-                          tags.dateTimeOriginal);
-      }
+      // The value of `tag` in the IFD at `ifd`: its 4 value bytes' offset.
+      auto find = [&](uint32_t ifd, uint32_t tag, uint32_t &count) -> const uint8_t * {
+        if (ifd + 2 > size) return nullptr;
+        for (uint32_t n = 0, entries = u16(tiff + ifd); n < entries; ++n) {
+          const size_t at = ifd + 2 + size_t(n) * 12;
+          if (at + 12 > size) return nullptr;
+          count = u32(tiff + at + 4);
+          if (u16(tiff + at) == tag) return tiff + at + 8;
+        }
+        return nullptr;
+      };
+      uint32_t count = 0;
+      const uint8_t *pointer = find(u32(tiff + 4), 0x8769, count);
+      const uint8_t *date = pointer ? find(u32(pointer), 0x9003, count) : nullptr;
+      if (date && u32(date) < size && count <= size - u32(date) && count > 0)
+        tags.dateTimeOriginal.assign(reinterpret_cast<const char *>(tiff + u32(date)), count - 1);
     }
     i += 2 + length;
   }

