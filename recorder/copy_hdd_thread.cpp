@@ -16,7 +16,7 @@ int64_t CopyHDDThread::ChosenTimeToSeconds(const SYSTEMTIME &chosen) {
 
 CopyHDDThread::CopyHDDThread(void *owner, int driveNumber, const SYSTEMTIME &start,
                              const SYSTEMTIME &end, const std::string &indexPath,
-                             MessageSink showMessage)
+                             MessageSink showMessage, platform::ReplacePolicy policy)
     : TThread(true), m_owner(owner), m_indexPath(indexPath), m_record(kMaxRecordBytes) {
   const DriveOpenStatus opened = m_disk.Open(driveNumber);
   if (opened != DriveOpenStatus::Ok) {
@@ -42,7 +42,7 @@ CopyHDDThread::CopyHDDThread(void *owner, int driveNumber, const SYSTEMTIME &sta
       m_reader.Start(m_source, m_startEntry);
       m_progressNext = m_startEntry;
       std::string error;
-      if (m_writer.Create(m_indexPath, &m_disk, &error)) {
+      if (m_writer.Create(m_indexPath, policy, &error)) {
         m_dataPath = m_writer.DataPath();
         m_copying = true;
       } else {
@@ -105,11 +105,17 @@ void CopyHDDThread::CopySector() {
 void CopyHDDThread::FinishClip() {
   m_trailerWritten = true;
   if (!m_writer.IsOpen()) return;
+  if (m_failure.load() == CopyFailure::WriteFailed) {
+    m_writer.Abandon();
+    return;
+  }
   const int64_t written = m_written.load();
   const bool trailer = m_writer.WriteTrailer(MagicOfLayout(m_layout.load()),
                                              uint32_t(std::min<int64_t>(written, UINT32_MAX)));
-  if (!m_writer.Close() || !trailer) {
-    m_errorText = "Writing the clip failed: " + m_indexPath;
+  std::string why;
+  if (!trailer) m_writer.Abandon();
+  if (!trailer || !m_writer.Close(&why)) {
+    m_errorText = "Writing the clip failed: " + m_indexPath + (why.empty() ? "" : " (" + why + ")");
     m_failure = CopyFailure::WriteFailed;
   }
   ORVAN_LOG_INFO("copy", "clip %s: %lld entries", m_indexPath.c_str(),

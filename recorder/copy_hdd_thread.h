@@ -10,6 +10,7 @@
 //
 // A copy that is stopped or terminated before it finished still writes the
 // trailer before the thread ends, so what was copied stays a playable clip.
+// A copy whose writing failed leaves no clip behind.
 #pragma once
 
 #include <atomic>
@@ -33,8 +34,8 @@ enum class CopyFailure {
   DiskOpenFailed,    // the drive could not be opened
   NotRecorderDisk,   // no signature: an empty clip is written
   StateError,        // no valid state entry: nothing is written
-  FileCreateFailed,  // a clip file could not be created
-  WriteFailed,       // writing the clip failed part-way; the copy ended there
+  FileCreateFailed,  // a clip file could not be created (or was refused)
+  WriteFailed,       // writing the clip failed part-way: no clip is left behind
 };
 
 class CopyHDDThread final : public TThread {
@@ -45,8 +46,11 @@ class CopyHDDThread final : public TThread {
 
   // owner: the copy form, kept for the form's own use, never called.
   // indexPath: the clip's index file; the data file gets the companion name.
+  // policy: whether existing clip files may be replaced (the window's save
+  // dialog has asked; the command line needs --overwrite).
   CopyHDDThread(void *owner, int driveNumber, const SYSTEMTIME &start, const SYSTEMTIME &end,
-                const std::string &indexPath, MessageSink showMessage = {});
+                const std::string &indexPath, MessageSink showMessage = {},
+                platform::ReplacePolicy policy = platform::ReplacePolicy::kKeepExisting);
   ~CopyHDDThread() override;
 
   // Stop request: the next turn writes the trailer and finishes.

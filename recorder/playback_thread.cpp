@@ -68,7 +68,8 @@ bool PlaybackThread::Pause() {
          m_pauseAck.load();
 }
 
-bool PlaybackThread::SetAviRecording(const std::string &fileName, int flags, bool on) {
+bool PlaybackThread::SetAviRecording(const std::string &fileName, int flags, bool on,
+                                     platform::ReplacePolicy policy) {
   if (on) {
     auto writer = std::make_unique<CAviWriter>();
     // The player's pictures are always 720 x 480; the codec word is the one
@@ -85,7 +86,7 @@ bool PlaybackThread::SetAviRecording(const std::string &fileName, int flags, boo
       }
       m_aviPictures.store(0);
       m_aviAudioBlocks.store(0);
-      if (!writer->OpenFile(fileName, kAviWidth, kAviHeight, sourceKind, codec)) {
+      if (!writer->OpenFile(fileName, kAviWidth, kAviHeight, sourceKind, codec, policy)) {
         writer->CloseFile();
         return false;  // the writer has shown why
       }

@@ -23,6 +23,7 @@
 #include "media/locks.h"
 #include "media/playback_sinks.h"
 #include "platform/av_handles.h"
+#include "platform/output_file.h"
 #include "platform/thread.h"
 #include "recorder/disk_layout.h"
 #include "recorder/playback_host.h"
@@ -73,9 +74,11 @@ class PlaybackThread : public TThread {
   // Jump to the knob's position at the next turn.
   void RequestSeek() { m_seekRequest.store(true); }
   // On: a new AVI file at fileName receives what the screen shows and the
-  // audio. False (and nothing recorded) when the file cannot be made. Off:
+  // audio. False (and nothing recorded) when the file cannot be made or is
+  // refused (a source, a device, or an existing file `policy` keeps). Off:
   // pauses, closes the file, plays again.
-  bool SetAviRecording(const std::string &fileName, int flags, bool on);
+  bool SetAviRecording(const std::string &fileName, int flags, bool on,
+                       platform::ReplacePolicy policy = platform::ReplacePolicy::kKeepExisting);
 
   bool Playing() const { return m_playing.load(); }
   // True while the reader stands at the end of the recording (or of the

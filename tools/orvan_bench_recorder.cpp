@@ -101,7 +101,7 @@ bool MakeImage(const std::string &path, uint64_t &exportDataBytes) {
     ok = file.WriteAt(dataBase + at, chunk.data(),
                       size_t(std::min<uint64_t>(chunk.size(), offset - at)));
   ok = ok && file.SetSize((dataBase + offset + kMiB) / kSectorBytes * kSectorBytes);
-  return file.Close() && ok;
+  return ok && file.Close();
 }
 
 }  // namespace

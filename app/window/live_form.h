@@ -183,6 +183,9 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   TCopyForm *CopyWindow();
   TSaveForm *SavingIndicator();
   void SaveSnapshot(const QString &path);
+  // A file that could not be written or was refused (a source being read,
+  // a device, ...): the reason in a message box.
+  void ShowWriteRefusal(const std::string &error);
   // One player's AVI saving: dialog, recording on, the indicator shown
   // modally, recording off.
   void SaveAviWith(bool clipPlayer);

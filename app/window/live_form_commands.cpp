@@ -7,7 +7,6 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
 #include "app/still_image.h"
 #include "app/window/copy_form.h"
@@ -18,6 +17,7 @@
 #include "display/display_manager.h"
 #include "media/snapshot_jpeg.h"
 #include "platform/log.h"
+#include "platform/output_file.h"
 #include "recorder/disk_discovery.h"
 #include "recorder/play_file_thread.h"
 #include "recorder/play_hdd_thread.h"
@@ -35,12 +35,8 @@ QString SuggestedName(const char *pattern, const QDateTime &when) {
 
 namespace {
 
-bool WriteWholeFile(const QString &path, const std::vector<uint8_t> &bytes) {
-  std::ofstream out(path.toStdString(), std::ios::binary | std::ios::trunc);
-  if (!out) return false;
-  out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
-  return bool(out.flush());
-}
+// The save dialogs have asked before a file is replaced.
+constexpr auto kDialogPolicy = orvan::platform::ReplacePolicy::kReplaceExisting;
 
 // Recorder time of the last entry the disk plays (entry playEnd - 1). False
 // when there is none or it cannot be read.
@@ -89,8 +85,12 @@ void TLiveForm::SaveSnapshot(const QString &path) {
     for (int y = 0; y < picture.height(); ++y)
       std::memcpy(&pixels[size_t(y) * size_t(picture.width()) * 4], picture.constScanLine(y),
                   size_t(picture.width()) * 4);
-    if (!WriteWholeFile(path, MakeBitmapFile(pixels.data(), picture.width(), picture.height())))
-      ORVAN_LOG_INFO("app", "snapshot %s cannot be written", path.toStdString().c_str());
+    const std::vector<uint8_t> bitmap =
+        MakeBitmapFile(pixels.data(), picture.width(), picture.height());
+    std::string error;
+    if (!orvan::platform::WriteOutputFile(path.toStdString(), bitmap.data(), bitmap.size(),
+                                          kDialogPolicy, &error))
+      ShowWriteRefusal(error);
     return;
   }
 
@@ -108,8 +108,14 @@ void TLiveForm::SaveSnapshot(const QString &path) {
   capture.width = width;
   capture.height = height;
   capture.bitsPerPixel = format.nBitCount;
-  if (!orvan::media::SaveSnapshotJpeg(capture, path.toStdString()))
-    ORVAN_LOG_INFO("app", "snapshot %s cannot be written", path.toStdString().c_str());
+  std::string error;
+  if (!orvan::media::SaveSnapshotJpeg(capture, path.toStdString(), kDialogPolicy, &error))
+    ShowWriteRefusal(error);
+}
+
+void TLiveForm::ShowWriteRefusal(const std::string &error) {
+  ORVAN_LOG_WARN("app", "%s", error.c_str());
+  Inform(QString::fromStdString(error), QString::fromStdString(m_texts.Get(TextKey::Warning)));
 }
 
 void TLiveForm::VideoImageMouseUp(int button, int x, int y) {
@@ -135,7 +141,13 @@ void TLiveForm::SaveAviWith(bool clipPlayer) {
   if (chosen.isEmpty()) return;
   recorder::PlaybackThread *player = Player(clipPlayer);
   if (!player) return;
-  if (!player->SetAviRecording(chosen.toStdString(), 0, true)) {
+  std::string refusal;
+  if (orvan::platform::CheckOutputPath(chosen.toStdString(), kDialogPolicy, &refusal) !=
+      orvan::platform::OutputStatus::kOk) {
+    ShowWriteRefusal(refusal);
+    return;
+  }
+  if (!player->SetAviRecording(chosen.toStdString(), 0, true, kDialogPolicy)) {
     // Nothing is being saved: no indicator that says otherwise.
     Inform(QStringLiteral("The AVI file cannot be created:\n") + chosen,
            QString::fromStdString(m_texts.Get(TextKey::Warning)));

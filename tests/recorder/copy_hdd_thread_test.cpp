@@ -261,7 +261,7 @@ TEST(CopyHDDThread, chosenTime_isReadAsUtcWallTime_inAnyZone) {
   tzset();
 }
 
-TEST(CopyHDDThread, aFullDisk_endsTheCopyWithAWriteFailure) {
+TEST(CopyHDDThread, aFullDisk_endsTheCopyWithAWriteFailure_andLeavesNoClip) {
   test::TempDir dir, sys;
   tools::RecorderImage image;
   const std::string disk = MakeImage(dir, image, 3000);  // about 900 KB of records
@@ -285,5 +285,10 @@ TEST(CopyHDDThread, aFullDisk_endsTheCopyWithAWriteFailure) {
   waitpid(pid, &status, 0);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_LE(std::filesystem::file_size(CompanionDataName(out)), 100000u);
+  // Neither half a clip nor a temporary is left beside the disk.
+  EXPECT_FALSE(std::filesystem::exists(out));
+  EXPECT_FALSE(std::filesystem::exists(CompanionDataName(out)));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
+                          std::filesystem::directory_iterator()),
+            1);
 }
