@@ -67,8 +67,10 @@ int RunYuvCommand(const std::vector<std::string> &argsIn, std::ostream &out, std
     ::close(opened.fd);
   }
   std::string refusal;
-  if (platform::CheckOutputPath(output, policy, &refusal) != platform::OutputStatus::kOk) {
-    err << refusal << "\n";
+  if (const auto status = platform::CheckOutputPath(output, policy, &refusal);
+      status != platform::OutputStatus::kOk) {
+    err << refusal
+        << (status == platform::OutputStatus::kExists ? " (--overwrite replaces it)" : "") << "\n";
     return 1;
   }
 

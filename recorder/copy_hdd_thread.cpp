@@ -70,11 +70,17 @@ void CopyHDDThread::Execute() {
       Terminate();
       break;
     }
-    if (m_reader.Next() < m_geometry.playEnd && m_reader.ReadStep(m_source)) {
+    const bool more = m_reader.Next() < m_geometry.playEnd;
+    if (more && m_reader.ReadStep(m_source)) {
       CopySector();
       m_reader.Resync(m_source);  // a failed seek shows in the next read
       m_progressNext.store(m_reader.Next(), std::memory_order_release);
     } else {
+      if (more) {
+        // An unreadable index ends the clip here; the caller is told.
+        m_readErrors.fetch_add(1, std::memory_order_acq_rel);
+        m_indexFailedAt.store(m_reader.Next(), std::memory_order_release);
+      }
       m_copying.store(false, std::memory_order_release);
     }
   }
@@ -84,11 +90,17 @@ void CopyHDDThread::Execute() {
 
 void CopyHDDThread::CopySector() {
   for (const IndexEntry &e : m_reader.Entries()) {
-    if (e.channel >= 4) continue;
+    if (e.channel >= 4) {
+      m_skippedRecords.fetch_add(1, std::memory_order_acq_rel);
+      continue;
+    }
     if (m_decision.See(e.channel)) m_layout.store(m_decision.Value(), std::memory_order_release);
     m_lastSeconds.store(e.time, std::memory_order_release);
     if (int64_t{e.time} < m_endSeconds) {
-      if (!ReadDataRecord(m_source, m_geometry, e, m_record.data())) continue;
+      if (!ReadDataRecord(m_source, m_geometry, e, m_record.data())) {
+        m_skippedRecords.fetch_add(1, std::memory_order_acq_rel);
+        continue;
+      }
       if (!m_writer.WriteEntry(e, m_record.data())) {
         m_errorText = "Writing the clip failed: " + m_indexPath;
         m_failure = CopyFailure::WriteFailed;

@@ -78,6 +78,13 @@ class CopyHDDThread final : public TThread {
   uint32_t ClipMagic() const { return MagicOfLayout(Layout()); }
   // Valid once Finished() (or, for failures of preparation, at once).
   CopyFailure Failure() const { return m_failure.load(std::memory_order_acquire); }
+  // What the copy lost on a damaged disk: index reads that failed (the
+  // copy ends at the first, at entry IndexFailedAt(), else -1), and
+  // entries not copied because their record could not be read or they
+  // are not entries the recorder writes.
+  uint64_t ReadErrors() const { return m_readErrors.load(std::memory_order_acquire); }
+  uint64_t SkippedRecords() const { return m_skippedRecords.load(std::memory_order_acquire); }
+  int64_t IndexFailedAt() const { return m_indexFailedAt.load(std::memory_order_acquire); }
   const std::string &ErrorText() const { return m_errorText; }
 
   // A chosen date and time (UTC calendar fields of recorder wall time) as
@@ -125,6 +132,9 @@ class CopyHDDThread final : public TThread {
   std::atomic<int64_t> m_progressNext{0};
   std::atomic<uint32_t> m_lastSeconds{0};
   std::atomic<CopyFailure> m_failure{CopyFailure::None};
+  std::atomic<uint64_t> m_readErrors{0};
+  std::atomic<uint64_t> m_skippedRecords{0};
+  std::atomic<int64_t> m_indexFailedAt{-1};
 };
 
 }  // namespace orvan::recorder
