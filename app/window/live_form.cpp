@@ -1,5 +1,6 @@
 #include "app/window/live_form.h"
 
+#include <unistd.h>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -536,6 +537,7 @@ void TLiveForm::StopPlayback() {
 
 void TLiveForm::SetPlaySource(int source) {
   m_playSource = source;
+  m_stillSource.Reset();
   HDDPlay->setChecked(source == kHddPlay);
   FilePlay->setChecked(source == kFilePlay);
   ImagePlay->setChecked(source == kImagePlay);
@@ -962,6 +964,9 @@ bool TLiveForm::LoadStillImage(const QString &path) {
     return false;
   }
   VideoImage->setPixmap(QPixmap::fromImage(picture));
+  const auto opened = platform::OpenSource(path.toStdString(), platform::SourceKind::kFile);
+  m_stillSource = platform::RegisterSource(opened.fd, path.toStdString());
+  if (opened.fd >= 0) ::close(opened.fd);
   return true;
 }
 

@@ -27,6 +27,7 @@
 #include "app/core/window_rules.h"
 #include "app/window/channel_viewers.h"
 #include "platform/disk_source.h"
+#include "platform/source_registry.h"
 #include "recorder/playback_host.h"
 
 class QAction;
@@ -261,6 +262,8 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   orvan::recorder::PlayHDDThread *m_diskThread = nullptr;
   // File Play: the clip's files and their player.
   std::unique_ptr<orvan::recorder::CClipReader> m_clipFiles;
+  // The still Image Play shows is a source too: no snapshot may replace it.
+  orvan::platform::SourceRegistration m_stillSource;
   orvan::recorder::PlayFileThread *m_clipThread = nullptr;
 };
 

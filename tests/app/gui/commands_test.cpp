@@ -372,6 +372,20 @@ TEST_F(CommandsTest, snapshotOrAviOverTheImageBeingPlayed_isRefusedInAMessageBox
   EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.jpg")));
 }
 
+TEST_F(CommandsTest, snapshotInImagePlay_overTheStillShown_isRefused) {
+  MakeForm();
+  form->ImagePlayClick();
+  const std::string still = WriteGreyYuv(dir, "grey.yuv", 120);
+  const std::string sum = orvan::test::FileSha256(still);
+  openFile = QString::fromStdString(still);
+  form->OpenBtnClick();
+  form->ChooseSaveFile = [&](const QString &, const QString &) { return openFile; };
+  form->SnapShotBtnClick();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].first.indexOf("it is the source being read"), -1);
+  EXPECT_EQ(orvan::test::FileSha256(still), sum);
+}
+
 TEST_F(CommandsTest, snapshot_inImagePlay_writesAWindowsBitmapNamedShotJpg) {
   MakeForm();
   form->ImagePlayClick();
