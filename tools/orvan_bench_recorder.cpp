@@ -183,9 +183,15 @@ int main(int argc, char **argv) {
     sync();
     t0 = Clock::now();
     {
+      // Each round replaces the clip of the round before.
       CopyHDDThread copy(nullptr, 0, RecorderSecondsToSystemTime(kStart),
-                         RecorderSecondsToSystemTime(endSeconds), clip);
+                         RecorderSecondsToSystemTime(endSeconds), clip, {},
+                         platform::ReplacePolicy::kReplaceExisting);
       copy.WaitFor();
+      if (copy.Failure() != CopyFailure::None) {
+        std::fprintf(stderr, "export failed: %s\n", copy.ErrorText().c_str());
+        return 1;
+      }
       written = copy.EntriesWritten();
     }
     exportRates.push_back(double(exportBytes) / kMiB / Seconds(t0));
