@@ -114,17 +114,6 @@ TEST(DiskSource, openImage_isARegisteredSource_untilClosed) {
             platform::OutputStatus::kOk);
 }
 
-TEST(DiskSource, fifoAndCharacterDevice_areNotADisk_andOpenWithoutWaiting) {
-  test::TempDir dir;
-  ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
-  DiskSource src;
-  EXPECT_EQ(src.OpenPath(dir.File("pipe")), DriveOpenStatus::NotADisk);
-  EXPECT_EQ(src.LastError(), dir.File("pipe") + " is not a disk or an image");
-  EXPECT_EQ(src.OpenPath("/dev/zero"), DriveOpenStatus::NotADisk);
-  EXPECT_EQ(src.OpenPath(dir.Path().string()), DriveOpenStatus::NotADisk);
-  EXPECT_FALSE(src.IsOpen());
-}
-
 TEST(DiskSource, missingImage_isNoSuchDrive_andUnreadableOneExplainsAccess) {
   test::TempDir dir;
   DiskSource src;

@@ -272,24 +272,6 @@ TEST(PlayHDDThread, fastForwardOverAbsurdDelays_reachesTheEnd_withEverySleepUnde
   }
 }
 
-// A disk cut in its data area: the entries whose records are gone are
-// counted, the rest plays.
-TEST(PlayHDDThread, truncatedDataArea_countsTheEntriesItCannotPlay) {
-  tools::SampleSummary summary;
-  const std::string path = orvan::test::SampleImage("cut.img", FourChannels(6), &summary);
-  std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
-  DiskPlay rig(path);
-  auto &[d, host, viewers, player] = rig;
-  player.SetPacingEnabled(false);
-  player.Play();
-  ASSERT_TRUE(ServiceUntil([&] { return player.AtEnd(); }, 60000));
-  player.Pause();
-  EXPECT_GT(player.SkippedRecords(), 0u);
-  EXPECT_LT(player.SkippedRecords(), uint64_t(summary.entries));
-  EXPECT_GT(viewers.TotalPictures(), 0u);
-  EXPECT_FALSE(player.IndexStalled());
-}
-
 TEST(PlayHDDThread, noValidState_showsTheStateErrorAndEnds) {
   orvan::test::TempDir dir;
   const std::string path = PatternImage(dir, "nostate.img", [](tools::RecorderImage &im) {
