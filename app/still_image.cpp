@@ -5,9 +5,13 @@
 #include <QGuiApplication>
 #include <QPainter>
 
-#include <cstring>
-#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
+#include "platform/source_registry.h"
 #include "platform/wintime.h"
 
 namespace orvan::app {
@@ -23,6 +27,17 @@ void PutU32(std::vector<uint8_t> &out, size_t at, uint32_t v) {
 }
 uint32_t GetU32(const uint8_t *p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+bool ReadAt(int fd, uint64_t offset, uint8_t *buffer, size_t length) {
+  size_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::pread(fd, buffer + done, length - done, off_t(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += size_t(n);
+  }
+  return true;
 }
 
 }  // namespace
@@ -41,21 +56,24 @@ int StillLinesForCode(uint32_t code) {
 uint64_t StillFileBytes(int lines) { return kStillHeaderBytes + 1080ull * uint64_t(lines); }
 
 YuvReadResult ReadYuvFile(const std::string &path, YuvStill &still) {
-  std::ifstream file(path, std::ios::binary | std::ios::in);
-  if (!file) return YuvReadResult::CannotOpen;
-  file.seekg(0, std::ios::end);
-  const std::streamoff size = file.tellg();
-  file.seekg(0, std::ios::beg);
+  const platform::SourceOpenResult opened = platform::OpenSource(path, platform::SourceKind::kFile);
+  if (opened.wrongKind) return YuvReadResult::NotAFile;
+  if (opened.fd < 0) return YuvReadResult::CannotOpen;
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } const file{opened.fd};
+  const int fd = file.fd;
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return YuvReadResult::ReadFailed;
+  const uint64_t size = uint64_t(st.st_size);
   uint8_t header[kStillHeaderBytes];
-  if (size < std::streamoff(sizeof header) ||
-      !file.read(reinterpret_cast<char *>(header), sizeof header))
-    return YuvReadResult::BadSize;
+  if (size < sizeof header || !ReadAt(fd, 0, header, sizeof header)) return YuvReadResult::BadSize;
   const int lines = StillLinesForCode(GetU32(header));
   if (lines == 0) return YuvReadResult::BadLineCode;
-  if (uint64_t(size) != StillFileBytes(lines)) return YuvReadResult::BadSize;
+  if (size != StillFileBytes(lines)) return YuvReadResult::BadSize;
   std::vector<uint8_t> samples(size_t(1080) * lines);
-  if (!file.read(reinterpret_cast<char *>(samples.data()), std::streamsize(samples.size())))
-    return YuvReadResult::ReadFailed;
+  if (!ReadAt(fd, sizeof header, samples.data(), samples.size())) return YuvReadResult::ReadFailed;
   still.lines = lines;
   still.recordedSeconds = GetU32(header + 4);
   still.samples = std::move(samples);

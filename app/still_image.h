@@ -30,7 +30,7 @@ struct YuvStill {
   std::vector<uint8_t> samples;  // luma, first chroma, second chroma: 1080 * lines bytes
 };
 
-enum class YuvReadResult { Ok, CannotOpen, BadLineCode, BadSize, ReadFailed };
+enum class YuvReadResult { Ok, CannotOpen, NotAFile, BadLineCode, BadSize, ReadFailed };
 
 // Lines of a line code: 480 for 0, 576 for 1, 0 for anything else.
 int StillLinesForCode(uint32_t code);
@@ -38,7 +38,7 @@ int StillLinesForCode(uint32_t code);
 uint64_t StillFileBytes(int lines);
 
 // Reads and checks a file; `still` is filled only on Ok. The file is opened
-// read-only.
+// read-only, and only a regular file is read (a FIFO is never waited on).
 YuvReadResult ReadYuvFile(const std::string &path, YuvStill &still);
 
 // The 16.16 fixed-point conversion tables (BT.601 factors scaled by 65536).

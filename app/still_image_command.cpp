@@ -1,24 +1,21 @@
 #include "app/still_image_command.h"
 
-#include <fstream>
+#include <unistd.h>
 
 #include "app/still_image.h"
+#include "platform/output_file.h"
+#include "platform/source_registry.h"
 
 namespace orvan::app {
 
 namespace {
 
-bool WriteAll(const std::string &path, const std::vector<uint8_t> &bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  if (!file) return false;
-  file.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
-  return bool(file);
-}
-
 const char *RefusalText(YuvReadResult r) {
   switch (r) {
     case YuvReadResult::CannotOpen:
       return "cannot open the file";
+    case YuvReadResult::NotAFile:
+      return "not a regular file";
     case YuvReadResult::BadLineCode:
       return "line code is neither 0 nor 1";
     case YuvReadResult::BadSize:
@@ -36,7 +33,7 @@ int RunYuvCommand(const std::vector<std::string> &argsIn, std::ostream &out, std
   std::vector<std::string> args = argsIn;
   if (!args.empty() && args.front() == "yuv") args.erase(args.begin());
   std::string input, output;
-  bool json = false, raw = false;
+  bool json = false, raw = false, overwrite = false;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "-o" && i + 1 < args.size()) {
       output = args[++i];
@@ -44,6 +41,10 @@ int RunYuvCommand(const std::vector<std::string> &argsIn, std::ostream &out, std
       json = true;
     } else if (args[i] == "--raw") {
       raw = true;
+    } else if (args[i] == "--overwrite") {
+      overwrite = true;
+    } else if (args[i] == "--strict") {
+      // A still is read whole or refused: there is no partial result.
     } else if (input.empty() && !args[i].empty() && args[i][0] != '-') {
       input = args[i];
     } else {
@@ -52,7 +53,24 @@ int RunYuvCommand(const std::vector<std::string> &argsIn, std::ostream &out, std
     }
   }
   if (input.empty() || output.empty()) {
-    err << "usage: yuv FILE.yuv -o OUT.bmp [--json] [--raw]\n";
+    err << "usage: yuv FILE.yuv -o OUT.bmp [--json] [--raw] [--overwrite] [--strict]\n";
+    return 1;
+  }
+  const auto policy = overwrite ? platform::ReplacePolicy::kReplaceExisting
+                                : platform::ReplacePolicy::kKeepExisting;
+  // The still is a source while the command runs: the bitmap may not
+  // replace it.
+  platform::SourceRegistration inputSource;
+  if (const auto opened = platform::OpenSource(input, platform::SourceKind::kFile);
+      opened.fd >= 0) {
+    inputSource = platform::RegisterSource(opened.fd, input);
+    ::close(opened.fd);
+  }
+  std::string refusal;
+  if (const auto status = platform::CheckOutputPath(output, policy, &refusal);
+      status != platform::OutputStatus::kOk) {
+    err << refusal
+        << (status == platform::OutputStatus::kExists ? " (--overwrite replaces it)" : "") << "\n";
     return 1;
   }
 
@@ -85,8 +103,9 @@ int RunYuvCommand(const std::vector<std::string> &argsIn, std::ostream &out, std
     }
     bytes = MakeBitmapFile(pixels.data(), picture.width(), picture.height());
   }
-  if (!WriteAll(output, bytes)) {
-    err << output << ": cannot write\n";
+  std::string error;
+  if (!platform::WriteOutputFile(output, bytes.data(), bytes.size(), policy, &error)) {
+    err << error << "\n";
     return 1;
   }
   if (json)

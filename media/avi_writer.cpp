@@ -36,7 +36,7 @@ CAviWriter::CAviWriter(MessageHandler handler)
 
 CAviWriter::~CAviWriter() { CloseFile(); }
 
-bool CAviWriter::Fail(const char *text) {
+bool CAviWriter::Fail(const std::string &text) {
   m_failed = true;
   if (m_lastResult == 0) m_lastResult = AVERROR_UNKNOWN;
   m_handler(text, "Warning");
@@ -44,11 +44,15 @@ bool CAviWriter::Fail(const char *text) {
 }
 
 bool CAviWriter::OpenFile(const std::string &path, int width, int height, int /*sourceKind*/,
-                          int /*codec*/) {
+                          int /*codec*/, orvan::platform::ReplacePolicy policy) {
   CTeskAutoLock hold(m_lock);
   m_file.Close();
   m_lastResult = 0;
-  if (!m_file.Create(path)) return Fail("AVIFileOpen[Create] Error");
+  if (!m_file.Create(path, policy)) {
+    // A refusal names the files; a plain failure keeps the system's text.
+    if (m_file.Status() != orvan::platform::OutputStatus::kFailed) return Fail(m_file.Error());
+    return Fail("AVIFileOpen[Create] Error");
+  }
   m_failed = false;
   if (!m_file.CreateVideoStream()) return Fail("AVIFileCreateStream[Video] Error");
   // Stream descriptions may carry a negative height (bottom-up pictures).
@@ -88,8 +92,10 @@ int CAviWriter::WriteSample(int stream, int64_t position, const void *data, uint
 
 bool CAviWriter::CloseFile() {
   CTeskAutoLock hold(m_lock);
-  m_file.Close();
-  return true;
+  const bool failedBefore = m_failed;
+  if (m_file.Close()) return true;
+  if (!failedBefore) Fail("The AVI file could not be finished: " + m_file.Error());
+  return false;
 }
 
 bool CAviWriter::Failed() const {

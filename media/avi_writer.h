@@ -45,8 +45,12 @@ class CAviWriter {
   CAviWriter &operator=(const CAviWriter &) = delete;
 
   // Creates the file with both streams; width and height are taken as
-  // absolute values. False (after one message) when a step failed.
-  bool OpenFile(const std::string &path, int width, int height, int sourceKind = 0, int codec = 0);
+  // absolute values. False (after one message) when a step failed. A path
+  // that is a source being read, a device or (unless `policy` replaces it)
+  // an existing file is refused with a message naming it.
+  bool OpenFile(
+      const std::string &path, int width, int height, int sourceKind = 0, int codec = 0,
+      orvan::platform::ReplacePolicy policy = orvan::platform::ReplacePolicy::kKeepExisting);
   // Writes one audio record (position ignored: records follow each other)
   // or one coded picture at frame `position`. 1 on success, 0 on failure or
   // after an earlier failure.
@@ -55,7 +59,10 @@ class CAviWriter {
   // not used: every audio record is a key sample.
   int WriteSample(int stream, int64_t position, const void *data, uint32_t length,
                   int frameKind = kKeyFrame);
-  // Finishes and closes the file. Returns true.
+  // Finishes the file and puts it in place under its name. False, after one
+  // message, when a file that was started could not be finished (nothing
+  // is left under its name then); a writer that had failed already drops
+  // its file without a second message.
   bool CloseFile();
 
   bool Failed() const;
@@ -63,7 +70,7 @@ class CAviWriter {
   int LastResult() const;
 
  private:
-  bool Fail(const char *text);
+  bool Fail(const std::string &text);
 
   mutable CTeskCriticalSection m_lock;
   orvan::platform::AviFile m_file;  // guarded by m_lock

@@ -4,7 +4,6 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
@@ -186,14 +185,15 @@ bool EncodeSnapshotJpeg(const Capture &capture, std::vector<uint8_t> &jpeg, int 
   return ok && !jpeg.empty();
 }
 
-bool SaveSnapshotJpeg(const Capture &capture, const std::string &path, int quality,
+bool SaveSnapshotJpeg(const Capture &capture, const std::string &path,
+                      platform::ReplacePolicy policy, std::string *error, int quality,
                       const SnapshotTags &tags) {
   std::vector<uint8_t> jpeg;
-  if (!EncodeSnapshotJpeg(capture, jpeg, quality, tags)) return false;
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  if (!file) return false;
-  file.write(reinterpret_cast<const char *>(jpeg.data()), std::streamsize(jpeg.size()));
-  return bool(file);
+  if (!EncodeSnapshotJpeg(capture, jpeg, quality, tags)) {
+    if (error) *error = "the picture could not be encoded as JPEG";
+    return false;
+  }
+  return platform::WriteOutputFile(path, jpeg.data(), jpeg.size(), policy, error);
 }
 
 }  // namespace orvan::media

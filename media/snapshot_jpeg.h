@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/output_file.h"
+
 namespace orvan::media {
 
 constexpr int kSnapshotJpegQuality = 80;
@@ -33,9 +35,13 @@ struct SnapshotTags {
 // other than 16, 24 or 32 bits, or an encoder failure.
 bool EncodeSnapshotJpeg(const Capture &capture, std::vector<uint8_t> &jpeg,
                         int quality = kSnapshotJpegQuality, const SnapshotTags &tags = {});
-// Encodes and writes the file. False when encoding or writing failed.
+// Encodes and writes the file (platform/output_file.h: never over a
+// source, a device or, unless `policy` allows it, an existing file). False
+// when encoding or writing failed or the path was refused; *error says why.
 bool SaveSnapshotJpeg(const Capture &capture, const std::string &path,
-                      int quality = kSnapshotJpegQuality, const SnapshotTags &tags = {});
+                      platform::ReplacePolicy policy = platform::ReplacePolicy::kKeepExisting,
+                      std::string *error = nullptr, int quality = kSnapshotJpegQuality,
+                      const SnapshotTags &tags = {});
 
 // The payload of the APP1 marker: "Exif" and two zero bytes, then a
 // little-endian TIFF block whose first IFD points at an Exif IFD holding

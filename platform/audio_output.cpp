@@ -15,6 +15,10 @@ AudioOutput::OpenResult AudioOutput::Open(int channels, int bitsPerSample, int s
   if (channels < 1 || channels > 8 || samplesPerSecond <= 0 ||
       (bitsPerSample != 8 && bitsPerSample != 16))
     return OpenResult::NoFormat;
+  // SDL would take SIGINT and SIGTERM for its own event queue, which
+  // nothing here reads: Ctrl+C and kill would go unheard. The program's
+  // own handlers (or the default ones) stay in charge.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
     ORVAN_LOG_INFO(kLogCategory, "no audio driver: %s", SDL_GetError());
     return OpenResult::NoDriver;

@@ -12,19 +12,63 @@ extern "C" {
 namespace orvan::platform {
 
 namespace {
+
 constexpr const char *kLogCategory = "avi";
+constexpr int kIoBufferBytes = 64 * 1024;
+
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+using IoWriteBuffer = const uint8_t *;
+#else
+using IoWriteBuffer = uint8_t *;
+#endif
+
+int WriteToOutput(void *opaque, IoWriteBuffer data, int length) {
+  auto *output = static_cast<OutputFile *>(opaque);
+  return length >= 0 && output->Write(data, size_t(length)) ? length : AVERROR(EIO);
 }
 
-bool AviFile::Create(const std::string &path) {
+int64_t SeekOutput(void *opaque, int64_t offset, int whence) {
+  auto *output = static_cast<OutputFile *>(opaque);
+  if (whence & AVSEEK_SIZE) {
+    const int64_t size = output->SizeBytes();
+    return size < 0 ? AVERROR(EIO) : size;
+  }
+  const int64_t at = output->Seek(offset, whence & ~AVSEEK_FORCE);
+  return at < 0 ? AVERROR(EIO) : at;
+}
+
+}  // namespace
+
+void AviFile::IoContextDeleter::operator()(AVIOContext *io) const {
+  if (!io) return;
+  av_freep(&io->buffer);
+  avio_context_free(&io);
+}
+
+bool AviFile::Create(const std::string &path, ReplacePolicy policy) {
   Close();
-  AVFormatContext *raw = nullptr;
-  if (avformat_alloc_output_context2(&raw, nullptr, "avi", path.c_str()) < 0 || !raw) return false;
-  av::OutputFormatContextPtr context(raw);
-  const int rc = avio_open(&context->pb, path.c_str(), AVIO_FLAG_WRITE);
-  if (rc < 0) {
-    ORVAN_LOG_INFO(kLogCategory, "cannot create %s (%d)", path.c_str(), rc);
+  if (!m_output.Create(path, policy)) {
+    ORVAN_LOG_INFO(kLogCategory, "%s", m_output.Error().c_str());
     return false;
   }
+  AVFormatContext *raw = nullptr;
+  if (avformat_alloc_output_context2(&raw, nullptr, "avi", path.c_str()) < 0 || !raw) {
+    m_output.Abandon();
+    return false;
+  }
+  av::OutputFormatContextPtr context(raw);
+  auto *buffer = static_cast<unsigned char *>(av_malloc(kIoBufferBytes));
+  AVIOContext *io = buffer ? avio_alloc_context(buffer, kIoBufferBytes, 1, &m_output, nullptr,
+                                                WriteToOutput, SeekOutput)
+                           : nullptr;
+  if (!io) {
+    av_free(buffer);
+    m_output.Abandon();
+    return false;
+  }
+  m_io.reset(io);
+  context->pb = io;
+  context->flags |= AVFMT_FLAG_CUSTOM_IO;
   m_context = std::move(context);
   return true;
 }
@@ -121,21 +165,40 @@ bool AviFile::WritePacket(AVStream *stream, int64_t pts, int64_t duration, const
   const int rc = av_write_frame(m_context.get(), packet.get());
   if (rc < 0) {
     ORVAN_LOG_INFO(kLogCategory, "packet not written (%d)", rc);
+    m_writeFailed = true;
     return false;
   }
   return true;
 }
 
-void AviFile::Close() {
+bool AviFile::Close() {
+  bool finished = m_headerWritten && !m_writeFailed;
   if (m_context && m_headerWritten) {
     const int rc = av_write_trailer(m_context.get());
-    if (rc < 0) ORVAN_LOG_INFO(kLogCategory, "cannot finish the AVI file (%d)", rc);
+    if (rc < 0) {
+      ORVAN_LOG_INFO(kLogCategory, "cannot finish the AVI file (%d)", rc);
+      finished = false;
+    }
   }
+  if (m_io) {
+    avio_flush(m_io.get());
+    if (m_io->error < 0) finished = false;
+  }
+  // The I/O context is ours, not the muxer's: take it back before the
+  // context is freed.
+  if (m_context) m_context->pb = nullptr;
+  m_context.reset();
+  m_io.reset();
   m_video = nullptr;
   m_audio = nullptr;
+  const bool started = m_headerWritten;
   m_headerWritten = false;
+  m_writeFailed = false;
   m_audioBytes = 0;
-  m_context.reset();
+  if (!m_output.IsOpen()) return true;
+  if (finished) return m_output.Commit();
+  m_output.Abandon();
+  return !started;
 }
 
 }  // namespace orvan::platform

@@ -3,6 +3,11 @@
 // recorder needs (file, video stream, its format, audio stream, its format)
 // so each step can fail on its own.
 //
+// The muxer writes through our own I/O context into an OutputFile
+// (platform/output_file.h): the file appears under its name only when it
+// was finished whole, never over a source, a device or (unless allowed) an
+// existing file.
+//
 // Threading: not thread-safe; the AVI recorder guards it with its lock.
 #pragma once
 
@@ -10,6 +15,7 @@
 #include <string>
 
 #include "platform/av_handles.h"
+#include "platform/output_file.h"
 
 namespace orvan::platform {
 
@@ -20,9 +26,9 @@ class AviFile {
   AviFile(const AviFile &) = delete;
   AviFile &operator=(const AviFile &) = delete;
 
-  // Creates (or truncates) the file for writing. False, and no file, when
-  // it cannot be created.
-  bool Create(const std::string &path);
+  // Prepares the file for writing. False, and no file, when it is refused
+  // or cannot be created; Status() and Error() say why.
+  bool Create(const std::string &path, ReplacePolicy policy = ReplacePolicy::kKeepExisting);
   bool CreateVideoStream();
   // MPEG-4 Visual pictures of the given size under the given four-character
   // code, `rate` pictures a second.
@@ -37,9 +43,13 @@ class AviFile {
   // One block of PCM, placed after everything written before.
   bool WriteAudio(const void *data, uint32_t length);
 
-  // Finishes the file (index and header sizes) and closes it. Safe to call
-  // on a file that failed half way or was never made.
-  void Close();
+  // Finishes the file (index and header sizes) and puts it in place. A file
+  // whose header was never written, or where a write failed, is dropped
+  // instead. False when a started file could not be finished; Error() says
+  // why. Safe to call on a file that failed half way or was never made.
+  bool Close();
+  OutputStatus Status() const { return m_output.Status(); }
+  const std::string &Error() const { return m_output.Error(); }
 
   bool HasFile() const { return m_context != nullptr; }
   bool HasVideoStream() const { return m_video != nullptr; }
@@ -49,7 +59,14 @@ class AviFile {
   bool WritePacket(AVStream *stream, int64_t pts, int64_t duration, const void *data,
                    uint32_t length, bool key);
 
+  struct IoContextDeleter {
+    void operator()(AVIOContext *io) const;
+  };
+
+  OutputFile m_output;
+  std::unique_ptr<AVIOContext, IoContextDeleter> m_io;  // the muxer's pb while open
   av::OutputFormatContextPtr m_context;
+  bool m_writeFailed = false;
   AVStream *m_video = nullptr;  // owned by m_context
   AVStream *m_audio = nullptr;  // owned by m_context
   bool m_headerWritten = false;

@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -122,13 +124,21 @@ DriveOpenStatus DiskSource::Open(int driveNumber, const DriveTable &table) {
 DriveOpenStatus DiskSource::OpenPath(const std::string &path) {
   Close();
   m_path = path;
-  m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (m_fd >= 0) {
+  const platform::SourceOpenResult opened =
+      platform::OpenSource(path, platform::SourceKind::kFileOrDisk);
+  if (opened.fd >= 0) {
+    m_fd = opened.fd;
+    m_registration = platform::RegisterSource(m_fd, path);
     m_lastError.clear();
     m_lastErrno = 0;
     return DriveOpenStatus::Ok;
   }
-  m_lastErrno = errno;
+  if (opened.wrongKind) {
+    m_lastErrno = ENODEV;
+    m_lastError = platform::NotADiskText(path);
+    return DriveOpenStatus::NotADisk;
+  }
+  m_lastErrno = opened.error;
   switch (m_lastErrno) {
     case EACCES:
     case EPERM:
@@ -150,18 +160,19 @@ DriveOpenStatus DiskSource::OpenPath(const std::string &path) {
 }
 
 void DiskSource::Close() {
+  m_registration.Reset();
   if (m_fd >= 0) ::close(m_fd);
   m_fd = -1;
   m_position = 0;
 }
 
-bool DiskSource::SameFileAs(const std::string &path) const {
-  if (m_fd < 0) return false;
-  struct stat mine {};
-  struct stat other {};
-  if (fstat(m_fd, &mine) != 0 || stat(path.c_str(), &other) != 0) return false;
-  if (S_ISBLK(mine.st_mode) && S_ISBLK(other.st_mode)) return mine.st_rdev == other.st_rdev;
-  return mine.st_dev == other.st_dev && mine.st_ino == other.st_ino;
+uint64_t DiskSource::SizeBytes() const {
+  struct stat st {};
+  if (m_fd < 0 || fstat(m_fd, &st) != 0) return 0;
+  if (S_ISREG(st.st_mode)) return uint64_t(st.st_size);
+  uint64_t bytes = 0;
+  if (S_ISBLK(st.st_mode) && ioctl(m_fd, BLKGETSIZE64, &bytes) == 0) return bytes;
+  return 0;
 }
 
 bool DiskSource::Seek(uint64_t offset) {

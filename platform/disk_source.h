@@ -7,7 +7,10 @@
 // readers honest on images, where the operating system would accept
 // anything, so a reader that works on an image works on a device too.
 //
-// There is no write path: devices and images are opened O_RDONLY.
+// There is no write path: devices and images are opened O_RDONLY. Only
+// regular files and block devices are accepted, and the open never blocks
+// (a FIFO named as an image is refused, not waited on). An open source is
+// registered as one (platform/source_registry.h), so no output lands on it.
 //
 // Threads: a source has one position and no lock of its own. A reader used
 // from two threads guards each single Seek and each single Read with its own
@@ -18,6 +21,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/source_registry.h"
 
 namespace orvan {
 
@@ -42,6 +47,7 @@ enum class DriveOpenStatus {
   NoSuchDrive,   // number beyond the drive table, or the device is gone
   AccessDenied,  // it exists but this user may not read it
   Failed,        // it exists but cannot be opened (no medium, I/O error, ...)
+  NotADisk,      // it exists but is neither a regular file nor a block device
 };
 
 // One entry of the drive table.
@@ -102,9 +108,8 @@ class DiskSource final : public ByteSource {
   // errno of the last failed call, 0 after success.
   int LastErrno() const { return m_lastErrno; }
 
-  // Identity of the opened file, so that a writer can refuse to write onto
-  // the disk it reads.
-  bool SameFileAs(const std::string &path) const;
+  // Length of the image or device in bytes; 0 when it cannot be told.
+  uint64_t SizeBytes() const;
 
   bool Seek(uint64_t offset) override;
   bool Read(void *buffer, size_t length, size_t *got = nullptr) override;
@@ -115,6 +120,7 @@ class DiskSource final : public ByteSource {
   std::string m_path;
   std::string m_lastError;
   int m_lastErrno = 0;
+  platform::SourceRegistration m_registration;  // while open
 };
 
 // Bytes held in memory, with the same 512-byte contract. Does not own them.

@@ -96,7 +96,23 @@ bool TThread::Suspended() const {
   return !m_started;
 }
 
-void TThread::Terminate() { m_terminated.store(true, std::memory_order_release); }
+void TThread::Terminate() {
+  m_terminated.store(true, std::memory_order_release);
+  WakeSleep();
+}
+
+void TThread::WakeSleep() {
+  // Taking the lock orders this wake-up after any check a sleeper is making.
+  { std::lock_guard<std::mutex> g(m_sleepLock); }
+  m_sleepWake.notify_all();
+}
+
+void TThread::InterruptibleSleep(int64_t milliseconds, const std::function<bool()> &stop) {
+  if (milliseconds <= 0) return;
+  std::unique_lock<std::mutex> l(m_sleepLock);
+  m_sleepWake.wait_for(l, std::chrono::milliseconds(milliseconds),
+                       [&] { return Terminated() || (stop && stop()); });
+}
 
 int TThread::WaitFor() {
   if (std::this_thread::get_id() == m_thread.get_id()) return ReturnValue();

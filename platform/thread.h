@@ -40,8 +40,12 @@ class TThread {
 
   // Lets a suspended thread run Execute(); no effect once started.
   void Resume();
-  // Asks Execute() to end; it reads the request through Terminated().
+  // Asks Execute() to end; it reads the request through Terminated(). Ends
+  // an InterruptibleSleep() at once.
   void Terminate();
+  // Ends the worker's InterruptibleSleep() early when its stop condition
+  // now holds. Called by whoever changed what that condition reads.
+  void WakeSleep();
   bool Terminated() const { return m_terminated.load(std::memory_order_acquire); }
   // Blocks until Execute() has returned (or, for a thread that never
   // started, returns at once). On the main thread it runs pending
@@ -89,6 +93,10 @@ class TThread {
  protected:
   virtual void Execute() = 0;
   void SetReturnValue(int value) { m_returnValue.store(value); }
+  // Worker only: sleeps up to `milliseconds`, ending early when termination
+  // is requested, or when `stop` (if given) holds at the start or after a
+  // WakeSleep(). `stop` reads atomics only; it runs under m_sleepLock.
+  void InterruptibleSleep(int64_t milliseconds, const std::function<bool()> &stop = {});
 
  private:
   void ThreadProc();
@@ -108,6 +116,11 @@ class TThread {
   std::condition_variable m_gate;
   bool m_started = false;
   bool m_cancelled = false;
+
+  // m_sleepLock orders a sleeping worker's check of its stop condition
+  // against Terminate() and WakeSleep(), so a wake-up is never lost.
+  std::mutex m_sleepLock;
+  std::condition_variable m_sleepWake;
 
   // m_endLock/m_ended let non-main threads wait for m_finished.
   std::mutex m_endLock;

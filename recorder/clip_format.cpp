@@ -9,6 +9,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/log.h"
+
 namespace orvan::recorder {
 
 const char kClipTooShortText[] = "The file too short to play video.";
@@ -27,49 +29,6 @@ bool ReadAt(int fd, uint64_t offset, void *buffer, size_t length) {
     done += size_t(n);
   }
   return true;
-}
-
-bool WriteAll(int fd, const void *data, size_t length) {
-  const auto *p = static_cast<const uint8_t *>(data);
-  size_t done = 0;
-  while (done < length) {
-    const ssize_t n = ::write(fd, p + done, length - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += size_t(n);
-  }
-  return true;
-}
-
-// A path may be written when it does not exist or is a regular file other
-// than the one `source` reads (never a device, a folder or a link).
-bool MayWrite(const std::string &path, const DiskSource *source, std::string *error) {
-  struct stat st {};
-  if (lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    if (error) *error = path + " exists and is not a regular file; refusing to write to it";
-    return false;
-  }
-  if (source && source->SameFileAs(path)) {
-    if (error) *error = path + " is the disk being read; refusing to write to it";
-    return false;
-  }
-  return true;
-}
-
-// Creates or replaces a regular file for writing.
-int CreateRegular(const std::string &path, std::string *error) {
-  struct stat st {};
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0) {
-    if (error) *error = "Cannot create " + path + ": " + std::strerror(errno);
-    return -1;
-  }
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    if (error) *error = path + " is not a regular file; refusing to write to it";
-    return -1;
-  }
-  return fd;
 }
 
 }  // namespace
@@ -116,12 +75,25 @@ std::string DefaultClipName(const SYSTEMTIME &start) {
 
 CClipReader::~CClipReader() { Close(); }
 
+bool CClipReader::OpenPart(const std::string &path, int &fd,
+                           platform::SourceRegistration &registration) {
+  const platform::SourceOpenResult opened = platform::OpenSource(path, platform::SourceKind::kFile);
+  if (opened.fd < 0) {
+    m_lastError = opened.wrongKind ? path + " is not a clip file"
+                                   : "Cannot open " + path + ": " + std::strerror(opened.error);
+    return false;
+  }
+  fd = opened.fd;
+  registration = platform::RegisterSource(fd, path);
+  return true;
+}
+
 bool CClipReader::OpenIndexOnly(const std::string &indexPath) {
   Close();
-  m_index = ::open(indexPath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (m_index < 0) return false;
+  if (!OpenPart(indexPath, m_index, m_indexRegistration)) return false;
   struct stat st {};
-  if (fstat(m_index, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (fstat(m_index, &st) != 0) {
+    m_lastError = "Cannot read " + indexPath;
     Close();
     return false;
   }
@@ -131,15 +103,24 @@ bool CClipReader::OpenIndexOnly(const std::string &indexPath) {
 
 bool CClipReader::Open(const std::string &indexPath) {
   if (!OpenIndexOnly(indexPath)) return false;
-  m_data = ::open(CompanionDataName(indexPath).c_str(), O_RDONLY | O_CLOEXEC);
-  if (m_data < 0) {
+  if (!OpenPart(CompanionDataName(indexPath), m_data, m_dataRegistration)) {
+    const std::string error = m_lastError;
     Close();
+    m_lastError = error;
     return false;
   }
   return true;
 }
 
+uint64_t CClipReader::DataFileBytes() const {
+  struct stat st {};
+  if (m_data < 0 || fstat(m_data, &st) != 0) return 0;
+  return uint64_t(st.st_size);
+}
+
 void CClipReader::Close() {
+  m_indexRegistration.Reset();
+  m_dataRegistration.Reset();
   if (m_index >= 0) ::close(m_index);
   if (m_data >= 0) ::close(m_data);
   m_index = m_data = -1;
@@ -168,33 +149,35 @@ bool CClipReader::ReadRecord(const IndexEntry &entry, uint64_t baseOffset, uint8
   return ReadAt(m_data, entry.offset - baseOffset, buffer, entry.size);
 }
 
-CClipWriter::~CClipWriter() { Close(); }
-
-bool CClipWriter::Create(const std::string &indexPath, const DiskSource *source,
+bool CClipWriter::Create(const std::string &indexPath, platform::ReplacePolicy policy,
                          std::string *error) {
-  Close();
+  Abandon();
   const std::string dataPath = CompanionDataName(indexPath);
   if (dataPath == indexPath) {
     if (error) *error = "The index and data file names are the same: " + indexPath;
     return false;
   }
-  // Both names are checked before either file is touched.
-  if (!MayWrite(indexPath, source, error) || !MayWrite(dataPath, source, error)) return false;
-  m_index = CreateRegular(indexPath, error);
-  if (m_index < 0) return false;
-  m_data = CreateRegular(dataPath, error);
-  if (m_data < 0) {
-    Close();
+  std::string refusal;
+  // Both names are checked before either file is made.
+  if (platform::CheckOutputPath(indexPath, policy, &refusal) != platform::OutputStatus::kOk ||
+      platform::CheckOutputPath(dataPath, policy, &refusal) != platform::OutputStatus::kOk) {
+    if (error) *error = refusal;
+    return false;
+  }
+  if (!m_index.Create(indexPath, policy) || !m_data.Create(dataPath, policy)) {
+    if (error) *error = m_index.IsOpen() ? m_data.Error() : m_index.Error();
+    Abandon();
     return false;
   }
   m_dataPath = dataPath;
+  m_policy = policy;
   return true;
 }
 
 bool CClipWriter::Flush() {
-  if (!m_dataPending.empty() && !WriteAll(m_data, m_dataPending.data(), m_dataPending.size()))
+  if (!m_dataPending.empty() && !m_data.Write(m_dataPending.data(), m_dataPending.size()))
     m_failed = true;
-  if (!m_indexPending.empty() && !WriteAll(m_index, m_indexPending.data(), m_indexPending.size()))
+  if (!m_indexPending.empty() && !m_index.Write(m_indexPending.data(), m_indexPending.size()))
     m_failed = true;
   m_dataPending.clear();
   m_indexPending.clear();
@@ -202,7 +185,7 @@ bool CClipWriter::Flush() {
 }
 
 bool CClipWriter::WriteEntry(const IndexEntry &entry, const uint8_t *data) {
-  if (m_index < 0 || m_data < 0 || m_failed) return false;
+  if (!IsOpen() || m_failed) return false;
   m_dataPending.insert(m_dataPending.end(), data, data + entry.size);
   uint8_t bytes[kEntryBytes];
   entry.Serialize(bytes);
@@ -212,7 +195,7 @@ bool CClipWriter::WriteEntry(const IndexEntry &entry, const uint8_t *data) {
 }
 
 bool CClipWriter::WriteTrailer(uint32_t magic, uint32_t count) {
-  if (m_index < 0) return false;
+  if (!IsOpen()) return false;
   uint8_t trailer[12] = {};
   StoreU32(trailer, magic);
   StoreU32(trailer + 4, count);
@@ -220,15 +203,36 @@ bool CClipWriter::WriteTrailer(uint32_t magic, uint32_t count) {
   return Flush();
 }
 
-bool CClipWriter::Close() {
-  const bool ok = m_index < 0 || Flush();
-  if (m_index >= 0) ::close(m_index);
-  if (m_data >= 0) ::close(m_data);
-  m_index = m_data = -1;
+bool CClipWriter::Close(std::string *error) {
+  if (!IsOpen()) return true;
+  bool ok = Flush();
+  std::string why =
+      ok ? std::string() : (m_data.Error().empty() ? m_index.Error() : m_data.Error());
+  if (ok && !m_data.Commit()) {
+    ok = false;
+    why = m_data.Error();
+  }
+  if (ok && !m_index.Commit()) {
+    ok = false;
+    why = m_index.Error();
+    // A data file without its index is no clip. One this writer made new is
+    // taken back; one it replaced is gone already.
+    if (m_policy == platform::ReplacePolicy::kKeepExisting)
+      ::unlink(m_dataPath.c_str());
+    else
+      ORVAN_LOG_WARN("clip", "%s is left without its index file", m_dataPath.c_str());
+  }
+  if (!ok && error) *error = why;
+  Abandon();
+  return ok;
+}
+
+void CClipWriter::Abandon() {
+  m_index.Abandon();
+  m_data.Abandon();
   m_failed = false;
   m_dataPending.clear();
   m_indexPending.clear();
-  return ok;
 }
 
 }  // namespace orvan::recorder

@@ -3,8 +3,8 @@
 // back to back.
 //
 // Reading takes every size, count and offset from the file only after
-// checking it. Writing creates regular files only, and never the file a
-// disk source reads.
+// checking it. Writing goes through platform/output_file.h, so it never
+// lands on a source being read.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "platform/disk_source.h"
+#include "platform/output_file.h"
+#include "platform/source_registry.h"
 #include "platform/wintime.h"
 #include "recorder/disk_layout.h"
 
@@ -68,13 +70,16 @@ class CClipReader {
   CClipReader(const CClipReader &) = delete;
   CClipReader &operator=(const CClipReader &) = delete;
 
-  // Opens the index file and its companion data file. False unless both
-  // opened.
+  // Opens the index file and its companion data file, regular files only
+  // (never waiting on a FIFO). False unless both opened; LastError() says
+  // why. Both stay registered as sources while open.
   bool Open(const std::string &indexPath);
   bool OpenIndexOnly(const std::string &indexPath);
   void Close();
+  const std::string &LastError() const { return m_lastError; }
 
   uint64_t IndexFileBytes() const { return m_indexBytes; }
+  uint64_t DataFileBytes() const;
   ClipStatus ReadClipTrailer(ClipTrailer &trailer) const;
   // Entry k at byte 20 x k.
   bool ReadEntry(uint64_t k, IndexEntry &entry) const;
@@ -84,25 +89,34 @@ class CClipReader {
   bool ReadRecord(const IndexEntry &entry, uint64_t baseOffset, uint8_t *buffer) const;
 
  private:
+  bool OpenPart(const std::string &path, int &fd, platform::SourceRegistration &registration);
+
   int m_index = -1;
   int m_data = -1;
   uint64_t m_indexBytes = 0;
+  std::string m_lastError;
+  platform::SourceRegistration m_indexRegistration;
+  platform::SourceRegistration m_dataRegistration;
 };
 
 // Writes a clip: entries with their records, then the trailer. Writes are
-// gathered into large pieces; WriteTrailer and Close put everything out.
+// gathered into large pieces. Both files are written beside their final
+// names (platform/output_file.h) and put in place together by Close(); a
+// writer abandoned, failed or destroyed before that leaves no clip behind
+// and any existing files as they were.
 class CClipWriter {
  public:
   CClipWriter() = default;
-  ~CClipWriter();
+  ~CClipWriter() { Abandon(); }
   CClipWriter(const CClipWriter &) = delete;
   CClipWriter &operator=(const CClipWriter &) = delete;
 
-  // Creates (or replaces) the index file and its companion data file.
-  // Refuses paths that exist and are not regular files, and paths that are
-  // the file `source` reads (when given). False unless both were created.
-  bool Create(const std::string &indexPath, const DiskSource *source, std::string *error);
-  bool IsOpen() const { return m_index >= 0; }
+  // Prepares the index file and its companion data file. Refuses sources
+  // being read, devices, FIFOs and folders, and existing files unless the
+  // policy replaces them; both names are checked before either is made.
+  // False unless both can be written; *error says why.
+  bool Create(const std::string &indexPath, platform::ReplacePolicy policy, std::string *error);
+  bool IsOpen() const { return m_index.IsOpen(); }
   const std::string &DataPath() const { return m_dataPath; }
 
   // The data record (entry.size bytes), then the 20 entry bytes. False
@@ -111,17 +125,21 @@ class CClipWriter {
   // Puts out the entries, then the magic, the count and 4 reserved zero
   // bytes.
   bool WriteTrailer(uint32_t magic, uint32_t count);
-  // Puts out what is gathered and closes both files; false when a write
-  // failed.
-  bool Close();
+  // Puts out what is gathered and puts both files in place, the data file
+  // first. False, and no clip left behind, when a write or the commit
+  // failed; *error (if given) says why.
+  bool Close(std::string *error = nullptr);
+  // Drops both files unfinished.
+  void Abandon();
 
  private:
   bool Flush();
 
   static constexpr size_t kGatherBytes = 1 << 20;
-  int m_index = -1;
-  int m_data = -1;
+  platform::OutputFile m_index;
+  platform::OutputFile m_data;
   std::string m_dataPath;
+  platform::ReplacePolicy m_policy = platform::ReplacePolicy::kKeepExisting;
   std::vector<uint8_t> m_indexPending;
   std::vector<uint8_t> m_dataPending;
   bool m_failed = false;

@@ -16,7 +16,7 @@ int64_t CopyHDDThread::ChosenTimeToSeconds(const SYSTEMTIME &chosen) {
 
 CopyHDDThread::CopyHDDThread(void *owner, int driveNumber, const SYSTEMTIME &start,
                              const SYSTEMTIME &end, const std::string &indexPath,
-                             MessageSink showMessage)
+                             MessageSink showMessage, platform::ReplacePolicy policy)
     : TThread(true), m_owner(owner), m_indexPath(indexPath), m_record(kMaxRecordBytes) {
   const DriveOpenStatus opened = m_disk.Open(driveNumber);
   if (opened != DriveOpenStatus::Ok) {
@@ -44,7 +44,14 @@ CopyHDDThread::CopyHDDThread(void *owner, int driveNumber, const SYSTEMTIME &sta
       m_startEntry = SearchTime(m_source, m_geometry, m_startSeconds);
       m_reader.Start(m_source, m_startEntry);
       m_progressNext = m_startEntry;
-      m_copying = true;
+      std::string error;
+      if (m_writer.Create(m_indexPath, policy, &error)) {
+        m_dataPath = m_writer.DataPath();
+        m_copying = true;
+      } else {
+        m_errorText = error;
+        m_failure = CopyFailure::FileCreateFailed;
+      }
     }
   }
   Resume();
@@ -66,11 +73,17 @@ void CopyHDDThread::Execute() {
       Terminate();
       break;
     }
-    if (m_reader.Next() < m_geometry.playEnd && m_reader.ReadStep(m_source)) {
+    const bool more = m_reader.Next() < m_geometry.playEnd;
+    if (more && m_reader.ReadStep(m_source)) {
       CopySector();
       m_reader.Resync(m_source);  // a failed seek shows in the next read
       m_progressNext.store(m_reader.Next(), std::memory_order_release);
     } else {
+      if (more) {
+        // An unreadable index ends the clip here; the caller is told.
+        m_readErrors.fetch_add(1, std::memory_order_acq_rel);
+        m_indexFailedAt.store(m_reader.Next(), std::memory_order_release);
+      }
       m_copying.store(false, std::memory_order_release);
     }
   }
@@ -80,14 +93,16 @@ void CopyHDDThread::Execute() {
 
 void CopyHDDThread::CopySector() {
   for (const IndexEntry &e : m_reader.Entries()) {
-    if (e.channel >= 4) continue;
+    if (e.channel >= 4) {
+      m_skippedRecords.fetch_add(1, std::memory_order_acq_rel);
+      continue;
+    }
     if (m_decision.See(e.channel)) m_layout.store(m_decision.Value(), std::memory_order_release);
     m_lastSeconds.store(e.time, std::memory_order_release);
     if (int64_t{e.time} < m_endSeconds) {
-      if (!ReadDataRecord(m_source, m_geometry, e, m_record.data())) continue;
-      if (!m_writer.IsOpen() && !CreateClipFiles()) {
-        m_copying.store(false, std::memory_order_release);
-        return;
+      if (!ReadDataRecord(m_source, m_geometry, e, m_record.data())) {
+        m_skippedRecords.fetch_add(1, std::memory_order_acq_rel);
+        continue;
       }
       if (!m_writer.WriteEntry(e, m_record.data())) {
         m_errorText = "Writing the clip failed: " + m_indexPath;
@@ -102,28 +117,26 @@ void CopyHDDThread::CopySector() {
   }
 }
 
-bool CopyHDDThread::CreateClipFiles() {
-  std::string error;
-  if (!m_writer.Create(m_indexPath, &m_disk, &error)) {
-    m_errorText = error;
-    m_failure = CopyFailure::FileCreateFailed;
-    return false;
-  }
-  m_dataPath = m_writer.DataPath();
-  return true;
-}
-
 void CopyHDDThread::FinishClip() {
   m_trailerWritten = true;
-  if (!m_writer.IsOpen()) {
+  if (!m_writer.IsOpen()) return;
+  if (m_failure.load() == CopyFailure::WriteFailed) {
+    m_writer.Abandon();
+    return;
+  }
+  if (m_written.load() == 0) {
+    // Nothing to copy: no clip, and a file of that name stays as it was.
+    m_writer.Abandon();
     if (m_failure.load() == CopyFailure::None) m_failure = CopyFailure::NoEntries;
     return;
   }
   const int64_t written = m_written.load();
   const bool trailer = m_writer.WriteTrailer(MagicOfLayout(m_layout.load()),
                                              uint32_t(std::min<int64_t>(written, UINT32_MAX)));
-  if (!m_writer.Close() || !trailer) {
-    m_errorText = "Writing the clip failed: " + m_indexPath;
+  std::string why;
+  if (!trailer) m_writer.Abandon();
+  if (!trailer || !m_writer.Close(&why)) {
+    m_errorText = "Writing the clip failed: " + m_indexPath + (why.empty() ? "" : " (" + why + ")");
     m_failure = CopyFailure::WriteFailed;
   }
   ORVAN_LOG_INFO("copy", "clip %s: %lld entries", m_indexPath.c_str(),

@@ -8,11 +8,12 @@
 // polls Done() and requests a stop with StopCopy(); the thread never calls
 // into the main thread.
 //
-// The clip files are created when the first entry is copied: a copy that
-// finds nothing to copy leaves no files (and no file it would have
-// replaced is touched). A copy that is stopped or terminated before it
-// finished still writes the trailer before the thread ends, so what was
-// copied stays a playable clip.
+// The clip files are written under temporary names and put in place only
+// when the copy succeeded: a copy that finds nothing to copy, or whose
+// writing failed, leaves no clip behind (and no file it would have replaced
+// is touched). A copy that is stopped or terminated before it finished still
+// writes the trailer before the thread ends, so what was copied stays a
+// playable clip.
 #pragma once
 
 #include <atomic>
@@ -36,8 +37,8 @@ enum class CopyFailure {
   DiskOpenFailed,    // the drive could not be opened
   NotRecorderDisk,   // no signature: nothing is copied, no file is written
   StateError,        // no valid state entry: nothing is written
-  FileCreateFailed,  // a clip file could not be created
-  WriteFailed,       // writing the clip failed part-way; the copy ended there
+  FileCreateFailed,  // a clip file could not be created (or was refused)
+  WriteFailed,       // writing the clip failed part-way: no clip is left behind
   EndBeforeStart,    // the chosen end lies before the chosen start: nothing is copied
   NoEntries,         // no entry of the chosen span could be copied: no file is written
 };
@@ -50,8 +51,11 @@ class CopyHDDThread final : public TThread {
 
   // owner: the copy form, kept for the form's own use, never called.
   // indexPath: the clip's index file; the data file gets the companion name.
+  // policy: whether existing clip files may be replaced (the window's save
+  // dialog has asked; the command line needs --overwrite).
   CopyHDDThread(void *owner, int driveNumber, const SYSTEMTIME &start, const SYSTEMTIME &end,
-                const std::string &indexPath, MessageSink showMessage = {});
+                const std::string &indexPath, MessageSink showMessage = {},
+                platform::ReplacePolicy policy = platform::ReplacePolicy::kKeepExisting);
   ~CopyHDDThread() override;
 
   // Stop request: the next turn writes the trailer and finishes.
@@ -80,6 +84,13 @@ class CopyHDDThread final : public TThread {
   uint32_t ClipMagic() const { return MagicOfLayout(Layout()); }
   // Valid once Finished() (or, for failures of preparation, at once).
   CopyFailure Failure() const { return m_failure.load(std::memory_order_acquire); }
+  // What the copy lost on a damaged disk: index reads that failed (the
+  // copy ends at the first, at entry IndexFailedAt(), else -1), and
+  // entries not copied because their record could not be read or they
+  // are not entries the recorder writes.
+  uint64_t ReadErrors() const { return m_readErrors.load(std::memory_order_acquire); }
+  uint64_t SkippedRecords() const { return m_skippedRecords.load(std::memory_order_acquire); }
+  int64_t IndexFailedAt() const { return m_indexFailedAt.load(std::memory_order_acquire); }
   const std::string &ErrorText() const { return m_errorText; }
 
   // A chosen date and time (UTC calendar fields of recorder wall time) as
@@ -91,9 +102,6 @@ class CopyHDDThread final : public TThread {
 
  private:
   void CopySector();
-  // Creates both clip files, before the first entry is written. False (the
-  // failure noted) when they cannot be made.
-  bool CreateClipFiles();
   void FinishClip();
 
   void *const m_owner;
@@ -130,6 +138,9 @@ class CopyHDDThread final : public TThread {
   std::atomic<int64_t> m_progressNext{0};
   std::atomic<uint32_t> m_lastSeconds{0};
   std::atomic<CopyFailure> m_failure{CopyFailure::None};
+  std::atomic<uint64_t> m_readErrors{0};
+  std::atomic<uint64_t> m_skippedRecords{0};
+  std::atomic<int64_t> m_indexFailedAt{-1};
 };
 
 }  // namespace orvan::recorder

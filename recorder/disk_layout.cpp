@@ -93,9 +93,44 @@ GeometryStatus ParseGeometry(std::span<const uint8_t> probe, DiskGeometry &geome
 GeometryStatus ReadGeometry(ByteSource &source, DiskGeometry &geometry, DiskHeader *header,
                             DiskStateEntry *state) {
   std::vector<uint8_t> probe(kProbeBytes);
-  if (!source.Seek(0) || !source.Read(probe.data(), probe.size()))
-    return GeometryStatus::NotRecorderDisk;
+  size_t got = 0;
+  if (!source.Seek(0)) return GeometryStatus::NotRecorderDisk;
+  if (!source.Read(probe.data(), probe.size(), &got)) {
+    if (got < kHeaderBytes) return GeometryStatus::NotRecorderDisk;
+    probe.resize(got);
+  }
   return ParseGeometry(probe, geometry, header, state);
+}
+
+bool ReadIndexEntry(ByteSource &source, int64_t n, IndexEntry &entry) {
+  if (n < 0 || n > kMaxEntryNumber) return false;
+  const uint64_t position = IndexEntryPosition(n);
+  const uint64_t sector = position - position % kSectorBytes;
+  const uint64_t within = position - sector;
+  // Two sectors only when the entry runs across the boundary: the second
+  // may lie past the end of a disk cut right behind this entry.
+  const size_t length = within + kEntryBytes > kSectorBytes ? 2 * kSectorBytes : kSectorBytes;
+  uint8_t bytes[2 * kSectorBytes];
+  if (!source.Seek(sector) || !source.Read(bytes, length)) return false;
+  entry = IndexEntry::Parse(bytes + within);
+  return true;
+}
+
+bool IsPlausibleEntry(const DiskGeometry &geometry, const IndexEntry &entry) {
+  if (entry.channel >= 4 || !IsKnownRecordType(entry.type)) return false;
+  if (entry.offset > uint64_t(INT64_MAX) - kMaxRecordBytes - geometry.dataBase) return false;
+  return RoundedRecordBytes(geometry, entry) <= kMaxRecordBytes;
+}
+
+uint64_t LayoutMinimumBytes(ByteSource &source, const DiskGeometry &geometry) {
+  uint64_t needed = kProbeBytes;
+  const int64_t counted = std::clamp<int64_t>(geometry.indexCount, 0, kMaxEntryNumber);
+  needed = std::max(needed, IndexEntryPosition(counted));
+  IndexEntry last;
+  if (geometry.playEnd > 0 && ReadIndexEntry(source, geometry.playEnd - 1, last) &&
+      IsPlausibleEntry(geometry, last))
+    needed = std::max(needed, geometry.dataBase + last.offset + last.size);
+  return needed;
 }
 
 uint64_t RoundedRecordBytes(const DiskGeometry &geometry, const IndexEntry &entry) {

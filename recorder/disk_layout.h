@@ -123,8 +123,10 @@ bool IsRecorderDisk(std::span<const uint8_t> probe);
 // header and state table; a short buffer finds fewer state entries).
 GeometryStatus ParseGeometry(std::span<const uint8_t> probe, DiskGeometry &geometry,
                              DiskHeader *header = nullptr, DiskStateEntry *state = nullptr);
-// Reads the first kProbeBytes and parses them. A failed read is
-// NotRecorderDisk.
+// Reads the first kProbeBytes and parses them. A disk that ends (or cannot
+// be read) before that is parsed as far as it goes, so an image cut short
+// still shows its header and state; LayoutMinimumBytes tells it is
+// truncated. Less than the header read is NotRecorderDisk.
 GeometryStatus ReadGeometry(ByteSource &source, DiskGeometry &geometry,
                             DiskHeader *header = nullptr, DiskStateEntry *state = nullptr);
 // Geometry from a found state entry: dataBase, indexCount and playEnd
@@ -139,6 +141,19 @@ bool ReadDataRecord(ByteSource &source, const DiskGeometry &geometry, const Inde
 // Bytes the record occupies once rounded to whole sectors (head sector
 // included), or 0 when its position overflows.
 uint64_t RoundedRecordBytes(const DiskGeometry &geometry, const IndexEntry &entry);
+
+// Reads index entry n alone (n in 0..kMaxEntryNumber; it may run across two
+// sectors). False when a seek or read fails.
+bool ReadIndexEntry(ByteSource &source, int64_t n, IndexEntry &entry);
+// Whether an entry is one the recorder could have written: a channel below
+// 4, a known record type, and a record that fits the readers' buffer at a
+// representable position. Entries failing this are never played or copied.
+bool IsPlausibleEntry(const DiskGeometry &geometry, const IndexEntry &entry);
+// The least length the disk's layout needs: the index through its counted
+// entries, and, when the last played entry can be read and is plausible,
+// the data area through that entry's record (records lie in index order).
+// At least kProbeBytes.
+uint64_t LayoutMinimumBytes(ByteSource &source, const DiskGeometry &geometry);
 
 // The sequential index reader: one sector per step, entries that straddle
 // two sectors assembled from a carry of 0..19 bytes.

@@ -127,8 +127,17 @@ PlaybackThread::Turn PlayFileThread::PlayTurn() {
   IndexEntry entry;
   bool readFailed = false;
   // A failed read is tried again next turn, after the usual pause.
-  if (!TakeNextEntry(entry, readFailed)) return readFailed ? Turn::kPlayed : Turn::kAgainAtOnce;
-  if (entry.channel < kChannelCount && !PlayEntry(entry)) return Turn::kAgainAtOnce;
+  const int64_t at = m_next.load();
+  if (!TakeNextEntry(entry, readFailed)) {
+    if (readFailed) NoteIndexRead(false, at);
+    return readFailed ? Turn::kPlayed : Turn::kAgainAtOnce;
+  }
+  NoteIndexRead(true, at);
+  if (entry.channel >= kChannelCount) {
+    NoteSkippedEntry();
+    return Turn::kPlayed;
+  }
+  if (!PlayEntry(entry)) return Turn::kAgainAtOnce;
   return Turn::kPlayed;
 }
 

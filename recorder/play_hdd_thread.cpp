@@ -88,7 +88,10 @@ bool PlayHDDThread::PassesFastForward(const IndexEntry &entry) {
   const int64_t seconds = entry.time;
   if (std::llabs(seconds - m_lastKeySeconds[entry.channel]) < 1) return false;
   m_lastKeySeconds[entry.channel] = seconds;
-  if (entry.delayMs > 7) Sleep(entry.delayMs - 7);
+  // As in normal play, a wait of a second or more is not waited for: one
+  // damaged delay must not hold fast forward for a minute.
+  const int wait = int(entry.delayMs) - 7;
+  if (wait > 0 && wait < kPacingLimitMs && PacingEnabled()) PacingSleep(wait);
   return true;
 }
 
@@ -101,7 +104,10 @@ void PlayHDDThread::DecideLayout(int channel) {
 }
 
 void PlayHDDThread::HandleEntry(const IndexEntry &entry) {
-  if (entry.channel >= kChannelCount) return;
+  if (entry.channel >= kChannelCount) {
+    NoteSkippedEntry();
+    return;
+  }
   DecideLayout(entry.channel);
   if (Mode() == 1 && !PassesFastForward(entry)) return;
   PlayEntry(entry);
@@ -145,7 +151,10 @@ PlaybackThread::Turn PlayHDDThread::PlayTurn() {
   }
   const bool more = m_reader.Next() < m_geometry.playEnd;
   SetAtEnd(!more);
-  if (!more || !m_reader.ReadStep(m_disk)) return Turn::kNothingToPlay;
+  if (!more) return Turn::kNothingToPlay;
+  const bool read = m_reader.ReadStep(m_disk);
+  NoteIndexRead(read, m_reader.Next());
+  if (!read) return Turn::kNothingToPlay;
   m_nextEntry.store(m_reader.Next());
   m_batchNext = 0;
   PlayBatch();

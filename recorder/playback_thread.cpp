@@ -63,13 +63,15 @@ void PlaybackThread::Forward() {
 bool PlaybackThread::Pause() {
   m_pauseAck.store(false);
   m_playing.store(false);
+  WakeSleep();  // a pacing sleep ends now, not after its wait
   // Up to 500 checks 10 ms apart. Synchronized calls keep running meanwhile,
   // so a player inside Synchronize can still reach its acknowledgement.
   return TThread::WaitWhileServicing([this] { return m_pauseAck.load() || Finished(); }, 5000) &&
          m_pauseAck.load();
 }
 
-bool PlaybackThread::SetAviRecording(const std::string &fileName, int flags, bool on) {
+bool PlaybackThread::SetAviRecording(const std::string &fileName, int flags, bool on,
+                                     platform::ReplacePolicy policy) {
   if (on) {
     auto writer = std::make_unique<CAviWriter>();
     // The player's pictures are always 720 x 480; the codec word is the one
@@ -86,7 +88,7 @@ bool PlaybackThread::SetAviRecording(const std::string &fileName, int flags, boo
       }
       m_aviPictures.store(0);
       m_aviAudioBlocks.store(0);
-      if (!writer->OpenFile(fileName, kAviWidth, kAviHeight, sourceKind, codec)) {
+      if (!writer->OpenFile(fileName, kAviWidth, kAviHeight, sourceKind, codec, policy)) {
         writer->CloseFile();
         return false;  // the writer has shown why
       }
@@ -235,7 +237,10 @@ bool PlaybackThread::PlayEntry(const IndexEntry &entry) {
 
   if (ReadRecord(entry, m_record.data())) {
     const uint32_t frameType = FrameTypeOfRecord(entry.type);
-    if (frameType == 0) return false;
+    if (frameType == 0) {
+      NoteSkippedEntry();
+      return false;
+    }
     if (entry.type == kTypeAudio && m_mode.load() == 0 && m_audioOn.load()) {
       m_sound->Write(m_record.data(), entry.size);
       m_audioQueued.fetch_add(1, std::memory_order_relaxed);
@@ -250,6 +255,8 @@ bool PlaybackThread::PlayEntry(const IndexEntry &entry) {
       }
       Deliver(channel, frame, entry.type);
     }
+  } else {
+    NoteSkippedEntry();
   }
   Pace(entry);
   return true;
@@ -291,18 +298,38 @@ void PlaybackThread::Pace(const IndexEntry &entry) {
   if (m_mode.load() == 1) {
     if (entry.type != kTypeAudio && m_pacing.fastForwardPictureSleepMs > 0 &&
         m_pacingEnabled.load())
-      Sleep(m_pacing.fastForwardPictureSleepMs);
+      PacingSleep(m_pacing.fastForwardPictureSleepMs);
     return;
   }
   if (!m_pacingEnabled.load()) return;
   if (entry.type == kTypeAudio) {
-    Sleep(15);
+    PacingSleep(15);
     return;
   }
   m_paceSum += entry.delayMs;
   const int64_t wait = m_paceSum - MillisecondsSincePaceStart();
-  if (wait > 0 && wait < 1000)
-    Sleep(wait > m_pacing.marginThresholdMs ? wait - m_pacing.marginMs : wait);
+  if (wait > 0 && wait < kPacingLimitMs)
+    PacingSleep(wait > m_pacing.marginThresholdMs ? wait - m_pacing.marginMs : wait);
+}
+
+void PlaybackThread::PacingSleep(int64_t ms) {
+  if (ms <= 0) return;
+  ms = std::min<int64_t>(ms, kPacingLimitMs - 1);
+  m_pacingSleeps.fetch_add(1, std::memory_order_relaxed);
+  if (ms > m_longestPacingSleepMs.load(std::memory_order_relaxed))
+    m_longestPacingSleepMs.store(ms, std::memory_order_relaxed);
+  InterruptibleSleep(ms, [this] { return !m_playing.load(); });
+}
+
+void PlaybackThread::NoteIndexRead(bool ok, int64_t at) {
+  if (ok) {
+    m_stalledAt.store(-1);
+    return;
+  }
+  // The player tries the same place again each turn: one error per place.
+  if (m_stalledAt.load() == at) return;
+  m_readErrors.fetch_add(1, std::memory_order_relaxed);
+  m_stalledAt.store(at);
 }
 
 void PlaybackThread::RecordForAvi(const tagFrame &frame) {

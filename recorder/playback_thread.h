@@ -23,6 +23,7 @@
 #include "media/locks.h"
 #include "media/playback_sinks.h"
 #include "platform/av_handles.h"
+#include "platform/output_file.h"
 #include "platform/thread.h"
 #include "recorder/disk_layout.h"
 #include "recorder/playback_host.h"
@@ -41,6 +42,9 @@ constexpr int kBackPressureFrames = 50;     // a viewer holding more makes the p
 constexpr int kAviPictureIntervalMs = 133;  // at most one AVI picture per interval
 constexpr int kAviWidth = 720;
 constexpr int kAviHeight = 480;
+// Every pacing sleep is shorter than this; a computed wait of this much or
+// more is not waited for at all.
+constexpr int kPacingLimitMs = 1000;
 
 // Per-channel counts, for the command line and the tests. Written by the
 // player thread only; read with relaxed atomics.
@@ -76,8 +80,10 @@ class PlaybackThread : public TThread {
   // (black when it cannot be grabbed), so even a file of a paused player
   // holds a picture; then what the screen shows, at most one picture per
   // kAviPictureIntervalMs, and the audio. False (and nothing recorded) when
-  // the file cannot be made. Off: pauses, closes the file, plays again.
-  bool SetAviRecording(const std::string &fileName, int flags, bool on);
+  // the file cannot be made or is refused (a source, a device, or an
+  // existing file `policy` keeps). Off: pauses, closes the file, plays again.
+  bool SetAviRecording(const std::string &fileName, int flags, bool on,
+                       platform::ReplacePolicy policy = platform::ReplacePolicy::kKeepExisting);
 
   bool Playing() const { return m_playing.load(); }
   // True while the reader stands at the end of the recording (or of the
@@ -96,8 +102,24 @@ class PlaybackThread : public TThread {
   // Audio records handed to the sound device.
   uint64_t AudioBlocksQueued() const { return m_audioQueued.load(); }
 
-  // Tests and benchmarks: play without the pacing sleeps.
+  // Tests and benchmarks: play without the pacing sleeps (fast forward's
+  // included).
   void SetPacingEnabled(bool on) { m_pacingEnabled.store(on); }
+  // Pacing sleeps taken so far, and the longest one asked for.
+  uint64_t PacingSleeps() const { return m_pacingSleeps.load(); }
+  int64_t LongestPacingSleepMs() const { return m_longestPacingSleepMs.load(); }
+
+  // What the reader lost on a damaged source: index (or clip entry) reads
+  // that failed, each place counted once, and entries that were not played
+  // because their record could not be read or they are not entries the
+  // recorder writes.
+  uint64_t ReadErrors() const { return m_readErrors.load(); }
+  uint64_t SkippedRecords() const { return m_skippedRecords.load(); }
+  // True while the reader stands at a place of the index it cannot read; it
+  // tries again each turn and plays nothing meanwhile. The entry number of
+  // that place, -1 when none.
+  bool IndexStalled() const { return m_stalledAt.load() >= 0; }
+  int64_t StalledAt() const { return m_stalledAt.load(); }
 
  protected:
   PlaybackThread(IPlaybackHost &host, const std::array<IViewerSink *, kChannelCount> &viewers,
@@ -144,6 +166,14 @@ class PlaybackThread : public TThread {
   void ResetAllWaitKey();
   void SetAtEnd(bool atEnd) { m_atEnd.store(atEnd); }
   int Mode() const { return m_mode.load(); }
+  bool PacingEnabled() const { return m_pacingEnabled.load(); }
+  // Player thread: sleeps `ms` (bounded below kPacingLimitMs), ending at
+  // once when the player is paused or told to end.
+  void PacingSleep(int64_t ms);
+  // Player thread: an index read at entry `at` failed or succeeded.
+  void NoteIndexRead(bool ok, int64_t at);
+  // Player thread: an entry was passed over as unplayable.
+  void NoteSkippedEntry() { m_skippedRecords.fetch_add(1, std::memory_order_relaxed); }
   const VORN_TESK::StreamDescription &LastDescription() const { return m_lastDescription; }
   // Codec word of the last picture's description. Audio entries describe
   // themselves as codec 4 too; fast forward must not take an MJPEG
@@ -200,6 +230,11 @@ class PlaybackThread : public TThread {
   std::atomic<uint64_t> m_audioQueued{0};
   std::atomic<uint32_t> m_firstPlayed{0};
   std::atomic<uint32_t> m_lastPlayed{0};
+  std::atomic<uint64_t> m_pacingSleeps{0};
+  std::atomic<int64_t> m_longestPacingSleepMs{0};
+  std::atomic<uint64_t> m_readErrors{0};
+  std::atomic<uint64_t> m_skippedRecords{0};
+  std::atomic<int64_t> m_stalledAt{-1};
 
   // Sound: opened at construction, written by the player, reset by Play()
   // and jumps, closed at destruction after the thread has ended.

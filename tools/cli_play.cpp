@@ -1,11 +1,14 @@
 #include "tools/cli_play.h"
 
+#include <signal.h>
+
 #include <QApplication>
 #include <QTimer>
 #include <QWidget>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -20,12 +23,14 @@
 #include "media/avi_writer.h"
 #include "media/snapshot_jpeg.h"
 #include "platform/disk_source.h"
+#include "platform/output_file.h"
 #include "platform/thread.h"
 #include "platform/wintime.h"
 #include "recorder/clip_format.h"
 #include "recorder/headless_host.h"
 #include "recorder/play_file_thread.h"
 #include "recorder/play_hdd_thread.h"
+#include "tools/cli_report.h"
 
 namespace orvan::tools {
 namespace {
@@ -40,8 +45,26 @@ const char kPlayUsage[] =
     "SECONDS]\n"
     "                      [--fast] [--no-pacing] [--audio] [--snapshot FILE.jpg] [--avi "
     "FILE.avi]\n"
-    "                      [--json]\n"
-    "SOURCE is a disk image or block device, or a clip's .in file.\n";
+    "                      [--overwrite] [--strict] [--json]\n"
+    "SOURCE is a disk image or block device, or a clip's .in file. --overwrite lets the\n"
+    "snapshot and the AVI replace existing files; --strict exits 5 when a damaged source\n"
+    "played only in part. SIGINT and SIGTERM stop at once (exit 130, 143), the AVI whole.\n";
+
+// The signal that asked play to stop, 0 for none. Set by the handler, read
+// by the play loop's tick.
+std::atomic<int> g_stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
+
+void NoteStopSignal(int signal) { g_stopSignal.store(signal); }
+
+void CatchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = NoteStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
 
 struct PlayOptions {
   std::vector<std::string> images;
@@ -53,8 +76,15 @@ struct PlayOptions {
   bool pacing = true;
   bool audio = false;
   bool json = false;
+  bool overwrite = false;
+  bool strict = false;
   std::string snapshot;
   std::string avi;
+
+  platform::ReplacePolicy Policy() const {
+    return overwrite ? platform::ReplacePolicy::kReplaceExisting
+                     : platform::ReplacePolicy::kKeepExisting;
+  }
 };
 
 int Usage(const std::string &error) {
@@ -93,6 +123,10 @@ bool ParsePlayArgs(std::vector<std::string> args, PlayOptions &o, std::string &e
       o.pacing = false;
     } else if (s == "--audio") {
       o.audio = true;
+    } else if (s == "--overwrite") {
+      o.overwrite = true;
+    } else if (s == "--strict") {
+      o.strict = true;
     } else if (s == "--drive") {
       if (!value(v)) return false;
       char *end = nullptr;
@@ -225,7 +259,7 @@ class CliHost final : public recorder::HeadlessHost {
   Panel &m_panel;
 };
 
-bool SaveSnapshot(const std::string &path, std::string &error) {
+bool SaveSnapshot(const std::string &path, platform::ReplacePolicy policy, std::string &error) {
   CDisplayManager *manager = DisplayManager;
   int width = 0, height = 0;
   const int bytes = manager ? manager->Capture(nullptr, 0, &width, &height, nullptr) : 0;
@@ -240,10 +274,7 @@ bool SaveSnapshot(const std::string &path, std::string &error) {
     return false;
   }
   media::Capture capture{pixels.data(), pixels.size(), width, height, format.nBitCount};
-  if (!media::SaveSnapshotJpeg(capture, path)) {
-    error = "cannot write " + path;
-    return false;
-  }
+  if (!media::SaveSnapshotJpeg(capture, path, policy, &error)) return false;
   return true;
 }
 
@@ -273,15 +304,33 @@ int RunPlayCommand(const std::vector<std::string> &args) {
   const bool clipSource = EndsWithIn(o.source);
   DiskSource disk;
   recorder::CClipReader clip;
+  DamageReport damage;
   if (clipSource) {
     if (!clip.Open(o.source)) {
-      std::fprintf(stderr, "cannot open the clip %s and its data file %s\n", o.source.c_str(),
-                   recorder::CompanionDataName(o.source).c_str());
-      return 1;
+      std::fprintf(stderr, "cannot open the clip %s and its data file %s: %s\n", o.source.c_str(),
+                   recorder::CompanionDataName(o.source).c_str(), clip.LastError().c_str());
+      return kExitError;
     }
-  } else if (disk.OpenPath(o.source) != DriveOpenStatus::Ok) {
-    std::fprintf(stderr, "%s\n", disk.LastError().c_str());
-    return 1;
+    CheckClipData(clip, damage);
+  } else {
+    if (disk.OpenPath(o.source) != DriveOpenStatus::Ok) {
+      std::fprintf(stderr, "%s\n", disk.LastError().c_str());
+      return kExitError;
+    }
+    recorder::DiskGeometry geometry;
+    if (recorder::ReadGeometry(disk, geometry) == recorder::GeometryStatus::Ok)
+      CheckImageLength(disk, geometry, damage);
+  }
+  // Outputs are refused before anything plays: never a source or a device,
+  // an existing file only with --overwrite.
+  for (const std::string *output : {&o.snapshot, &o.avi}) {
+    if (output->empty()) continue;
+    std::string refusal;
+    const platform::OutputStatus status = platform::CheckOutputPath(*output, o.Policy(), &refusal);
+    if (status == platform::OutputStatus::kOk) continue;
+    if (status == platform::OutputStatus::kExists) refusal += " (--overwrite replaces it)";
+    std::fprintf(stderr, "%s\n", refusal.c_str());
+    return kExitError;
   }
 
   QWidget window;
@@ -314,6 +363,15 @@ int RunPlayCommand(const std::vector<std::string> &args) {
     exitCode = stateError ? 3 : 2;
   }
 
+  // An AVI the writer could not finish says so through its handler: from
+  // the player thread while writing, from this one when it is closed.
+  std::atomic<bool> aviFailed{false};
+  CAviWriter::SetDefaultMessageHandler([&](const std::string &text, const std::string &caption) {
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+    aviFailed.store(true);
+  });
+  CatchStopSignals();
+
   const auto started = std::chrono::steady_clock::now();
   bool aviStarted = false;
   if (exitCode == 0) {
@@ -325,21 +383,27 @@ int RunPlayCommand(const std::vector<std::string> &args) {
     }
     if (o.fast) player->Forward();
     if (!o.avi.empty()) {
-      aviStarted = player->SetAviRecording(o.avi, 0, true);
+      aviStarted = player->SetAviRecording(o.avi, 0, true, o.Policy());
       if (!aviStarted) exitCode = 1;
     }
   }
 
-  // Runs until the duration is played or the source has nothing more, then
-  // until the viewers have drawn what they hold.
+  // Runs until the duration is played or the source has nothing more (or
+  // its index cannot be read further), then until the viewers have drawn
+  // what they hold. A stop signal ends it at the next tick.
   bool drained = false;
   int idleTicks = 0;
   QTimer tick;
   QObject::connect(&tick, &QTimer::timeout, [&] {
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (g_stopSignal.load() != 0) {
+      drained = true;
+      app.quit();
+      return;
+    }
     const bool refused = player->Finished();
-    const bool done = refused || player->AtEnd() ||
+    const bool done = refused || player->AtEnd() || player->IndexStalled() ||
                       (o.durationSeconds > 0 && elapsed >= o.durationSeconds) || exitCode != 0;
     if (!done) return;
     if (player->Playing()) player->Pause();
@@ -356,15 +420,26 @@ int RunPlayCommand(const std::vector<std::string> &args) {
   app.exec();
   (void)drained;
 
+  const int stopSignal = g_stopSignal.load();
   if (aviStarted) player->SetAviRecording("", -1, false);
   player->Pause();
-  if (!o.snapshot.empty() && exitCode == 0) {
+  CAviWriter::SetDefaultMessageHandler(nullptr);
+  if (aviFailed.load() && exitCode == 0) exitCode = kExitError;
+  if (!o.snapshot.empty() && exitCode == 0 && stopSignal == 0) {
     std::string snapError;
-    if (!SaveSnapshot(o.snapshot, snapError)) {
+    if (!SaveSnapshot(o.snapshot, o.Policy(), snapError)) {
       std::fprintf(stderr, "%s\n", snapError.c_str());
-      exitCode = 1;
+      exitCode = kExitError;
     }
   }
+  damage.readErrors += player->ReadErrors();
+  damage.skippedRecords += player->SkippedRecords();
+  if (player->IndexStalled())
+    damage.Warn("the index cannot be read at entry " + std::to_string(player->StalledAt()) +
+                ": playing ends there");
+  if (player->SkippedRecords())
+    damage.Warn(std::to_string(player->SkippedRecords()) +
+                " entries were not played: their records cannot be read or they are damaged");
   if (auto *filePlayer = dynamic_cast<recorder::PlayFileThread *>(player.get());
       filePlayer && filePlayer->Refused() && exitCode == 0)
     exitCode = 2;
@@ -395,7 +470,7 @@ int RunPlayCommand(const std::vector<std::string> &args) {
           (unsigned long long)(filter ? filter->DecodedPictures() : 0),
           (unsigned long long)(filter ? filter->PresentedPictures() : 0));
     }
-    std::printf("]}\n");
+    std::printf("], %s}\n", damage.JsonFields().c_str());
   } else if (exitCode == 0) {
     std::printf("played %s .. %s\n", FormatRecorderTime(int64_t(player->FirstPlayedTime())).c_str(),
                 FormatRecorderTime(int64_t(player->LastPlayedTime())).c_str());
@@ -415,7 +490,11 @@ int RunPlayCommand(const std::vector<std::string> &args) {
   DisplayManager = nullptr;
   manager.reset();
   TThread::SetSynchronizeWakeup({});
-  return exitCode;
+  if (stopSignal != 0) {
+    damage.Finish(exitCode, false);
+    return 128 + stopSignal;
+  }
+  return damage.Finish(exitCode, o.strict);
 }
 
 }  // namespace orvan::tools

@@ -1,57 +1,28 @@
 #include "tools/disk_image.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
 namespace orvan::tools {
 
 using namespace orvan::recorder;
 
-ImageFile::~ImageFile() { Close(); }
-
 bool ImageFile::Create(const std::string &path, std::string *error) {
-  Close();
-  struct stat st {};
-  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    if (error) *error = path + " exists and is not a regular file; refusing to write to it";
-    return false;
-  }
-  m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (m_fd < 0) {
-    if (error) *error = "Cannot create " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  if (fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    Close();
-    if (error) *error = path + " is not a regular file; refusing to write to it";
-    return false;
-  }
-  return true;
+  if (m_file.Create(path, platform::ReplacePolicy::kReplaceExisting)) return true;
+  if (error) *error = m_file.Error();
+  return false;
 }
 
 bool ImageFile::WriteAt(uint64_t offset, const void *data, size_t length) {
-  const auto *p = static_cast<const uint8_t *>(data);
-  size_t done = 0;
-  while (done < length) {
-    const ssize_t n = ::pwrite(m_fd, p + done, length - done, off_t(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += size_t(n);
-  }
-  return true;
+  return m_file.WriteAt(offset, data, length);
 }
 
-bool ImageFile::SetSize(uint64_t bytes) { return ::ftruncate(m_fd, off_t(bytes)) == 0; }
+bool ImageFile::SetSize(uint64_t bytes) { return m_file.SetSize(bytes); }
 
-bool ImageFile::Close() {
-  if (m_fd < 0) return true;
-  const bool ok = ::close(m_fd) == 0;
-  m_fd = -1;
-  return ok;
+bool ImageFile::Close(std::string *error) {
+  if (!m_file.IsOpen()) return true;
+  if (m_file.Commit()) return true;
+  if (error) *error = m_file.Error();
+  return false;
 }
 
 std::array<uint8_t, 16> MakeDiskHeader(uint32_t indexAreaMiB) {
@@ -107,8 +78,9 @@ bool WriteRecorderImage(const std::string &path, const RecorderImage &image, std
   const uint64_t end =
       std::max<uint64_t>(dataBase + image.data.size(), kIndexAreaOffset + index.size());
   ok = ok && file.SetSize((end + image.tailBytes + 511) / 512 * 512);
-  ok = file.Close() && ok;
-  if (!ok && error) *error = "Cannot write " + path + ": " + std::strerror(errno);
+  std::string why;
+  if (ok) ok = file.Close(&why);
+  if (!ok && error) *error = why.empty() ? "Cannot write " + path : why;
   return ok;
 }
 

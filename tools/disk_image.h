@@ -1,7 +1,7 @@
 // Writing new recorder disk images: for the sample maker, the benchmark and
-// the tests. Only ever creates regular files; it refuses to open a device
-// or any existing file that is not a regular file, so it can never write
-// onto a recorder disk.
+// the tests. Images are output files (platform/output_file.h): a device, a
+// FIFO, a folder or a source being read is refused, so it can never write
+// onto a recorder disk, and an image appears under its name only whole.
 #pragma once
 
 #include <array>
@@ -9,26 +9,25 @@
 #include <string>
 #include <vector>
 
+#include "platform/output_file.h"
 #include "recorder/disk_layout.h"
 
 namespace orvan::tools {
 
 class ImageFile {
  public:
-  ImageFile() = default;
-  ~ImageFile();
-  ImageFile(const ImageFile &) = delete;
-  ImageFile &operator=(const ImageFile &) = delete;
-
-  // Creates or replaces the regular file at path.
+  // Prepares the image at path; an existing regular file is replaced when
+  // Close() puts the new one in place.
   bool Create(const std::string &path, std::string *error);
   bool WriteAt(uint64_t offset, const void *data, size_t length);
   // Sets the file length (sparse where nothing was written).
   bool SetSize(uint64_t bytes);
-  bool Close();
+  // Puts the image in place; false (and no image) when a write or the
+  // commit failed. An image never closed is dropped.
+  bool Close(std::string *error = nullptr);
 
  private:
-  int m_fd = -1;
+  platform::OutputFile m_file;
 };
 
 // The 16 header bytes: "VORN", 8 reserved bytes, indexAreaMiB.

@@ -101,7 +101,7 @@ bool MakeImage(const std::string &path, uint64_t &exportDataBytes) {
     ok = file.WriteAt(dataBase + at, chunk.data(),
                       size_t(std::min<uint64_t>(chunk.size(), offset - at)));
   ok = ok && file.SetSize((dataBase + offset + kMiB) / kSectorBytes * kSectorBytes);
-  return file.Close() && ok;
+  return ok && file.Close();
 }
 
 }  // namespace
@@ -183,9 +183,15 @@ int main(int argc, char **argv) {
     sync();
     t0 = Clock::now();
     {
+      // Each round replaces the clip of the round before.
       CopyHDDThread copy(nullptr, 0, RecorderSecondsToSystemTime(kStart),
-                         RecorderSecondsToSystemTime(endSeconds), clip);
+                         RecorderSecondsToSystemTime(endSeconds), clip, {},
+                         platform::ReplacePolicy::kReplaceExisting);
       copy.WaitFor();
+      if (copy.Failure() != CopyFailure::None) {
+        std::fprintf(stderr, "export failed: %s\n", copy.ErrorText().c_str());
+        return 1;
+      }
       written = copy.EntriesWritten();
     }
     exportRates.push_back(double(exportBytes) / kMiB / Seconds(t0));

@@ -2,9 +2,14 @@
 //
 // Every command reads its disk read-only. Text goes to stdout (JSON with
 // --json); errors go to stderr with a non-zero exit code:
-//   1  usage, or a file or drive that cannot be opened or written
+//   1  usage, a file or drive that cannot be opened or written, a refused
+//      output (a source, a device, or an existing file without --overwrite)
 //   2  not a recorder disk, or a rejected clip
 //   3  no valid state entry ("Check HDD State Error!!")
+//   5  with --strict: the source is damaged and the result partial
+// What a damaged source lost is said in one warning line on stderr and in
+// the JSON ("warnings", "readErrors", "skippedRecords").
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -29,9 +34,12 @@
 #include <iostream>
 
 #include "app/still_image_command.h"
+#include "platform/output_file.h"
+#include "tools/cli_report.h"
 
 using namespace orvan;
 using namespace orvan::recorder;
+using orvan::tools::DamageReport;
 
 namespace {
 
@@ -49,48 +57,25 @@ const char kUsage[] =
     "--help)\n"
     "  yuv FILE.yuv -o OUT.bmp [--raw]      a still picture as Image Play shows it (or raw "
     "pixels)\n"
+    "--overwrite lets an output replace an existing file (never a source or a device);\n"
+    "--strict exits 5 when a damaged source gave a partial result.\n"
     "DISK is a disk image or block device path, or --drive N (drive N of the table: the\n"
     "--image entries first, then the machine's disks). WHEN is \"YYYY-MM-DD hh:mm:ss\"\n"
     "(recorder wall time) or a count of recorder seconds.\n";
 
-enum Exit { kOk = 0, kError = 1, kRejected = 2, kStateError = 3 };
+enum Exit {
+  kOk = tools::kExitOk,
+  kError = tools::kExitError,
+  kRejected = tools::kExitRejected,
+  kStateError = tools::kExitStateError,
+};
 
 int Fail(int code, const std::string &message) {
   std::fprintf(stderr, "%s\n", message.c_str());
   return code;
 }
 
-std::string Json(const std::string &text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += char(c);
-        }
-    }
-  }
-  return out + "\"";
-}
+std::string Json(const std::string &text) { return tools::JsonText(text); }
 
 std::string Hex32(uint32_t v) {
   char buf[16];
@@ -102,6 +87,8 @@ struct Args {
   std::vector<std::string> images;
   std::vector<std::string> positional;
   bool json = false;
+  bool overwrite = false;
+  bool strict = false;
   int drive = -1;
   std::string from, to, output;
 };
@@ -127,6 +114,10 @@ bool ParseArgs(std::vector<std::string> argv, Args &a, std::string &error) {
     std::string v;
     if (s == "--json") {
       a.json = true;
+    } else if (s == "--overwrite") {
+      a.overwrite = true;
+    } else if (s == "--strict") {
+      a.strict = true;
     } else if (s == "--drive") {
       if (!value(v)) return false;
       if (!ParseInt(v, a.drive) || a.drive < 0) {
@@ -201,6 +192,54 @@ int OpenRecorder(const DiskArg &disk, DiskSource &source, DiskGeometry &geometry
   return kOk;
 }
 
+// The event log's header and records, as far as they can be read.
+void CheckEventLog(const EventLog &log, DamageReport &damage) {
+  if (!log.headerRead) {
+    ++damage.readErrors;
+    damage.Warn("the event log cannot be read");
+    return;
+  }
+  const size_t wanted = std::min(log.header.eventCount, kMaxEventCount);
+  if (log.records.size() < wanted) {
+    ++damage.readErrors;
+    damage.Warn("only " + std::to_string(log.records.size()) + " of " + std::to_string(wanted) +
+                " events could be read");
+  }
+}
+
+// The first and the last entry played are entries the recorder writes (a
+// read that fails is told by the block times already).
+void CheckIndexEnds(ByteSource &source, const DiskGeometry &geometry, DamageReport &damage) {
+  if (geometry.playEnd <= 0) return;
+  for (const int64_t n : {int64_t{0}, geometry.playEnd - 1}) {
+    IndexEntry entry;
+    if (ReadIndexEntry(source, n, entry) && !IsPlausibleEntry(geometry, entry))
+      damage.Warn("index entry " + std::to_string(n) + " is not a recorder entry (channel " +
+                  std::to_string(entry.channel) + ", type " + std::to_string(entry.type) +
+                  "): the index is damaged");
+    if (geometry.playEnd == 1) break;
+  }
+}
+
+// The output paths of a command, checked before any work: a source, a
+// device or an existing file (without --overwrite) is refused at once.
+bool RefuseOutputs(const std::vector<std::string> &paths, platform::ReplacePolicy policy) {
+  for (const std::string &path : paths) {
+    std::string error;
+    const platform::OutputStatus status = platform::CheckOutputPath(path, policy, &error);
+    if (status == platform::OutputStatus::kOk) continue;
+    if (status == platform::OutputStatus::kExists) error += " (--overwrite replaces it)";
+    Fail(kError, error);
+    return true;
+  }
+  return false;
+}
+
+platform::ReplacePolicy PolicyOf(const Args &a) {
+  return a.overwrite ? platform::ReplacePolicy::kReplaceExisting
+                     : platform::ReplacePolicy::kKeepExisting;
+}
+
 int Drives(const Args &a) {
   const DriveTable table(a.images);
   std::string out = "[";
@@ -210,6 +249,8 @@ int Drives(const Args &a) {
     const bool recorder = ProbeRecorderDisk(d.number, table, status, &message);
     if (status != DriveOpenStatus::Ok && status != DriveOpenStatus::NoSuchDrive)
       std::fprintf(stderr, "%s\n", message.c_str());
+    // A FIFO, a folder or a character device is no drive: said, not listed.
+    if (status == DriveOpenStatus::NotADisk) continue;
     if (a.json) {
       if (out.size() > 1) out += ", ";
       out += "{\"drive\": " + std::to_string(d.number) +
@@ -232,21 +273,34 @@ int Info(const Args &a) {
   DiskSource source;
   DiskGeometry g;
   if (int rc = OpenRecorder(disk, source, g, true)) return rc;
+  DamageReport damage;
+  tools::CheckImageLength(source, g, damage);
   uint32_t start = 0, end = 0;
-  IndexBlockTime(0, source, start);
-  IndexBlockTime(g.playEnd, source, end);
+  if (!IndexBlockTime(0, source, start)) {
+    ++damage.readErrors;
+    damage.Warn("the index cannot be read at entry 0: the start time is unknown");
+  }
+  const int64_t endBlock = g.playEnd / kEntriesPerBlock * kEntriesPerBlock;
+  if (!IndexBlockTime(g.playEnd, source, end) && endBlock > 0) {
+    ++damage.readErrors;
+    damage.Warn("the index cannot be read at entry " + std::to_string(endBlock) +
+                ": the end time is unknown");
+  }
+  CheckIndexEnds(source, g, damage);
   const EventLog log = ReadEventLog(source);
+  CheckEventLog(log, damage);
   const uint32_t eventCount = log.headerRead ? log.header.eventCount : 0;
   if (a.json) {
     std::printf(
         "{\"recorder\": true, \"indexAreaMiB\": %u, \"dataBase\": %llu, \"indexCount\": %lld, "
         "\"playEnd\": %lld, "
         "\"start\": %s, \"end\": %s, \"startSeconds\": %u, \"endSeconds\": %u, \"eventCount\": "
-        "%u}\n",
+        "%u, %s}\n",
         g.indexAreaMiB, static_cast<unsigned long long>(g.dataBase),
         static_cast<long long>(g.indexCount), static_cast<long long>(g.playEnd),
         Json(FormatRecorderTime(int64_t{start})).c_str(),
-        Json(FormatRecorderTime(int64_t{end})).c_str(), start, end, eventCount);
+        Json(FormatRecorderTime(int64_t{end})).c_str(), start, end, eventCount,
+        damage.JsonFields().c_str());
   } else {
     std::printf(
         "recorder disk  %s\nindex area     %u MiB\ndata base      %llu\nindex count    %lld\n"
@@ -256,7 +310,7 @@ int Info(const Args &a) {
         FormatRecorderTime(int64_t{start}).c_str(), FormatRecorderTime(int64_t{end}).c_str(),
         eventCount);
   }
-  return kOk;
+  return damage.Finish(kOk, a.strict);
 }
 
 int Events(const Args &a) {
@@ -266,18 +320,21 @@ int Events(const Args &a) {
   DiskSource source;
   DiskGeometry g;
   if (int rc = OpenRecorder(disk, source, g, false)) return rc;
+  DamageReport damage;
+  tools::CheckImageLength(source, g, damage);
+  CheckEventLog(ReadEventLog(source), damage);
   CEventList list;
   list.LoadEvents(source);
   const auto &rows = list.Rows();
   if (a.json) {
-    std::string out = "[";
+    std::string out = "{\"events\": [";
     for (size_t i = 0; i < rows.size(); ++i) {
       if (i) out += ", ";
       out += "{\"num\": " + Json(rows[i][0]) + ", \"channel\": " + Json(rows[i][1]) +
              ", \"time\": " + Json(rows[i][2]) + ", \"type\": " + Json(rows[i][3]) +
              ", \"seconds\": " + std::to_string(list.Times()[i]) + "}";
     }
-    std::printf("%s]\n", out.c_str());
+    std::printf("%s], %s}\n", out.c_str(), damage.JsonFields().c_str());
   } else {
     const auto &h = CEventList::HeaderRow();
     std::printf("%-6s %-8s %-20s %s\n", h[0].c_str(), h[1].c_str(), h[2].c_str(), h[3].c_str());
@@ -286,8 +343,27 @@ int Events(const Args &a) {
     if (rows.size() < list.EventCount())
       std::printf("(%zu of %u events could be read)\n", rows.size(), list.EventCount());
   }
-  return kOk;
+  return damage.Finish(kOk, a.strict);
 }
+
+// Counts the reads that fail, for readers that carry on past them.
+class CountingSource final : public ByteSource {
+ public:
+  explicit CountingSource(ByteSource &inner) : m_inner(inner) {}
+  bool Seek(uint64_t offset) override { return Count(m_inner.Seek(offset)); }
+  bool Read(void *buffer, size_t length, size_t *got = nullptr) override {
+    return Count(m_inner.Read(buffer, length, got));
+  }
+  uint64_t Failures() const { return m_failures; }
+
+ private:
+  bool Count(bool ok) {
+    if (!ok) ++m_failures;
+    return ok;
+  }
+  ByteSource &m_inner;
+  uint64_t m_failures = 0;
+};
 
 int Search(const Args &a) {
   DiskArg disk;
@@ -300,13 +376,22 @@ int Search(const Args &a) {
   DiskSource source;
   DiskGeometry g;
   if (int rc = OpenRecorder(disk, source, g, true)) return rc;
-  const int64_t entry = SearchTime(source, g, target);
+  DamageReport damage;
+  tools::CheckImageLength(source, g, damage);
+  CountingSource counted(source);
+  const int64_t entry = SearchTime(counted, g, target);
+  if (counted.Failures()) {
+    damage.readErrors += counted.Failures();
+    damage.Warn(std::to_string(counted.Failures()) +
+                " reads of the index failed: the entry found may be wrong");
+  }
   if (a.json)
-    std::printf("{\"target\": %u, \"entry\": %lld}\n", target, static_cast<long long>(entry));
+    std::printf("{\"target\": %u, \"entry\": %lld, %s}\n", target, static_cast<long long>(entry),
+                damage.JsonFields().c_str());
   else
     std::printf("%s (%u): playing starts at entry %lld\n",
                 FormatRecorderTime(int64_t{target}).c_str(), target, static_cast<long long>(entry));
-  return kOk;
+  return damage.Finish(kOk, a.strict);
 }
 
 int Export(const Args &a) {
@@ -317,16 +402,20 @@ int Export(const Args &a) {
     return Fail(kError, "export needs --from, --to and -o");
   uint32_t from = 0, to = 0;
   if (!ParseWhen(a.from, from, error) || !ParseWhen(a.to, to, error)) return Fail(kError, error);
+  DamageReport damage;
   {
     DiskSource source;
     DiskGeometry g;
     if (int rc = OpenRecorder(disk, source, g, true)) return rc;
+    // Refused before the copy starts; the copy's own writer checks again.
+    if (RefuseOutputs({a.output, CompanionDataName(a.output)}, PolicyOf(a))) return kError;
+    tools::CheckImageLength(source, g, damage);
   }
   DriveTable::SetProcess(disk.table);
   std::string stateMessage;
-  CopyHDDThread copy(nullptr, disk.driveNumber, RecorderSecondsToSystemTime(from),
-                     RecorderSecondsToSystemTime(to), a.output,
-                     [&](const std::string &m) { stateMessage = m; });
+  CopyHDDThread copy(
+      nullptr, disk.driveNumber, RecorderSecondsToSystemTime(from), RecorderSecondsToSystemTime(to),
+      a.output, [&](const std::string &m) { stateMessage = m; }, PolicyOf(a));
   if (copy.Failure() == CopyFailure::StateError) return Fail(kStateError, kStateErrorText);
   const int64_t first = copy.StartEntry();
   const int64_t span = std::max<int64_t>(1, copy.Geometry().playEnd - first);
@@ -345,36 +434,48 @@ int Export(const Args &a) {
   copy.WaitFor();
   std::fprintf(stderr, "\rcopying: %lld entries written, done        \n",
                static_cast<long long>(copy.EntriesWritten()));
+  damage.readErrors += copy.ReadErrors();
+  damage.skippedRecords += copy.SkippedRecords();
+  if (copy.IndexFailedAt() >= 0)
+    damage.Warn("the index cannot be read at entry " + std::to_string(copy.IndexFailedAt()) +
+                ": the clip ends there");
+  if (copy.SkippedRecords())
+    damage.Warn(std::to_string(copy.SkippedRecords()) +
+                " entries were not copied: their records cannot be read or they are damaged");
   switch (copy.Failure()) {
     case CopyFailure::None:
       break;
     case CopyFailure::NotRecorderDisk:
       return Fail(kRejected, "Not a recorder disk: " + disk.path);
     case CopyFailure::NoEntries:
-      return Fail(kRejected, "Nothing was recorded in the chosen span: no clip was written");
+      // Damage may be why nothing could be copied: say that too.
+      damage.Finish(kRejected, false);
+      return Fail(kRejected, damage.Partial()
+                                 ? "Nothing in the chosen span could be read: no clip was written"
+                                 : "Nothing was recorded in the chosen span: no clip was written");
     case CopyFailure::EndBeforeStart:
       return Fail(kError, "--to is before --from: nothing is copied");
     default:
       return Fail(kError, copy.ErrorText());
   }
   if (a.json) {
-    std::printf("{\"index\": %s, \"data\": %s, \"entries\": %lld, \"magic\": %s}\n",
+    std::printf("{\"index\": %s, \"data\": %s, \"entries\": %lld, \"magic\": %s, %s}\n",
                 Json(copy.IndexPath()).c_str(), Json(copy.DataPath()).c_str(),
                 static_cast<long long>(copy.EntriesWritten()),
-                Json(Hex32(copy.ClipMagic())).c_str());
+                Json(Hex32(copy.ClipMagic())).c_str(), damage.JsonFields().c_str());
   } else {
     std::printf("%s + %s: %lld entries, magic %s\n", copy.IndexPath().c_str(),
                 copy.DataPath().c_str(), static_cast<long long>(copy.EntriesWritten()),
                 Hex32(copy.ClipMagic()).c_str());
   }
-  return kOk;
+  return damage.Finish(kOk, a.strict);
 }
 
 int Clip(const Args &a) {
   if (a.positional.size() < 2) return Fail(kError, "no CLIP.in given");
   const std::string path = a.positional[1];
   CClipReader reader;
-  if (!reader.OpenIndexOnly(path)) return Fail(kError, "Cannot open " + path);
+  if (!reader.OpenIndexOnly(path)) return Fail(kError, reader.LastError());
   ClipTrailer trailer;
   switch (reader.ReadClipTrailer(trailer)) {
     case ClipStatus::Ok:
@@ -394,17 +495,21 @@ int Clip(const Args &a) {
     return Fail(kRejected, "Cannot read the clip's entries in " + path);
   CClipReader both;
   if (!both.Open(path))
-    return Fail(kRejected, "Cannot open the clip's data file " + CompanionDataName(path));
+    return Fail(kRejected, "Cannot open the clip's data file " + CompanionDataName(path) + ": " +
+                               both.LastError());
+  DamageReport damage;
+  tools::CheckClipData(both, damage);
   const std::string start = FormatRecorderTime(int64_t{first.time});
   const std::string end = FormatRecorderTime(int64_t{last.time});
   if (a.json)
-    std::printf("{\"count\": %u, \"layout\": %d, \"start\": %s, \"end\": %s}\n", trailer.count,
-                trailer.layout, Json(start).c_str(), Json(end).c_str());
+    std::printf("{\"count\": %u, \"layout\": %d, \"start\": %s, \"end\": %s, %s}\n", trailer.count,
+                trailer.layout, Json(start).c_str(), Json(end).c_str(),
+                damage.JsonFields().c_str());
   else
     std::printf("%s: %u entries, %s, %s .. %s\n", path.c_str(), trailer.count,
                 trailer.layout ? "one channel (four-way picture)" : "interleaved channels",
                 start.c_str(), end.c_str());
-  return kOk;
+  return damage.Finish(kOk, a.strict);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/disk_source.h"
+#include "platform/output_file.h"
 #include "recorder/disk_layout.h"
 
 using namespace orvan;
@@ -29,7 +30,8 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "not a playable recorder disk: %s\n", argv[1]);
     return 2;
   }
-  std::FILE *out[4] = {};
+  // Each run replaces its own streams; none is ever written over the disk.
+  platform::OutputFile out[4];
   uint64_t pictures[4] = {};
   std::vector<uint8_t> record(kMaxRecordBytes);
   IndexReader reader;
@@ -38,22 +40,28 @@ int main(int argc, char **argv) {
     for (const IndexEntry &e : reader.Entries()) {
       if (e.channel >= 4 || e.type == kTypeAudio || !IsKnownRecordType(e.type)) continue;
       if (!ReadDataRecord(disk, geometry, e, record.data())) continue;
-      if (!out[e.channel]) {
+      platform::OutputFile &stream = out[e.channel];
+      if (!stream.IsOpen()) {
         const std::string path = std::string(argv[2]) + "/ch" + std::to_string(e.channel) +
                                  (IsMjpegRecord(e.type) ? ".mjpeg" : ".m4v");
-        out[e.channel] = std::fopen(path.c_str(), "wb");
-        if (!out[e.channel]) {
-          std::fprintf(stderr, "cannot write %s\n", path.c_str());
+        if (!stream.Create(path, platform::ReplacePolicy::kReplaceExisting)) {
+          std::fprintf(stderr, "%s\n", stream.Error().c_str());
           return 1;
         }
       }
-      std::fwrite(record.data(), 1, e.size, out[e.channel]);
+      if (!stream.Write(record.data(), e.size)) {
+        std::fprintf(stderr, "%s\n", stream.Error().c_str());
+        return 1;
+      }
       ++pictures[e.channel];
     }
     if (!reader.Resync(disk)) break;
   }
   for (int c = 0; c < 4; ++c) {
-    if (out[c]) std::fclose(out[c]);
+    if (out[c].IsOpen() && !out[c].Commit()) {
+      std::fprintf(stderr, "%s\n", out[c].Error().c_str());
+      return 1;
+    }
     if (pictures[c]) std::printf("channel %d: %llu pictures\n", c, (unsigned long long)pictures[c]);
   }
   return 0;

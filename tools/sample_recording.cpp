@@ -477,9 +477,10 @@ bool MakeSampleRecording(const SampleOptions &o, SampleSummary &summary, std::st
       (dataBase + data.Size() + kMiB + kSectorBytes - 1) / kSectorBytes * kSectorBytes;
   bool ok = file.WriteAt(0, head.data(), head.size()) &&
             file.WriteAt(kIndexAreaOffset, index.data(), index.size()) && file.SetSize(imageBytes);
-  ok = file.Close() && ok;
+  std::string why;
+  ok = ok && file.Close(&why);
   if (!ok) {
-    if (error) *error = "Cannot write " + o.outputPath;
+    if (error) *error = why.empty() ? "Cannot write " + o.outputPath : why;
     return false;
   }
   summary.entries = played;

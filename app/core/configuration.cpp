@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/output_file.h"
+
 #ifndef ORVAN_VERSION_MAJOR
 #error "the build sets the program version"
 #endif
@@ -35,11 +37,10 @@ bool WriteLanguageSetting(const std::string &path, int languageIndex) {
   std::error_code ec;
   const auto parent = std::filesystem::path(path).parent_path();
   if (!parent.empty()) std::filesystem::create_directories(parent, ec);
-  std::FILE *f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
+  // The setting replaces itself whole or not at all.
   const std::string digits = std::to_string(languageIndex);
-  const bool ok = std::fputc(digits[0], f) != EOF;
-  return std::fclose(f) == 0 && ok;
+  return platform::WriteOutputFile(path, digits.data(), 1,
+                                   platform::ReplacePolicy::kReplaceExisting, nullptr);
 }
 
 std::string AboutText(int major, int minor, int release, int build) {

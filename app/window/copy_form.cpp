@@ -205,7 +205,8 @@ void TCopyForm::SaveBtnClick() {
   if (chosen.isEmpty()) return;
   m_thread = new recorder::CopyHDDThread(
       this, m_driveNumber, start, end, chosen.toStdString(),
-      [this](const std::string &text) { Inform(QString::fromStdString(text), windowTitle()); });
+      [this](const std::string &text) { Inform(QString::fromStdString(text), windowTitle()); },
+      platform::ReplacePolicy::kReplaceExisting);  // the save dialog has asked
   m_progress = 0;
   ProgressBar->setValue(0);
   SaveBtn->setEnabled(false);

@@ -1,5 +1,6 @@
 #include "app/window/live_form.h"
 
+#include <unistd.h>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -537,6 +538,7 @@ void TLiveForm::StopPlayback() {
 
 void TLiveForm::SetPlaySource(int source) {
   m_playSource = source;
+  m_stillSource.Reset();
   HDDPlay->setChecked(source == kHddPlay);
   FilePlay->setChecked(source == kFilePlay);
   ImagePlay->setChecked(source == kImagePlay);
@@ -969,6 +971,9 @@ bool TLiveForm::LoadStillImage(const QString &path) {
   m_stillShown = true;
   m_stillName = QFileInfo(path).fileName();
   m_stillSeconds = still.recordedSeconds;
+  const auto opened = platform::OpenSource(path.toStdString(), platform::SourceKind::kFile);
+  m_stillSource = platform::RegisterSource(opened.fd, path.toStdString());
+  if (opened.fd >= 0) ::close(opened.fd);
   return true;
 }
 

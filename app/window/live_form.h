@@ -27,6 +27,7 @@
 #include "app/core/window_rules.h"
 #include "app/window/channel_viewers.h"
 #include "platform/disk_source.h"
+#include "platform/source_registry.h"
 #include "recorder/playback_host.h"
 
 class QAction;
@@ -194,6 +195,9 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void WriteSnapshot(const TakenSnapshot &shot, const QString &path);
   // The recorder time the panel (or the still) shows; -1 when none.
   int64_t ShownRecorderSeconds() const;
+  // A file that could not be written or was refused (a source being read,
+  // a device, ...): the reason in a message box.
+  void ShowWriteRefusal(const std::string &error);
   // One player's AVI saving: dialog, recording on, the indicator shown
   // modally, recording off.
   void SaveAviWith(bool clipPlayer);
@@ -274,6 +278,8 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   orvan::recorder::PlayHDDThread *m_diskThread = nullptr;
   // File Play: the clip's files and their player.
   std::unique_ptr<orvan::recorder::CClipReader> m_clipFiles;
+  // The still Image Play shows is a source too: no snapshot may replace it.
+  orvan::platform::SourceRegistration m_stillSource;
   orvan::recorder::PlayFileThread *m_clipThread = nullptr;
   QString m_clipName;  // file name of the clip opened, for snapshots
   // Image Play: the still shown, for snapshots.

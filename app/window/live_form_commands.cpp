@@ -11,7 +11,6 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
 #include "app/core/snapshot_rules.h"
 #include "app/still_image.h"
@@ -23,6 +22,7 @@
 #include "display/display_manager.h"
 #include "media/snapshot_jpeg.h"
 #include "platform/log.h"
+#include "platform/output_file.h"
 #include "platform/thread.h"
 #include "recorder/disk_discovery.h"
 #include "recorder/play_file_thread.h"
@@ -43,12 +43,8 @@ namespace {
 
 constexpr int kDiskReadyWaitMs = 5000;
 
-bool WriteWholeFile(const QString &path, const std::vector<uint8_t> &bytes) {
-  std::ofstream out(path.toStdString(), std::ios::binary | std::ios::trunc);
-  if (!out) return false;
-  out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
-  return bool(out.flush());
-}
+// The save dialogs have asked before a file is replaced.
+constexpr auto kDialogPolicy = orvan::platform::ReplacePolicy::kReplaceExisting;
 
 // Recorder time of the last entry the disk plays (entry playEnd - 1). False
 // when there is none or it cannot be read.
@@ -156,9 +152,12 @@ bool TLiveForm::TakeSnapshot(TakenSnapshot &shot) const {
 void TLiveForm::WriteSnapshot(const TakenSnapshot &shot, const QString &path) {
   const QImage &picture = shot.picture;  // RGB32: rows of B, G, R, x, no padding
   bool written = false;
+  std::string error;
   if (SnapshotFormatOfName(path.toStdString(), shot.still) == SnapshotFormat::Bitmap) {
-    written = WriteWholeFile(
-        path, MakeBitmapFile(picture.constBits(), picture.width(), picture.height()));
+    const std::vector<uint8_t> bitmap =
+        MakeBitmapFile(picture.constBits(), picture.width(), picture.height());
+    written = orvan::platform::WriteOutputFile(path.toStdString(), bitmap.data(), bitmap.size(),
+                                               kDialogPolicy, &error);
   } else {
     orvan::media::Capture capture;
     capture.pixels = picture.constBits();
@@ -169,10 +168,15 @@ void TLiveForm::WriteSnapshot(const TakenSnapshot &shot, const QString &path) {
     orvan::media::SnapshotTags tags;
     tags.shownSeconds = shot.shownSeconds;
     tags.comment = shot.comment;
-    written = orvan::media::SaveSnapshotJpeg(capture, path.toStdString(),
+    written = orvan::media::SaveSnapshotJpeg(capture, path.toStdString(), kDialogPolicy, &error,
                                              orvan::media::kSnapshotJpegQuality, tags);
   }
-  if (!written) ORVAN_LOG_WARN("app", "snapshot %s cannot be written", path.toStdString().c_str());
+  if (!written) ShowWriteRefusal(error);
+}
+
+void TLiveForm::ShowWriteRefusal(const std::string &error) {
+  ORVAN_LOG_WARN("app", "%s", error.c_str());
+  Inform(QString::fromStdString(error), QString::fromStdString(m_texts.Get(TextKey::Warning)));
 }
 
 void TLiveForm::VideoImageMouseUp(int button, int x, int y) {
@@ -198,7 +202,13 @@ void TLiveForm::SaveAviWith(bool clipPlayer) {
   if (chosen.isEmpty()) return;
   recorder::PlaybackThread *player = Player(clipPlayer);
   if (!player) return;
-  if (!player->SetAviRecording(chosen.toStdString(), 0, true)) {
+  std::string refusal;
+  if (orvan::platform::CheckOutputPath(chosen.toStdString(), kDialogPolicy, &refusal) !=
+      orvan::platform::OutputStatus::kOk) {
+    ShowWriteRefusal(refusal);
+    return;
+  }
+  if (!player->SetAviRecording(chosen.toStdString(), 0, true, kDialogPolicy)) {
     // Nothing is being saved: no indicator that says otherwise.
     Inform(QStringLiteral("The AVI file cannot be created:\n") + chosen,
            QString::fromStdString(m_texts.Get(TextKey::Warning)));

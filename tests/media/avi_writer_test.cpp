@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -9,13 +12,36 @@
 #include <vector>
 
 #include "media/video_decoder.h"
+#include "platform/disk_source.h"
 #include "platform/mpeg4_encoder.h"
+#include "platform/output_file.h"
 #include "tests/media/test_streams.h"
 #include "tests/support/test_support.h"
 
 using orvan::platform::Mpeg4Encoder;
 
 namespace {
+
+// Files this process writes may not grow beyond `bytes` while it lives: a
+// disk that fills up, for real writes.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &m_old);
+    m_oldHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = m_old;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &m_old);
+    signal(SIGXFSZ, m_oldHandler);
+  }
+
+ private:
+  rlimit m_old{};
+  sighandler_t m_oldHandler;
+};
 
 struct Message {
   std::string text, caption;
@@ -245,31 +271,39 @@ TEST(AviWriterFailures, pathInMissingFolder_showsCreateErrorOnce_andWritesNoFile
   EXPECT_FALSE(std::filesystem::exists(path));
 }
 
-TEST(AviWriterFailures, failedAudioWrite_showsPBFrameErrorOnce_thenNothingIsWritten) {
-  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+TEST(AviWriterFailures, failedAudioWrite_showsPBFrameErrorOnce_andLeavesNoFile) {
+  orvan::test::TempDir dir;
+  const std::string path = dir.File("full.avi");
   Messages messages;
   CAviWriter writer(messages.Handler());
-  ASSERT_TRUE(writer.OpenFile("/dev/full", 720, 480));
-  const std::vector<uint8_t> audio(8000, 1);
-  int accepted = 0;
-  while (accepted < 1000 &&
-         writer.WriteSample(CAviWriter::kAudio, accepted, audio.data(), 8000) == 1)
-    ++accepted;
-  ASSERT_LT(accepted, 1000);
-  ASSERT_EQ(messages.shown.size(), 1u);
-  EXPECT_EQ(messages.shown[0].text, "AVIStreamWrite[P,B-frame] Error");
-  EXPECT_EQ(messages.shown[0].caption, "Warning");
-  EXPECT_EQ(writer.WriteSample(CAviWriter::kVideo, 0, audio.data(), 100, 0), 0);
+  {
+    FileSizeLimit full(200000);
+    ASSERT_TRUE(writer.OpenFile(path, 720, 480));
+    const std::vector<uint8_t> audio(8000, 1);
+    int accepted = 0;
+    while (accepted < 1000 &&
+           writer.WriteSample(CAviWriter::kAudio, accepted, audio.data(), 8000) == 1)
+      ++accepted;
+    ASSERT_LT(accepted, 1000);
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].text, "AVIStreamWrite[P,B-frame] Error");
+    EXPECT_EQ(messages.shown[0].caption, "Warning");
+    EXPECT_EQ(writer.WriteSample(CAviWriter::kVideo, 0, audio.data(), 100, 0), 0);
+    EXPECT_EQ(messages.shown.size(), 1u);
+    EXPECT_NE(writer.LastResult(), 0);
+    EXPECT_FALSE(writer.CloseFile());
+  }
+  // Half a file never appears under the name, and no second message.
   EXPECT_EQ(messages.shown.size(), 1u);
-  EXPECT_NE(writer.LastResult(), 0);
-  writer.CloseFile();
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
 }
 
 TEST(AviWriterFailures, failedKeyPictureWrite_showsIFrameError) {
-  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  orvan::test::TempDir dir;
   Messages messages;
   CAviWriter writer(messages.Handler());
-  ASSERT_TRUE(writer.OpenFile("/dev/full", 720, 480));
+  FileSizeLimit full(200000);
+  ASSERT_TRUE(writer.OpenFile(dir.File("full.avi"), 720, 480));
   const std::vector<uint8_t> picture(40000, 1);
   int accepted = 0;
   while (accepted < 1000 &&
@@ -278,6 +312,28 @@ TEST(AviWriterFailures, failedKeyPictureWrite_showsIFrameError) {
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(messages.shown[0].text, "AVIStreamWrite[I-frame] Error");
   writer.CloseFile();
+}
+
+TEST(AviWriterFailures, sourceOrDevice_isRefusedWithAMessageNamingIt) {
+  orvan::test::TempDir dir;
+  const std::string image = dir.File("disk.img");
+  std::vector<uint8_t> bytes(4096, 7);
+  FILE *f = std::fopen(image.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fclose(f);
+  orvan::DiskSource disk;
+  ASSERT_EQ(disk.OpenPath(image), orvan::DriveOpenStatus::Ok);
+  Messages messages;
+  CAviWriter writer(messages.Handler());
+  EXPECT_FALSE(
+      writer.OpenFile(image, 720, 480, 0, 0, orvan::platform::ReplacePolicy::kReplaceExisting));
+  EXPECT_FALSE(writer.OpenFile("/dev/null", 720, 480));
+  ASSERT_EQ(messages.shown.size(), 2u);
+  EXPECT_EQ(messages.shown[0].text,
+            "refusing to write " + image + ": it is the source being read (" + image + ")");
+  EXPECT_EQ(messages.shown[1].text, "refusing to write /dev/null: it is a device");
+  EXPECT_EQ(std::filesystem::file_size(image), 4096u);
 }
 
 TEST(AviWriterFailures, zeroPictureSize_showsVideoFormatError_andCloseReleasesWhatExists) {

@@ -19,6 +19,7 @@ class LambdaThread : public TThread {
     Terminate();
     WaitFor();
   }
+  using TThread::InterruptibleSleep;
   using TThread::Terminated;
 
  protected:
@@ -64,6 +65,31 @@ TEST(TThread, terminate_isSeenByTheBodyAndWaitForReturnsValue) {
   t.Terminate();
   EXPECT_TRUE(t.Terminated());
   EXPECT_EQ(t.WaitFor(), 42);
+}
+
+// A minute's sleep ends as soon as it is asked to: the 20 s guard of
+// WaitUntil is only reached if the wake-up were lost.
+TEST(TThread, interruptibleSleep_endsOnTerminate_orOnWakeWhenItsStopHolds) {
+  std::atomic<bool> stop{false};
+  std::atomic<int> sleeps{0};
+  LambdaThread waker([&](LambdaThread &self) {
+    ++sleeps;
+    self.InterruptibleSleep(60000, [&] { return stop.load(); });
+  });
+  waker.Resume();
+  ASSERT_TRUE(orvan::test::WaitUntil([&] { return sleeps.load() == 1; }));
+  stop.store(true);
+  waker.WakeSleep();
+  EXPECT_TRUE(orvan::test::WaitUntil([&] { return waker.Finished(); }));
+
+  LambdaThread sleeper([&](LambdaThread &self) {
+    ++sleeps;
+    self.InterruptibleSleep(60000);
+  });
+  sleeper.Resume();
+  ASSERT_TRUE(orvan::test::WaitUntil([&] { return sleeps.load() == 2; }));
+  sleeper.Terminate();
+  EXPECT_TRUE(orvan::test::WaitUntil([&] { return sleeper.Finished(); }));
 }
 
 TEST(TThread, exceptionInBody_endsThreadWithoutTakingTheProcessDown) {

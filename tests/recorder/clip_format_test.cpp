@@ -93,7 +93,7 @@ TEST(ClipFiles, writtenClip_readsBackEntryByEntry) {
   test::TempDir dir;
   CClipWriter w;
   std::string error;
-  ASSERT_TRUE(w.Create(dir.File("c.in"), nullptr, &error)) << error;
+  ASSERT_TRUE(w.Create(dir.File("c.in"), platform::ReplacePolicy::kKeepExisting, &error)) << error;
   auto entries = Entries(120);
   std::vector<uint8_t> data(10);
   for (size_t i = 0; i < entries.size(); ++i) {
@@ -142,16 +142,49 @@ TEST(ClipFiles, writerRefusesDevicesAndTheDiskBeingRead) {
   ASSERT_EQ(src.OpenPath(dir.File("disk.img")), DriveOpenStatus::Ok);
   CClipWriter w;
   std::string error;
-  EXPECT_FALSE(w.Create("/dev/null", nullptr, &error));
-  EXPECT_NE(error.find("not a regular file"), std::string::npos);
-  // As the index file: it is the disk being read.
-  EXPECT_FALSE(w.Create(dir.File("disk.img"), &src, &error));
+  const auto replace = platform::ReplacePolicy::kReplaceExisting;
+  EXPECT_FALSE(w.Create("/dev/null", replace, &error));
+  EXPECT_NE(error.find("it is a device"), std::string::npos) << error;
+  // As the index file: it is the disk being read, replacing allowed or not.
+  EXPECT_FALSE(w.Create(dir.File("disk.img"), replace, &error));
+  EXPECT_EQ(error, "refusing to write " + dir.File("disk.img") + ": it is the source being read (" +
+                       dir.File("disk.img") + ")");
   EXPECT_EQ(test::ReadFileBytes(dir.File("disk.img")).size(), 4u);
-  // As the data file: refused before the index file is created.
+  // As the data file: refused before the index file is made.
   std::filesystem::rename(dir.File("disk.img"), dir.File("x.da"));
   DiskSource src2;
   ASSERT_EQ(src2.OpenPath(dir.File("x.da")), DriveOpenStatus::Ok);
-  EXPECT_FALSE(w.Create(dir.File("x.in"), &src2, &error));
+  EXPECT_FALSE(w.Create(dir.File("x.in"), replace, &error));
   EXPECT_EQ(test::ReadFileBytes(dir.File("x.da")).size(), 4u);
   EXPECT_FALSE(std::filesystem::exists(dir.File("x.in")));
+}
+
+TEST(ClipFiles, abandonedOrFailedWriter_leavesNoClip_andKeepsExistingFiles) {
+  test::TempDir dir;
+  std::ofstream(dir.File("old.in")) << "old index";
+  std::ofstream(dir.File("old.da")) << "old data";
+  std::vector<uint8_t> data(10, 5);
+  {
+    CClipWriter w;
+    std::string error;
+    EXPECT_FALSE(w.Create(dir.File("old.in"), platform::ReplacePolicy::kKeepExisting, &error));
+    EXPECT_NE(error.find("the file exists"), std::string::npos) << error;
+    ASSERT_TRUE(w.Create(dir.File("old.in"), platform::ReplacePolicy::kReplaceExisting, &error));
+    ASSERT_TRUE(w.WriteEntry(Entries(1)[0], data.data()));
+    // Destroyed before Close: nothing replaced, no temporary left.
+  }
+  EXPECT_EQ(test::ReadFileBytes(dir.File("old.in")).size(), 9u);
+  EXPECT_EQ(test::ReadFileBytes(dir.File("old.da")).size(), 8u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
+                          std::filesystem::directory_iterator()),
+            2);
+  // A clip finished whole replaces both.
+  CClipWriter w;
+  std::string error;
+  ASSERT_TRUE(w.Create(dir.File("old.in"), platform::ReplacePolicy::kReplaceExisting, &error));
+  ASSERT_TRUE(w.WriteEntry(Entries(1)[0], data.data()));
+  ASSERT_TRUE(w.WriteTrailer(kClipMagicSingle, 1));
+  ASSERT_TRUE(w.Close(&error)) << error;
+  EXPECT_EQ(test::ReadFileBytes(dir.File("old.in")).size(), 20u + 12u);
+  EXPECT_EQ(test::ReadFileBytes(dir.File("old.da")).size(), 10u);
 }

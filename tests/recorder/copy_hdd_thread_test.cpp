@@ -34,13 +34,15 @@ struct Copied {
 };
 
 // Copies [from, to) of drive 0 into out.in and reads the clip back.
-Copied Copy(const std::string &image, int64_t from, int64_t to, const std::string &out) {
+Copied Copy(const std::string &image, int64_t from, int64_t to, const std::string &out,
+            platform::ReplacePolicy policy = platform::ReplacePolicy::kKeepExisting) {
   test::TempDir sys;
   DriveTable::SetProcess(DriveTable({image}, sys.Path().string()));
   Copied c;
   {
-    CopyHDDThread t(nullptr, 0, At(from), At(to), out,
-                    [&](const std::string &m) { c.messages.push_back(m); });
+    CopyHDDThread t(
+        nullptr, 0, At(from), At(to), out, [&](const std::string &m) { c.messages.push_back(m); },
+        policy);
     EXPECT_TRUE(test::WaitUntil([&] { return t.Done() == 1 || t.Finished(); }));
     t.WaitFor();
     c.done = t.Done();
@@ -258,7 +260,7 @@ TEST(CopyHDDThread, chosenTime_isReadAsUtcWallTime_inAnyZone) {
   tzset();
 }
 
-TEST(CopyHDDThread, aFullDisk_endsTheCopyWithAWriteFailure) {
+TEST(CopyHDDThread, aFullDisk_endsTheCopyWithAWriteFailure_andLeavesNoClip) {
   test::TempDir dir, sys;
   tools::RecorderImage image;
   const std::string disk = MakeImage(dir, image, 3000);  // about 900 KB of records
@@ -282,7 +284,12 @@ TEST(CopyHDDThread, aFullDisk_endsTheCopyWithAWriteFailure) {
   waitpid(pid, &status, 0);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_LE(std::filesystem::file_size(CompanionDataName(out)), 100000u);
+  // Neither half a clip nor a temporary is left beside the disk.
+  EXPECT_FALSE(std::filesystem::exists(out));
+  EXPECT_FALSE(std::filesystem::exists(CompanionDataName(out)));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
+                          std::filesystem::directory_iterator()),
+            1);
 }
 
 TEST(CopyHDDThread, anEndBeforeTheStart_orASpanWithNothingToCopy_leavesNoFile_andAnOldOneAlone) {
@@ -298,8 +305,9 @@ TEST(CopyHDDThread, anEndBeforeTheStart_orASpanWithNothingToCopy_leavesNoFile_an
   EXPECT_FALSE(std::filesystem::exists(dir.File("a.da")));
 
   // Start and end at the first second: entries at the end are not copied.
+  // Even where replacing was allowed, the older clip stays.
   std::ofstream(dir.File("old.in")) << "an older clip";
-  c = Copy(disk, kStart, kStart, dir.File("old.in"));
+  c = Copy(disk, kStart, kStart, dir.File("old.in"), platform::ReplacePolicy::kReplaceExisting);
   EXPECT_EQ(c.failure, CopyFailure::NoEntries);
   EXPECT_EQ(c.done, 1);
   const auto kept = test::ReadFileBytes(dir.File("old.in"));

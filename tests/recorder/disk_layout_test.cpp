@@ -107,7 +107,7 @@ TEST(ReadGeometry, indexAreaZero_putsDataRightBehindTheIndexStart_andSmallCounts
   EXPECT_EQ(g.playEnd, kMaxEntryNumber);
 }
 
-TEST(ReadGeometry, readsThroughTheSource_andShortDisksAreNoRecorderDisks) {
+TEST(ReadGeometry, readsThroughTheSource_andShortDisksShowWhatTheyHold) {
   test::TempDir dir;
   tools::RecorderImage image;
   image.stateSlot = 3;
@@ -118,9 +118,15 @@ TEST(ReadGeometry, readsThroughTheSource_andShortDisksAreNoRecorderDisks) {
   ASSERT_EQ(ReadGeometry(src, g), GeometryStatus::Ok);
   EXPECT_EQ(g.playEnd, 1000);
 
+  // A disk cut inside the first 512 KiB still shows its header and state;
+  // its layout says how much is missing.
   const auto probe = ProbeWithState(0, 1000);
   MemorySource shortSource(probe.data(), 4096);
-  EXPECT_EQ(ReadGeometry(shortSource, g), GeometryStatus::NotRecorderDisk);
+  ASSERT_EQ(ReadGeometry(shortSource, g), GeometryStatus::Ok);
+  EXPECT_EQ(g.playEnd, 700);
+  EXPECT_EQ(LayoutMinimumBytes(shortSource, g), kIndexAreaOffset + 1000 * kEntryBytes);
+  MemorySource headerOnly(probe.data(), 8);
+  EXPECT_EQ(ReadGeometry(headerOnly, g), GeometryStatus::NotRecorderDisk);
 }
 
 TEST(IndexReader, entryStraddlingTwoSectors_isAssembledFromTheCarry) {

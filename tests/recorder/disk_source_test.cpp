@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/disk_source.h"
+#include "platform/output_file.h"
 #include "recorder/disk_discovery.h"
 #include "tests/recorder/image_helpers.h"
 #include "tests/support/test_support.h"
@@ -99,13 +100,18 @@ TEST(DiskSource, readsOnlyWholeAlignedSectors_andKeepsPositionOnFailure) {
   EXPECT_EQ(buf[0], 3);
 }
 
-TEST(DiskSource, sameFileAs_recognisesTheOpenedImage) {
+TEST(DiskSource, openImage_isARegisteredSource_untilClosed) {
   test::TempDir dir;
   WriteBytes(dir.File("d.img"), std::vector<uint8_t>(512, 7));
+  std::filesystem::create_hard_link(dir.File("d.img"), dir.File("hard.img"));
+  const auto keep = platform::ReplacePolicy::kReplaceExisting;
   DiskSource src;
   ASSERT_EQ(src.OpenPath(dir.File("d.img")), DriveOpenStatus::Ok);
-  EXPECT_TRUE(src.SameFileAs(dir.File("d.img")));
-  EXPECT_FALSE(src.SameFileAs(dir.File("other.img")));
+  EXPECT_EQ(platform::CheckOutputPath(dir.File("hard.img"), keep, nullptr),
+            platform::OutputStatus::kIsSource);
+  src.Close();
+  EXPECT_EQ(platform::CheckOutputPath(dir.File("hard.img"), keep, nullptr),
+            platform::OutputStatus::kOk);
 }
 
 TEST(DiskSource, missingImage_isNoSuchDrive_andUnreadableOneExplainsAccess) {

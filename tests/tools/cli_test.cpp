@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -307,4 +309,124 @@ TEST(OrvanCliErrors, corruptImages_endWithAnErrorOrPartialResult) {
     EXPECT_GE(clip.exitCode, 0) << c.name;
     EXPECT_EQ(test::FileChecksum(path), sum) << c.name;
   }
+}
+
+// Damaged disks keep their tolerant reading, and say what was lost: in one
+// warning line, in the JSON, and as exit 5 under --strict.
+TEST(OrvanCliDamage, truncatedIndexDataAreaAndFFIndex_reportWarningsAndCounts) {
+  test::TempDir dir;
+  const std::string good = dir.File("good.img");
+  ASSERT_EQ(test::RunTool("orvan-mkdisk", {"-o", good, "--duration", "6"}).exitCode, 0);
+  const auto bytes = test::ReadFileBytes(good);
+  struct Case {
+    std::string name;
+    std::function<void(std::vector<uint8_t> &)> damage;
+    std::string infoWarning;    // said by info
+    std::string exportWarning;  // said by export
+    bool nothingCopied;         // the damage leaves nothing to copy: no clip
+  };
+  const std::vector<Case> cases = {
+      {"index", [](auto &b) { b.resize(kIndexAreaOffset + 1000); },
+       "truncated image: 525288 bytes, the layout needs at least 536048", "the clip ends there",
+       true},
+      {"data", [](auto &b) { b.resize(b.size() / 2); }, "truncated image: ", "were not copied",
+       false},
+      {"ff",
+       [](auto &b) {
+         std::fill(b.begin() + kIndexAreaOffset, b.begin() + kIndexAreaOffset + kMiB, 0xFF);
+       },
+       "is not a recorder entry", "were not copied", true},
+      // Cut before the index: once "Not a recorder disk".
+      {"short", [](auto &b) { b.resize(kEventLogOffset + 700); },
+       "the index cannot be read at entry 0: the start time is unknown", "the clip ends there",
+       true},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    auto damaged = bytes;
+    c.damage(damaged);
+    const std::string path = dir.File(c.name + ".img");
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char *>(damaged.data()), long(damaged.size()));
+    const auto sum = test::FileSha256(path);
+
+    const auto info = test::RunTool("orvan-cli", {"info", path, "--json"});
+    EXPECT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_NE(info.err.find("warning: "), std::string::npos);
+    EXPECT_NE(info.err.find(c.infoWarning), std::string::npos) << info.err;
+    EXPECT_NE(info.out.find(c.infoWarning), std::string::npos) << info.out;
+    EXPECT_EQ(test::RunTool("orvan-cli", {"info", path, "--strict"}).exitCode, 5);
+
+    const auto clip = dir.File(c.name + ".in");
+    const auto ex = test::RunTool(
+        "orvan-cli", {"export", path, "--from", "0", "--to", "4000000000", "-o", clip, "--json"});
+    EXPECT_NE(ex.err.find(c.exportWarning), std::string::npos) << ex.err;
+    if (c.nothingCopied) {
+      // Nothing in the span can be read: no clip, and the damage is told.
+      EXPECT_EQ(ex.exitCode, 2) << ex.err;
+      EXPECT_NE(ex.err.find("Nothing in the chosen span could be read"), std::string::npos);
+      EXPECT_FALSE(std::filesystem::exists(clip));
+      EXPECT_EQ(test::FileSha256(path), sum);
+      continue;
+    }
+    EXPECT_EQ(ex.exitCode, 0) << ex.err;
+    EXPECT_EQ(Field(ex.out, "readErrors"), "0") << ex.out;
+    const int64_t entries = std::stoll(Field(ex.out, "entries"));
+    const int64_t skipped = std::stoll(Field(ex.out, "skippedRecords"));
+    if (c.name == "data" || c.name == "ff") {
+      EXPECT_GT(skipped, 0);
+      // Every entry of the index was either copied or counted.
+      EXPECT_GE(entries + skipped, int64_t(6 * 48));
+    }
+    EXPECT_EQ(test::RunTool("orvan-cli", {"export", path, "--from", "0", "--to", "4000000000", "-o",
+                                          clip, "--overwrite", "--strict"})
+                  .exitCode,
+              5);
+    EXPECT_EQ(test::FileSha256(path), sum);
+  }
+  // A sound disk says nothing, and --strict changes nothing.
+  const auto info = test::RunTool("orvan-cli", {"info", good, "--json", "--strict"});
+  EXPECT_EQ(info.exitCode, 0);
+  EXPECT_TRUE(info.err.empty()) << info.err;
+  EXPECT_NE(info.out.find("\"warnings\": [], \"readErrors\": 0, \"skippedRecords\": 0}"),
+            std::string::npos);
+  const auto events = test::RunTool("orvan-cli", {"events", good, "--json", "--strict"});
+  EXPECT_EQ(events.exitCode, 0);
+  EXPECT_EQ(events.out.rfind("{\"events\": [{\"num\": \"1\"", 0), 0u) << events.out;
+}
+
+// A FIFO named as a disk once hung every command, drives included.
+TEST(OrvanCliSources, fifoAndCharacterDevice_areRefusedAtOnce_andLeftOutOfTheDrives) {
+  test::TempDir dir;
+  const std::string fifo = dir.File("pipe.img");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(dir.File("pipe.in").c_str(), 0600), 0);
+  for (const std::string &source : {fifo, std::string("/dev/zero")}) {
+    for (std::vector<std::string> cmd :
+         {std::vector<std::string>{"info", source},
+          {"events", source},
+          {"search", source, "0"},
+          {"export", source, "--from", "0", "--to", "9", "-o", dir.File("o.in")},
+          {"info", "--image", source, "--drive", "0"}}) {
+      const auto r = test::RunTool("orvan-cli", cmd, 60);
+      EXPECT_EQ(r.exitCode, 1) << cmd[0] << " " << source << ": " << r.err;
+      EXPECT_EQ(r.err, source + " is not a disk or an image\n");
+    }
+  }
+  const auto clip = test::RunTool("orvan-cli", {"clip", dir.File("pipe.in")}, 60);
+  EXPECT_EQ(clip.exitCode, 1);
+  EXPECT_NE(clip.err.find("not a clip file"), std::string::npos) << clip.err;
+  const std::string image = dir.File("d.img");
+  ASSERT_EQ(test::RunTool("orvan-mkdisk", {"-o", image, "--duration", "1"}).exitCode, 0);
+  const auto drives =
+      test::RunTool("orvan-cli", {"drives", "--image", fifo, "--image", image, "--json"}, 60);
+  EXPECT_EQ(drives.exitCode, 0);
+  EXPECT_NE(drives.err.find(fifo + " is not a disk or an image"), std::string::npos);
+  EXPECT_EQ(drives.out.find(fifo), std::string::npos) << drives.out;
+  EXPECT_EQ(drives.out.rfind("[{\"drive\": 1, \"name\": \"Device_1\", \"path\": \"" + image +
+                                 "\", \"recorder\": true}",
+                             0),
+            0u)
+      << drives.out;
+  EXPECT_FALSE(std::filesystem::exists(dir.File("o.in")));
 }

@@ -6,8 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <openssl/evp.h>
+
 #include <chrono>
+#include <cstdio>
 #include <fstream>
+#include <memory>
+#include <thread>
+#include <vector>
 
 #include "tests/support/test_support.h"
 
@@ -77,6 +83,68 @@ uint64_t FileChecksum(const std::string &path) {
     }
   }
   return h;
+}
+
+std::string FileSha256(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX *)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+  if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) return {};
+  std::vector<char> buf(1 << 16);
+  while (in) {
+    in.read(buf.data(), std::streamsize(buf.size()));
+    if (in.gcount() > 0 && EVP_DigestUpdate(ctx.get(), buf.data(), size_t(in.gcount())) != 1)
+      return {};
+  }
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1) return {};
+  std::string hex;
+  for (unsigned int i = 0; i < length; ++i) {
+    char two[3];
+    std::snprintf(two, sizeof two, "%02x", digest[i]);
+    hex += two;
+  }
+  return hex;
+}
+
+pid_t StartTool(const std::string &tool, const std::vector<std::string> &args,
+                const std::string &outPath, const std::string &errPath) {
+  const std::string path = BinaryDir() + "/tools/" + tool;
+  std::vector<std::string> all{path};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char *> argv;
+  for (auto &a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0) _exit(127);
+    dup2(out, 1);
+    dup2(err, 2);
+    execv(path.c_str(), argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+int WaitTool(pid_t pid, int limitSeconds) {
+  if (pid <= 0) return -1;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
+  int status = 0;
+  for (;;) {
+    const pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid) break;
+    if (done < 0) return -1;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace orvan::test

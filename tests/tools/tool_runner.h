@@ -1,6 +1,8 @@
 // Running the command-line tools from tests.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -19,5 +21,18 @@ ToolResult RunTool(const std::string &tool, const std::vector<std::string> &args
 
 // FNV-1a over a whole file: to show a command left an image untouched.
 uint64_t FileChecksum(const std::string &path);
+
+// SHA-256 of a whole file as lower-case hex (libcrypto); empty when it
+// cannot be read.
+std::string FileSha256(const std::string &path);
+
+// Starts build/tools/<tool> with its standard output and error going to
+// the given files, and returns at once: for tests that signal a running
+// program. -1 when it cannot be started.
+pid_t StartTool(const std::string &tool, const std::vector<std::string> &args,
+                const std::string &outPath, const std::string &errPath);
+// Waits up to limitSeconds for a started tool (killing it after that) and
+// returns its exit code, or -1 when it ended by a signal or was killed.
+int WaitTool(pid_t pid, int limitSeconds = 120);
 
 }  // namespace orvan::test

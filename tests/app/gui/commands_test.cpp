@@ -367,6 +367,51 @@ TEST_F(CommandsTest, snapshot_inHddPlay_isAJpegOfThePanelMatchingTheCapture) {
   EXPECT_EQ(saveSuggestions.size(), 2u);
 }
 
+// The save dialog answering with the image being played (or a link to it):
+// the snapshot and the AVI are refused in a message box naming both files,
+// and the image keeps every byte.
+TEST_F(CommandsTest, snapshotOrAviOverTheImageBeingPlayed_isRefusedInAMessageBox) {
+  const std::string image = MakeSample(dir, "played.img", 4);
+  std::filesystem::create_symlink(image, dir.File("link.jpg"));
+  const std::string sum = orvan::test::FileSha256(image);
+  PlayDisks({image});
+  ASSERT_TRUE(WaitServicing([&] { return form->DiskThread()->Counters(0).pictures.load() > 2; }));
+  QString answer;
+  form->ChooseSaveFile = [&](const QString &, const QString &) { return answer; };
+  for (const std::string &chosen : {image, dir.File("link.jpg")}) {
+    answer = QString::fromStdString(chosen);
+    messages.clear();
+    form->SnapShotBtnClick();
+    ASSERT_EQ(messages.size(), 1u) << chosen;
+    EXPECT_EQ(messages[0].first.toStdString(),
+              "refusing to write " + chosen + ": it is the source being read (" + image + ")");
+  }
+  answer = QString::fromStdString(image);
+  messages.clear();
+  form->SaveAVIBtnClick();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].first.indexOf("it is the source being read"), -1);
+  EXPECT_FALSE(form->DiskThread()->AviOn());
+  EXPECT_FALSE(SaveForm->isVisible());
+  form->PauseBtnClick();
+  EXPECT_EQ(orvan::test::FileSha256(image), sum);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.jpg")));
+}
+
+TEST_F(CommandsTest, snapshotInImagePlay_overTheStillShown_isRefused) {
+  MakeForm();
+  form->ImagePlayClick();
+  const std::string still = WriteGreyYuv(dir, "grey.yuv", 120);
+  const std::string sum = orvan::test::FileSha256(still);
+  openFile = QString::fromStdString(still);
+  form->OpenBtnClick();
+  form->ChooseSaveFile = [&](const QString &, const QString &) { return openFile; };
+  form->SnapShotBtnClick();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].first.indexOf("it is the source being read"), -1);
+  EXPECT_EQ(orvan::test::FileSha256(still), sum);
+}
+
 TEST_F(CommandsTest, snapshot_inImagePlay_writesWhatTheNameSays_andSuggestsABitmap) {
   MakeForm();
   form->ImagePlayClick();

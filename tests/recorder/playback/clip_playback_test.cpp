@@ -30,7 +30,7 @@ std::vector<IndexEntry> WriteClip(const std::string &diskPath, const std::string
   }
   CClipWriter writer;
   std::string error;
-  EXPECT_TRUE(writer.Create(clipPath, nullptr, &error)) << error;
+  EXPECT_TRUE(writer.Create(clipPath, platform::ReplacePolicy::kKeepExisting, &error)) << error;
   std::vector<uint8_t> record(kMaxRecordBytes);
   std::vector<IndexEntry> written;
   for (int64_t k = first; k < first + count && k < int64_t(all.size()); ++k) {

@@ -238,6 +238,40 @@ TEST(PlayHDDThread, fastForward_showsOnlyKeyPicturesAtMostOneASecondWithoutAudio
   }
 }
 
+// One index block whose delays read 0xFFFF: fast forward once slept 65 s
+// per key picture there. Every pacing sleep now stays under a second (a
+// wait of a second or more is not waited for), and without pacing there is
+// none at all.
+TEST(PlayHDDThread, fastForwardOverAbsurdDelays_reachesTheEnd_withEverySleepUnderASecond) {
+  tools::SampleSummary summary;
+  const std::string path = orvan::test::SampleImage("absurd.img", FourChannels(24), &summary);
+  {
+    std::fstream image(path, std::ios::in | std::ios::out | std::ios::binary);
+    const uint8_t delay[2] = {0xFF, 0xFF};
+    for (int64_t n = kEntriesPerBlock; n < 2 * kEntriesPerBlock; ++n) {
+      image.seekp(std::streamoff(IndexEntryPosition(n) + 2));
+      image.write(reinterpret_cast<const char *>(delay), 2);
+    }
+    ASSERT_TRUE(image.good());
+  }
+  for (const bool pacing : {true, false}) {
+    DiskPlay rig(path);
+    auto &[d, host, viewers, player] = rig;
+    player.SetPacingEnabled(pacing);
+    player.Forward();
+    ASSERT_TRUE(ServiceUntil([&] { return player.AtEnd(); }, 120000)) << pacing;
+    player.Pause();
+    EXPECT_GE(player.LastPlayedTime(), summary.lastTime - 2);
+    EXPECT_LT(player.LongestPacingSleepMs(), kPacingLimitMs);
+    if (pacing)
+      EXPECT_GT(player.PacingSleeps(), 0u);
+    else
+      EXPECT_EQ(player.PacingSleeps(), 0u);
+    EXPECT_EQ(player.ReadErrors(), 0u);
+    EXPECT_EQ(player.SkippedRecords(), 0u);
+  }
+}
+
 TEST(PlayHDDThread, noValidState_showsTheStateErrorAndEnds) {
   orvan::test::TempDir dir;
   const std::string path = PatternImage(dir, "nostate.img", [](tools::RecorderImage &im) {

@@ -1,0 +1,95 @@
+// The one way this program creates an output file (snapshots, bitmaps, AVI
+// files, clips, disk images, exports).
+//
+// It refuses, with a message that names both files:
+//   - a path that is a source the process has open (platform/source_registry.h),
+//     whether named directly or through a symbolic or hard link;
+//   - a device node, FIFO, socket or folder;
+//   - an existing file, unless replacing was allowed.
+// The bytes go into a temporary file beside the final one; Commit() makes
+// them durable and renames the temporary into place. A write that fails or
+// is abandoned removes the temporary and leaves any existing file as it was,
+// so the final name never holds half a file. Without permission to replace,
+// the rename itself refuses an existing name (RENAME_NOREPLACE, or link()
+// where the file system lacks it), so a file that appears between the check
+// and the commit is never clobbered.
+//
+// Threads: an OutputFile is used by one thread at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace orvan::platform {
+
+enum class ReplacePolicy {
+  kKeepExisting,     // an existing file is refused
+  kReplaceExisting,  // an existing regular file is replaced on commit
+};
+
+enum class OutputStatus {
+  kOk,
+  kIsSource,  // the path is a source being read
+  kNotAFile,  // a device, FIFO, socket, folder or broken link
+  kExists,    // a file is there and replacing was not allowed
+  kFailed,    // the operating system refused (no folder, no rights, disk full ...)
+};
+
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile() { Abandon(); }
+  OutputFile(const OutputFile &) = delete;
+  OutputFile &operator=(const OutputFile &) = delete;
+
+  // Checks `path` and creates the temporary beside it. False, with the
+  // reason in Status() and Error(), when refused or failed.
+  bool Create(const std::string &path, ReplacePolicy policy);
+  bool IsOpen() const { return m_fd >= 0; }
+
+  // Appends at the current position.
+  bool Write(const void *data, size_t length);
+  bool WriteAt(uint64_t offset, const void *data, size_t length);
+  // lseek() semantics on the temporary; -1 on failure.
+  int64_t Seek(int64_t offset, int whence);
+  int64_t SizeBytes() const;
+  bool SetSize(uint64_t bytes);
+
+  // Makes the file durable and puts it in place under the final name. False
+  // (and the temporary removed) when a write had failed, or syncing or the
+  // rename failed, or the final name was refused meanwhile.
+  bool Commit();
+  // Removes the temporary; the final name is left as it was. No effect
+  // after Commit().
+  void Abandon();
+
+  // The final name as given, and the file actually replaced when it was a
+  // link.
+  const std::string &Path() const { return m_path; }
+  OutputStatus Status() const { return m_status; }
+  // Text for the user about the last refusal or failure.
+  const std::string &Error() const { return m_error; }
+
+ private:
+  bool Fail(OutputStatus status, const std::string &text);
+
+  int m_fd = -1;
+  bool m_writeFailed = false;
+  ReplacePolicy m_policy = ReplacePolicy::kKeepExisting;
+  std::string m_path;    // as the caller named it
+  std::string m_target;  // where it goes: m_path, or what the link names
+  std::string m_temporary;
+  OutputStatus m_status = OutputStatus::kOk;
+  std::string m_error;
+};
+
+// What Create() would say about `path` now, without creating anything: for
+// a refusal before long work (a whole play before the snapshot).
+OutputStatus CheckOutputPath(const std::string &path, ReplacePolicy policy, std::string *error);
+
+// A whole file in one step.
+bool WriteOutputFile(const std::string &path, const void *data, size_t length, ReplacePolicy policy,
+                     std::string *error);
+
+}  // namespace orvan::platform

@@ -1,0 +1,190 @@
+#include "platform/output_file.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "platform/source_registry.h"
+#include "tests/support/test_support.h"
+
+using namespace orvan::platform;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr auto kKeep = ReplacePolicy::kKeepExisting;
+constexpr auto kReplace = ReplacePolicy::kReplaceExisting;
+
+void Put(const std::string &path, const std::string &text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string Get(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+size_t Entries(const fs::path &folder) {
+  return size_t(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
+
+// A file opened and registered as a source, as the disk readers do.
+struct OpenSourceFile {
+  explicit OpenSourceFile(const std::string &path) {
+    const SourceOpenResult opened = OpenSource(path, SourceKind::kFileOrDisk);
+    fd = opened.fd;
+    registration = RegisterSource(fd, path);
+  }
+  ~OpenSourceFile() {
+    registration.Reset();
+    if (fd >= 0) ::close(fd);
+  }
+  int fd = -1;
+  SourceRegistration registration;
+};
+
+}  // namespace
+
+TEST(OutputFile, committedFile_appearsWhole_andExistingOneNeedsReplacing) {
+  orvan::test::TempDir dir;
+  const std::string path = dir.File("out.bin");
+  OutputFile file;
+  ASSERT_TRUE(file.Create(path, kKeep)) << file.Error();
+  ASSERT_TRUE(file.Write("hello ", 6));
+  ASSERT_TRUE(file.WriteAt(6, "world", 5));
+  EXPECT_FALSE(fs::exists(path));  // nothing under the name before the commit
+  ASSERT_TRUE(file.Commit()) << file.Error();
+  EXPECT_EQ(Get(path), "hello world");
+  EXPECT_EQ(Entries(dir.Path()), 1u);
+
+  std::string error;
+  EXPECT_FALSE(WriteOutputFile(path, "x", 1, kKeep, &error));
+  EXPECT_EQ(error, "refusing to replace " + path + ": the file exists");
+  EXPECT_EQ(Get(path), "hello world");
+  ASSERT_TRUE(WriteOutputFile(path, "new", 3, kReplace, &error)) << error;
+  EXPECT_EQ(Get(path), "new");
+}
+
+TEST(OutputFile, abandonedOrFailedWrite_leavesTheOldFileAndNoTemporary) {
+  orvan::test::TempDir dir;
+  const std::string path = dir.File("keep.txt");
+  Put(path, "precious");
+  {
+    OutputFile file;
+    ASSERT_TRUE(file.Create(path, kReplace));
+    ASSERT_TRUE(file.Write("half", 4));
+  }  // destroyed without a commit
+  EXPECT_EQ(Get(path), "precious");
+  EXPECT_EQ(Entries(dir.Path()), 1u);
+
+  OutputFile file;
+  ASSERT_TRUE(file.Create(path, kReplace));
+  EXPECT_FALSE(file.WriteAt(uint64_t(INT64_MAX), "x", 1));
+  EXPECT_FALSE(file.Commit());
+  EXPECT_EQ(file.Status(), OutputStatus::kFailed);
+  EXPECT_EQ(Get(path), "precious");
+  EXPECT_EQ(Entries(dir.Path()), 1u);
+}
+
+TEST(OutputFile, fileAppearingBeforeTheCommit_isNeverClobbered) {
+  orvan::test::TempDir dir;
+  const std::string path = dir.File("late.txt");
+  OutputFile file;
+  ASSERT_TRUE(file.Create(path, kKeep));
+  ASSERT_TRUE(file.Write("mine", 4));
+  Put(path, "theirs");
+  EXPECT_FALSE(file.Commit());
+  EXPECT_EQ(file.Status(), OutputStatus::kExists);
+  EXPECT_EQ(Get(path), "theirs");
+  EXPECT_EQ(Entries(dir.Path()), 1u);
+}
+
+TEST(OutputFile, sourceIsRefused_directlyAndThroughLinks_whileItIsOpen) {
+  orvan::test::TempDir dir;
+  const std::string source = dir.File("disk.img");
+  Put(source, "evidence");
+  fs::create_symlink(source, dir.File("soft.img"));
+  fs::create_hard_link(source, dir.File("hard.img"));
+  {
+    OpenSourceFile open(source);
+    ASSERT_GE(open.fd, 0);
+    for (const char *name : {"disk.img", "soft.img", "hard.img"}) {
+      std::string error;
+      const std::string path = dir.File(name);
+      EXPECT_EQ(CheckOutputPath(path, kReplace, &error), OutputStatus::kIsSource) << name;
+      EXPECT_EQ(error,
+                "refusing to write " + path + ": it is the source being read (" + source + ")");
+      EXPECT_FALSE(WriteOutputFile(path, "x", 1, kReplace, &error)) << name;
+    }
+    // Registered after the output was prepared: the commit looks again.
+    OutputFile late;
+    ASSERT_TRUE(late.Create(dir.File("later.img"), kReplace));
+    Put(dir.File("later.img"), "more evidence");
+    OpenSourceFile second(dir.File("later.img"));
+    EXPECT_FALSE(late.Commit());
+    EXPECT_EQ(late.Status(), OutputStatus::kIsSource);
+    EXPECT_EQ(Get(dir.File("later.img")), "more evidence");
+  }
+  EXPECT_EQ(Get(source), "evidence");
+  // Once closed it is an ordinary file again; through the link the link's
+  // target is what gets replaced.
+  ASSERT_TRUE(WriteOutputFile(dir.File("soft.img"), "copy", 4, kReplace, nullptr));
+  EXPECT_TRUE(fs::is_symlink(dir.File("soft.img")));
+  EXPECT_EQ(Get(source), "copy");
+}
+
+TEST(OutputFile, devicesFifosSocketsFoldersAndBrokenLinks_areRefused) {
+  orvan::test::TempDir dir;
+  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socketPath = dir.File("sock");
+  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+  std::strcpy(address.sun_path, socketPath.c_str());
+  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+  fs::create_directory(dir.File("folder"));
+  fs::create_symlink(dir.File("nowhere"), dir.File("broken"));
+  const struct {
+    std::string path, reason;
+  } cases[] = {
+      {"/dev/null", "it is a device"},        {"/dev/zero", "it is a device"},
+      {dir.File("fifo"), "it is a FIFO"},     {socketPath, "it is a socket"},
+      {dir.File("folder"), "it is a folder"}, {dir.File("broken"), "it is a link to nothing"},
+  };
+  for (const auto &c : cases) {
+    std::string error;
+    EXPECT_EQ(CheckOutputPath(c.path, kReplace, &error), OutputStatus::kNotAFile) << c.path;
+    EXPECT_EQ(error, "refusing to write " + c.path + ": " + c.reason);
+    OutputFile file;
+    EXPECT_FALSE(file.Create(c.path, kReplace)) << c.path;
+  }
+  ::close(sock);
+  EXPECT_FALSE(fs::exists(dir.File("nowhere")));
+  EXPECT_EQ(Entries(dir.Path()), 4u);  // nothing new beside them
+}
+
+TEST(OpenSource, fifoAndCharacterDevice_areTheWrongKind_andNeverWaitedOn) {
+  orvan::test::TempDir dir;
+  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  EXPECT_TRUE(OpenSource(dir.File("fifo"), SourceKind::kFileOrDisk).wrongKind);
+  EXPECT_TRUE(OpenSource("/dev/zero", SourceKind::kFileOrDisk).wrongKind);
+  EXPECT_TRUE(OpenSource(dir.Path().string(), SourceKind::kFile).wrongKind);
+  const SourceOpenResult missing = OpenSource(dir.File("none"), SourceKind::kFile);
+  EXPECT_EQ(missing.fd, -1);
+  EXPECT_EQ(missing.error, ENOENT);
+  Put(dir.File("plain"), "x");
+  const SourceOpenResult plain = OpenSource(dir.File("plain"), SourceKind::kFile);
+  ASSERT_GE(plain.fd, 0);
+  EXPECT_EQ(fcntl(plain.fd, F_GETFL) & O_NONBLOCK, 0);  // reads block as usual
+  ::close(plain.fd);
+}

@@ -1,0 +1,81 @@
+#include "tools/cli_report.h"
+
+#include <cstdio>
+
+namespace orvan::tools {
+
+std::string JsonText(const std::string &text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += char(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string DamageReport::JsonFields() const {
+  std::string out = "\"warnings\": [";
+  for (size_t i = 0; i < warnings.size(); ++i) out += (i ? ", " : "") + JsonText(warnings[i]);
+  return out + "], \"readErrors\": " + std::to_string(readErrors) +
+         ", \"skippedRecords\": " + std::to_string(skippedRecords);
+}
+
+int DamageReport::Finish(int exitCode, bool strict) const {
+  if (!Partial()) return exitCode;
+  std::string line = "warning: ";
+  for (size_t i = 0; i < warnings.size(); ++i) line += (i ? "; " : "") + warnings[i];
+  if (warnings.empty())
+    line += std::to_string(readErrors) + " read errors, " + std::to_string(skippedRecords) +
+            " records skipped";
+  std::fprintf(stderr, "%s\n", line.c_str());
+  return strict && exitCode == kExitOk ? kExitPartial : exitCode;
+}
+
+void CheckImageLength(DiskSource &source, const recorder::DiskGeometry &geometry,
+                      DamageReport &damage) {
+  const uint64_t have = source.SizeBytes();
+  if (have == 0) return;  // the size cannot be told
+  const uint64_t need = recorder::LayoutMinimumBytes(source, geometry);
+  if (have < need)
+    damage.Warn("truncated image: " + std::to_string(have) + " bytes, the layout needs at least " +
+                std::to_string(need));
+}
+
+void CheckClipData(const recorder::CClipReader &clip, DamageReport &damage) {
+  recorder::ClipTrailer trailer;
+  recorder::IndexEntry first, last;
+  if (clip.ReadClipTrailer(trailer) != recorder::ClipStatus::Ok || trailer.count == 0 ||
+      !clip.ReadEntry(0, first) || !clip.ReadEntry(trailer.count - 1, last))
+    return;  // the clip is refused, or has nothing to play, for reasons of its own
+  // Records lie back to back from the first entry's offset.
+  if (last.offset < first.offset || last.size > recorder::kMaxRecordBytes) return;
+  const uint64_t need = last.offset - first.offset + last.size;
+  if (clip.DataFileBytes() < need)
+    damage.Warn("truncated clip: the data file has " + std::to_string(clip.DataFileBytes()) +
+                " bytes, the entries need at least " + std::to_string(need));
+}
+
+}  // namespace orvan::tools
