@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/ewf_image.h"
 #include "platform/log.h"
 
 namespace orvan {
@@ -91,6 +92,7 @@ std::vector<std::string> TakeImageOptions(std::vector<std::string> &args) {
   return images;
 }
 
+DiskSource::DiskSource() = default;
 DiskSource::~DiskSource() { Close(); }
 
 DriveOpenStatus DiskSource::Open(int driveNumber) {
@@ -127,6 +129,20 @@ DriveOpenStatus DiskSource::OpenPath(const std::string &path) {
   const platform::SourceOpenResult opened =
       platform::OpenSource(path, platform::SourceKind::kFileOrDisk);
   if (opened.fd >= 0) {
+    // An image is told by its first bytes, not by its name.
+    struct stat st {};
+    uint8_t head[8] = {};
+    if (fstat(opened.fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        ::pread(opened.fd, head, sizeof head, 0) == ssize_t(sizeof head)) {
+      const platform::EwfFileKind kind = platform::EwfKindOf(head, sizeof head);
+      if (kind != platform::EwfFileKind::kNone) {
+        ::close(opened.fd);
+        if (kind == platform::EwfFileKind::kImage) return OpenEwf(path);
+        m_lastErrno = ENODEV;
+        m_lastError = path + " is a logical evidence file: it holds files, not an image of a disk";
+        return DriveOpenStatus::NotADisk;
+      }
+    }
     m_fd = opened.fd;
     m_registration = platform::RegisterSource(m_fd, path);
     m_lastError.clear();
@@ -159,7 +175,21 @@ DriveOpenStatus DiskSource::OpenPath(const std::string &path) {
   }
 }
 
+DriveOpenStatus DiskSource::OpenEwf(const std::string &path) {
+  std::string error;
+  m_ewf = platform::EwfImage::Open(path, &error);
+  if (!m_ewf) {
+    m_lastErrno = EIO;
+    m_lastError = error;
+    return DriveOpenStatus::Failed;
+  }
+  m_lastError.clear();
+  m_lastErrno = 0;
+  return DriveOpenStatus::Ok;
+}
+
 void DiskSource::Close() {
+  m_ewf.reset();
   m_registration.Reset();
   if (m_fd >= 0) ::close(m_fd);
   m_fd = -1;
@@ -167,6 +197,7 @@ void DiskSource::Close() {
 }
 
 uint64_t DiskSource::SizeBytes() const {
+  if (m_ewf) return m_ewf->MediaBytes();
   struct stat st {};
   if (m_fd < 0 || fstat(m_fd, &st) != 0) return 0;
   if (S_ISREG(st.st_mode)) return uint64_t(st.st_size);
@@ -176,7 +207,7 @@ uint64_t DiskSource::SizeBytes() const {
 }
 
 bool DiskSource::Seek(uint64_t offset) {
-  if (m_fd < 0 || !IsAligned(offset) || offset > uint64_t(INT64_MAX)) {
+  if (!IsOpen() || !IsAligned(offset) || offset > uint64_t(INT64_MAX)) {
     m_lastErrno = EINVAL;
     return false;
   }
@@ -187,10 +218,11 @@ bool DiskSource::Seek(uint64_t offset) {
 
 bool DiskSource::Read(void *buffer, size_t length, size_t *got) {
   if (got) *got = 0;
-  if (m_fd < 0 || !IsAligned(length) || !IsAligned(m_position)) {
+  if (!IsOpen() || !IsAligned(length) || !IsAligned(m_position)) {
     m_lastErrno = EINVAL;
     return false;
   }
+  if (m_ewf) return ReadEwf(buffer, length, got);
   auto *out = static_cast<uint8_t *>(buffer);
   size_t done = 0;
   while (done < length) {
@@ -209,6 +241,24 @@ bool DiskSource::Read(void *buffer, size_t length, size_t *got) {
   }
   if (got) *got = done;
   if (done != length) return false;
+  m_position += done;
+  m_lastErrno = 0;
+  return true;
+}
+
+bool DiskSource::ReadEwf(void *buffer, size_t length, size_t *got) {
+  size_t done = 0;
+  std::string error;
+  const bool ok = m_ewf->ReadAt(m_position, buffer, length, &done, &error);
+  if (got) *got = done;
+  if (!ok) {
+    m_lastErrno = EIO;
+    if (!error.empty()) {
+      m_lastError = error;
+      ORVAN_LOG_DEBUG("disk", "%s", m_lastError.c_str());
+    }
+    return false;
+  }
   m_position += done;
   m_lastErrno = 0;
   return true;

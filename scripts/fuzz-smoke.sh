@@ -21,7 +21,8 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 IMG="$WORK/seed.img"
 "$BUILD_DIR/tools/orvan-mkdisk" -o "$IMG" --duration 4 --events 70 --fps 4 >/dev/null
 "$BUILD_DIR/tools/orvan-cli" export "$IMG" --from 0 --to 4000000000 -o "$WORK/seed.in" >/dev/null 2>&1
-for t in disk_header index_reader data_record event_log clip_trailer; do mkdir -p "$WORK/corpus_$t"; done
+TARGETS="disk_header index_reader data_record event_log clip_trailer ewf_image"
+for t in $TARGETS; do mkdir -p "$WORK/corpus_$t"; done
 # bytes FILE OFFSET LENGTH: a piece of a file on stdout.
 bytes() { dd if="$1" iflag=skip_bytes,count_bytes skip="$2" count="$3" status=none; }
 SIZE_IN=$(stat -c %s "$WORK/seed.in")
@@ -34,9 +35,14 @@ bytes "$IMG" 0 2016 >"$WORK/corpus_disk_header/state-table"
 bytes "$IMG" 409600 1536 >"$WORK/corpus_event_log/log"
 { printf '\x00\x00\x00\x00\x00\x00\x00\x00'; bytes "$WORK/seed.in" $((SIZE_IN - 2100)) 2100; } \
   >"$WORK/corpus_clip_trailer/trailer"
+# An E01 of the image's first 64 KiB in small chunks; the first byte makes
+# it one segment file.
+bytes "$IMG" 0 65536 >"$WORK/head.raw"
+ewfacquire -u -q -b 16 -c deflate:fast -t "$WORK/head" "$WORK/head.raw" >/dev/null
+{ printf '\x00'; cat "$WORK/head.E01"; } >"$WORK/corpus_ewf_image/e01"
 
 status=0
-for t in disk_header index_reader data_record event_log clip_trailer; do
+for t in $TARGETS; do
   echo "== fuzz_$t (${SECONDS_EACH} s)"
   if ! "$BUILD_DIR/fuzz/fuzz_$t" -max_total_time="$SECONDS_EACH" -rss_limit_mb=2048 -max_len=65536 \
       -artifact_prefix="$WORK/crash_${t}_" -print_final_stats=1 "$WORK/corpus_$t" 2>"$WORK/fuzz_$t.log"; then

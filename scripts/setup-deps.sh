@@ -12,6 +12,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
   libsdl2-dev
   libssl-dev
+  libewf-dev ewf-tools
   libgtest-dev libgmock-dev
   fonts-dejavu-core fonts-dejavu-extra
   xvfb xauth x11-utils imagemagick
