@@ -35,6 +35,7 @@
 
 #include "app/still_image_command.h"
 #include "platform/output_file.h"
+#include "tools/cli_hash.h"
 #include "tools/cli_report.h"
 
 using namespace orvan;
@@ -53,6 +54,7 @@ const char kUsage[] =
     "  export DISK --from WHEN --to WHEN -o OUT.in\n"
     "                                       copy a time range into a clip (OUT.in + OUT.da)\n"
     "  clip CLIP.in                         check a clip and show its span\n"
+    "  hash SOURCE                          SHA-256 and MD5 of a whole image, device or E01\n"
     "  play SOURCE [options]                play a disk or clip through the viewers (see play "
     "--help)\n"
     "  yuv FILE.yuv -o OUT.bmp [--raw]      a still picture as Image Play shows it (or raw "
@@ -523,6 +525,8 @@ int main(int argc, char **argv) {
     return orvan::app::RunYuvCommand(std::vector<std::string>(argv + 1, argv + argc), std::cout,
                                      std::cerr);
   }
+  if (argc > 1 && std::string(argv[1]) == "hash")
+    return orvan::tools::RunHashCommand(std::vector<std::string>(argv + 1, argv + argc));
 #ifdef ORVAN_CLI_PLAY
   if (argc > 1 && std::string(argv[1]) == "play")
     return orvan::tools::RunPlayCommand(std::vector<std::string>(argv + 1, argv + argc));

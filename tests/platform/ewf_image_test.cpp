@@ -9,6 +9,7 @@
 
 #include "platform/disk_source.h"
 #include "platform/output_file.h"
+#include "platform/source_hash.h"
 #include "tests/support/ewf_writer.h"
 #include "tests/support/test_support.h"
 
@@ -230,4 +231,44 @@ TEST_F(EwfSet, aDamagedChunk_failsItsReads_namingTheSegment_andTheRestReads) {
   // Asked again, the damaged chunk fails again.
   ASSERT_TRUE(source.Seek(firstBad / 512 * 512));
   EXPECT_FALSE(source.Read(buffer.data(), 512));
+}
+
+TEST_F(EwfSet, hashSource_inManySmallBlocks_equalsTheFilesDigests_andAStopEndsIt) {
+  // An E01, and a raw file that ends inside a sector.
+  const auto segments = Write("case");
+  const std::string cut = m_dir.File("cut.img");
+  Put(cut, m_disk, m_disk.size() - 300);
+  for (const std::string &path : {segments[0], cut}) {
+    DiskSource source;
+    ASSERT_EQ(source.OpenPath(path), DriveOpenStatus::Ok) << source.LastError();
+    HashOptions options;
+    options.sha1 = true;
+    options.blockBytes = 5 * 4096 + 1;  // rounded down to sectors
+    uint64_t calls = 0, last = 0;
+    options.progress = [&](uint64_t done) {
+      EXPECT_GT(done, last);
+      last = done;
+      ++calls;
+    };
+    const SourceHashes small = HashSource(source, options);
+    EXPECT_TRUE(small.complete);
+    const std::string raw = path == cut ? cut : m_raw;
+    EXPECT_EQ(small.bytes, fs::file_size(raw));
+    EXPECT_EQ(small.md5, test::FileMd5(raw)) << path;
+    EXPECT_EQ(small.sha1, test::FileSha1(raw)) << path;
+    EXPECT_EQ(calls, (small.bytes + 20479) / 20480);
+    EXPECT_EQ(small.unreadableSectors, 0u);
+
+    const SourceHashes large = HashSource(source, HashOptions{});
+    EXPECT_EQ(large.sha256, small.sha256);
+    EXPECT_EQ(large.sha256.size(), 64u);
+    EXPECT_TRUE(large.sha1.empty());
+
+    std::atomic<bool> stop{false};
+    options.stop = &stop;
+    options.progress = [&](uint64_t) { stop = true; };
+    const SourceHashes stopped = HashSource(source, options);
+    EXPECT_FALSE(stopped.complete);
+    EXPECT_LT(stopped.bytes, small.bytes);
+  }
 }

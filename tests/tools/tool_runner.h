@@ -18,6 +18,9 @@ struct ToolResult {
 // collects its output. Kills it after limitSeconds.
 ToolResult RunTool(const std::string &tool, const std::vector<std::string> &args,
                    int limitSeconds = 120);
+// The same for any program, by its path (or its name, searched in PATH).
+ToolResult RunProgram(const std::string &program, const std::vector<std::string> &args,
+                      int limitSeconds = 120);
 
 // FNV-1a over a whole file: to show a command left an image untouched.
 uint64_t FileChecksum(const std::string &path);
