@@ -309,9 +309,27 @@ void VornFilterObj::GetPictureSize(int32_t *width, int32_t *height) {
   *height = m_height;
 }
 
+uint64_t VornFilterObj::DecoderOpens() {
+  CTeskAutoLock decoder(m_decoderLock);
+  return m_decoder->OpenCount();
+}
+
 uint32_t VornFilterObj::ShownTimesLength() {
   CTeskAutoLock shown(m_shownLock);
   return m_shownTimes.Count();
+}
+
+bool VornFilterObj::AllPresented() {
+  // The render lock keeps a frame step from holding a frame that is in
+  // neither the queue nor the pending picture while we look.
+  CTeskAutoLock render(m_renderLock);
+  if (m_pendingPicture) return false;
+  {
+    CTeskAutoLock video(m_videoLock);
+    if (!m_videoQueue.Empty()) return false;
+  }
+  CTeskAutoLock shown(m_shownLock);
+  return m_shownTimes.Empty();
 }
 
 bool VornFilterObj::HasPendingPicture() {

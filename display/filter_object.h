@@ -68,9 +68,16 @@ class VornFilterObj {
   void GetPictureSize(int32_t *width, int32_t *height);
   uint32_t ShownTimesLength();
   bool HasPendingPicture();
+  // True when everything pushed so far has gone through: no coded frame is
+  // queued, no decoded picture waits to be drawn and every drawn picture
+  // has been presented. Any thread that holds none of the object's locks.
+  bool AllPresented();
   // Pictures decoded and pictures presented so far (diagnostics, any thread).
   uint64_t DecodedPictures() const { return m_decodedCount.load(std::memory_order_relaxed); }
   uint64_t PresentedPictures() const { return m_presentedCount.load(std::memory_order_relaxed); }
+  // Decoders opened so far: one per stream description that changed the
+  // codec or the picture size, plus reopenings after a decoding fault.
+  uint64_t DecoderOpens();
 
  private:
   static int32_t FrameStep(void *self);

@@ -112,6 +112,12 @@ bool PlaybackThread::SetAviRecording(const std::string &fileName, int flags, boo
     m_aviOn.store(true);
     return true;
   }
+  EndAviRecording();
+  Play();
+  return true;
+}
+
+void PlaybackThread::EndAviRecording() {
   Pause();
   {
     std::lock_guard<std::mutex> l(m_aviLock);
@@ -119,8 +125,6 @@ bool PlaybackThread::SetAviRecording(const std::string &fileName, int flags, boo
   }
   m_aviOn.store(false);
   CloseAvi();
-  Play();
-  return true;
 }
 
 void PlaybackThread::CloseAvi() {
@@ -205,8 +209,13 @@ void PlaybackThread::PlayBarStep() {
 }
 
 void PlaybackThread::SendDescriptionIfChanged(int8_t recordType, const SYSTEMTIME &time) {
+  // Only a picture describes the video stream. An audio block (or a record
+  // of no known type) keeps the description of the last picture: in an
+  // MJPEG recording a description per audio block would make every viewer
+  // reopen its decoder and wait for a key picture, again and again.
+  const uint32_t frameType = FrameTypeOfRecord(recordType);
+  if (frameType != VORN_TESK::FT_IFRAME && frameType != VORN_TESK::FT_PFRAME) return;
   const VORN_TESK::StreamDescription d = VORN_TESK::PlaybackDescription(IsMjpegRecord(recordType));
-  if (recordType != kTypeAudio) m_lastPictureCodec = d.videoCodec;
   if (m_descriptionSent && VORN_TESK::SameDescription(d, m_lastDescription)) return;
   m_lastDescription = d;
   m_describedCodec.store(d.videoCodec);
@@ -277,7 +286,10 @@ void PlaybackThread::Deliver(int channel, tagFrame *&frame, int8_t recordType) {
   viewer->Command(kViewerTakeFrame, frame);  // ownership passes to the viewer
   frame = nullptr;
   counters.delivered.fetch_add(1, std::memory_order_relaxed);
-  if (picture) counters.pictures.fetch_add(1, std::memory_order_relaxed);
+  if (picture) {
+    counters.pictures.fetch_add(1, std::memory_order_relaxed);
+    counters.lastPictureSeconds.store(seconds, std::memory_order_relaxed);
+  }
   if (m_firstPlayed.load() == 0) m_firstPlayed.store(seconds);
   m_lastPlayed.store(seconds);
 }

@@ -45,9 +45,10 @@ constexpr int kAviHeight = 480;
 // Per-channel counts, for the command line and the tests. Written by the
 // player thread only; read with relaxed atomics.
 struct ChannelCounters {
-  std::atomic<uint64_t> delivered{0};     // frames handed to the viewer (pictures and audio)
-  std::atomic<uint64_t> keyWaitDrops{0};  // frames released while waiting for a key picture
-  std::atomic<uint64_t> pictures{0};      // pictures handed over
+  std::atomic<uint64_t> delivered{0};           // frames handed to the viewer (pictures and audio)
+  std::atomic<uint64_t> keyWaitDrops{0};        // frames released while waiting for a key picture
+  std::atomic<uint64_t> pictures{0};            // pictures handed over
+  std::atomic<uint32_t> lastPictureSeconds{0};  // recorder time of the last one (0: none)
 };
 
 class PlaybackThread : public TThread {
@@ -76,6 +77,9 @@ class PlaybackThread : public TThread {
   // audio. False (and nothing recorded) when the file cannot be made. Off:
   // pauses, closes the file, plays again.
   bool SetAviRecording(const std::string &fileName, int flags, bool on);
+  // Off without playing again: pauses and closes the file (headless runs
+  // that end with the recording).
+  void EndAviRecording();
 
   bool Playing() const { return m_playing.load(); }
   // True while the reader stands at the end of the recording (or of the
@@ -143,10 +147,9 @@ class PlaybackThread : public TThread {
   void SetAtEnd(bool atEnd) { m_atEnd.store(atEnd); }
   int Mode() const { return m_mode.load(); }
   const VORN_TESK::StreamDescription &LastDescription() const { return m_lastDescription; }
-  // Codec word of the last picture's description. Audio entries describe
-  // themselves as codec 4 too; fast forward must not take an MJPEG
-  // recording for MPEG-4 because an audio block came last.
-  int LastPictureCodecWord() const { return m_lastPictureCodec; }
+  // Codec word of the last description sent, which only pictures set (4
+  // before the first picture).
+  int LastPictureCodecWord() const { return m_describedCodec.load(); }
   void SetTimeLabels(const std::string &start, const std::string &end);
   void OpenSound();
 
@@ -184,7 +187,6 @@ class PlaybackThread : public TThread {
   VORN_TESK::StreamDescription m_lastDescription{};
   bool m_descriptionSent = false;
   std::atomic<int> m_describedCodec{4};  // copy of m_lastDescription's codec for the main thread
-  int m_lastPictureCodec = 4;
   std::chrono::steady_clock::time_point m_paceStart;
   int64_t m_paceSum = 0;
   int m_lastBarOffset = 0;

@@ -101,6 +101,28 @@ TEST(PlayHDDThread, playingEveryChannel_startsEachWithAKeyPictureAndQueuesAudio)
   EXPECT_EQ(host.Layouts(), std::vector<int>{0});  // four channels: decided once, 0
 }
 
+TEST(PlayHDDThread, mjpegWithAudio_isDescribedOnceAsMjpeg_audioBlocksChangeNothing) {
+  tools::SampleOptions options = FourChannels(3);
+  options.codec = tools::SampleOptions::Codec::Mjpeg;
+  tools::SampleSummary summary;
+  const std::string path = orvan::test::SampleImage("mjpeg-audio.img", options, &summary);
+  ASSERT_GT(summary.audioBlocks, 10);
+  DiskPlay rig(path);
+  auto &[d, host, viewers, player] = rig;
+  host.SetAudioChecked(true);
+  player.SetPacingEnabled(false);
+  player.Play();
+  ASSERT_TRUE(ServiceUntil([&] { return player.AtEnd(); }));
+  ASSERT_TRUE(player.Pause());
+  EXPECT_GE(player.AudioBlocksQueued(), uint64_t(summary.audioBlocks));
+  for (int ch = 0; ch < 4; ++ch) {
+    // One description, the pictures' own; the audio blocks in between do
+    // not describe the video.
+    EXPECT_EQ(viewers.v[ch].DescribedCodecs(), std::vector<int32_t>{0}) << ch;
+    EXPECT_FALSE(viewers.v[ch].Pictures().empty()) << ch;
+  }
+}
+
 TEST(PlayHDDThread, pacedPlay_followsTheRecordedDelays) {
   tools::SampleSummary summary;
   const std::string path = orvan::test::SampleImage("paced.img", FourChannels(4), &summary);

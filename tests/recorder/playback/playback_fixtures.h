@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@ class RecordingViewer : public IViewerSink {
     uint32_t type;
     int64_t seconds;
     uint32_t bytes;
+    int32_t codec;  // a description's codec word; -1 for other frames
   };
   void Command(int code, void *parameter) override {
     if (code == kViewerQueueLength) {
@@ -31,10 +33,17 @@ class RecordingViewer : public IViewerSink {
     }
     if (code != kViewerTakeFrame) return;
     auto *frame = static_cast<VORN_TESK::tagFrame *>(parameter);
+    int32_t codec = -1;
+    if (frame->dwType == VORN_TESK::FT_INFO &&
+        frame->PayloadBytes() >= sizeof(VORN_TESK::StreamDescription)) {
+      VORN_TESK::StreamDescription d;
+      std::memcpy(&d, frame->Data(), sizeof d);
+      codec = d.videoCodec;
+    }
     {
       std::lock_guard<std::mutex> l(lock);
       taken.push_back(
-          {frame->dwType, FileTimeToRecorderSeconds(frame->ftTime), frame->PayloadBytes()});
+          {frame->dwType, FileTimeToRecorderSeconds(frame->ftTime), frame->PayloadBytes(), codec});
     }
     VORN_TESK::Frames().Release(frame);
   }
@@ -46,6 +55,13 @@ class RecordingViewer : public IViewerSink {
     std::vector<Taken> out;
     for (const Taken &t : Snapshot())
       if (t.type == VORN_TESK::FT_IFRAME || t.type == VORN_TESK::FT_PFRAME) out.push_back(t);
+    return out;
+  }
+  // Codec words of the descriptions received, in order.
+  std::vector<int32_t> DescribedCodecs() {
+    std::vector<int32_t> out;
+    for (const Taken &t : Snapshot())
+      if (t.type == VORN_TESK::FT_INFO) out.push_back(t.codec);
     return out;
   }
   size_t Count(uint32_t type) {
