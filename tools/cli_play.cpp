@@ -34,6 +34,8 @@ using recorder::kChannelCount;
 
 constexpr int kPanelWidth = 720;
 constexpr int kPanelHeight = 480;
+// How long a stopped play waits for the viewers to show what they hold.
+constexpr std::chrono::seconds kPresentWaitLimit{60};
 
 const char kPlayUsage[] =
     "usage: orvan-cli play SOURCE [--image PATH]... [--drive N] [--from WHEN] [--duration "
@@ -200,10 +202,13 @@ class Panel {
   CViewerVornMP4IPCamera *Camera(int c) {
     return dynamic_cast<CViewerVornMP4IPCamera *>(m_viewers[c].Impl());
   }
-  int32_t Queued(int c) {
-    int32_t n = 0;
-    m_viewers[c].Command(kCmdQueueLength, &n);
-    return n;
+  // Every viewer has presented every picture it was handed.
+  bool AllPresented() {
+    for (int c = 0; c < kChannelCount; ++c) {
+      CViewerVornMP4IPCamera *camera = Camera(c);
+      if (camera && camera->Filter() && !camera->Filter()->AllPresented()) return false;
+    }
+    return true;
   }
   int LayoutValue() const { return m_layout; }
 
@@ -331,33 +336,33 @@ int RunPlayCommand(const std::vector<std::string> &args) {
   }
 
   // Runs until the duration is played or the source has nothing more, then
-  // until the viewers have drawn what they hold.
-  bool drained = false;
-  int idleTicks = 0;
+  // until every viewer has drawn and presented the last picture handed to
+  // it, so the snapshot, the AVI and the counts show the end of the span
+  // played. That wait is bounded: a viewer that stopped drawing cannot hold
+  // the command for ever.
+  std::optional<std::chrono::steady_clock::time_point> stoppedAt;
   QTimer tick;
   QObject::connect(&tick, &QTimer::timeout, [&] {
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const auto now = std::chrono::steady_clock::now();
+    const double elapsed = std::chrono::duration<double>(now - started).count();
     const bool refused = player->Finished();
-    const bool done = refused || player->AtEnd() ||
-                      (o.durationSeconds > 0 && elapsed >= o.durationSeconds) || exitCode != 0;
-    if (!done) return;
-    if (player->Playing()) player->Pause();
-    bool empty = true;
-    for (int c = 0; c < kChannelCount; ++c) empty = empty && panel->Queued(c) == 0;
-    // Give the renderers a few ticks after the queues are empty.
-    idleTicks = empty ? idleTicks + 1 : 0;
-    if (idleTicks >= 10 || refused || exitCode != 0 || elapsed > o.durationSeconds + 30) {
-      drained = true;
+    if (refused || exitCode != 0) {
       app.quit();
+      return;
     }
+    if (!stoppedAt) {
+      const bool done = player->AtEnd() || (o.durationSeconds > 0 && elapsed >= o.durationSeconds);
+      if (!done) return;
+      player->Pause();
+      stoppedAt = now;
+    }
+    if (panel->AllPresented() || now - *stoppedAt > kPresentWaitLimit) app.quit();
   });
   tick.start(10);
   app.exec();
-  (void)drained;
 
-  if (aviStarted) player->SetAviRecording("", -1, false);
   player->Pause();
+  if (aviStarted) player->EndAviRecording();
   if (!o.snapshot.empty() && exitCode == 0) {
     std::string snapError;
     if (!SaveSnapshot(o.snapshot, snapError)) {
@@ -386,14 +391,23 @@ int RunPlayCommand(const std::vector<std::string> &args) {
       const auto &counters = player->Counters(c);
       CViewerVornMP4IPCamera *camera = panel->Camera(c);
       VornFilterObj *filter = camera ? camera->Filter() : nullptr;
+      int64_t lastShown = 0;
+      if (filter && filter->PresentedPictures() > 0) {
+        SYSTEMTIME shown{};
+        filter->GetShownTime(&shown);
+        lastShown = SystemTimeToRecorderSeconds(shown);
+      }
       std::printf(
           "%s{\"channel\": %d, \"delivered\": %llu, \"dropped\": %llu, \"decoded\": %llu, "
-          "\"shown\": %llu}",
+          "\"shown\": %llu, \"decoderOpens\": %llu, \"lastDelivered\": %u, "
+          "\"lastShown\": %lld}",
           c ? ", " : "", c, (unsigned long long)counters.pictures.load(),
           (unsigned long long)(counters.keyWaitDrops.load() +
                                (camera ? camera->DroppedFrames() : 0)),
           (unsigned long long)(filter ? filter->DecodedPictures() : 0),
-          (unsigned long long)(filter ? filter->PresentedPictures() : 0));
+          (unsigned long long)(filter ? filter->PresentedPictures() : 0),
+          (unsigned long long)(filter ? filter->DecoderOpens() : 0),
+          counters.lastPictureSeconds.load(), (long long)lastShown);
     }
     std::printf("]}\n");
   } else if (exitCode == 0) {
