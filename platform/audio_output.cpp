@@ -15,6 +15,9 @@ AudioOutput::OpenResult AudioOutput::Open(int channels, int bitsPerSample, int s
   if (channels < 1 || channels > 8 || samplesPerSecond <= 0 ||
       (bitsPerSample != 8 && bitsPerSample != 16))
     return OpenResult::NoFormat;
+  // SDL would turn SIGINT and SIGTERM into events nobody reads; the
+  // program handles them itself.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
     ORVAN_LOG_INFO(kLogCategory, "no audio driver: %s", SDL_GetError());
     return OpenResult::NoDriver;
