@@ -675,7 +675,8 @@ std::string MakeSample(const orvan::test::TempDir &dir, const std::string &name,
 }
 
 // Mean brightness of a quarter of the video panel as the display manager
-// composes it; -1 when there is nothing to capture.
+// composes it; -1 when there is nothing to capture, or when most of the
+// quarter is the plain blue of a window without a picture.
 int QuarterBrightness(int quarter) {
   if (!DisplayManager) return -1;
   int w = 0, h = 0;
@@ -687,14 +688,16 @@ int QuarterBrightness(int quarter) {
       format.nBitCount != 32)
     return -1;
   const int x0 = (quarter % 2) * w / 2, y0 = (quarter / 2) * h / 2;
-  int64_t sum = 0, count = 0;
+  int64_t sum = 0, count = 0, blue = 0;
   for (int y = y0 + h / 8; y < y0 + h / 2 - h / 8; y += 4)
     for (int x = x0 + w / 8; x < x0 + w / 2 - w / 8; x += 4) {
       const uint8_t *p = &buffer[(size_t(y) * w + x) * 4];
       sum += p[0] + p[1] + p[2];
+      blue += p[0] == 255 && p[1] == 0 && p[2] == 0;
       ++count;
     }
-  return count ? int(sum / count) : -1;
+  if (count == 0 || blue * 2 > count) return -1;
+  return int(sum / count);
 }
 
 }  // namespace
@@ -715,6 +718,31 @@ TEST_F(LiveFormTest, sampleRecording_playsIntoAllFourQuarters_withItsTimeLabels)
   EXPECT_TRUE(WaitServicing([&] { return Get<QWidget>("PlayBarBtn")->x() > 13; }));
   EXPECT_EQ(form->Layout().QuadRecording(), 0);
   EXPECT_EQ(DisplayMode, 1);
+}
+
+TEST_F(LiveFormTest, layoutChangesWhilePaused_showEveryChannelsLastPictureAgain) {
+  UseImages({MakeSample(dir, "sample.img", false)});
+  MakeForm();
+  form->HDDPlayClick();
+  ASSERT_NE(form->DiskThread(), nullptr);
+  form->PlayBtnClick();
+  for (int q = 0; q < 4; ++q)
+    ASSERT_TRUE(WaitServicing([&] { return QuarterBrightness(q) > 30; })) << "quarter " << q;
+  form->PauseBtnClick();
+  // Each channel in turn enlarged and back to the grid; then full screen
+  // and back. Nothing plays meanwhile, so every picture is a redraw.
+  for (int channel = 0; channel < 4; ++channel) {
+    form->ToggleChannelZoom(channel);
+    EXPECT_GT(QuarterBrightness(0), 30) << "channel " << channel << " enlarged";
+    form->ToggleChannelZoom(channel);
+    for (int q = 0; q < 4; ++q)
+      EXPECT_GT(QuarterBrightness(q), 30) << "quarter " << q << " after channel " << channel;
+  }
+  form->FullScreenBtnClick();
+  form->FullScreenBtnClick();
+  for (int q = 0; q < 4; ++q)
+    EXPECT_GT(QuarterBrightness(q), 30) << "quarter " << q << " after full screen";
+  EXPECT_FALSE(form->DiskThread()->Playing());
 }
 
 TEST_F(LiveFormTest, quadSample_isShownWholeInViewerZero_andQuartersOnDoubleClick) {
