@@ -27,6 +27,9 @@ class CChannelViewer : public IChannelViewer, public orvan::IViewerSink {
   void Command(int code, void *parameter) override = 0;
   // The widget the viewer draws in, child of the video panel.
   virtual QWidget *Panel() const = 0;
+  // Every picture handed to the viewer has been drawn and presented (or
+  // dropped by the viewer's rules). Main thread.
+  virtual bool AllPresented() const = 0;
 };
 
 // Makes the viewer of a channel inside the video panel. Main thread.

@@ -1,5 +1,6 @@
 // The window's viewers are the display layer's CViewer objects: each
 // decodes its channel and draws it into its panel inside the video panel.
+#include "display/filter_object.h"
 #include "display/widgets/viewer.h"
 #include "display/widgets/viewer_panel.h"
 
@@ -45,6 +46,10 @@ class CDisplayViewer final : public CChannelViewer {
   int Channel() const override { return m_viewer.m_channel; }
   QWidget *Panel() const override {
     return m_viewer.Impl() ? static_cast<QWidget *>(m_viewer.Impl()->Panel()) : nullptr;
+  }
+  bool AllPresented() const override {
+    auto *camera = dynamic_cast<CViewerVornMP4IPCamera *>(m_viewer.Impl());
+    return !camera || !camera->Filter() || camera->Filter()->AllPresented();
   }
 
  private:

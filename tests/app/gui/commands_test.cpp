@@ -309,7 +309,12 @@ TEST_F(CommandsTest, snapshot_inHddPlay_isAJpegOfThePanelMatchingTheCapture) {
   PlayDisks({MakeSample(dir, "sample.img", 4)});
   ASSERT_TRUE(WaitServicing([&] { return form->DiskThread()->Counters(3).pictures.load() > 8; }));
   form->PauseBtnClick();
-  QTest::qWait(300);  // the last pictures reach the panel
+  // The last pictures reach the panel.
+  ASSERT_TRUE(WaitServicing([&] {
+    for (int c = 0; c < 4; ++c)
+      if (!form->Viewer(c)->AllPresented()) return false;
+    return true;
+  }));
   const QImage captured = CapturePanel();
   ASSERT_EQ(captured.size(), QSize(720, 480));
 

@@ -335,17 +335,20 @@ TEST(PlayHDDThread, aviSavedDuringPlay_hasVideoAndAudioOfTheScreen) {
   orvan::test::RampScreen screen(1024, 768, 32);  // not 720 x 480: scaled, never overrun
   PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0, &screen);
   const std::string avi = dir.File("saved.avi");
-  player.Play();
+  // Saving starts before the first entry plays, so every audio block the
+  // player queues falls inside the recording. (Started while playing, the
+  // blocks queued before the file opened are rightly not in it.)
   const auto started = std::chrono::steady_clock::now();
   ASSERT_TRUE(player.SetAviRecording(avi, 0, true));
+  player.Play();
   // Generous: under a sanitizer the encoder is slow and the play falls behind.
   ASSERT_TRUE(ServiceUntil([&] { return host.IndicatorCloses() > 0; }, 240000));
   EXPECT_GT(player.AviPictures(), 5u);
+  player.SetAviRecording("", -1, false);
+  EXPECT_FALSE(player.AviOn());
   // Every audio block played went into the file too.
   EXPECT_EQ(player.AviAudioBlocks(), player.AudioBlocksQueued());
   EXPECT_GE(player.AviAudioBlocks(), uint64_t(summary.audioBlocks));
-  player.SetAviRecording("", -1, false);
-  EXPECT_FALSE(player.AviOn());
 
   AVFormatContext *raw = nullptr;
   ASSERT_EQ(avformat_open_input(&raw, avi.c_str(), nullptr, nullptr), 0);
@@ -361,16 +364,21 @@ TEST(PlayHDDThread, aviSavedDuringPlay_hasVideoAndAudioOfTheScreen) {
   EXPECT_EQ(audio->codecpar->sample_rate, 16000);
   EXPECT_EQ(audio->codecpar->ch_layout.nb_channels, 2);
   uint64_t audioBytes = 0;
-  int64_t pictures = 0;
+  int64_t pictures = 0, audioPackets = 0;
   orvan::av::PacketPtr packet = orvan::av::MakePacket();
   while (av_read_frame(input.get(), packet.get()) >= 0) {
-    if (packet->stream_index == audio->index)
+    if (packet->stream_index == audio->index) {
       audioBytes += uint64_t(packet->size);
-    else
+      ++audioPackets;
+    } else {
       ++pictures;
+    }
     av_packet_unref(packet.get());
   }
+  // What the player counts is what the file holds.
   EXPECT_EQ(pictures, int64_t(player.AviPictures()));
+  EXPECT_EQ(audioPackets, int64_t(player.AviAudioBlocks()));
+  EXPECT_EQ(audioBytes, uint64_t(audioPackets) * 4000u);  // the sample's blocks
   // Pictures come at most once per 133 ms of wall time and are stamped 1/7 s
   // apart, so the video lasts about as long as the play took; the audio is
   // every block played. At recording speed the two match (figures below).
