@@ -40,6 +40,12 @@ PlaybackThread::~PlaybackThread() {
   m_sound->Close();
 }
 
+uint32_t PlaybackThread::AudioUnderruns() const { return m_sound->Underruns(); }
+
+bool PlaybackThread::AudioPending() const {
+  return m_sound->PendingBlocks() > 0 || m_sound->QueuedBytes() > 0;
+}
+
 void PlaybackThread::OpenSound() {
   // Without an audio device playback goes on silently.
   if (m_sound->Open(2, 16, 16000) != 0)

@@ -97,6 +97,12 @@ class PlaybackThread : public TThread {
   uint64_t AviAudioBlocks() const { return m_aviAudioBlocks.load(); }
   // Audio records handed to the sound device.
   uint64_t AudioBlocksQueued() const { return m_audioQueued.load(); }
+  // Times the sound output ran short in the middle of the audio (0 without
+  // a sound device).
+  uint32_t AudioUnderruns() const;
+  // Audio still on its way to the speaker: in the ring or queued at the
+  // output.
+  bool AudioPending() const;
 
   // Tests and benchmarks: play without the pacing sleeps.
   void SetPacingEnabled(bool on) { m_pacingEnabled.store(on); }

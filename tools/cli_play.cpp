@@ -356,7 +356,9 @@ int RunPlayCommand(const std::vector<std::string> &args) {
       player->Pause();
       stoppedAt = now;
     }
-    if (panel->AllPresented() || now - *stoppedAt > kPresentWaitLimit) app.quit();
+    // With sound on, what is queued is played out too.
+    const bool shown = panel->AllPresented() && !(o.audio && player->AudioPending());
+    if (shown || now - *stoppedAt > kPresentWaitLimit) app.quit();
   });
   tick.start(10);
   app.exec();
@@ -379,14 +381,15 @@ int RunPlayCommand(const std::vector<std::string> &args) {
     std::printf(
         "{\"source\": \"%s\", \"layout\": %d, \"first\": \"%s\", \"last\": \"%s\", "
         "\"firstSeconds\": %u, \"lastSeconds\": %u, \"aviPictures\": %llu, "
-        "\"audioBlocks\": %llu, \"channels\": [",
+        "\"audioBlocks\": %llu, \"underruns\": %u, \"channels\": [",
         clipSource ? "clip" : "disk", panel->LayoutValue(),
         player->FirstPlayedTime() ? FormatRecorderTime(int64_t(player->FirstPlayedTime())).c_str()
                                   : "",
         player->LastPlayedTime() ? FormatRecorderTime(int64_t(player->LastPlayedTime())).c_str()
                                  : "",
         player->FirstPlayedTime(), player->LastPlayedTime(),
-        (unsigned long long)player->AviPictures(), (unsigned long long)player->AudioBlocksQueued());
+        (unsigned long long)player->AviPictures(), (unsigned long long)player->AudioBlocksQueued(),
+        player->AudioUnderruns());
     for (int c = 0; c < kChannelCount; ++c) {
       const auto &counters = player->Counters(c);
       CViewerVornMP4IPCamera *camera = panel->Camera(c);
