@@ -4,6 +4,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -35,6 +36,7 @@ PlaybackThread::~PlaybackThread() {
   // The owner has terminated and waited; make sure of it before the sound
   // device and the AVI file go away under the player.
   Terminate();
+  WakePlayer();
   WaitFor();
   CloseAvi();
   m_sound->Close();
@@ -57,17 +59,25 @@ void PlaybackThread::Play() {
   m_restartRequest.store(true);
   m_playing.store(true);
   m_audioOn.store(m_host.AudioChecked());
+  WakePlayer();
 }
 
 void PlaybackThread::Forward() {
   m_mode.store(1);
   m_playing.store(true);
   m_audioOn.store(m_host.AudioChecked());
+  WakePlayer();
+}
+
+void PlaybackThread::RequestSeek() {
+  m_seekRequest.store(true);
+  WakePlayer();
 }
 
 bool PlaybackThread::Pause() {
   m_pauseAck.store(false);
   m_playing.store(false);
+  WakePlayer();
   // Up to 500 checks 10 ms apart. Synchronized calls keep running meanwhile,
   // so a player inside Synchronize can still reach its acknowledgement.
   return TThread::WaitWhileServicing([this] { return m_pauseAck.load() || Finished(); }, 5000) &&
@@ -116,6 +126,7 @@ bool PlaybackThread::SetAviRecording(const std::string &fileName, int flags, boo
       return false;
     }
     m_aviOn.store(true);
+    WakePlayer();
     return true;
   }
   EndAviRecording();
@@ -150,12 +161,33 @@ void PlaybackThread::Execute() {
       PlayBarStep();
       const Turn turn = PlayTurn();
       if (turn == Turn::kAgainAtOnce) continue;
-      if (turn == Turn::kNothingToPlay && m_aviOn.load()) CloseSavingIndicator();
+      if (turn == Turn::kNothingToPlay) {
+        if (m_aviOn.load()) CloseSavingIndicator();
+        WaitForControl();
+        continue;
+      }
     } else {
       m_pauseAck.store(true);
+      WaitForControl();
+      continue;
     }
     Sleep(1);
   }
+}
+
+void PlaybackThread::WaitForControl() {
+  std::unique_lock<std::mutex> hold(m_controlLock);
+  m_controlChanged.wait_for(hold, std::chrono::milliseconds(kIdleTurnMs),
+                            [this] { return m_controlPending; });
+  m_controlPending = false;
+}
+
+void PlaybackThread::WakePlayer() {
+  {
+    std::lock_guard<std::mutex> hold(m_controlLock);
+    m_controlPending = true;
+  }
+  m_controlChanged.notify_one();
 }
 
 void PlaybackThread::ResetAllWaitKey() { m_waitKey.fill(true); }

@@ -13,6 +13,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -72,7 +73,7 @@ class PlaybackThread : public TThread {
   bool Pause();
   void SetAudio(bool on) { m_audioOn.store(on); }
   // Jump to the knob's position at the next turn.
-  void RequestSeek() { m_seekRequest.store(true); }
+  void RequestSeek();
   // On: a new AVI file at fileName receives what the screen shows and the
   // audio. False (and nothing recorded) when the file cannot be made. Off:
   // pauses, closes the file, plays again.
@@ -158,6 +159,9 @@ class PlaybackThread : public TThread {
   int LastPictureCodecWord() const { return m_describedCodec.load(); }
   void SetTimeLabels(const std::string &start, const std::string &end);
   void OpenSound();
+  // Cuts short the player's wait between idle turns (paused, or nothing
+  // left to play), after a control flag has changed. Any thread.
+  void WakePlayer();
 
   IPlaybackHost &m_host;
 
@@ -170,6 +174,12 @@ class PlaybackThread : public TThread {
   void Pace(const IndexEntry &entry);
   int64_t MillisecondsSincePaceStart() const;
   void CloseAvi();
+  // Player thread: an idle turn's pause, until WakePlayer or kIdleTurnMs.
+  void WaitForControl();
+
+  // Idle turns (paused, or at the end) come this often at most, unless an
+  // operation wakes the player; so does a stop request, by this bound.
+  static constexpr int kIdleTurnMs = 50;
 
   std::array<IViewerSink *, kChannelCount> m_viewers;
   IScreenGrabber *m_grabber;
@@ -187,6 +197,11 @@ class PlaybackThread : public TThread {
   // Set by Play() and jumps, taken by the player at its next entry so that
   // waits and pacing restart on the player's own thread.
   std::atomic<bool> m_restartRequest{false};
+  // m_controlLock guards m_controlPending: an operation changed a flag
+  // while the player may wait between idle turns (m_controlChanged).
+  std::mutex m_controlLock;
+  std::condition_variable m_controlChanged;
+  bool m_controlPending = false;
 
   // Player thread only.
   std::array<bool, kChannelCount> m_waitKey{true, true, true, true};

@@ -360,7 +360,7 @@ int RunPlayCommand(const std::vector<std::string> &args) {
     const bool shown = panel->AllPresented() && !(o.audio && player->AudioPending());
     if (shown || now - *stoppedAt > kPresentWaitLimit) app.quit();
   });
-  tick.start(10);
+  tick.start(50);
   app.exec();
 
   player->Pause();
