@@ -4,6 +4,7 @@
 #include <QPainter>
 
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "display/video_window.h"
@@ -226,6 +227,10 @@ bool CDDrawer::LabelForMode(int32_t mode, int channel, const RECT &ref, std::str
 
 const QImage &CDDrawer::LabelPicture(Label &label, const std::string &text) {
   if (label.picture.isNull() || label.text != text) {
+    // The font machinery below Qt (fontconfig, FreeType) is shared by every
+    // drawer's render thread: one text at a time.
+    static std::mutex textLock;
+    std::lock_guard<std::mutex> hold(textLock);
     // Opaque white background, black text: how a fresh device context draws.
     const QString shown = QString::fromLatin1(text.c_str());
     const QFontMetrics metrics(m_font);

@@ -93,7 +93,8 @@ class CDDrawer {
   int CreatePrimarySurface(HWND window);
   int CreatePictureSurface(HWND window, int width, int height);
   void ReleaseAll();
-  // A label's text drawn black on white, kept until the text changes.
+  // A label's text drawn black on white, kept until the text changes. Text
+  // is drawn under one process-wide lock (drawer.cpp's textLock), a leaf.
   struct Label {
     std::string text;
     QImage picture;
