@@ -73,7 +73,7 @@ std::string MakeDisk(const orvan::test::TempDir &dir, const std::string &name, i
 
 // Waits while running the event loop, which runs the players' calls into
 // the window. The limit guards against hangs only.
-bool WaitServicing(const std::function<bool()> &cond) { return QTest::qWaitFor(cond, 20000); }
+bool WaitServicing(const std::function<bool()> &cond) { return QTest::qWaitFor(cond, 120000); }
 
 class LiveFormTest : public orvan::test::WindowFixture {
  protected:
