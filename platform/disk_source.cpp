@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 
@@ -73,6 +74,24 @@ const DriveTable &DriveTable::Process() {
 void DriveTable::SetProcess(DriveTable table) {
   std::lock_guard<std::mutex> l(ProcessTableLock());
   ProcessTableStorage() = std::move(table);
+}
+
+void DriveTable::PutImageFirst(const std::string &path) {
+  std::error_code ec;
+  m_drives.erase(
+      std::remove_if(m_drives.begin(), m_drives.end(),
+                     [&](const DriveInfo &d) {
+                       return d.isImage &&
+                              (d.path == path || std::filesystem::equivalent(d.path, path, ec));
+                     }),
+      m_drives.end());
+  m_drives.insert(m_drives.begin(), DriveInfo{0, path, true});
+  for (size_t i = 0; i < m_drives.size(); ++i) m_drives[i].number = int(i);
+}
+
+void DriveTable::AddProcessImage(const std::string &path) {
+  std::lock_guard<std::mutex> l(ProcessTableLock());
+  ProcessTableStorage().PutImageFirst(path);
 }
 
 std::vector<std::string> TakeImageOptions(std::vector<std::string> &args) {
@@ -157,13 +176,21 @@ DriveOpenStatus DiskSource::OpenPath(const std::string &path) {
   m_lastErrno = opened.error;
   switch (m_lastErrno) {
     case EACCES:
-    case EPERM:
+    case EPERM: {
+      // Raw-disk rights and imaging are advice for devices; a file that
+      // cannot be read needs only its name and the reason.
+      struct stat st {};
+      if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        m_lastError = "Cannot read " + path + ": permission denied";
+        return DriveOpenStatus::AccessDenied;
+      }
       m_lastError = "Cannot read " + path +
                     ": permission denied. Run with rights to read raw disks (as root, or as a "
                     "member of the group that owns " +
                     path + "), or image the disk (dd if=" + path +
                     " of=disk.img bs=1M) and open the image with --image disk.img.";
       return DriveOpenStatus::AccessDenied;
+    }
     case ENOENT:
     case ENXIO:
     case ENODEV:

@@ -83,10 +83,19 @@ class DriveTable {
   // sorted, without the /dev/ prefix.
   static std::vector<std::string> BlockDeviceNames(const std::string &sysBlockDir);
 
-  // The process-wide table used when a drive is opened by number. Set once
-  // at start-up (from the --image options), before any thread opens drives.
+  // Puts an image at the top of the table (drive 0), as the first --image
+  // would be; the other drives move down one number. An image already
+  // listed (the same file) moves there instead of being listed twice.
+  void PutImageFirst(const std::string &path);
+
+  // The process-wide table used when a drive is opened by number. Set at
+  // start-up (from the --image options); changed afterwards only on the
+  // main thread (an image opened from the window), while no other thread
+  // holds a reference: threads open drives by number through
+  // DiskSource::Open, which copies the entry under the table's lock.
   static const DriveTable &Process();
   static void SetProcess(DriveTable table);
+  static void AddProcessImage(const std::string &path);
 
  private:
   std::vector<DriveInfo> m_drives;
