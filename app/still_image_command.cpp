@@ -8,27 +8,6 @@
 
 namespace orvan::app {
 
-namespace {
-
-const char *RefusalText(YuvReadResult r) {
-  switch (r) {
-    case YuvReadResult::CannotOpen:
-      return "cannot open the file";
-    case YuvReadResult::NotAFile:
-      return "not a regular file";
-    case YuvReadResult::BadLineCode:
-      return "line code is neither 0 nor 1";
-    case YuvReadResult::BadSize:
-      return "file size does not match its line count";
-    case YuvReadResult::ReadFailed:
-      return "file could not be read";
-    default:
-      return "";
-  }
-}
-
-}  // namespace
-
 int RunYuvCommand(const std::vector<std::string> &argsIn, std::ostream &out, std::ostream &err) {
   std::vector<std::string> args = argsIn;
   if (!args.empty() && args.front() == "yuv") args.erase(args.begin());
@@ -79,7 +58,7 @@ int RunYuvCommand(const std::vector<std::string> &argsIn, std::ostream &out, std
   if (raw) {
     const YuvReadResult r = ReadYuvFile(input, still);
     if (r != YuvReadResult::Ok) {
-      err << input << ": " << RefusalText(r) << "\n";
+      err << input << ": " << YuvRefusalText(r) << "\n";
       return 2;
     }
     bytes = ConvertStillToPixels(still);
@@ -87,7 +66,7 @@ int RunYuvCommand(const std::vector<std::string> &argsIn, std::ostream &out, std
     QImage picture;
     const YuvReadResult r = LoadStillImage(input, picture, &still);
     if (r != YuvReadResult::Ok) {
-      err << input << ": " << RefusalText(r) << "\n";
+      err << input << ": " << YuvRefusalText(r) << "\n";
       return 2;
     }
     std::vector<uint8_t> pixels(size_t(picture.width()) * picture.height() * 4);

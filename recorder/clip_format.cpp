@@ -112,6 +112,27 @@ bool CClipReader::Open(const std::string &indexPath) {
   return true;
 }
 
+std::string ClipRefusal(const CClipReader &clip, const std::string &indexPath) {
+  ClipTrailer trailer;
+  switch (clip.ReadClipTrailer(trailer)) {
+    case ClipStatus::Ok:
+      break;
+    case ClipStatus::TooShort:
+      return indexPath + ": " + kClipTooShortText;
+    case ClipStatus::NoMagic:
+      return "No clip trailer in " + indexPath;
+    case ClipStatus::BadCount:
+      return "The clip trailer's count does not match its place in " + indexPath;
+    case ClipStatus::ReadError:
+      return "Cannot read " + indexPath;
+  }
+  if (trailer.count == 0) return "The clip holds no entries: " + indexPath;
+  IndexEntry entry;
+  if (!clip.ReadEntry(0, entry) || !clip.ReadEntry(trailer.count - 1, entry))
+    return "Cannot read the clip's entries in " + indexPath;
+  return {};
+}
+
 uint64_t CClipReader::DataFileBytes() const {
   struct stat st {};
   if (m_data < 0 || fstat(m_data, &st) != 0) return 0;

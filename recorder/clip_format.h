@@ -99,6 +99,11 @@ class CClipReader {
   platform::SourceRegistration m_dataRegistration;
 };
 
+// Why an open clip cannot be played, naming its index file; empty when it
+// can: its trailer found with a matching count, at least one entry, and
+// its first and last entries readable.
+std::string ClipRefusal(const CClipReader &clip, const std::string &indexPath);
+
 // Writes a clip: entries with their records, then the trailer. Writes are
 // gathered into large pieces. Both files are written beside their final
 // names (platform/output_file.h) and put in place together by Close(); a

@@ -62,6 +62,11 @@ class CDisplayViewer final : public CChannelViewer {
     auto *camera = dynamic_cast<CViewerVornMP4IPCamera *>(m_viewer.Impl());
     return !camera || !camera->Filter() || camera->Filter()->AllPresented();
   }
+  void Blank() override {
+    if (auto *camera = dynamic_cast<CViewerVornMP4IPCamera *>(m_viewer.Impl()))
+      if (camera->Filter()) camera->Filter()->Blank();
+    m_viewer.Command(kCmdRefreshTime, nullptr);
+  }
 
  private:
   CViewer m_viewer;
