@@ -186,6 +186,7 @@ TLiveForm::TLiveForm(QWidget *parent)
   BuildControls();
   BuildMenus();
   WireControls();
+  setAcceptDrops(true);
 
   AskYesNo = [this](const QString &text, const QString &caption) {
     return QMessageBox::question(this, caption, text, QMessageBox::Yes | QMessageBox::No) ==
@@ -344,6 +345,10 @@ void TLiveForm::BuildControls() {
   LanguageCombo->addItems({QStringLiteral("English"), QStringLiteral("Russian")});
   LanguageCombo->setCurrentIndex(0);
   CloseBtn = Button(m_client, "CloseBtn", "Close", 856, 504, 57, 25);
+  StatusLabel = Named(new QLabel(m_client), "StatusLabel");
+  StatusLabel->setGeometry(736, 434, 201, 64);
+  StatusLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  StyleYellowOnBlack(StatusLabel);
 
   RefreshTimer = Named(new QTimer(this), "RefreshTimer");
   RefreshTimer->setInterval(1000);
@@ -360,6 +365,7 @@ void TLiveForm::BuildMenus() {
   HDDPlay = Named(SourceSelect->addAction(QStringLiteral("HDD Play")), "HDDPlay");
   FilePlay = Named(SourceSelect->addAction(QStringLiteral("File Play")), "FilePlay");
   ImagePlay = Named(SourceSelect->addAction(QStringLiteral("Image Play")), "ImagePlay");
+  OpenImage = Named(SourceSelect->addAction(QStringLiteral("Open image\u2026")), "OpenImage");
   Exit = Named(SourceSelect->addAction(QStringLiteral("Exit")), "Exit");
   for (QAction *a : {HDDPlay, FilePlay, ImagePlay}) a->setCheckable(true);
   About = Named(bar->addAction(QStringLiteral("About")), "About");
@@ -381,6 +387,7 @@ void TLiveForm::WireControls() {
       ImagePlay->setChecked(m_playSource == kImagePlay);
     });
   }
+  connect(OpenImage, &QAction::triggered, this, [this] { OpenImageClick(); });
   connect(Exit, &QAction::triggered, this, [this] { ExitClick(); });
   connect(About, &QAction::triggered, this, [this] { AboutClick(); });
   connect(SnapShot1, &QAction::triggered, this, [this] { SnapShot1Click(); });
@@ -541,6 +548,7 @@ void TLiveForm::StopPlayback() {
   StopClipThread();
   CloseClipFiles();
   PlayLabel->setText(QString());
+  ClearDeviceStatus();
 }
 
 // ---- play sources ----
@@ -620,6 +628,7 @@ void TLiveForm::ScanRecorderDisks() {
       recorder::ScanRecorderDisks(orvan::DriveTable::Process(), &m_scanMessages);
   for (const std::string &m : m_scanMessages) ORVAN_LOG_INFO("app", "%s", m.c_str());
   for (const recorder::FoundDisk &disk : found) DeviceCombo->addItem(Q(disk.name));
+  DescribeDevices(found);
   if (DeviceCombo->count() == 0) {
     DeviceCombo->setCurrentIndex(-1);
     return;
@@ -631,6 +640,7 @@ void TLiveForm::ScanRecorderDisks() {
 bool TLiveForm::OpenSelectedDisk() {
   StopDiskThread();
   m_diskHandle.reset();
+  ClearDeviceStatus();
 
   int drive = 0;
   if (!recorder::DriveNumberFromItem(DeviceCombo->currentText().toStdString(), drive)) return false;
@@ -644,6 +654,7 @@ bool TLiveForm::OpenSelectedDisk() {
   m_diskThread =
       new recorder::PlayHDDThread(*this, m_diskHandle.get(), Sinks(), drive, m_grabber.get());
   SetPlaySource(kHddPlay);
+  ShowDeviceStatus();
   return true;
 }
 
@@ -664,13 +675,17 @@ void TLiveForm::OpenBtnClick() {
     if (chosen.isEmpty()) return;
     StopClipThread();
     CloseClipFiles();
-    MoveKnob(PlayBarImage->x());
+    BlankPanel();
     // The index file and its companion (the name cut at its first ".in",
     // plus ".da"), both read-only.
     auto clip = std::make_unique<recorder::CClipReader>();
     if (!clip->Open(chosen.toStdString())) {
-      ORVAN_LOG_INFO("app", "clip %s or its data file cannot be opened",
-                     chosen.toStdString().c_str());
+      ShowLoadFailure(Q(clip->LastError()));
+      return;
+    }
+    const std::string refusal = recorder::ClipRefusal(*clip, chosen.toStdString());
+    if (!refusal.empty()) {
+      ShowLoadFailure(Q(refusal));
       return;
     }
     m_clipFiles = std::move(clip);
@@ -980,8 +995,7 @@ bool TLiveForm::LoadStillImage(const QString &path) {
   YuvStill still;
   const YuvReadResult result = orvan::app::LoadStillImage(path.toStdString(), picture, &still);
   if (result != YuvReadResult::Ok) {
-    ORVAN_LOG_INFO("app", "still picture %s refused (%d)", path.toStdString().c_str(),
-                   static_cast<int>(result));
+    ShowLoadFailure(path + QStringLiteral(": ") + QString::fromLatin1(YuvRefusalText(result)));
     return false;
   }
   VideoImage->setPixmap(QPixmap::fromImage(picture));

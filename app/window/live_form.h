@@ -43,6 +43,7 @@ class QTimeEdit;
 class QTimer;
 
 namespace orvan::recorder {
+struct FoundDisk;
 class CClipReader;
 class PlaybackThread;
 class PlayHDDThread;
@@ -81,6 +82,12 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void DeviceComboChange();
   void RefreshTimerTimer();
   void CloseBtnClick();
+  // Open image: a raw or E01 image chosen in the file dialog, or dropped
+  // on the window, goes to the top of the drive table (as --image does),
+  // is listed and selected in HDD Play. A file that is not a recorder disk
+  // or cannot be opened is refused with a message naming it.
+  void OpenImageClick();
+  bool OpenImageFile(const QString &path);
   // Disk player only: pause, search the recorder time and play from there
   // (the time search and the event list's jump).
   void SearchDisk(uint32_t seconds);
@@ -168,6 +175,8 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
  protected:
   void showEvent(QShowEvent *event) override;
   void closeEvent(QCloseEvent *event) override;
+  void dragEnterEvent(QDragEnterEvent *event) override;
+  void dropEvent(QDropEvent *event) override;
 
  private:
   void BuildControls();
@@ -186,6 +195,16 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   PlayBarGeometry BarGeometry() const;
   bool ConfirmClose();
   bool LoadStillImage(const QString &path);
+  // Each found disk's path, size and recorded span as its item's tooltip.
+  void DescribeDevices(const std::vector<orvan::recorder::FoundDisk> &found);
+  // The chosen item's description in the status line (empty: none).
+  void ShowDeviceStatus();
+  void ClearDeviceStatus();
+  // A clip or still that cannot be shown: nothing of the previous one stays
+  // on screen (panel, still, time labels), and the reason, naming the
+  // file, is shown.
+  void ShowLoadFailure(const QString &text);
+  void BlankPanel();
   // The process-wide copy window and saving indicator; made as children of
   // this window when the program did not make them at start-up.
   TCopyForm *CopyWindow();
@@ -251,11 +270,13 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   QLabel *LanguageLabel = nullptr;
   QComboBox *LanguageCombo = nullptr;
   QPushButton *CloseBtn = nullptr;
+  QLabel *StatusLabel = nullptr;  // the chosen drive: path, size, recorded span
   QMenu *SourceSelect = nullptr;
   QAction *SourceSelectAction = nullptr;
   QAction *HDDPlay = nullptr;
   QAction *FilePlay = nullptr;
   QAction *ImagePlay = nullptr;
+  QAction *OpenImage = nullptr;
   QAction *Exit = nullptr;
   QAction *About = nullptr;
   QMenu *ViewerMenu = nullptr;

@@ -512,12 +512,17 @@ TEST_F(LiveFormTest, clipOpen_looksForTheCompanionByTheCaseSensitiveRule) {
   EXPECT_EQ(form->ClipThread(), nullptr);
   EXPECT_EQ(form->ClipFiles(), nullptr);
 
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.back().first, QString::fromStdString("Cannot open " + dir.File("CAM1.IN.da") +
+                                                          ": No such file or directory"));
+
+  // With its companion, a one-byte index is refused as too short, by name.
   std::ofstream(dir.File("CAM1.IN.da")) << "x";
   form->OpenBtnClick();
-  EXPECT_NE(form->ClipFiles(), nullptr);
-  ASSERT_NE(form->ClipThread(), nullptr);
-  // A one-byte index is refused by the clip player with its message.
-  ASSERT_TRUE(WaitServicing([&] { return form->ClipThread()->Refused(); }));
+  EXPECT_EQ(form->ClipFiles(), nullptr);
+  EXPECT_EQ(form->ClipThread(), nullptr);
+  EXPECT_EQ(messages.back().first,
+            QString::fromStdString(dir.File("CAM1.IN") + ": The file too short to play video."));
 
   form->ImagePlayClick();
   EXPECT_EQ(form->ClipThread(), nullptr);
@@ -574,7 +579,7 @@ std::string WriteYuv(const orvan::test::TempDir &dir, const std::string &name, u
 
 }  // namespace
 
-TEST_F(LiveFormTest, imagePlay_showsAStill_andARefusedFileLeavesThePicture) {
+TEST_F(LiveFormTest, imagePlay_showsAStill_andARefusedFileBlanksItAndSaysWhy) {
   MakeForm();
   form->ImagePlayClick();
   chosenFile = QString::fromStdString(WriteYuv(dir, "white.yuv", 0, 480, 235, 128, 128));
@@ -586,17 +591,29 @@ TEST_F(LiveFormTest, imagePlay_showsAStill_andARefusedFileLeavesThePicture) {
   // Y = 235 with neutral chroma is (254, 254, 254) away from the stamp.
   EXPECT_EQ(shown.pixelColor(100, 100), QColor(254, 254, 254));
 
-  chosenFile = QString::fromStdString(WriteYuv(dir, "long.yuv", 0, 480, 16, 128, 128, 1));
-  form->OpenBtnClick();
-  EXPECT_EQ(form->VideoImagePicture().pixelColor(100, 100), QColor(254, 254, 254));
-  chosenFile = QString::fromStdString(WriteYuv(dir, "code2.yuv", 2, 480, 16, 128, 128));
-  form->OpenBtnClick();
-  EXPECT_EQ(form->VideoImagePicture().pixelColor(100, 100), QColor(254, 254, 254));
-
-  // Cancelling the dialog changes nothing either.
+  // Cancelling the dialog changes nothing.
+  const QString white = chosenFile;
   chosenFile.clear();
   form->OpenBtnClick();
   EXPECT_EQ(form->VideoImagePicture().pixelColor(100, 100), QColor(254, 254, 254));
+  EXPECT_TRUE(messages.empty());
+
+  // A refused still leaves no picture behind, and the message names it.
+  const std::pair<std::string, const char *> refused[] = {
+      {WriteYuv(dir, "long.yuv", 0, 480, 16, 128, 128, 1),
+       "file size does not match its line count"},
+      {WriteYuv(dir, "code2.yuv", 2, 480, 16, 128, 128), "line code is neither 0 nor 1"},
+      {dir.File("missing.yuv"), "cannot open the file"}};
+  for (const auto &[file, why] : refused) {
+    chosenFile = white;
+    form->OpenBtnClick();
+    ASSERT_EQ(form->VideoImagePicture().pixelColor(100, 100), QColor(254, 254, 254));
+    chosenFile = QString::fromStdString(file);
+    form->OpenBtnClick();
+    EXPECT_EQ(form->VideoImagePicture().pixelColor(5, 5), QColor(Qt::black)) << file;
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back().first, QString::fromStdString(file + ": " + why));
+  }
 
   // Choosing Image Play again from another source blanks the picture.
   form->FilePlayClick();
@@ -805,4 +822,36 @@ TEST_F(LiveFormTest, datePicker_showsFourDigitYears_whereTheLocaleUsesTwo) {
   EXPECT_TRUE(picker->displayFormat().contains("yyyy"));
   picker->setDate(QDate(2008, 2, 14));
   EXPECT_TRUE(picker->text().contains("2008")) << picker->text().toStdString();
+}
+
+TEST_F(LiveFormTest, clipThatCannotPlay_clearsThePanelAndTimes_andTheMessageNamesIt) {
+  UseImages({MakeSample(dir, "sample.img", false)});
+  MakeForm();
+  form->HDDPlayClick();
+  ASSERT_NE(form->DiskThread(), nullptr);
+  form->PlayBtnClick();
+  for (int q = 0; q < 4; ++q)
+    ASSERT_TRUE(WaitServicing([&] { return QuarterBrightness(q) > 30; })) << "quarter " << q;
+  ASSERT_TRUE(WaitServicing([&] { return !Text("StartTimeLabel").isEmpty(); }));
+
+  // The disk's pictures and times are still on screen in File Play; a clip
+  // without a trailer takes them away and says what is wrong with it.
+  form->FilePlayClick();
+  ASSERT_GT(QuarterBrightness(0), 30);
+  const std::string bad = dir.File("bad.in");
+  std::ofstream(bad, std::ios::binary) << std::string(4096, '\x11');
+  std::ofstream(dir.File("bad.da")) << "x";
+  chosenFile = QString::fromStdString(bad);
+  form->OpenBtnClick();
+  EXPECT_EQ(form->ClipThread(), nullptr);
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.back().first, QString::fromStdString("No clip trailer in " + bad));
+  for (int q = 0; q < 4; ++q) EXPECT_LE(QuarterBrightness(q), 30) << "quarter " << q;
+  EXPECT_EQ(Text("StartTimeLabel"), "");
+  EXPECT_EQ(Text("EndTimeLabel"), "");
+  for (int ch = 0; ch < 4; ++ch) EXPECT_EQ(form->Viewer(ch)->ShownSeconds(), -1) << ch;
+  // Nothing comes back when the layout draws the viewers again.
+  form->ToggleChannelZoom(0);
+  form->ToggleChannelZoom(0);
+  for (int q = 0; q < 4; ++q) EXPECT_LE(QuarterBrightness(q), 30) << "quarter " << q;
 }
