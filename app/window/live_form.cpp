@@ -349,6 +349,7 @@ void TLiveForm::BuildControls() {
   StatusLabel->setGeometry(736, 434, 201, 64);
   StatusLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   StyleYellowOnBlack(StatusLabel);
+  StatusLabel->hide();  // shown once a drive is chosen
 
   RefreshTimer = Named(new QTimer(this), "RefreshTimer");
   RefreshTimer->setInterval(1000);

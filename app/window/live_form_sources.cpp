@@ -107,11 +107,13 @@ void TLiveForm::ShowDeviceStatus() {
   for (QString &line : lines) line = metrics.elidedText(line, Qt::ElideMiddle, room);
   StatusLabel->setText(lines.join(QLatin1Char('\n')));
   StatusLabel->setToolTip(text);
+  StatusLabel->setVisible(!text.isEmpty());
 }
 
 void TLiveForm::ClearDeviceStatus() {
   StatusLabel->clear();
   StatusLabel->setToolTip(QString());
+  StatusLabel->hide();
 }
 
 void TLiveForm::BlankPanel() {

@@ -126,8 +126,10 @@ TEST_F(OpenImageTest, openImage_putsAnE01AtTheTop_selectsAndOpensIt_andEveryItem
   form->DeviceComboChange();
   EXPECT_EQ(form->DiskHandle()->Path(), first);
   EXPECT_EQ(status->toolTip(), Tip(1));
+  EXPECT_TRUE(status->isVisible());
   form->FilePlayClick();
   EXPECT_EQ(status->text(), "");
+  EXPECT_FALSE(status->isVisible());
 
   // Opening the same image again moves it to the top, listed once.
   Drop(first);
