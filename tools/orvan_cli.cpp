@@ -57,19 +57,35 @@ std::string Hex32(uint32_t v) {
   return buf;
 }
 
-// Opens a recorder disk and reads its geometry, reporting failures the way
-// every command does.
-int OpenRecorder(const ResolvedSource &disk, DiskSource &source, DiskGeometry &geometry,
-                 bool needState) {
-  if (source.OpenPath(disk.path) != DriveOpenStatus::Ok)
-    return Fail(kExitError, source.LastError());
-  const GeometryStatus status = ReadGeometry(source, geometry);
-  if (status == GeometryStatus::NotRecorderDisk)
-    return Fail(kExitRejected, "Not a recorder disk: " + disk.path);
-  if (status == GeometryStatus::NoValidState && needState)
-    return Fail(kExitStateError, kStateErrorText);
-  return kExitOk;
-}
+// The recorder disk a command reads. Each step reports its failure the way
+// every command does and returns the exit code (kExitOk: go on).
+struct CommandDisk {
+  ResolvedSource where;
+  DiskSource source;
+  DiskGeometry geometry;
+  DamageReport damage;
+
+  int Resolve(const SourceArg &arg) {
+    std::string error;
+    return ResolveSource(arg, "DISK", where, error) ? kExitOk : Fail(kExitError, error);
+  }
+  // Opens the resolved disk, reads its geometry and checks its length.
+  int Open(bool needState) {
+    if (source.OpenPath(where.path) != DriveOpenStatus::Ok)
+      return Fail(kExitError, source.LastError());
+    const GeometryStatus status = ReadGeometry(source, geometry);
+    if (status == GeometryStatus::NotRecorderDisk)
+      return Fail(kExitRejected, "Not a recorder disk: " + where.path);
+    if (status == GeometryStatus::NoValidState && needState)
+      return Fail(kExitStateError, kStateErrorText);
+    CheckImageLength(source, geometry, damage);
+    return kExitOk;
+  }
+  int ResolveAndOpen(const SourceArg &arg, bool needState) {
+    const int code = Resolve(arg);
+    return code != kExitOk ? code : Open(needState);
+  }
+};
 
 // The event log's header and records, as far as they can be read.
 void CheckEventLog(const EventLog &log, DamageReport &damage) {
@@ -127,14 +143,11 @@ int Drives(const DiskOptions &o) {
 }
 
 int Info(const DiskOptions &o) {
-  ResolvedSource disk;
-  std::string error;
-  if (!ResolveSource(o.source, "DISK", disk, error)) return Fail(kExitError, error);
-  DiskSource source;
-  DiskGeometry g;
-  if (int rc = OpenRecorder(disk, source, g, true)) return rc;
-  DamageReport damage;
-  tools::CheckImageLength(source, g, damage);
+  CommandDisk disk;
+  if (int rc = disk.ResolveAndOpen(o.source, true)) return rc;
+  DiskSource &source = disk.source;
+  const DiskGeometry &g = disk.geometry;
+  DamageReport &damage = disk.damage;
   uint32_t start = 0, end = 0;
   if (!IndexBlockTime(0, source, start)) {
     ++damage.readErrors;
@@ -167,7 +180,7 @@ int Info(const DiskOptions &o) {
     std::printf(
         "recorder disk  %s\nindex area     %u MiB\ndata base      %llu\nindex count    %lld\n"
         "played         %lld entries\nStart : %s\nEnd : %s\nevents         %u\n",
-        disk.path.c_str(), g.indexAreaMiB, static_cast<unsigned long long>(g.dataBase),
+        disk.where.path.c_str(), g.indexAreaMiB, static_cast<unsigned long long>(g.dataBase),
         static_cast<long long>(g.indexCount), static_cast<long long>(g.playEnd),
         FormatRecorderTime(int64_t{start}).c_str(), FormatRecorderTime(int64_t{end}).c_str(),
         eventCount);
@@ -176,14 +189,10 @@ int Info(const DiskOptions &o) {
 }
 
 int Events(const DiskOptions &o) {
-  ResolvedSource disk;
-  std::string error;
-  if (!ResolveSource(o.source, "DISK", disk, error)) return Fail(kExitError, error);
-  DiskSource source;
-  DiskGeometry g;
-  if (int rc = OpenRecorder(disk, source, g, false)) return rc;
-  DamageReport damage;
-  tools::CheckImageLength(source, g, damage);
+  CommandDisk disk;
+  if (int rc = disk.ResolveAndOpen(o.source, false)) return rc;
+  DiskSource &source = disk.source;
+  DamageReport &damage = disk.damage;
   CheckEventLog(ReadEventLog(source), damage);
   CEventList list;
   list.LoadEvents(source);
@@ -230,19 +239,16 @@ class CountingSource final : public ByteSource {
 };
 
 int Search(const DiskOptions &o) {
-  ResolvedSource disk;
-  std::string error;
-  if (!ResolveSource(o.source, "DISK", disk, error)) return Fail(kExitError, error);
+  CommandDisk disk;
+  if (int rc = disk.Resolve(o.source)) return rc;
   if (o.when.empty()) return Fail(kExitError, "no WHEN given");
   uint32_t target = 0;
+  std::string error;
   if (!ParseWhen(o.when, target, error)) return Fail(kExitError, error);
-  DiskSource source;
-  DiskGeometry g;
-  if (int rc = OpenRecorder(disk, source, g, true)) return rc;
-  DamageReport damage;
-  tools::CheckImageLength(source, g, damage);
-  CountingSource counted(source);
-  const int64_t entry = SearchTime(counted, g, target);
+  if (int rc = disk.Open(true)) return rc;
+  DamageReport &damage = disk.damage;
+  CountingSource counted(disk.source);
+  const int64_t entry = SearchTime(counted, disk.geometry, target);
   if (counted.Failures()) {
     damage.readErrors += counted.Failures();
     damage.Warn(std::to_string(counted.Failures()) +
@@ -260,27 +266,24 @@ int Search(const DiskOptions &o) {
 }
 
 int Export(const DiskOptions &o) {
-  ResolvedSource disk;
-  std::string error;
-  if (!ResolveSource(o.source, "DISK", disk, error)) return Fail(kExitError, error);
+  CommandDisk disk;
+  if (int rc = disk.Resolve(o.source)) return rc;
   if (!o.from || !o.to || o.output.empty())
     return Fail(kExitError, "export needs --from, --to and -o");
   const uint32_t from = *o.from, to = *o.to;
   const platform::ReplacePolicy policy = o.switches.Policy();
-  DamageReport damage;
-  {
-    DiskSource source;
-    DiskGeometry g;
-    if (int rc = OpenRecorder(disk, source, g, true)) return rc;
-    // Refused before the copy starts; the copy's own writer checks again.
-    if (RefuseOutputs({o.output, CompanionDataName(o.output)}, policy)) return kExitError;
-    tools::CheckImageLength(source, g, damage);
-  }
-  DriveTable::SetProcess(disk.table);
+  if (int rc = disk.Open(true)) return rc;
+  // Refused before the copy starts; the copy's own writer checks again.
+  if (RefuseOutputs({o.output, CompanionDataName(o.output)}, policy)) return kExitError;
+  // The copy thread opens the disk itself.
+  disk.source.Close();
+  DamageReport &damage = disk.damage;
+  DriveTable::SetProcess(disk.where.table);
   std::string stateMessage;
   CopyHDDThread copy(
-      nullptr, disk.driveNumber, RecorderSecondsToSystemTime(from), RecorderSecondsToSystemTime(to),
-      o.output, [&](const std::string &m) { stateMessage = m; }, policy);
+      nullptr, disk.where.driveNumber, RecorderSecondsToSystemTime(from),
+      RecorderSecondsToSystemTime(to), o.output, [&](const std::string &m) { stateMessage = m; },
+      policy);
   if (copy.Failure() == CopyFailure::StateError) return Fail(kExitStateError, kStateErrorText);
   const int64_t first = copy.StartEntry();
   const int64_t span = std::max<int64_t>(1, copy.Geometry().playEnd - first);
@@ -311,7 +314,7 @@ int Export(const DiskOptions &o) {
     case CopyFailure::None:
       break;
     case CopyFailure::NotRecorderDisk:
-      return Fail(kExitRejected, "Not a recorder disk: " + disk.path);
+      return Fail(kExitRejected, "Not a recorder disk: " + disk.where.path);
     case CopyFailure::NoEntries:
       // Damage may be why nothing could be copied: say that too.
       damage.Finish(kExitRejected, false);
