@@ -16,9 +16,9 @@
 
 #include "app/window/event_form.h"
 #include "app/window/live_form.h"
+#include "bench/bench_figures.h"
 #include "platform/disk_source.h"
 #include "recorder/play_hdd_thread.h"
-#include "tests/support/bench_figures.h"
 #include "tests/support/test_support.h"
 #include "tools/sample_recording.h"
 

@@ -5,7 +5,7 @@
 # their ratio, the pipeline's peak memory, and the CPU cost of playing one
 # minute at normal speed.
 #
-#   scripts/bench-playback.sh [DISK]     (default: a new one-minute sample)
+#   bench/bench-playback.sh [DISK]     (default: a new one-minute sample)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${ORVAN_BUILD_DIR:-build}

@@ -1,4 +1,4 @@
-// orvan-bench-recorder: prints figures for the recorder disk readers.
+// recorder_bench: prints figures for the recorder disk readers.
 //   - time search on a disk of over two million index entries: time and
 //     sector reads per search;
 //   - clip export throughput next to a plain sequential read of the same
