@@ -15,7 +15,7 @@ PACKAGES=(
   libssl-dev
   libgtest-dev libgmock-dev
   fonts-dejavu-core fonts-dejavu-extra
-  xvfb xauth x11-utils imagemagick
+  xvfb xauth x11-utils xdotool imagemagick
   ffmpeg time
 )
 
