@@ -44,6 +44,8 @@ using recorder::kChannelCount;
 
 constexpr int kPanelWidth = 720;
 constexpr int kPanelHeight = 480;
+// How long a stopped play waits for the viewers to show what they hold.
+constexpr std::chrono::seconds kPresentWaitLimit{60};
 
 // The signal that asked play to stop, 0 for none. Set by the handler, read
 // by the play loop's tick.
@@ -133,10 +135,13 @@ class Panel {
   CViewerVornMP4IPCamera *Camera(int c) {
     return dynamic_cast<CViewerVornMP4IPCamera *>(m_viewers[c].Impl());
   }
-  int32_t Queued(int c) {
-    int32_t n = 0;
-    m_viewers[c].Command(kCmdQueueLength, &n);
-    return n;
+  // Every viewer has presented every picture it was handed.
+  bool AllPresented() {
+    for (int c = 0; c < kChannelCount; ++c) {
+      CViewerVornMP4IPCamera *camera = Camera(c);
+      if (camera && camera->Filter() && !camera->Filter()->AllPresented()) return false;
+    }
+    return true;
   }
   int LayoutValue() const { return m_layout; }
 
@@ -286,41 +291,38 @@ int RunPlay(const PlayOptions &o) {
   }
 
   // Runs until the duration is played or the source has nothing more (or
-  // its index cannot be read further), then until the viewers have drawn
-  // what they hold. A stop signal ends it at the next tick.
-  bool drained = false;
-  int idleTicks = 0;
+  // its index cannot be read further), then until every viewer has drawn
+  // and presented the last picture handed to it, so the snapshot, the AVI
+  // and the counts show the end of the span played. That wait is bounded: a
+  // viewer that stopped drawing cannot hold the command for ever. A stop
+  // signal ends it at the next tick.
+  std::optional<std::chrono::steady_clock::time_point> stoppedAt;
   QTimer tick;
   QObject::connect(&tick, &QTimer::timeout, [&] {
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (g_stopSignal.load() != 0) {
-      drained = true;
+    const auto now = std::chrono::steady_clock::now();
+    const double elapsed = std::chrono::duration<double>(now - started).count();
+    const bool refused = player->Finished();
+    if (g_stopSignal.load() != 0 || refused || exitCode != kExitOk) {
       app.quit();
       return;
     }
-    const bool refused = player->Finished();
-    const bool done = refused || player->AtEnd() || player->IndexStalled() ||
-                      (o.durationSeconds > 0 && elapsed >= o.durationSeconds) ||
-                      exitCode != kExitOk;
-    if (!done) return;
-    if (player->Playing()) player->Pause();
-    bool empty = true;
-    for (int c = 0; c < kChannelCount; ++c) empty = empty && panel->Queued(c) == 0;
-    // Give the renderers a few ticks after the queues are empty.
-    idleTicks = empty ? idleTicks + 1 : 0;
-    if (idleTicks >= 10 || refused || exitCode != kExitOk || elapsed > o.durationSeconds + 30) {
-      drained = true;
-      app.quit();
+    if (!stoppedAt) {
+      const bool done = player->AtEnd() || player->IndexStalled() ||
+                        (o.durationSeconds > 0 && elapsed >= o.durationSeconds);
+      if (!done) return;
+      player->Pause();
+      stoppedAt = now;
     }
+    // With sound on, what is queued is played out too.
+    const bool shown = panel->AllPresented() && !(o.audio && player->AudioPending());
+    if (shown || now - *stoppedAt > kPresentWaitLimit) app.quit();
   });
-  tick.start(10);
+  tick.start(50);
   app.exec();
-  (void)drained;
 
   const int stopSignal = g_stopSignal.load();
-  if (aviStarted) player->SetAviRecording("", -1, false);
   player->Pause();
+  if (aviStarted) player->EndAviRecording();
   CAviWriter::SetDefaultMessageHandler(nullptr);
   if (aviFailed.load() && exitCode == kExitOk) exitCode = kExitError;
   if (!o.snapshot.empty() && exitCode == kExitOk && stopSignal == 0) {
@@ -354,18 +356,28 @@ int RunPlay(const PlayOptions &o) {
                    {"firstSeconds", player->FirstPlayedTime()},
                    {"lastSeconds", player->LastPlayedTime()},
                    {"aviPictures", player->AviPictures()},
-                   {"audioBlocks", player->AudioBlocksQueued()}};
+                   {"audioBlocks", player->AudioBlocksQueued()},
+                   {"underruns", player->AudioUnderruns()}};
     Json channels = Json::array();
     for (int c = 0; c < kChannelCount; ++c) {
       const auto &counters = player->Counters(c);
       CViewerVornMP4IPCamera *camera = panel->Camera(c);
       VornFilterObj *filter = camera ? camera->Filter() : nullptr;
+      int64_t lastShown = 0;
+      if (filter && filter->PresentedPictures() > 0) {
+        SYSTEMTIME shown{};
+        filter->GetShownTime(&shown);
+        lastShown = SystemTimeToRecorderSeconds(shown);
+      }
       channels.push_back(
           {{"channel", c},
            {"delivered", counters.pictures.load()},
            {"dropped", counters.keyWaitDrops.load() + (camera ? camera->DroppedFrames() : 0)},
            {"decoded", filter ? filter->DecodedPictures() : 0},
-           {"shown", filter ? filter->PresentedPictures() : 0}});
+           {"shown", filter ? filter->PresentedPictures() : 0},
+           {"decoderOpens", filter ? filter->DecoderOpens() : 0},
+           {"lastDelivered", counters.lastPictureSeconds.load()},
+           {"lastShown", lastShown}});
     }
     report["channels"] = std::move(channels);
     damage.AddTo(report);
