@@ -10,6 +10,22 @@
 
 namespace orvan::tools {
 
+namespace {
+
+// CLI11's help, without the second blank line an option group left empty
+// (the hidden --image) puts before the footer.
+class HelpFormatter : public CLI::Formatter {
+ public:
+  std::string make_help(const CLI::App *app, std::string name,
+                        CLI::AppFormatMode mode) const override {
+    std::string text = CLI::Formatter::make_help(app, std::move(name), mode);
+    for (size_t at; (at = text.find("\n\n\n")) != std::string::npos;) text.erase(at, 1);
+    return text;
+  }
+};
+
+}  // namespace
+
 bool ParseWholeNumber(const std::string &text, int64_t &value) {
   const char *end = text.data() + text.size();
   const auto [stop, ec] = std::from_chars(text.data(), end, value);
@@ -166,7 +182,7 @@ CommandLine::CommandLine(const std::string &program, const std::string &summary,
                          const std::string &errorPrefix)
     : m_program(program),
       m_errorPrefix(errorPrefix),
-      m_formatter(std::make_shared<CLI::Formatter>()),
+      m_formatter(std::make_shared<HelpFormatter>()),
       m_app(std::make_unique<CLI::App>(summary, program)) {
   m_formatter->label("SUBCOMMAND", "COMMAND");
   m_formatter->column_width(32);
@@ -250,7 +266,7 @@ int CommandLine::Run(int argc, const char *const *argv) {
       return kExitError;
     }
     const std::string &tooMany = CommandOf(chosen).m_tooMany;
-    return Fail(chosen, tooMany.empty() ? "unexpected argument: " + word : tooMany);
+    return Fail(chosen, tooMany.empty() ? m_unexpectedWord + word : tooMany);
   }
   if (commandMissing) {
     std::fputs(Help().c_str(), stderr);

@@ -170,6 +170,9 @@ class CommandLine {
   void Footer(const std::string &text);
   // The error for an unknown option, before the option ("unknown option: ").
   void SetUnknownOptionText(const std::string &text) { m_unknownOption = text; }
+  // The error for a word no positional takes, before the word ("unexpected
+  // argument: "); a command's TooMany() text goes first.
+  void SetUnexpectedWordText(const std::string &text) { m_unexpectedWord = text; }
 
   // Reads the words and runs the program or its command. --help (on the
   // program or a command) and --version print to stdout and return 0; a
@@ -191,6 +194,7 @@ class CommandLine {
   std::string m_program;
   std::string m_errorPrefix;
   std::string m_unknownOption = "unknown option: ";
+  std::string m_unexpectedWord = "unexpected argument: ";
   std::shared_ptr<CLI::Formatter> m_formatter;  // the program's and every command's
   std::unique_ptr<CLI::App> m_app;
   std::unique_ptr<Command> m_main;

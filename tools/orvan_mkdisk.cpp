@@ -55,6 +55,7 @@ int main(int argc, char **argv) {
   std::vector<std::string> images;  // accepted by every program; unused here
   CommandLine cli("orvan-mkdisk", "Writes a sample recorder disk image.", "orvan-mkdisk: ");
   cli.SetUnknownOptionText("unknown argument: ");
+  cli.SetUnexpectedWordText("unknown argument: ");
   orvan::tools::Command &cmd = cli.Main();
   cmd.Text("-o,--output", o.outputPath, "PATH", "image file to write (replaced if it exists)",
            "-o needs a path");

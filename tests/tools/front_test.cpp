@@ -193,11 +193,15 @@ TEST(ToolFront, helpAndVersion_comeFromTheOptionTables) {
     EXPECT_NE(mkdisk.out.find(option), std::string::npos) << option;
   // Accepted for every program, but no option of this one.
   EXPECT_EQ(mkdisk.out.find("--image"), std::string::npos);
+  EXPECT_EQ(mkdisk.out.find("\n\n\n"), std::string::npos);
+  const auto stray = orvan::test::RunTool("orvan-mkdisk", {"-o", "x.img", "extra"});
+  EXPECT_EQ(stray.exitCode, 1);
+  EXPECT_EQ(stray.err, "Usage: orvan-mkdisk [OPTIONS]\norvan-mkdisk: unknown argument: extra\n");
 }
 
 // What the still conversion's tests in tests/app cannot see: the command's
-// JSON and its usage errors.
-TEST(ToolFront, yuvJson_isLinesAndTime_andUsageErrorsExit1) {
+// JSON, its exit for a refused still, and its usage errors.
+TEST(ToolFront, yuvJson_isLinesAndTime_refusedStillExits2_andUsageErrorsExit1) {
   orvan::test::TempDir dir;
   const std::string yuv = dir.File("in.yuv");
   {
@@ -211,6 +215,19 @@ TEST(ToolFront, yuvJson_isLinesAndTime_andUsageErrorsExit1) {
       orvan::test::RunTool("orvan-cli", {"yuv", yuv, "-o", dir.File("raw.bin"), "--json", "--raw"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "{\"lines\": 480, \"time\": \"2008/02/14_09:44:57\"}\n");
+  const std::string bad = dir.File("bad.yuv");
+  {
+    std::ofstream out(bad, std::ios::binary);
+    const uint32_t header[2] = {2, 0};  // no such line code
+    out.write(reinterpret_cast<const char *>(header), sizeof header);
+  }
+  for (const char *format : {"--json", "--raw"}) {
+    const auto refused =
+        orvan::test::RunTool("orvan-cli", {"yuv", bad, "-o", dir.File("x.out"), format});
+    EXPECT_EQ(refused.exitCode, 2) << format;
+    EXPECT_TRUE(refused.out.empty()) << format;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("x.out"))) << format;
+  }
   EXPECT_EQ(orvan::test::RunTool("orvan-cli", {"yuv", yuv}).exitCode, 1);
   EXPECT_EQ(orvan::test::RunTool("orvan-cli", {"yuv", yuv, "-o", "x", "--bogus"}).exitCode, 1);
   EXPECT_FALSE(std::filesystem::exists("x"));
