@@ -17,6 +17,7 @@ PACKAGES=(
   fonts-dejavu-core fonts-dejavu-extra
   xvfb xauth x11-utils xdotool imagemagick
   ffmpeg time
+  help2man dpkg-dev
 )
 
 missing=()
