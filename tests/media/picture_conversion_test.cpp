@@ -410,3 +410,24 @@ TEST(PictureConversionParts, partOutsideThePicture_isClippedOrRefused) {
                                       picture.get(), pf::kPixYuv420, 352, 288, false));
   EXPECT_TRUE(surface.GuardIntact());
 }
+
+TEST(PictureConversionParts, grayPicture_isDrawnAtHalfSizeToo) {
+  // A grayscale JPEG decodes to one plane; refusing it at half size would
+  // leave it pending for ever in a grid tile.
+  auto picture = orvan::av::MakeFrame();
+  picture->format = AV_PIX_FMT_GRAY8;
+  picture->width = 64;
+  picture->height = 32;
+  av_frame_get_buffer(picture.get(), 0);
+  for (int y = 0; y < 32; ++y) std::memset(picture->data[0] + y * picture->linesize[0], 200, 64);
+  const int shown = Clamp((200 - 16) * 255.0 / 219);  // limited range
+  CPictureConverter converter;
+  MemorySurface half(pf::kPixBgr32, 32, 32 * 4, 16);
+  ASSERT_TRUE(converter.Draw(half, picture.get(), pf::kPixOther, 64, 32, true));
+  EXPECT_NEAR(half.Row(15)[4 * 31], shown, 3);
+  PartSurface part(20, 10, 0);
+  ASSERT_TRUE(converter.DrawPartInto(part.view, ShownPart{2, 2, 30, 14, 20, 10}, picture.get(),
+                                     pf::kPixOther, 64, 32, true));
+  EXPECT_NEAR(part.Pixel(19, 9)[1], shown, 3);
+  EXPECT_TRUE(part.GuardIntact());
+}
