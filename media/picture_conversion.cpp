@@ -72,8 +72,7 @@ bool CPictureConverter::DrawInto(const orvan::media::SurfaceView &surface, const
   if (!surface.bits) return true;
   Target target;
   Source source;
-  if (!UsableTarget(surface, &target) ||
-      !UsableSource(picture, sourceFormat, width, height, halfSize, &source))
+  if (!Usable(surface, picture, sourceFormat, width, height, halfSize, &target, &source))
     return false;
 
   // Never read past the picture the decoder made, nor write past a row or
@@ -127,8 +126,7 @@ bool CPictureConverter::DrawPartInto(const orvan::media::SurfaceView &surface,
   if (!surface.bits) return true;
   Target target;
   Source source;
-  if (!UsableTarget(surface, &target) ||
-      !UsableSource(picture, sourceFormat, width, height, halfSize, &source))
+  if (!Usable(surface, picture, sourceFormat, width, height, halfSize, &target, &source))
     return false;
 
   // The part, in the picture's pixels at the drawn size, inside the picture.
@@ -137,8 +135,7 @@ bool CPictureConverter::DrawPartInto(const orvan::media::SurfaceView &surface,
   const int right = std::min(part.right, source.width / scale);
   const int bottom = std::min(part.bottom, source.height / scale);
   // Packed formats with shared chroma start on a whole pixel group.
-  const bool planar =
-      (source.desc->flags & AV_PIX_FMT_FLAG_PLANAR) || source.desc->nb_components == 1;
+  const bool planar = source.planar;
   if (!planar) left &= ~((1 << source.desc->log2_chroma_w) - 1);
   const int outWidth = std::min(part.shownWidth, surface.pitch / target.bytesPerPixel);
   const int outRows =
@@ -222,9 +219,9 @@ bool CPictureConverter::UsableSource(const AVFrame *picture, uint8_t sourceForma
   // Half size skips every second row by doubling the line sizes, which is
   // right for planar formats whose chroma rows are halved at most, and for
   // gray.
-  const bool planar =
+  source->planar =
       (source->desc->flags & AV_PIX_FMT_FLAG_PLANAR) || source->desc->nb_components == 1;
-  if (halfSize && (!planar || source->desc->log2_chroma_h > 1)) return false;
+  if (halfSize && (!source->planar || source->desc->log2_chroma_h > 1)) return false;
   source->format = PlainFormat(format, source->fullRange);
   if (picture->color_range == AVCOL_RANGE_JPEG) source->fullRange = 1;
   // Never read past the picture the decoder made.

@@ -138,11 +138,19 @@ class CPictureConverter {
     AVPixelFormat format = AV_PIX_FMT_NONE;  // the plain format; the range apart
     int fullRange = 0;
     const AVPixFmtDescriptor *desc = nullptr;
+    bool planar = false;        // planar, or gray: rows can be skipped plane by plane
     int width = 0, height = 0;  // asked for, bounded by the picture's own size
   };
   static bool UsableTarget(const orvan::media::SurfaceView &surface, Target *target);
   static bool UsableSource(const AVFrame *picture, uint8_t sourceFormat, int width, int height,
                            bool halfSize, Source *source);
+  // Both of the above: false when either the surface or the picture cannot be used.
+  static bool Usable(const orvan::media::SurfaceView &surface, const AVFrame *picture,
+                     uint8_t sourceFormat, int width, int height, bool halfSize, Target *target,
+                     Source *source) {
+    return UsableTarget(surface, target) &&
+           UsableSource(picture, sourceFormat, width, height, halfSize, source);
+  }
 
   Context m_main;               // every row but the last two or three; a shown part
   Context m_last;               // the last rows, into m_tail
