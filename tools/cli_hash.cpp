@@ -9,6 +9,7 @@
 #include "platform/ewf_image.h"
 #include "platform/source_hash.h"
 #include "tools/cli_report.h"
+#include "tools/json_writer.h"
 
 namespace orvan::tools {
 
@@ -160,27 +161,22 @@ int RunHashCommand(const std::vector<std::string> &argsIn) {
   const std::string kind = ewf ? "e01" : "raw";
 
   if (json) {
-    std::string out = "{\"source\": " + JsonText(path) + ", \"kind\": " + JsonText(kind);
+    Json out = {{"source", path}, {"kind", kind}};
+    if (ewf) out["segments"] = ewf->SegmentPaths();
+    out["bytes"] = hashes.bytes;
+    out["sha256"] = hashes.sha256;
+    out["md5"] = hashes.md5;
+    if (options.sha1) out["sha1"] = hashes.sha1;
     if (ewf) {
-      out += ", \"segments\": [";
-      for (size_t i = 0; i < ewf->SegmentPaths().size(); ++i)
-        out += (i ? ", " : "") + JsonText(ewf->SegmentPaths()[i]);
-      out += "]";
+      Json stored = Json::object();
+      for (const StoredCheck &c : checks) stored[c.name == "MD5" ? "md5" : "sha1"] = c.stored;
+      out["stored"] = stored;
+      out["storedMatch"] = checks.empty() ? Json(nullptr) : Json(allMatch);
     }
-    out += ", \"bytes\": " + std::to_string(hashes.bytes) +
-           ", \"sha256\": " + JsonText(hashes.sha256) + ", \"md5\": " + JsonText(hashes.md5);
-    if (options.sha1) out += ", \"sha1\": " + JsonText(hashes.sha1);
-    if (ewf) {
-      out += ", \"stored\": {";
-      for (size_t i = 0; i < checks.size(); ++i)
-        out += (i ? ", " : "") + JsonText(checks[i].name == "MD5" ? "md5" : "sha1") + ": " +
-               JsonText(checks[i].stored);
-      out += "}, \"storedMatch\": ";
-      out += checks.empty() ? "null" : (allMatch ? "true" : "false");
-    }
-    out += ", \"unreadableSectors\": " + std::to_string(hashes.unreadableSectors) +
-           ", \"seconds\": " + std::to_string(seconds) + ", " + damage.JsonFields() + "}";
-    std::printf("%s\n", out.c_str());
+    out["unreadableSectors"] = hashes.unreadableSectors;
+    out["seconds"] = seconds;
+    damage.AddTo(out);
+    PrintJson(out);
   } else {
     std::printf("source   %s", path.c_str());
     if (ewf)

@@ -4,7 +4,7 @@
 # the same data as an E01. Prints the wall seconds (median of three runs),
 # MB/s of each and the ratio to sha256sum.
 #
-#   scripts/bench-hash.sh [MIB]      (default 1024 MiB of random bytes)
+#   bench/bench-hash.sh [MIB]      (default 1024 MiB of random bytes)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${ORVAN_BUILD_DIR:-build}
