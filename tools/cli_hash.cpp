@@ -1,26 +1,28 @@
-#include "tools/cli_hash.h"
-
+// "orvan-cli hash": SHA-256 and MD5 of a whole source (a raw image, a block
+// device, or the disk inside an E01) in one pass; for an E01 also whether
+// the hashes stored in it match its data.
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 
 #include "platform/disk_source.h"
 #include "platform/ewf_image.h"
 #include "platform/source_hash.h"
+#include "tools/cli_commands.h"
 #include "tools/cli_report.h"
+#include "tools/exit_codes.h"
 #include "tools/json_writer.h"
 
 namespace orvan::tools {
 
 namespace {
 
-const char kHashUsage[] =
-    "usage: orvan-cli hash SOURCE [--json] [--strict] [--image PATH]...\n"
-    "       orvan-cli hash --drive N [--json] [--strict] [--image PATH]...\n"
-    "SHA-256 and MD5 of the whole source in one pass: a raw image, a block device, or\n"
-    "the disk an E01 image holds (whose stored hashes are compared with its data).\n"
-    "A progress line is shown on a terminal only.\n";
+struct HashCommandOptions {
+  SourceArg source;
+  CommonSwitches switches;  // --overwrite changes nothing: hash writes no file
+};
 
 std::string MegabytesPerSecond(double bytes, double seconds) {
   char text[32];
@@ -73,58 +75,14 @@ struct StoredCheck {
   bool Matches() const { return stored == computed; }
 };
 
-}  // namespace
-
-int RunHashCommand(const std::vector<std::string> &argsIn) {
-  std::vector<std::string> args{"orvan-cli"};
-  args.insert(args.end(), argsIn.begin(), argsIn.end());
-  const std::vector<std::string> images = TakeImageOptions(args);
-  bool json = false, strict = false;
-  int drive = -1;
-  std::vector<std::string> positional;
-  for (size_t i = 2; i < args.size(); ++i) {
-    const std::string &a = args[i];
-    if (a == "--json") {
-      json = true;
-    } else if (a == "--strict") {
-      strict = true;
-    } else if (a == "--help" || a == "-h") {
-      std::fputs(kHashUsage, stdout);
-      return kExitOk;
-    } else if (a == "--drive" && i + 1 < args.size()) {
-      try {
-        size_t used = 0;
-        drive = std::stoi(args[++i], &used);
-        if (used != args[i].size() || drive < 0) throw std::invalid_argument("drive");
-      } catch (const std::exception &) {
-        std::fputs(kHashUsage, stderr);
-        std::fprintf(stderr, "--drive needs a drive number\n");
-        return kExitError;
-      }
-    } else if (a.size() > 1 && a[0] == '-') {
-      std::fputs(kHashUsage, stderr);
-      std::fprintf(stderr, "unknown option: %s\n", a.c_str());
-      return kExitError;
-    } else {
-      positional.push_back(a);
-    }
-  }
-  std::string path;
-  if (drive >= 0) {
-    const DriveTable table(images);
-    const DriveInfo *info = table.Find(drive);
-    if (!info) {
-      std::fprintf(stderr, "No such drive: %d\n", drive);
-      return kExitError;
-    }
-    path = info->path;
-  } else if (positional.size() == 1) {
-    path = positional[0];
-  } else {
-    std::fputs(kHashUsage, stderr);
+int RunHash(const HashCommandOptions &o) {
+  ResolvedSource where;
+  std::string error;
+  if (!ResolveSource(o.source, "SOURCE", where, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
     return kExitError;
   }
-
+  const std::string &path = where.path;
   DiskSource source;
   if (source.OpenPath(path) != DriveOpenStatus::Ok) {
     std::fprintf(stderr, "%s\n", source.LastError().c_str());
@@ -160,7 +118,7 @@ int RunHashCommand(const std::vector<std::string> &argsIn) {
   for (const StoredCheck &c : checks) allMatch = allMatch && c.Matches();
   const std::string kind = ewf ? "e01" : "raw";
 
-  if (json) {
+  if (o.switches.json) {
     Json out = {{"source", path}, {"kind", kind}};
     if (ewf) out["segments"] = ewf->SegmentPaths();
     out["bytes"] = hashes.bytes;
@@ -196,7 +154,22 @@ int RunHashCommand(const std::vector<std::string> &argsIn) {
     std::printf("time     %.2f s, %s\n", seconds,
                 MegabytesPerSecond(double(hashes.bytes), seconds).c_str());
   }
-  return damage.Finish(kExitOk, strict);
+  return damage.Finish(kExitOk, o.switches.strict);
+}
+
+}  // namespace
+
+void AddHashCommand(CommandLine &cli) {
+  auto o = std::make_shared<HashCommandOptions>();
+  cli.AddCommand("hash", "SHA-256 and MD5 of a whole image, device or E01",
+                 [o] { return RunHash(*o); })
+      .Source(o->source, "SOURCE", "a raw image, a block device or an E01 image")
+      .Common(o->switches)
+      .TooMany("more than one SOURCE")
+      .Footer(
+          "SHA-256 and MD5 of the whole source in one pass; for an E01, of the disk it holds,\n"
+          "and the hashes stored in it are compared with its data. A progress line is shown\n"
+          "on a terminal only. Unreadable sectors are hashed as zeros and said.");
 }
 
 }  // namespace orvan::tools

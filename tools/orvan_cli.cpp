@@ -5,8 +5,8 @@
 // (tools/exit_codes.h). What a damaged source lost is said in one warning
 // line on stderr and in the JSON ("warnings", "readErrors",
 // "skippedRecords"). The commands are registered on the command line
-// (tools/command_line.h): the disk and clip commands here, play and yuv in
-// files of their own.
+// (tools/command_line.h): the disk and clip commands here, play, yuv and
+// hash in files of their own.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -25,7 +25,6 @@
 #include "recorder/event_list.h"
 #include "recorder/index_search.h"
 #include "tools/cli_commands.h"
-#include "tools/cli_hash.h"
 #include "tools/cli_report.h"
 #include "tools/command_line.h"
 #include "tools/exit_codes.h"
@@ -437,14 +436,13 @@ void AddDiskCommands(CommandLine &cli) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc > 1 && std::string(argv[1]) == "hash")
-    return orvan::tools::RunHashCommand(std::vector<std::string>(argv + 1, argv + argc));
   CommandLine cli("orvan-cli", "Batch and forensic work on recorder disks and clips.");
   AddDiskCommands(cli);
 #ifdef ORVAN_CLI_PLAY
   AddPlayCommand(cli);
 #endif
   AddYuvCommand(cli);
+  AddHashCommand(cli);
   cli.AddCommand("help", "print this help", [&cli] {
     std::fputs(cli.Help().c_str(), stdout);
     return kExitOk;

@@ -180,6 +180,33 @@ TEST_F(Sources, hash_equalsSha256sumAndMd5sum_forRawAndE01_andTheStoredHashesMat
   EXPECT_EQ(Field(empty.out, "sha256"), Quoted(Digest("sha256sum", s_dir->File("empty.img"))));
 }
 
+TEST_F(Sources, hash_takesDriveN_listsItsOptions_andRefusesBadCommandLines) {
+  const auto byPath = test::RunTool("orvan-cli", {"hash", s_segments[0], "--json"});
+  const auto byNumber = test::RunTool(
+      "orvan-cli", {"hash", "--drive", "1", "--image", s_raw, "--image", s_segments[0], "--json"});
+  ASSERT_EQ(byNumber.exitCode, 0) << byNumber.err;
+  EXPECT_EQ(Field(byNumber.out, "source"), Quoted(s_segments[0]));
+  EXPECT_EQ(Field(byNumber.out, "sha256"), Field(byPath.out, "sha256"));
+
+  const auto help = test::RunTool("orvan-cli", {"hash", "--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  for (const char *option : {"SOURCE", "--drive N", "--image PATH", "--json", "--strict"})
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  EXPECT_NE(test::RunTool("orvan-cli", {"--help"}).out.find("\n  hash "), std::string::npos);
+
+  const auto none = test::RunTool("orvan-cli", {"hash"});
+  EXPECT_EQ(none.exitCode, 1);
+  EXPECT_NE(none.err.find("no SOURCE given"), std::string::npos) << none.err;
+  const auto two = test::RunTool("orvan-cli", {"hash", s_raw, s_raw});
+  EXPECT_EQ(two.exitCode, 1);
+  EXPECT_NE(two.err.find("more than one SOURCE"), std::string::npos) << two.err;
+  EXPECT_EQ(two.out, "");
+  const auto noDrive = test::RunTool("orvan-cli", {"hash", "--drive", "5", "--image", s_raw});
+  EXPECT_EQ(noDrive.exitCode, 1);
+  EXPECT_NE(noDrive.err.find("No such drive: 5"), std::string::npos) << noDrive.err;
+  EXPECT_EQ(test::RunTool("orvan-cli", {"hash", s_raw, "--md5-only"}).exitCode, 1);
+}
+
 TEST_F(Sources, e01WhoseStoredHashIsWrong_readsFine_butTheHashSaysSo) {
   std::string error;
   const auto segments =
