@@ -112,7 +112,8 @@ bool CClipReader::Open(const std::string &indexPath) {
   return true;
 }
 
-std::string ClipRefusal(const CClipReader &clip, const std::string &indexPath) {
+std::string ClipRefusal(const CClipReader &clip, const std::string &indexPath, bool *unreadable) {
+  if (unreadable) *unreadable = false;
   ClipTrailer trailer;
   switch (clip.ReadClipTrailer(trailer)) {
     case ClipStatus::Ok:
@@ -124,6 +125,7 @@ std::string ClipRefusal(const CClipReader &clip, const std::string &indexPath) {
     case ClipStatus::BadCount:
       return "The clip trailer's count does not match its place in " + indexPath;
     case ClipStatus::ReadError:
+      if (unreadable) *unreadable = true;
       return "Cannot read " + indexPath;
   }
   if (trailer.count == 0) return "The clip holds no entries: " + indexPath;

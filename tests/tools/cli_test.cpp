@@ -234,10 +234,13 @@ TEST(OrvanCliErrors, rejectedClips_exit2) {
   std::ofstream(dir.File("short.da"));
   auto r = test::RunTool("orvan-cli", {"clip", dir.File("short.in"), "--json"});
   EXPECT_EQ(r.exitCode, 2);
-  EXPECT_EQ(r.err, "The file too short to play video.\n");
+  // The window's words (recorder::ClipRefusal), naming the file.
+  EXPECT_EQ(r.err, dir.File("short.in") + ": The file too short to play video.\n");
   std::ofstream(dir.File("none.in")) << std::string(4000, '\1');
   std::ofstream(dir.File("none.da"));
-  EXPECT_EQ(test::RunTool("orvan-cli", {"clip", dir.File("none.in")}).exitCode, 2);
+  r = test::RunTool("orvan-cli", {"clip", dir.File("none.in")});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.err, "No clip trailer in " + dir.File("none.in") + "\n");
   EXPECT_EQ(test::RunTool("orvan-cli", {"clip", dir.File("nothere.in")}).exitCode, 1);
   // A trailer at the very start claims no entries at all.
   std::string empty(2048, '\0');
