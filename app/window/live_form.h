@@ -56,10 +56,11 @@ class TEventForm;
 class TCopyForm;
 class TSaveForm;
 
+class TLiveForm;
+
 // The jump an event row asks for: pauses the window's disk player and
-// searches the time; nothing without a disk player. `window` is the
-// TLiveForm given to the event list.
-void JumpToEventTime(void *window, uint32_t seconds);
+// searches the time; nothing without a window or a disk player.
+void JumpToEventTime(TLiveForm *window, uint32_t seconds);
 
 class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
  public:
@@ -176,6 +177,9 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void SetBarGeometry();
   void MoveKnob(int left);
   void PauseThreads();
+  // A left press on the knob or the track: the drag starts and the players
+  // pause.
+  void StartBarDrag(int button, int x);
   // Runs the operation on each existing player and shows its state text.
   void DrivePlayers(const std::function<void(orvan::recorder::PlaybackThread &)> &operation,
                     const QString &state);
