@@ -23,10 +23,9 @@ class PlayHDDThread : public PlaybackThread {
                 IScreenGrabber *grabber = nullptr);
   ~PlayHDDThread() override;
 
-  // Finds where `target` (recorder seconds) was recorded and plays from
-  // there. Runs the search on the caller's thread; callers Pause() first.
-  // Returns the entry playing starts at, or -1 when the disk cannot be read.
-  int64_t SearchTime(uint32_t target);
+  // The index search's block for `target`; -1 when the disk cannot be
+  // read.
+  int64_t SearchTime(uint32_t target) override;
 
   bool DiskValid() const { return m_valid.load(); }
   const DiskGeometry &Geometry() const { return m_geometry; }

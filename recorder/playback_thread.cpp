@@ -56,6 +56,7 @@ void PlaybackThread::OpenSound() {
 }
 
 void PlaybackThread::Play() {
+  m_resumedAt.store(0);
   m_mode.store(0);
   m_restartRequest.store(true);
   m_playing.store(true);
@@ -273,6 +274,10 @@ void PlaybackThread::SendDescriptionIfChanged(int8_t recordType, const SYSTEMTIM
 }
 
 bool PlaybackThread::PlayEntry(const IndexEntry &entry) {
+  if (const uint32_t skipBefore = m_skipBefore.load()) {
+    if (entry.time < skipBefore) return true;
+    m_skipBefore.store(0);
+  }
   if (m_restartRequest.exchange(false)) {
     ResetAllWaitKey();
     m_sound->Reset();
@@ -341,6 +346,7 @@ void PlaybackThread::Deliver(int channel, tagFrame *&frame, int8_t recordType) {
     counters.lastPictureSeconds.store(seconds, std::memory_order_relaxed);
   }
   if (m_firstPlayed.load() == 0) m_firstPlayed.store(seconds);
+  if (m_resumedAt.load() == 0) m_resumedAt.store(seconds);
   m_lastPlayed.store(seconds);
 }
 

@@ -78,6 +78,16 @@ class PlaybackThread : public TThread {
   void SetAudio(bool on) { m_audioOn.store(on); }
   // Jump to the knob's position at the next turn.
   void RequestSeek();
+  // Finds where `target` (recorder seconds) was recorded and plays from
+  // there, waiting for key pictures. Runs the search on the caller's
+  // thread; callers Pause() first. Returns the entry playing starts at, or
+  // -1 when nothing can be found (nothing changes then).
+  virtual int64_t SearchTime(uint32_t target) = 0;
+  // Entries recorded before `seconds` are passed over, unshown and
+  // unpaced, until the first one at or after it: a search lands on its
+  // time, not at the start of the index block that holds it. Call before
+  // the search; 0 cancels.
+  void SkipBefore(uint32_t seconds) { m_skipBefore.store(seconds); }
   // On: a new AVI file at fileName receives the screen as it is at once
   // (black when it cannot be grabbed), so even a file of a paused player
   // holds a picture; then what the screen shows, at most one picture per
@@ -101,6 +111,9 @@ class PlaybackThread : public TThread {
   // (0 before any).
   uint32_t FirstPlayedTime() const { return m_firstPlayed.load(); }
   uint32_t LastPlayedTime() const { return m_lastPlayed.load(); }
+  // Recorder time of the first entry handed to a viewer since the last
+  // Play() (searches and jumps included); 0 until one is.
+  uint32_t ResumedAtTime() const { return m_resumedAt.load(); }
   // AVI pictures and audio blocks written so far in this recording.
   uint64_t AviPictures() const { return m_aviPictures.load(); }
   uint64_t AviAudioBlocks() const { return m_aviAudioBlocks.load(); }
@@ -231,6 +244,7 @@ class PlaybackThread : public TThread {
   std::atomic<bool> m_aviOn{false};
   std::atomic<bool> m_pacingEnabled{true};
   std::atomic<bool> m_atEnd{false};
+  std::atomic<uint32_t> m_skipBefore{0};
   // Set by Play() and jumps, taken by the player at its next entry so that
   // waits and pacing restart on the player's own thread.
   std::atomic<bool> m_restartRequest{false};
@@ -253,6 +267,7 @@ class PlaybackThread : public TThread {
   std::atomic<uint64_t> m_audioQueued{0};
   std::atomic<uint32_t> m_firstPlayed{0};
   std::atomic<uint32_t> m_lastPlayed{0};
+  std::atomic<uint32_t> m_resumedAt{0};  // zeroed by Play(), set by the player
   std::atomic<uint64_t> m_pacingSleeps{0};
   std::atomic<int64_t> m_longestPacingSleepMs{0};
   std::atomic<uint64_t> m_readErrors{0};

@@ -410,6 +410,7 @@ void TLiveForm::WireControls() {
 
   auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   connect(escape, &QShortcut::activated, this, [this] { FormKeyPress(27); });
+  InstallKeys();
 }
 
 // ---- life cycle ----

@@ -26,6 +26,7 @@
 #include "app/core/viewer_layout.h"
 #include "app/core/window_rules.h"
 #include "app/window/channel_viewers.h"
+#include "app/window/keys_form.h"
 #include "platform/disk_source.h"
 #include "platform/source_registry.h"
 #include "recorder/playback_host.h"
@@ -124,6 +125,21 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void EnableControls(bool enabled);
   void FormKeyPress(int key);
 
+  // Keys after common players (F1 lists them). Space: play or pause;
+  // the arrows jump by time as a time search does; PgDn and PgUp: the next
+  // or previous event; 1 to 4 enlarge a channel and 0 shows the grid.
+  void KeysClick();
+  void PlayPauseKey();
+  // From the recorder time shown, `deltaSeconds` later (or earlier).
+  void JumpBySeconds(int deltaSeconds);
+  // direction 1: the first event after the time shown; -1: the last before.
+  void JumpToNeighbourEvent(int direction);
+  // channel 0..3 enlarged, or -1 for the grid.
+  void ShowChannelKey(int channel);
+  TKeysForm *KeysWindow() const { return m_keysForm; }
+  // The recorder time the panel (or the still) shows; -1 when none.
+  int64_t ShownRecorderSeconds() const;
+
   // Viewer layout and zoom.
   void LayoutViewers(uint8_t mode);
   void ToggleChannelZoom(int channel);
@@ -174,6 +190,10 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void BuildControls();
   void BuildMenus();
   void WireControls();
+  // The window's keys and the buttons' tooltips naming them.
+  void InstallKeys();
+  // The one player that exists, disk first; null without one.
+  orvan::recorder::PlaybackThread *ActivePlayer() const;
   void SetBarGeometry();
   void MoveKnob(int left);
   void PauseThreads();
@@ -204,8 +224,6 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   };
   bool TakeSnapshot(TakenSnapshot &shot) const;
   void WriteSnapshot(const TakenSnapshot &shot, const QString &path);
-  // The recorder time the panel (or the still) shows; -1 when none.
-  int64_t ShownRecorderSeconds() const;
   // A file that could not be written or was refused (a source being read,
   // a device, ...): the reason in a message box.
   void ShowWriteRefusal(const std::string &error);
@@ -293,6 +311,12 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   orvan::platform::SourceRegistration m_stillSource;
   orvan::recorder::PlayFileThread *m_clipThread = nullptr;
   QString m_clipName;  // file name of the clip opened, for snapshots
+  // The keys window, made on first use; the event the last PgDn or PgUp
+  // jumped to (0: none), so the next press moves on from it even when the
+  // search landed a little before it.
+  TKeysForm *m_keysForm = nullptr;
+  std::vector<KeyHelpRow> m_keyHelp;
+  uint32_t m_lastEventJump = 0;
   // Image Play: the still shown, for snapshots.
   bool m_stillShown = false;
   QString m_stillName;
