@@ -29,8 +29,25 @@ PlaybackThread::PlaybackThread(IPlaybackHost &host,
       m_pacing(pacing),
       m_record(kMaxRecordBytes),
       m_sound(std::make_unique<CSoundDevice>()) {
-  m_paceStart = std::chrono::steady_clock::now();
-  m_lastAviPicture = m_paceStart;
+  m_lastAviPicture = std::chrono::steady_clock::now();
+}
+
+int64_t PlaybackThread::SteadyPacingClock::NowUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void PlaybackThread::SteadyPacingClock::Sleep(int64_t ms, const std::function<bool()> &stop) {
+  m_player.InterruptibleSleep(ms, stop);
+}
+
+void PlaybackThread::SetSpeed(int eighths) {
+  bool known = false;
+  for (int s : kSpeedsEighths) known = known || s == eighths;
+  m_speedEighths.store(known ? eighths : kNormalSpeedEighths);
+  // The pacing restarts from the next entry at the new rate.
+  m_restartRequest.store(true);
 }
 
 PlaybackThread::~PlaybackThread() {
@@ -201,14 +218,12 @@ void PlaybackThread::WakePlayer() {
 void PlaybackThread::ResetAllWaitKey() { m_waitKey.fill(true); }
 
 void PlaybackThread::RestartPacing() {
-  m_paceStart = std::chrono::steady_clock::now();
-  m_paceSum = 0;
+  m_paceStartUs = m_clock.load()->NowUs();
+  m_paceSumUs = 0;
 }
 
 int64_t PlaybackThread::MillisecondsSincePaceStart() const {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                               m_paceStart)
-      .count();
+  return (m_clock.load()->NowUs() - m_paceStartUs) / 1000;
 }
 
 void PlaybackThread::SetTimeLabels(const std::string &start, const std::string &end) {
@@ -283,6 +298,13 @@ bool PlaybackThread::PlayEntry(const IndexEntry &entry) {
     m_sound->Reset();
     RestartPacing();
   }
+  // Fast speeds show key pictures only, keeping the pace of what they
+  // pass over.
+  if (m_mode.load() == 0 && m_speedEighths.load() > kKeyPicturesOnlyAboveEighths &&
+      !IsKeyPicture(entry.type)) {
+    Pace(entry);
+    return true;
+  }
   const int channel = entry.channel;
   const SYSTEMTIME time = TimeToCalendar(entry.time);
   SendDescriptionIfChanged(entry.type, time);
@@ -293,7 +315,8 @@ bool PlaybackThread::PlayEntry(const IndexEntry &entry) {
       NoteSkippedEntry();
       return false;
     }
-    if (entry.type == kTypeAudio && m_mode.load() == 0 && m_audioOn.load()) {
+    if (entry.type == kTypeAudio && m_mode.load() == 0 && m_audioOn.load() &&
+        m_speedEighths.load() == kNormalSpeedEighths) {
       m_sound->Write(m_record.data(), entry.size);
       m_audioQueued.fetch_add(1, std::memory_order_relaxed);
     }
@@ -358,23 +381,27 @@ void PlaybackThread::Pace(const IndexEntry &entry) {
     return;
   }
   if (!m_pacingEnabled.load()) return;
+  // Every wait is scaled by the speed, and so is the bound past which a
+  // (damaged) delay is not waited for: a slow speed stretches real delays.
+  const int eighths = m_speedEighths.load();
+  const int64_t limitMs = kPacingLimitMs * std::max(kNormalSpeedEighths, eighths) / eighths;
   if (entry.type == kTypeAudio) {
-    PacingSleep(15);
+    PacingSleep(15 * kNormalSpeedEighths / eighths, limitMs);
     return;
   }
-  m_paceSum += entry.delayMs;
-  const int64_t wait = m_paceSum - MillisecondsSincePaceStart();
-  if (wait > 0 && wait < kPacingLimitMs)
-    PacingSleep(wait > m_pacing.marginThresholdMs ? wait - m_pacing.marginMs : wait);
+  m_paceSumUs += int64_t(entry.delayMs) * 1000 * kNormalSpeedEighths / eighths;
+  const int64_t wait = m_paceSumUs / 1000 - MillisecondsSincePaceStart();
+  if (wait > 0 && wait < limitMs)
+    PacingSleep(wait > m_pacing.marginThresholdMs ? wait - m_pacing.marginMs : wait, limitMs);
 }
 
-void PlaybackThread::PacingSleep(int64_t ms) {
+void PlaybackThread::PacingSleep(int64_t ms, int64_t limitMs) {
   if (ms <= 0) return;
-  ms = std::min<int64_t>(ms, kPacingLimitMs - 1);
+  ms = std::min<int64_t>(ms, limitMs - 1);
   m_pacingSleeps.fetch_add(1, std::memory_order_relaxed);
   if (ms > m_longestPacingSleepMs.load(std::memory_order_relaxed))
     m_longestPacingSleepMs.store(ms, std::memory_order_relaxed);
-  InterruptibleSleep(ms, [this] { return !m_playing.load(); });
+  m_clock.load()->Sleep(ms, [this] { return !m_playing.load(); });
 }
 
 void PlaybackThread::NoteIndexRead(bool ok, int64_t at) {

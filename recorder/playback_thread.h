@@ -15,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -47,6 +48,24 @@ constexpr int kAviHeight = 480;
 // more is not waited for at all.
 constexpr int kPacingLimitMs = 1000;
 
+// The time pacing reads and the sleeps it takes. The player's own clock is
+// steady_clock and interruptible sleeps; tests bring one whose time passes
+// only by the sleeps asked for, so the pacing is measured without
+// depending on the machine's speed. Called on the player thread only.
+class PacingClock {
+ public:
+  virtual ~PacingClock() = default;
+  virtual int64_t NowUs() = 0;
+  // Sleeps `ms`, ending early once `stop` is true.
+  virtual void Sleep(int64_t ms, const std::function<bool()> &stop) = 0;
+};
+
+// Play speeds in eighths of normal speed: 1/8 to 16 times.
+constexpr int kSpeedsEighths[] = {1, 2, 4, 8, 16, 32, 64, 128};
+constexpr int kNormalSpeedEighths = 8;
+// Above this speed only key pictures are shown.
+constexpr int kKeyPicturesOnlyAboveEighths = 32;
+
 // Per-channel counts, for the command line and the tests. Written by the
 // player thread only; read with relaxed atomics.
 struct ChannelCounters {
@@ -71,6 +90,12 @@ class PlaybackThread : public TThread {
   void Play();
   // Fast forward: key pictures only.
   void Forward();
+  // Normal play's speed, in eighths (one of kSpeedsEighths; others are
+  // taken as normal speed): the recorded delays are scaled by it, sound
+  // plays at normal speed only, and above 4 times only key pictures are
+  // shown. Takes effect at the next entry; Forward ignores it.
+  void SetSpeed(int eighths);
+  int Speed() const { return m_speedEighths.load(); }
   // Stops reading at the next turn and waits (up to five seconds, running
   // synchronized calls meanwhile) for the thread to acknowledge. True when
   // it did.
@@ -129,6 +154,9 @@ class PlaybackThread : public TThread {
   // Tests and benchmarks: play without the pacing sleeps (fast forward's
   // included).
   void SetPacingEnabled(bool on) { m_pacingEnabled.store(on); }
+  // Tests: the clock pacing reads and sleeps on; set before the first
+  // Play(), kept for the player's life (the caller's object outlives it).
+  void SetPacingClock(PacingClock *clock) { m_clock.store(clock ? clock : &m_steadyClock); }
   // Pacing sleeps taken so far, and the longest one asked for.
   uint64_t PacingSleeps() const { return m_pacingSleeps.load(); }
   int64_t LongestPacingSleepMs() const { return m_longestPacingSleepMs.load(); }
@@ -191,9 +219,9 @@ class PlaybackThread : public TThread {
   void SetAtEnd(bool atEnd) { m_atEnd.store(atEnd); }
   int Mode() const { return m_mode.load(); }
   bool PacingEnabled() const { return m_pacingEnabled.load(); }
-  // Player thread: sleeps `ms` (bounded below kPacingLimitMs), ending at
-  // once when the player is paused or told to end.
-  void PacingSleep(int64_t ms);
+  // Player thread: sleeps `ms` (bounded below limitMs), ending at once
+  // when the player is paused or told to end.
+  void PacingSleep(int64_t ms, int64_t limitMs = kPacingLimitMs);
   // Player thread: an index read at entry `at` failed or succeeded.
   void NoteIndexRead(bool ok, int64_t at);
   // Player thread: an entry was passed over as unplayable.
@@ -245,6 +273,7 @@ class PlaybackThread : public TThread {
   std::atomic<bool> m_pacingEnabled{true};
   std::atomic<bool> m_atEnd{false};
   std::atomic<uint32_t> m_skipBefore{0};
+  std::atomic<int> m_speedEighths{kNormalSpeedEighths};
   // Set by Play() and jumps, taken by the player at its next entry so that
   // waits and pacing restart on the player's own thread.
   std::atomic<bool> m_restartRequest{false};
@@ -259,8 +288,19 @@ class PlaybackThread : public TThread {
   VORN_TESK::StreamDescription m_lastDescription{};
   bool m_descriptionSent = false;
   std::atomic<int> m_describedCodec{4};  // copy of m_lastDescription's codec for the main thread
-  std::chrono::steady_clock::time_point m_paceStart;
-  int64_t m_paceSum = 0;
+  class SteadyPacingClock final : public PacingClock {
+   public:
+    explicit SteadyPacingClock(PlaybackThread &player) : m_player(player) {}
+    int64_t NowUs() override;
+    void Sleep(int64_t ms, const std::function<bool()> &stop) override;
+
+   private:
+    PlaybackThread &m_player;
+  };
+  SteadyPacingClock m_steadyClock{*this};
+  std::atomic<PacingClock *> m_clock{&m_steadyClock};
+  int64_t m_paceStartUs = 0;
+  int64_t m_paceSumUs = 0;  // the recorded delays since the start, scaled by the speed
   int m_lastBarOffset = 0;
   std::vector<uint8_t> m_record;
   std::array<ChannelCounters, kChannelCount> m_counters;

@@ -702,12 +702,18 @@ void TLiveForm::DrivePlayers(const std::function<void(recorder::PlaybackThread &
                                            static_cast<recorder::PlaybackThread *>(m_clipThread)}) {
     if (!player) continue;
     operation(*player);
-    PlayLabel->setText(state);
+    // "Play" says the speed it plays at.
+    PlayLabel->setText(state == QLatin1String("Play") ? PlayingText(*player) : state);
   }
 }
 
 void TLiveForm::PlayBtnClick() {
-  DrivePlayers([](recorder::PlaybackThread &p) { p.Play(); }, QStringLiteral("Play"));
+  DrivePlayers(
+      [](recorder::PlaybackThread &p) {
+        p.SetSpeed(recorder::kNormalSpeedEighths);
+        p.Play();
+      },
+      QStringLiteral("Play"));
 }
 
 void TLiveForm::PauseBtnClick() {
@@ -820,7 +826,7 @@ void TLiveForm::SearchDisk(uint32_t seconds) {
   m_diskThread->Pause();
   // A search that found its place plays from there, whatever the label
   // said before.
-  if (m_diskThread->SearchTime(seconds) >= 0) PlayLabel->setText(QStringLiteral("Play"));
+  if (m_diskThread->SearchTime(seconds) >= 0) PlayLabel->setText(PlayingText(*m_diskThread));
 }
 
 void TLiveForm::EventBtnClick() {

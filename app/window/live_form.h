@@ -134,6 +134,12 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void JumpBySeconds(int deltaSeconds);
   // direction 1: the first event after the time shown; -1: the last before.
   void JumpToNeighbourEvent(int direction);
+  // step 1: the next faster speed, -1: the next slower, 0: normal speed;
+  // the player plays at it.
+  void ChangeSpeed(int step);
+  // PlayLabel's text while `player` plays: "Play", or with its speed
+  // ("Play ×2", "Play ×½").
+  static QString PlayingText(const orvan::recorder::PlaybackThread &player);
   // channel 0..3 enlarged, or -1 for the grid.
   void ShowChannelKey(int channel);
   TKeysForm *KeysWindow() const { return m_keysForm; }

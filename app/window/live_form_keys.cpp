@@ -45,6 +45,9 @@ void TLiveForm::InstallKeys() {
       {{K(Qt::Key_Left)}, "10 seconds earlier", [this] { JumpBySeconds(-10); }},
       {{K(Qt::Key_Up)}, "1 minute later", [this] { JumpBySeconds(60); }},
       {{K(Qt::Key_Down)}, "1 minute earlier", [this] { JumpBySeconds(-60); }},
+      {{K(Qt::Key_BracketRight)}, "Faster (plays)", [this] { ChangeSpeed(1); }},
+      {{K(Qt::Key_BracketLeft)}, "Slower (plays)", [this] { ChangeSpeed(-1); }},
+      {{K(Qt::Key_Backspace)}, "Normal speed", [this] { ChangeSpeed(0); }},
       {{K(Qt::Key_PageDown)}, "Next event", [this] { JumpToNeighbourEvent(1); }},
       {{K(Qt::Key_PageUp)}, "Previous event", [this] { JumpToNeighbourEvent(-1); }},
       {{K(Qt::Key_1)}, "Enlarge channel 1", [this] { ShowChannelKey(0); }},
@@ -105,6 +108,39 @@ void TLiveForm::PlayPauseKey() {
     PlayBtnClick();
 }
 
+QString TLiveForm::PlayingText(const recorder::PlaybackThread &player) {
+  switch (player.Speed()) {
+    case 1:
+      return QStringLiteral("Play \u00d7\u215b");
+    case 2:
+      return QStringLiteral("Play \u00d7\u00bc");
+    case 4:
+      return QStringLiteral("Play \u00d7\u00bd");
+    case recorder::kNormalSpeedEighths:
+      return QStringLiteral("Play");
+    default:
+      return QStringLiteral("Play \u00d7%1").arg(player.Speed() / recorder::kNormalSpeedEighths);
+  }
+}
+
+void TLiveForm::ChangeSpeed(int step) {
+  recorder::PlaybackThread *player = ActivePlayer();
+  if (!player) return;
+  const auto &speeds = recorder::kSpeedsEighths;
+  const int count = int(std::size(speeds));
+  int index = int(std::find(std::begin(speeds), std::end(speeds), player->Speed()) - speeds);
+  if (index >= count || step == 0)
+    index = int(std::find(std::begin(speeds), std::end(speeds), recorder::kNormalSpeedEighths) -
+                speeds);
+  else
+    index = std::clamp(index + step, 0, count - 1);
+  // From pause or fast forward too: the new speed plays at once.
+  player->Pause();
+  player->SetSpeed(speeds[index]);
+  player->Play();
+  PlayLabel->setText(PlayingText(*player));
+}
+
 void TLiveForm::JumpBySeconds(int deltaSeconds) {
   recorder::PlaybackThread *player = ActivePlayer();
   if (!player) return;
@@ -115,7 +151,7 @@ void TLiveForm::JumpBySeconds(int deltaSeconds) {
   player->Pause();
   player->SkipBefore(uint32_t(std::min<int64_t>(target, UINT32_MAX)));
   if (player->SearchTime(uint32_t(std::min<int64_t>(target, UINT32_MAX))) >= 0)
-    PlayLabel->setText(QStringLiteral("Play"));
+    PlayLabel->setText(PlayingText(*player));
 }
 
 void TLiveForm::JumpToNeighbourEvent(int direction) {

@@ -186,3 +186,26 @@ TEST_F(ReviewTest, arrowsJumpByTime_pageKeysByEvent_digitsEnlarge) {
   Key(Qt::Key_0);
   EXPECT_EQ(form->Layout().ZoomedChannel(), -1);
 }
+
+TEST_F(ReviewTest, speedKeys_playFasterOrSlower_andTheLabelSaysHowFast) {
+  MakeForm();
+  OpenDisk(MakeDisk(dir, "a.img", 3000));
+  auto *player = form->DiskThread();
+  Key(Qt::Key_BracketRight);  // from pause: plays
+  EXPECT_TRUE(player->Playing());
+  EXPECT_EQ(player->Speed(), 16);
+  EXPECT_EQ(Text("PlayLabel"), QStringLiteral("Play \u00d72"));
+  for (int i = 0; i < 5; ++i) Key(Qt::Key_BracketRight);
+  EXPECT_EQ(player->Speed(), 128);  // 16 times at most
+  EXPECT_EQ(Text("PlayLabel"), QStringLiteral("Play \u00d716"));
+  Key(Qt::Key_Backspace);
+  EXPECT_EQ(Text("PlayLabel"), "Play");
+  Key(Qt::Key_BracketLeft);
+  EXPECT_EQ(Text("PlayLabel"), QStringLiteral("Play \u00d7\u00bd"));
+  for (int i = 0; i < 5; ++i) Key(Qt::Key_BracketLeft);
+  EXPECT_EQ(player->Speed(), 1);
+  EXPECT_EQ(Text("PlayLabel"), QStringLiteral("Play \u00d7\u215b"));
+  form->PlayBtnClick();  // Play is normal speed
+  EXPECT_EQ(player->Speed(), 8);
+  EXPECT_EQ(Text("PlayLabel"), "Play");
+}
