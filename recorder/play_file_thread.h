@@ -39,6 +39,11 @@ class PlayFileThread : public PlaybackThread {
   int64_t TotalEntries() const override { return m_count.load() > 0 ? m_count.load() : 0; }
   int64_t NextEntry() const override { return m_next.load(); }
   int64_t JumpTarget(int64_t offset, int width) const override;
+  bool ReadEntryAt(int64_t n, IndexEntry &entry) override {
+    return n < TotalEntries() && ReadEntry(n, entry);
+  }
+  int64_t PlayPosition() const override { return m_next.load(); }
+  void ResumeAt(int64_t n) override { m_next.store(n); }
 
  private:
   bool Validate();

@@ -183,6 +183,12 @@ void PlaybackThread::Execute() {
   RestartPacing();
   while (!Terminated()) {
     if (m_playing.load()) {
+      if (m_stepCursor >= 0) {
+        // Playing goes on from the picture stepped to.
+        ResumeAt(m_stepCursor);
+        m_stepCursor = -1;
+        ResetAllWaitKey();
+      }
       PlayBarStep();
       const Turn turn = PlayTurn();
       if (turn == Turn::kAgainAtOnce) continue;
@@ -192,12 +198,158 @@ void PlaybackThread::Execute() {
         continue;
       }
     } else {
+      if (const int direction = m_stepRequest.exchange(0)) {
+        m_stepShown.store(RunStep(direction, m_stepChannel.load()));
+        m_stepDone.store(true);
+      }
       m_pauseAck.store(true);
       WaitForControl();
       continue;
     }
     Sleep(1);
   }
+}
+
+bool PlaybackThread::Step(int direction, int channel) {
+  if (direction == 0 || m_playing.load()) return false;
+  m_stepDone.store(false);
+  m_stepShown.store(false);
+  m_stepChannel.store(channel >= 0 && channel < kChannelCount ? channel : -1);
+  m_stepRequest.store(direction > 0 ? 1 : -1);
+  WakePlayer();
+  return TThread::WaitWhileServicing([this] { return m_stepDone.load() || Finished(); }, 5000) &&
+         m_stepShown.load();
+}
+
+namespace {
+// How far a step looks for the next or previous picture, or back for a key
+// picture: a damaged index cannot make it read the whole disk.
+constexpr int64_t kStepScanEntries = 8192;
+// A channel's decoder holds its last picture before the step cursor.
+constexpr int64_t kDecodedUpToCursor = -2;
+
+bool IsStepPicture(const IndexEntry &e) {
+  const uint32_t type = FrameTypeOfRecord(e.type);
+  return e.channel < kChannelCount &&
+         (type == VORN_TESK::FT_IFRAME || type == VORN_TESK::FT_PFRAME);
+}
+}  // namespace
+
+bool PlaybackThread::RunStep(int direction, int channel) {
+  if (m_stepCursor < 0) {
+    // Play handed every channel no longer waiting for a key picture all its
+    // pictures up to here.
+    m_stepCursor = PlayPosition();
+    for (int ch = 0; ch < kChannelCount; ++ch)
+      m_stepDecoded[ch] = m_waitKey[ch] ? -1 : kDecodedUpToCursor;
+  }
+  const int64_t total = TotalEntries();
+  IndexEntry e;
+  if (direction > 0) {
+    for (int64_t n = m_stepCursor; n < total && n < m_stepCursor + kStepScanEntries; ++n) {
+      if (!ReadEntryAt(n, e)) return false;
+      if (!IsStepPicture(e)) continue;
+      if (channel >= 0 && e.channel != channel) {
+        m_stepDecoded[e.channel] = -1;  // passed over: its decoder falls behind
+        continue;
+      }
+      m_stepCursor = n + 1;
+      return ShowSteppedPicture(n, e);
+    }
+    return false;
+  }
+  // Back: the last picture stepped to (of the channel) is taken back; its
+  // viewer shows the picture of its channel before it.
+  int64_t last = -1;
+  for (int64_t n = m_stepCursor - 1; n >= 0 && n >= m_stepCursor - kStepScanEntries; --n) {
+    if (!ReadEntryAt(n, e)) return false;
+    if (!IsStepPicture(e)) continue;
+    if (channel >= 0 && e.channel != channel) {
+      m_stepDecoded[e.channel] = -1;
+      continue;
+    }
+    last = n;
+    break;
+  }
+  if (last < 0) return false;
+  const int shownChannel = e.channel;
+  for (int64_t n = last - 1; n >= 0 && n >= last - kStepScanEntries; --n) {
+    IndexEntry before;
+    if (!ReadEntryAt(n, before)) return false;
+    if (!IsStepPicture(before) || before.channel != shownChannel) continue;
+    m_stepCursor = last;
+    m_stepDecoded[shownChannel] = -1;  // it holds a later picture
+    return ShowSteppedPicture(n, before);
+  }
+  return false;
+}
+
+bool PlaybackThread::ShowSteppedPicture(int64_t n, const IndexEntry &entry) {
+  const int channel = entry.channel;
+  int64_t from = n;
+  const int64_t decoded = m_stepDecoded[channel];
+  // Forward steps look from the cursor on, so nothing of the channel lies
+  // between the cursor and n.
+  bool continuous = decoded == kDecodedUpToCursor || (decoded >= 0 && decoded < n);
+  if (continuous && decoded >= 0) {
+    // Only when no picture of the channel lies between.
+    IndexEntry between;
+    for (int64_t k = decoded + 1; k < n && continuous; ++k)
+      if (!ReadEntryAt(k, between) || (IsStepPicture(between) && between.channel == channel))
+        continuous = false;
+  }
+  if (!continuous && !IsKeyPicture(entry.type)) {
+    from = -1;
+    IndexEntry key;
+    for (int64_t k = n - 1; k >= 0 && k >= n - kStepScanEntries; --k) {
+      if (!ReadEntryAt(k, key)) return false;
+      if (key.channel == channel && IsStepPicture(key) && IsKeyPicture(key.type)) {
+        from = k;
+        break;
+      }
+    }
+    if (from < 0) return false;
+  }
+  for (int64_t k = from; k < n; ++k) {
+    IndexEntry e;
+    if (!ReadEntryAt(k, e)) return false;
+    if (IsStepPicture(e) && e.channel == channel && !HandOverStepped(e, true)) return false;
+  }
+  if (!HandOverStepped(entry, false)) return false;
+  m_stepDecoded[channel] = n;
+  return true;
+}
+
+bool PlaybackThread::HandOverStepped(const IndexEntry &entry, bool decodeOnly) {
+  IViewerSink *viewer = m_viewers[entry.channel];
+  if (!viewer) return false;
+  const SYSTEMTIME time = TimeToCalendar(entry.time);
+  SendDescriptionIfChanged(entry.type, time);
+  if (!ReadRecord(entry, m_record.data())) return false;
+  const uint32_t type =
+      FrameTypeOfRecord(entry.type) | (decodeOnly ? VORN_TESK::FT_DECODE_ONLY : 0);
+  tagFrame *frame = Frames().Create(type, entry.size, &time, m_record.data());
+  if (!frame) return false;
+  for (;;) {
+    int32_t queued = 0;
+    viewer->Command(kViewerQueueLength, &queued);
+    if (queued <= kBackPressureFrames) break;
+    if (Terminated()) {
+      Frames().Release(frame);
+      return false;
+    }
+    Sleep(1);
+  }
+  viewer->Command(kViewerTakeFrame, frame);  // ownership passes to the viewer
+  m_waitKey[entry.channel] = false;
+  if (!decodeOnly) {
+    ChannelCounters &counters = m_counters[entry.channel];
+    counters.delivered.fetch_add(1, std::memory_order_relaxed);
+    counters.pictures.fetch_add(1, std::memory_order_relaxed);
+    counters.lastPictureSeconds.store(entry.time, std::memory_order_relaxed);
+    m_lastPlayed.store(entry.time);
+  }
+  return true;
 }
 
 void PlaybackThread::WaitForControl() {

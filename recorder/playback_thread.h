@@ -125,6 +125,15 @@ class PlaybackThread : public TThread {
   // that end with the recording).
   void EndAviRecording();
 
+  // A paused player's picture stepping (callers Pause() first); waits up to
+  // five seconds, running synchronized calls, for the player's answer.
+  // direction 1: the next recorded picture, of `channel` or (-1) of any
+  // channel, to that picture's viewer; -1: the viewer of the last picture
+  // stepped to (of `channel`, or of any) goes back to its picture before,
+  // decoded silently from the key picture before it. True when a picture
+  // was handed over. Play() goes on from the picture stepped to.
+  bool Step(int direction, int channel);
+
   bool Playing() const { return m_playing.load(); }
   // True while the reader stands at the end of the recording (or of the
   // clip) with nothing more to play.
@@ -204,6 +213,11 @@ class PlaybackThread : public TThread {
   virtual int64_t TotalEntries() const = 0;
   // Entry number of the next entry to read.
   virtual int64_t NextEntry() const = 0;
+  // Player thread, for stepping: the entry numbered `n`; the number of the
+  // next entry to play; and the next turn's playing from entry `n`.
+  virtual bool ReadEntryAt(int64_t n, IndexEntry &entry) = 0;
+  virtual int64_t PlayPosition() const = 0;
+  virtual void ResumeAt(int64_t n) = 0;
   // Turns the play-bar jump computes `next` for: disk jumps land on
   // multiples of 512, clip jumps anywhere.
   virtual int64_t JumpTarget(int64_t offset, int width) const = 0;
@@ -250,6 +264,14 @@ class PlaybackThread : public TThread {
   void WaitForViewer(int channel);
   void Deliver(int channel, VORN_TESK::tagFrame *&frame, int8_t recordType);
   void Pace(const IndexEntry &entry);
+  // Player thread: one step as Step() asks; true when a picture was shown.
+  bool RunStep(int direction, int channel);
+  // Player thread: entry `n` (a picture of its channel) shown, decoding
+  // silently from the key picture before it unless its channel's decoder
+  // holds the picture just before it.
+  bool ShowSteppedPicture(int64_t n, const IndexEntry &entry);
+  // Player thread: one picture to its viewer outside playing.
+  bool HandOverStepped(const IndexEntry &entry, bool decodeOnly);
   int64_t MillisecondsSincePaceStart() const;
   void CloseAvi();
   // Player thread: an idle turn's pause, until WakePlayer or kIdleTurnMs.
@@ -274,6 +296,12 @@ class PlaybackThread : public TThread {
   std::atomic<bool> m_atEnd{false};
   std::atomic<uint32_t> m_skipBefore{0};
   std::atomic<int> m_speedEighths{kNormalSpeedEighths};
+  // Stepping: Step() sets the request (direction) and channel and waits
+  // for stepDone; the player answers while paused.
+  std::atomic<int> m_stepRequest{0};
+  std::atomic<int> m_stepChannel{-1};
+  std::atomic<bool> m_stepDone{true};
+  std::atomic<bool> m_stepShown{false};
   // Set by Play() and jumps, taken by the player at its next entry so that
   // waits and pacing restart on the player's own thread.
   std::atomic<bool> m_restartRequest{false};
@@ -285,6 +313,12 @@ class PlaybackThread : public TThread {
 
   // Player thread only.
   std::array<bool, kChannelCount> m_waitKey{true, true, true, true};
+  // Stepping: the entry after the last picture stepped to (-1: not
+  // stepping; playing goes on from here), and per channel the last picture
+  // its decoder was given while stepping (-1: unknown; -2: its last one
+  // before the cursor).
+  int64_t m_stepCursor = -1;
+  std::array<int64_t, kChannelCount> m_stepDecoded{-1, -1, -1, -1};
   VORN_TESK::StreamDescription m_lastDescription{};
   bool m_descriptionSent = false;
   std::atomic<int> m_describedCodec{4};  // copy of m_lastDescription's codec for the main thread

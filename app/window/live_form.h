@@ -134,6 +134,8 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void JumpBySeconds(int deltaSeconds);
   // direction 1: the first event after the time shown; -1: the last before.
   void JumpToNeighbourEvent(int direction);
+  // Picture stepping, pausing first: 1 forward, -1 back.
+  void StepKey(int direction);
   // step 1: the next faster speed, -1: the next slower, 0: normal speed;
   // the player plays at it.
   void ChangeSpeed(int step);

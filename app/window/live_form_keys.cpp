@@ -45,6 +45,8 @@ void TLiveForm::InstallKeys() {
       {{K(Qt::Key_Left)}, "10 seconds earlier", [this] { JumpBySeconds(-10); }},
       {{K(Qt::Key_Up)}, "1 minute later", [this] { JumpBySeconds(60); }},
       {{K(Qt::Key_Down)}, "1 minute earlier", [this] { JumpBySeconds(-60); }},
+      {{K(Qt::Key_Period)}, "One picture forward (pauses)", [this] { StepKey(1); }},
+      {{K(Qt::Key_Comma)}, "One picture back (pauses)", [this] { StepKey(-1); }},
       {{K(Qt::Key_BracketRight)}, "Faster (plays)", [this] { ChangeSpeed(1); }},
       {{K(Qt::Key_BracketLeft)}, "Slower (plays)", [this] { ChangeSpeed(-1); }},
       {{K(Qt::Key_Backspace)}, "Normal speed", [this] { ChangeSpeed(0); }},
@@ -139,6 +141,15 @@ void TLiveForm::ChangeSpeed(int step) {
   player->SetSpeed(speeds[index]);
   player->Play();
   PlayLabel->setText(PlayingText(*player));
+}
+
+void TLiveForm::StepKey(int direction) {
+  recorder::PlaybackThread *player = ActivePlayer();
+  if (!player) return;
+  if (player->Playing()) PauseBtnClick();
+  // The grid steps through every channel's pictures in recording order; an
+  // enlarged channel through its own.
+  player->Step(direction, m_layout.ZoomedChannel());
 }
 
 void TLiveForm::JumpBySeconds(int deltaSeconds) {

@@ -209,3 +209,56 @@ TEST_F(ReviewTest, speedKeys_playFasterOrSlower_andTheLabelSaysHowFast) {
   EXPECT_EQ(player->Speed(), 8);
   EXPECT_EQ(Text("PlayLabel"), "Play");
 }
+
+namespace {
+
+// The pixels of a quarter of the panel, without the bottom rows where the
+// date and time are written over the pictures.
+std::vector<uint8_t> QuarterPixels(const std::vector<uint8_t> &panel, int quarter) {
+  const int w = 720, h = 480;
+  if (panel.size() < size_t(w) * h * 4) return {};
+  std::vector<uint8_t> out;
+  const int x0 = (quarter % 2) * w / 2, y0 = (quarter / 2) * h / 2;
+  for (int y = y0; y < y0 + h / 2 - 30; ++y)
+    out.insert(out.end(), panel.begin() + (size_t(y) * w + x0) * 4,
+               panel.begin() + (size_t(y) * w + x0 + w / 2) * 4);
+  return out;
+}
+
+}  // namespace
+
+TEST_F(ReviewTest, stepping_forwardChangesOneChannel_andBackBringsItsPictureAgain) {
+  MakeForm();
+  OpenDisk(MakeSample(dir, 6));
+  form->PlayBtnClick();
+  ASSERT_TRUE(WaitServicing([&] {
+    for (int ch = 0; ch < 4; ++ch)
+      if (form->DiskThread()->Counters(ch).pictures.load() < 12) return false;
+    return true;
+  }));
+  Key(Qt::Key_Period);  // pauses, then steps
+  EXPECT_FALSE(form->DiskThread()->Playing());
+  EXPECT_EQ(Text("PlayLabel"), "Pause");
+  ASSERT_TRUE(WaitServicing([&] { return AllPresented(); }));
+  std::vector<uint8_t> before = PanelPixels();
+  for (int step = 0; step < 3; ++step) {
+    Key(Qt::Key_Period);
+    ASSERT_TRUE(WaitServicing([&] { return AllPresented(); }));
+    const std::vector<uint8_t> after = PanelPixels();
+    int changed = 0, which = -1;
+    for (int q = 0; q < 4; ++q)
+      if (QuarterPixels(before, q) != QuarterPixels(after, q)) ++changed, which = q;
+    EXPECT_EQ(changed, 1) << "step " << step;
+    Key(Qt::Key_Comma);
+    ASSERT_TRUE(WaitServicing([&] { return AllPresented(); }));
+    const std::vector<uint8_t> back = PanelPixels();
+    for (int q = 0; q < 4; ++q)
+      EXPECT_EQ(QuarterPixels(back, q), QuarterPixels(before, q)) << "quarter " << q;
+    // On to the next picture for the next round.
+    Key(Qt::Key_Period);
+    ASSERT_TRUE(WaitServicing([&] { return AllPresented(); }));
+    before = PanelPixels();
+    EXPECT_GE(which, 0);
+  }
+  EXPECT_FALSE(form->DiskThread()->Playing());
+}
