@@ -280,8 +280,9 @@ int32_t VornFilterObj::ProcessFrame() {
     VORN_TESK::Frames().Release(frame);
     m_decodedCount.fetch_add(1, std::memory_order_relaxed);
     if (decodeOnly) {
+      // A reference for the picture a step shows: on to the next at once.
       m_pendingPicture = nullptr;
-      return m_stepInterval;
+      return 0;
     }
 
     const uint32_t divisor = SkipDivisor(queued);
