@@ -122,9 +122,10 @@ int main(int argc, char **argv) {
                 steps->size());
   }
   if (unanswered > 0)
-    std::printf("  %d pause or step presses showed no picture within 10 s: the step figures "
-                "above are not valid\n",
-                unanswered);
+    std::printf(
+        "  %d pause or step presses showed no picture within 10 s: the step figures "
+        "above are not valid\n",
+        unanswered);
   Report("source switch while playing (stop)", stop);
   RemoveSynchronizeWakeup();
   return 0;
