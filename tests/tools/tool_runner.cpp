@@ -75,20 +75,6 @@ ToolResult RunProgram(const std::string &path, const std::vector<std::string> &a
   return r;
 }
 
-uint64_t FileChecksum(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  uint64_t h = 1469598103934665603ull;
-  char buf[1 << 16];
-  while (in) {
-    in.read(buf, sizeof buf);
-    for (std::streamsize i = 0; i < in.gcount(); ++i) {
-      h ^= uint8_t(buf[i]);
-      h *= 1099511628211ull;
-    }
-  }
-  return h;
-}
-
 std::string FileSha256(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return {};

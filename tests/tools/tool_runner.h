@@ -23,9 +23,6 @@ ToolResult RunTool(const std::string &tool, const std::vector<std::string> &args
 ToolResult RunProgram(const std::string &program, const std::vector<std::string> &args,
                       int limitSeconds = 600);
 
-// FNV-1a over a whole file: to show a command left an image untouched.
-uint64_t FileChecksum(const std::string &path);
-
 // SHA-256 of a whole file as lower-case hex (libcrypto); empty when it
 // cannot be read.
 std::string FileSha256(const std::string &path);

@@ -463,8 +463,7 @@ TEST_F(LiveFormTest, russian_captionsFollowTheSource_andAMissingKeyReadsZero) {
   EXPECT_EQ(Get<QGroupBox>("DeviceGroup")->title(), "Выбор файла");
 
   // The choice is remembered as one byte.
-  std::ifstream config(ConfigurationPath(), std::ios::binary);
-  std::string stored((std::istreambuf_iterator<char>(config)), {});
+  std::string stored = orvan::test::ReadFileText(ConfigurationPath());
   EXPECT_EQ(stored, "1");
 
   combo->setCurrentIndex(0);
