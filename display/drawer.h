@@ -26,7 +26,7 @@
 #include "media/picture_conversion.h"
 #include "platform/wintime.h"
 
-// Display modes (viewer command 30).
+// Display modes (kViewerDisplayMode).
 enum DisplayModes : int32_t {
   kModeQuarters = 0,     // each channel in its quarter of the video panel
   kModeChannel1 = 1,     // 1..4: one channel over the whole panel

@@ -28,7 +28,7 @@ int ButtonOf(TMouseButton button) {
 class CDisplayViewer final : public CChannelViewer {
  public:
   CDisplayViewer(QWidget *livePanel, int channel, const ViewerEvents &events) {
-    m_viewer.Create(2, livePanel, 0, channel);
+    m_viewer.Create(kViewerVornMP4IPCamera, livePanel, 0, channel);
     m_viewer.m_channel = channel;
     m_viewer.OnDblClick = [dbl = events.dblClick](CViewer *sender) {
       if (dbl) dbl(sender->m_channel);
