@@ -116,6 +116,13 @@ bool ReadIndexEntry(ByteSource &source, int64_t n, IndexEntry &entry) {
   return true;
 }
 
+bool LastPlayedEntryTime(ByteSource &source, const DiskGeometry &geometry, uint32_t &time) {
+  IndexEntry last;
+  if (geometry.playEnd <= 0 || !ReadIndexEntry(source, geometry.playEnd - 1, last)) return false;
+  time = last.time;
+  return true;
+}
+
 bool IsPlausibleEntry(const DiskGeometry &geometry, const IndexEntry &entry) {
   if (entry.channel >= 4 || !IsKnownRecordType(entry.type)) return false;
   if (entry.offset > uint64_t(INT64_MAX) - kMaxRecordBytes - geometry.dataBase) return false;

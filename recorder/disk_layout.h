@@ -145,6 +145,9 @@ uint64_t RoundedRecordBytes(const DiskGeometry &geometry, const IndexEntry &entr
 // Reads index entry n alone (n in 0..kMaxEntryNumber; it may run across two
 // sectors). False when a seek or read fails.
 bool ReadIndexEntry(ByteSource &source, int64_t n, IndexEntry &entry);
+// Recorder time of the last entry the disk plays (entry playEnd - 1).
+// False when there is none or it cannot be read.
+bool LastPlayedEntryTime(ByteSource &source, const DiskGeometry &geometry, uint32_t &time);
 // Whether an entry is one the recorder could have written: a channel below
 // 4, a known record type, and a record that fits the readers' buffer at a
 // representable position. Entries failing this are never played or copied.
