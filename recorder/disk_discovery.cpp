@@ -7,6 +7,10 @@
 
 namespace orvan::recorder {
 
+namespace {
+constexpr const char *kLogCategory = "disk";
+}  // namespace
+
 bool ProbeRecorderDisk(int driveNumber, const DriveTable &table, DriveOpenStatus &status,
                        std::string *message) {
   DiskSource source;
@@ -29,7 +33,7 @@ std::vector<FoundDisk> ScanRecorderDisks(const DriveTable &table,
     const bool isRecorder = ProbeRecorderDisk(n, table, status, &message);
     if (status == DriveOpenStatus::NoSuchDrive) break;
     if (status != DriveOpenStatus::Ok) {
-      ORVAN_LOG_WARN("disk", "%s", message.c_str());
+      ORVAN_LOG_WARN(kLogCategory, "%s", message.c_str());
       if (messages) messages->push_back(message);
       continue;
     }

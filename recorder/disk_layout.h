@@ -42,7 +42,8 @@ constexpr int kEventsInFirstSector = 63;
 constexpr int kEventsPerSector = 64;
 // Largest entry number whose position and a following sector still fit a
 // signed 64-bit byte offset; playEnd is capped to it.
-constexpr int64_t kMaxEntryNumber = (INT64_MAX - int64_t(kIndexAreaOffset) - 4096) / 20;
+constexpr int64_t kMaxEntryNumber =
+    (INT64_MAX - int64_t(kIndexAreaOffset) - 4096) / int64_t(kEntryBytes);
 
 extern const char kStateErrorText[];  // "Check HDD State Error!!"
 
@@ -183,7 +184,10 @@ class IndexReader {
   size_t m_carry = 0;
   size_t m_count = 0;
   std::array<uint8_t, kSectorBytes + kEntryBytes> m_buffer{};
-  std::array<IndexEntry, (kSectorBytes + kEntryBytes) / kEntryBytes> m_entries{};
+  // The entries one step can complete: a sector behind a carry shorter
+  // than an entry.
+  static constexpr size_t kMaxStepEntries = (kSectorBytes + kEntryBytes) / kEntryBytes;
+  std::array<IndexEntry, kMaxStepEntries> m_entries{};
 };
 
 struct EventLogHeader {

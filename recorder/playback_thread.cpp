@@ -10,6 +10,10 @@
 
 namespace orvan::recorder {
 
+namespace {
+constexpr const char *kLogCategory = "playback";
+}  // namespace
+
 using VORN_TESK::Frames;
 using VORN_TESK::tagFrame;
 
@@ -59,9 +63,9 @@ bool PlaybackThread::AudioPending() const {
 }
 
 void PlaybackThread::OpenSound() {
-  // Without an audio device playback goes on silently.
-  if (m_sound->Open(2, 16, 16000) != 0)
-    ORVAN_LOG_INFO("playback", "no audio output; playing without sound");
+  // Without an audio device playback goes on silently; the audio output
+  // has logged why.
+  m_sound->Open(2, 16, 16000);
 }
 
 void PlaybackThread::Play() {
@@ -347,7 +351,7 @@ void PlaybackThread::PlayBarStep() {
     // stays pending until the knob really moves.
     if (offset == m_lastBarOffset || imageWidth <= 0) return;
     const int64_t next = JumpTarget(offset, imageWidth);
-    if (!JumpTo(next)) ORVAN_LOG_WARN("playback", "jump to entry %lld failed", (long long)next);
+    if (!JumpTo(next)) ORVAN_LOG_WARN(kLogCategory, "jump to entry %lld failed", (long long)next);
     m_seekRequest.store(false);
     ResetAllWaitKey();
     m_sound->Reset();
@@ -486,7 +490,7 @@ void PlaybackThread::Pace(const IndexEntry &entry) {
   const int eighths = m_speedEighths.load();
   const int64_t limitMs = kPacingLimitMs * std::max(kNormalSpeedEighths, eighths) / eighths;
   if (entry.type == kTypeAudio) {
-    PacingSleep(15 * kNormalSpeedEighths / eighths, limitMs);
+    PacingSleep(kAudioBlockPauseMs * kNormalSpeedEighths / eighths, limitMs);
     return;
   }
   m_paceSumUs += int64_t(entry.delayMs) * 1000 * kNormalSpeedEighths / eighths;

@@ -41,6 +41,8 @@ QString SuggestedName(const char *pattern, const QDateTime &when) {
 
 namespace {
 
+constexpr const char *kLogCategory = "app";
+
 constexpr int kDiskReadyWaitMs = 5000;
 
 // The save dialogs have asked before a file is replaced.
@@ -161,7 +163,7 @@ void TLiveForm::WriteSnapshot(const TakenSnapshot &shot, const QString &path) {
 }
 
 void TLiveForm::ShowWriteRefusal(const std::string &error) {
-  ORVAN_LOG_WARN("app", "%s", error.c_str());
+  ORVAN_LOG_WARN(kLogCategory, "%s", error.c_str());
   Inform(QString::fromStdString(error), QString::fromStdString(m_texts.Get(TextKey::Warning)));
 }
 
