@@ -41,7 +41,6 @@ AudioOutput::OpenResult AudioOutput::Open(int channels, int bitsPerSample, int s
   }
   m_device = device;
   m_playing = false;  // SDL opens devices paused
-  m_bufferBytes = obtained.size;
   return OpenResult::Ok;
 }
 

@@ -234,7 +234,6 @@ class PlaybackThread : public TThread {
   void NoteIndexRead(bool ok, int64_t at);
   // Player thread: an entry was passed over as unplayable.
   void NoteSkippedEntry() { m_skippedRecords.fetch_add(1, std::memory_order_relaxed); }
-  const VORN_TESK::StreamDescription &LastDescription() const { return m_lastDescription; }
   // Codec word of the last description sent, which only pictures set (4
   // before the first picture).
   int LastPictureCodecWord() const { return m_describedCodec.load(); }
