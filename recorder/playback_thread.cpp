@@ -316,6 +316,18 @@ void PlaybackThread::WakePlayer() {
 
 void PlaybackThread::ResetAllWaitKey() { m_waitKey.fill(true); }
 
+void PlaybackThread::PlayFrom(int64_t next) {
+  m_pendingJump.store(next);
+  Play();
+}
+
+void PlaybackThread::TakePendingJump() {
+  const int64_t jump = m_pendingJump.exchange(-1);
+  if (jump < 0) return;
+  JumpTo(jump);
+  ResetAllWaitKey();
+}
+
 void PlaybackThread::RestartPacing() {
   m_paceStartUs = m_clock.load()->NowUs();
   m_paceSumUs = 0;

@@ -224,6 +224,11 @@ class PlaybackThread : public TThread {
   void SendLayout(int layout);
   void RestartPacing();
   void ResetAllWaitKey();
+  // A search's result: the player moves its own reader to entry `next` at
+  // its next turn (the caller has paused it) and plays from there.
+  void PlayFrom(int64_t next);
+  // Player thread, at the start of a turn: the jump PlayFrom asked for.
+  void TakePendingJump();
   void SetAtEnd(bool atEnd) { m_atEnd.store(atEnd); }
   int Mode() const { return m_mode.load(); }
   bool PacingEnabled() const { return m_pacingEnabled.load(); }
@@ -289,6 +294,7 @@ class PlaybackThread : public TThread {
   // Set by Play() and jumps, taken by the player at its next entry so that
   // waits and pacing restart on the player's own thread.
   std::atomic<bool> m_restartRequest{false};
+  std::atomic<int64_t> m_pendingJump{-1};  // set by PlayFrom, taken by the player
   // m_controlLock guards m_controlPending: an operation changed a flag
   // while the player may wait between idle turns (m_controlChanged).
   std::mutex m_controlLock;
