@@ -21,6 +21,8 @@ namespace orvan {
 
 namespace {
 
+constexpr const char *kLogCategory = "disk";
+
 bool IsAligned(uint64_t value) { return value % kSectorBytes == 0; }
 
 bool IsPartitionOrVirtual(const std::string &name) {
@@ -260,7 +262,7 @@ bool DiskSource::Read(void *buffer, size_t length, size_t *got) {
       if (errno == EINTR) continue;
       m_lastErrno = errno;
       m_lastError = "Read error on " + m_path + ": " + std::strerror(errno);
-      ORVAN_LOG_DEBUG("disk", "%s", m_lastError.c_str());
+      ORVAN_LOG_DEBUG(kLogCategory, "%s", m_lastError.c_str());
       break;
     }
     if (n == 0) break;  // end of the disk or image

@@ -73,6 +73,9 @@ class OutputFile {
 
  private:
   bool Fail(OutputStatus status, const std::string &text);
+  // Writes all `length` bytes: at the current position when `offset` is
+  // negative, else at `offset` (which the caller has checked).
+  bool WriteAll(const void *data, size_t length, int64_t offset);
 
   int m_fd = -1;
   bool m_writeFailed = false;

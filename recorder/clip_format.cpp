@@ -18,6 +18,8 @@ const char kClipTooShortCaption[] = "Alarm";
 
 namespace {
 
+constexpr const char *kLogCategory = "clip";
+
 bool ReadAt(int fd, uint64_t offset, void *buffer, size_t length) {
   auto *p = static_cast<uint8_t *>(buffer);
   size_t done = 0;
@@ -243,7 +245,7 @@ bool CClipWriter::Close(std::string *error) {
     if (m_policy == platform::ReplacePolicy::kKeepExisting)
       ::unlink(m_dataPath.c_str());
     else
-      ORVAN_LOG_WARN("clip", "%s is left without its index file", m_dataPath.c_str());
+      ORVAN_LOG_WARN(kLogCategory, "%s is left without its index file", m_dataPath.c_str());
   }
   if (!ok && error) *error = why;
   Abandon();

@@ -7,6 +7,10 @@
 
 namespace orvan::recorder {
 
+namespace {
+constexpr const char *kLogCategory = "copy";
+}  // namespace
+
 int64_t CopyHDDThread::ChosenTimeToSeconds(const SYSTEMTIME &chosen) {
   // The recorder's clock is shown with the UTC calendar, so a chosen wall
   // time converts back the same way, whatever this machine's zone is.
@@ -139,7 +143,7 @@ void CopyHDDThread::FinishClip() {
     m_errorText = "Writing the clip failed: " + m_indexPath + (why.empty() ? "" : " (" + why + ")");
     m_failure = CopyFailure::WriteFailed;
   }
-  ORVAN_LOG_INFO("copy", "clip %s: %lld entries", m_indexPath.c_str(),
+  ORVAN_LOG_INFO(kLogCategory, "clip %s: %lld entries", m_indexPath.c_str(),
                  static_cast<long long>(written));
 }
 

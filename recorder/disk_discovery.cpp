@@ -12,6 +12,8 @@ namespace orvan::recorder {
 
 namespace {
 
+constexpr const char *kLogCategory = "disk";
+
 // The probe, and for a recorder disk its size and span into *described.
 bool Probe(int driveNumber, const DriveTable &table, DriveOpenStatus &status, std::string *message,
            FoundDisk *described) {
@@ -52,7 +54,7 @@ std::vector<FoundDisk> ScanRecorderDisks(const DriveTable &table,
     const bool isRecorder = Probe(n, table, status, &message, &disk);
     if (status == DriveOpenStatus::NoSuchDrive) break;
     if (status != DriveOpenStatus::Ok) {
-      ORVAN_LOG_WARN("disk", "%s", message.c_str());
+      ORVAN_LOG_WARN(kLogCategory, "%s", message.c_str());
       if (messages) messages->push_back(message);
       continue;
     }

@@ -34,7 +34,6 @@ class CEventList {
   uint32_t EventCount() const { return m_eventCount; }
   // The count as stored in the header, uncapped.
   uint32_t StoredEventCount() const { return m_header.eventCount; }
-  uint32_t ReservedWord() const { return m_header.reserved; }
 
   // Rows, header included: EventCount() + 1.
   size_t RowCount() const { return size_t{m_eventCount} + 1; }

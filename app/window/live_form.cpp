@@ -50,6 +50,8 @@ uint8_t DisplayMode = 1;
 
 namespace {
 
+constexpr const char *kLogCategory = "app";
+
 constexpr int kClientWidth = 956;
 constexpr int kClientHeight = 559;
 const QColor kSkyBlue(0xA6, 0xCA, 0xF0);
@@ -417,7 +419,7 @@ void TLiveForm::WireControls() {
   VideoImage->OnMouseUp = [this](int b, int x, int y) { VideoImageMouseUp(b, x, y); };
 
   auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-  connect(escape, &QShortcut::activated, this, [this] { FormKeyPress(27); });
+  connect(escape, &QShortcut::activated, this, [this] { FormKeyPress(kEscapeKey); });
   InstallKeys();
 }
 
@@ -627,7 +629,6 @@ void TLiveForm::ScanRecorderDisks() {
   m_scanMessages.clear();
   const std::vector<recorder::FoundDisk> found =
       recorder::ScanRecorderDisks(orvan::DriveTable::Process(), &m_scanMessages);
-  for (const std::string &m : m_scanMessages) ORVAN_LOG_INFO("app", "%s", m.c_str());
   for (const recorder::FoundDisk &disk : found) DeviceCombo->addItem(Q(disk.name));
   DescribeDevices(found);
   if (DeviceCombo->count() == 0) {
@@ -647,7 +648,7 @@ bool TLiveForm::OpenSelectedDisk() {
   if (!recorder::DriveNumberFromItem(DeviceCombo->currentText().toStdString(), drive)) return false;
   auto disk = std::make_unique<orvan::DiskSource>();
   if (disk->Open(drive) != orvan::DriveOpenStatus::Ok) {
-    ORVAN_LOG_INFO("app", "%s", disk->LastError().c_str());
+    ORVAN_LOG_WARN(kLogCategory, "%s", disk->LastError().c_str());
     return false;
   }
   m_diskHandle = std::move(disk);
@@ -683,11 +684,14 @@ void TLiveForm::OpenBtnClick() {
     // plus ".da"), both read-only.
     auto clip = std::make_unique<recorder::CClipReader>();
     if (!clip->Open(chosen.toStdString())) {
+      ORVAN_LOG_WARN(kLogCategory, "clip %s or its data file cannot be opened",
+                     chosen.toStdString().c_str());
       ShowLoadFailure(Q(clip->LastError()));
       return;
     }
     const std::string refusal = recorder::ClipRefusal(*clip, chosen.toStdString());
     if (!refusal.empty()) {
+      ORVAN_LOG_WARN(kLogCategory, "%s", refusal.c_str());
       ShowLoadFailure(Q(refusal));
       return;
     }
@@ -912,8 +916,8 @@ void TLiveForm::LanguageComboChange() {
   const int index = LanguageCombo->currentIndex();
   ApplyLanguage(index);
   if (!WriteLanguageSetting(ConfigurationPath(), index))
-    ORVAN_LOG_INFO("app", "the language setting cannot be written to %s",
-                   ConfigurationPath().c_str());
+    ORVAN_LOG_ERROR(kLogCategory, "the language setting cannot be written to %s",
+                    ConfigurationPath().c_str());
 }
 
 void TLiveForm::AboutClick() { Inform(Q(AboutText()), QStringLiteral("Version")); }
@@ -953,7 +957,7 @@ void TLiveForm::FullScreenBtnClick() {
 }
 
 void TLiveForm::FormKeyPress(int key) {
-  if (key == 27 && m_fullScreen) FullScreenBtnClick();
+  if (key == kEscapeKey && m_fullScreen) FullScreenBtnClick();
 }
 
 // ---- viewer layout and zoom ----
@@ -990,6 +994,8 @@ bool TLiveForm::LoadStillImage(const QString &path) {
   YuvStill still;
   const YuvReadResult result = orvan::app::LoadStillImage(path.toStdString(), picture, &still);
   if (result != YuvReadResult::Ok) {
+    ORVAN_LOG_WARN(kLogCategory, "still picture %s refused: %s", path.toStdString().c_str(),
+                   YuvRefusalText(result));
     ShowLoadFailure(path + QStringLiteral(": ") + QString::fromLatin1(YuvRefusalText(result)));
     return false;
   }

@@ -130,6 +130,8 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void AboutClick();
   void FullScreenBtnClick();
   void EnableControls(bool enabled);
+  // The key code FormKeyPress acts on: Escape leaves full screen.
+  static constexpr int kEscapeKey = 27;
   void FormKeyPress(int key);
 
   // Keys after common players (F1 lists them). Space: play or pause;

@@ -108,10 +108,10 @@ class RecordingViewer : public IChannelViewer {
  public:
   RecordingViewer(int channel, std::vector<Call> &log) : m_channel(channel), m_log(log) {}
   void Command(int code, void *parameter) override {
-    if (code == kViewerSetRect) {
+    if (code == orvan::kViewerSetRect) {
       m_log.push_back({m_channel, "rect", *static_cast<RECT *>(parameter)});
       rect = *static_cast<RECT *>(parameter);
-    } else if (code == kViewerDisplayMode) {
+    } else if (code == orvan::kViewerDisplayMode) {
       m_log.push_back({m_channel, "mode", {}, *static_cast<int32_t *>(parameter)});
       mode = *static_cast<int32_t *>(parameter);
     }

@@ -60,14 +60,14 @@ class ViewerTest : public testing::Test {
   CViewerVornMP4IPCamera *Impl() { return static_cast<CViewerVornMP4IPCamera *>(viewer->Impl()); }
   void MakeViewer(int channel, RECT rect) {
     viewer = std::make_unique<CViewer>();
-    viewer->Create(2, live.get(), 0, channel);
+    viewer->Create(kViewerVornMP4IPCamera, live.get(), 0, channel);
     viewer->m_channel = channel;
-    viewer->Command(kCmdSetRect, &rect);
+    viewer->Command(orvan::kViewerSetRect, &rect);
     viewer->Show();
   }
   int32_t Queued() {
     int32_t n = -1;
-    viewer->Command(kCmdQueueLength, &n);
+    viewer->Command(orvan::kViewerQueueLength, &n);
     return n;
   }
   QImage Capture() {
@@ -93,10 +93,10 @@ TEST_F(ViewerTest, framesFromAPlaybackThread_arePaintedIntoThePanel) {
   const std::vector<CodedPicture> stream = Mpeg4Stream(720, 480, 8);
   MakeViewer(3, RECT{360, 240, 720, 480});
   std::thread playback([&] {
-    viewer->Command(kCmdPushFrame, Description(4, 720, 480));
+    viewer->Command(orvan::kViewerTakeFrame, Description(4, 720, 480));
     for (size_t i = 0; i < stream.size(); ++i)
       viewer->Command(
-          kCmdPushFrame,
+          orvan::kViewerTakeFrame,
           Picture(stream[i], int(i), stream[i].key ? VORN_TESK::FT_IFRAME : VORN_TESK::FT_PFRAME));
   });
   playback.join();
@@ -120,8 +120,8 @@ TEST_F(ViewerTest, overflowAbove90_dropsUntil10Remain_thenWaitsForAKeyPicture) {
   const std::vector<CodedPicture> stream = MjpegStream(176, 144, 1);
   const CodedPicture &pic = stream.at(0);
   MakeViewer(0, RECT{0, 0, 360, 240});
-  viewer->Command(kCmdPushFrame, Description(0, 176, 144));
-  viewer->Command(kCmdPushFrame, Picture(pic, 0, VORN_TESK::FT_IFRAME));
+  viewer->Command(orvan::kViewerTakeFrame, Description(0, 176, 144));
+  viewer->Command(orvan::kViewerTakeFrame, Picture(pic, 0, VORN_TESK::FT_IFRAME));
   VornFilterObj *filter = Impl()->Filter();
   ASSERT_TRUE(WaitUntil([&] {
     SYSTEMTIME st{};
@@ -131,19 +131,20 @@ TEST_F(ViewerTest, overflowAbove90_dropsUntil10Remain_thenWaitsForAKeyPicture) {
   filter->Pause();
   // Paused, the filter holds one picture drawn and one pending, then takes nothing.
   for (int i = 1; i <= 2; ++i)
-    viewer->Command(kCmdPushFrame, Picture(pic, i, VORN_TESK::FT_PFRAME));
+    viewer->Command(orvan::kViewerTakeFrame, Picture(pic, i, VORN_TESK::FT_PFRAME));
   ASSERT_TRUE(WaitUntil([&] {
     return filter->HasPendingPicture() && filter->ShownTimesLength() == 1 && Queued() == 0;
   }));
 
   int index = 3;
-  while (Queued() < 91) viewer->Command(kCmdPushFrame, Picture(pic, index++, VORN_TESK::FT_PFRAME));
+  while (Queued() < 91)
+    viewer->Command(orvan::kViewerTakeFrame, Picture(pic, index++, VORN_TESK::FT_PFRAME));
   EXPECT_FALSE(Impl()->Overflow());
-  viewer->Command(kCmdPushFrame, Picture(pic, index++, VORN_TESK::FT_PFRAME));
+  viewer->Command(orvan::kViewerTakeFrame, Picture(pic, index++, VORN_TESK::FT_PFRAME));
   EXPECT_EQ(Queued(), 91);  // dropped
   EXPECT_TRUE(Impl()->Overflow());
   EXPECT_TRUE(Impl()->WaitForKey());
-  viewer->Command(kCmdPushFrame, Picture(pic, index++, VORN_TESK::FT_IFRAME));
+  viewer->Command(orvan::kViewerTakeFrame, Picture(pic, index++, VORN_TESK::FT_IFRAME));
   EXPECT_EQ(Queued(), 91);  // even a key picture, while more than 10 wait
 
   // Exactly 10 left, the filter still holding its two pictures.
@@ -161,11 +162,11 @@ TEST_F(ViewerTest, overflowAbove90_dropsUntil10Remain_thenWaitsForAKeyPicture) {
     filter->PushFrame(f);
   }
   ASSERT_EQ(Queued(), 10);
-  viewer->Command(kCmdPushFrame, Picture(pic, index++, VORN_TESK::FT_PFRAME));
+  viewer->Command(orvan::kViewerTakeFrame, Picture(pic, index++, VORN_TESK::FT_PFRAME));
   EXPECT_FALSE(Impl()->Overflow());
   EXPECT_TRUE(Impl()->WaitForKey());
   EXPECT_EQ(Queued(), 10);  // predicted picture still dropped
-  viewer->Command(kCmdPushFrame, Picture(pic, index++, VORN_TESK::FT_IFRAME));
+  viewer->Command(orvan::kViewerTakeFrame, Picture(pic, index++, VORN_TESK::FT_IFRAME));
   EXPECT_FALSE(Impl()->WaitForKey());
   EXPECT_EQ(Queued(), 11);  // the key picture passes
 }
@@ -173,13 +174,13 @@ TEST_F(ViewerTest, overflowAbove90_dropsUntil10Remain_thenWaitsForAKeyPicture) {
 TEST_F(ViewerTest, sameDescriptionTwice_isReleasedAndChangesNothing) {
   const std::vector<CodedPicture> stream = MjpegStream(176, 144, 1);
   MakeViewer(0, RECT{0, 0, 360, 240});
-  viewer->Command(kCmdPushFrame, Description(0, 176, 144));
+  viewer->Command(orvan::kViewerTakeFrame, Description(0, 176, 144));
   EXPECT_TRUE(Impl()->WaitForKey());
   EXPECT_FALSE(Impl()->Started());
-  viewer->Command(kCmdPushFrame, Picture(stream[0], 0, VORN_TESK::FT_IFRAME));
+  viewer->Command(orvan::kViewerTakeFrame, Picture(stream[0], 0, VORN_TESK::FT_IFRAME));
   EXPECT_FALSE(Impl()->WaitForKey());
   EXPECT_TRUE(Impl()->Started());
-  viewer->Command(kCmdPushFrame, Description(0, 176, 144));
+  viewer->Command(orvan::kViewerTakeFrame, Description(0, 176, 144));
   EXPECT_FALSE(Impl()->WaitForKey());
   EXPECT_TRUE(Impl()->Started());
 }
@@ -187,19 +188,19 @@ TEST_F(ViewerTest, sameDescriptionTwice_isReleasedAndChangesNothing) {
 TEST_F(ViewerTest, aZeroWidthPanel_releasesFramesAndStopsTheFilterOnce) {
   const std::vector<CodedPicture> stream = MjpegStream(176, 144, 1);
   MakeViewer(0, RECT{0, 0, 360, 240});
-  viewer->Command(kCmdPushFrame, Picture(stream[0], 0, VORN_TESK::FT_IFRAME));
+  viewer->Command(orvan::kViewerTakeFrame, Picture(stream[0], 0, VORN_TESK::FT_IFRAME));
   EXPECT_TRUE(Impl()->Started());
   RECT none{0, 0, 0, 240};
-  viewer->Command(kCmdSetRect, &none);
+  viewer->Command(orvan::kViewerSetRect, &none);
   Impl()->Filter()->Resume();
-  viewer->Command(kCmdPushFrame, Picture(stream[0], 1, VORN_TESK::FT_IFRAME));
+  viewer->Command(orvan::kViewerTakeFrame, Picture(stream[0], 1, VORN_TESK::FT_IFRAME));
   EXPECT_EQ(Queued(), 0);
   EXPECT_TRUE(Impl()->Filter()->IsPaused());
   EXPECT_FALSE(Impl()->Started());
   EXPECT_FALSE(Impl()->Showing());
   EXPECT_TRUE(Impl()->WaitForKey());
   Impl()->Filter()->Resume();  // a second refused frame does not stop it again
-  viewer->Command(kCmdPushFrame, Picture(stream[0], 2, VORN_TESK::FT_IFRAME));
+  viewer->Command(orvan::kViewerTakeFrame, Picture(stream[0], 2, VORN_TESK::FT_IFRAME));
   EXPECT_FALSE(Impl()->Filter()->IsPaused());
 }
 
@@ -210,7 +211,7 @@ TEST_F(ViewerTest, hideStopsAndEmptiesTheFilter_showResumesIt) {
   EXPECT_TRUE(Impl()->Filter()->IsPaused());
   EXPECT_FALSE(Impl()->Showing());
   const std::vector<CodedPicture> stream = MjpegStream(176, 144, 1);
-  viewer->Command(kCmdPushFrame, Picture(stream[0], 0, VORN_TESK::FT_IFRAME));
+  viewer->Command(orvan::kViewerTakeFrame, Picture(stream[0], 0, VORN_TESK::FT_IFRAME));
   EXPECT_EQ(Queued(), 0);  // a hidden viewer takes nothing
   viewer->Show();
   EXPECT_TRUE(Impl()->Panel()->isVisible());
@@ -222,26 +223,26 @@ TEST_F(ViewerTest, hideStopsAndEmptiesTheFilter_showResumesIt) {
 TEST_F(ViewerTest, commands_setModeLabelsAndKeepSize) {
   MakeViewer(0, RECT{0, 0, 720, 480});
   int32_t mode = 7;
-  viewer->Command(kCmdDisplayMode, &mode);
+  viewer->Command(orvan::kViewerDisplayMode, &mode);
   {
     CTeskAutoLock guard(Impl()->Filter()->Drawer().GetLock());
     EXPECT_EQ(Impl()->Filter()->Drawer().GetDisplayMode(), 7);
   }
   bool on = true;
-  viewer->Command(kCmdCaptionVisible, &on);
+  viewer->Command(orvan::kViewerCaptionVisible, &on);
   EXPECT_TRUE(Impl()->CaptionLabel()->isVisible());
-  viewer->Command(kCmdTimeLabel, &on);
+  viewer->Command(orvan::kViewerTimeLabel, &on);
   EXPECT_TRUE(Impl()->TimeLabel()->isVisible());
   EXPECT_EQ(Impl()->TimeLabel()->text(), QStringLiteral("1601/01/01_00:00:00"));
   EXPECT_EQ(Impl()->TimeLabel()->geometry(), QRect(720 - 125, 5, 120, 20));
   bool off = false;
-  viewer->Command(kCmdTimeLabel, &off);
+  viewer->Command(orvan::kViewerTimeLabel, &off);
   EXPECT_FALSE(Impl()->TimeLabel()->isVisible());
   viewer->Command(99, nullptr);  // unknown codes do nothing
 
-  viewer->Command(kCmdPushFrame, Description(4, 352, 240));
+  viewer->Command(orvan::kViewerTakeFrame, Description(4, 352, 240));
   bool keep = true;
-  viewer->Command(kCmdKeepSize, &keep);
+  viewer->Command(orvan::kViewerKeepSize, &keep);
   EXPECT_EQ(Impl()->Filter()->Drawer().GetDestRect(), (RECT{184, 120, 536, 360}));
 }
 
@@ -273,7 +274,7 @@ TEST_F(ViewerTest, mouseEvents_reachTheOwnersSlotsWithTheViewerAsSender) {
 TEST_F(ViewerTest, createTwice_deletesTheFirstImplementation) {
   MakeViewer(0, RECT{0, 0, 360, 240});
   QPointer<QWidget> firstPanel = Impl()->Panel();
-  viewer->Create(2, live.get(), 0, 0);
+  viewer->Create(kViewerVornMP4IPCamera, live.get(), 0, 0);
   EXPECT_TRUE(firstPanel.isNull());
   EXPECT_NE(Impl()->Panel(), nullptr);
 }
@@ -281,9 +282,9 @@ TEST_F(ViewerTest, createTwice_deletesTheFirstImplementation) {
 TEST_F(ViewerTest, destroyingAViewer_returnsAfterItsFilterObjectIsGone) {
   const std::vector<CodedPicture> stream = MjpegStream(352, 240, 1);
   MakeViewer(1, RECT{360, 0, 720, 240});
-  viewer->Command(kCmdPushFrame, Description(0, 352, 240));
+  viewer->Command(orvan::kViewerTakeFrame, Description(0, 352, 240));
   for (int i = 0; i < 30; ++i)
-    viewer->Command(kCmdPushFrame, Picture(stream[0], i, VORN_TESK::FT_IFRAME));
+    viewer->Command(orvan::kViewerTakeFrame, Picture(stream[0], i, VORN_TESK::FT_IFRAME));
   ASSERT_TRUE(WaitUntil([&] { return Queued() < 28; }));
   QPointer<QWidget> panel = Impl()->Panel();
   viewer.reset();
@@ -296,7 +297,7 @@ TEST_F(ViewerTest, destroyingAViewer_returnsAfterItsFilterObjectIsGone) {
 TEST_F(ViewerTest, labelMouseEvents_reachTheMoveUpAndDoubleClickSlots) {
   MakeViewer(0, RECT{0, 0, 360, 240});
   bool on = true;
-  viewer->Command(kCmdCaptionVisible, &on);
+  viewer->Command(orvan::kViewerCaptionVisible, &on);
   std::vector<std::string> seen;
   viewer->OnClick = [&](CViewer *) { seen.push_back("click"); };
   viewer->OnDblClick = [&](CViewer *) { seen.push_back("dbl"); };
