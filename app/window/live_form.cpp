@@ -66,17 +66,6 @@ QPixmap BackgroundPicture(int w, int h) {
   return pm;
 }
 
-QPixmap TrackPicture() {
-  QPixmap pm(720, 22);
-  QPainter p(&pm);
-  p.fillRect(pm.rect(), QColor(0x18, 0x20, 0x2c));
-  p.setPen(QColor(0x50, 0x60, 0x78));
-  p.drawRect(0, 0, 719, 21);
-  p.fillRect(2, 9, 716, 4, QColor(0x60, 0x78, 0x98));
-  for (int x = 0; x <= 720; x += 36) p.drawLine(x, 17, x, 20);
-  return pm;
-}
-
 QPixmap KnobPicture() {
   QPixmap pm(12, 22);
   pm.fill(Qt::transparent);
@@ -249,7 +238,6 @@ void TLiveForm::BuildControls() {
 
   PlayBarImage = Named(new TPictureControl(m_client), "PlayBarImage");
   PlayBarImage->setGeometry(13, 514, 720, 22);
-  PlayBarImage->setPixmap(TrackPicture());
 
   PlayBarBtn = Named(new TPictureControl(m_client), "PlayBarBtn");
   PlayBarBtn->setGeometry(13, 514, 12, 22);
@@ -269,6 +257,9 @@ void TLiveForm::BuildControls() {
   // The filler lies under the two time labels, never over their text.
   BlackLabel->lower();
   FormImage->lower();
+  CurrentTimeLabel = Named(new QLabel(m_client), "CurrentTimeLabel");
+  CurrentTimeLabel->setGeometry(736, 518, 118, 14);
+  StyleYellowOnBlack(CurrentTimeLabel);
 
   NamePanel = Named(new QLabel(QStringLiteral("HDD Play"), m_client), "NamePanel");
   NamePanel->setGeometry(736, 22, 201, 41);
@@ -349,6 +340,7 @@ void TLiveForm::BuildControls() {
   RefreshTimer->start();
 
   SetBarGeometry();
+  RedrawPlayBar();
 }
 
 void TLiveForm::BuildMenus() {
@@ -406,6 +398,9 @@ void TLiveForm::WireControls() {
   PlayBarBtn->OnMouseUp = [this](int b, int x, int) { PlayBarBtnMouseUp(b, x); };
   PlayBarImage->OnMouseDown = [this](int b, int x, int) { PlayBarImageMouseDown(b, x); };
   PlayBarImage->OnMouseUp = [this](int b, int x, int) { PlayBarImageMouseUp(b, x); };
+  PlayBarImage->OnMouseMove = [this](int x, int) { PlayBarImageMouseMove(x); };
+  PlayBarImage->setMouseTracking(true);
+  connect(RefreshTimer, &QTimer::timeout, this, [this] { UpdateCurrentTimeLabel(); });
   VideoImage->OnMouseUp = [this](int b, int x, int y) { VideoImageMouseUp(b, x, y); };
 
   auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
@@ -541,6 +536,7 @@ void TLiveForm::StopPlayback() {
   StopClipThread();
   CloseClipFiles();
   PlayLabel->setText(QString());
+  LoadRecordingMap();
 }
 
 // ---- play sources ----
@@ -572,7 +568,8 @@ void TLiveForm::SetPlaySource(int source) {
   VideoImage->setVisible(c.videoImageVisible);
   FullScreenBtn->setEnabled(c.fullScreenAndAudioEnabled);
   AudioCheck->setEnabled(c.fullScreenAndAudioEnabled);
-  for (QWidget *w : {StartTimeLabel, EndTimeLabel, BlackLabel}) w->setVisible(c.videoPanelVisible);
+  for (QWidget *w : {StartTimeLabel, EndTimeLabel, BlackLabel, CurrentTimeLabel})
+    w->setVisible(c.videoPanelVisible);
 
   SaveAVIBtn->raise();
   MoveKnob(PlayBarImage->x());
@@ -643,6 +640,7 @@ bool TLiveForm::OpenSelectedDisk() {
   if (EventForm)
     EventForm->LoadEvents(*m_diskHandle,
                           [this](uint32_t seconds) { JumpToEventTime(this, seconds); });
+  LoadRecordingMap();
   m_diskThread =
       new recorder::PlayHDDThread(*this, m_diskHandle.get(), Sinks(), drive, m_grabber.get());
   SetPlaySource(kHddPlay);
@@ -677,6 +675,7 @@ void TLiveForm::OpenBtnClick() {
     }
     m_clipFiles = std::move(clip);
     m_clipName = QFileInfo(chosen).fileName();
+    LoadRecordingMap();
     m_clipThread = new recorder::PlayFileThread(*this, m_clipFiles.get(), Sinks(), m_grabber.get());
     PlayBtnClick();
   } else if (m_playSource == kImagePlay) {
@@ -795,6 +794,7 @@ void TLiveForm::PlayBarImageMouseDown(int button, int x) { StartBarDrag(button, 
 
 void TLiveForm::PlayBarImageMouseUp(int button, int x) {
   if (button != kLeftButton || !m_barDragging) return;
+  if (PlayBarTickJump(x)) return;
   m_barDragging = false;
   const PlayBarGeometry bar = BarGeometry();
   // A release off the track resumes where the press paused; on it, the

@@ -123,6 +123,9 @@ TEST_F(ReviewTest, space_holdsThePictureStill_andPlaysAgain) {
   QTest::qWait(300);  // a playing panel would change within this
   EXPECT_EQ(PanelPixels(), held);
   EXPECT_EQ(form->DiskThread()->Counters(0).delivered.load(), played);
+  // The time shown stands beside the play bar.
+  ASSERT_TRUE(WaitServicing([&] { return !Text("CurrentTimeLabel").isEmpty(); }));
+  EXPECT_TRUE(Text("CurrentTimeLabel").startsWith("2008/02/14_09:4"));
   Key(Qt::Key_Space);
   EXPECT_TRUE(form->DiskThread()->Playing());
 }
@@ -261,4 +264,41 @@ TEST_F(ReviewTest, stepping_forwardChangesOneChannel_andBackBringsItsPictureAgai
     EXPECT_GE(which, 0);
   }
   EXPECT_FALSE(form->DiskThread()->Playing());
+}
+
+TEST_F(ReviewTest, playBar_ticksSitAtTheirEvents_gapsAreShaded_andATickClickJumps) {
+  MakeForm();
+  // Events every 20 s from kStart + 20 (entry 200, 400, ...); from entry
+  // 2200 on the time is a minute later.
+  OpenDisk(MakeDisk(dir, "g.img", 3000, 2200, 60));
+  auto *player = form->DiskThread();
+  player->SetPacingEnabled(false);
+  const int64_t total = player->Geometry().playEnd;
+  auto *bar = form->findChild<QLabel *>("PlayBarImage");
+  const int width = bar->width();
+  const QImage track = bar->pixmap().toImage();
+  ASSERT_EQ(track.width(), width);
+  const auto &ticks = form->EventTicks();
+  ASSERT_EQ(ticks.size(), 8u);
+  for (int k = 0; k < 8; ++k) {
+    EXPECT_NEAR(ticks[k].x, double(200 * (k + 1) * width / total), 1.0) << k;
+    EXPECT_EQ(track.pixelColor(ticks[k].x, 4), TLiveForm::EventKindColour(k % 5 + 1)) << k;
+  }
+  ASSERT_EQ(form->RecordingMap().Gaps().size(), 1u);
+  EXPECT_EQ(form->RecordingMap().Gaps()[0].entry, 2200);
+  const int gapX = int(2200 * width / total);
+  EXPECT_NE(track.pixelColor(gapX - 1, 4), track.pixelColor(gapX - 30, 4));
+
+  // Tooltips: a tick's event, the span without recording, the time there.
+  EXPECT_EQ(form->PlayBarTipAt(ticks[2].x), "2008/02/14_09:45:57 Alarm, CH3");
+  EXPECT_TRUE(form->PlayBarTipAt(gapX).startsWith("No recording from 2008/02/14_09:48:36 to"));
+  EXPECT_EQ(form->PlayBarTipAt(0), "2008/02/14_09:44:57");
+
+  // A click on a tick plays from its event's search block.
+  QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(ticks[3].x, 11));
+  EXPECT_FALSE(form->BarDragging());
+  ASSERT_TRUE(WaitServicing([&] { return player->ResumedAtTime() != 0; }));
+  EXPECT_LE(player->ResumedAtTime(), kStart + 80);
+  EXPECT_GT(player->ResumedAtTime() + 52, kStart + 80);
+  EXPECT_TRUE(player->Playing());
 }
