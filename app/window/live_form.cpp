@@ -317,6 +317,11 @@ void TLiveForm::BuildControls() {
   SearchBtn->setEnabled(false);
   EventBtn = Button(SearchGroup, "EventBtn", "Event", 6, 72, 67, 25);
   EventBtn->setEnabled(false);
+  PrevEventBtn = Button(SearchGroup, "PrevEventBtn", "", 80, 72, 55, 25);
+  PrevEventBtn->setText(QStringLiteral("\u25c0 Event"));
+  NextEventBtn = Button(SearchGroup, "NextEventBtn", "", 139, 72, 55, 25);
+  NextEventBtn->setText(QStringLiteral("Event \u25b6"));
+  for (QPushButton *b : {PrevEventBtn, NextEventBtn}) b->setEnabled(false);
 
   FullScreenBtn = Button(m_client, "FullScreenBtn", "FullScreen", 736, 376, 57, 25);
   AudioCheck = Named(new QCheckBox(QStringLiteral("PlayAudio"), m_client), "AudioCheck");
@@ -384,6 +389,8 @@ void TLiveForm::WireControls() {
   connect(AudioCheck, &QCheckBox::clicked, this, [this] { AudioCheckClick(); });
   connect(SearchBtn, &QPushButton::clicked, this, [this] { SearchBtnClick(); });
   connect(EventBtn, &QPushButton::clicked, this, [this] { EventBtnClick(); });
+  connect(PrevEventBtn, &QPushButton::clicked, this, [this] { JumpToNeighbourEvent(-1); });
+  connect(NextEventBtn, &QPushButton::clicked, this, [this] { JumpToNeighbourEvent(1); });
   connect(SaveAVIBtn, &QPushButton::clicked, this, [this] { SaveAVIBtnClick(); });
   connect(StopAVIBtn, &QPushButton::clicked, this, [this] { StopAVIBtnClick(); });
   connect(CopyBtn, &QPushButton::clicked, this, [this] { CopyBtnClick(); });
@@ -559,7 +566,8 @@ void TLiveForm::SetPlaySource(int source) {
   SaveAVIBtn->setEnabled(c.aviButtonsEnabled);
   StopAVIBtn->setEnabled(c.aviButtonsEnabled);
   CopyBtn->setEnabled(c.copyEnabled);
-  for (QWidget *w : std::initializer_list<QWidget *>{DatePicker, TimePicker, SearchBtn, EventBtn})
+  for (QWidget *w : std::initializer_list<QWidget *>{DatePicker, TimePicker, SearchBtn, EventBtn,
+                                                     PrevEventBtn, NextEventBtn})
     w->setEnabled(c.searchEnabled);
   PlayBarBtn->setEnabled(c.playBarBtnEnabled);
   PlayBarBtn->setVisible(c.playBarBtnEnabled);
@@ -830,7 +838,7 @@ void TLiveForm::SearchDisk(uint32_t seconds) {
 }
 
 void TLiveForm::EventBtnClick() {
-  if (EventForm) EventForm->exec();
+  if (EventForm) EventForm->ShowList();
 }
 
 // ---- the playback threads' calls ----
@@ -904,10 +912,10 @@ void TLiveForm::AboutClick() { Inform(Q(AboutText()), QStringLiteral("Version"))
 
 void TLiveForm::EnableControls(bool enabled) {
   for (QWidget *w : std::initializer_list<QWidget *>{
-           DeviceCombo, DatePicker,    TimePicker, AudioCheck,    DeviceGroup, PlayGroup,
-           SearchGroup, AVIGroup,      PlayBarBtn, LanguageCombo, OpenBtn,     PlayBtn,
-           PauseBtn,    ForwardBtn,    SaveAVIBtn, StopAVIBtn,    CopyBtn,     SearchBtn,
-           EventBtn,    FullScreenBtn, CloseBtn,   SnapShotBtn})
+           DeviceCombo, DatePicker,    TimePicker, AudioCheck,    DeviceGroup,  PlayGroup,
+           SearchGroup, AVIGroup,      PlayBarBtn, LanguageCombo, OpenBtn,      PlayBtn,
+           PauseBtn,    ForwardBtn,    SaveAVIBtn, StopAVIBtn,    CopyBtn,      SearchBtn,
+           EventBtn,    FullScreenBtn, CloseBtn,   SnapShotBtn,   PrevEventBtn, NextEventBtn})
     w->setEnabled(enabled);
   for (QAction *a : {SourceSelectAction, HDDPlay, FilePlay, ImagePlay, Exit, About})
     a->setEnabled(enabled);

@@ -306,6 +306,8 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   QTimeEdit *TimePicker = nullptr;
   QPushButton *SearchBtn = nullptr;
   QPushButton *EventBtn = nullptr;
+  QPushButton *PrevEventBtn = nullptr;
+  QPushButton *NextEventBtn = nullptr;
   QPushButton *FullScreenBtn = nullptr;
   QCheckBox *AudioCheck = nullptr;
   QLabel *LanguageLabel = nullptr;

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
@@ -301,4 +304,77 @@ TEST_F(ReviewTest, playBar_ticksSitAtTheirEvents_gapsAreShaded_andATickClickJump
   EXPECT_LE(player->ResumedAtTime(), kStart + 80);
   EXPECT_GT(player->ResumedAtTime() + 52, kStart + 80);
   EXPECT_TRUE(player->Playing());
+}
+
+TEST_F(ReviewTest, eventList_fitsItsTimes_sorts_filters_andStaysOpenWhenAsked) {
+  MakeForm();
+  OpenDisk(MakeDisk(dir, "e.img", 3000));
+  auto *player = form->DiskThread();
+  player->SetPacingEnabled(false);
+  QTableWidget *grid = EventForm->EventGrid();
+  ASSERT_EQ(grid->rowCount(), 8);
+  const QFontMetrics metrics(grid->font());
+  for (int r = 0; r < 8; ++r)
+    EXPECT_GT(grid->columnWidth(2), metrics.horizontalAdvance(grid->item(r, 2)->text()));
+  EventForm->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(EventForm));
+
+  // A click on a header sorts by its column; a second click the other way.
+  auto clickHeader = [&](int column) {
+    QHeaderView *header = grid->horizontalHeader();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(column) + 10, 5));
+  };
+  auto column = [&](int c) {
+    QStringList texts;
+    for (int r = 0; r < grid->rowCount(); ++r) texts << grid->item(r, c)->text();
+    return texts;
+  };
+  clickHeader(3);
+  QStringList types = column(3), sorted = types;
+  sorted.sort();
+  EXPECT_EQ(types, sorted);
+  clickHeader(0);
+  clickHeader(0);
+  EXPECT_EQ(column(0).front(), "8");
+  EXPECT_EQ(column(0).back(), "1");
+
+  auto visibleRows = [&] {
+    QList<int> rows;
+    for (int r = 0; r < grid->rowCount(); ++r)
+      if (!grid->isRowHidden(r)) rows << r;
+    return rows;
+  };
+  EventForm->ChannelFilter()->setCurrentIndex(2);  // CH2: events 2 and 6
+  EXPECT_EQ(visibleRows().size(), 2);
+  for (int r : visibleRows()) EXPECT_EQ(grid->item(r, 1)->text(), "2");
+  EventForm->KindFilter()->setCurrentIndex(3);  // and Alarm: none
+  EXPECT_TRUE(visibleRows().isEmpty());
+  EventForm->ChannelFilter()->setCurrentIndex(0);  // Alarm on any channel: events 3 and 8
+  ASSERT_EQ(visibleRows().size(), 2);
+
+  // Kept open, a double click jumps and the list stays beside the window.
+  EventForm->KeepOpenCheck()->setChecked(true);
+  EventForm->hide();
+  form->EventBtnClick();
+  EXPECT_TRUE(EventForm->isVisible());
+  EXPECT_FALSE(EventForm->isModal());
+  const int row = visibleRows().back();  // sorted by Num descending: event 3
+  EXPECT_EQ(grid->item(row, 0)->text(), "3");
+  const QRect cell = grid->visualItemRect(grid->item(row, 2));
+  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+  QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+  ASSERT_TRUE(WaitServicing([&] { return player->ResumedAtTime() != 0; }));
+  EXPECT_LE(player->ResumedAtTime(), kStart + 60);
+  EXPECT_GT(player->ResumedAtTime() + 52, kStart + 60);
+  EXPECT_TRUE(EventForm->isVisible());
+
+  // The window's next-event button: the first event after the time played.
+  form->PauseBtnClick();
+  const uint32_t shown = player->LastPlayedTime();
+  const uint32_t next = kStart + 20 + 20 * ((shown - kStart) / 20);
+  QTest::mouseClick(form->findChild<QPushButton *>("NextEventBtn"), Qt::LeftButton);
+  ASSERT_TRUE(WaitServicing([&] { return player->ResumedAtTime() != 0; }));
+  EXPECT_LE(player->ResumedAtTime(), next);
+  EXPECT_GT(player->ResumedAtTime() + 52, next);
 }
