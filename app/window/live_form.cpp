@@ -309,6 +309,7 @@ void TLiveForm::BuildControls() {
   if (!dateFormat.contains(QStringLiteral("yyyy")))
     dateFormat.replace(QStringLiteral("yy"), QStringLiteral("yyyy"));
   DatePicker->setDisplayFormat(dateFormat);
+  DatePicker->setCalendarPopup(true);
   DatePicker->setEnabled(false);
   TimePicker = Named(new QTimeEdit(SearchGroup), "TimePicker");
   TimePicker->setGeometry(101, 12, 97, 21);
@@ -822,11 +823,13 @@ void TLiveForm::PlayBarImageMouseUp(int button, int x) {
 
 void TLiveForm::SearchBtnClick() {
   if (!m_diskThread) return;
-  m_diskThread->Pause();
   const QDate d = DatePicker->date();
   const QTime t = TimePicker->time();
-  SearchDisk(
-      PickedTimeToRecorderSeconds(d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second()));
+  const uint32_t seconds =
+      PickedTimeToRecorderSeconds(d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second());
+  if (!SearchTimeRecorded(seconds)) return;
+  m_diskThread->Pause();
+  SearchDisk(seconds);
 }
 
 void TLiveForm::SearchDisk(uint32_t seconds) {

@@ -273,6 +273,10 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   bool PlayBarTickJump(int x);
   // The recorder time shown, beside the play bar.
   void UpdateCurrentTimeLabel();
+  // The search pickers at the recording's first time.
+  void SetPickersToRecordingStart();
+  // False, having told the user, for a time before or after the recording.
+  bool SearchTimeRecorded(uint32_t seconds);
 
   // Controls, children of the client area; named as the window's design
   // names them.

@@ -1,8 +1,11 @@
 // The play bar's marks: event ticks coloured by kind (a click on one jumps
 // to its event), spans without recording, the recorder time under the
 // pointer, and the time shown beside the bar.
+#include <QDateEdit>
+#include <QDateTime>
 #include <QLabel>
 #include <QPainter>
+#include <QTimeEdit>
 #include <QToolTip>
 #include <algorithm>
 
@@ -91,6 +94,26 @@ void TLiveForm::LoadRecordingMap() {
   }
   RedrawPlayBar();
   UpdateCurrentTimeLabel();
+  if (m_diskHandle) SetPickersToRecordingStart();
+}
+
+void TLiveForm::SetPickersToRecordingStart() {
+  if (m_recordingMap.Empty()) return;
+  // Recorder seconds are the wall-clock fields counted as if UTC.
+  const QDateTime first =
+      QDateTime::fromSecsSinceEpoch(qint64{m_recordingMap.FirstTime()}, Qt::UTC);
+  DatePicker->setDate(first.date());
+  TimePicker->setTime(first.time());
+}
+
+bool TLiveForm::SearchTimeRecorded(uint32_t seconds) {
+  if (m_recordingMap.Empty()) return true;  // nothing known: the search decides
+  if (seconds >= m_recordingMap.FirstTime() && seconds <= m_recordingMap.LastTime()) return true;
+  Inform(QStringLiteral("Nothing was recorded at %1: the recording runs from %2 to %3.")
+             .arg(RecorderTimeText(seconds), RecorderTimeText(m_recordingMap.FirstTime()),
+                  RecorderTimeText(m_recordingMap.LastTime())),
+         QStringLiteral("Search"));
+  return false;
 }
 
 void TLiveForm::RedrawPlayBar() {

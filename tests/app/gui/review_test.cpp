@@ -6,11 +6,13 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimeEdit>
 
 #include "app/window/keys_form.h"
 #include "app/window/live_form.h"
@@ -377,4 +379,31 @@ TEST_F(ReviewTest, eventList_fitsItsTimes_sorts_filters_andStaysOpenWhenAsked) {
   ASSERT_TRUE(WaitServicing([&] { return player->ResumedAtTime() != 0; }));
   EXPECT_LE(player->ResumedAtTime(), next);
   EXPECT_GT(player->ResumedAtTime() + 52, next);
+}
+
+TEST_F(ReviewTest, timeSearch_startsAtTheRecording_andATimeOutsideItSaysSo) {
+  MakeForm();
+  OpenDisk(MakeDisk(dir, "t.img", 3000));
+  auto *player = form->DiskThread();
+  player->SetPacingEnabled(false);
+  auto *date = form->findChild<QDateEdit *>("DatePicker");
+  auto *time = form->findChild<QTimeEdit *>("TimePicker");
+  EXPECT_TRUE(date->calendarPopup());
+  EXPECT_EQ(date->date(), QDate(2008, 2, 14));
+  EXPECT_EQ(time->time(), QTime(9, 44, 57));
+
+  // A day later: told so, and nothing moves.
+  date->setDate(QDate(2008, 2, 15));
+  QTest::mouseClick(form->findChild<QPushButton *>("SearchBtn"), Qt::LeftButton);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(messages[0].first.startsWith("Nothing was recorded at 2008/02/15_09:44:57"));
+  EXPECT_EQ(Text("PlayLabel"), "");
+  EXPECT_FALSE(player->Playing());
+  // Inside it, the search plays from there.
+  date->setDate(QDate(2008, 2, 14));
+  time->setTime(QTime(9, 46, 37));  // kStart + 100
+  QTest::mouseClick(form->findChild<QPushButton *>("SearchBtn"), Qt::LeftButton);
+  EXPECT_EQ(messages.size(), 1u);
+  ASSERT_TRUE(WaitServicing([&] { return player->ResumedAtTime() != 0; }));
+  EXPECT_EQ(player->ResumedAtTime(), kStart + 51);
 }
