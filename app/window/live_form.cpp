@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLinearGradient>
 #include <QMenu>
 #include <QMenuBar>
@@ -174,6 +175,7 @@ TLiveForm::TLiveForm(QWidget *parent)
   BuildControls();
   BuildMenus();
   WireControls();
+  resize(minimumSizeHint());  // the designed client area under the menu
 
   AskYesNo = [this](const QString &text, const QString &caption) {
     return QMessageBox::question(this, caption, text, QMessageBox::Yes | QMessageBox::No) ==
@@ -212,7 +214,8 @@ TLiveForm::~TLiveForm() {
 
 void TLiveForm::BuildControls() {
   m_client = Named(new QWidget(this), "ClientArea");
-  m_client->setFixedSize(kClientWidth, kClientHeight);
+  m_client->setMinimumSize(kClientWidth, kClientHeight);
+  m_client->resize(kClientWidth, kClientHeight);
   setCentralWidget(m_client);
 
   FormImage = Named(new TPictureControl(m_client), "FormImage");
@@ -347,6 +350,9 @@ void TLiveForm::BuildControls() {
 
   SetBarGeometry();
   RedrawPlayBar();
+  for (QWidget *w : m_client->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+    m_designedPlaces.emplace_back(w, w->geometry());
+  m_client->installEventFilter(this);
 }
 
 void TLiveForm::BuildMenus() {
@@ -927,6 +933,8 @@ void TLiveForm::EnableControls(bool enabled) {
 void TLiveForm::FullScreenBtnClick() {
   m_fullScreen = !m_fullScreen;
   if (m_fullScreen) {
+    m_windowedGeometry = geometry();
+    m_windowedClientSize = m_client->size();
     EnableControls(false);
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     const FullScreenGeometry g = FullScreenFor(screen.width(), screen.height());
@@ -939,10 +947,14 @@ void TLiveForm::FullScreenBtnClick() {
     activateWindow();
   } else {
     EnableControls(true);
-    m_client->setFixedSize(kClientWidth, kClientHeight);
-    FormImage->setGeometry(0, 0, kClientWidth, kClientHeight);
-    setGeometry(m_savedFormRect);
-    LivePanel->setGeometry(m_savedPanelRect);
+    m_client->setMinimumSize(kClientWidth, kClientHeight);
+    m_client->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    m_client->resize(m_windowedClientSize);
+    // The window's own limits follow the client area's at once, or the old
+    // full-screen minimum would keep the window at the screen's size.
+    if (layout()) layout()->activate();
+    setGeometry(m_windowedGeometry);
+    PlaceControls(m_windowedClientSize);
   }
   LayoutViewers(DisplayMode);
 }

@@ -153,7 +153,8 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   // The play bar's marks: an event's tick (coloured by its kind) where the
   // event was recorded, and the jumps of the index's time (no recording).
   struct EventTick {
-    int x;  // relative to the track
+    int64_t entry;  // where its time was recorded
+    int x;          // relative to the track
     uint32_t time;
     int kind;
     int channel;
@@ -213,6 +214,8 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
  protected:
   void showEvent(QShowEvent *event) override;
   void closeEvent(QCloseEvent *event) override;
+  // The client area's resizes place the controls (PlaceControls).
+  bool eventFilter(QObject *watched, QEvent *event) override;
 
  private:
   void BuildControls();
@@ -273,6 +276,10 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   bool PlayBarTickJump(int x);
   // The recorder time shown, beside the play bar.
   void UpdateCurrentTimeLabel();
+  // Outside full screen: the video panel as large as a client area of
+  // this size allows at 3 : 2, and the controls at their designed places
+  // relative to its right and bottom edges.
+  void PlaceControls(const QSize &client);
   // The search pickers at the recording's first time.
   void SetPickersToRecordingStart();
   // False, having told the user, for a time before or after the recording.
@@ -339,6 +346,11 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   bool m_closeConfirmed = false;
   QRect m_savedFormRect;
   QRect m_savedPanelRect;
+  // The controls of the client area as designed, for PlaceControls; the
+  // window's place and client size before full screen, restored after.
+  std::vector<std::pair<QWidget *, QRect>> m_designedPlaces;
+  QRect m_windowedGeometry;
+  QSize m_windowedClientSize;
   LanguageTexts m_texts;
   std::vector<std::string> m_scanMessages;  // drives the last scan could not read
   CViewerLayout m_layout;

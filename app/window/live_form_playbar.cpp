@@ -89,7 +89,7 @@ void TLiveForm::LoadRecordingMap() {
       const int64_t entry = m_recordingMap.EntryOf(event.time);
       if (entry < 0 || entry >= m_recordingMap.Entries()) continue;  // not in the recording
       m_eventTicks.push_back(
-          EventTick{PlayBarXOfEntry(entry), event.time, event.Kind(), int(event.channel)});
+          EventTick{entry, PlayBarXOfEntry(entry), event.time, event.Kind(), int(event.channel)});
     }
   }
   RedrawPlayBar();
@@ -129,8 +129,10 @@ void TLiveForm::RedrawPlayBar() {
     const int x = PlayBarXOfEntry(gap.entry);
     p.fillRect(x - kGapMarkPixels / 2, 1, kGapMarkPixels, h - 2, QBrush(kGapShade));
   }
-  for (const EventTick &tick : m_eventTicks)
+  for (EventTick &tick : m_eventTicks) {
+    tick.x = PlayBarXOfEntry(tick.entry);  // the track may have been resized
     p.fillRect(std::min(tick.x, w - 2), 2, 2, h - 4, EventKindColour(tick.kind));
+  }
   p.end();
   PlayBarImage->setPixmap(pm);
 }

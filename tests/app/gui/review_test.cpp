@@ -445,3 +445,43 @@ TEST_F(ReviewTest, dateAndTime_showOnThePanel_withoutPicturesOfChannel4) {
     }
   EXPECT_GT(white, 200);
 }
+
+TEST_F(ReviewTest, resizing_growsThePanelAtThreeToTwo_controlsFollowItsEdges_fullScreenComesBack) {
+  MakeForm();
+  OpenDisk(MakeDisk(dir, "r.img", 3000));
+  auto *panel = form->findChild<QWidget *>("LivePanel");
+  auto *close = form->findChild<QWidget *>("CloseBtn");
+  auto *search = form->findChild<QWidget *>("SearchGroup");
+  auto *bar = form->findChild<QLabel *>("PlayBarImage");
+  ASSERT_EQ(panel->geometry(), QRect(13, 21, 720, 480));
+  const QPoint closeFromCorner = close->pos() - panel->geometry().bottomRight();
+  const int searchFromRight = search->x() - panel->geometry().right();
+  const int firstTick = form->EventTicks().front().x;
+
+  form->resize(form->width() + 300, form->height() + 150);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return panel->width() > 720; }, 10000));
+  EXPECT_EQ(panel->width() * 2, panel->height() * 3);
+  EXPECT_EQ(panel->height(), 630);  // the room below was the smaller: 150 more rows
+  EXPECT_EQ(close->pos() - panel->geometry().bottomRight(), closeFromCorner);
+  EXPECT_EQ(search->x() - panel->geometry().right(), searchFromRight);
+  EXPECT_EQ(search->y(), 264);
+  EXPECT_EQ(bar->width(), panel->width());
+  EXPECT_EQ(bar->y(), panel->geometry().bottom() + 14);
+  EXPECT_EQ(bar->pixmap().width(), bar->width());
+  EXPECT_EQ(form->EventTicks().front().x, firstTick * panel->width() / 720);
+  // The viewers share the larger panel.
+  EXPECT_EQ(form->Viewer(3)->Panel()->geometry(),
+            QRect(panel->width() / 2, panel->height() / 2, panel->width() - panel->width() / 2,
+                  panel->height() - panel->height() / 2));
+
+  // Full screen and back: the same size and place as before.
+  const QRect before = form->geometry();
+  const QRect panelBefore = panel->geometry();
+  form->FullScreenBtnClick();
+  form->FullScreenBtnClick();
+  QTest::qWaitFor([&] { return form->geometry() == before; }, 3000);
+  ASSERT_EQ(form->geometry(), before);
+  QTest::qWait(50);
+  EXPECT_EQ(panel->geometry(), panelBefore);
+  EXPECT_EQ(close->pos() - panel->geometry().bottomRight(), closeFromCorner);
+}
