@@ -86,8 +86,11 @@ void TLiveForm::LoadRecordingMap() {
   }
   if (m_diskHandle && EventForm && !m_recordingMap.Empty()) {
     for (const recorder::EventRecord &event : EventForm->Events().Records()) {
+      // Events before or after the recording have no place on the bar.
+      if (event.time < m_recordingMap.FirstTime() || event.time > m_recordingMap.LastTime())
+        continue;
       const int64_t entry = m_recordingMap.EntryOf(event.time);
-      if (entry < 0 || entry >= m_recordingMap.Entries()) continue;  // not in the recording
+      if (entry < 0 || entry >= m_recordingMap.Entries()) continue;
       m_eventTicks.push_back(
           EventTick{entry, PlayBarXOfEntry(entry), event.time, event.Kind(), int(event.channel)});
     }
