@@ -8,14 +8,15 @@ namespace orvan::recorder {
 
 namespace {
 
-// Two read entries whose times differ by more than the gap bound: a gap
-// lies somewhere between them. The fewer entries a second the span holds,
-// the likelier it is that most of it is a gap, so those are halved first.
+// Two read entries whose times differ by more than the gap bound. Its
+// excess is the time it spans beyond what its entries take at the
+// recording's usual rate: a gap shows as excess, so the spans with the most
+// are halved first, and spans with too little to hold a gap are left alone.
 struct Span {
   int64_t from, to;
   uint32_t fromTime, toTime;
-  double EntriesPerSecond() const { return double(to - from) / double(toTime - fromTime); }
-  bool operator<(const Span &o) const { return EntriesPerSecond() > o.EntriesPerSecond(); }
+  double excessSeconds;
+  bool operator<(const Span &o) const { return excessSeconds < o.excessSeconds; }
 };
 
 bool HoldsGap(int64_t from, uint32_t fromTime, int64_t to, uint32_t toTime) {
@@ -48,9 +49,23 @@ void CRecordingMap::Build(int64_t entries, const TimeOfEntry &timeOf, int sample
   const int64_t count = std::min<int64_t>(samples, entries);
   for (int64_t k = 0; k < count; ++k) read(count > 1 ? (entries - 1) * k / (count - 1) : 0);
 
+  // The usual rate: the median of the samples' entries a second.
+  std::vector<double> rates;
+  for (auto it = known.begin(); it != known.end() && std::next(it) != known.end(); ++it) {
+    const auto next = std::next(it);
+    if (next->second > it->second)
+      rates.push_back(double(next->first - it->first) / double(next->second - it->second));
+  }
+  if (rates.empty()) rates.push_back(1.0);
+  std::nth_element(rates.begin(), rates.begin() + rates.size() / 2, rates.end());
+  const double entriesPerSecond = std::max(rates[rates.size() / 2], 1e-9);
+
   std::priority_queue<Span> spans;
   auto consider = [&](int64_t a, uint32_t ta, int64_t b, uint32_t tb) {
-    if (HoldsGap(a, ta, b, tb)) spans.push(Span{a, b, ta, tb});
+    if (!HoldsGap(a, ta, b, tb)) return;
+    const double excess = double(tb - ta) - double(b - a - 1) / entriesPerSecond;
+    if (b - a > 1 && excess < kGapSeconds / 2.0) return;
+    spans.push(Span{a, b, ta, tb, excess});
   };
   for (auto it = known.begin(); it != known.end() && std::next(it) != known.end(); ++it)
     consider(it->first, it->second, std::next(it)->first, std::next(it)->second);

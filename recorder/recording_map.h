@@ -35,9 +35,11 @@ class CRecordingMap {
 
   // Samples `entries` entries evenly (`samples` reads, first and last entry
   // included), then looks for gaps between neighbouring samples whose times
-  // differ by more than kGapSeconds, the emptiest spans first, halving them
-  // down to two neighbouring entries, until `readBudget` reads are spent.
-  // Entries that cannot be read are left out.
+  // differ by more than kGapSeconds and by at least half that more than
+  // their entries take at the samples' median rate, those with the most
+  // time to spare first, halving them down to two neighbouring entries,
+  // until `readBudget` reads are spent. Entries that cannot be read are
+  // left out.
   void Build(int64_t entries, const TimeOfEntry &timeOf, int samples = kDefaultSamples,
              int readBudget = kDefaultReadBudget);
   // The same over a recorder disk's index, entries 0 .. playEnd - 1.

@@ -38,6 +38,13 @@ TEST(RecordingMap, gapsAreFoundAtTheirEntries_andJumpsOfTenSecondsAreNone) {
 
   map.Build(1000000, Timeline(500000, CRecordingMap::kGapSeconds - 1));
   EXPECT_TRUE(map.Gaps().empty());
+  // A long recording without gaps costs the samples and little more.
+  map.Build(1000000, [](int64_t n, uint32_t &time) {
+    time = kStart + uint32_t(n / 3);
+    return true;
+  });
+  EXPECT_TRUE(map.Gaps().empty());
+  EXPECT_LT(map.Reads(), CRecordingMap::kDefaultSamples + 64);
 }
 
 TEST(RecordingMap, timesAndEntriesMapBothWays_aTimeInAGapGoesWhereRecordingResumes) {
