@@ -13,8 +13,6 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QTimeEdit>
-#include <algorithm>
-#include <fstream>
 
 #include "app/window/keys_form.h"
 #include "app/window/live_form.h"
@@ -408,42 +406,6 @@ TEST_F(ReviewTest, timeSearch_startsAtTheRecording_andATimeOutsideItSaysSo) {
   EXPECT_EQ(messages.size(), 1u);
   ASSERT_TRUE(WaitServicing([&] { return player->ResumedAtTime() != 0; }));
   EXPECT_EQ(player->ResumedAtTime(), kStart + 51);
-}
-
-TEST_F(ReviewTest, dateAndTime_showOnThePanel_withoutPicturesOfChannel4) {
-  MakeForm();
-  // The sample with channel 4's entries moved to channel 5, which no
-  // player plays.
-  const std::string path = MakeSample(dir, 4);
-  {
-    std::fstream image(path, std::ios::in | std::ios::out | std::ios::binary);
-    for (int64_t n = 0;; ++n) {
-      char entry[20] = {};
-      image.seekg(std::streamoff(524288 + 20 * n));
-      if (!image.read(entry, 20) || std::all_of(entry, entry + 20, [](char c) { return c == 0; }))
-        break;
-      if (entry[1] != 3) continue;
-      image.seekp(std::streamoff(524288 + 20 * n + 1));
-      image.put(4);
-    }
-  }
-  OpenDisk(path);
-  form->PlayBtnClick();
-  ASSERT_TRUE(WaitServicing([&] { return form->ShownRecorderSeconds() > 0; }));
-  form->PauseBtnClick();
-  ASSERT_TRUE(WaitServicing([&] { return AllPresented(); }));
-  EXPECT_EQ(form->DiskThread()->Counters(3).pictures.load(), 0u);
-  // The time's white box at the panel's bottom right, where channel 4's
-  // picture would be.
-  const std::vector<uint8_t> panel = PanelPixels();
-  ASSERT_EQ(panel.size(), size_t(720) * 480 * 4);
-  int white = 0;
-  for (int y = 462; y < 476; ++y)
-    for (int x = 582; x < 700; ++x) {
-      const uint8_t *p = &panel[(size_t(y) * 720 + x) * 4];
-      if (p[0] == 255 && p[1] == 255 && p[2] == 255) ++white;
-    }
-  EXPECT_GT(white, 200);
 }
 
 TEST_F(ReviewTest, resizing_growsThePanelAtThreeToTwo_controlsFollowItsEdges_fullScreenComesBack) {
