@@ -43,6 +43,8 @@ class CEventList {
   const std::vector<Row> &Rows() const { return m_rows; }
   // Time of every listed event, in row order: element k belongs to row k+1.
   const std::vector<uint32_t> &Times() const { return m_times; }
+  // The records listed, in row order (kind and channel as stored).
+  const std::vector<EventRecord> &Records() const { return m_records; }
 
   // The jump rule of a double click on `row`: false for the header row and
   // for rows without a record; otherwise the event's time.
@@ -53,6 +55,7 @@ class CEventList {
   uint32_t m_eventCount = 0;
   std::vector<Row> m_rows;
   std::vector<uint32_t> m_times;
+  std::vector<EventRecord> m_records;
 };
 
 }  // namespace orvan::recorder

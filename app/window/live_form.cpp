@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLinearGradient>
 #include <QMenu>
 #include <QMenuBar>
@@ -65,17 +66,6 @@ QPixmap BackgroundPicture(int w, int h) {
   g.setColorAt(0, QColor(0x2c, 0x3e, 0x56));
   g.setColorAt(1, QColor(0x10, 0x18, 0x24));
   p.fillRect(pm.rect(), g);
-  return pm;
-}
-
-QPixmap TrackPicture() {
-  QPixmap pm(720, 22);
-  QPainter p(&pm);
-  p.fillRect(pm.rect(), QColor(0x18, 0x20, 0x2c));
-  p.setPen(QColor(0x50, 0x60, 0x78));
-  p.drawRect(0, 0, 719, 21);
-  p.fillRect(2, 9, 716, 4, QColor(0x60, 0x78, 0x98));
-  for (int x = 0; x <= 720; x += 36) p.drawLine(x, 17, x, 20);
   return pm;
 }
 
@@ -188,6 +178,7 @@ TLiveForm::TLiveForm(QWidget *parent)
   BuildMenus();
   WireControls();
   setAcceptDrops(true);
+  resize(minimumSizeHint());  // the designed client area under the menu
 
   AskYesNo = [this](const QString &text, const QString &caption) {
     return QMessageBox::question(this, caption, text, QMessageBox::Yes | QMessageBox::No) ==
@@ -226,7 +217,8 @@ TLiveForm::~TLiveForm() {
 
 void TLiveForm::BuildControls() {
   m_client = Named(new QWidget(this), "ClientArea");
-  m_client->setFixedSize(kClientWidth, kClientHeight);
+  m_client->setMinimumSize(kClientWidth, kClientHeight);
+  m_client->resize(kClientWidth, kClientHeight);
   setCentralWidget(m_client);
 
   FormImage = Named(new TPictureControl(m_client), "FormImage");
@@ -252,7 +244,6 @@ void TLiveForm::BuildControls() {
 
   PlayBarImage = Named(new TPictureControl(m_client), "PlayBarImage");
   PlayBarImage->setGeometry(13, 514, 720, 22);
-  PlayBarImage->setPixmap(TrackPicture());
 
   PlayBarBtn = Named(new TPictureControl(m_client), "PlayBarBtn");
   PlayBarBtn->setGeometry(13, 514, 12, 22);
@@ -272,6 +263,9 @@ void TLiveForm::BuildControls() {
   // The filler lies under the two time labels, never over their text.
   BlackLabel->lower();
   FormImage->lower();
+  CurrentTimeLabel = Named(new QLabel(m_client), "CurrentTimeLabel");
+  CurrentTimeLabel->setGeometry(736, 518, 118, 14);
+  StyleYellowOnBlack(CurrentTimeLabel);
 
   NamePanel = Named(new QLabel(QStringLiteral("HDD Play"), m_client), "NamePanel");
   NamePanel->setGeometry(736, 22, 201, 41);
@@ -321,6 +315,7 @@ void TLiveForm::BuildControls() {
   if (!dateFormat.contains(QStringLiteral("yyyy")))
     dateFormat.replace(QStringLiteral("yy"), QStringLiteral("yyyy"));
   DatePicker->setDisplayFormat(dateFormat);
+  DatePicker->setCalendarPopup(true);
   DatePicker->setEnabled(false);
   TimePicker = Named(new QTimeEdit(SearchGroup), "TimePicker");
   TimePicker->setGeometry(101, 12, 97, 21);
@@ -329,6 +324,11 @@ void TLiveForm::BuildControls() {
   SearchBtn->setEnabled(false);
   EventBtn = Button(SearchGroup, "EventBtn", "Event", 6, 72, 67, 25);
   EventBtn->setEnabled(false);
+  PrevEventBtn = Button(SearchGroup, "PrevEventBtn", "", 80, 72, 55, 25);
+  PrevEventBtn->setText(QStringLiteral("\u25c0 Event"));
+  NextEventBtn = Button(SearchGroup, "NextEventBtn", "", 139, 72, 55, 25);
+  NextEventBtn->setText(QStringLiteral("Event \u25b6"));
+  for (QPushButton *b : {PrevEventBtn, NextEventBtn}) b->setEnabled(false);
 
   FullScreenBtn = Button(m_client, "FullScreenBtn", "FullScreen", 736, 376, 57, 25);
   AudioCheck = Named(new QCheckBox(QStringLiteral("PlayAudio"), m_client), "AudioCheck");
@@ -357,6 +357,10 @@ void TLiveForm::BuildControls() {
   RefreshTimer->start();
 
   SetBarGeometry();
+  RedrawPlayBar();
+  for (QWidget *w : m_client->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+    m_designedPlaces.emplace_back(w, w->geometry());
+  m_client->installEventFilter(this);
 }
 
 void TLiveForm::BuildMenus() {
@@ -402,6 +406,8 @@ void TLiveForm::WireControls() {
   connect(AudioCheck, &QCheckBox::clicked, this, [this] { AudioCheckClick(); });
   connect(SearchBtn, &QPushButton::clicked, this, [this] { SearchBtnClick(); });
   connect(EventBtn, &QPushButton::clicked, this, [this] { EventBtnClick(); });
+  connect(PrevEventBtn, &QPushButton::clicked, this, [this] { JumpToNeighbourEvent(-1); });
+  connect(NextEventBtn, &QPushButton::clicked, this, [this] { JumpToNeighbourEvent(1); });
   connect(SaveAVIBtn, &QPushButton::clicked, this, [this] { SaveAVIBtnClick(); });
   connect(StopAVIBtn, &QPushButton::clicked, this, [this] { StopAVIBtnClick(); });
   connect(CopyBtn, &QPushButton::clicked, this, [this] { CopyBtnClick(); });
@@ -416,6 +422,9 @@ void TLiveForm::WireControls() {
   PlayBarBtn->OnMouseUp = [this](int b, int x, int) { PlayBarBtnMouseUp(b, x); };
   PlayBarImage->OnMouseDown = [this](int b, int x, int) { PlayBarImageMouseDown(b, x); };
   PlayBarImage->OnMouseUp = [this](int b, int x, int) { PlayBarImageMouseUp(b, x); };
+  PlayBarImage->OnMouseMove = [this](int x, int) { PlayBarImageMouseMove(x); };
+  PlayBarImage->setMouseTracking(true);
+  connect(RefreshTimer, &QTimer::timeout, this, [this] { UpdateCurrentTimeLabel(); });
   VideoImage->OnMouseUp = [this](int b, int x, int y) { VideoImageMouseUp(b, x, y); };
 
   auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
@@ -552,6 +561,7 @@ void TLiveForm::StopPlayback() {
   CloseClipFiles();
   PlayLabel->setText(QString());
   ClearDeviceStatus();
+  LoadRecordingMap();
 }
 
 // ---- play sources ----
@@ -574,7 +584,8 @@ void TLiveForm::SetPlaySource(int source) {
   SaveAVIBtn->setEnabled(c.aviButtonsEnabled);
   StopAVIBtn->setEnabled(c.aviButtonsEnabled);
   CopyBtn->setEnabled(c.copyEnabled);
-  for (QWidget *w : std::initializer_list<QWidget *>{DatePicker, TimePicker, SearchBtn, EventBtn})
+  for (QWidget *w : std::initializer_list<QWidget *>{DatePicker, TimePicker, SearchBtn, EventBtn,
+                                                     PrevEventBtn, NextEventBtn})
     w->setEnabled(c.searchEnabled);
   PlayBarBtn->setEnabled(c.playBarBtnEnabled);
   PlayBarBtn->setVisible(c.playBarBtnEnabled);
@@ -583,7 +594,8 @@ void TLiveForm::SetPlaySource(int source) {
   VideoImage->setVisible(c.videoImageVisible);
   FullScreenBtn->setEnabled(c.fullScreenAndAudioEnabled);
   AudioCheck->setEnabled(c.fullScreenAndAudioEnabled);
-  for (QWidget *w : {StartTimeLabel, EndTimeLabel, BlackLabel}) w->setVisible(c.videoPanelVisible);
+  for (QWidget *w : {StartTimeLabel, EndTimeLabel, BlackLabel, CurrentTimeLabel})
+    w->setVisible(c.videoPanelVisible);
 
   SaveAVIBtn->raise();
   MoveKnob(PlayBarImage->x());
@@ -655,6 +667,7 @@ bool TLiveForm::OpenSelectedDisk() {
   if (EventForm)
     EventForm->LoadEvents(*m_diskHandle,
                           [this](uint32_t seconds) { JumpToEventTime(this, seconds); });
+  LoadRecordingMap();
   m_diskThread =
       new recorder::PlayHDDThread(*this, m_diskHandle.get(), Sinks(), drive, m_grabber.get());
   SetPlaySource(kHddPlay);
@@ -697,6 +710,7 @@ void TLiveForm::OpenBtnClick() {
     }
     m_clipFiles = std::move(clip);
     m_clipName = QFileInfo(chosen).fileName();
+    LoadRecordingMap();
     m_clipThread = new recorder::PlayFileThread(*this, m_clipFiles.get(), Sinks(), m_grabber.get());
     PlayBtnClick();
   } else if (m_playSource == kImagePlay) {
@@ -815,6 +829,7 @@ void TLiveForm::PlayBarImageMouseDown(int button, int x) { StartBarDrag(button, 
 
 void TLiveForm::PlayBarImageMouseUp(int button, int x) {
   if (button != kLeftButton || !m_barDragging) return;
+  if (PlayBarTickJump(x)) return;
   m_barDragging = false;
   const PlayBarGeometry bar = BarGeometry();
   // A release off the track resumes where the press paused; on it, the
@@ -834,11 +849,13 @@ void TLiveForm::PlayBarImageMouseUp(int button, int x) {
 
 void TLiveForm::SearchBtnClick() {
   if (!m_diskThread) return;
-  m_diskThread->Pause();
   const QDate d = DatePicker->date();
   const QTime t = TimePicker->time();
-  SearchDisk(
-      PickedTimeToRecorderSeconds(d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second()));
+  const uint32_t seconds =
+      PickedTimeToRecorderSeconds(d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second());
+  if (!SearchTimeRecorded(seconds)) return;
+  m_diskThread->Pause();
+  SearchDisk(seconds);
 }
 
 void TLiveForm::SearchDisk(uint32_t seconds) {
@@ -850,7 +867,7 @@ void TLiveForm::SearchDisk(uint32_t seconds) {
 }
 
 void TLiveForm::EventBtnClick() {
-  if (EventForm) EventForm->exec();
+  if (EventForm) EventForm->ShowList();
 }
 
 // ---- the playback threads' calls ----
@@ -924,10 +941,10 @@ void TLiveForm::AboutClick() { Inform(Q(AboutText()), QStringLiteral("Version"))
 
 void TLiveForm::EnableControls(bool enabled) {
   for (QWidget *w : std::initializer_list<QWidget *>{
-           DeviceCombo, DatePicker,    TimePicker, AudioCheck,    DeviceGroup, PlayGroup,
-           SearchGroup, AVIGroup,      PlayBarBtn, LanguageCombo, OpenBtn,     PlayBtn,
-           PauseBtn,    ForwardBtn,    SaveAVIBtn, StopAVIBtn,    CopyBtn,     SearchBtn,
-           EventBtn,    FullScreenBtn, CloseBtn,   SnapShotBtn})
+           DeviceCombo, DatePicker,    TimePicker, AudioCheck,    DeviceGroup,  PlayGroup,
+           SearchGroup, AVIGroup,      PlayBarBtn, LanguageCombo, OpenBtn,      PlayBtn,
+           PauseBtn,    ForwardBtn,    SaveAVIBtn, StopAVIBtn,    CopyBtn,      SearchBtn,
+           EventBtn,    FullScreenBtn, CloseBtn,   SnapShotBtn,   PrevEventBtn, NextEventBtn})
     w->setEnabled(enabled);
   for (QAction *a : {SourceSelectAction, HDDPlay, FilePlay, ImagePlay, Exit, About})
     a->setEnabled(enabled);
@@ -936,6 +953,8 @@ void TLiveForm::EnableControls(bool enabled) {
 void TLiveForm::FullScreenBtnClick() {
   m_fullScreen = !m_fullScreen;
   if (m_fullScreen) {
+    m_windowedGeometry = geometry();
+    m_windowedClientSize = m_client->size();
     EnableControls(false);
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     const FullScreenGeometry g = FullScreenFor(screen.width(), screen.height());
@@ -948,10 +967,14 @@ void TLiveForm::FullScreenBtnClick() {
     activateWindow();
   } else {
     EnableControls(true);
-    m_client->setFixedSize(kClientWidth, kClientHeight);
-    FormImage->setGeometry(0, 0, kClientWidth, kClientHeight);
-    setGeometry(m_savedFormRect);
-    LivePanel->setGeometry(m_savedPanelRect);
+    m_client->setMinimumSize(kClientWidth, kClientHeight);
+    m_client->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    m_client->resize(m_windowedClientSize);
+    // The window's own limits follow the client area's at once, or the old
+    // full-screen minimum would keep the window at the screen's size.
+    if (layout()) layout()->activate();
+    setGeometry(m_windowedGeometry);
+    PlaceControls(m_windowedClientSize);
   }
   LayoutViewers(DisplayMode);
 }

@@ -13,6 +13,7 @@
 // always terminated, waited for and deleted before the files it reads close.
 #pragma once
 
+#include <QColor>
 #include <QImage>
 #include <QMainWindow>
 #include <QRect>
@@ -30,6 +31,7 @@
 #include "platform/disk_source.h"
 #include "platform/source_registry.h"
 #include "recorder/playback_host.h"
+#include "recorder/recording_map.h"
 
 class QAction;
 class QCheckBox;
@@ -157,6 +159,25 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   // The recorder time the panel (or the still) shows; -1 when none.
   int64_t ShownRecorderSeconds() const;
 
+  // The play bar's marks: an event's tick (coloured by its kind) where the
+  // event was recorded, and the jumps of the index's time (no recording).
+  struct EventTick {
+    int64_t entry;  // where its time was recorded
+    int x;          // relative to the track
+    uint32_t time;
+    int kind;
+    int channel;
+  };
+  const std::vector<EventTick> &EventTicks() const { return m_eventTicks; }
+  const orvan::recorder::CRecordingMap &RecordingMap() const { return m_recordingMap; }
+  // x of entry n on the track; the knob's left stands there while it plays.
+  int PlayBarXOfEntry(int64_t n) const;
+  static QColor EventKindColour(int kind);
+  // What the play bar's tooltip says at x (relative to the track): the
+  // event of a tick under it, a span without recording, or the recorder
+  // time there; empty without a recording.
+  QString PlayBarTipAt(int x) const;
+
   // Viewer layout and zoom.
   void LayoutViewers(uint8_t mode);
   void ToggleChannelZoom(int channel);
@@ -204,6 +225,8 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void closeEvent(QCloseEvent *event) override;
   void dragEnterEvent(QDragEnterEvent *event) override;
   void dropEvent(QDropEvent *event) override;
+  // The client area's resizes place the controls (PlaceControls).
+  bool eventFilter(QObject *watched, QEvent *event) override;
 
  private:
   void BuildControls();
@@ -265,6 +288,23 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void ReturnToShownTime(int drive, int64_t seconds, bool play);
   // Puts the saving indicator beside the controls, off the video panel.
   void PlaceSavingIndicator();
+  // The play bar's marks, from the opened disk or clip (main thread, before
+  // its player exists) and the event list; the track drawn with them.
+  void LoadRecordingMap();
+  void RedrawPlayBar();
+  void PlayBarImageMouseMove(int x);
+  // A release on an event's tick jumps to the event; false elsewhere.
+  bool PlayBarTickJump(int x);
+  // The recorder time shown, beside the play bar.
+  void UpdateCurrentTimeLabel();
+  // Outside full screen: the video panel as large as a client area of
+  // this size allows at 3 : 2, and the controls at their designed places
+  // relative to its right and bottom edges.
+  void PlaceControls(const QSize &client);
+  // The search pickers at the recording's first time.
+  void SetPickersToRecordingStart();
+  // False, having told the user, for a time before or after the recording.
+  bool SearchTimeRecorded(uint32_t seconds);
 
   // Controls, children of the client area; named as the window's design
   // names them.
@@ -278,6 +318,7 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   QLabel *StartTimeLabel = nullptr;
   QLabel *EndTimeLabel = nullptr;
   QLabel *BlackLabel = nullptr;
+  QLabel *CurrentTimeLabel = nullptr;
   QLabel *NamePanel = nullptr;
   QGroupBox *DeviceGroup = nullptr;
   QComboBox *DeviceCombo = nullptr;
@@ -297,6 +338,8 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   QTimeEdit *TimePicker = nullptr;
   QPushButton *SearchBtn = nullptr;
   QPushButton *EventBtn = nullptr;
+  QPushButton *PrevEventBtn = nullptr;
+  QPushButton *NextEventBtn = nullptr;
   QPushButton *FullScreenBtn = nullptr;
   QCheckBox *AudioCheck = nullptr;
   QLabel *LanguageLabel = nullptr;
@@ -326,6 +369,11 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   bool m_closeConfirmed = false;
   QRect m_savedFormRect;
   QRect m_savedPanelRect;
+  // The controls of the client area as designed, for PlaceControls; the
+  // window's place and client size before full screen, restored after.
+  std::vector<std::pair<QWidget *, QRect>> m_designedPlaces;
+  QRect m_windowedGeometry;
+  QSize m_windowedClientSize;
   LanguageTexts m_texts;
   std::vector<std::string> m_scanMessages;  // drives the last scan could not read
   CViewerLayout m_layout;
@@ -348,6 +396,9 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   TKeysForm *m_keysForm = nullptr;
   std::vector<KeyHelpRow> m_keyHelp;
   uint32_t m_lastEventJump = 0;
+  // The play bar's marks, made when a disk or clip opens.
+  orvan::recorder::CRecordingMap m_recordingMap;
+  std::vector<EventTick> m_eventTicks;
   // Image Play: the still shown, for snapshots.
   bool m_stillShown = false;
   QString m_stillName;

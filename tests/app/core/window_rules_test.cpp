@@ -246,3 +246,22 @@ TEST_F(LayoutFixture, quadRecordingCyclesBetweenWholeAndQuarters) {
   EXPECT_EQ(viewers[0].mode, 0);
   for (auto &v : viewers) EXPECT_TRUE(v.visible);
 }
+
+TEST(Resizing, panelKeepsThreeToTwo_growsWithTheSmallerRoom_andNeverShrinksBelowDesign) {
+  ResizedLayout l = LayoutForClient(956, 559);
+  EXPECT_EQ(l.panelWidth, 720);
+  EXPECT_EQ(l.panelHeight, 480);
+  EXPECT_EQ(l.dx, 0);
+  EXPECT_EQ(l.dy, 0);
+  l = LayoutForClient(1400, 800);  // height limits: 800 - 79 = 721 rows of room
+  EXPECT_EQ(l.panelHeight, 720);
+  EXPECT_EQ(l.panelWidth, 1080);
+  EXPECT_EQ(l.dx, 360);
+  EXPECT_EQ(l.dy, 240);
+  l = LayoutForClient(1100, 1000);  // width limits: 1100 - 236 = 864 columns
+  EXPECT_EQ(l.panelWidth, 864);
+  EXPECT_EQ(l.panelHeight, 576);
+  l = LayoutForClient(500, 300);
+  EXPECT_EQ(l.panelWidth, 720);
+  EXPECT_EQ(l.dy, 0);
+}

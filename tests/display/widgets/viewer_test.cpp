@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QPaintEvent>
 #include <QPointer>
 #include <QTest>
 #include <QWidget>
@@ -325,4 +326,44 @@ TEST(ViewerPanel, aPanelMadeBeforeTheVideoPanelsRecord_stillSitsInsideIt) {
   EXPECT_TRUE(panel.Window()->IsShowing());
   live.hide();
   EXPECT_FALSE(panel.Window()->IsShowing());
+}
+
+namespace {
+
+class PaintCounter : public QWidget {
+ public:
+  using QWidget::QWidget;
+  int paints = 0;
+  QRegion painted;
+
+ protected:
+  void paintEvent(QPaintEvent *event) override {
+    ++paints;
+    painted += event->region();
+  }
+};
+
+}  // namespace
+
+TEST_F(ViewerTest, aRepaintOfThePanel_reachesTheWindowsOverThatPart) {
+  auto *over = new PaintCounter(live.get());
+  over->setGeometry(360, 240, 360, 240);
+  auto *elsewhere = new PaintCounter(live.get());
+  elsewhere->setGeometry(0, 0, 360, 240);
+  // Opaque, as the viewers' panels and the window's video panel are: a
+  // repaint of the parent alone does not reach them.
+  live->setAttribute(Qt::WA_OpaquePaintEvent);
+  for (QWidget *w : {static_cast<QWidget *>(over), static_cast<QWidget *>(elsewhere)}) {
+    w->setAttribute(Qt::WA_OpaquePaintEvent);
+    w->show();
+  }
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(live.get()));
+  ASSERT_TRUE(ProcessUntil([&] { return over->paints > 0 && elsewhere->paints > 0; }));
+  over->paints = elsewhere->paints = 0;
+  over->painted = QRegion();
+  CWidgetWindow::WindowOf(live.get())->Repaint(RECT{580, 460, 700, 474});
+  ASSERT_TRUE(ProcessUntil([&] { return over->paints > 0; }));
+  EXPECT_TRUE(over->painted.contains(QRect(220, 220, 120, 14)));
+  QApplication::processEvents();
+  EXPECT_EQ(elsewhere->paints, 0);
 }
