@@ -441,9 +441,11 @@ TEST_F(ReviewTest, resizing_growsThePanelAtThreeToTwo_controlsFollowItsEdges_ful
   const QRect panelBefore = panel->geometry();
   form->FullScreenBtnClick();
   form->FullScreenBtnClick();
-  QTest::qWaitFor([&] { return form->geometry() == before; }, 3000);
+  // Bounded waits (a guard against hangs): the window manager's answers come late on a loaded
+  // machine.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return form->geometry() == before; }, 30000));
   ASSERT_EQ(form->geometry(), before);
-  QTest::qWait(50);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return panel->geometry() == panelBefore; }, 30000));
   EXPECT_EQ(panel->geometry(), panelBefore);
   EXPECT_EQ(close->pos() - panel->geometry().bottomRight(), closeFromCorner);
 }
