@@ -40,35 +40,11 @@ using orvan::DriveTable;
 
 namespace {
 
-constexpr uint32_t kStart = 1202982297;  // 2008-02-14 09:44:57
+constexpr uint32_t kStart = orvan::test::kJunkDiskStart;  // 2008-02-14 09:44:57
 
-// A recorder image of `count` entries, four channels interleaved, ten
-// entries a second from kStart, with `events` events a minute apart.
 std::string MakeDisk(const orvan::test::TempDir &dir, const std::string &name, int64_t count = 3000,
                      int events = 8) {
-  orvan::tools::RecorderImage image;
-  for (int64_t i = 0; i < count; ++i) {
-    orvan::recorder::IndexEntry e;
-    e.type = (i % 8 == 0) ? 1 : 0;
-    e.channel = uint8_t(i % 4);
-    e.delayMs = 25;
-    e.time = kStart + uint32_t(i / 10);
-    e.size = 200;
-    e.offset = image.data.size();
-    image.data.insert(image.data.end(), 200, uint8_t(i & 0xFF));
-    image.entries.push_back(e);
-  }
-  for (int k = 0; k < events; ++k) {
-    orvan::recorder::EventRecord r;
-    r.kindWord = uint16_t((k % 5 + 1) << 4);
-    r.channel = uint8_t(k % 4 + 1);
-    r.time = kStart + 20 + 20 * uint32_t(k);
-    image.events.push_back(r);
-  }
-  std::string error;
-  const std::string path = dir.File(name);
-  EXPECT_TRUE(orvan::tools::WriteRecorderImage(path, image, &error)) << error;
-  return path;
+  return orvan::test::MakeJunkDisk(dir, name, count, events);
 }
 
 // Waits while running the event loop, which runs the players' calls into
