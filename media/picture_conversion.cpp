@@ -7,6 +7,8 @@
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
+#include <libyuv/convert_argb.h>
+#include <libyuv/scale.h>
 
 #include "platform/log.h"
 
@@ -100,6 +102,9 @@ bool CPictureConverter::ConvertWhole(const orvan::media::SurfaceView &surface,
   const int outRows =
       surface.rows > 0 ? std::min(source.height / scale, surface.rows) : source.height / scale;
   if (outWidth <= 0 || outRows <= 0) return false;
+  if (surface.pixelFormat == orvan::media::kPixBgr32 &&
+      ConvertUnscaled32(surface, picture, source, 0, 0, outWidth, outRows, halfSize))
+    return true;
 
   // One pass of libswscale straight into the surface at its pitch: at full
   // size its unscaled converter, at half size rows 0, 2, 4, ... scaled to
@@ -153,6 +158,10 @@ bool CPictureConverter::ConvertPart(const orvan::media::SurfaceView &surface,
   const int outRows =
       surface.rows > 0 ? std::min(part.shownHeight, surface.rows) : part.shownHeight;
   if (right <= left || bottom <= top || outWidth <= 0 || outRows <= 0) return false;
+  if (surface.pixelFormat == orvan::media::kPixBgr32 && outWidth == right - left &&
+      outRows == bottom - top &&
+      ConvertUnscaled32(surface, picture, source, left, top, outWidth, outRows, halfSize))
+    return true;
 
   // Where the part starts in each plane. At half size the rows are the
   // decoded picture's rows 0, 2, 4, ... (line sizes doubled) and the
@@ -187,6 +196,69 @@ bool CPictureConverter::ConvertPart(const orvan::media::SurfaceView &surface,
     return Scale(m_main, pass, start, lineSizes, dst, dstStride);
   }
   return ScaleThroughBuffer(m_main, pass, start, lineSizes, surface, 0, target.bytesPerPixel);
+}
+
+bool CPictureConverter::ConvertUnscaled32(const orvan::media::SurfaceView &surface,
+                                          const AVFrame *picture, const Source &source, int left,
+                                          int top, int width, int rows, bool halfSize) {
+  // Callers keep the rectangle inside the picture (at the drawn size) and
+  // the surface; what is checked here is only whether libyuv takes the
+  // layout. Planar 8-bit YUV, or gray.
+  const AVPixFmtDescriptor *desc = source.desc;
+  const bool gray = desc->nb_components == 1;
+  if (desc->comp[0].depth != 8 || (desc->flags & AV_PIX_FMT_FLAG_RGB) ||
+      (!gray && (desc->nb_components != 3 || !(desc->flags & AV_PIX_FMT_FLAG_PLANAR))))
+    return false;
+  const int shiftW = desc->log2_chroma_w, shiftH = desc->log2_chroma_h;
+  if (shiftW > 1 || shiftH > 1) return false;
+  const libyuv::YuvConstants *matrix =
+      source.fullRange ? &libyuv::kYuvJPEGConstants : &libyuv::kYuvI601Constants;
+  const int scale = halfSize ? 2 : 1;
+  const int x = left * scale, y = top * scale;  // in the decoded picture
+  const uint8_t *luma = picture->data[0] + ptrdiff_t(y) * picture->linesize[0] + x;
+  int lumaStride = picture->linesize[0];
+  if (halfSize) {
+    // Rows y, y + 2, ... with each pair of pixels averaged, as the scaled
+    // path draws half size. Chroma at half size is read in place (4:2:0 and
+    // 4:2:2 hold one chroma sample per halved pixel); 4:4:4 would need
+    // halving too and goes the scaled way.
+    if (!gray && shiftW != 1) return false;
+    m_halfLuma.resize(size_t(width) * size_t(rows));
+    libyuv::ScalePlane(luma, lumaStride, 2 * width, 2 * rows, m_halfLuma.data(), width, width, rows,
+                       libyuv::kFilterLinear);
+    luma = m_halfLuma.data();
+    lumaStride = width;
+  } else if ((shiftW && (x & 1)) || (shiftH && (y & 1))) {
+    // A part starting between two chroma samples: libyuv would pair its
+    // first pixel with the wrong one.
+    return false;
+  }
+  uint8_t *dst = surface.bits;
+  if (gray)
+    return libyuv::I400ToARGBMatrix(luma, lumaStride, dst, surface.pitch, matrix, width, rows) == 0;
+  const int chromaX = x >> shiftW, chromaY = y >> shiftH;
+  const uint8_t *u = picture->data[1] + ptrdiff_t(chromaY) * picture->linesize[1] + chromaX;
+  const uint8_t *v = picture->data[2] + ptrdiff_t(chromaY) * picture->linesize[2] + chromaX;
+  if (halfSize) {
+    // Halved row i is decoded row 2i, whose chroma row is i (4:2:0) or 2i
+    // (4:2:2).
+    const int rowStep = shiftH ? 1 : 2;
+    return libyuv::I444ToARGBMatrix(luma, lumaStride, u, picture->linesize[1] * rowStep, v,
+                                    picture->linesize[2] * rowStep, dst, surface.pitch, matrix,
+                                    width, rows) == 0;
+  }
+  if (shiftW && shiftH)
+    return libyuv::I420ToARGBMatrix(luma, lumaStride, u, picture->linesize[1], v,
+                                    picture->linesize[2], dst, surface.pitch, matrix, width,
+                                    rows) == 0;
+  if (shiftW)
+    return libyuv::I422ToARGBMatrix(luma, lumaStride, u, picture->linesize[1], v,
+                                    picture->linesize[2], dst, surface.pitch, matrix, width,
+                                    rows) == 0;
+  if (shiftH) return false;  // 4:4:0
+  return libyuv::I444ToARGBMatrix(luma, lumaStride, u, picture->linesize[1], v,
+                                  picture->linesize[2], dst, surface.pitch, matrix, width,
+                                  rows) == 0;
 }
 
 bool CPictureConverter::ScaleThroughBuffer(Context &context, const Pass &pass,

@@ -1,9 +1,10 @@
-// Drawing a decoded picture into a drawer's picture surface: one pass of
-// libswscale converts the planar YUV picture to the surface's RGB or gray
-// layout straight into the surface at its pitch, at full size, or at half
-// size from every second row, scaled to half the width. A surface that shows
-// only part of the picture at another size (the drawer's shown picture) gets
-// just that part, cropped and scaled in the same one pass.
+// Drawing a decoded picture into a drawer's picture surface, straight into
+// the surface at its pitch, at full size, or at half size from every second
+// row, halved in width. A 32-bit surface that takes the picture (or a part
+// of it) at its own size is filled by libyuv's vector converters; anything
+// else is one pass of libswscale to the surface's RGB or gray layout. A
+// surface that shows only part of the picture at another size (the drawer's
+// shown picture) gets just that part, cropped and scaled in the same pass.
 //
 // Threading: a CPictureConverter belongs to one filter object and is used
 // under that object's render lock only (the frame thread, or the caller of a
@@ -162,8 +163,18 @@ class CPictureConverter {
   bool ConvertPart(const orvan::media::SurfaceView &surface, const orvan::media::ShownPart &part,
                    const AVFrame *picture, const Target &target, const Source &source,
                    bool halfSize);
+  // The common case without scaling: a rectangle of the picture (in the
+  // pixels of the drawn size) at its own size into a 32-bit surface, through
+  // libyuv's vector converters; at half size the luma's rows 0, 2, 4, ...
+  // are first halved in width (pairs averaged) into m_halfLuma and the chroma
+  // is read in place. False, with nothing written, when the source's layout
+  // is not one it takes (odd chroma positions, 4:4:4 at half size, ...).
+  bool ConvertUnscaled32(const orvan::media::SurfaceView &surface, const AVFrame *picture,
+                         const Source &source, int left, int top, int width, int rows,
+                         bool halfSize);
 
-  Context m_main;               // every row but the last two or three; a shown part
-  Context m_last;               // the last rows, into m_tail
-  std::vector<uint8_t> m_tail;  // rows with room for overlong stores
+  Context m_main;                   // every row but the last two or three; a shown part
+  Context m_last;                   // the last rows, into m_tail
+  std::vector<uint8_t> m_tail;      // rows with room for overlong stores
+  std::vector<uint8_t> m_halfLuma;  // ConvertUnscaled32's halved luma, kept between pictures
 };

@@ -137,6 +137,7 @@ void PlaybackThread::Execute() {
         ResetAllWaitKey();
       }
       PlayBarStep();
+      m_pacedPicture = false;
       const Turn turn = PlayTurn();
       if (turn == Turn::kAgainAtOnce) continue;
       if (turn == Turn::kNothingToPlay) {
@@ -144,6 +145,10 @@ void PlaybackThread::Execute() {
         WaitForControl();
         continue;
       }
+      // The turn already waited for its picture's recorded time; picture
+      // pacing is anchored to the start, so the pause after the turn would
+      // only cost a wake-up (and a little of the next wait).
+      if (m_pacedPicture) continue;
     } else {
       if (const int direction = m_stepRequest.exchange(0)) {
         m_stepShown.store(RunStep(direction, m_stepChannel.load()));
@@ -507,8 +512,10 @@ void PlaybackThread::Pace(const IndexEntry &entry) {
   }
   m_paceSumUs += int64_t(entry.delayMs) * 1000 * kNormalSpeedEighths / eighths;
   const int64_t wait = m_paceSumUs / 1000 - MillisecondsSincePaceStart();
-  if (wait > 0 && wait < limitMs)
+  if (wait > 0 && wait < limitMs) {
     PacingSleep(wait > m_pacing.marginThresholdMs ? wait - m_pacing.marginMs : wait, limitMs);
+    m_pacedPicture = true;
+  }
 }
 
 void PlaybackThread::PacingSleep(int64_t ms, int64_t limitMs) {

@@ -324,7 +324,8 @@ class PlaybackThread : public TThread {
   SteadyPacingClock m_steadyClock{*this};
   std::atomic<PacingClock *> m_clock{&m_steadyClock};
   int64_t m_paceStartUs = 0;
-  int64_t m_paceSumUs = 0;  // the recorded delays since the start, scaled by the speed
+  int64_t m_paceSumUs = 0;      // the recorded delays since the start, scaled by the speed
+  bool m_pacedPicture = false;  // this turn slept until a picture's recorded time
   int m_lastBarOffset = 0;
   std::vector<uint8_t> m_record;
   std::array<ChannelCounters, kChannelCount> m_counters;

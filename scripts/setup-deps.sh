@@ -7,7 +7,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential g++ cmake ninja-build pkg-config git
   clang clang-format libclang-rt-14-dev
-  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libyuv-dev
   libjpeg62-turbo-dev
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
   libsdl2-dev

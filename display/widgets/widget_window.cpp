@@ -1,11 +1,57 @@
 #include "display/widgets/widget_window.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QMetaObject>
 #include <QScreen>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
 
 namespace {
 constexpr const char *kObjectName = "orvan_widget_window";
+
+// Repaint requests of every window are handed to the widgets together, on
+// the GUI thread, at most once per kRepaintInterval: four channels that
+// present at their own moments then cost one paint pass, not four. A screen
+// shows no more than about this rate.
+constexpr std::chrono::milliseconds kRepaintInterval{16};
+
+struct RepaintHub {
+  std::mutex lock;                                  // guards the fields below
+  std::vector<CWidgetWindow *> pending;             // windows with a gathered area
+  bool scheduled = false;                           // a flush is queued, or timed, ...
+  QCoreApplication *scheduledIn = nullptr;          // ... in this application's loop
+  std::chrono::steady_clock::time_point lastFlush;  // GUI thread only
+};
+
+RepaintHub &Hub() {
+  static RepaintHub hub;
+  return hub;
+}
+}  // namespace
+
+void CWidgetWindow::FlushRepaints() {
+  RepaintHub &hub = Hub();
+  const auto now = std::chrono::steady_clock::now();
+  if (now - hub.lastFlush < kRepaintInterval) {
+    const auto wait =
+        std::chrono::ceil<std::chrono::milliseconds>(kRepaintInterval - (now - hub.lastFlush));
+    QTimer::singleShot(wait, QCoreApplication::instance(), &CWidgetWindow::FlushRepaints);
+    return;
+  }
+  hub.lastFlush = now;
+  std::vector<CWidgetWindow *> windows;
+  {
+    std::lock_guard<std::mutex> hold(hub.lock);
+    windows.swap(hub.pending);
+    hub.scheduled = false;
+  }
+  // A window leaves the list (under its lock) before it is destroyed, on
+  // this thread; none goes away while these run.
+  for (CWidgetWindow *window : windows) window->UpdateGathered();
 }
 
 CWidgetWindow *CWidgetWindow::Find(QWidget *widget) {
@@ -34,7 +80,12 @@ CWidgetWindow::CWidgetWindow(QWidget *widget, CVideoWindow *parent)
   Sync();
 }
 
-CWidgetWindow::~CWidgetWindow() { m_window.SetRepaintSink(nullptr); }
+CWidgetWindow::~CWidgetWindow() {
+  m_window.SetRepaintSink(nullptr);  // no request comes after this
+  RepaintHub &hub = Hub();
+  std::lock_guard<std::mutex> hold(hub.lock);
+  hub.pending.erase(std::remove(hub.pending.begin(), hub.pending.end(), this), hub.pending.end());
+}
 
 void CWidgetWindow::Sync() {
   const QRect g = m_widget->geometry();
@@ -51,10 +102,20 @@ void CWidgetWindow::RequestRepaint(const RECT &rect) {
     if (m_updateQueued) return;
     m_updateQueued = true;
   }
-  // Queued with this record as context: dropped if it is gone first (it
-  // goes with its widget).
-  QMetaObject::invokeMethod(
-      this, [this] { UpdateGathered(); }, Qt::QueuedConnection);
+  QCoreApplication *app = QCoreApplication::instance();
+  RepaintHub &hub = Hub();
+  bool schedule = false;
+  {
+    std::lock_guard<std::mutex> hold(hub.lock);
+    hub.pending.push_back(this);
+    // A flush queued in an application that has since gone never comes.
+    if (app && (!hub.scheduled || hub.scheduledIn != app)) {
+      hub.scheduled = true;
+      hub.scheduledIn = app;
+      schedule = true;
+    }
+  }
+  if (schedule) QMetaObject::invokeMethod(app, &CWidgetWindow::FlushRepaints, Qt::QueuedConnection);
 }
 
 void CWidgetWindow::UpdateGathered() {

@@ -28,7 +28,9 @@ class CWidgetWindow : public QObject, public IRepaintSink {
   void Sync();
 
   // Any thread: queues an update of that part of the widget. Requests that
-  // come while one is queued join it: the GUI thread is woken once for all.
+  // come while one is queued join it, those of all windows alike: the GUI
+  // thread is woken once for all, and hands them to the widgets at most
+  // once per 16 ms.
   void RequestRepaint(const RECT &rect) override;
 
  protected:
@@ -40,10 +42,15 @@ class CWidgetWindow : public QObject, public IRepaintSink {
 
   // GUI thread: hands the gathered area to the widget.
   void UpdateGathered();
+  // GUI thread: UpdateGathered of every window with an area, unless the
+  // last time was less than the interval ago (then again when it is over).
+  static void FlushRepaints();
 
   QWidget *m_widget;
   CVideoWindow m_window;
-  std::mutex m_repaintLock;  // guards m_repaintArea and m_updateQueued
+  // Guards m_repaintArea and m_updateQueued. Never held with the hub's
+  // lock (widget_window.cpp), which guards the list of windows to update.
+  std::mutex m_repaintLock;
   QRect m_repaintArea;
   bool m_updateQueued = false;
 };

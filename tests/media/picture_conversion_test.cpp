@@ -411,3 +411,34 @@ TEST(PictureConversionParts, grayPicture_isDrawnAtHalfSizeToo) {
   EXPECT_NEAR(part.Pixel(19, 9)[1], shown, 3);
   EXPECT_TRUE(part.GuardIntact());
 }
+
+TEST(PictureConversionParts, partsAtTheirOwnSize_areTheWholePictureCutOut_evenOrOddPlaces) {
+  // The grid's tile drawn at its own size ({14, 18, 350, 234} of the half
+  // picture), one channel enlarged ({14, 18, 710, 474}), and a quad
+  // quarter starting on an odd column and row ({369, 255, 710, 474}, which
+  // lies between two chroma samples): each is the whole picture converted
+  // at the same size, cut out, give or take the rounding of another path.
+  auto picture = orvan::test::MakeTestPicture(AV_PIX_FMT_YUV420P, 720, 480, 7);
+  CPictureConverter converter;
+  for (const bool halfSize : {true, false}) {
+    const int w = halfSize ? 360 : 720, h = halfSize ? 240 : 480;
+    MemorySurface whole(pf::kPixBgr32, 32, w * 4, h);
+    ASSERT_TRUE(converter.Draw(whole, picture.get(), pf::kPixYuv420, 720, 480, halfSize));
+    const std::vector<ShownPart> parts =
+        halfSize
+            ? std::vector<ShownPart>{{14, 18, 350, 234, 336, 216}}
+            : std::vector<ShownPart>{{14, 18, 710, 474, 696, 456}, {369, 255, 710, 474, 341, 219}};
+    for (const ShownPart &p : parts) {
+      PartSurface tile(p.shownWidth, p.shownHeight, 0);
+      ASSERT_TRUE(
+          converter.DrawPartInto(tile.view, p, picture.get(), pf::kPixYuv420, 720, 480, halfSize));
+      EXPECT_TRUE(tile.GuardIntact());
+      const int slack = (p.left & 1) ? 12 : 0;  // another path, another rounding
+      for (int y = 0; y < p.shownHeight; ++y)
+        for (int x = 0; x < p.shownWidth; ++x)
+          for (int c = 0; c < 3; ++c)
+            ASSERT_NEAR(tile.Pixel(x, y)[c], whole.Row(p.top + y)[4 * (p.left + x) + c], slack)
+                << "part at " << p.left << "," << p.top << " pixel " << x << "," << y;
+    }
+  }
+}

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
+#include <functional>
+
 #include "platform/disk_source.h"
 #include "recorder/clip_format.h"
 #include "recorder/headless_host.h"
@@ -198,4 +202,47 @@ TEST(PlayFileThread, playBarJumpToHalf_startsAtEntryHalfAndWaitsForKeyPictures) 
     EXPECT_GE(pictures.front().seconds, int64_t(c.entries[150].time));
   }
   EXPECT_GT(viewers.TotalPictures(), 0u);
+}
+
+namespace {
+
+// Time passes only by the sleeps the player asks for.
+class SleepCountingClock : public PacingClock {
+ public:
+  int64_t NowUs() override { return m_us.load(); }
+  void Sleep(int64_t ms, const std::function<bool()> &) override { m_us.fetch_add(ms * 1000); }
+
+ private:
+  std::atomic<int64_t> m_us{0};
+};
+
+}  // namespace
+
+TEST(PlayFileThread, pacedPlay_takesHalfTheClockAtTwiceTheSpeed_andPlaysEveryEntry) {
+  // The player goes on without its turn's pause after waiting for a
+  // picture: the speed is the pacing's, on the clock it is given.
+  ClipCase c(Sample(4, tools::SampleOptions::Codec::Mpeg4), 0, 300);
+  int64_t clockUs[2] = {};
+  for (const int eighths : {8, 16}) {
+    HeadlessHost host;
+    FourViewers viewers;
+    SleepCountingClock clock;
+    {
+      PlayFileThread player(host, &c.clip, viewers.Sinks());
+      player.SetPacingClock(&clock);
+      player.SetSpeed(eighths);
+      player.Play();
+      ASSERT_TRUE(ServiceUntil([&] { return player.AtEnd(); }));
+      player.Pause();
+      uint64_t handled = 0;
+      for (int ch = 0; ch < 4; ++ch)
+        handled += player.Counters(ch).delivered.load() + player.Counters(ch).keyWaitDrops.load();
+      EXPECT_EQ(handled, c.entries.size()) << "x" << eighths / 8.0;
+    }
+    clockUs[eighths / 16] = clock.NowUs();
+  }
+  std::printf("[ figures  ] clip on the clock: %.3f s at x1, %.3f s at x2\n", clockUs[0] / 1e6,
+              clockUs[1] / 1e6);
+  ASSERT_GT(clockUs[0], 1000000);
+  EXPECT_NEAR(double(clockUs[1]) / clockUs[0], 0.5, 0.05);
 }
