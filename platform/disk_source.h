@@ -123,6 +123,20 @@ class DiskSource final : public ByteSource {
   platform::SourceRegistration m_registration;  // while open
 };
 
+// What an export's manifest says about the disk it read.
+struct SourceIdentity {
+  std::string path;
+  std::string kind;  // "image" (a regular file) or "block device"
+  uint64_t sizeBytes = 0;
+  std::string model;  // block devices: from sysfs, when it tells
+  std::string serial;
+};
+
+// The identity of an open source. sysDevBlockDir is where sysfs names block
+// devices by number ("MAJOR:MINOR"); a partition's disk is its parent there.
+SourceIdentity IdentifySource(const DiskSource &source,
+                              const std::string &sysDevBlockDir = "/sys/dev/block");
+
 // Bytes held in memory, with the same 512-byte contract. Does not own them.
 class MemorySource final : public ByteSource {
  public:

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -122,6 +123,30 @@ int RenameKeepingExisting(const std::string &from, const std::string &to) {
 
 }  // namespace
 
+OutputFile::~OutputFile() { Abandon(); }
+
+void OutputFile::ComputeSha256() {
+  if (m_fd < 0 || m_end != 0) return;
+  m_sha = std::make_unique<Sha256>();
+  if (!m_sha->Ok()) m_sha.reset();
+}
+
+bool OutputFile::Sha256Of(Sha256Digest &digest) const {
+  if (!m_hasDigest) return false;
+  digest = m_digest;
+  return true;
+}
+
+void OutputFile::Written(uint64_t offset, const void *data, size_t length) {
+  if (m_sha) {
+    if (offset == m_end)
+      m_sha->Update(data, length);
+    else if (length)
+      m_sha.reset();  // bytes changed inside the file: no running digest can follow
+  }
+  m_end = std::max(m_end, offset + length);
+}
+
 bool OutputFile::Fail(OutputStatus status, const std::string &text) {
   m_status = status;
   m_error = text;
@@ -133,6 +158,9 @@ bool OutputFile::Create(const std::string &path, ReplacePolicy policy) {
   m_path = path;
   m_policy = policy;
   m_writeFailed = false;
+  m_position = m_end = 0;
+  m_sha.reset();
+  m_hasDigest = false;
   m_status = OutputStatus::kOk;
   m_error.clear();
   std::string error;
@@ -162,6 +190,8 @@ bool OutputFile::Write(const void *data, size_t length) {
     }
     done += size_t(n);
   }
+  Written(m_position, data, length);
+  m_position += length;
   return true;
 }
 
@@ -182,12 +212,15 @@ bool OutputFile::WriteAt(uint64_t offset, const void *data, size_t length) {
     }
     done += size_t(n);
   }
+  Written(offset, data, length);
   return true;
 }
 
 int64_t OutputFile::Seek(int64_t offset, int whence) {
   if (m_fd < 0) return -1;
-  return int64_t(::lseek(m_fd, off_t(offset), whence));
+  const int64_t at = int64_t(::lseek(m_fd, off_t(offset), whence));
+  if (at >= 0) m_position = uint64_t(at);
+  return at;
 }
 
 int64_t OutputFile::SizeBytes() const {
@@ -203,6 +236,8 @@ bool OutputFile::SetSize(uint64_t bytes) {
     return Fail(OutputStatus::kFailed,
                 CannotWrite(m_path, bytes > uint64_t(INT64_MAX) ? EFBIG : errno));
   }
+  if (bytes != m_end) m_sha.reset();
+  m_end = bytes;
   return true;
 }
 
@@ -252,6 +287,11 @@ bool OutputFile::Commit() {
   }
   m_temporary.clear();
   SyncFolderOf(m_target);
+  if (m_sha) {
+    m_digest = m_sha->Final();
+    m_hasDigest = m_sha->Ok();
+    m_sha.reset();
+  }
   return true;
 }
 

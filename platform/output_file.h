@@ -14,12 +14,18 @@
 // where the file system lacks it), so a file that appears between the check
 // and the commit is never clobbered.
 //
+// On request it computes the SHA-256 of what it writes, as it writes it, so
+// the digest of an export is never taken by reading the file back.
+//
 // Threads: an OutputFile is used by one thread at a time.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "platform/sha256.h"
 
 namespace orvan::platform {
 
@@ -39,7 +45,7 @@ enum class OutputStatus {
 class OutputFile {
  public:
   OutputFile() = default;
-  ~OutputFile() { Abandon(); }
+  ~OutputFile();
   OutputFile(const OutputFile &) = delete;
   OutputFile &operator=(const OutputFile &) = delete;
 
@@ -47,6 +53,17 @@ class OutputFile {
   // reason in Status() and Error(), when refused or failed.
   bool Create(const std::string &path, ReplacePolicy policy);
   bool IsOpen() const { return m_fd >= 0; }
+
+  // Digests the bytes as they are written. Call after Create() and before
+  // the first write. The digest covers a file written front to back: a
+  // write anywhere but at its end (WriteAt elsewhere, Write after a Seek
+  // back, SetSize) makes it unavailable rather than wrong.
+  void ComputeSha256();
+  // After Commit(): the digest of the file put in place. False when none
+  // was asked for, or it became unavailable.
+  bool Sha256Of(Sha256Digest &digest) const;
+  // Bytes the file holds (the end of what was appended).
+  uint64_t WrittenBytes() const { return m_end; }
 
   // Appends at the current position.
   bool Write(const void *data, size_t length);
@@ -73,8 +90,16 @@ class OutputFile {
 
  private:
   bool Fail(OutputStatus status, const std::string &text);
+  // Keeps the digest and the file's end up to date for `length` bytes
+  // written at `offset`.
+  void Written(uint64_t offset, const void *data, size_t length);
 
   int m_fd = -1;
+  uint64_t m_position = 0;        // of the descriptor, for Write()
+  uint64_t m_end = 0;             // the file's length
+  std::unique_ptr<Sha256> m_sha;  // while the digest is still the file's
+  bool m_hasDigest = false;
+  Sha256Digest m_digest{};
   bool m_writeFailed = false;
   ReplacePolicy m_policy = ReplacePolicy::kKeepExisting;
   std::string m_path;    // as the caller named it

@@ -11,7 +11,7 @@ PACKAGES=(
   libjpeg62-turbo-dev
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
   libsdl2-dev
-  libssl-dev
+  libssl-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev
   fonts-dejavu-core fonts-dejavu-extra
   xvfb xauth x11-utils imagemagick
