@@ -169,6 +169,8 @@ bool CClipWriter::Create(const std::string &indexPath, platform::ReplacePolicy p
     Abandon();
     return false;
   }
+  m_index.ComputeSha256();
+  m_data.ComputeSha256();
   m_dataPath = dataPath;
   m_policy = policy;
   return true;

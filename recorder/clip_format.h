@@ -103,7 +103,8 @@ class CClipReader {
 // gathered into large pieces. Both files are written beside their final
 // names (platform/output_file.h) and put in place together by Close(); a
 // writer abandoned, failed or destroyed before that leaves no clip behind
-// and any existing files as they were.
+// and any existing files as they were. The SHA-256 of each file is computed
+// as it is written.
 class CClipWriter {
  public:
   CClipWriter() = default;
@@ -131,6 +132,10 @@ class CClipWriter {
   bool Close(std::string *error = nullptr);
   // Drops both files unfinished.
   void Abandon();
+  // After a successful Close(): the files put in place, for their length
+  // and digest.
+  const platform::OutputFile &IndexFile() const { return m_index; }
+  const platform::OutputFile &DataFile() const { return m_data; }
 
  private:
   bool Flush();
