@@ -18,7 +18,8 @@ enum CliExit {
   kExitError = 1,       // usage, a file or drive that cannot be opened or written, a refused output
   kExitRejected = 2,    // not a recorder disk, or a rejected clip
   kExitStateError = 3,  // no valid state entry ("Check HDD State Error!!")
-  kExitPartial = 5,     // --strict: the result is partial (the source is damaged)
+  kExitVerifyFailed = 4,  // verify: a file does not match its manifest
+  kExitPartial = 5,       // --strict: the result is partial (the source is damaged)
 };
 
 // A JSON string literal of text.

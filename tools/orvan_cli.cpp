@@ -6,6 +6,7 @@
 //      output (a source, a device, or an existing file without --overwrite)
 //   2  not a recorder disk, or a rejected clip
 //   3  no valid state entry ("Check HDD State Error!!")
+//   4  verify: a file does not match its manifest
 //   5  with --strict: the source is damaged and the result partial
 // What a damaged source lost is said in one warning line on stderr and in
 // the JSON ("warnings", "readErrors", "skippedRecords").
@@ -36,6 +37,7 @@
 #include "app/still_image_command.h"
 #include "platform/output_file.h"
 #include "tools/cli_report.h"
+#include "tools/cli_verify.h"
 
 using namespace orvan;
 using namespace orvan::recorder;
@@ -52,6 +54,11 @@ const char kUsage[] =
     "  search DISK WHEN                     the index entry where playing WHEN starts\n"
     "  export DISK --from WHEN --to WHEN -o OUT.in\n"
     "                                       copy a time range into a clip (OUT.in + OUT.da)\n"
+    "  export DISK --from WHEN --to WHEN -o OUT.mkv|OUT.mp4 [--channel N]...\n"
+    "                                       the recorded pictures and audio of the range, one\n"
+    "                                       file per channel (OUT_CH1.mkv ...); every export\n"
+    "                                       writes OUT.manifest.json with each file's SHA-256\n"
+    "  verify OUT.manifest.json             check every file of an export against its manifest\n"
     "  clip CLIP.in                         check a clip and show its span\n"
     "  play SOURCE [options]                play a disk or clip through the viewers (see play "
     "--help)\n"
@@ -91,6 +98,7 @@ struct Args {
   bool strict = false;
   int drive = -1;
   std::string from, to, output;
+  std::vector<int> channels;  // 1..4
 };
 
 bool ParseInt(const std::string &text, int &value) {
@@ -130,6 +138,14 @@ bool ParseArgs(std::vector<std::string> argv, Args &a, std::string &error) {
       if (!value(a.to)) return false;
     } else if (s == "-o" || s == "--output") {
       if (!value(a.output)) return false;
+    } else if (s == "--channel") {
+      int channel = 0;
+      if (!value(v)) return false;
+      if (!ParseInt(v, channel) || channel < 1 || channel > 4) {
+        error = "--channel needs a channel number, 1 to 4";
+        return false;
+      }
+      a.channels.push_back(channel);
     } else if (s.size() > 1 && s[0] == '-' && s != "-") {
       error = "unknown option: " + s;
       return false;
@@ -394,6 +410,18 @@ int Search(const Args &a) {
   return damage.Finish(kOk, a.strict);
 }
 
+// The files an export made, for the JSON: name, length and SHA-256.
+std::string FilesJson(const std::vector<ExportedFile> &files) {
+  std::string out = "[";
+  for (const ExportedFile &f : files) {
+    if (out.size() > 1) out += ", ";
+    out += "{\"path\": " + Json(f.path) + ", \"role\": " + Json(f.role) +
+           ", \"sizeBytes\": " + std::to_string(f.sizeBytes) + ", \"sha256\": " + Json(f.sha256) +
+           "}";
+  }
+  return out + "]";
+}
+
 int Export(const Args &a) {
   DiskArg disk;
   std::string error;
@@ -402,21 +430,38 @@ int Export(const Args &a) {
     return Fail(kError, "export needs --from, --to and -o");
   uint32_t from = 0, to = 0;
   if (!ParseWhen(a.from, from, error) || !ParseWhen(a.to, to, error)) return Fail(kError, error);
+  ExportOptions options;
+  options.format = ExportFormatOfName(a.output);
+  const bool media = options.format != ExportFormat::kClip;
+  if (!a.channels.empty()) {
+    if (!media) return Fail(kError, "--channel applies to .mkv and .mp4 exports");
+    options.channelMask = 0;
+    for (int c : a.channels) options.channelMask |= 1u << (c - 1);
+  }
+  std::vector<std::string> outputs{ManifestPathOf(a.output)};
+  if (media) {
+    for (int c = 0; c < 4; ++c)
+      if (options.channelMask & (1u << c)) outputs.push_back(ChannelFilePath(a.output, c));
+  } else {
+    outputs.push_back(a.output);
+    outputs.push_back(CompanionDataName(a.output));
+  }
   DamageReport damage;
   {
     DiskSource source;
     DiskGeometry g;
     if (int rc = OpenRecorder(disk, source, g, true)) return rc;
-    // Refused before the copy starts; the copy's own writer checks again.
-    if (RefuseOutputs({a.output, CompanionDataName(a.output)}, PolicyOf(a))) return kError;
+    // Refused before the copy starts; the copy's own writers check again.
+    if (RefuseOutputs(outputs, PolicyOf(a))) return kError;
     tools::CheckImageLength(source, g, damage);
   }
   DriveTable::SetProcess(disk.table);
   std::string stateMessage;
   CopyHDDThread copy(
       nullptr, disk.driveNumber, RecorderSecondsToSystemTime(from), RecorderSecondsToSystemTime(to),
-      a.output, [&](const std::string &m) { stateMessage = m; }, PolicyOf(a));
+      a.output, [&](const std::string &m) { stateMessage = m; }, PolicyOf(a), options);
   if (copy.Failure() == CopyFailure::StateError) return Fail(kStateError, kStateErrorText);
+  const char *what = media ? "pictures" : "entries";
   const int64_t first = copy.StartEntry();
   const int64_t span = std::max<int64_t>(1, copy.Geometry().playEnd - first);
   auto lastReport = std::chrono::steady_clock::now();
@@ -426,22 +471,25 @@ int Export(const Args &a) {
     if (now - lastReport >= std::chrono::milliseconds(500)) {
       lastReport = now;
       const int64_t at = std::clamp<int64_t>(copy.NextEntry() - first, 0, span);
-      std::fprintf(stderr, "\rcopying: %lld entries written, index %lld%%",
-                   static_cast<long long>(copy.EntriesWritten()),
+      std::fprintf(stderr, "\rcopying: %lld %s written, index %lld%%",
+                   static_cast<long long>(copy.EntriesWritten()), what,
                    static_cast<long long>(at * 100 / span));
     }
   }
   copy.WaitFor();
-  std::fprintf(stderr, "\rcopying: %lld entries written, done        \n",
-               static_cast<long long>(copy.EntriesWritten()));
+  std::fprintf(stderr, "\rcopying: %lld %s written, done        \n",
+               static_cast<long long>(copy.EntriesWritten()), what);
   damage.readErrors += copy.ReadErrors();
   damage.skippedRecords += copy.SkippedRecords();
   if (copy.IndexFailedAt() >= 0)
     damage.Warn("the index cannot be read at entry " + std::to_string(copy.IndexFailedAt()) +
-                ": the clip ends there");
+                (media ? ": the export ends there" : ": the clip ends there"));
   if (copy.SkippedRecords())
     damage.Warn(std::to_string(copy.SkippedRecords()) +
-                " entries were not copied: their records cannot be read or they are damaged");
+                (media ? " entries were left out: their records cannot be read, are damaged or "
+                         "are not what their entry says"
+                       : " entries were not copied: their records cannot be read or they are "
+                         "damaged"));
   switch (copy.Failure()) {
     case CopyFailure::None:
       break;
@@ -453,20 +501,40 @@ int Export(const Args &a) {
       return Fail(kRejected, damage.Partial()
                                  ? "Nothing in the chosen span could be read: no clip was written"
                                  : "Nothing was recorded in the chosen span: no clip was written");
+    case CopyFailure::NoPictures:
+      damage.Finish(kRejected, false);
+      return Fail(kRejected,
+                  damage.Partial()
+                      ? "No picture in the chosen span could be read: no file was written"
+                      : "No pictures were recorded in the chosen span: no file was written");
     case CopyFailure::EndBeforeStart:
       return Fail(kError, "--to is before --from: nothing is copied");
     default:
       return Fail(kError, copy.ErrorText());
   }
   if (a.json) {
-    std::printf("{\"index\": %s, \"data\": %s, \"entries\": %lld, \"magic\": %s, %s}\n",
-                Json(copy.IndexPath()).c_str(), Json(copy.DataPath()).c_str(),
-                static_cast<long long>(copy.EntriesWritten()),
-                Json(Hex32(copy.ClipMagic())).c_str(), damage.JsonFields().c_str());
+    if (media)
+      std::printf("{\"format\": %s, \"pictures\": %lld, \"files\": %s, \"manifest\": %s, %s}\n",
+                  Json(ExportFormatName(options.format)).c_str(),
+                  static_cast<long long>(copy.EntriesWritten()), FilesJson(copy.Files()).c_str(),
+                  Json(copy.ManifestPath()).c_str(), damage.JsonFields().c_str());
+    else
+      std::printf(
+          "{\"index\": %s, \"data\": %s, \"entries\": %lld, \"magic\": %s, \"files\": %s, "
+          "\"manifest\": %s, %s}\n",
+          Json(copy.IndexPath()).c_str(), Json(copy.DataPath()).c_str(),
+          static_cast<long long>(copy.EntriesWritten()), Json(Hex32(copy.ClipMagic())).c_str(),
+          FilesJson(copy.Files()).c_str(), Json(copy.ManifestPath()).c_str(),
+          damage.JsonFields().c_str());
+  } else if (media) {
+    for (const ExportedFile &f : copy.Files())
+      std::printf("%s: %llu bytes, SHA-256 %s\n", f.path.c_str(),
+                  static_cast<unsigned long long>(f.sizeBytes), f.sha256.c_str());
+    std::printf("%s\n", copy.ManifestPath().c_str());
   } else {
-    std::printf("%s + %s: %lld entries, magic %s\n", copy.IndexPath().c_str(),
+    std::printf("%s + %s: %lld entries, magic %s\n%s\n", copy.IndexPath().c_str(),
                 copy.DataPath().c_str(), static_cast<long long>(copy.EntriesWritten()),
-                Hex32(copy.ClipMagic()).c_str());
+                Hex32(copy.ClipMagic()).c_str(), copy.ManifestPath().c_str());
   }
   return damage.Finish(kOk, a.strict);
 }
@@ -523,6 +591,8 @@ int main(int argc, char **argv) {
     return orvan::app::RunYuvCommand(std::vector<std::string>(argv + 1, argv + argc), std::cout,
                                      std::cerr);
   }
+  if (argc > 1 && std::string(argv[1]) == "verify")
+    return orvan::tools::RunVerifyCommand(std::vector<std::string>(argv + 1, argv + argc));
 #ifdef ORVAN_CLI_PLAY
   if (argc > 1 && std::string(argv[1]) == "play")
     return orvan::tools::RunPlayCommand(std::vector<std::string>(argv + 1, argv + argc));

@@ -21,8 +21,12 @@ namespace orvan::test {
 
 ToolResult RunTool(const std::string &tool, const std::vector<std::string> &args,
                    int limitSeconds) {
+  return RunProgram(BinaryDir() + "/tools/" + tool, args, limitSeconds);
+}
+
+ToolResult RunProgram(const std::string &path, const std::vector<std::string> &args,
+                      int limitSeconds) {
   ToolResult r;
-  const std::string path = BinaryDir() + "/tools/" + tool;
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return r;
   std::vector<std::string> all{path};

@@ -19,6 +19,10 @@ struct ToolResult {
 ToolResult RunTool(const std::string &tool, const std::vector<std::string> &args,
                    int limitSeconds = 120);
 
+// The same for any program, named by its path.
+ToolResult RunProgram(const std::string &path, const std::vector<std::string> &args,
+                      int limitSeconds = 120);
+
 // FNV-1a over a whole file: to show a command left an image untouched.
 uint64_t FileChecksum(const std::string &path);
 
