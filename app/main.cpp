@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QTimer>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "app/window/event_form.h"
 #include "app/window/live_form.h"
 #include "app/window/save_form.h"
+#include "app/window/termination_signals.h"
 #include "platform/disk_source.h"
 
 int main(int argc, char **argv) {
@@ -42,6 +44,10 @@ int main(int argc, char **argv) {
   CopyForm = new TCopyForm(LiveForm);
   SaveForm = new TSaveForm(LiveForm);
   LiveForm->show();
+  // Ctrl+C and a plain kill close the window as the close command does.
+  auto terminationSignals = std::make_unique<TTerminationSignals>([](int) {
+    if (LiveForm) LiveForm->CloseWithoutAsking();
+  });
   if (hdd) {
     QTimer::singleShot(0, LiveForm, [] {
       LiveForm->HDDPlayClick();
@@ -49,6 +55,7 @@ int main(int argc, char **argv) {
     });
   }
   const int rc = app.exec();
+  terminationSignals.reset();
 
   delete LiveForm;  // also deletes EventForm, CopyForm and SaveForm, its children
   EventForm = nullptr;

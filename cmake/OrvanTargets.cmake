@@ -71,7 +71,9 @@ function(orvan_test name)
   endif()
   target_compile_definitions(${name} PRIVATE ORVAN_BIN_DIR="${PROJECT_BINARY_DIR}"
                              ORVAN_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-  set(props TIMEOUT 300)
+  # A guard against a hang only: sanitizer builds on a loaded machine are
+  # many times slower, and no test measures time.
+  set(props TIMEOUT 1200)
   if(ARG_LABELS)
     list(APPEND props LABELS "${ARG_LABELS}")
   endif()

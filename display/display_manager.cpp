@@ -181,8 +181,13 @@ bool CDisplayManager::PaintWindow(HWND window, QPainter &painter, const QRect &d
   std::shared_ptr<CPixelSurface> back = GetBackSurface(MonitorFromWindow(window));
   if (!back) return false;
   const RECT screen = window->ScreenRect();
+  const QRect source = dirty.translated(screen.left, screen.top);
+  const QRect covered = source & QRect(0, 0, back->Width(), back->Height());
+  // What the surface does not cover shows the clear colour.
+  if (covered != source) painter.fillRect(dirty, QColor(0, 0, 255));
+  if (covered.isEmpty()) return true;
   std::lock_guard pixels(back->PixelLock());
   const QImage view = back->View();
-  painter.drawImage(dirty, view, dirty.translated(screen.left, screen.top));
+  painter.drawImage(covered.topLeft() - QPoint(screen.left, screen.top), view, covered);
   return true;
 }

@@ -89,8 +89,8 @@ class CDisplayManager {
   HWND CaptureWindow() const { return m_captureWindow; }
 
   // GUI thread: paints the window's part of its monitor's composition
-  // surface; dirty is in the window's client coordinates. False (nothing
-  // painted) without a surface.
+  // surface (the clear colour where the surface ends); dirty is in the
+  // window's client coordinates. False (nothing painted) without a surface.
   bool PaintWindow(HWND window, QPainter &painter, const QRect &dirty);
 
  private:

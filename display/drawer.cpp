@@ -4,12 +4,58 @@
 #include <QPainter>
 
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 #include "display/video_window.h"
 
 namespace {
 constexpr int kErrNoDevice = -2;
 constexpr int kErrNoMemory = -3;
+
+// Copies `from` of a 32-bit picture into `to` of a 32-bit surface of
+// surfaceWidth x surfaceHeight, nearest pixel, as a plain (unsmoothed)
+// stretch does: destination pixel x takes source column
+// from.left + (2x + 1) * from.Width() / (2 * to.Width()). What lies outside
+// the surface is left out. columns is the caller's scratch.
+void Stretch(const uint8_t *source, int sourcePitch, const RECT &from, uint8_t *surface,
+             int surfacePitch, int surfaceWidth, int surfaceHeight, const RECT &to,
+             std::vector<int32_t> &columns) {
+  const RECT visible = IntersectRect(to, RECT{0, 0, surfaceWidth, surfaceHeight});
+  if (visible.IsEmpty() || from.IsEmpty() || to.IsEmpty()) return;
+  const int64_t sw = from.Width(), sh = from.Height(), dw = to.Width(), dh = to.Height();
+  columns.resize(size_t(visible.Width()));
+  for (int x = visible.left; x < visible.right; ++x)
+    columns[size_t(x - visible.left)] =
+        from.left + int32_t((2 * int64_t(x - to.left) + 1) * sw / (2 * dw));
+  const size_t width = size_t(visible.Width());
+  const bool sameWidth = sw == dw;
+  for (int y = visible.top; y < visible.bottom; ++y) {
+    const int64_t sourceRow = from.top + (2 * int64_t(y - to.top) + 1) * sh / (2 * dh);
+    const auto *in = reinterpret_cast<const uint32_t *>(source + sourceRow * sourcePitch);
+    auto *out = reinterpret_cast<uint32_t *>(surface + size_t(y) * surfacePitch) + visible.left;
+    if (sameWidth) {
+      std::memcpy(out, in + columns[0], width * 4);
+    } else {
+      const int32_t *column = columns.data();
+      for (size_t x = 0; x < width; ++x) out[x] = in[column[x]];
+    }
+  }
+}
+
+// Copies a picture into a 32-bit surface with its top left at (x, y); what
+// lies outside the surface is left out.
+void CopyInto(const QImage &picture, uint8_t *surface, int surfacePitch, int surfaceWidth,
+              int surfaceHeight, int x, int y) {
+  const RECT visible = IntersectRect(RECT{x, y, x + picture.width(), y + picture.height()},
+                                     RECT{0, 0, surfaceWidth, surfaceHeight});
+  if (visible.IsEmpty()) return;
+  for (int row = visible.top; row < visible.bottom; ++row)
+    std::memcpy(surface + size_t(row) * surfacePitch + size_t(visible.left) * 4,
+                picture.constScanLine(row - y) + size_t(visible.left - x) * 4,
+                size_t(visible.Width()) * 4);
+}
+
 }  // namespace
 
 CDDrawer::CDDrawer(int channel, HWND referenceWindow)
@@ -179,12 +225,25 @@ bool CDDrawer::LabelForMode(int32_t mode, int channel, const RECT &ref, std::str
   return true;
 }
 
-void CDDrawer::DrawText(QPainter &painter, int x, int y, const QString &text) {
-  // Opaque white background, black text: how a fresh device context draws.
-  const QFontMetrics metrics(m_font);
-  const QRect box(x, y, metrics.horizontalAdvance(text) + 2, metrics.height());
-  painter.fillRect(box, Qt::white);
-  painter.drawText(box, Qt::AlignLeft | Qt::AlignTop, text);
+const QImage &CDDrawer::LabelPicture(Label &label, const std::string &text) {
+  if (label.picture.isNull() || label.text != text) {
+    // The font machinery below Qt (fontconfig, FreeType) is shared by every
+    // drawer's render thread: one text at a time.
+    static std::mutex textLock;
+    std::lock_guard<std::mutex> hold(textLock);
+    // Opaque white background, black text: how a fresh device context draws.
+    const QString shown = QString::fromLatin1(text.c_str());
+    const QFontMetrics metrics(m_font);
+    label.picture =
+        QImage(metrics.horizontalAdvance(shown) + 2, metrics.height(), QImage::Format_RGB32);
+    label.picture.fill(Qt::white);
+    QPainter painter(&label.picture);
+    painter.setFont(m_font);
+    painter.setPen(Qt::black);
+    painter.drawText(label.picture.rect(), Qt::AlignLeft | Qt::AlignTop, shown);
+    label.text = text;
+  }
+  return label.picture;
 }
 
 bool CDDrawer::Present(const FILETIME &time) {
@@ -212,26 +271,25 @@ bool CDDrawer::Present(const FILETIME &time) {
     src = SourceRectForMode(src, m_displayMode);
     const RECT pictureBounds{0, 0, m_picture->Width(), m_picture->Height()};
     const RECT from = IntersectRect(src, pictureBounds);
-    std::lock_guard pixels(back->PixelLock());
-    QImage target = back->View();
-    QPainter painter(&target);
-    if (!from.IsEmpty() && !m_destRect.IsEmpty()) {
-      const QImage picture = m_picture->View();
-      painter.drawImage(
-          QRect(m_destRect.left, m_destRect.top, m_destRect.Width(), m_destRect.Height()), picture,
-          QRect(from.left, from.top, from.Width(), from.Height()));
-    }
-    painter.setFont(m_font);
-    painter.setPen(Qt::black);
+    // The labels are drawn once per text and copied in: text drawing costs
+    // more than the picture.
     std::string label;
     int x = 0, y = 0;
-    if (LabelForMode(m_displayMode, m_channel, ref, &label, &x, &y))
-      DrawText(painter, x, y, QString::fromLatin1(label.c_str()));
+    const bool hasLabel = LabelForMode(m_displayMode, m_channel, ref, &label, &x, &y);
+    const QImage *labelPicture = hasLabel ? &LabelPicture(m_channelLabel, label) : nullptr;
     SYSTEMTIME st{};
-    if (FileTimeToSystemTime(&time, &st))
-      DrawText(painter, ref.right - 140, ref.bottom - 20,
-               QString::fromLatin1(orvan::FormatRecorderTime(st).c_str()));
-    painter.end();
+    const QImage *timePicture = FileTimeToSystemTime(&time, &st)
+                                    ? &LabelPicture(m_timeLabel, orvan::FormatRecorderTime(st))
+                                    : nullptr;
+    std::lock_guard pixels(back->PixelLock());
+    if (!from.IsEmpty() && !m_destRect.IsEmpty())
+      Stretch(m_picture->Bits(), m_picture->Pitch(), from, back->Bits(), back->Pitch(),
+              back->Width(), back->Height(), m_destRect, m_columns);
+    if (labelPicture)
+      CopyInto(*labelPicture, back->Bits(), back->Pitch(), back->Width(), back->Height(), x, y);
+    if (timePicture)
+      CopyInto(*timePicture, back->Bits(), back->Pitch(), back->Width(), back->Height(),
+               ref.right - 140, ref.bottom - 20);
   }
   // The copy to the screen: the window repaints its part of the
   // composition surface on the GUI thread.

@@ -12,10 +12,12 @@
 #pragma once
 
 #include <QFont>
+#include <QImage>
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "display/display_manager.h"
 #include "display/display_types.h"
@@ -91,7 +93,13 @@ class CDDrawer {
   int CreatePrimarySurface(HWND window);
   int CreatePictureSurface(HWND window, int width, int height);
   void ReleaseAll();
-  void DrawText(QPainter &painter, int x, int y, const QString &text);
+  // A label's text drawn black on white, kept until the text changes. Text
+  // is drawn under one process-wide lock (drawer.cpp's textLock), a leaf.
+  struct Label {
+    std::string text;
+    QImage picture;
+  };
+  const QImage &LabelPicture(Label &label, const std::string &text);
 
   // Guarded by m_lock, which the caller holds (see the top of the file).
   std::unique_ptr<CDrawDevice> m_device;  // made for the window's monitor
@@ -113,6 +121,9 @@ class CDDrawer {
   int32_t m_displayMode = 0;
   const HWND m_referenceWindow;
   QFont m_font;
+  Label m_channelLabel;            // "CH1" .. "QUAD"
+  Label m_timeLabel;               // the shown picture's date and time
+  std::vector<int32_t> m_columns;  // Present's column map
 };
 
 // The drawer the filter objects create.

@@ -32,6 +32,8 @@ VornFilterObj::~VornFilterObj() {
   ClearQueues();
   m_frameThread->Terminate();
   m_renderThread->Terminate();
+  m_frameThread->Wake();
+  m_renderThread->Wake();
   m_frameThread->WaitFor();
   m_renderThread->WaitFor();
   m_frameThread.reset();
@@ -63,8 +65,11 @@ bool VornFilterObj::PushFrame(VORN_TESK::tagFrame *&frame) {
     case VORN_TESK::FT_IFRAME:
     case VORN_TESK::FT_PFRAME:
     case VORN_TESK::FT_BFRAME: {
-      CTeskAutoLock guard(m_videoLock);
-      m_videoQueue.PushBack(owned);
+      {
+        CTeskAutoLock guard(m_videoLock);
+        m_videoQueue.PushBack(owned);
+      }
+      WakeIfIdle(m_frameIdle, *m_frameThread);
       return true;
     }
     case VORN_TESK::FT_INFO: {
@@ -140,6 +145,11 @@ void VornFilterObj::GetQueueLength(int32_t *videoFrames, int32_t *audioFrames) {
 void VornFilterObj::Stop() {
   m_paused = true;
   ClearQueues();
+}
+
+void VornFilterObj::Resume() {
+  m_paused = false;
+  WakeIfIdle(m_renderIdle, *m_renderThread);
 }
 
 void VornFilterObj::SetOutputWindow(HWND window, bool centre) {
@@ -227,14 +237,24 @@ bool VornFilterObj::DrawPicture(const AVFrame *picture) {
   return m_converter->Draw(surface, picture, m_sourceFormat, m_width, m_height, m_halfSize);
 }
 
+void VornFilterObj::WakeIfIdle(std::atomic<bool> &idle, ProcessObjThread &worker) {
+  if (idle.exchange(false)) worker.Wake();
+}
+
 int32_t VornFilterObj::ProcessFrame() {
   CTeskAutoLock render(m_renderLock);
+  m_frameIdle.store(false);
   if (!m_pendingPicture) {
     VORN_TESK::tagFrame *frame = nullptr;
     uint32_t queued = 0;
     {
       CTeskAutoLock video(m_videoLock);
-      if (m_videoQueue.Empty()) return m_stepInterval;
+      if (m_videoQueue.Empty()) {
+        // PushFrame wakes the step; the flag is set under the queue's lock,
+        // so a frame pushed after this look always finds it.
+        m_frameIdle.store(true);
+        return kIdleIntervalMs;
+      }
       queued = m_videoQueue.Count();
       frame = m_videoQueue.Front();
       m_videoQueue.PopFront();
@@ -266,35 +286,49 @@ int32_t VornFilterObj::ProcessFrame() {
     }
   }
   if (m_pendingPicture) {
-    uint32_t waiting = 0;
     {
       CTeskAutoLock shown(m_shownLock);
-      waiting = m_shownTimes.Count();
+      if (m_shownTimes.Count() != 0) {
+        // The render step wakes this one once it has presented.
+        m_frameIdle.store(true);
+        return kIdleIntervalMs;
+      }
     }
-    if (waiting == 0 && DrawPicture(m_pendingPicture)) {
+    if (DrawPicture(m_pendingPicture)) {
       m_pendingPicture = nullptr;
-      CTeskAutoLock shown(m_shownLock);
-      m_shownTimes.PushBack(m_pendingTime);
+      {
+        CTeskAutoLock shown(m_shownLock);
+        m_shownTimes.PushBack(m_pendingTime);
+      }
+      WakeIfIdle(m_renderIdle, *m_renderThread);
     }
   }
   return m_stepInterval;
 }
 
 int32_t VornFilterObj::ProcessRender() {
-  if (m_paused) return m_stepInterval;
-  CTeskAutoLock shown(m_shownLock);
-  if (m_shownTimes.Empty()) return m_stepInterval;
-  const FILETIME time = m_shownTimes.Front();
   bool presented = false;
   {
-    CTeskAutoLock drawer(m_drawer->GetLock());
-    presented = m_drawer->Present(time);
+    CTeskAutoLock shown(m_shownLock);
+    // Resume and the frame step wake this step; both set what it looks at
+    // before they look at the flag, which is set here under the lock they
+    // take (the shown-times lock), or before m_paused is read again.
+    m_renderIdle.store(true);
+    if (m_paused || m_shownTimes.Empty()) return kIdleIntervalMs;
+    m_renderIdle.store(false);
+    const FILETIME time = m_shownTimes.Front();
+    {
+      CTeskAutoLock drawer(m_drawer->GetLock());
+      presented = m_drawer->Present(time);
+    }
+    if (presented) {
+      m_presentedCount.fetch_add(1, std::memory_order_relaxed);
+      m_shownTime = time;
+      m_shownTimes.PopFront();
+    }
   }
-  if (presented) {
-    m_presentedCount.fetch_add(1, std::memory_order_relaxed);
-    m_shownTime = time;
-    m_shownTimes.PopFront();
-  }
+  // A drawn picture may be waiting for the list to empty.
+  if (presented) WakeIfIdle(m_frameIdle, *m_frameThread);
   return m_stepInterval;
 }
 
@@ -309,9 +343,27 @@ void VornFilterObj::GetPictureSize(int32_t *width, int32_t *height) {
   *height = m_height;
 }
 
+uint64_t VornFilterObj::DecoderOpens() {
+  CTeskAutoLock decoder(m_decoderLock);
+  return m_decoder->OpenCount();
+}
+
 uint32_t VornFilterObj::ShownTimesLength() {
   CTeskAutoLock shown(m_shownLock);
   return m_shownTimes.Count();
+}
+
+bool VornFilterObj::AllPresented() {
+  // The render lock keeps a frame step from holding a frame that is in
+  // neither the queue nor the pending picture while we look.
+  CTeskAutoLock render(m_renderLock);
+  if (m_pendingPicture) return false;
+  {
+    CTeskAutoLock video(m_videoLock);
+    if (!m_videoQueue.Empty()) return false;
+  }
+  CTeskAutoLock shown(m_shownLock);
+  return m_shownTimes.Empty();
 }
 
 bool VornFilterObj::HasPendingPicture() {

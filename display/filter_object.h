@@ -50,7 +50,7 @@ class VornFilterObj {
   void GetQueueLength(int32_t *videoFrames, int32_t *audioFrames = nullptr);
   void Pause() { m_paused = true; }
   void Stop();
-  void Resume() { m_paused = false; }
+  void Resume();
   // The viewer's panel and whether a smaller picture keeps its own size,
   // centred. Lays the picture out at once.
   void SetOutputWindow(HWND window, bool centre);
@@ -68,9 +68,16 @@ class VornFilterObj {
   void GetPictureSize(int32_t *width, int32_t *height);
   uint32_t ShownTimesLength();
   bool HasPendingPicture();
+  // True when everything pushed so far has gone through: no coded frame is
+  // queued, no decoded picture waits to be drawn and every drawn picture
+  // has been presented. Any thread that holds none of the object's locks.
+  bool AllPresented();
   // Pictures decoded and pictures presented so far (diagnostics, any thread).
   uint64_t DecodedPictures() const { return m_decodedCount.load(std::memory_order_relaxed); }
   uint64_t PresentedPictures() const { return m_presentedCount.load(std::memory_order_relaxed); }
+  // Decoders opened so far: one per stream description that changed the
+  // codec or the picture size, plus reopenings after a decoding fault.
+  uint64_t DecoderOpens();
 
  private:
   static int32_t FrameStep(void *self);
@@ -81,8 +88,13 @@ class VornFilterObj {
   void SetPictureSize(int32_t width, int32_t height);
   void Layout();
   bool DrawPicture(const AVFrame *picture);
+  // Wakes a worker whose step found nothing to do (idle set), once.
+  static void WakeIfIdle(std::atomic<bool> &idle, ProcessObjThread &worker);
 
   static constexpr int32_t kStepIntervalMs = 10;
+  // A step with nothing to do sleeps this long unless woken (a guard: every
+  // change that gives it work wakes it).
+  static constexpr int32_t kIdleIntervalMs = 250;
 
   // Members in construction order; the comment says which lock guards it.
   CTeskCriticalSection m_decoderLock;
@@ -98,8 +110,14 @@ class VornFilterObj {
   uint8_t m_sourceFormat = 0;                      // render lock
   FILETIME m_pendingTime{};                        // render lock
   CTeskCriticalSection m_renderLock;
-  const AVFrame *m_pendingPicture = nullptr;   // render lock; owned by the decoder
-  std::atomic<bool> m_paused{false};           // read without a lock
+  const AVFrame *m_pendingPicture = nullptr;  // render lock; owned by the decoder
+  std::atomic<bool> m_paused{false};          // read without a lock
+  // Set by a step that found nothing to do and sleeps until woken: the
+  // frame step (set under the video-queue or shown-times lock) and the
+  // render step (under the shown-times lock). Taken by whoever gives it
+  // work, after making the change.
+  std::atomic<bool> m_frameIdle{false};
+  std::atomic<bool> m_renderIdle{false};
   VORN_TESK::StreamDescription m_description;  // render lock
   const int32_t m_stepInterval = kStepIntervalMs;
   FILETIME m_shownTime{};                     // shown-times lock

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <chrono>
 #include <cstring>
 
 ProcessObjThread::ProcessObjThread(const char *name) : TVornThread(true), m_name(name) {
@@ -11,6 +12,7 @@ ProcessObjThread::ProcessObjThread(const char *name) : TVornThread(true), m_name
 ProcessObjThread::~ProcessObjThread() {
   // Owners terminate and wait first; this keeps a forgotten stop safe.
   Terminate();
+  Wake();
   WaitFor();
 }
 
@@ -24,6 +26,17 @@ void ProcessObjThread::Execute() {
   }
   while (!Terminated()) {
     const int32_t sleepMs = m_process ? m_process(m_userData) : 10;
-    Sleep(sleepMs);
+    std::unique_lock<std::mutex> hold(m_wakeLock);
+    m_wake.wait_for(hold, std::chrono::milliseconds(sleepMs > 0 ? sleepMs : 0),
+                    [this] { return m_wakePending; });
+    m_wakePending = false;
   }
+}
+
+void ProcessObjThread::Wake() {
+  {
+    std::lock_guard<std::mutex> hold(m_wakeLock);
+    m_wakePending = true;
+  }
+  m_wake.notify_one();
 }

@@ -2,9 +2,16 @@
 // process function again and again and sleeps, between two calls, for the
 // milliseconds it returned. The filter object runs "ProcessFrame" and
 // "ProcessRender" on two of these.
+//
+// Wake() cuts the current sleep short (or the next one, when it comes
+// while the function runs), so a function with nothing to do can ask for a
+// long sleep and be woken when work arrives. m_wakeLock guards
+// m_wakePending.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 
 #include "platform/vorn_thread.h"
 
@@ -22,15 +29,21 @@ class ProcessObjThread : public TVornThread {
   void SetProcessFunction(ProcessFunction fn) { m_process = fn; }
   void SetUserData(void *userData) { m_userData = userData; }
   const char *Name() const { return m_name; }
+  // Ends the sleep after the current call early. Any thread.
+  void Wake();
 
  protected:
-  // Until terminated: call the function, then sleep for what it returned.
-  // The flag is tested before every call, so a call that has begun finishes
-  // and its sleep is taken before the loop ends.
+  // Until terminated: call the function, then sleep for what it returned
+  // or until woken. The flag is tested before every call, so a call that
+  // has begun finishes and its sleep is taken (or cut short by Wake) before
+  // the loop ends.
   void Execute() override;
 
  private:
   const char *m_name;
   ProcessFunction m_process = nullptr;
   void *m_userData = nullptr;
+  std::mutex m_wakeLock;
+  std::condition_variable m_wake;
+  bool m_wakePending = false;  // m_wakeLock
 };

@@ -5,7 +5,6 @@
 #include <exception>
 
 extern "C" {
-#include <libavutil/mem.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -72,8 +71,8 @@ bool CPictureConverter::DrawInto(const orvan::media::SurfaceView &surface, const
 
   const AVPixelFormat target = orvan::media::ToAVPixelFormat(surface.pixelFormat);
   const int bytesPerPixel = orvan::media::SurfaceBytesPerPixel(surface.pixelFormat);
-  // The surface's depth must agree with its format, or rows would be copied
-  // with the wrong width.
+  // The surface's depth must agree with its format, or rows would be
+  // written with the wrong width.
   if (target == AV_PIX_FMT_NONE || bytesPerPixel == 0 || surface.bitCount / 8 != bytesPerPixel ||
       surface.pitch <= 0) {
     ORVAN_LOG_WARN(kLogCategory, "unusable surface: format %d, %d bits, pitch %d",
@@ -81,91 +80,86 @@ bool CPictureConverter::DrawInto(const orvan::media::SurfaceView &surface, const
     return false;
   }
 
-  // Never read past the picture the decoder made.
+  // Never read past the picture the decoder made, nor write past a row or
+  // the last row of the surface.
   const int w = std::min(width, picture->width);
   const int h = std::min(height, picture->height);
-  if (w <= 0 || h <= 0) return false;
-  if (!Convert(picture, sourceFormat, w, h, target, bytesPerPixel)) return false;
+  const int scale = halfSize ? 2 : 1;
+  const int outWidth = std::min(w / scale, surface.pitch / bytesPerPixel);
+  const int outRows = surface.rows > 0 ? std::min(h / scale, surface.rows) : h / scale;
+  if (outWidth <= 0 || outRows <= 0) return false;
 
-  const uint8_t *buffer = m_buffer.get();
-  const size_t pitch = size_t(surface.pitch);
-  if (!halfSize) {
-    const size_t rowBytes = std::min(size_t(w) * bytesPerPixel, pitch);
-    const int rows = surface.rows > 0 ? std::min(h, surface.rows) : h;
-    for (int j = 0; j < rows; ++j)
-      std::memcpy(surface.bits + j * pitch, buffer + size_t(j) * m_bufferStride, rowBytes);
-  } else {
-    const int halfWidth = std::min<int>(w / 2, int(pitch / bytesPerPixel));
-    const int halfRows = surface.rows > 0 ? std::min(h / 2, surface.rows) : h / 2;
-    for (int i = 0; i < halfRows; ++i) {
-      const uint8_t *src = buffer + size_t(2 * i) * m_bufferStride;
-      uint8_t *dst = surface.bits + i * pitch;
-      switch (bytesPerPixel) {
-        case 4:
-          for (int k = 0; k < halfWidth; ++k) std::memcpy(dst + 4 * k, src + 8 * k, 4);
-          break;
-        case 2:
-          for (int k = 0; k < halfWidth; ++k) std::memcpy(dst + 2 * k, src + 4 * k, 2);
-          break;
-        default:
-          for (int k = 0; k < halfWidth; ++k)
-            std::memcpy(dst + size_t(k) * bytesPerPixel, src + size_t(2 * k) * bytesPerPixel,
-                        bytesPerPixel);
-          break;
-      }
-    }
-  }
-  return true;
-}
-
-bool CPictureConverter::Convert(const AVFrame *picture, uint8_t sourceFormat, int width, int height,
-                                AVPixelFormat target, int bytesPerPixel) {
-  // The picture's own format describes its planes; the reported code is
-  // used only when the picture does not carry one.
   AVPixelFormat source = AVPixelFormat(picture->format);
   if (source == AV_PIX_FMT_NONE || !av_pix_fmt_desc_get(source))
     source = orvan::media::ToAVPixelFormat(sourceFormat);
-  if (source == AV_PIX_FMT_NONE) return false;
+  if (source == AV_PIX_FMT_NONE || !av_pix_fmt_desc_get(source)) return false;
+  const AVPixFmtDescriptor *desc = av_pix_fmt_desc_get(source);
+  // Half size skips every second row by doubling the line sizes, which is
+  // right for planar formats whose chroma rows are halved at most.
+  if (halfSize && (!(desc->flags & AV_PIX_FMT_FLAG_PLANAR) || desc->log2_chroma_h > 1))
+    return false;
   int fullRange = 0;
   source = PlainFormat(source, fullRange);
   if (picture->color_range == AVCOL_RANGE_JPEG) fullRange = 1;
 
-  // The accurate path keeps colours within 2 of BT.601; the fast table
-  // path is off by up to 4.
-  // One context per size, formats and range, made here and kept: swscale's
-  // own cache compares fields that setting the ranges changes, so it would
-  // make a context per picture and lose the full range of the later ones.
-  const ContextKey key{width, height, source, target};
-  if (!m_sws || !(key == m_swsKey) || m_swsSourceRange != fullRange) {
-    int flags = SWS_BILINEAR | SWS_ACCURATE_RND;
-    if (target == AV_PIX_FMT_BGR0 || target == AV_PIX_FMT_RGB24) flags |= SWS_FULL_CHR_H_INT;
-    m_sws.reset(sws_getContext(width, height, source, width, height, target, flags, nullptr,
-                               nullptr, nullptr));
-    if (!m_sws) {
-      ORVAN_LOG_WARN(kLogCategory, "no conversion from %s to %s", av_get_pix_fmt_name(source),
-                     av_get_pix_fmt_name(target));
-      m_swsSourceRange = -1;
+  // One pass of libswscale straight into the surface at its pitch: at full
+  // size its unscaled converter, at half size rows 0, 2, 4, ... scaled to
+  // half the width. Its plain rounding is within 4 of BT.601 (the accurate
+  // flags are within 2 but cost twenty times as much at full size and take
+  // the scaler off its vector code).
+  //
+  // libswscale's vector code may store a little past the end of a row. Rows
+  // are written top to bottom, so that only ever lands in bytes written
+  // later, except behind the last row: the last two or three rows (an even
+  // number stays above them, for the chroma rows) are converted into a
+  // padded buffer of ours and copied in.
+  const int flags = halfSize ? SWS_FAST_BILINEAR : SWS_BILINEAR;
+  const int tailRows = std::min(outRows, 2 + outRows % 2);
+  const int mainRows = outRows - tailRows;
+  int lineSizes[4] = {};
+  for (int plane = 0; plane < 4; ++plane) lineSizes[plane] = picture->linesize[plane] * scale;
+  const Pass pass{outWidth * scale, outWidth, source, target, fullRange, flags};
+
+  if (mainRows > 0) {
+    uint8_t *dst[4] = {surface.bits, nullptr, nullptr, nullptr};
+    const int dstStride[4] = {surface.pitch, 0, 0, 0};
+    if (!Scale(m_main, pass, mainRows, picture->data, lineSizes, dst, dstStride)) return false;
+  }
+
+  const uint8_t *tailSource[4] = {};
+  for (int plane = 0; plane < 4 && picture->data[plane]; ++plane) {
+    const int rowShift = plane == 1 || plane == 2 ? desc->log2_chroma_h : 0;
+    tailSource[plane] = picture->data[plane] + ptrdiff_t(mainRows >> rowShift) * lineSizes[plane];
+  }
+  const size_t rowBytes = size_t(outWidth) * bytesPerPixel;
+  const int tailStride = int((rowBytes + 63) & ~size_t(63));
+  m_tail.resize(size_t(tailStride) * tailRows + 64);
+  uint8_t *dst[4] = {m_tail.data(), nullptr, nullptr, nullptr};
+  const int dstStride[4] = {tailStride, 0, 0, 0};
+  if (!Scale(m_last, pass, tailRows, tailSource, lineSizes, dst, dstStride)) return false;
+  for (int row = 0; row < tailRows; ++row)
+    std::memcpy(surface.bits + size_t(mainRows + row) * surface.pitch,
+                m_tail.data() + size_t(row) * tailStride, rowBytes);
+  return true;
+}
+
+bool CPictureConverter::Scale(Context &context, const Pass &pass, int rows,
+                              const uint8_t *const source[4], const int sourceStrides[4],
+                              uint8_t *const dst[4], const int dstStrides[4]) {
+  if (!context.sws || !(pass == context.pass) || rows != context.rows) {
+    context.sws.reset(sws_getContext(pass.sourceWidth, rows, pass.source, pass.width, rows,
+                                     pass.target, pass.flags, nullptr, nullptr, nullptr));
+    if (!context.sws) {
+      ORVAN_LOG_WARN(kLogCategory, "no conversion from %s to %s", av_get_pix_fmt_name(pass.source),
+                     av_get_pix_fmt_name(pass.target));
+      context.rows = 0;
       return false;
     }
     const int *bt601 = sws_getCoefficients(SWS_CS_ITU601);
-    sws_setColorspaceDetails(m_sws.get(), bt601, fullRange, bt601, 1, 0, 1 << 16, 1 << 16);
-    m_swsKey = key;
-    m_swsSourceRange = fullRange;
+    sws_setColorspaceDetails(context.sws.get(), bt601, pass.sourceFullRange, bt601, 1, 0, 1 << 16,
+                             1 << 16);
+    context.pass = pass;
+    context.rows = rows;
   }
-
-  // Rows aligned for swscale's vector code, with a little slack at the end.
-  const int stride = (width * bytesPerPixel + 63) & ~63;
-  const size_t needed = size_t(stride) * height + 64;
-  if (needed > m_bufferBytes) {
-    m_buffer.reset(static_cast<uint8_t *>(av_malloc(needed)));
-    m_bufferBytes = m_buffer ? needed : 0;
-    if (!m_buffer) return false;
-  }
-  m_bufferStride = stride;
-
-  uint8_t *dst[4] = {m_buffer.get(), nullptr, nullptr, nullptr};
-  int dstStride[4] = {stride, 0, 0, 0};
-  const int rows =
-      sws_scale(m_sws.get(), picture->data, picture->linesize, 0, height, dst, dstStride);
-  return rows == height;
+  return sws_scale(context.sws.get(), source, sourceStrides, 0, rows, dst, dstStrides) == rows;
 }

@@ -1,7 +1,7 @@
-// Drawing a decoded picture into a drawer's picture surface: the format
-// change (planar YUV to the surface's RGB or gray layout) by libswscale into
-// a scratch buffer, then a row-by-row copy into the surface that honours its
-// pitch, at full size or at half size by taking every second row and pixel.
+// Drawing a decoded picture into a drawer's picture surface: one pass of
+// libswscale converts the planar YUV picture to the surface's RGB or gray
+// layout straight into the surface at its pitch, at full size, or at half
+// size from every second row, scaled to half the width.
 //
 // Threading: a CPictureConverter belongs to one filter object and is used
 // under that object's render lock only (the frame thread, or the caller of a
@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "media/locks.h"
 #include "media/pixel_format.h"
@@ -57,10 +58,11 @@ class CPictureConverter {
 
   // Draws picture (of the decoder's pixel-format code sourceFormat) into the
   // surface: width x height pixels (bounded by the picture's own size), or
-  // at half size (width/2 x height/2, from rows and pixels 0, 2, 4, ...).
-  // Takes the surface's lock for the whole step. True when the picture
-  // counts as drawn (also when the surface has no address); false when
-  // drawing failed and should be tried again.
+  // at half size (width/2 x height/2, from rows 0, 2, 4, ..., each pair of
+  // pixels filtered into one). Writes stay inside the surface's rows and
+  // pitch. Takes the surface's lock for the whole step. True when the
+  // picture counts as drawn (also when the surface has no address); false
+  // when drawing failed and should be tried again.
   bool Draw(CPictureSurface &surface, const AVFrame *picture, uint8_t sourceFormat, int width,
             int height, bool halfSize);
   // The same into a surface whose lock the caller holds.
@@ -68,22 +70,28 @@ class CPictureConverter {
                 uint8_t sourceFormat, int width, int height, bool halfSize);
 
  private:
-  // Converts the picture into m_buffer (m_bufferStride bytes a row).
-  bool Convert(const AVFrame *picture, uint8_t sourceFormat, int width, int height,
-               AVPixelFormat target, int bytesPerPixel);
-
-  struct ContextKey {
-    int width = 0, height = 0;
+  // What a libswscale context is made for, besides its rows.
+  struct Pass {
+    int sourceWidth = 0, width = 0;
     AVPixelFormat source = AV_PIX_FMT_NONE, target = AV_PIX_FMT_NONE;
-    bool operator==(const ContextKey &) const = default;
+    int sourceFullRange = 0;
+    int flags = 0;
+    bool operator==(const Pass &) const = default;
   };
-  orvan::av::SwsContextPtr m_sws;  // reused while formats and size stay the same
-  ContextKey m_swsKey;             // what m_sws was last set up for
-  int m_swsSourceRange = -1;       // source range m_sws was last set up for
-  struct AvFree {
-    void operator()(uint8_t *p) const { av_free(p); }
+  // Made per size, formats and range, and kept: swscale's own cache
+  // compares fields that setting the ranges changes, so it would make a
+  // context per picture and lose the full range of the later ones.
+  struct Context {
+    orvan::av::SwsContextPtr sws;
+    Pass pass;
+    int rows = 0;
   };
-  std::unique_ptr<uint8_t, AvFree> m_buffer;  // scratch picture, grown as needed
-  size_t m_bufferBytes = 0;
-  int m_bufferStride = 0;
+  // Converts `rows` rows with the context, made again when the pass or the
+  // rows differ from what it was made for.
+  static bool Scale(Context &context, const Pass &pass, int rows, const uint8_t *const source[4],
+                    const int sourceStrides[4], uint8_t *const dst[4], const int dstStrides[4]);
+
+  Context m_main;               // every row but the last two or three
+  Context m_last;               // the last rows, into m_tail
+  std::vector<uint8_t> m_tail;  // the last rows, with room for overlong stores
 };

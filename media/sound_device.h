@@ -12,12 +12,28 @@
 //   and the feeder reads the write position (acquire) before the block.
 // - m_ringLock is held by the feeder for each hand-over (read the positions,
 //   hand the block, advance the play position) and by Reset, so a reset
-//   never interleaves with a hand-over in flight.
-// - m_state and m_open are atomics read without a lock.
+//   never interleaves with a hand-over in flight; it also guards
+//   m_restarted.
+// - m_wakeLock guards m_wakePending: Write, Reset and Close wake the feeder
+//   through m_wake, which otherwise sleeps while there is nothing to do.
+// - m_state, m_open and m_underruns are atomics read without a lock; the
+//   output's start-up state (m_output, m_outputState, m_starved,
+//   m_streamHanded, m_lastHandOver) is the feeder's alone; m_outputPlaying
+//   mirrors the output's state for other threads.
+//
+// The output starts playing only once about 200 ms are queued, so the
+// device never takes a buffer while the next block is still on its way.
+// When it runs dry it is held again until 200 ms are queued; if more audio
+// of the same stream then comes, that was an underrun, and it is counted.
+// A stream that ends with less than a prefill queued (no block for 200 ms)
+// plays out what is left. Reset starts a new stream: the output is held
+// for a new prefill.
 #pragma once
 
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -41,7 +57,12 @@ class CSoundDevice {
   // maxQueuedBytes: the feeder hands nothing over while the output holds at
   // least this much unplayed audio (default: 2 seconds of 16 kHz stereo),
   // so a producer that runs ahead fills the ring instead of the output.
-  explicit CSoundDevice(uint32_t maxQueuedBytes = 128000);
+  // quiet: with no block for this long, what is queued is taken for the
+  // end of a stream and played even though it is less than a prefill; and
+  // five times as long after running dry, the stream counts as ended, so a
+  // later block is no underrun.
+  explicit CSoundDevice(uint32_t maxQueuedBytes = 128000,
+                        std::chrono::milliseconds quiet = std::chrono::milliseconds(200));
   // Closes what is still open.
   virtual ~CSoundDevice();
   CSoundDevice(const CSoundDevice &) = delete;
@@ -70,14 +91,32 @@ class CSoundDevice {
   uint32_t QueuedBytes() const { return m_output.QueuedBytes(); }
   // Records dropped because the ring was full (since Open).
   uint32_t DroppedRecords() const { return m_dropped.load(std::memory_order_acquire); }
+  // Times the output ran short in the middle of a stream (since Open).
+  uint32_t Underruns() const { return m_underruns.load(std::memory_order_acquire); }
+  // The output plays (true) or is held while it fills (false).
+  bool OutputPlaying() const { return m_outputPlaying.load(std::memory_order_acquire); }
+  // Bytes queued before the output starts: 200 ms of the format opened
+  // (never more than the output may hold).
+  uint32_t PrefillBytes() const { return m_prefillBytes; }
 
  private:
   struct Block {
     uint32_t length = 0;
     uint8_t data[kBlockBytes];
   };
+  // The output's states, as the feeder drives them.
+  enum class OutputState {
+    kFilling,  // held until a prefill is queued
+    kRunning,  // playing
+  };
   static int Next(int position) { return position + 1 == kBlockCount ? 0 : position + 1; }
   void Feed();
+  // Hands over up to three blocks; returns how many.
+  int HandOver();
+  // Starts or holds the output after a hand-over.
+  void SteerOutput(std::chrono::steady_clock::time_point now);
+  void HoldOutput();
+  void Wake();
 
   std::atomic<int> m_writePosition{0};
   std::atomic<int> m_state{kStateStop};
@@ -90,4 +129,18 @@ class CSoundDevice {
   std::mutex m_ringLock;  // see above
   std::atomic<uint32_t> m_dropped{0};
   const uint32_t m_maxQueuedBytes;
+  const std::chrono::milliseconds m_quiet;
+  uint32_t m_prefillBytes = 0;  // set by Open before the feeder starts
+  bool m_restarted = false;     // m_ringLock: Reset since the feeder last looked
+
+  std::mutex m_wakeLock;
+  std::condition_variable m_wake;
+  bool m_wakePending = false;  // m_wakeLock
+
+  std::atomic<uint32_t> m_underruns{0};
+  std::atomic<bool> m_outputPlaying{false};
+  OutputState m_outputState = OutputState::kFilling;  // feeder only
+  bool m_starved = false;                             // feeder: held after running short mid-stream
+  bool m_streamHanded = false;  // feeder: a block handed over since the last reset
+  std::chrono::steady_clock::time_point m_lastHandOver;  // feeder
 };

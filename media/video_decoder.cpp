@@ -32,6 +32,7 @@ void CVideoDecoderMpeg4::SetCodec(int codec) {
     const AVCodec *decoder = avcodec_find_decoder_by_name(name);
     if (context && decoder && avcodec_open2(context.get(), decoder, nullptr) == 0) {
       m_context = std::move(context);
+      ++m_openCount;
     } else {
       ORVAN_LOG_WARN(kLogCategory, "cannot open the %s decoder", name);
     }

@@ -73,6 +73,8 @@ class CVideoDecoderMpeg4 : public CVideoDecoder {
   // For tests and diagnostics.
   int CurrentIndex() const { return m_current; }
   bool IsOpen() const { return m_context != nullptr; }
+  // Codecs opened since construction (reopenings after a fault included).
+  uint64_t OpenCount() const { return m_openCount; }
   bool WaitingForKeyFrame() const { return m_state == &CVideoDecoderMpeg4::WaitKeyFrame; }
 
   // Prepended to the first key frame after opening or flushing: visual
@@ -108,4 +110,5 @@ class CVideoDecoderMpeg4 : public CVideoDecoder {
   orvan::av::PacketPtr m_packet;
   orvan::av::FramePtr m_spare;         // receives surplus pictures of one packet
   std::vector<uint8_t> m_packetBytes;  // payload copy with the codec's zero padding
+  uint64_t m_openCount = 0;
 };

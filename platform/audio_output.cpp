@@ -40,8 +40,15 @@ AudioOutput::OpenResult AudioOutput::Open(int channels, int bitsPerSample, int s
     return OpenResult::OpenFailed;
   }
   m_device = device;
-  SDL_PauseAudioDevice(m_device, 0);
+  m_playing = false;  // SDL opens devices paused
+  m_bufferBytes = obtained.size;
   return OpenResult::Ok;
+}
+
+void AudioOutput::SetPlaying(bool on) {
+  if (m_device == 0 || on == m_playing) return;
+  SDL_PauseAudioDevice(m_device, on ? 0 : 1);
+  m_playing = on;
 }
 
 bool AudioOutput::Queue(const void *bytes, uint32_t length) {
@@ -58,6 +65,7 @@ void AudioOutput::Close() {
   if (m_device != 0) {
     SDL_CloseAudioDevice(m_device);
     m_device = 0;
+    m_playing = false;
   }
   if (m_subsystemUp) {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);

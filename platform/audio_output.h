@@ -2,8 +2,8 @@
 // blocks and plays them in order. Headless runs use SDL's "dummy" or "disk"
 // drivers (SDL_AUDIODRIVER, SDL_DISKAUDIOFILE).
 //
-// Threading: Open and Close on the owner's thread; Queue and QueuedBytes
-// from any one thread between them (SDL locks the device inside).
+// Threading: Open and Close on the owner's thread; Queue, QueuedBytes and
+// SetPlaying from any one thread between them (SDL locks the device inside).
 #pragma once
 
 #include <cstdint>
@@ -20,12 +20,19 @@ class AudioOutput {
   AudioOutput &operator=(const AudioOutput &) = delete;
 
   // Opens the default output device for interleaved PCM of 8 (unsigned) or
-  // 16 (signed, little-endian) bits and starts it.
+  // 16 (signed, little-endian) bits, held: it plays silence until
+  // SetPlaying(true).
   OpenResult Open(int channels, int bitsPerSample, int samplesPerSecond);
   // Hands a copy of the bytes to the device. False when closed or refused.
   bool Queue(const void *bytes, uint32_t length);
-  // Bytes handed over and not yet played.
+  // Bytes handed over and not yet taken by the device.
   uint32_t QueuedBytes() const;
+  // Plays what is queued, or holds it (the device plays silence meanwhile).
+  void SetPlaying(bool on);
+  bool Playing() const { return m_playing; }
+  // Bytes the device takes from the queue at a time: with less queued than
+  // this, the rest of its buffer is silence.
+  uint32_t BufferBytes() const { return m_bufferBytes; }
   // Stops the device at once; what is queued is dropped.
   void Close();
   bool IsOpen() const { return m_device != 0; }
@@ -33,6 +40,8 @@ class AudioOutput {
  private:
   uint32_t m_device = 0;       // SDL_AudioDeviceID, 0 when closed
   bool m_subsystemUp = false;  // this object holds one SDL audio subsystem reference
+  bool m_playing = false;
+  uint32_t m_bufferBytes = 0;
 };
 
 }  // namespace orvan::platform

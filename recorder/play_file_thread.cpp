@@ -17,6 +17,7 @@ PlayFileThread::PlayFileThread(IPlaybackHost &host, const CClipReader *clip,
 
 PlayFileThread::~PlayFileThread() {
   Terminate();
+  WakePlayer();
   WaitFor();
 }
 

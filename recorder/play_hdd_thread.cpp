@@ -51,6 +51,7 @@ PlayHDDThread::PlayHDDThread(IPlaybackHost &host, ByteSource *disk,
 
 PlayHDDThread::~PlayHDDThread() {
   Terminate();
+  WakePlayer();
   WaitFor();
 }
 

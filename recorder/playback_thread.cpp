@@ -5,6 +5,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -36,9 +37,16 @@ PlaybackThread::~PlaybackThread() {
   // The owner has terminated and waited; make sure of it before the sound
   // device and the AVI file go away under the player.
   Terminate();
+  WakePlayer();
   WaitFor();
   CloseAvi();
   m_sound->Close();
+}
+
+uint32_t PlaybackThread::AudioUnderruns() const { return m_sound->Underruns(); }
+
+bool PlaybackThread::AudioPending() const {
+  return m_sound->PendingBlocks() > 0 || m_sound->QueuedBytes() > 0;
 }
 
 void PlaybackThread::OpenSound() {
@@ -52,18 +60,26 @@ void PlaybackThread::Play() {
   m_restartRequest.store(true);
   m_playing.store(true);
   m_audioOn.store(m_host.AudioChecked());
+  WakePlayer();
 }
 
 void PlaybackThread::Forward() {
   m_mode.store(1);
   m_playing.store(true);
   m_audioOn.store(m_host.AudioChecked());
+  WakePlayer();
+}
+
+void PlaybackThread::RequestSeek() {
+  m_seekRequest.store(true);
+  WakePlayer();
 }
 
 bool PlaybackThread::Pause() {
   m_pauseAck.store(false);
   m_playing.store(false);
   WakeSleep();  // a pacing sleep ends now, not after its wait
+  WakePlayer();
   // Up to 500 checks 10 ms apart. Synchronized calls keep running meanwhile,
   // so a player inside Synchronize can still reach its acknowledgement.
   return TThread::WaitWhileServicing([this] { return m_pauseAck.load() || Finished(); }, 5000) &&
@@ -117,8 +133,15 @@ bool PlaybackThread::SetAviRecording(const std::string &fileName, int flags, boo
       return false;
     }
     m_aviOn.store(true);
+    WakePlayer();
     return true;
   }
+  EndAviRecording();
+  Play();
+  return true;
+}
+
+void PlaybackThread::EndAviRecording() {
   Pause();
   {
     std::lock_guard<std::mutex> l(m_aviLock);
@@ -126,8 +149,6 @@ bool PlaybackThread::SetAviRecording(const std::string &fileName, int flags, boo
   }
   m_aviOn.store(false);
   CloseAvi();
-  Play();
-  return true;
 }
 
 void PlaybackThread::CloseAvi() {
@@ -147,12 +168,33 @@ void PlaybackThread::Execute() {
       PlayBarStep();
       const Turn turn = PlayTurn();
       if (turn == Turn::kAgainAtOnce) continue;
-      if (turn == Turn::kNothingToPlay && m_aviOn.load()) CloseSavingIndicator();
+      if (turn == Turn::kNothingToPlay) {
+        if (m_aviOn.load()) CloseSavingIndicator();
+        WaitForControl();
+        continue;
+      }
     } else {
       m_pauseAck.store(true);
+      WaitForControl();
+      continue;
     }
     Sleep(1);
   }
+}
+
+void PlaybackThread::WaitForControl() {
+  std::unique_lock<std::mutex> hold(m_controlLock);
+  m_controlChanged.wait_for(hold, std::chrono::milliseconds(kIdleTurnMs),
+                            [this] { return m_controlPending; });
+  m_controlPending = false;
+}
+
+void PlaybackThread::WakePlayer() {
+  {
+    std::lock_guard<std::mutex> hold(m_controlLock);
+    m_controlPending = true;
+  }
+  m_controlChanged.notify_one();
 }
 
 void PlaybackThread::ResetAllWaitKey() { m_waitKey.fill(true); }
@@ -212,8 +254,13 @@ void PlaybackThread::PlayBarStep() {
 }
 
 void PlaybackThread::SendDescriptionIfChanged(int8_t recordType, const SYSTEMTIME &time) {
+  // Only a picture describes the video stream. An audio block (or a record
+  // of no known type) keeps the description of the last picture: in an
+  // MJPEG recording a description per audio block would make every viewer
+  // reopen its decoder and wait for a key picture, again and again.
+  const uint32_t frameType = FrameTypeOfRecord(recordType);
+  if (frameType != VORN_TESK::FT_IFRAME && frameType != VORN_TESK::FT_PFRAME) return;
   const VORN_TESK::StreamDescription d = VORN_TESK::PlaybackDescription(IsMjpegRecord(recordType));
-  if (recordType != kTypeAudio) m_lastPictureCodec = d.videoCodec;
   if (m_descriptionSent && VORN_TESK::SameDescription(d, m_lastDescription)) return;
   m_lastDescription = d;
   m_describedCodec.store(d.videoCodec);
@@ -289,7 +336,10 @@ void PlaybackThread::Deliver(int channel, tagFrame *&frame, int8_t recordType) {
   viewer->Command(kViewerTakeFrame, frame);  // ownership passes to the viewer
   frame = nullptr;
   counters.delivered.fetch_add(1, std::memory_order_relaxed);
-  if (picture) counters.pictures.fetch_add(1, std::memory_order_relaxed);
+  if (picture) {
+    counters.pictures.fetch_add(1, std::memory_order_relaxed);
+    counters.lastPictureSeconds.store(seconds, std::memory_order_relaxed);
+  }
   if (m_firstPlayed.load() == 0) m_firstPlayed.store(seconds);
   m_lastPlayed.store(seconds);
 }

@@ -13,6 +13,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -49,9 +50,10 @@ constexpr int kPacingLimitMs = 1000;
 // Per-channel counts, for the command line and the tests. Written by the
 // player thread only; read with relaxed atomics.
 struct ChannelCounters {
-  std::atomic<uint64_t> delivered{0};     // frames handed to the viewer (pictures and audio)
-  std::atomic<uint64_t> keyWaitDrops{0};  // frames released while waiting for a key picture
-  std::atomic<uint64_t> pictures{0};      // pictures handed over
+  std::atomic<uint64_t> delivered{0};           // frames handed to the viewer (pictures and audio)
+  std::atomic<uint64_t> keyWaitDrops{0};        // frames released while waiting for a key picture
+  std::atomic<uint64_t> pictures{0};            // pictures handed over
+  std::atomic<uint32_t> lastPictureSeconds{0};  // recorder time of the last one (0: none)
 };
 
 class PlaybackThread : public TThread {
@@ -75,7 +77,7 @@ class PlaybackThread : public TThread {
   bool Pause();
   void SetAudio(bool on) { m_audioOn.store(on); }
   // Jump to the knob's position at the next turn.
-  void RequestSeek() { m_seekRequest.store(true); }
+  void RequestSeek();
   // On: a new AVI file at fileName receives the screen as it is at once
   // (black when it cannot be grabbed), so even a file of a paused player
   // holds a picture; then what the screen shows, at most one picture per
@@ -84,6 +86,9 @@ class PlaybackThread : public TThread {
   // existing file `policy` keeps). Off: pauses, closes the file, plays again.
   bool SetAviRecording(const std::string &fileName, int flags, bool on,
                        platform::ReplacePolicy policy = platform::ReplacePolicy::kKeepExisting);
+  // Off without playing again: pauses and closes the file (headless runs
+  // that end with the recording).
+  void EndAviRecording();
 
   bool Playing() const { return m_playing.load(); }
   // True while the reader stands at the end of the recording (or of the
@@ -101,6 +106,12 @@ class PlaybackThread : public TThread {
   uint64_t AviAudioBlocks() const { return m_aviAudioBlocks.load(); }
   // Audio records handed to the sound device.
   uint64_t AudioBlocksQueued() const { return m_audioQueued.load(); }
+  // Times the sound output ran short in the middle of the audio (0 without
+  // a sound device).
+  uint32_t AudioUnderruns() const;
+  // Audio still on its way to the speaker: in the ring or queued at the
+  // output.
+  bool AudioPending() const;
 
   // Tests and benchmarks: play without the pacing sleeps (fast forward's
   // included).
@@ -175,12 +186,14 @@ class PlaybackThread : public TThread {
   // Player thread: an entry was passed over as unplayable.
   void NoteSkippedEntry() { m_skippedRecords.fetch_add(1, std::memory_order_relaxed); }
   const VORN_TESK::StreamDescription &LastDescription() const { return m_lastDescription; }
-  // Codec word of the last picture's description. Audio entries describe
-  // themselves as codec 4 too; fast forward must not take an MJPEG
-  // recording for MPEG-4 because an audio block came last.
-  int LastPictureCodecWord() const { return m_lastPictureCodec; }
+  // Codec word of the last description sent, which only pictures set (4
+  // before the first picture).
+  int LastPictureCodecWord() const { return m_describedCodec.load(); }
   void SetTimeLabels(const std::string &start, const std::string &end);
   void OpenSound();
+  // Cuts short the player's wait between idle turns (paused, or nothing
+  // left to play), after a control flag has changed. Any thread.
+  void WakePlayer();
 
   IPlaybackHost &m_host;
 
@@ -198,6 +211,12 @@ class PlaybackThread : public TThread {
   void Pace(const IndexEntry &entry);
   int64_t MillisecondsSincePaceStart() const;
   void CloseAvi();
+  // Player thread: an idle turn's pause, until WakePlayer or kIdleTurnMs.
+  void WaitForControl();
+
+  // Idle turns (paused, or at the end) come this often at most, unless an
+  // operation wakes the player; so does a stop request, by this bound.
+  static constexpr int kIdleTurnMs = 50;
 
   std::array<IViewerSink *, kChannelCount> m_viewers;
   IScreenGrabber *m_grabber;
@@ -215,13 +234,17 @@ class PlaybackThread : public TThread {
   // Set by Play() and jumps, taken by the player at its next entry so that
   // waits and pacing restart on the player's own thread.
   std::atomic<bool> m_restartRequest{false};
+  // m_controlLock guards m_controlPending: an operation changed a flag
+  // while the player may wait between idle turns (m_controlChanged).
+  std::mutex m_controlLock;
+  std::condition_variable m_controlChanged;
+  bool m_controlPending = false;
 
   // Player thread only.
   std::array<bool, kChannelCount> m_waitKey{true, true, true, true};
   VORN_TESK::StreamDescription m_lastDescription{};
   bool m_descriptionSent = false;
   std::atomic<int> m_describedCodec{4};  // copy of m_lastDescription's codec for the main thread
-  int m_lastPictureCodec = 4;
   std::chrono::steady_clock::time_point m_paceStart;
   int64_t m_paceSum = 0;
   int m_lastBarOffset = 0;

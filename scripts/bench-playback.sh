@@ -1,55 +1,93 @@
 #!/usr/bin/env bash
-# Playback pipeline benchmark: plays one recording through the real player,
-# viewers, decoders and drawers (orvan-cli play --no-pacing) and decodes the
-# same pictures with the ffmpeg tool, then prints the CPU seconds of each,
-# their ratio, the pipeline's peak memory, and the CPU cost of playing one
-# minute at normal speed.
+# Playback benchmark. Makes a one-minute four-channel recording at 25
+# pictures a second per channel (or takes DISK) and prints:
 #
-#   scripts/bench-playback.sh [DISK]     (default: a new one-minute sample)
+#   - unpaced play (orvan-cli play --no-pacing: read, decode, convert, draw)
+#     against the ffmpeg tool decoding the same pictures;
+#   - a paced 20 s play: CPU per shown picture against ffmpeg's decode +
+#     conversion to BGRA + scaling to 360 x 240 (the size a tile shows) per
+#     picture, and the share of one core while playing;
+#   - the main window paused for 10 s on the recording;
+#   - the pipeline's peak memory.
+#
+# Every figure is CPU time (user + system of the process and all its
+# threads, from GNU time or getrusage), not wall time, so other work on the
+# machine does not inflate it; shares of a core are CPU time over the wall
+# time the process ran.
+#
+#   scripts/bench-playback.sh [DISK]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${ORVAN_BUILD_DIR:-build}
-cmake --build "$BUILD_DIR" -j "$(nproc)" >/dev/null
+cmake --build "$BUILD_DIR" -j "$(nproc)" \
+  --target orvan-cli orvan-mkdisk orvan-extract paused_window_bench >/dev/null
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
+export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
 
 DISK=${1:-}
 if [ -z "$DISK" ]; then
   DISK="$WORK/sample.img"
-  "$BUILD_DIR/tools/orvan-mkdisk" -o "$DISK" --duration 60 --events 12 --seed 1 >/dev/null
+  "$BUILD_DIR/tools/orvan-mkdisk" -o "$DISK" --duration 60 --fps 25 --events 12 --seed 1 >/dev/null
 fi
 "$BUILD_DIR/tools/orvan-extract" "$DISK" "$WORK" >/dev/null
 
-# user + system seconds and peak RSS (KiB) of one command, from GNU time.
+# "CPU-seconds wall-seconds peak-KiB" of one command, from GNU time.
 measure() {
-  /usr/bin/time -f "%U %S %M" -o "$WORK/time" "$@" >"$WORK/out" 2>"$WORK/err" || {
+  /usr/bin/time -f "%U %S %e %M" -o "$WORK/time" "$@" >"$WORK/out" 2>"$WORK/err" || {
     cat "$WORK/err" >&2
     return 1
   }
-  read -r user sys rss <"$WORK/time"
-  echo "$(echo "$user + $sys" | bc -l) $rss"
+  read -r user sys wall rss <"$WORK/time"
+  echo "$(echo "$user + $sys" | bc -l) $wall $rss"
+}
+# Sum of one number field over the channels of orvan-cli's JSON report.
+json_sum() { grep -o "\"$1\": [0-9]*" "$WORK/out" | awk '{s+=$2} END {print s+0}'; }
+
+# ffmpeg over every extracted channel: "CPU-seconds pictures".
+ffmpeg_run() {
+  local total=0 pictures=0 stream fmt cpu n
+  for stream in "$WORK"/ch*; do
+    case "$stream" in
+      *.m4v) fmt=m4v ;;
+      *) fmt=mjpeg ;;
+    esac
+    read -r cpu _ _ < <(measure ffmpeg -nostdin -hide_banner -loglevel error -threads 1 \
+      -filter_threads 1 -f "$fmt" -i "$stream" "$@" -f null -)
+    n=$(ffprobe -v error -f "$fmt" -count_frames -select_streams v:0 \
+      -show_entries stream=nb_read_frames -of csv=p=0 "$stream")
+    total=$(echo "$total + $cpu" | bc -l)
+    pictures=$((pictures + n))
+  done
+  echo "$total $pictures"
 }
 
-read -r pipeline_cpu pipeline_rss < <(measure "$BUILD_DIR/tools/orvan-cli" play "$DISK" --no-pacing --json)
-frames=$(grep -o '"decoded": [0-9]*' "$WORK/out" | awk '{s+=$2} END {print s}')
+read -r pipeline_cpu _ pipeline_rss < <(measure "$BUILD_DIR/tools/orvan-cli" play "$DISK" --no-pacing --json)
+decoded=$(json_sum decoded)
+read -r decode_cpu decode_pictures < <(ffmpeg_run)
+read -r tile_cpu tile_pictures < <(ffmpeg_run -vf "scale=360:240:flags=bilinear,format=bgra")
 
-ffmpeg_cpu=0
-for stream in "$WORK"/ch*; do
-  case "$stream" in
-    *.m4v) fmt=m4v ;;
-    *) fmt=mjpeg ;;
-  esac
-  read -r cpu _ < <(measure ffmpeg -nostdin -hide_banner -loglevel error -threads 1 -f "$fmt" -i "$stream" -f null -)
-  ffmpeg_cpu=$(echo "$ffmpeg_cpu + $cpu" | bc -l)
-done
+read -r paced_cpu paced_wall paced_rss < <(measure "$BUILD_DIR/tools/orvan-cli" play "$DISK" --duration 20 --json)
+shown=$(json_sum shown)
 
-read -r minute_cpu _ < <(measure "$BUILD_DIR/tools/orvan-cli" play "$DISK" --duration 60)
+read -r _ _ _ < <(measure "$BUILD_DIR/tests/app/gui/paused_window_bench" "$DISK" --seconds 10)
+paused=$(cat "$WORK/out")
 
-printf 'recording                 %s\n' "$DISK"
-printf 'pictures decoded          %s (four channels, 720 x 480)\n' "$frames"
-printf 'pipeline CPU seconds      %.2f  (orvan-cli play --no-pacing: read, decode, convert, draw)\n' "$pipeline_cpu"
-printf 'ffmpeg decode CPU seconds %.2f  (ffmpeg -threads 1, the same pictures, no conversion)\n' "$ffmpeg_cpu"
-printf 'ratio pipeline / ffmpeg   %.2f\n' "$(echo "$pipeline_cpu / $ffmpeg_cpu" | bc -l)"
-printf 'pipeline peak memory      %.1f MiB\n' "$(echo "$pipeline_rss / 1024" | bc -l)"
-printf 'one minute at normal speed: %.2f CPU seconds (%.1f%% of one core)\n' "$minute_cpu" \
-  "$(echo "$minute_cpu / 60 * 100" | bc -l)"
+per_picture_ms() { echo "$1 * 1000 / $2" | bc -l; }
+ffmpeg_tile_ms=$(per_picture_ms "$tile_cpu" "$tile_pictures")
+paced_ms=$(per_picture_ms "$paced_cpu" "$shown")
+peak_rss=$(( pipeline_rss > paced_rss ? pipeline_rss : paced_rss ))
+
+printf 'recording                  %s\n' "$DISK"
+printf '(figures are CPU time of the process and its threads, not wall time)\n'
+printf 'unpaced play               %.2f CPU s for %s pictures decoded\n' "$pipeline_cpu" "$decoded"
+printf 'ffmpeg decode only         %.2f CPU s for %s pictures (-threads 1)\n' "$decode_cpu" "$decode_pictures"
+printf 'ratio unpaced / decode     %.2f\n' "$(echo "$pipeline_cpu / $decode_cpu" | bc -l)"
+printf 'ffmpeg decode+BGRA+360x240 %.2f CPU s for %s pictures: %.3f ms a picture\n' \
+  "$tile_cpu" "$tile_pictures" "$ffmpeg_tile_ms"
+printf 'paced 20 s play            %.2f CPU s in %.1f s, %s pictures shown: %.3f ms a picture\n' \
+  "$paced_cpu" "$paced_wall" "$shown" "$paced_ms"
+printf 'ratio paced / ffmpeg tile  %.2f  (target 1.2 or less)\n' "$(echo "$paced_ms / $ffmpeg_tile_ms" | bc -l)"
+printf 'share of a core playing    %.1f%%  (target 10%% or less)\n' "$(echo "$paced_cpu / $paced_wall * 100" | bc -l)"
+printf '%s  (target 0.5%% or less)\n' "$paused"
+printf 'peak memory                %.1f MiB  (target 100 MiB or less)\n' "$(echo "$peak_rss / 1024" | bc -l)"

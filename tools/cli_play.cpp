@@ -39,6 +39,8 @@ using recorder::kChannelCount;
 
 constexpr int kPanelWidth = 720;
 constexpr int kPanelHeight = 480;
+// How long a stopped play waits for the viewers to show what they hold.
+constexpr std::chrono::seconds kPresentWaitLimit{60};
 
 const char kPlayUsage[] =
     "usage: orvan-cli play SOURCE [--image PATH]... [--drive N] [--from WHEN] [--duration "
@@ -234,10 +236,13 @@ class Panel {
   CViewerVornMP4IPCamera *Camera(int c) {
     return dynamic_cast<CViewerVornMP4IPCamera *>(m_viewers[c].Impl());
   }
-  int32_t Queued(int c) {
-    int32_t n = 0;
-    m_viewers[c].Command(kCmdQueueLength, &n);
-    return n;
+  // Every viewer has presented every picture it was handed.
+  bool AllPresented() {
+    for (int c = 0; c < kChannelCount; ++c) {
+      CViewerVornMP4IPCamera *camera = Camera(c);
+      if (camera && camera->Filter() && !camera->Filter()->AllPresented()) return false;
+    }
+    return true;
   }
   int LayoutValue() const { return m_layout; }
 
@@ -389,40 +394,38 @@ int RunPlayCommand(const std::vector<std::string> &args) {
   }
 
   // Runs until the duration is played or the source has nothing more (or
-  // its index cannot be read further), then until the viewers have drawn
-  // what they hold. A stop signal ends it at the next tick.
-  bool drained = false;
-  int idleTicks = 0;
+  // its index cannot be read further), then until every viewer has drawn
+  // and presented the last picture handed to it, so the snapshot, the AVI
+  // and the counts show the end of the span played. That wait is bounded: a
+  // viewer that stopped drawing cannot hold the command for ever. A stop
+  // signal ends it at the next tick.
+  std::optional<std::chrono::steady_clock::time_point> stoppedAt;
   QTimer tick;
   QObject::connect(&tick, &QTimer::timeout, [&] {
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (g_stopSignal.load() != 0) {
-      drained = true;
+    const auto now = std::chrono::steady_clock::now();
+    const double elapsed = std::chrono::duration<double>(now - started).count();
+    const bool refused = player->Finished();
+    if (g_stopSignal.load() != 0 || refused || exitCode != 0) {
       app.quit();
       return;
     }
-    const bool refused = player->Finished();
-    const bool done = refused || player->AtEnd() || player->IndexStalled() ||
-                      (o.durationSeconds > 0 && elapsed >= o.durationSeconds) || exitCode != 0;
-    if (!done) return;
-    if (player->Playing()) player->Pause();
-    bool empty = true;
-    for (int c = 0; c < kChannelCount; ++c) empty = empty && panel->Queued(c) == 0;
-    // Give the renderers a few ticks after the queues are empty.
-    idleTicks = empty ? idleTicks + 1 : 0;
-    if (idleTicks >= 10 || refused || exitCode != 0 || elapsed > o.durationSeconds + 30) {
-      drained = true;
-      app.quit();
+    if (!stoppedAt) {
+      const bool done = player->AtEnd() || player->IndexStalled() ||
+                        (o.durationSeconds > 0 && elapsed >= o.durationSeconds);
+      if (!done) return;
+      player->Pause();
+      stoppedAt = now;
     }
+    // With sound on, what is queued is played out too.
+    const bool shown = panel->AllPresented() && !(o.audio && player->AudioPending());
+    if (shown || now - *stoppedAt > kPresentWaitLimit) app.quit();
   });
-  tick.start(10);
+  tick.start(50);
   app.exec();
-  (void)drained;
 
   const int stopSignal = g_stopSignal.load();
-  if (aviStarted) player->SetAviRecording("", -1, false);
   player->Pause();
+  if (aviStarted) player->EndAviRecording();
   CAviWriter::SetDefaultMessageHandler(nullptr);
   if (aviFailed.load() && exitCode == 0) exitCode = kExitError;
   if (!o.snapshot.empty() && exitCode == 0 && stopSignal == 0) {
@@ -449,26 +452,36 @@ int RunPlayCommand(const std::vector<std::string> &args) {
     std::printf(
         "{\"source\": \"%s\", \"layout\": %d, \"first\": \"%s\", \"last\": \"%s\", "
         "\"firstSeconds\": %u, \"lastSeconds\": %u, \"aviPictures\": %llu, "
-        "\"audioBlocks\": %llu, \"channels\": [",
+        "\"audioBlocks\": %llu, \"underruns\": %u, \"channels\": [",
         clipSource ? "clip" : "disk", panel->LayoutValue(),
         player->FirstPlayedTime() ? FormatRecorderTime(int64_t(player->FirstPlayedTime())).c_str()
                                   : "",
         player->LastPlayedTime() ? FormatRecorderTime(int64_t(player->LastPlayedTime())).c_str()
                                  : "",
         player->FirstPlayedTime(), player->LastPlayedTime(),
-        (unsigned long long)player->AviPictures(), (unsigned long long)player->AudioBlocksQueued());
+        (unsigned long long)player->AviPictures(), (unsigned long long)player->AudioBlocksQueued(),
+        player->AudioUnderruns());
     for (int c = 0; c < kChannelCount; ++c) {
       const auto &counters = player->Counters(c);
       CViewerVornMP4IPCamera *camera = panel->Camera(c);
       VornFilterObj *filter = camera ? camera->Filter() : nullptr;
+      int64_t lastShown = 0;
+      if (filter && filter->PresentedPictures() > 0) {
+        SYSTEMTIME shown{};
+        filter->GetShownTime(&shown);
+        lastShown = SystemTimeToRecorderSeconds(shown);
+      }
       std::printf(
           "%s{\"channel\": %d, \"delivered\": %llu, \"dropped\": %llu, \"decoded\": %llu, "
-          "\"shown\": %llu}",
+          "\"shown\": %llu, \"decoderOpens\": %llu, \"lastDelivered\": %u, "
+          "\"lastShown\": %lld}",
           c ? ", " : "", c, (unsigned long long)counters.pictures.load(),
           (unsigned long long)(counters.keyWaitDrops.load() +
                                (camera ? camera->DroppedFrames() : 0)),
           (unsigned long long)(filter ? filter->DecodedPictures() : 0),
-          (unsigned long long)(filter ? filter->PresentedPictures() : 0));
+          (unsigned long long)(filter ? filter->PresentedPictures() : 0),
+          (unsigned long long)(filter ? filter->DecoderOpens() : 0),
+          counters.lastPictureSeconds.load(), (long long)lastShown);
     }
     std::printf("], %s}\n", damage.JsonFields().c_str());
   } else if (exitCode == 0) {

@@ -44,9 +44,9 @@ SourceCaptions CaptionsForSource(int source, int language, const LanguageTexts &
   }
 }
 
-int KnobLeftForDrag(int dragX, const PlayBarGeometry &bar) {
-  if (dragX <= bar.imageLeft) return bar.imageLeft;
-  return std::min(dragX, bar.RightmostKnobLeft());
+int KnobLeftForDrag(int wantedLeft, const PlayBarGeometry &bar) {
+  if (wantedLeft <= bar.imageLeft) return bar.imageLeft;
+  return std::min(wantedLeft, bar.RightmostKnobLeft());
 }
 
 bool TrackReleaseRepositions(int x, const PlayBarGeometry &bar) {

@@ -52,10 +52,11 @@ struct PlayBarGeometry {
   int RightmostKnobLeft() const { return imageLeft + imageWidth - buttonWidth; }
 };
 
-// Knob left while dragging with the running position dragX: the track's
-// left when dragX is at or left of it, else the smaller of dragX and the
-// rightmost knob position.
-int KnobLeftForDrag(int dragX, const PlayBarGeometry &bar);
+// Knob left while dragging, for the left the pointer asks for (the knob's
+// left at the press plus the pointer's travel since): the track's left when
+// that is at or left of it, else the smaller of it and the rightmost knob
+// position.
+int KnobLeftForDrag(int wantedLeft, const PlayBarGeometry &bar);
 
 // A release on the track at x (relative to the track) repositions only when
 // 0 <= x <= the track's width.

@@ -31,6 +31,9 @@ class CChannelViewer : public IChannelViewer, public orvan::IViewerSink {
   // Recorder time of the picture last shown; -1 before the first. Main
   // thread.
   virtual int64_t ShownSeconds() const = 0;
+  // Every picture handed to the viewer has been drawn and presented (or
+  // dropped by the viewer's rules). Main thread.
+  virtual bool AllPresented() const = 0;
 };
 
 // Makes the viewer of a channel inside the video panel. Main thread.

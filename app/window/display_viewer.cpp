@@ -1,5 +1,6 @@
 // The window's viewers are the display layer's CViewer objects: each
 // decodes its channel and draws it into its panel inside the video panel.
+#include "display/filter_object.h"
 #include "display/widgets/viewer.h"
 #include "display/widgets/viewer_panel.h"
 
@@ -56,6 +57,10 @@ class CDisplayViewer final : public CChannelViewer {
     camera->Filter()->GetShownTime(&shown);
     const int64_t seconds = orvan::SystemTimeToRecorderSeconds(shown);
     return seconds > 0 ? seconds : -1;
+  }
+  bool AllPresented() const override {
+    auto *camera = dynamic_cast<CViewerVornMP4IPCamera *>(m_viewer.Impl());
+    return !camera || !camera->Filter() || camera->Filter()->AllPresented();
   }
 
  private:

@@ -162,9 +162,7 @@ void RemoveSynchronizeWakeup() { TThread::SetSynchronizeWakeup(nullptr); }
 
 void JumpToEventTime(void *window, uint32_t seconds) {
   auto *form = static_cast<TLiveForm *>(window);
-  if (!form || !form->DiskThread()) return;
-  form->DiskThread()->Pause();
-  form->DiskThread()->SearchTime(seconds);
+  if (form) form->SearchDisk(seconds);
 }
 
 TLiveForm::TLiveForm(QWidget *parent)
@@ -497,6 +495,17 @@ void TLiveForm::CloseBtnClick() {
   close();
 }
 
+void TLiveForm::CloseWithoutAsking() {
+  m_closeConfirmed = true;
+  // Innermost first; a window that refuses to close ends the loop, and
+  // closing this window ends every event loop anyway.
+  for (int i = 0; i < 8; ++i) {
+    QWidget *modal = QApplication::activeModalWidget();
+    if (!modal || modal == this || !modal->close()) break;
+  }
+  close();
+}
+
 void TLiveForm::ExitClick() { CloseBtnClick(); }
 
 // ---- threads and files ----
@@ -758,8 +767,9 @@ void TLiveForm::PlayBarBtnMouseDown(int button, int x) {
 
 void TLiveForm::PlayBarBtnMouseMove(int x) {
   if (!m_barDragging) return;
-  m_dragX += x;
-  MoveKnob(KnobLeftForDrag(m_dragX, BarGeometry()));
+  // x is relative to the knob where it stands now and m_dragX to where the
+  // pointer took it: the knob follows the pointer's travel since the press.
+  MoveKnob(KnobLeftForDrag(PlayBarBtn->x() + x - m_dragX, BarGeometry()));
 }
 
 void TLiveForm::PlayBarBtnMouseUp(int button, int) {
@@ -813,9 +823,16 @@ void TLiveForm::SearchBtnClick() {
   m_diskThread->Pause();
   const QDate d = DatePicker->date();
   const QTime t = TimePicker->time();
-  const uint32_t seconds =
-      PickedTimeToRecorderSeconds(d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second());
-  m_diskThread->SearchTime(seconds);
+  SearchDisk(
+      PickedTimeToRecorderSeconds(d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second()));
+}
+
+void TLiveForm::SearchDisk(uint32_t seconds) {
+  if (!m_diskThread) return;
+  m_diskThread->Pause();
+  // A search that found its place plays from there, whatever the label
+  // said before.
+  if (m_diskThread->SearchTime(seconds) >= 0) PlayLabel->setText(QStringLiteral("Play"));
 }
 
 void TLiveForm::EventBtnClick() {

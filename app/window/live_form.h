@@ -81,6 +81,13 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void DeviceComboChange();
   void RefreshTimerTimer();
   void CloseBtnClick();
+  // Disk player only: pause, search the recorder time and play from there
+  // (the time search and the event list's jump).
+  void SearchDisk(uint32_t seconds);
+  // What the close command does, without the question: any modal window is
+  // closed first (its own closing ends what it runs), then this one. For
+  // SIGTERM and SIGINT.
+  void CloseWithoutAsking();
   void ExitClick();
   void StopPlayback();
   void SetPlaySource(int source);
@@ -260,7 +267,7 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   int m_language = 0;
   bool m_fullScreen = false;
   bool m_barDragging = false;
-  int m_dragX = 0;
+  int m_dragX = 0;  // where the press took the knob or the track, relative to it
   bool m_shown = false;
   bool m_destroyed = false;
   bool m_closeConfirmed = false;

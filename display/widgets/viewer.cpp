@@ -293,6 +293,10 @@ void CViewerVornMP4IPCamera::Show() {
   m_caption->setVisible(m_captionVisible);
   m_timeLabel->setVisible(m_timeLabelOn);
   m_started = true;
+  // The layout that showed this viewer may have cleared its place while
+  // placing the others (a viewer's old place spans theirs after a zoom or
+  // full screen): draw the last picture again, paused or not.
+  m_filter->SetOutputWindow(m_panel->Window(), m_keepSize);
   m_filter->Resume();
 }
 

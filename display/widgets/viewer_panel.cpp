@@ -25,8 +25,8 @@ CViewerPanel::CViewerPanel(QWidget *parent)
 
 void CViewerPanel::paintEvent(QPaintEvent *event) {
   QPainter painter(this);
-  painter.fillRect(event->rect(), QColor(0, 0, 255));
-  if (DisplayManager) DisplayManager->PaintWindow(m_window, painter, event->rect());
+  if (!DisplayManager || !DisplayManager->PaintWindow(m_window, painter, event->rect()))
+    painter.fillRect(event->rect(), QColor(0, 0, 255));
 }
 
 void CViewerPanel::mousePressEvent(QMouseEvent *event) {

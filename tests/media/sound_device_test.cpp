@@ -76,10 +76,11 @@ TEST(SoundDeviceDisk, bytesPlayedEqualBytesWritten_inOrder_includingALongRecord)
       written.insert(written.end(), record.begin(), record.end());
     }
     EXPECT_EQ(device.DroppedRecords(), 0u);
+    // Once the output has taken everything, closing it lets the driver
+    // write the buffer it took last, and closes the file.
     ASSERT_TRUE(orvan::test::WaitUntil(
         [&] { return device.PendingBlocks() == 0 && device.QueuedBytes() == 0; }));
-    // Let the driver write the buffer it took last.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(device.Underruns(), 0u);
     device.Close();
     EXPECT_FALSE(device.IsOpen());
     EXPECT_EQ(device.State(), CSoundDevice::kStateEnded);
@@ -88,6 +89,41 @@ TEST(SoundDeviceDisk, bytesPlayedEqualBytesWritten_inOrder_includingALongRecord)
   std::erase(played, uint8_t(0));
   ASSERT_EQ(played.size(), written.size());
   EXPECT_TRUE(played == written);
+}
+
+TEST(SoundDeviceOutput, startsOnlyOnceAPrefillIsQueued_andFillsAgainAfterRunningDry) {
+  orvan::test::TempDir dir;
+  ScopedEnv env;
+  env.Set("SDL_AUDIODRIVER", "disk");
+  env.Set("SDL_DISKAUDIOFILE", dir.File("prefill.raw"));
+  env.Set("SDL_DISKAUDIODELAY", "2");
+  // A stream never counts as ended here, however slow the machine.
+  CSoundDevice device(128000, std::chrono::hours(1));
+  ASSERT_EQ(device.Open(2, 16, 16000), CSoundDevice::kOpenOk);
+  EXPECT_EQ(device.PrefillBytes(), 12800u);  // 200 ms of 16 kHz stereo
+  const auto block = Pcm(2048, 1);           // 32 ms
+  // Six blocks are 192 ms: all handed over, and the output still held.
+  for (int i = 0; i < 6; ++i) device.Write(block.data(), uint32_t(block.size()));
+  ASSERT_TRUE(orvan::test::WaitUntil([&] { return device.PendingBlocks() == 0; }));
+  EXPECT_EQ(device.QueuedBytes(), 6u * 2048u);
+  EXPECT_FALSE(device.OutputPlaying());
+  // The seventh makes 224 ms: it plays, and the fast driver runs it dry.
+  device.Write(block.data(), uint32_t(block.size()));
+  ASSERT_TRUE(orvan::test::WaitUntil([&] { return device.QueuedBytes() == 0; }));
+  ASSERT_TRUE(orvan::test::WaitUntil([&] { return !device.OutputPlaying(); }));
+  EXPECT_EQ(device.Underruns(), 0u);  // nothing more came: no gap yet
+  // The stream goes on: that was an underrun, and the output fills again.
+  device.Write(block.data(), uint32_t(block.size()));
+  ASSERT_TRUE(orvan::test::WaitUntil([&] { return device.Underruns() == 1; }));
+  EXPECT_FALSE(device.OutputPlaying());
+  EXPECT_EQ(device.QueuedBytes(), 2048u);
+  // A reset starts a new stream: held until its prefill, and never an
+  // underrun of the old one.
+  device.Reset();
+  for (int i = 0; i < 7; ++i) device.Write(block.data(), uint32_t(block.size()));
+  ASSERT_TRUE(orvan::test::WaitUntil([&] { return device.QueuedBytes() == 0; }));
+  EXPECT_EQ(device.Underruns(), 1u);
+  device.Close();
 }
 
 TEST(SoundDeviceRing, longRecordTakesSeveralBlocks_zeroByteRecordTakesOne) {

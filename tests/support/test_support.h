@@ -30,7 +30,7 @@ void SetTestEnvironment();
 // Polls cond every millisecond until it holds or the limit passes. The
 // limit is a guard against hangs, never a measurement.
 bool WaitUntil(const std::function<bool()> &cond,
-               std::chrono::milliseconds limit = std::chrono::seconds(20));
+               std::chrono::milliseconds limit = std::chrono::seconds(120));
 
 // Folder of the build tree, for tests that run the tools, and of the
 // sources. Test programs are built with ORVAN_BIN_DIR and ORVAN_SOURCE_DIR.

@@ -15,9 +15,10 @@ struct ToolResult {
 };
 
 // Runs build/tools/<tool> with the arguments (no shell involved) and
-// collects its output. Kills it after limitSeconds.
+// collects its output. Kills it after limitSeconds, a guard against a hang
+// (sanitizer builds on a loaded machine run the tools many times slower).
 ToolResult RunTool(const std::string &tool, const std::vector<std::string> &args,
-                   int limitSeconds = 120);
+                   int limitSeconds = 600);
 
 // The same for any program, named by its path.
 ToolResult RunProgram(const std::string &path, const std::vector<std::string> &args,

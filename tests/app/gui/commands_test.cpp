@@ -50,7 +50,7 @@ namespace {
 
 constexpr int64_t kSampleStart = 1202982297;  // 2008-02-14 09:44:57 recorder time
 
-bool WaitServicing(const std::function<bool()> &cond, int limitMs = 30000) {
+bool WaitServicing(const std::function<bool()> &cond, int limitMs = 120000) {
   return QTest::qWaitFor(cond, limitMs);
 }
 
@@ -322,9 +322,9 @@ TEST_F(CommandsTest, saveForm_flashesWhiteFirst_thenRed_andStopAviClosesIt) {
 
   indicator.show();
   // The real one-second timer: its first tick shows the white sign.
-  ASSERT_TRUE(WaitServicing([&] { return indicator.FlashTicks() >= 1; }, 5000));
+  ASSERT_TRUE(WaitServicing([&] { return indicator.FlashTicks() >= 1; }, 60000));
   EXPECT_TRUE(indicator.WhiteInFront());
-  ASSERT_TRUE(WaitServicing([&] { return indicator.FlashTicks() >= 2; }, 5000));
+  ASSERT_TRUE(WaitServicing([&] { return indicator.FlashTicks() >= 2; }, 60000));
   EXPECT_FALSE(indicator.WhiteInFront());
 
   QTest::mouseClick(stop, Qt::LeftButton);
@@ -337,7 +337,12 @@ TEST_F(CommandsTest, snapshot_inHddPlay_isAJpegOfThePanelMatchingTheCapture) {
   PlayDisks({MakeSample(dir, "sample.img", 4)});
   ASSERT_TRUE(WaitServicing([&] { return form->DiskThread()->Counters(3).pictures.load() > 8; }));
   form->PauseBtnClick();
-  QTest::qWait(300);  // the last pictures reach the panel
+  // The last pictures reach the panel.
+  ASSERT_TRUE(WaitServicing([&] {
+    for (int c = 0; c < 4; ++c)
+      if (!form->Viewer(c)->AllPresented()) return false;
+    return true;
+  }));
   const QImage captured = CapturePanel();
   ASSERT_EQ(captured.size(), QSize(720, 480));
 
@@ -972,7 +977,7 @@ TEST_F(CommandsTest, copy_fromADriveThatIsNotThere_isNotReportedComplete) {
   saveInto = QString::fromStdString(dir.Path().string());
   copy.SetRange(5, At(kSampleStart), At(kSampleStart + 10));
   copy.SaveBtnClick();
-  ASSERT_TRUE(WaitServicing([&] { return !copyMessages.empty(); }, 10000));
+  ASSERT_TRUE(WaitServicing([&] { return !copyMessages.empty(); }, 60000));
   EXPECT_NE(copyMessages[0].first, "Copy data complete!!");
   EXPECT_EQ(copyMessages[0].second, "Warning");
   EXPECT_EQ(copy.CopyThread(), nullptr);
@@ -1004,7 +1009,7 @@ TEST_F(CommandsTest, copy_ofADiskWithoutState_showsTheStateError_andReturnsToIdl
   EXPECT_EQ(copyMessages[0].first, "Check HDD State Error!!");
   // The thread ended without a clip: the timer brings the form back to idle
   // instead of growing dots for ever, and nothing claims a complete copy.
-  ASSERT_TRUE(WaitServicing([&] { return copy.CopyThread() == nullptr; }, 10000));
+  ASSERT_TRUE(WaitServicing([&] { return copy.CopyThread() == nullptr; }, 60000));
   EXPECT_TRUE(Get<QPushButton>(&copy, "SaveBtn")->isEnabled());
   EXPECT_FALSE(Get<QPushButton>(&copy, "StopBtn")->isEnabled());
   EXPECT_FALSE(Get<QTimer>(&copy, "Timer1")->isActive());

@@ -1,18 +1,21 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimeEdit>
 #include <QTimeZone>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +24,7 @@
 #include "app/window/event_form.h"
 #include "app/window/live_form.h"
 #include "app/window/picture_control.h"
+#include "app/window/termination_signals.h"
 #include "display/display_manager.h"
 #include "platform/disk_source.h"
 #include "recorder/clip_format.h"
@@ -69,7 +73,7 @@ std::string MakeDisk(const orvan::test::TempDir &dir, const std::string &name, i
 
 // Waits while running the event loop, which runs the players' calls into
 // the window. The limit guards against hangs only.
-bool WaitServicing(const std::function<bool()> &cond) { return QTest::qWaitFor(cond, 20000); }
+bool WaitServicing(const std::function<bool()> &cond) { return QTest::qWaitFor(cond, 120000); }
 
 class LiveFormTest : public orvan::test::WindowFixture {
  protected:
@@ -285,6 +289,54 @@ TEST_F(LiveFormTest, knobDrag_staysOnTheTrack_andPlaysOnRelease) {
   EXPECT_EQ(knob->x(), 13 + 720 - 12);
 }
 
+namespace {
+
+// A mouse event as the window system would deliver it to w, at x
+// (relative to w) on the bar's middle row.
+void SendMouse(QWidget *w, QEvent::Type type, int x, Qt::MouseButtons held) {
+  const QPointF local(x, 11);
+  const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+  QMouseEvent event(type, local, w->mapToGlobal(local), button, held, Qt::NoModifier);
+  QApplication::sendEvent(w, &event);
+}
+
+}  // namespace
+
+TEST_F(LiveFormTest, knobDraggedWithTheMouse_followsThePointer_andSeeksThere) {
+  MakeForm();
+  OpenSampleDisk();
+  form->DiskThread()->SetPacingEnabled(false);
+  auto *knob = Get<QWidget>("PlayBarBtn");
+  form->PauseBtnClick();
+  form->MovePlayBarButton(300);  // where the player left it
+  ASSERT_EQ(knob->x(), 300);
+
+  // Taken at its 6th pixel; each move is reported relative to the knob
+  // where it stands at that moment.
+  SendMouse(knob, QEvent::MouseButtonPress, 6, Qt::LeftButton);
+  EXPECT_TRUE(form->BarDragging());
+  SendMouse(knob, QEvent::MouseMove, 6 + 4, Qt::LeftButton);  // 4 px right
+  EXPECT_EQ(knob->x(), 304);
+  SendMouse(knob, QEvent::MouseMove, 6 - 10, Qt::LeftButton);  // 10 px back
+  EXPECT_EQ(knob->x(), 294);
+  SendMouse(knob, QEvent::MouseMove, 6, Qt::LeftButton);  // the pointer rests
+  EXPECT_EQ(knob->x(), 294);
+  // Far beyond either end: held at the track's ends.
+  SendMouse(knob, QEvent::MouseMove, 6 - 2000, Qt::LeftButton);
+  EXPECT_EQ(knob->x(), 13);
+  SendMouse(knob, QEvent::MouseMove, 6 + 5000, Qt::LeftButton);
+  EXPECT_EQ(knob->x(), 13 + 720 - 12);
+  SendMouse(knob, QEvent::MouseMove, 6 - (721 - 200), Qt::LeftButton);
+  EXPECT_EQ(knob->x(), 200);
+  SendMouse(knob, QEvent::MouseButtonRelease, 6, Qt::NoButton);
+  EXPECT_FALSE(form->BarDragging());
+  EXPECT_EQ(Text("PlayLabel"), "Play");
+  // The player seeks to the knob's place: 187 of 720 pixels of 3000
+  // entries is entry 779, block 512, recorded at kStart + 51.
+  ASSERT_TRUE(WaitServicing([&] { return form->DiskThread()->FirstPlayedTime() != 0; }));
+  EXPECT_EQ(form->DiskThread()->FirstPlayedTime(), kStart + 51);
+}
+
 TEST_F(LiveFormTest, search_asksTheDiskPlayerForThePickedTime) {
   MakeForm();
   OpenSampleDisk();
@@ -294,11 +346,14 @@ TEST_F(LiveFormTest, search_asksTheDiskPlayerForThePickedTime) {
   const QDateTime picked = QDateTime::fromSecsSinceEpoch(kStart + 100, Qt::UTC);
   Get<QDateEdit>("DatePicker")->setDate(picked.date());
   Get<QTimeEdit>("TimePicker")->setTime(picked.time());
+  form->PauseBtnClick();
+  EXPECT_EQ(Text("PlayLabel"), "Pause");
   QTest::mouseClick(Get<QPushButton>("SearchBtn"), Qt::LeftButton);
   ASSERT_TRUE(WaitServicing([&] { return form->DiskThread()->FirstPlayedTime() != 0; }));
   EXPECT_EQ(form->DiskThread()->FirstPlayedTime(), kStart + 51);
   EXPECT_TRUE(form->DiskThread()->Playing());
-  EXPECT_EQ(Text("PlayLabel"), "");
+  // The label says what the player does: it plays from the place found.
+  EXPECT_EQ(Text("PlayLabel"), "Play");
 
   // In File Play the search does nothing.
   form->FilePlayClick();
@@ -314,6 +369,7 @@ TEST_F(LiveFormTest, eventDoubleClick_jumpsToTheEventAndClosesTheList) {
   EXPECT_EQ(grid->horizontalHeaderItem(0)->text(), "Num");
   EXPECT_EQ(grid->horizontalHeaderItem(3)->text(), "Type");
   EXPECT_EQ(grid->columnWidth(2), 128);
+  form->PauseBtnClick();
   EventForm->show();
   // Row 5 (event at kStart + 100) is table row 4.
   grid->setCurrentCell(4, 0);
@@ -322,6 +378,8 @@ TEST_F(LiveFormTest, eventDoubleClick_jumpsToTheEventAndClosesTheList) {
   EXPECT_FALSE(EventForm->isVisible());
   ASSERT_TRUE(WaitServicing([&] { return form->DiskThread()->FirstPlayedTime() != 0; }));
   EXPECT_EQ(form->DiskThread()->FirstPlayedTime(), kStart + 51);
+  EXPECT_TRUE(form->DiskThread()->Playing());
+  EXPECT_EQ(Text("PlayLabel"), "Play");
 }
 
 TEST_F(LiveFormTest, viewerZoom_channelTwo_andQuadQuarters) {
@@ -564,6 +622,36 @@ TEST_F(LiveFormTest, closeRequests_askFirst_andOnlyYesCloses) {
   EXPECT_EQ(questions.size(), 3u);  // asked once, not again by the close itself
 }
 
+TEST_F(LiveFormTest, terminationSignals_closeThePlayingWindowWithoutAsking) {
+  MakeForm();
+  OpenSampleDisk();
+  // Playing opens the audio output, whose library must leave the signals
+  // to the program.
+  form->PlayBtnClick();
+  ASSERT_TRUE(WaitServicing([&] { return form->DiskThread()->FirstPlayedTime() != 0; }));
+  for (int signal : {SIGTERM, SIGINT}) {
+    struct sigaction current {};
+    ASSERT_EQ(sigaction(signal, nullptr, &current), 0);
+    EXPECT_EQ(current.sa_handler, SIG_DFL) << "signal " << signal << " taken by the audio library";
+  }
+  int closes = 0;
+  TTerminationSignals watcher([&](int) {
+    ++closes;
+    form->CloseWithoutAsking();
+  });
+  ASSERT_TRUE(watcher.Installed());
+  ASSERT_EQ(raise(SIGTERM), 0);
+  ASSERT_TRUE(WaitServicing([&] { return !form->isVisible(); }));
+  EXPECT_EQ(closes, 1);
+  EXPECT_TRUE(questions.empty());
+
+  form->show();
+  ASSERT_EQ(raise(SIGINT), 0);
+  ASSERT_TRUE(WaitServicing([&] { return !form->isVisible(); }));
+  EXPECT_EQ(closes, 2);
+  EXPECT_TRUE(questions.empty());
+}
+
 TEST_F(LiveFormTest, about_showsTheProgramVersion) {
   MakeForm();
   form->AboutClick();
@@ -587,7 +675,8 @@ std::string MakeSample(const orvan::test::TempDir &dir, const std::string &name,
 }
 
 // Mean brightness of a quarter of the video panel as the display manager
-// composes it; -1 when there is nothing to capture.
+// composes it; -1 when there is nothing to capture, or when most of the
+// quarter is the plain blue of a window without a picture.
 int QuarterBrightness(int quarter) {
   if (!DisplayManager) return -1;
   int w = 0, h = 0;
@@ -599,14 +688,16 @@ int QuarterBrightness(int quarter) {
       format.nBitCount != 32)
     return -1;
   const int x0 = (quarter % 2) * w / 2, y0 = (quarter / 2) * h / 2;
-  int64_t sum = 0, count = 0;
+  int64_t sum = 0, count = 0, blue = 0;
   for (int y = y0 + h / 8; y < y0 + h / 2 - h / 8; y += 4)
     for (int x = x0 + w / 8; x < x0 + w / 2 - w / 8; x += 4) {
       const uint8_t *p = &buffer[(size_t(y) * w + x) * 4];
       sum += p[0] + p[1] + p[2];
+      blue += p[0] == 255 && p[1] == 0 && p[2] == 0;
       ++count;
     }
-  return count ? int(sum / count) : -1;
+  if (count == 0 || blue * 2 > count) return -1;
+  return int(sum / count);
 }
 
 }  // namespace
@@ -627,6 +718,31 @@ TEST_F(LiveFormTest, sampleRecording_playsIntoAllFourQuarters_withItsTimeLabels)
   EXPECT_TRUE(WaitServicing([&] { return Get<QWidget>("PlayBarBtn")->x() > 13; }));
   EXPECT_EQ(form->Layout().QuadRecording(), 0);
   EXPECT_EQ(DisplayMode, 1);
+}
+
+TEST_F(LiveFormTest, layoutChangesWhilePaused_showEveryChannelsLastPictureAgain) {
+  UseImages({MakeSample(dir, "sample.img", false)});
+  MakeForm();
+  form->HDDPlayClick();
+  ASSERT_NE(form->DiskThread(), nullptr);
+  form->PlayBtnClick();
+  for (int q = 0; q < 4; ++q)
+    ASSERT_TRUE(WaitServicing([&] { return QuarterBrightness(q) > 30; })) << "quarter " << q;
+  form->PauseBtnClick();
+  // Each channel in turn enlarged and back to the grid; then full screen
+  // and back. Nothing plays meanwhile, so every picture is a redraw.
+  for (int channel = 0; channel < 4; ++channel) {
+    form->ToggleChannelZoom(channel);
+    EXPECT_GT(QuarterBrightness(0), 30) << "channel " << channel << " enlarged";
+    form->ToggleChannelZoom(channel);
+    for (int q = 0; q < 4; ++q)
+      EXPECT_GT(QuarterBrightness(q), 30) << "quarter " << q << " after channel " << channel;
+  }
+  form->FullScreenBtnClick();
+  form->FullScreenBtnClick();
+  for (int q = 0; q < 4; ++q)
+    EXPECT_GT(QuarterBrightness(q), 30) << "quarter " << q << " after full screen";
+  EXPECT_FALSE(form->DiskThread()->Playing());
 }
 
 TEST_F(LiveFormTest, quadSample_isShownWholeInViewerZero_andQuartersOnDoubleClick) {

@@ -134,6 +134,22 @@ TEST(PlayFileThread, fastForwardMjpeg_showsEvery21stEntry) {
   EXPECT_GE(handed + 2, remaining / 21);
 }
 
+TEST(PlayFileThread, mjpegWithAudio_isDescribedOnceAsMjpeg) {
+  ClipCase c(Sample(4, tools::SampleOptions::Codec::Mjpeg), 0, 200);
+  size_t audio = 0;
+  for (const IndexEntry &e : c.entries) audio += e.type == kTypeAudio;
+  ASSERT_GT(audio, 10u);
+  HeadlessHost host;
+  host.SetAudioChecked(true);
+  FourViewers viewers;
+  PlayFileThread player(host, &c.clip, viewers.Sinks());
+  player.SetPacingEnabled(false);
+  player.Play();
+  ASSERT_TRUE(ServiceUntil([&] { return player.AtEnd(); }));
+  player.Pause();
+  for (auto &v : viewers.v) EXPECT_EQ(v.DescribedCodecs(), std::vector<int32_t>{0});
+}
+
 TEST(PlayFileThread, shortClip_isRefusedWithTheAlarmMessage) {
   ClipCase c(Sample(3, tools::SampleOptions::Codec::Mpeg4), 0, 101);  // 2032 bytes
   HeadlessHost host;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -101,6 +103,28 @@ TEST(PlayHDDThread, playingEveryChannel_startsEachWithAKeyPictureAndQueuesAudio)
   EXPECT_EQ(host.Layouts(), std::vector<int>{0});  // four channels: decided once, 0
 }
 
+TEST(PlayHDDThread, mjpegWithAudio_isDescribedOnceAsMjpeg_audioBlocksChangeNothing) {
+  tools::SampleOptions options = FourChannels(3);
+  options.codec = tools::SampleOptions::Codec::Mjpeg;
+  tools::SampleSummary summary;
+  const std::string path = orvan::test::SampleImage("mjpeg-audio.img", options, &summary);
+  ASSERT_GT(summary.audioBlocks, 10);
+  DiskPlay rig(path);
+  auto &[d, host, viewers, player] = rig;
+  host.SetAudioChecked(true);
+  player.SetPacingEnabled(false);
+  player.Play();
+  ASSERT_TRUE(ServiceUntil([&] { return player.AtEnd(); }));
+  ASSERT_TRUE(player.Pause());
+  EXPECT_GE(player.AudioBlocksQueued(), uint64_t(summary.audioBlocks));
+  for (int ch = 0; ch < 4; ++ch) {
+    // One description, the pictures' own; the audio blocks in between do
+    // not describe the video.
+    EXPECT_EQ(viewers.v[ch].DescribedCodecs(), std::vector<int32_t>{0}) << ch;
+    EXPECT_FALSE(viewers.v[ch].Pictures().empty()) << ch;
+  }
+}
+
 TEST(PlayHDDThread, pacedPlay_followsTheRecordedDelays) {
   tools::SampleSummary summary;
   const std::string path = orvan::test::SampleImage("paced.img", FourChannels(4), &summary);
@@ -118,6 +142,79 @@ TEST(PlayHDDThread, pacedPlay_followsTheRecordedDelays) {
   std::printf("[ figures  ] paced play: %lld recorder seconds in %.2f s of wall time\n",
               (long long)played, wallSeconds);
   EXPECT_GE(wallSeconds, 1.5);
+}
+
+namespace {
+
+// The payloads of the recording's audio entries, in index order.
+std::vector<uint8_t> RecordedPcm(const std::string &path) {
+  DiskSource disk;
+  EXPECT_EQ(disk.OpenPath(path), DriveOpenStatus::Ok);
+  DiskGeometry geometry;
+  EXPECT_EQ(ReadGeometry(disk, geometry), GeometryStatus::Ok);
+  IndexReader reader;
+  EXPECT_TRUE(reader.Start(disk, 0));
+  std::vector<uint8_t> pcm, record(kMaxRecordBytes);
+  while (reader.Next() < geometry.playEnd && reader.ReadStep(disk)) {
+    for (const IndexEntry &e : reader.Entries())
+      if (e.type == kTypeAudio && ReadDataRecord(disk, geometry, e, record.data()))
+        pcm.insert(pcm.end(), record.begin(), record.begin() + e.size);
+    EXPECT_TRUE(reader.Resync(disk));
+  }
+  return pcm;
+}
+
+std::vector<uint8_t> ReadWholeFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+TEST(PlayHDDThread, audioThroughTheDiskDriver_isTheRecordedPcmWithoutAGap) {
+  tools::SampleSummary summary;
+  const std::string path = orvan::test::SampleImage("sound.img", FourChannels(4), &summary);
+  const std::vector<uint8_t> recorded = RecordedPcm(path);
+  const size_t firstBlock = 4000;  // the sample's blocks: 62.5 ms each
+  ASSERT_GT(recorded.size(), 40 * firstBlock);
+  orvan::test::TempDir dir;
+  const std::string played = dir.File("played.raw");
+  // The driver takes a 64 ms buffer every 68 ms, a little slower than the
+  // recording, so a player that is late now and then on a loaded machine
+  // finds more than the prefill queued; an output started on the first
+  // block would still take its first buffer before the second block came.
+  const std::string oldDriver =
+      std::getenv("SDL_AUDIODRIVER") ? std::getenv("SDL_AUDIODRIVER") : "";
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIOFILE", played.c_str(), 1);
+  setenv("SDL_DISKAUDIODELAY", "68", 1);
+  uint32_t underruns = 0;
+  {
+    DiskPlay rig(path);
+    auto &[d, host, viewers, player] = rig;
+    host.SetAudioChecked(true);
+    player.Play();
+    ASSERT_TRUE(ServiceUntil([&] { return player.AtEnd(); }, 120000));
+    ASSERT_TRUE(ServiceUntil([&] { return !player.AudioPending(); }, 120000));
+    underruns = player.AudioUnderruns();
+  }  // the player closes the device, and with it the file
+  setenv("SDL_AUDIODRIVER", oldDriver.c_str(), 1);
+  unsetenv("SDL_DISKAUDIOFILE");
+  unsetenv("SDL_DISKAUDIODELAY");
+
+  const std::vector<uint8_t> out = ReadWholeFile(played);
+  // Silence until the output starts, then the recording, sample for
+  // sample, from its first block to its end.
+  const auto start =
+      std::search(out.begin(), out.end(), recorded.begin(), recorded.begin() + firstBlock);
+  ASSERT_NE(start, out.end()) << "the first block was never played";
+  const size_t at = size_t(start - out.begin());
+  ASSERT_GE(out.size() - at, recorded.size());
+  size_t same = 0;
+  while (same < recorded.size() && out[at + same] == recorded[same]) ++same;
+  EXPECT_EQ(same, recorded.size())
+      << "a gap after " << same << " bytes (" << double(same) / 64000.0 << " s)";
+  EXPECT_EQ(underruns, 0u);
 }
 
 TEST(PlayHDDThread, layoutDecision_oneChannelAfterElevenEntries_twoChannelsAtTheSecond) {
@@ -222,7 +319,7 @@ TEST(PlayHDDThread, fastForward_showsOnlyKeyPicturesAtMostOneASecondWithoutAudio
   auto &[d, host, viewers, player] = rig;
   host.SetAudioChecked(true);
   player.Forward();
-  ASSERT_TRUE(ServiceUntil([&] { return player.LastPlayedTime() >= summary.lastTime - 1; }, 60000));
+  ASSERT_TRUE(ServiceUntil([&] { return player.LastPlayedTime() >= summary.lastTime - 1; }));
   player.Pause();
   EXPECT_EQ(player.AudioBlocksQueued(), 0u);
   for (int ch = 0; ch < 4; ++ch) {
@@ -347,18 +444,20 @@ TEST(PlayHDDThread, aviSavedDuringPlay_hasVideoAndAudioOfTheScreen) {
   orvan::test::RampScreen screen(1024, 768, 32);  // not 720 x 480: scaled, never overrun
   PlayHDDThread player(host, &d.disk, viewers.Sinks(), 0, &screen);
   const std::string avi = dir.File("saved.avi");
-  // Recording first: every audio block played then goes into the file.
-  ASSERT_TRUE(player.SetAviRecording(avi, 0, true));
+  // Saving starts before the first entry plays, so every audio block the
+  // player queues falls inside the recording. (Started while playing, the
+  // blocks queued before the file opened are rightly not in it.)
   const auto started = std::chrono::steady_clock::now();
+  ASSERT_TRUE(player.SetAviRecording(avi, 0, true));
   player.Play();
   // Generous: under a sanitizer the encoder is slow and the play falls behind.
-  ASSERT_TRUE(ServiceUntil([&] { return host.IndicatorCloses() > 0; }, 240000));
+  ASSERT_TRUE(ServiceUntil([&] { return host.IndicatorCloses() > 0; }, 600000));
   EXPECT_GT(player.AviPictures(), 5u);
+  player.SetAviRecording("", -1, false);
+  EXPECT_FALSE(player.AviOn());
   // Every audio block played went into the file too.
   EXPECT_EQ(player.AviAudioBlocks(), player.AudioBlocksQueued());
   EXPECT_GE(player.AviAudioBlocks(), uint64_t(summary.audioBlocks));
-  player.SetAviRecording("", -1, false);
-  EXPECT_FALSE(player.AviOn());
 
   AVFormatContext *raw = nullptr;
   ASSERT_EQ(avformat_open_input(&raw, avi.c_str(), nullptr, nullptr), 0);
@@ -374,16 +473,21 @@ TEST(PlayHDDThread, aviSavedDuringPlay_hasVideoAndAudioOfTheScreen) {
   EXPECT_EQ(audio->codecpar->sample_rate, 16000);
   EXPECT_EQ(audio->codecpar->ch_layout.nb_channels, 2);
   uint64_t audioBytes = 0;
-  int64_t pictures = 0;
+  int64_t pictures = 0, audioPackets = 0;
   orvan::av::PacketPtr packet = orvan::av::MakePacket();
   while (av_read_frame(input.get(), packet.get()) >= 0) {
-    if (packet->stream_index == audio->index)
+    if (packet->stream_index == audio->index) {
       audioBytes += uint64_t(packet->size);
-    else
+      ++audioPackets;
+    } else {
       ++pictures;
+    }
     av_packet_unref(packet.get());
   }
+  // What the player counts is what the file holds.
   EXPECT_EQ(pictures, int64_t(player.AviPictures()));
+  EXPECT_EQ(audioPackets, int64_t(player.AviAudioBlocks()));
+  EXPECT_EQ(audioBytes, uint64_t(audioPackets) * 4000u);  // the sample's blocks
   // Pictures come at most once per 133 ms of wall time and are stamped 1/7 s
   // apart, so the video lasts about as long as the play took; the audio is
   // every block played. At recording speed the two match (figures below).

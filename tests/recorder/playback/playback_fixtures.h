@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@ class RecordingViewer : public IViewerSink {
     uint32_t type;
     int64_t seconds;
     uint32_t bytes;
+    int32_t codec;  // a description's codec word; -1 for other frames
   };
   void Command(int code, void *parameter) override {
     if (code == kViewerQueueLength) {
@@ -31,10 +33,17 @@ class RecordingViewer : public IViewerSink {
     }
     if (code != kViewerTakeFrame) return;
     auto *frame = static_cast<VORN_TESK::tagFrame *>(parameter);
+    int32_t codec = -1;
+    if (frame->dwType == VORN_TESK::FT_INFO &&
+        frame->PayloadBytes() >= sizeof(VORN_TESK::StreamDescription)) {
+      VORN_TESK::StreamDescription d;
+      std::memcpy(&d, frame->Data(), sizeof d);
+      codec = d.videoCodec;
+    }
     {
       std::lock_guard<std::mutex> l(lock);
       taken.push_back(
-          {frame->dwType, FileTimeToRecorderSeconds(frame->ftTime), frame->PayloadBytes()});
+          {frame->dwType, FileTimeToRecorderSeconds(frame->ftTime), frame->PayloadBytes(), codec});
     }
     VORN_TESK::Frames().Release(frame);
   }
@@ -46,6 +55,13 @@ class RecordingViewer : public IViewerSink {
     std::vector<Taken> out;
     for (const Taken &t : Snapshot())
       if (t.type == VORN_TESK::FT_IFRAME || t.type == VORN_TESK::FT_PFRAME) out.push_back(t);
+    return out;
+  }
+  // Codec words of the descriptions received, in order.
+  std::vector<int32_t> DescribedCodecs() {
+    std::vector<int32_t> out;
+    for (const Taken &t : Snapshot())
+      if (t.type == VORN_TESK::FT_INFO) out.push_back(t.codec);
     return out;
   }
   size_t Count(uint32_t type) {
@@ -76,30 +92,37 @@ struct FourViewers {
   }
 };
 
-// A screen of a fixed size filled with a colour ramp.
+// A screen of a fixed size filled with a colour ramp, whose first row
+// changes from grab to grab. The ramp is made once: filled per grab, byte by
+// byte, it made sanitizer builds on a loaded machine fall far behind.
 class RampScreen : public IScreenGrabber {
  public:
-  RampScreen(int width, int height, int bits) : m_width(width), m_height(height), m_bits(bits) {}
+  RampScreen(int width, int height, int bits)
+      : m_width(width), m_height(height), m_bits(bits), m_pitch(width * bits / 8) {
+    m_ramp.resize(size_t(m_pitch) * m_height);
+    for (int y = 0; y < m_height; ++y)
+      for (int x = 0; x < m_pitch; ++x) m_ramp[size_t(y) * m_pitch + x] = uint8_t(x + y);
+  }
   bool GrabPicture(GrabbedPicture &p) override {
     p.width = m_width;
     p.height = m_height;
     p.bitsPerPixel = m_bits;
-    p.pitchBytes = m_width * m_bits / 8;
-    p.bytes.assign(size_t(p.pitchBytes) * m_height, 0);
-    for (int y = 0; y < m_height; ++y)
-      for (int x = 0; x < p.pitchBytes; ++x)
-        p.bytes[size_t(y) * p.pitchBytes + x] = uint8_t(x + y + grabs);
+    p.pitchBytes = m_pitch;
+    p.bytes = m_ramp;
+    std::memset(p.bytes.data(), grabs.load() & 0xFF, size_t(m_pitch));
     ++grabs;
     return true;
   }
   std::atomic<int> grabs{0};
 
  private:
-  int m_width, m_height, m_bits;
+  int m_width, m_height, m_bits, m_pitch;
+  std::vector<uint8_t> m_ramp;
 };
 
-// Waits on the main thread, running the players' synchronized calls.
-inline bool ServiceUntil(const std::function<bool()> &cond, int limitMs = 30000) {
+// Waits on the main thread, running the players' synchronized calls. The
+// limit only guards against a hang.
+inline bool ServiceUntil(const std::function<bool()> &cond, int limitMs = 120000) {
   return TThread::WaitWhileServicing(cond, limitMs);
 }
 

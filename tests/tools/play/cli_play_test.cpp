@@ -47,6 +47,83 @@ JpegSize ReadJpegSize(const std::string &path) {
   return size;
 }
 
+// The snapshot's pixels as R, G, B rows.
+struct RgbPicture {
+  int width = 0, height = 0;
+  std::vector<uint8_t> rgb;
+};
+
+RgbPicture ReadJpeg(const std::string &path) {
+  RgbPicture picture;
+  FILE *f = std::fopen(path.c_str(), "rb");
+  if (!f) return picture;
+  jpeg_decompress_struct info;
+  jpeg_error_mgr err;
+  info.err = jpeg_std_error(&err);
+  jpeg_create_decompress(&info);
+  jpeg_stdio_src(&info, f);
+  if (jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK) {
+    info.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&info);
+    picture.width = int(info.output_width);
+    picture.height = int(info.output_height);
+    picture.rgb.resize(size_t(picture.width) * picture.height * 3);
+    while (info.output_scanline < info.output_height) {
+      JSAMPROW row = &picture.rgb[size_t(info.output_scanline) * picture.width * 3];
+      jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+  }
+  jpeg_destroy_decompress(&info);
+  std::fclose(f);
+  return picture;
+}
+
+// The sample recordings tint each channel's scene with its own Cb, Cr.
+constexpr int kTintCb[4] = {112, 150, 120, 140};
+constexpr int kTintCr[4] = {140, 112, 100, 150};
+
+// The channel whose tint is nearest the mean colour of the middle of a
+// quarter of the panel (labels and borders left out); -1 when the quarter
+// is the blue of a window with no picture.
+int ChannelShownIn(const RgbPicture &p, int quarter) {
+  const int x0 = (quarter % 2) * p.width / 2, y0 = (quarter / 2) * p.height / 2;
+  double cb = 0, cr = 0;
+  int n = 0;
+  for (int y = y0 + p.height / 8; y < y0 + p.height / 2 - p.height / 8; y += 2)
+    for (int x = x0 + p.width / 8; x < x0 + p.width / 2 - p.width / 8; x += 2) {
+      const uint8_t *px = &p.rgb[(size_t(y) * p.width + x) * 3];
+      cb += 128 - 0.168736 * px[0] - 0.331264 * px[1] + 0.5 * px[2];
+      cr += 128 + 0.5 * px[0] - 0.418688 * px[1] - 0.081312 * px[2];
+      ++n;
+    }
+  if (n == 0) return -1;
+  cb /= n;
+  cr /= n;
+  if (cb > 200) return -1;  // blue: 255, 107
+  int best = -1;
+  double bestDistance = 1e9;
+  for (int c = 0; c < 4; ++c) {
+    const double d = (cb - kTintCb[c]) * (cb - kTintCb[c]) + (cr - kTintCr[c]) * (cr - kTintCr[c]);
+    if (d < bestDistance) {
+      bestDistance = d;
+      best = c;
+    }
+  }
+  return best;
+}
+
+// The per-channel objects of a play's JSON report, in channel order.
+std::vector<size_t> ChannelReports(const std::string &json) {
+  std::vector<size_t> at;
+  for (int c = 0; c < 4; ++c) {
+    const size_t found = json.find("{\"channel\": " + std::to_string(c));
+    if (found == std::string::npos) return {};
+    at.push_back(found);
+  }
+  return at;
+}
+
 class OrvanCliPlay : public testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -55,6 +132,10 @@ class OrvanCliPlay : public testing::Test {
     const auto r =
         RunTool("orvan-mkdisk", {"-o", disk, "--duration", "6", "--events", "2", "--seed", "3"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
+    mjpeg = dir->File("mjpeg.img");
+    const auto m = RunTool("orvan-mkdisk", {"-o", mjpeg, "--codec", "mjpeg", "--duration", "8",
+                                            "--events", "2", "--seed", "3"});
+    ASSERT_EQ(m.exitCode, 0) << m.err;
     quad = dir->File("quad.img");
     const auto q =
         RunTool("orvan-mkdisk", {"-o", quad, "--duration", "4", "--quad", "--seed", "3"});
@@ -62,10 +143,10 @@ class OrvanCliPlay : public testing::Test {
   }
   static void TearDownTestSuite() { delete dir; }
   static orvan::test::TempDir *dir;
-  static std::string disk, quad;
+  static std::string disk, quad, mjpeg;
 };
 orvan::test::TempDir *OrvanCliPlay::dir = nullptr;
-std::string OrvanCliPlay::disk, OrvanCliPlay::quad;
+std::string OrvanCliPlay::disk, OrvanCliPlay::quad, OrvanCliPlay::mjpeg;
 
 }  // namespace
 
@@ -89,6 +170,55 @@ TEST_F(OrvanCliPlay, wholeDisk_showsEveryChannelAndSnapshotsThePanel) {
   EXPECT_EQ(size.width, 720);
   EXPECT_EQ(size.height, 480);
   EXPECT_EQ(orvan::test::FileChecksum(disk), before);  // read-only
+}
+
+TEST_F(OrvanCliPlay, mjpegWithAudio_pacedPlay_showsEveryChannelInItsQuarter_diskAndClip) {
+  const std::string clip = dir->File("mjpeg-part.in");
+  const auto e = RunTool("orvan-cli", {"export", mjpeg, "--from", "2008-02-14 09:44:57", "--to",
+                                       "2008-02-14 09:45:04", "-o", clip});
+  ASSERT_EQ(e.exitCode, 0) << e.err;
+  for (const std::string &source : {mjpeg, clip}) {
+    SCOPED_TRACE(source);
+    const std::string jpg = dir->File("mjpeg.jpg");
+    std::filesystem::remove(jpg);
+    const auto r = RunTool(
+        "orvan-cli", {"play", source, "--duration", "3", "--audio", "--json", "--snapshot", jpg});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_GT(JsonNumber(r.out, "audioBlocks"), 0);
+    const std::vector<size_t> reports = ChannelReports(r.out);
+    ASSERT_EQ(reports.size(), 4u) << r.out;
+    for (int c = 0; c < 4; ++c) {
+      // Described once: the decoder was opened once and never reset by
+      // the audio blocks between the pictures.
+      EXPECT_EQ(JsonNumber(r.out, "decoderOpens", reports[c]), 1) << c;
+      EXPECT_GT(JsonNumber(r.out, "shown", reports[c]), 0) << c;
+    }
+    const RgbPicture snapshot = ReadJpeg(jpg);
+    ASSERT_EQ(snapshot.width, 720);
+    for (int q = 0; q < 4; ++q) EXPECT_EQ(ChannelShownIn(snapshot, q), q) << "quarter " << q;
+  }
+}
+
+TEST_F(OrvanCliPlay, unpacedPlay_endsWhenEveryViewerShowsItsLastPicture) {
+  for (const std::string &source : {mjpeg, disk}) {
+    SCOPED_TRACE(source);
+    const std::string jpg = dir->File("unpaced.jpg");
+    const auto r = RunTool("orvan-cli",
+                           {"play", source, "--no-pacing", "--json", "--snapshot", jpg, "--overwrite"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<size_t> reports = ChannelReports(r.out);
+    ASSERT_EQ(reports.size(), 4u) << r.out;
+    for (int c = 0; c < 4; ++c) {
+      EXPECT_GT(JsonNumber(r.out, "shown", reports[c]), 0) << c;
+      // The last picture handed to the viewer is the one on the screen.
+      EXPECT_EQ(JsonNumber(r.out, "lastShown", reports[c]),
+                JsonNumber(r.out, "lastDelivered", reports[c]))
+          << c;
+    }
+    const RgbPicture snapshot = ReadJpeg(jpg);
+    ASSERT_EQ(snapshot.width, 720);
+    for (int q = 0; q < 4; ++q) EXPECT_EQ(ChannelShownIn(snapshot, q), q) << "quarter " << q;
+  }
 }
 
 TEST_F(OrvanCliPlay, quadRecording_isShownInOneViewer) {
