@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 
@@ -256,7 +257,10 @@ std::string SerialFromVpdPage(const std::string &path) {
 
 SourceIdentity IdentifySource(const DiskSource &source, const std::string &sysDevBlockDir) {
   SourceIdentity id;
-  id.path = source.Path();
+  // Absolute, so the manifest names the source wherever it is read.
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(source.Path(), ec);
+  id.path = ec || source.Path().empty() ? source.Path() : absolute.string();
   id.sizeBytes = source.SizeBytes();
   struct stat st {};
   if (id.path.empty() || stat(id.path.c_str(), &st) != 0) return id;

@@ -204,6 +204,33 @@ class MediaExport : public ::testing::TestWithParam<ExportFormat> {
 
 }  // namespace
 
+TEST(ExportStatistics, aGapIsMoreThanTwoSecondsWithoutAPicture_betweenPicturesOfItsChannel) {
+  ExportStatistics s;
+  auto entry = [](int8_t type, uint8_t channel) {
+    IndexEntry e;
+    e.type = type;
+    e.channel = channel;
+    return e;
+  };
+  s.Written(entry(kTypeKeyPicture, 1), 1000);
+  s.Written(entry(kTypePicture, 1), 3000);  // exactly 2 s: no gap
+  s.Written(entry(kTypePicture, 1), 5001);
+  s.Written(entry(kTypeAudio, 1), 7000);  // sound is no picture
+  s.Written(entry(kTypePicture, 1), 9500);
+  s.Written(entry(kTypePicture, 2), 100);  // another channel's clock
+  s.Written(entry(kTypeMjpegKey, 2), 2000);
+  const ChannelSummary &one = s.Channels()[1];
+  EXPECT_EQ(one.gaps, (std::vector<std::pair<int64_t, int64_t>>{{3000, 5001}, {5001, 9500}}));
+  EXPECT_EQ(one.pictures, 4);
+  EXPECT_EQ(one.keyPictures, 1);
+  EXPECT_EQ(one.audioBlocks, 1);
+  EXPECT_EQ(one.firstMs, 1000);
+  EXPECT_EQ(one.lastMs, 9500);
+  EXPECT_TRUE(s.Channels()[2].gaps.empty());
+  EXPECT_EQ(s.Channels()[2].keyPictures, 1);
+  EXPECT_TRUE(s.Channels()[0].Empty());
+}
+
 TEST_P(MediaExport, mpeg4WithAudio_holdsEachChannelsPicturesByteForByte_atTheRecordersTimes) {
   tools::SampleOptions o;
   o.durationSeconds = 30;
