@@ -19,13 +19,10 @@ int64_t RecordingClock::Stamp(const IndexEntry &e) {
   const bool audio = e.type == kTypeAudio;
   if (!audio && !IsKnownRecordType(e.type)) return secondStart;
   Run &run = audio ? m_audio : m_pictures;
-  if (!run.started || run.second != e.time) {
-    run.started = true;
-    run.second = e.time;
-    run.delaysMs = 0;
-  }
-  const int64_t ms = secondStart + std::min<int64_t>(run.delaysMs, kMsPerSecond - 1);
-  run.delaysMs = std::min<int64_t>(run.delaysMs + e.delayMs, kMsPerSecond);
+  const int64_t ms = std::clamp(run.started ? run.nextMs : secondStart, secondStart,
+                                secondStart + kMsPerSecond - 1);
+  run.started = true;
+  run.nextMs = ms + e.delayMs;
   return ms;
 }
 

@@ -10,8 +10,8 @@
 //
 // Each entry also gets its time in milliseconds on the recording's own clock
 // (RecordingClock). The clock is started on the block before the span, so
-// the entries of the span's first second count the delays of that second's
-// entries before the span.
+// the first entries of the span are timed as a play from further back
+// would time them.
 //
 // Threads: one thread at a time (the copy thread); every read goes through
 // the source given, which takes the reader's lock.
@@ -26,13 +26,19 @@
 
 namespace orvan::recorder {
 
-// Milliseconds of recorder time for entries in index order: the entry's
-// recorder second x 1000 plus the pacing delays (delayMs) of the entries
-// before it in that second, kept below the next second. The times stay
-// anchored to the recorder's clock, and changing picture rates and pauses in
-// recording survive. Pictures (of all channels together, as playback paces
-// them) and audio blocks each run a clock of their own, since each kind's
-// delay leads to the next entry of its kind.
+// Milliseconds of recorder time for entries in index order: the time of the
+// entry before plus its pacing delay (delayMs), kept inside the entry's own
+// recorder second. So the times follow the recorder's pacing within a second
+// and its clock across seconds: a pause in recording or a slow clock snaps
+// forward to the entry's second, delays that run long stop at its last
+// millisecond. Pictures (of all channels together, as playback paces them)
+// and audio blocks each run a clock of their own, since each kind's delay
+// leads to the next entry of its kind.
+//
+// Restarting every second at its first millisecond instead would put a
+// picture the recorder stamped just before a second's end (its second's
+// delays adding up to a whole second) 1 ms before the next second's first
+// picture: players and ffmpeg see two pictures at once.
 class RecordingClock {
  public:
   // The entry's time; call it for every entry of a channel below 4, in
@@ -43,8 +49,7 @@ class RecordingClock {
  private:
   struct Run {
     bool started = false;
-    uint32_t second = 0;   // of the entries counted in delaysMs
-    int64_t delaysMs = 0;  // of this second's entries so far
+    int64_t nextMs = 0;  // the entry before, plus its delay
   };
   Run m_pictures;
   Run m_audio;
