@@ -1,4 +1,4 @@
-// orvan-viewer [--image PATH]... [--hdd]
+// orvan-viewer [--image PATH]... [--hdd] | --help | --version
 //   --image PATH  a recorder disk image, listed before the machine's drives
 //   --hdd         switch to HDD Play once the window is shown and play the
 //                 first disk found
@@ -24,7 +24,15 @@ int main(int argc, char **argv) {
     if (args[i] == "--hdd") {
       hdd = true;
     } else if (args[i] == "--help" || args[i] == "-h") {
-      std::printf("usage: %s [--image PATH]... [--hdd]\n", argv[0]);
+      std::printf(
+          "Usage: orvan-viewer [--image PATH]... [--hdd]\n"
+          "Plays the recordings of four-channel recorder disks and clips.\n\n"
+          "  --image PATH  a recorder disk image, listed before the machine's drives\n"
+          "  --hdd         switch to HDD Play and play the first disk found\n"
+          "  --version     print the version and exit\n");
+      return 0;
+    } else if (args[i] == "--version") {
+      std::printf("orvan-viewer %s\n", ORVAN_VERSION);
       return 0;
     } else {
       std::fprintf(stderr, "%s: unknown argument %s\nusage: %s [--image PATH]... [--hdd]\n",

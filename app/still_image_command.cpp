@@ -29,36 +29,10 @@ const char *RefusalText(YuvReadResult r) {
 
 }  // namespace
 
-int RunYuvCommand(const std::vector<std::string> &argsIn, std::ostream &out, std::ostream &err) {
-  std::vector<std::string> args = argsIn;
-  if (!args.empty() && args.front() == "yuv") args.erase(args.begin());
-  std::string input, output;
-  bool json = false, raw = false, overwrite = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "-o" && i + 1 < args.size()) {
-      output = args[++i];
-    } else if (args[i] == "--json") {
-      json = true;
-    } else if (args[i] == "--raw") {
-      raw = true;
-    } else if (args[i] == "--overwrite") {
-      overwrite = true;
-    } else if (args[i] == "--strict") {
-      // A still is read whole or refused: there is no partial result.
-    } else if (input.empty() && !args[i].empty() && args[i][0] != '-') {
-      input = args[i];
-    } else {
-      err << "unknown argument: " << args[i] << "\n";
-      return 1;
-    }
-  }
-  if (input.empty() || output.empty()) {
-    err << "usage: yuv FILE.yuv -o OUT.bmp [--json] [--raw] [--overwrite] [--strict]\n";
-    return 1;
-  }
-  const auto policy = overwrite ? platform::ReplacePolicy::kReplaceExisting
-                                : platform::ReplacePolicy::kKeepExisting;
-  // The still is a source while the command runs: the bitmap may not
+StillFileStatus WriteStillFile(const std::string &input, const std::string &output, bool raw,
+                               platform::ReplacePolicy policy, StillFile &written,
+                               std::string &error) {
+  // The still is a source while it is converted: the bitmap may not
   // replace it.
   platform::SourceRegistration inputSource;
   if (const auto opened = platform::OpenSource(input, platform::SourceKind::kFile);
@@ -66,12 +40,10 @@ int RunYuvCommand(const std::vector<std::string> &argsIn, std::ostream &out, std
     inputSource = platform::RegisterSource(opened.fd, input);
     ::close(opened.fd);
   }
-  std::string refusal;
-  if (const auto status = platform::CheckOutputPath(output, policy, &refusal);
+  if (const auto status = platform::CheckOutputPath(output, policy, &error);
       status != platform::OutputStatus::kOk) {
-    err << refusal
-        << (status == platform::OutputStatus::kExists ? " (--overwrite replaces it)" : "") << "\n";
-    return 1;
+    if (status == platform::OutputStatus::kExists) error += " (--overwrite replaces it)";
+    return StillFileStatus::kNotWritten;
   }
 
   YuvStill still;
@@ -79,16 +51,16 @@ int RunYuvCommand(const std::vector<std::string> &argsIn, std::ostream &out, std
   if (raw) {
     const YuvReadResult r = ReadYuvFile(input, still);
     if (r != YuvReadResult::Ok) {
-      err << input << ": " << RefusalText(r) << "\n";
-      return 2;
+      error = input + ": " + RefusalText(r);
+      return StillFileStatus::kStillRefused;
     }
     bytes = ConvertStillToPixels(still);
   } else {
     QImage picture;
     const YuvReadResult r = LoadStillImage(input, picture, &still);
     if (r != YuvReadResult::Ok) {
-      err << input << ": " << RefusalText(r) << "\n";
-      return 2;
+      error = input + ": " + RefusalText(r);
+      return StillFileStatus::kStillRefused;
     }
     std::vector<uint8_t> pixels(size_t(picture.width()) * picture.height() * 4);
     for (int y = 0; y < picture.height(); ++y) {
@@ -103,15 +75,11 @@ int RunYuvCommand(const std::vector<std::string> &argsIn, std::ostream &out, std
     }
     bytes = MakeBitmapFile(pixels.data(), picture.width(), picture.height());
   }
-  std::string error;
-  if (!platform::WriteOutputFile(output, bytes.data(), bytes.size(), policy, &error)) {
-    err << error << "\n";
-    return 1;
-  }
-  if (json)
-    out << "{\"lines\": " << still.lines << ", \"time\": \""
-        << StillTimeText(still.recordedSeconds).toStdString() << "\"}\n";
-  return 0;
+  if (!platform::WriteOutputFile(output, bytes.data(), bytes.size(), policy, &error))
+    return StillFileStatus::kNotWritten;
+  written.lines = still.lines;
+  written.time = StillTimeText(still.recordedSeconds).toStdString();
+  return StillFileStatus::kWritten;
 }
 
 }  // namespace orvan::app

@@ -1,25 +1,33 @@
-// The command-line form of Image Play:
-//
-//   yuv FILE.yuv -o OUT.bmp [--json] [--raw] [--overwrite] [--strict]
-//
+// Image Play as a file conversion, for the command line (orvan-cli yuv):
 // writes the picture Image Play shows (720 x L, time stamp included) as a
-// 32-bit Windows bitmap; with --raw it writes instead the bare 720 x L
-// conversion as 4-byte pixels (B, G, R, 0), top row first. --json prints
-// {"lines": L, "time": "yyyy/mm/dd_hh:nn:ss", ...} on `out`. An existing
-// OUT is replaced only with --overwrite; never the still itself or a device.
-//
-// Exit codes: 0 done, 1 usage, write failure or a refused output, 2 the
-// still was refused.
-// Needs a QGuiApplication (the time stamp is drawn with a font).
+// 32-bit Windows bitmap, or with `raw` the bare 720 x L conversion as
+// 4-byte pixels (B, G, R, 0), top row first. The output replaces an
+// existing file only under kReplaceExisting, and never the still itself or
+// a device. Needs a QGuiApplication (the time stamp is drawn with a font).
 #pragma once
 
-#include <ostream>
 #include <string>
-#include <vector>
+
+#include "platform/output_file.h"
 
 namespace orvan::app {
 
-// `args` are the words after the program name; a leading "yuv" is skipped.
-int RunYuvCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
+enum class StillFileStatus {
+  kWritten,
+  kStillRefused,  // the .yuv file is not a still Image Play shows
+  kNotWritten,    // the output was refused or could not be written
+};
+
+// What was written: the still's line count and its time as Image Play
+// shows it ("yyyy/mm/dd_hh:nn:ss").
+struct StillFile {
+  int lines = 0;
+  std::string time;
+};
+
+// On failure `error` is the text for the user.
+StillFileStatus WriteStillFile(const std::string &input, const std::string &output, bool raw,
+                               platform::ReplacePolicy policy, StillFile &written,
+                               std::string &error);
 
 }  // namespace orvan::app

@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -13,34 +14,56 @@ namespace {
 constexpr int kErrNoDevice = -2;
 constexpr int kErrNoMemory = -3;
 
+using ColumnRun = CDDrawer::ColumnRun;
+
 // Copies `from` of a 32-bit picture into `to` of a 32-bit surface of
 // surfaceWidth x surfaceHeight, nearest pixel, as a plain (unsmoothed)
 // stretch does: destination pixel x takes source column
 // from.left + (2x + 1) * from.Width() / (2 * to.Width()). What lies outside
-// the surface is left out. columns is the caller's scratch.
+// the surface is left out. columns and runs are the caller's scratch.
 void Stretch(const uint8_t *source, int sourcePitch, const RECT &from, uint8_t *surface,
              int surfacePitch, int surfaceWidth, int surfaceHeight, const RECT &to,
-             std::vector<int32_t> &columns) {
+             std::vector<int32_t> &columns, std::vector<ColumnRun> &runs) {
   const RECT visible = IntersectRect(to, RECT{0, 0, surfaceWidth, surfaceHeight});
   if (visible.IsEmpty() || from.IsEmpty() || to.IsEmpty()) return;
   const int64_t sw = from.Width(), sh = from.Height(), dw = to.Width(), dh = to.Height();
-  columns.resize(size_t(visible.Width()));
-  for (int x = visible.left; x < visible.right; ++x)
-    columns[size_t(x - visible.left)] =
-        from.left + int32_t((2 * int64_t(x - to.left) + 1) * sw / (2 * dw));
   const size_t width = size_t(visible.Width());
-  const bool sameWidth = sw == dw;
+  columns.resize(width);
+  runs.clear();
+  for (int x = visible.left; x < visible.right; ++x) {
+    const auto column = from.left + int32_t((2 * int64_t(x - to.left) + 1) * sw / (2 * dw));
+    const auto at = int32_t(x - visible.left);
+    columns[size_t(at)] = column;
+    if (!runs.empty() && runs.back().source + runs.back().length == column)
+      ++runs.back().length;
+    else
+      runs.push_back(ColumnRun{at, column, 1});
+  }
+  // An enlargement (or none) keeps long runs of neighbouring columns, which
+  // go row by row as a few block copies; a reduction takes pixel by pixel.
+  const bool byRuns = runs.size() * 4 <= width;
   for (int y = visible.top; y < visible.bottom; ++y) {
     const int64_t sourceRow = from.top + (2 * int64_t(y - to.top) + 1) * sh / (2 * dh);
     const auto *in = reinterpret_cast<const uint32_t *>(source + sourceRow * sourcePitch);
     auto *out = reinterpret_cast<uint32_t *>(surface + size_t(y) * surfacePitch) + visible.left;
-    if (sameWidth) {
-      std::memcpy(out, in + columns[0], width * 4);
+    if (byRuns) {
+      for (const ColumnRun &run : runs)
+        std::memcpy(out + run.dest, in + run.source, size_t(run.length) * 4);
     } else {
       const int32_t *column = columns.data();
       for (size_t x = 0; x < width; ++x) out[x] = in[column[x]];
     }
   }
+}
+
+// Where `wanted` (picture coordinates) lies in a surface that holds the
+// picture's part `held` scaled to width x height.
+RECT PlaceInHeldPart(const RECT &wanted, const RECT &held, int width, int height) {
+  if (wanted == held) return RECT{0, 0, width, height};
+  const auto x = [&](int32_t v) { return int32_t(int64_t(v - held.left) * width / held.Width()); };
+  const auto y = [&](int32_t v) { return int32_t(int64_t(v - held.top) * height / held.Height()); };
+  return IntersectRect(RECT{x(wanted.left), y(wanted.top), x(wanted.right), y(wanted.bottom)},
+                       RECT{0, 0, width, height});
 }
 
 // Copies a picture into a 32-bit surface with its top left at (x, y); what
@@ -76,6 +99,8 @@ CVornDDrawer::~CVornDDrawer() = default;
 void CDDrawer::ReleaseAll() {
   m_picture.reset();
   m_pixels = nullptr;
+  m_shown.reset();
+  m_presentShown = false;
   m_hasPrimary = false;
   m_clipperWindow = nullptr;
   m_device.reset();
@@ -111,6 +136,7 @@ int CDDrawer::CreatePictureSurface(HWND window, int width, int height) {
   if (width == 0 || height == 0) return 0;
   m_picture.reset();
   m_pixels = nullptr;
+  m_presentShown = false;
   if (!DisplayManager || !DisplayManager->GetDirectDraw(window)) return kErrNoDevice;
   std::unique_ptr<CPixelSurface> surface = CPixelSurface::Create(width, height);
   if (!surface) return kErrNoMemory;
@@ -163,8 +189,43 @@ void CDDrawer::SetPictureRect(const RECT &rect) {
 }
 
 uint8_t *CDDrawer::GetBits() {
+  m_presentShown = false;
   // Memory surfaces are never lost, so the address stays what it was made with.
   return m_picture ? m_pixels : nullptr;
+}
+
+RECT CDDrawer::ShownSource() const {
+  if (!m_picture) return RECT{};
+  return IntersectRect(
+      SourceRectForMode(CropBorderRect(m_pictureRect, m_cropBorder), m_displayMode),
+      RECT{0, 0, m_picture->Width(), m_picture->Height()});
+}
+
+bool CDDrawer::GetShownSurface(orvan::media::SurfaceView *view, orvan::media::ShownPart *part) {
+  const RECT source = ShownSource();
+  if (!m_window || source.IsEmpty() || m_destRect.IsEmpty()) return false;
+  // A part shown smaller is scaled down by the conversion, and presenting
+  // copies rows. One shown larger is drawn at its own size (the cheap
+  // unscaled conversion) and enlarged by Present's nearest-pixel stretch,
+  // a few block copies per row, as the whole picture was before.
+  const int width = std::min(m_destRect.Width(), source.Width());
+  const int height = std::min(m_destRect.Height(), source.Height());
+  if (!m_shown || m_shown->Width() != width || m_shown->Height() != height) {
+    m_presentShown = false;
+    m_shown = CPixelSurface::Create(width, height, orvan::media::kConversionSlackBytes);
+    if (!m_shown) return false;
+  }
+  view->bits = m_shown->Bits();
+  view->bitCount = m_shown->BitCount();
+  view->pitch = m_shown->Pitch();
+  view->pixelFormat = m_shown->PixelFormat();
+  view->rows = m_shown->Height();
+  view->slackBytes = m_shown->SlackBytes();
+  *part =
+      orvan::media::ShownPart{source.left, source.top, source.right, source.bottom, width, height};
+  m_shownPart = source;
+  m_presentShown = true;
+  return true;
 }
 
 RECT CDDrawer::CropBorderRect(const RECT &pictureRect, int32_t cropBorder) {
@@ -282,9 +343,19 @@ bool CDDrawer::Present(const FILETIME &time) {
                                     ? &LabelPicture(m_timeLabel, orvan::FormatRecorderTime(st))
                                     : nullptr;
     std::lock_guard pixels(back->PixelLock());
-    if (!from.IsEmpty() && !m_destRect.IsEmpty())
-      Stretch(m_picture->Bits(), m_picture->Pitch(), from, back->Bits(), back->Pitch(),
-              back->Width(), back->Height(), m_destRect, m_columns);
+    if (!from.IsEmpty() && !m_destRect.IsEmpty()) {
+      // The shown surface normally holds exactly this part at the
+      // destination's size, and the stretch is a copy of rows; a window
+      // moved or a mode changed since the drawing stretches it once more.
+      if (m_presentShown && m_shown)
+        Stretch(m_shown->Bits(), m_shown->Pitch(),
+                PlaceInHeldPart(from, m_shownPart, m_shown->Width(), m_shown->Height()),
+                back->Bits(), back->Pitch(), back->Width(), back->Height(), m_destRect, m_columns,
+                m_runs);
+      else
+        Stretch(m_picture->Bits(), m_picture->Pitch(), from, back->Bits(), back->Pitch(),
+                back->Width(), back->Height(), m_destRect, m_columns, m_runs);
+    }
     if (labelPicture)
       CopyInto(*labelPicture, back->Bits(), back->Pitch(), back->Width(), back->Height(), x, y);
     if (timePicture)

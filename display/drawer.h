@@ -23,6 +23,7 @@
 #include "display/display_types.h"
 #include "display/pixel_surface.h"
 #include "media/locks.h"
+#include "media/picture_conversion.h"
 #include "platform/wintime.h"
 
 // Display modes (viewer command 30).
@@ -36,6 +37,12 @@ enum DisplayModes : int32_t {
 
 class CDDrawer {
  public:
+  // A stretch's run of destination pixels taken from consecutive source
+  // columns, copied whole.
+  struct ColumnRun {
+    int32_t dest = 0, source = 0, length = 0;
+  };
+
   // channel: 0..3. referenceWindow: the video panel, to which the labels
   // are placed. The drawer draws nowhere until SetWindow.
   CDDrawer(int channel, HWND referenceWindow);
@@ -54,7 +61,8 @@ class CDDrawer {
   void SetPictureRect(const RECT &rect);
   void GetPictureRect(RECT *out) const { *out = m_pictureRect; }
 
-  // The picture surface: null without one.
+  // The picture surface: null without one. Asking for it makes Present
+  // show it again (rather than the shown surface below).
   uint8_t *GetBits();
   int GetBitCount() const { return m_bitCount; }
   int GetPitch() const { return m_pitch; }
@@ -62,8 +70,17 @@ class CDDrawer {
   // Rows of the picture surface (0 without one), so writers stay inside it.
   int GetSurfaceRows() const { return m_picture ? m_picture->Height() : 0; }
 
-  // Shows the picture now in the picture surface with its labels. False
-  // only when the drawer has no window.
+  // The part of the picture Present shows (the border trim, then the
+  // display mode's rectangle, inside the picture surface) and a surface of
+  // the destination's size to draw just that part into, already scaled, so
+  // that Present only copies rows. Present shows that surface until
+  // GetBits is asked again. False, and nothing handed out, without a
+  // window, a picture surface or a destination, or without memory.
+  bool GetShownSurface(orvan::media::SurfaceView *view, orvan::media::ShownPart *part);
+  RECT ShownSource() const;
+
+  // Shows the picture now in the picture surface (or the shown surface)
+  // with its labels. False only when the drawer has no window.
   bool Present(const FILETIME &time);
   // Fills a rectangle of the screen (null: the destination) with the clear
   // colour.
@@ -107,7 +124,10 @@ class CDDrawer {
   bool m_hasPrimary = false;              // bound to the screen through m_clipperWindow
   std::unique_ptr<CPixelSurface> m_picture;
   uint8_t *m_pixels = nullptr;
-  HWND m_window = nullptr;  // null: the desktop, where nothing is drawn
+  std::unique_ptr<CPixelSurface> m_shown;  // the shown part at the destination's size
+  RECT m_shownPart{};                      // what m_shown holds, in picture coordinates
+  bool m_presentShown = false;             // the last picture went into m_shown
+  HWND m_window = nullptr;                 // null: the desktop, where nothing is drawn
   int m_bitCount = 0;
   int m_pitch = 0;
   int m_pixelFormat = 0;
@@ -124,6 +144,7 @@ class CDDrawer {
   Label m_channelLabel;            // "CH1" .. "QUAD"
   Label m_timeLabel;               // the shown picture's date and time
   std::vector<int32_t> m_columns;  // Present's column map
+  std::vector<ColumnRun> m_runs;   // and its runs of neighbouring columns
 };
 
 // The drawer the filter objects create.

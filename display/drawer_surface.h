@@ -14,6 +14,9 @@ class CDrawerPictureSurface : public CPictureSurface {
   int GetPitch() override { return m_drawer.GetPitch(); }
   int GetPixelFormat() override { return m_drawer.GetPixelFormat(); }
   int GetRows() override { return m_drawer.GetSurfaceRows(); }
+  bool GetShownView(orvan::media::SurfaceView *view, orvan::media::ShownPart *part) override {
+    return m_drawer.GetShownSurface(view, part);
+  }
 
  private:
   CDDrawer &m_drawer;

@@ -266,14 +266,14 @@ int32_t VornFilterObj::ProcessFrame() {
     }
     if (!m_pendingPicture) {
       VORN_TESK::Frames().Release(frame);
-      return m_stepInterval;
+      return AfterFrameStep();
     }
     // A new size lays out and redraws this very picture (the shown time
     // stays), which forgets it as pending.
     SetPictureSize(width, height);
     if (!m_pendingPicture) {
       VORN_TESK::Frames().Release(frame);
-      return m_stepInterval;
+      return AfterFrameStep();
     }
     m_pendingTime = frame->ftTime;
     VORN_TESK::Frames().Release(frame);
@@ -290,6 +290,7 @@ int32_t VornFilterObj::ProcessFrame() {
       CTeskAutoLock shown(m_shownLock);
       if (m_shownTimes.Count() != 0) {
         // The render step wakes this one once it has presented.
+        m_frameAwaitsPresent = true;
         m_frameIdle.store(true);
         return kIdleIntervalMs;
       }
@@ -303,11 +304,26 @@ int32_t VornFilterObj::ProcessFrame() {
       WakeIfIdle(m_renderIdle, *m_renderThread);
     }
   }
-  return m_stepInterval;
+  return AfterFrameStep();
+}
+
+int32_t VornFilterObj::AfterFrameStep() {
+  // With a frame queued, or a picture pending, the next step comes after
+  // the step interval, which keeps the pace the skip rule counts with.
+  // With neither, the next step would only find nothing to do: sleep until
+  // PushFrame wakes it (the flag is set under the queue's lock, as in the
+  // step's own look at an empty queue).
+  if (m_pendingPicture) return m_stepInterval;
+  CTeskAutoLock video(m_videoLock);
+  if (!m_videoQueue.Empty()) return m_stepInterval;
+  m_frameIdle.store(true);
+  return kIdleIntervalMs;
 }
 
 int32_t VornFilterObj::ProcessRender() {
   bool presented = false;
+  bool nothingLeft = false;
+  bool wakeFrame = false;
   {
     CTeskAutoLock shown(m_shownLock);
     // Resume and the frame step wake this step; both set what it looks at
@@ -325,11 +341,19 @@ int32_t VornFilterObj::ProcessRender() {
       m_presentedCount.fetch_add(1, std::memory_order_relaxed);
       m_shownTime = time;
       m_shownTimes.PopFront();
+      // The list held this one entry: the next comes with the frame step's
+      // next drawing, which wakes this step. Sleep until then rather than
+      // look again after the step interval.
+      nothingLeft = m_shownTimes.Empty();
+      if (nothingLeft) m_renderIdle.store(true);
+      wakeFrame = m_frameAwaitsPresent;
+      m_frameAwaitsPresent = false;
     }
   }
-  // A drawn picture may be waiting for the list to empty.
-  if (presented) WakeIfIdle(m_frameIdle, *m_frameThread);
-  return m_stepInterval;
+  // A drawn picture waited for the list to empty. (A frame step idle for
+  // an empty queue is PushFrame's to wake.)
+  if (wakeFrame) WakeIfIdle(m_frameIdle, *m_frameThread);
+  return nothingLeft ? kIdleIntervalMs : m_stepInterval;
 }
 
 bool VornFilterObj::IsHalfSize() {

@@ -84,6 +84,9 @@ class VornFilterObj {
   static int32_t RenderStep(void *self);
   int32_t ProcessFrame();
   int32_t ProcessRender();
+  // What a frame step that did its work returns: the step interval, or the
+  // idle interval (idle flag set) when nothing is left to do.
+  int32_t AfterFrameStep();
   bool HandleDescription(const VORN_TESK::tagFrame &frame);
   void SetPictureSize(int32_t width, int32_t height);
   void Layout();
@@ -120,7 +123,10 @@ class VornFilterObj {
   std::atomic<bool> m_renderIdle{false};
   VORN_TESK::StreamDescription m_description;  // render lock
   const int32_t m_stepInterval = kStepIntervalMs;
-  FILETIME m_shownTime{};                     // shown-times lock
+  FILETIME m_shownTime{};  // shown-times lock
+  // A drawn picture waits for the shown-times list to empty: the render
+  // step wakes the frame step when it has presented.
+  bool m_frameAwaitsPresent = false;          // shown-times lock
   uint32_t m_skipCounter = 0;                 // render lock
   std::atomic<uint64_t> m_decodedCount{0};    // written by ProcessFrame
   std::atomic<uint64_t> m_presentedCount{0};  // written by ProcessRender

@@ -25,8 +25,10 @@ constexpr uint32_t kClearColour = 0x000000FF;
 class CPixelSurface {
  public:
   // Null (Valid() false) when the size is not positive, is absurd
-  // (above 16384 on a side) or the memory cannot be had.
-  static std::unique_ptr<CPixelSurface> Create(int width, int height);
+  // (above 16384 on a side) or the memory cannot be had. slackBytes more
+  // are allocated behind the last row, for writers that may store a little
+  // past a row's end.
+  static std::unique_ptr<CPixelSurface> Create(int width, int height, int slackBytes = 0);
 
   int Width() const { return m_width; }
   int Height() const { return m_height; }
@@ -36,6 +38,7 @@ class CPixelSurface {
   uint8_t *Bits() { return m_bits.get(); }
   const uint8_t *Bits() const { return m_bits.get(); }
   size_t SizeBytes() const { return size_t(m_pitch) * size_t(m_height); }
+  int SlackBytes() const { return m_slackBytes; }
 
   // A QImage that draws straight into this surface's memory (it never owns
   // or copies it). Use it only while holding whatever lock guards the
@@ -50,11 +53,12 @@ class CPixelSurface {
   std::mutex &PixelLock() { return m_pixelLock; }
 
  private:
-  CPixelSurface(int width, int height, int pitch, std::unique_ptr<uint8_t[]> bits);
+  CPixelSurface(int width, int height, int pitch, int slackBytes, std::unique_ptr<uint8_t[]> bits);
 
   int m_width;
   int m_height;
   int m_pitch;
+  int m_slackBytes;
   std::unique_ptr<uint8_t[]> m_bits;
   std::mutex m_pixelLock;
 };

@@ -51,6 +51,9 @@ bool CPictureConverter::Draw(CPictureSurface &surface, const AVFrame *picture, u
   CTeskAutoLock hold(lock);
   try {
     orvan::media::SurfaceView view;
+    orvan::media::ShownPart part;
+    if (surface.GetShownView(&view, &part))
+      return DrawPartInto(view, part, picture, sourceFormat, width, height, halfSize);
     view.bits = static_cast<uint8_t *>(surface.GetBits());
     if (!view.bits) return true;
     view.pixelFormat = surface.GetPixelFormat();
@@ -67,40 +70,18 @@ bool CPictureConverter::Draw(CPictureSurface &surface, const AVFrame *picture, u
 bool CPictureConverter::DrawInto(const orvan::media::SurfaceView &surface, const AVFrame *picture,
                                  uint8_t sourceFormat, int width, int height, bool halfSize) {
   if (!surface.bits) return true;
-  if (!picture || !picture->data[0] || width <= 0 || height <= 0) return false;
-
-  const AVPixelFormat target = orvan::media::ToAVPixelFormat(surface.pixelFormat);
-  const int bytesPerPixel = orvan::media::SurfaceBytesPerPixel(surface.pixelFormat);
-  // The surface's depth must agree with its format, or rows would be
-  // written with the wrong width.
-  if (target == AV_PIX_FMT_NONE || bytesPerPixel == 0 || surface.bitCount / 8 != bytesPerPixel ||
-      surface.pitch <= 0) {
-    ORVAN_LOG_WARN(kLogCategory, "unusable surface: format %d, %d bits, pitch %d",
-                   surface.pixelFormat, surface.bitCount, surface.pitch);
+  Target target;
+  Source source;
+  if (!Usable(surface, picture, sourceFormat, width, height, halfSize, &target, &source))
     return false;
-  }
 
   // Never read past the picture the decoder made, nor write past a row or
   // the last row of the surface.
-  const int w = std::min(width, picture->width);
-  const int h = std::min(height, picture->height);
   const int scale = halfSize ? 2 : 1;
-  const int outWidth = std::min(w / scale, surface.pitch / bytesPerPixel);
-  const int outRows = surface.rows > 0 ? std::min(h / scale, surface.rows) : h / scale;
+  const int outWidth = std::min(source.width / scale, surface.pitch / target.bytesPerPixel);
+  const int outRows =
+      surface.rows > 0 ? std::min(source.height / scale, surface.rows) : source.height / scale;
   if (outWidth <= 0 || outRows <= 0) return false;
-
-  AVPixelFormat source = AVPixelFormat(picture->format);
-  if (source == AV_PIX_FMT_NONE || !av_pix_fmt_desc_get(source))
-    source = orvan::media::ToAVPixelFormat(sourceFormat);
-  if (source == AV_PIX_FMT_NONE || !av_pix_fmt_desc_get(source)) return false;
-  const AVPixFmtDescriptor *desc = av_pix_fmt_desc_get(source);
-  // Half size skips every second row by doubling the line sizes, which is
-  // right for planar formats whose chroma rows are halved at most.
-  if (halfSize && (!(desc->flags & AV_PIX_FMT_FLAG_PLANAR) || desc->log2_chroma_h > 1))
-    return false;
-  int fullRange = 0;
-  source = PlainFormat(source, fullRange);
-  if (picture->color_range == AVCOL_RANGE_JPEG) fullRange = 1;
 
   // One pass of libswscale straight into the surface at its pitch: at full
   // size its unscaled converter, at half size rows 0, 2, 4, ... scaled to
@@ -110,56 +91,163 @@ bool CPictureConverter::DrawInto(const orvan::media::SurfaceView &surface, const
   //
   // libswscale's vector code may store a little past the end of a row. Rows
   // are written top to bottom, so that only ever lands in bytes written
-  // later, except behind the last row: the last two or three rows (an even
-  // number stays above them, for the chroma rows) are converted into a
-  // padded buffer of ours and copied in.
+  // later, except behind the last row: unless the surface has slack there,
+  // the last two or three rows (an even number stays above them, for the
+  // chroma rows) are converted into a padded buffer of ours and copied in.
   const int flags = halfSize ? SWS_FAST_BILINEAR : SWS_BILINEAR;
-  const int tailRows = std::min(outRows, 2 + outRows % 2);
+  const bool slack = surface.slackBytes >= orvan::media::kConversionSlackBytes;
+  const int tailRows = slack ? 0 : std::min(outRows, 2 + outRows % 2);
   const int mainRows = outRows - tailRows;
   int lineSizes[4] = {};
   for (int plane = 0; plane < 4; ++plane) lineSizes[plane] = picture->linesize[plane] * scale;
-  const Pass pass{outWidth * scale, outWidth, source, target, fullRange, flags};
-
+  const Pass mainPass{outWidth * scale, mainRows,      outWidth,         mainRows,
+                      source.format,    target.format, source.fullRange, flags};
   if (mainRows > 0) {
     uint8_t *dst[4] = {surface.bits, nullptr, nullptr, nullptr};
     const int dstStride[4] = {surface.pitch, 0, 0, 0};
-    if (!Scale(m_main, pass, mainRows, picture->data, lineSizes, dst, dstStride)) return false;
+    if (!Scale(m_main, mainPass, picture->data, lineSizes, dst, dstStride)) return false;
   }
+  if (tailRows == 0) return true;
 
   const uint8_t *tailSource[4] = {};
   for (int plane = 0; plane < 4 && picture->data[plane]; ++plane) {
-    const int rowShift = plane == 1 || plane == 2 ? desc->log2_chroma_h : 0;
+    const int rowShift = plane == 1 || plane == 2 ? source.desc->log2_chroma_h : 0;
     tailSource[plane] = picture->data[plane] + ptrdiff_t(mainRows >> rowShift) * lineSizes[plane];
   }
-  const size_t rowBytes = size_t(outWidth) * bytesPerPixel;
-  const int tailStride = int((rowBytes + 63) & ~size_t(63));
-  m_tail.resize(size_t(tailStride) * tailRows + 64);
+  const Pass tailPass{outWidth * scale, tailRows,      outWidth,         tailRows,
+                      source.format,    target.format, source.fullRange, flags};
+  return ScaleThroughBuffer(m_last, tailPass, tailSource, lineSizes, surface,
+                            mainRows * surface.pitch, target.bytesPerPixel);
+}
+
+bool CPictureConverter::DrawPartInto(const orvan::media::SurfaceView &surface,
+                                     const orvan::media::ShownPart &part, const AVFrame *picture,
+                                     uint8_t sourceFormat, int width, int height, bool halfSize) {
+  if (!surface.bits) return true;
+  Target target;
+  Source source;
+  if (!Usable(surface, picture, sourceFormat, width, height, halfSize, &target, &source))
+    return false;
+
+  // The part, in the picture's pixels at the drawn size, inside the picture.
+  const int scale = halfSize ? 2 : 1;
+  int left = std::max(part.left, 0), top = std::max(part.top, 0);
+  const int right = std::min(part.right, source.width / scale);
+  const int bottom = std::min(part.bottom, source.height / scale);
+  // Packed formats with shared chroma start on a whole pixel group.
+  const bool planar = source.planar;
+  if (!planar) left &= ~((1 << source.desc->log2_chroma_w) - 1);
+  const int outWidth = std::min(part.shownWidth, surface.pitch / target.bytesPerPixel);
+  const int outRows =
+      surface.rows > 0 ? std::min(part.shownHeight, surface.rows) : part.shownHeight;
+  if (right <= left || bottom <= top || outWidth <= 0 || outRows <= 0) return false;
+
+  // Where the part starts in each plane. At half size the rows are the
+  // decoded picture's rows 0, 2, 4, ... (line sizes doubled) and the
+  // columns are scaled from twice as many.
+  const int x = left * scale, y = top * scale;
+  const uint8_t *start[4] = {};
+  int lineSizes[4] = {};
+  for (int plane = 0; plane < 4 && picture->data[plane]; ++plane) {
+    int step = 0;
+    for (int c = 0; c < source.desc->nb_components; ++c)
+      if (source.desc->comp[c].plane == plane) {
+        step = source.desc->comp[c].step;
+        break;
+      }
+    const bool chroma = planar && (plane == 1 || plane == 2);
+    const int column = chroma ? x >> source.desc->log2_chroma_w : x;
+    const int row = chroma ? y >> source.desc->log2_chroma_h : y;
+    start[plane] =
+        picture->data[plane] + ptrdiff_t(row) * picture->linesize[plane] + ptrdiff_t(column) * step;
+    lineSizes[plane] = picture->linesize[plane] * scale;
+  }
+
+  // One pass crops, scales and converts. The two-tap filter is enough for
+  // the scales a viewer uses (about half to one and a half) and keeps
+  // libswscale on its fast path; the shown pixels replace a nearest-pixel
+  // stretch, which it matches within its filtering.
+  const Pass pass{(right - left) * scale, bottom - top,  outWidth,         outRows,
+                  source.format,          target.format, source.fullRange, SWS_FAST_BILINEAR};
+  if (surface.slackBytes >= orvan::media::kConversionSlackBytes) {
+    uint8_t *dst[4] = {surface.bits, nullptr, nullptr, nullptr};
+    const int dstStride[4] = {surface.pitch, 0, 0, 0};
+    return Scale(m_main, pass, start, lineSizes, dst, dstStride);
+  }
+  return ScaleThroughBuffer(m_main, pass, start, lineSizes, surface, 0, target.bytesPerPixel);
+}
+
+bool CPictureConverter::ScaleThroughBuffer(Context &context, const Pass &pass,
+                                           const uint8_t *const source[4],
+                                           const int sourceStrides[4],
+                                           const orvan::media::SurfaceView &surface,
+                                           size_t offsetBytes, int bytesPerPixel) {
+  const size_t rowBytes = size_t(pass.width) * bytesPerPixel;
+  const int stride = int((rowBytes + 63) & ~size_t(63));
+  m_tail.resize(size_t(stride) * pass.rows + orvan::media::kConversionSlackBytes);
   uint8_t *dst[4] = {m_tail.data(), nullptr, nullptr, nullptr};
-  const int dstStride[4] = {tailStride, 0, 0, 0};
-  if (!Scale(m_last, pass, tailRows, tailSource, lineSizes, dst, dstStride)) return false;
-  for (int row = 0; row < tailRows; ++row)
-    std::memcpy(surface.bits + size_t(mainRows + row) * surface.pitch,
-                m_tail.data() + size_t(row) * tailStride, rowBytes);
+  const int dstStride[4] = {stride, 0, 0, 0};
+  if (!Scale(context, pass, source, sourceStrides, dst, dstStride)) return false;
+  for (int row = 0; row < pass.rows; ++row)
+    std::memcpy(surface.bits + offsetBytes + size_t(row) * surface.pitch,
+                m_tail.data() + size_t(row) * stride, rowBytes);
   return true;
 }
 
-bool CPictureConverter::Scale(Context &context, const Pass &pass, int rows,
-                              const uint8_t *const source[4], const int sourceStrides[4],
-                              uint8_t *const dst[4], const int dstStrides[4]) {
-  if (!context.sws || !(pass == context.pass) || rows != context.rows) {
-    context.sws.reset(sws_getContext(pass.sourceWidth, rows, pass.source, pass.width, rows,
-                                     pass.target, pass.flags, nullptr, nullptr, nullptr));
+bool CPictureConverter::UsableTarget(const orvan::media::SurfaceView &surface, Target *target) {
+  target->format = orvan::media::ToAVPixelFormat(surface.pixelFormat);
+  target->bytesPerPixel = orvan::media::SurfaceBytesPerPixel(surface.pixelFormat);
+  // The surface's depth must agree with its format, or rows would be
+  // written with the wrong width.
+  if (target->format == AV_PIX_FMT_NONE || target->bytesPerPixel == 0 ||
+      surface.bitCount / 8 != target->bytesPerPixel || surface.pitch <= 0) {
+    ORVAN_LOG_WARN(kLogCategory, "unusable surface: format %d, %d bits, pitch %d",
+                   surface.pixelFormat, surface.bitCount, surface.pitch);
+    return false;
+  }
+  return true;
+}
+
+bool CPictureConverter::UsableSource(const AVFrame *picture, uint8_t sourceFormat, int width,
+                                     int height, bool halfSize, Source *source) {
+  if (!picture || !picture->data[0] || width <= 0 || height <= 0) return false;
+  AVPixelFormat format = AVPixelFormat(picture->format);
+  if (format == AV_PIX_FMT_NONE || !av_pix_fmt_desc_get(format))
+    format = orvan::media::ToAVPixelFormat(sourceFormat);
+  if (format == AV_PIX_FMT_NONE || !av_pix_fmt_desc_get(format)) return false;
+  source->desc = av_pix_fmt_desc_get(format);
+  // Half size skips every second row by doubling the line sizes, which is
+  // right for planar formats whose chroma rows are halved at most, and for
+  // gray.
+  source->planar =
+      (source->desc->flags & AV_PIX_FMT_FLAG_PLANAR) || source->desc->nb_components == 1;
+  if (halfSize && (!source->planar || source->desc->log2_chroma_h > 1)) return false;
+  source->format = PlainFormat(format, source->fullRange);
+  if (picture->color_range == AVCOL_RANGE_JPEG) source->fullRange = 1;
+  // Never read past the picture the decoder made.
+  source->width = std::min(width, picture->width);
+  source->height = std::min(height, picture->height);
+  return true;
+}
+
+bool CPictureConverter::Scale(Context &context, const Pass &pass, const uint8_t *const source[4],
+                              const int sourceStrides[4], uint8_t *const dst[4],
+                              const int dstStrides[4]) {
+  if (!context.sws || !(pass == context.pass)) {
+    context.sws.reset(sws_getContext(pass.sourceWidth, pass.sourceRows, pass.source, pass.width,
+                                     pass.rows, pass.target, pass.flags, nullptr, nullptr,
+                                     nullptr));
     if (!context.sws) {
       ORVAN_LOG_WARN(kLogCategory, "no conversion from %s to %s", av_get_pix_fmt_name(pass.source),
                      av_get_pix_fmt_name(pass.target));
-      context.rows = 0;
+      context.pass = Pass{};
       return false;
     }
     const int *bt601 = sws_getCoefficients(SWS_CS_ITU601);
     sws_setColorspaceDetails(context.sws.get(), bt601, pass.sourceFullRange, bt601, 1, 0, 1 << 16,
                              1 << 16);
     context.pass = pass;
-    context.rows = rows;
   }
-  return sws_scale(context.sws.get(), source, sourceStrides, 0, rows, dst, dstStrides) == rows;
+  return sws_scale(context.sws.get(), source, sourceStrides, 0, pass.sourceRows, dst, dstStrides) ==
+         pass.rows;
 }

@@ -1,5 +1,6 @@
 #include "media/video_decoder.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <exception>
@@ -128,12 +129,21 @@ CVideoDecoderMpeg4::DecodeResult CVideoDecoderMpeg4::DecodeInto(const uint8_t *d
   if (!target) return result;
 
   // libavcodec reads up to the padding past the end of a packet; give it a
-  // zeroed copy.
-  m_packetBytes.resize(bytes + AV_INPUT_BUFFER_PADDING_SIZE);
-  if (bytes) std::memcpy(m_packetBytes.data(), data, bytes);
-  std::memset(m_packetBytes.data() + bytes, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+  // zeroed copy in a buffer of our own that it can hold a reference to
+  // (a packet without one it would copy into a new allocation every time).
+  // The buffer is used again while libavcodec holds no reference to it.
+  const size_t needBytes = bytes + AV_INPUT_BUFFER_PADDING_SIZE;
   av_packet_unref(m_packet.get());
-  m_packet->data = m_packetBytes.data();
+  if (!m_packetBuffer || !av_buffer_is_writable(m_packetBuffer.get()) ||
+      size_t(m_packetBuffer->size) < needBytes) {
+    m_packetBuffer.reset(av_buffer_alloc(std::max<size_t>(needBytes, kPacketBufferBytes)));
+    if (!m_packetBuffer) return result;
+  }
+  if (bytes) std::memcpy(m_packetBuffer->data, data, bytes);
+  std::memset(m_packetBuffer->data + bytes, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+  m_packet->buf = av_buffer_ref(m_packetBuffer.get());
+  if (!m_packet->buf) return result;
+  m_packet->data = m_packetBuffer->data;
   m_packet->size = int(bytes);
 
   // A picture is taken as soon as it comes out, so the codec never holds
@@ -144,8 +154,7 @@ CVideoDecoderMpeg4::DecodeResult CVideoDecoderMpeg4::DecodeInto(const uint8_t *d
     while (avcodec_receive_frame(context, m_spare.get()) == 0) av_frame_unref(m_spare.get());
     rc = avcodec_send_packet(context, m_packet.get());
   }
-  m_packet->data = nullptr;
-  m_packet->size = 0;
+  av_packet_unref(m_packet.get());
   if (rc < 0 && rc != AVERROR(EAGAIN) && rc != AVERROR_EOF) {
     if (!ignoreErrors) {
       ORVAN_LOG_INFO(kLogCategory, "packet refused (%d)", rc);

@@ -108,7 +108,13 @@ class CVideoDecoderMpeg4 : public CVideoDecoder {
   int m_current = 0;                       // pool slot the next decode fills
   StepRoutine m_state = &CVideoDecoderMpeg4::WaitKeyFrame;
   orvan::av::PacketPtr m_packet;
-  orvan::av::FramePtr m_spare;         // receives surplus pictures of one packet
-  std::vector<uint8_t> m_packetBytes;  // payload copy with the codec's zero padding
+  orvan::av::FramePtr m_spare;  // receives surplus pictures of one packet
+  // The payload's copy with the codec's zero padding, referenced by the
+  // packets sent; made again when the codec still holds the last one.
+  struct BufferDeleter {
+    void operator()(AVBufferRef *buffer) const { av_buffer_unref(&buffer); }
+  };
+  std::unique_ptr<AVBufferRef, BufferDeleter> m_packetBuffer;
+  static constexpr size_t kPacketBufferBytes = 128 * 1024;
   uint64_t m_openCount = 0;
 };

@@ -9,7 +9,7 @@ BUILD_DIR=${ORVAN_FUZZ_BUILD_DIR:-build-fuzz}
 SECONDS_EACH=${ORVAN_FUZZ_SECONDS:-20}
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DORVAN_FUZZ=ON -DORVAN_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$BUILD_DIR" -j "$(nproc)" --target fuzz_all orvan-mkdisk orvan-cli
+cmake --build "$BUILD_DIR" -j "$(nproc)" --target fuzz_all orvan-mkdisk orvan-cli orvan-extract
 
 WORK="$BUILD_DIR/fuzz-work"
 rm -rf "$WORK"
@@ -17,11 +17,13 @@ mkdir -p "$WORK"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-# Seeds: pieces of a real recording and of a clip exported from it.
+# Seeds: pieces of a real recording and of a clip exported from it, and the
+# start of each codec's pictures as one record of the decoder's input.
 IMG="$WORK/seed.img"
 "$BUILD_DIR/tools/orvan-mkdisk" -o "$IMG" --duration 4 --events 70 --fps 4 >/dev/null
 "$BUILD_DIR/tools/orvan-cli" export "$IMG" --from 0 --to 4000000000 -o "$WORK/seed.in" >/dev/null 2>&1
-for t in disk_header index_reader data_record event_log clip_trailer; do mkdir -p "$WORK/corpus_$t"; done
+TARGETS="disk_header index_reader data_record event_log clip_trailer decoder"
+for t in $TARGETS; do mkdir -p "$WORK/corpus_$t"; done
 # bytes FILE OFFSET LENGTH: a piece of a file on stdout.
 bytes() { dd if="$1" iflag=skip_bytes,count_bytes skip="$2" count="$3" status=none; }
 SIZE_IN=$(stat -c %s "$WORK/seed.in")
@@ -34,9 +36,16 @@ bytes "$IMG" 0 2016 >"$WORK/corpus_disk_header/state-table"
 bytes "$IMG" 409600 1536 >"$WORK/corpus_event_log/log"
 { printf '\x00\x00\x00\x00\x00\x00\x00\x00'; bytes "$WORK/seed.in" $((SIZE_IN - 2100)) 2100; } \
   >"$WORK/corpus_clip_trailer/trailer"
+"$BUILD_DIR/tools/orvan-mkdisk" -o "$WORK/mjpeg.img" --duration 1 --fps 2 --codec mjpeg >/dev/null
+mkdir -p "$WORK/streams"
+"$BUILD_DIR/tools/orvan-extract" "$IMG" "$WORK/streams" >/dev/null
+"$BUILD_DIR/tools/orvan-extract" "$WORK/mjpeg.img" "$WORK/streams" >/dev/null
+# [decoder: 0 MPEG-4, 1 MJPEG] [kind: 1 key picture] [4000, little-endian] [bytes]
+{ printf '\x00\x01\xa0\x0f'; bytes "$WORK/streams/ch0.m4v" 0 4000; } >"$WORK/corpus_decoder/mpeg4"
+{ printf '\x01\x01\xa0\x0f'; bytes "$WORK/streams/ch0.mjpeg" 0 4000; } >"$WORK/corpus_decoder/mjpeg"
 
 status=0
-for t in disk_header index_reader data_record event_log clip_trailer; do
+for t in $TARGETS; do
   echo "== fuzz_$t (${SECONDS_EACH} s)"
   if ! "$BUILD_DIR/fuzz/fuzz_$t" -max_total_time="$SECONDS_EACH" -rss_limit_mb=2048 -max_len=65536 \
       -artifact_prefix="$WORK/crash_${t}_" -print_final_stats=1 "$WORK/corpus_$t" 2>"$WORK/fuzz_$t.log"; then

@@ -11,11 +11,13 @@ PACKAGES=(
   libjpeg62-turbo-dev
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
   libsdl2-dev
-  libssl-dev nlohmann-json3-dev
+  libcli11-dev nlohmann-json3-dev
+  libssl-dev
   libgtest-dev libgmock-dev
   fonts-dejavu-core fonts-dejavu-extra
-  xvfb xauth x11-utils imagemagick
+  xvfb xauth x11-utils xdotool imagemagick
   ffmpeg time
+  help2man dpkg-dev
 )
 
 missing=()

@@ -1,4 +1,6 @@
-#include "tools/cli_play.h"
+// "orvan-cli play": the real playback thread with four viewers drawing
+// into an offscreen 720 x 480 video panel.
+#include "tools/cli_commands.h"
 
 #include <signal.h>
 
@@ -9,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +34,8 @@
 #include "recorder/play_file_thread.h"
 #include "recorder/play_hdd_thread.h"
 #include "tools/cli_report.h"
+#include "tools/exit_codes.h"
+#include "tools/json_writer.h"
 
 namespace orvan::tools {
 namespace {
@@ -41,16 +46,6 @@ constexpr int kPanelWidth = 720;
 constexpr int kPanelHeight = 480;
 // How long a stopped play waits for the viewers to show what they hold.
 constexpr std::chrono::seconds kPresentWaitLimit{60};
-
-const char kPlayUsage[] =
-    "usage: orvan-cli play SOURCE [--image PATH]... [--drive N] [--from WHEN] [--duration "
-    "SECONDS]\n"
-    "                      [--fast] [--no-pacing] [--audio] [--snapshot FILE.jpg] [--avi "
-    "FILE.avi]\n"
-    "                      [--overwrite] [--strict] [--json]\n"
-    "SOURCE is a disk image or block device, or a clip's .in file. --overwrite lets the\n"
-    "snapshot and the AVI replace existing files; --strict exits 5 when a damaged source\n"
-    "played only in part. SIGINT and SIGTERM stop at once (exit 130, 143), the AVI whole.\n";
 
 // The signal that asked play to stop, 0 for none. Set by the handler, read
 // by the play loop's tick.
@@ -69,31 +64,16 @@ void CatchStopSignals() {
 }
 
 struct PlayOptions {
-  std::vector<std::string> images;
-  std::string source;
-  int drive = -1;
+  SourceArg source;
+  CommonSwitches switches;
   std::optional<uint32_t> from;
   double durationSeconds = -1;  // to the end
   bool fast = false;
-  bool pacing = true;
+  bool noPacing = false;
   bool audio = false;
-  bool json = false;
-  bool overwrite = false;
-  bool strict = false;
   std::string snapshot;
   std::string avi;
-
-  platform::ReplacePolicy Policy() const {
-    return overwrite ? platform::ReplacePolicy::kReplaceExisting
-                     : platform::ReplacePolicy::kKeepExisting;
-  }
 };
-
-int Usage(const std::string &error) {
-  std::fputs(kPlayUsage, stderr);
-  if (!error.empty()) std::fprintf(stderr, "%s\n", error.c_str());
-  return 1;
-}
 
 bool EndsWithIn(const std::string &path) {
   if (path.size() < 3) return false;
@@ -101,87 +81,6 @@ bool EndsWithIn(const std::string &path) {
   std::transform(tail.begin(), tail.end(), tail.begin(),
                  [](unsigned char c) { return std::tolower(c); });
   return tail == ".in";
-}
-
-bool ParsePlayArgs(std::vector<std::string> args, PlayOptions &o, std::string &error) {
-  args.insert(args.begin(), "orvan-cli");
-  o.images = TakeImageOptions(args);
-  for (size_t i = 2; i < args.size(); ++i) {
-    const std::string &s = args[i];
-    auto value = [&](std::string &out) {
-      if (i + 1 >= args.size()) {
-        error = s + " needs a value";
-        return false;
-      }
-      out = args[++i];
-      return true;
-    };
-    std::string v;
-    if (s == "--json") {
-      o.json = true;
-    } else if (s == "--fast") {
-      o.fast = true;
-    } else if (s == "--no-pacing") {
-      o.pacing = false;
-    } else if (s == "--audio") {
-      o.audio = true;
-    } else if (s == "--overwrite") {
-      o.overwrite = true;
-    } else if (s == "--strict") {
-      o.strict = true;
-    } else if (s == "--drive") {
-      if (!value(v)) return false;
-      char *end = nullptr;
-      const long n = std::strtol(v.c_str(), &end, 10);
-      if (v.empty() || *end || n < 0 || n > 1000) {
-        error = "--drive needs a drive number";
-        return false;
-      }
-      o.drive = int(n);
-    } else if (s == "--from") {
-      if (!value(v)) return false;
-      int64_t seconds = 0;
-      if (!ParseRecorderTime(v, seconds) || seconds < 0 || seconds > int64_t{UINT32_MAX}) {
-        error = "not a time: \"" + v + "\" (use \"YYYY-MM-DD hh:mm:ss\" or recorder seconds)";
-        return false;
-      }
-      o.from = uint32_t(seconds);
-    } else if (s == "--duration") {
-      if (!value(v)) return false;
-      char *end = nullptr;
-      o.durationSeconds = std::strtod(v.c_str(), &end);
-      if (v.empty() || *end || !(o.durationSeconds > 0) || o.durationSeconds > 1e7) {
-        error = "--duration needs a positive number of seconds";
-        return false;
-      }
-    } else if (s == "--snapshot") {
-      if (!value(o.snapshot)) return false;
-    } else if (s == "--avi") {
-      if (!value(o.avi)) return false;
-    } else if (s.size() > 1 && s[0] == '-') {
-      error = "unknown option: " + s;
-      return false;
-    } else if (o.source.empty()) {
-      o.source = s;
-    } else {
-      error = "more than one SOURCE";
-      return false;
-    }
-  }
-  if (o.drive >= 0) {
-    const DriveTable table(o.images);
-    const DriveInfo *info = table.Find(o.drive);
-    if (!info) {
-      error = "No such drive: " + std::to_string(o.drive);
-      return false;
-    }
-    o.source = info->path;
-  }
-  if (o.source.empty()) {
-    error = "no SOURCE given";
-    return false;
-  }
-  return true;
 }
 
 // A viewer as the playback thread sees it.
@@ -283,12 +182,15 @@ bool SaveSnapshot(const std::string &path, platform::ReplacePolicy policy, std::
   return true;
 }
 
-}  // namespace
-
-int RunPlayCommand(const std::vector<std::string> &args) {
-  PlayOptions o;
+int RunPlay(const PlayOptions &o) {
+  ResolvedSource source;
   std::string error;
-  if (!ParsePlayArgs(args, o, error)) return Usage(error);
+  if (!ResolveSource(o.source, "SOURCE", source, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return kExitError;
+  }
+  const std::string &path = source.path;
+  const platform::ReplacePolicy policy = o.switches.Policy();
 
   // Without --audio nothing is played, so no audio device is probed.
   if (!o.audio && qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER"))
@@ -306,19 +208,19 @@ int RunPlayCommand(const std::vector<std::string> &args) {
   });
 
   // Sources first: a refused source needs no window.
-  const bool clipSource = EndsWithIn(o.source);
+  const bool clipSource = EndsWithIn(path);
   DiskSource disk;
   recorder::CClipReader clip;
   DamageReport damage;
   if (clipSource) {
-    if (!clip.Open(o.source)) {
-      std::fprintf(stderr, "cannot open the clip %s and its data file %s: %s\n", o.source.c_str(),
-                   recorder::CompanionDataName(o.source).c_str(), clip.LastError().c_str());
+    if (!clip.Open(path)) {
+      std::fprintf(stderr, "cannot open the clip %s and its data file %s: %s\n", path.c_str(),
+                   recorder::CompanionDataName(path).c_str(), clip.LastError().c_str());
       return kExitError;
     }
     CheckClipData(clip, damage);
   } else {
-    if (disk.OpenPath(o.source) != DriveOpenStatus::Ok) {
+    if (disk.OpenPath(path) != DriveOpenStatus::Ok) {
       std::fprintf(stderr, "%s\n", disk.LastError().c_str());
       return kExitError;
     }
@@ -328,15 +230,10 @@ int RunPlayCommand(const std::vector<std::string> &args) {
   }
   // Outputs are refused before anything plays: never a source or a device,
   // an existing file only with --overwrite.
-  for (const std::string *output : {&o.snapshot, &o.avi}) {
-    if (output->empty()) continue;
-    std::string refusal;
-    const platform::OutputStatus status = platform::CheckOutputPath(*output, o.Policy(), &refusal);
-    if (status == platform::OutputStatus::kOk) continue;
-    if (status == platform::OutputStatus::kExists) refusal += " (--overwrite replaces it)";
-    std::fprintf(stderr, "%s\n", refusal.c_str());
-    return kExitError;
-  }
+  std::vector<std::string> outputs;
+  for (const std::string *output : {&o.snapshot, &o.avi})
+    if (!output->empty()) outputs.push_back(*output);
+  if (RefuseOutputs(outputs, policy)) return kExitError;
 
   QWidget window;
   window.resize(kPanelWidth, kPanelHeight);
@@ -359,13 +256,13 @@ int RunPlayCommand(const std::vector<std::string> &args) {
     diskPlayer = p.get();
     player = std::move(p);
   }
-  player->SetPacingEnabled(o.pacing);
+  player->SetPacingEnabled(!o.noPacing);
 
-  int exitCode = 0;
+  int exitCode = kExitOk;
   if (diskPlayer && !diskPlayer->DiskValid()) {
     const bool stateError = !host.Messages().empty();
-    if (!stateError) std::fprintf(stderr, "Not a recorder disk: %s\n", o.source.c_str());
-    exitCode = stateError ? 3 : 2;
+    if (!stateError) std::fprintf(stderr, "Not a recorder disk: %s\n", path.c_str());
+    exitCode = stateError ? kExitStateError : kExitRejected;
   }
 
   // An AVI the writer could not finish says so through its handler: from
@@ -379,7 +276,7 @@ int RunPlayCommand(const std::vector<std::string> &args) {
 
   const auto started = std::chrono::steady_clock::now();
   bool aviStarted = false;
-  if (exitCode == 0) {
+  if (exitCode == kExitOk) {
     if (diskPlayer && o.from) {
       diskPlayer->Pause();
       diskPlayer->SearchTime(*o.from);
@@ -388,8 +285,8 @@ int RunPlayCommand(const std::vector<std::string> &args) {
     }
     if (o.fast) player->Forward();
     if (!o.avi.empty()) {
-      aviStarted = player->SetAviRecording(o.avi, 0, true, o.Policy());
-      if (!aviStarted) exitCode = 1;
+      aviStarted = player->SetAviRecording(o.avi, 0, true, policy);
+      if (!aviStarted) exitCode = kExitError;
     }
   }
 
@@ -405,7 +302,7 @@ int RunPlayCommand(const std::vector<std::string> &args) {
     const auto now = std::chrono::steady_clock::now();
     const double elapsed = std::chrono::duration<double>(now - started).count();
     const bool refused = player->Finished();
-    if (g_stopSignal.load() != 0 || refused || exitCode != 0) {
+    if (g_stopSignal.load() != 0 || refused || exitCode != kExitOk) {
       app.quit();
       return;
     }
@@ -427,10 +324,10 @@ int RunPlayCommand(const std::vector<std::string> &args) {
   player->Pause();
   if (aviStarted) player->EndAviRecording();
   CAviWriter::SetDefaultMessageHandler(nullptr);
-  if (aviFailed.load() && exitCode == 0) exitCode = kExitError;
-  if (!o.snapshot.empty() && exitCode == 0 && stopSignal == 0) {
+  if (aviFailed.load() && exitCode == kExitOk) exitCode = kExitError;
+  if (!o.snapshot.empty() && exitCode == kExitOk && stopSignal == 0) {
     std::string snapError;
-    if (!SaveSnapshot(o.snapshot, o.Policy(), snapError)) {
+    if (!SaveSnapshot(o.snapshot, policy, snapError)) {
       std::fprintf(stderr, "%s\n", snapError.c_str());
       exitCode = kExitError;
     }
@@ -444,23 +341,24 @@ int RunPlayCommand(const std::vector<std::string> &args) {
     damage.Warn(std::to_string(player->SkippedRecords()) +
                 " entries were not played: their records cannot be read or they are damaged");
   if (auto *filePlayer = dynamic_cast<recorder::PlayFileThread *>(player.get());
-      filePlayer && filePlayer->Refused() && exitCode == 0)
-    exitCode = 2;
+      filePlayer && filePlayer->Refused() && exitCode == kExitOk)
+    exitCode = kExitRejected;
 
   // The report, before the player and viewers go.
-  if (o.json) {
-    std::printf(
-        "{\"source\": \"%s\", \"layout\": %d, \"first\": \"%s\", \"last\": \"%s\", "
-        "\"firstSeconds\": %u, \"lastSeconds\": %u, \"aviPictures\": %llu, "
-        "\"audioBlocks\": %llu, \"underruns\": %u, \"channels\": [",
-        clipSource ? "clip" : "disk", panel->LayoutValue(),
-        player->FirstPlayedTime() ? FormatRecorderTime(int64_t(player->FirstPlayedTime())).c_str()
-                                  : "",
-        player->LastPlayedTime() ? FormatRecorderTime(int64_t(player->LastPlayedTime())).c_str()
-                                 : "",
-        player->FirstPlayedTime(), player->LastPlayedTime(),
-        (unsigned long long)player->AviPictures(), (unsigned long long)player->AudioBlocksQueued(),
-        player->AudioUnderruns());
+  if (o.switches.json) {
+    auto timeText = [](uint32_t seconds) {
+      return seconds ? FormatRecorderTime(int64_t(seconds)) : std::string();
+    };
+    Json report = {{"source", clipSource ? "clip" : "disk"},
+                   {"layout", panel->LayoutValue()},
+                   {"first", timeText(player->FirstPlayedTime())},
+                   {"last", timeText(player->LastPlayedTime())},
+                   {"firstSeconds", player->FirstPlayedTime()},
+                   {"lastSeconds", player->LastPlayedTime()},
+                   {"aviPictures", player->AviPictures()},
+                   {"audioBlocks", player->AudioBlocksQueued()},
+                   {"underruns", player->AudioUnderruns()}};
+    Json channels = Json::array();
     for (int c = 0; c < kChannelCount; ++c) {
       const auto &counters = player->Counters(c);
       CViewerVornMP4IPCamera *camera = panel->Camera(c);
@@ -471,20 +369,20 @@ int RunPlayCommand(const std::vector<std::string> &args) {
         filter->GetShownTime(&shown);
         lastShown = SystemTimeToRecorderSeconds(shown);
       }
-      std::printf(
-          "%s{\"channel\": %d, \"delivered\": %llu, \"dropped\": %llu, \"decoded\": %llu, "
-          "\"shown\": %llu, \"decoderOpens\": %llu, \"lastDelivered\": %u, "
-          "\"lastShown\": %lld}",
-          c ? ", " : "", c, (unsigned long long)counters.pictures.load(),
-          (unsigned long long)(counters.keyWaitDrops.load() +
-                               (camera ? camera->DroppedFrames() : 0)),
-          (unsigned long long)(filter ? filter->DecodedPictures() : 0),
-          (unsigned long long)(filter ? filter->PresentedPictures() : 0),
-          (unsigned long long)(filter ? filter->DecoderOpens() : 0),
-          counters.lastPictureSeconds.load(), (long long)lastShown);
+      channels.push_back(
+          {{"channel", c},
+           {"delivered", counters.pictures.load()},
+           {"dropped", counters.keyWaitDrops.load() + (camera ? camera->DroppedFrames() : 0)},
+           {"decoded", filter ? filter->DecodedPictures() : 0},
+           {"shown", filter ? filter->PresentedPictures() : 0},
+           {"decoderOpens", filter ? filter->DecoderOpens() : 0},
+           {"lastDelivered", counters.lastPictureSeconds.load()},
+           {"lastShown", lastShown}});
     }
-    std::printf("], %s}\n", damage.JsonFields().c_str());
-  } else if (exitCode == 0) {
+    report["channels"] = std::move(channels);
+    damage.AddTo(report);
+    PrintJson(report);
+  } else if (exitCode == kExitOk) {
     std::printf("played %s .. %s\n", FormatRecorderTime(int64_t(player->FirstPlayedTime())).c_str(),
                 FormatRecorderTime(int64_t(player->LastPlayedTime())).c_str());
     for (int c = 0; c < kChannelCount; ++c) {
@@ -505,9 +403,40 @@ int RunPlayCommand(const std::vector<std::string> &args) {
   TThread::SetSynchronizeWakeup({});
   if (stopSignal != 0) {
     damage.Finish(exitCode, false);
-    return 128 + stopSignal;
+    return ExitForSignal(stopSignal);
   }
-  return damage.Finish(exitCode, o.strict);
+  return damage.Finish(exitCode, o.switches.strict);
+}
+
+}  // namespace
+
+void AddPlayCommand(CommandLine &cli) {
+  auto o = std::make_shared<PlayOptions>();
+  cli.AddCommand("play", "play a disk or clip through the viewers", [o] { return RunPlay(*o); })
+      .Source(o->source, "SOURCE", "a disk image or block device, or a clip's .in file")
+      .When("--from", o->from, "where to start (a disk)")
+      .Value("--duration", "SECONDS", "how long to play (default: to the end)",
+             [&duration = o->durationSeconds](const std::string &text, std::string &error) {
+               double seconds = 0;
+               const char *end = text.data() + text.size();
+               const auto [stop, ec] = std::from_chars(text.data(), end, seconds);
+               if (ec != std::errc() || stop != end || !(seconds > 0) || seconds > 1e7) {
+                 error = "--duration needs a positive number of seconds";
+                 return false;
+               }
+               duration = seconds;
+               return true;
+             })
+      .Flag("--fast", o->fast, "fast forward")
+      .Flag("--no-pacing", o->noPacing, "deliver entries without waiting their delays")
+      .Flag("--audio", o->audio, "play the sound (SDL's audio device)")
+      .Text("--snapshot", o->snapshot, "FILE.jpg", "at the end, save the panel as JPEG")
+      .Text("--avi", o->avi, "FILE.avi", "save what is shown as AVI")
+      .Common(o->switches)
+      .TooMany("more than one SOURCE")
+      .Footer(
+          "--json gives per-channel counts. SIGINT and SIGTERM stop at once (exit 130, 143),\n"
+          "the AVI whole.");
 }
 
 }  // namespace orvan::tools

@@ -4,43 +4,10 @@
 
 namespace orvan::tools {
 
-std::string JsonText(const std::string &text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += char(c);
-        }
-    }
-  }
-  return out + "\"";
-}
-
-std::string DamageReport::JsonFields() const {
-  std::string out = "\"warnings\": [";
-  for (size_t i = 0; i < warnings.size(); ++i) out += (i ? ", " : "") + JsonText(warnings[i]);
-  return out + "], \"readErrors\": " + std::to_string(readErrors) +
-         ", \"skippedRecords\": " + std::to_string(skippedRecords);
+void DamageReport::AddTo(Json &object) const {
+  object["warnings"] = warnings;
+  object["readErrors"] = readErrors;
+  object["skippedRecords"] = skippedRecords;
 }
 
 int DamageReport::Finish(int exitCode, bool strict) const {
@@ -52,6 +19,18 @@ int DamageReport::Finish(int exitCode, bool strict) const {
             " records skipped";
   std::fprintf(stderr, "%s\n", line.c_str());
   return strict && exitCode == kExitOk ? kExitPartial : exitCode;
+}
+
+bool RefuseOutputs(const std::vector<std::string> &paths, platform::ReplacePolicy policy) {
+  for (const std::string &path : paths) {
+    std::string error;
+    const platform::OutputStatus status = platform::CheckOutputPath(path, policy, &error);
+    if (status == platform::OutputStatus::kOk) continue;
+    if (status == platform::OutputStatus::kExists) error += " (--overwrite replaces it)";
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return true;
+  }
+  return false;
 }
 
 void CheckImageLength(DiskSource &source, const recorder::DiskGeometry &geometry,

@@ -1,5 +1,5 @@
 // What every orvan-cli command reports about a damaged source, and how it
-// ends: the same JSON keys, one warning line on stderr, and the exit codes.
+// ends: the same JSON keys, one warning line on stderr, and the exit code.
 #pragma once
 
 #include <cstdint>
@@ -7,23 +7,13 @@
 #include <vector>
 
 #include "platform/disk_source.h"
+#include "platform/output_file.h"
 #include "recorder/clip_format.h"
 #include "recorder/disk_layout.h"
+#include "tools/exit_codes.h"
+#include "tools/json_writer.h"
 
 namespace orvan::tools {
-
-// Exit codes of every command.
-enum CliExit {
-  kExitOk = 0,
-  kExitError = 1,       // usage, a file or drive that cannot be opened or written, a refused output
-  kExitRejected = 2,    // not a recorder disk, or a rejected clip
-  kExitStateError = 3,  // no valid state entry ("Check HDD State Error!!")
-  kExitVerifyFailed = 4,  // verify: a file does not match its manifest
-  kExitPartial = 5,       // --strict: the result is partial (the source is damaged)
-};
-
-// A JSON string literal of text.
-std::string JsonText(const std::string &text);
 
 // What a command met on a damaged source. Reading stays tolerant (what
 // cannot be read is skipped); this says what was lost.
@@ -34,14 +24,19 @@ struct DamageReport {
 
   void Warn(const std::string &text) { warnings.push_back(text); }
   bool Partial() const { return !warnings.empty() || readErrors || skippedRecords; }
-  // `"warnings": [...], "readErrors": N, "skippedRecords": M`, for the end
-  // of a JSON object.
-  std::string JsonFields() const;
+  // Adds "warnings": [...], "readErrors": N, "skippedRecords": M to the
+  // end of a command's JSON object.
+  void AddTo(Json &object) const;
   // Prints the one warning line on stderr when there is something to say,
   // and turns a partial result into kExitPartial under --strict. Any other
   // code is returned unchanged.
   int Finish(int exitCode, bool strict) const;
 };
+
+// The output paths of a command, checked before any work: a source, a
+// device or an existing file (without --overwrite) is refused, said on
+// stderr, and true returned.
+bool RefuseOutputs(const std::vector<std::string> &paths, platform::ReplacePolicy policy);
 
 // An image or device shorter than its layout needs: "truncated image: N
 // bytes, the layout needs at least M". Reads the source: call it before a

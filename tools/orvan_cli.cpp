@@ -1,24 +1,22 @@
 // orvan-cli: batch and forensic work on recorder disks and clips.
 //
 // Every command reads its disk read-only. Text goes to stdout (JSON with
-// --json); errors go to stderr with a non-zero exit code:
-//   1  usage, a file or drive that cannot be opened or written, a refused
-//      output (a source, a device, or an existing file without --overwrite)
-//   2  not a recorder disk, or a rejected clip
-//   3  no valid state entry ("Check HDD State Error!!")
-//   4  verify: a file does not match its manifest
-//   5  with --strict: the source is damaged and the result partial
-// What a damaged source lost is said in one warning line on stderr and in
-// the JSON ("warnings", "readErrors", "skippedRecords").
+// --json); errors go to stderr with a non-zero exit code
+// (tools/exit_codes.h). What a damaged source lost is said in one warning
+// line on stderr and in the JSON ("warnings", "readErrors",
+// "skippedRecords"). The commands are registered on the command line
+// (tools/command_line.h): the disk and clip commands here, play and yuv in
+// files of their own.
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/disk_source.h"
+#include "platform/output_file.h"
 #include "platform/wintime.h"
 #include "recorder/clip_format.h"
 #include "recorder/copy_hdd_thread.h"
@@ -26,55 +24,26 @@
 #include "recorder/disk_layout.h"
 #include "recorder/event_list.h"
 #include "recorder/index_search.h"
-#ifdef ORVAN_CLI_PLAY
-#include "tools/cli_play.h"
-#endif
-#include <QGuiApplication>
-
-#include <cstdlib>
-#include <iostream>
-
-#include "app/still_image_command.h"
-#include "platform/output_file.h"
+#include "tools/cli_commands.h"
 #include "tools/cli_report.h"
-#include "tools/cli_verify.h"
+#include "tools/command_line.h"
+#include "tools/exit_codes.h"
+#include "tools/json_writer.h"
 
 using namespace orvan;
 using namespace orvan::recorder;
-using orvan::tools::DamageReport;
+using namespace orvan::tools;
 
 namespace {
 
-const char kUsage[] =
-    "usage: orvan-cli COMMAND [arguments] [--json] [--image PATH]...\n"
-    "  drives                               list the drive table and which drives are recorder "
-    "disks\n"
-    "  info DISK                            geometry, recorded span and event count\n"
-    "  events DISK                          the event log as the event list shows it\n"
-    "  search DISK WHEN                     the index entry where playing WHEN starts\n"
-    "  export DISK --from WHEN --to WHEN -o OUT.in\n"
-    "                                       copy a time range into a clip (OUT.in + OUT.da)\n"
-    "  export DISK --from WHEN --to WHEN -o OUT.mkv|OUT.mp4 [--channel N]...\n"
-    "                                       the recorded pictures and audio of the range, one\n"
-    "                                       file per channel (OUT_CH1.mkv ...); every export\n"
-    "                                       writes OUT.manifest.json with each file's SHA-256\n"
-    "  verify OUT.manifest.json             check every file of an export against its manifest\n"
-    "  clip CLIP.in                         check a clip and show its span\n"
-    "  play SOURCE [options]                play a disk or clip through the viewers (see play "
-    "--help)\n"
-    "  yuv FILE.yuv -o OUT.bmp [--raw]      a still picture as Image Play shows it (or raw "
-    "pixels)\n"
-    "--overwrite lets an output replace an existing file (never a source or a device);\n"
-    "--strict exits 5 when a damaged source gave a partial result.\n"
-    "DISK is a disk image or block device path, or --drive N (drive N of the table: the\n"
-    "--image entries first, then the machine's disks). WHEN is \"YYYY-MM-DD hh:mm:ss\"\n"
-    "(recorder wall time) or a count of recorder seconds.\n";
-
-enum Exit {
-  kOk = tools::kExitOk,
-  kError = tools::kExitError,
-  kRejected = tools::kExitRejected,
-  kStateError = tools::kExitStateError,
+// What the disk and clip commands are given; each uses its part.
+struct DiskOptions {
+  SourceArg source;
+  CommonSwitches switches;
+  std::string when;                  // search
+  std::optional<uint32_t> from, to;  // export
+  std::string output;                // export
+  std::string clip;                  // clip
 };
 
 int Fail(int code, const std::string &message) {
@@ -82,131 +51,41 @@ int Fail(int code, const std::string &message) {
   return code;
 }
 
-std::string Json(const std::string &text) { return tools::JsonText(text); }
-
 std::string Hex32(uint32_t v) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "0x%08X", v);
   return buf;
 }
 
-struct Args {
-  std::vector<std::string> images;
-  std::vector<std::string> positional;
-  bool json = false;
-  bool overwrite = false;
-  bool strict = false;
-  int drive = -1;
-  std::string from, to, output;
-  std::vector<int> channels;  // 1..4
+// The recorder disk a command reads. Each step reports its failure the way
+// every command does and returns the exit code (kExitOk: go on).
+struct CommandDisk {
+  ResolvedSource where;
+  DiskSource source;
+  DiskGeometry geometry;
+  DamageReport damage;
+
+  int Resolve(const SourceArg &arg) {
+    std::string error;
+    return ResolveSource(arg, "DISK", where, error) ? kExitOk : Fail(kExitError, error);
+  }
+  // Opens the resolved disk, reads its geometry and checks its length.
+  int Open(bool needState) {
+    if (source.OpenPath(where.path) != DriveOpenStatus::Ok)
+      return Fail(kExitError, source.LastError());
+    const GeometryStatus status = ReadGeometry(source, geometry);
+    if (status == GeometryStatus::NotRecorderDisk)
+      return Fail(kExitRejected, "Not a recorder disk: " + where.path);
+    if (status == GeometryStatus::NoValidState && needState)
+      return Fail(kExitStateError, kStateErrorText);
+    CheckImageLength(source, geometry, damage);
+    return kExitOk;
+  }
+  int ResolveAndOpen(const SourceArg &arg, bool needState) {
+    const int code = Resolve(arg);
+    return code != kExitOk ? code : Open(needState);
+  }
 };
-
-bool ParseInt(const std::string &text, int &value) {
-  const char *end = text.data() + text.size();
-  auto [p, ec] = std::from_chars(text.data(), end, value);
-  return ec == std::errc() && p == end;
-}
-
-bool ParseArgs(std::vector<std::string> argv, Args &a, std::string &error) {
-  a.images = TakeImageOptions(argv);
-  for (size_t i = 1; i < argv.size(); ++i) {
-    const std::string &s = argv[i];
-    auto value = [&](std::string &out) {
-      if (i + 1 >= argv.size()) {
-        error = s + " needs a value";
-        return false;
-      }
-      out = argv[++i];
-      return true;
-    };
-    std::string v;
-    if (s == "--json") {
-      a.json = true;
-    } else if (s == "--overwrite") {
-      a.overwrite = true;
-    } else if (s == "--strict") {
-      a.strict = true;
-    } else if (s == "--drive") {
-      if (!value(v)) return false;
-      if (!ParseInt(v, a.drive) || a.drive < 0) {
-        error = "--drive needs a drive number";
-        return false;
-      }
-    } else if (s == "--from") {
-      if (!value(a.from)) return false;
-    } else if (s == "--to") {
-      if (!value(a.to)) return false;
-    } else if (s == "-o" || s == "--output") {
-      if (!value(a.output)) return false;
-    } else if (s == "--channel") {
-      int channel = 0;
-      if (!value(v)) return false;
-      if (!ParseInt(v, channel) || channel < 1 || channel > 4) {
-        error = "--channel needs a channel number, 1 to 4";
-        return false;
-      }
-      a.channels.push_back(channel);
-    } else if (s.size() > 1 && s[0] == '-' && s != "-") {
-      error = "unknown option: " + s;
-      return false;
-    } else {
-      a.positional.push_back(s);
-    }
-  }
-  return true;
-}
-
-// The disk a command reads: a path, or drive N of the table.
-struct DiskArg {
-  std::string path;
-  int driveNumber = 0;  // in `table`
-  DriveTable table;
-};
-
-bool ResolveDisk(const Args &a, size_t position, DiskArg &disk, std::string &error) {
-  if (a.drive >= 0) {
-    disk.table = DriveTable(a.images);
-    const DriveInfo *info = disk.table.Find(a.drive);
-    if (!info) {
-      error = "No such drive: " + std::to_string(a.drive);
-      return false;
-    }
-    disk.path = info->path;
-    disk.driveNumber = a.drive;
-    return true;
-  }
-  if (a.positional.size() <= position) {
-    error = "no DISK given";
-    return false;
-  }
-  disk.path = a.positional[position];
-  // The path alone makes the table the copy thread opens by number.
-  disk.table = DriveTable({disk.path}, "/nonexistent");
-  disk.driveNumber = 0;
-  return true;
-}
-
-bool ParseWhen(const std::string &text, uint32_t &seconds, std::string &error) {
-  int64_t s = 0;
-  if (!ParseRecorderTime(text, s) || s < 0 || s > int64_t{UINT32_MAX}) {
-    error = "not a time: \"" + text + "\" (use \"YYYY-MM-DD hh:mm:ss\" or recorder seconds)";
-    return false;
-  }
-  seconds = uint32_t(s);
-  return true;
-}
-
-// Opens a recorder disk and reads its geometry, reporting failures the way
-// every command does.
-int OpenRecorder(const DiskArg &disk, DiskSource &source, DiskGeometry &geometry, bool needState) {
-  if (source.OpenPath(disk.path) != DriveOpenStatus::Ok) return Fail(kError, source.LastError());
-  const GeometryStatus status = ReadGeometry(source, geometry);
-  if (status == GeometryStatus::NotRecorderDisk)
-    return Fail(kRejected, "Not a recorder disk: " + disk.path);
-  if (status == GeometryStatus::NoValidState && needState)
-    return Fail(kStateError, kStateErrorText);
-  return kOk;
-}
 
 // The event log's header and records, as far as they can be read.
 void CheckEventLog(const EventLog &log, DamageReport &damage) {
@@ -237,28 +116,9 @@ void CheckIndexEnds(ByteSource &source, const DiskGeometry &geometry, DamageRepo
   }
 }
 
-// The output paths of a command, checked before any work: a source, a
-// device or an existing file (without --overwrite) is refused at once.
-bool RefuseOutputs(const std::vector<std::string> &paths, platform::ReplacePolicy policy) {
-  for (const std::string &path : paths) {
-    std::string error;
-    const platform::OutputStatus status = platform::CheckOutputPath(path, policy, &error);
-    if (status == platform::OutputStatus::kOk) continue;
-    if (status == platform::OutputStatus::kExists) error += " (--overwrite replaces it)";
-    Fail(kError, error);
-    return true;
-  }
-  return false;
-}
-
-platform::ReplacePolicy PolicyOf(const Args &a) {
-  return a.overwrite ? platform::ReplacePolicy::kReplaceExisting
-                     : platform::ReplacePolicy::kKeepExisting;
-}
-
-int Drives(const Args &a) {
-  const DriveTable table(a.images);
-  std::string out = "[";
+int Drives(const DiskOptions &o) {
+  const DriveTable table(o.source.images);
+  Json list = Json::array();
   for (const DriveInfo &d : table.Drives()) {
     DriveOpenStatus status;
     std::string message;
@@ -267,30 +127,27 @@ int Drives(const Args &a) {
       std::fprintf(stderr, "%s\n", message.c_str());
     // A FIFO, a folder or a character device is no drive: said, not listed.
     if (status == DriveOpenStatus::NotADisk) continue;
-    if (a.json) {
-      if (out.size() > 1) out += ", ";
-      out += "{\"drive\": " + std::to_string(d.number) +
-             ", \"name\": " + Json(DeviceItemName(d.number)) + ", \"path\": " + Json(d.path) +
-             ", \"recorder\": " + (recorder ? "true" : "false") + "}";
+    if (o.switches.json) {
+      list.push_back({{"drive", d.number},
+                      {"name", DeviceItemName(d.number)},
+                      {"path", d.path},
+                      {"recorder", recorder}});
     } else {
       std::printf(
           "%-10s %-30s %s\n", DeviceItemName(d.number).c_str(), d.path.c_str(),
           recorder ? "recorder disk" : (status == DriveOpenStatus::Ok ? "-" : "cannot open"));
     }
   }
-  if (a.json) std::printf("%s]\n", out.c_str());
-  return kOk;
+  if (o.switches.json) PrintJson(list);
+  return kExitOk;
 }
 
-int Info(const Args &a) {
-  DiskArg disk;
-  std::string error;
-  if (!ResolveDisk(a, 1, disk, error)) return Fail(kError, error);
-  DiskSource source;
-  DiskGeometry g;
-  if (int rc = OpenRecorder(disk, source, g, true)) return rc;
-  DamageReport damage;
-  tools::CheckImageLength(source, g, damage);
+int Info(const DiskOptions &o) {
+  CommandDisk disk;
+  if (int rc = disk.ResolveAndOpen(o.source, true)) return rc;
+  DiskSource &source = disk.source;
+  const DiskGeometry &g = disk.geometry;
+  DamageReport &damage = disk.damage;
   uint32_t start = 0, end = 0;
   if (!IndexBlockTime(0, source, start)) {
     ++damage.readErrors;
@@ -306,51 +163,51 @@ int Info(const Args &a) {
   const EventLog log = ReadEventLog(source);
   CheckEventLog(log, damage);
   const uint32_t eventCount = log.headerRead ? log.header.eventCount : 0;
-  if (a.json) {
-    std::printf(
-        "{\"recorder\": true, \"indexAreaMiB\": %u, \"dataBase\": %llu, \"indexCount\": %lld, "
-        "\"playEnd\": %lld, "
-        "\"start\": %s, \"end\": %s, \"startSeconds\": %u, \"endSeconds\": %u, \"eventCount\": "
-        "%u, %s}\n",
-        g.indexAreaMiB, static_cast<unsigned long long>(g.dataBase),
-        static_cast<long long>(g.indexCount), static_cast<long long>(g.playEnd),
-        Json(FormatRecorderTime(int64_t{start})).c_str(),
-        Json(FormatRecorderTime(int64_t{end})).c_str(), start, end, eventCount,
-        damage.JsonFields().c_str());
+  if (o.switches.json) {
+    Json info = {{"recorder", true},
+                 {"indexAreaMiB", g.indexAreaMiB},
+                 {"dataBase", g.dataBase},
+                 {"indexCount", g.indexCount},
+                 {"playEnd", g.playEnd},
+                 {"start", FormatRecorderTime(int64_t{start})},
+                 {"end", FormatRecorderTime(int64_t{end})},
+                 {"startSeconds", start},
+                 {"endSeconds", end},
+                 {"eventCount", eventCount}};
+    damage.AddTo(info);
+    PrintJson(info);
   } else {
     std::printf(
         "recorder disk  %s\nindex area     %u MiB\ndata base      %llu\nindex count    %lld\n"
         "played         %lld entries\nStart : %s\nEnd : %s\nevents         %u\n",
-        disk.path.c_str(), g.indexAreaMiB, static_cast<unsigned long long>(g.dataBase),
+        disk.where.path.c_str(), g.indexAreaMiB, static_cast<unsigned long long>(g.dataBase),
         static_cast<long long>(g.indexCount), static_cast<long long>(g.playEnd),
         FormatRecorderTime(int64_t{start}).c_str(), FormatRecorderTime(int64_t{end}).c_str(),
         eventCount);
   }
-  return damage.Finish(kOk, a.strict);
+  return damage.Finish(kExitOk, o.switches.strict);
 }
 
-int Events(const Args &a) {
-  DiskArg disk;
-  std::string error;
-  if (!ResolveDisk(a, 1, disk, error)) return Fail(kError, error);
-  DiskSource source;
-  DiskGeometry g;
-  if (int rc = OpenRecorder(disk, source, g, false)) return rc;
-  DamageReport damage;
-  tools::CheckImageLength(source, g, damage);
+int Events(const DiskOptions &o) {
+  CommandDisk disk;
+  if (int rc = disk.ResolveAndOpen(o.source, false)) return rc;
+  DiskSource &source = disk.source;
+  DamageReport &damage = disk.damage;
   CheckEventLog(ReadEventLog(source), damage);
   CEventList list;
   list.LoadEvents(source);
   const auto &rows = list.Rows();
-  if (a.json) {
-    std::string out = "{\"events\": [";
-    for (size_t i = 0; i < rows.size(); ++i) {
-      if (i) out += ", ";
-      out += "{\"num\": " + Json(rows[i][0]) + ", \"channel\": " + Json(rows[i][1]) +
-             ", \"time\": " + Json(rows[i][2]) + ", \"type\": " + Json(rows[i][3]) +
-             ", \"seconds\": " + std::to_string(list.Times()[i]) + "}";
-    }
-    std::printf("%s], %s}\n", out.c_str(), damage.JsonFields().c_str());
+  if (o.switches.json) {
+    Json events = Json::array();
+    for (size_t i = 0; i < rows.size(); ++i)
+      events.push_back({{"num", rows[i][0]},
+                        {"channel", rows[i][1]},
+                        {"time", rows[i][2]},
+                        {"type", rows[i][3]},
+                        {"seconds", list.Times()[i]}});
+    Json report = {{"events", std::move(events)}};
+    damage.AddTo(report);
+    PrintJson(report);
   } else {
     const auto &h = CEventList::HeaderRow();
     std::printf("%-6s %-8s %-20s %s\n", h[0].c_str(), h[1].c_str(), h[2].c_str(), h[3].c_str());
@@ -359,7 +216,7 @@ int Events(const Args &a) {
     if (rows.size() < list.EventCount())
       std::printf("(%zu of %u events could be read)\n", rows.size(), list.EventCount());
   }
-  return damage.Finish(kOk, a.strict);
+  return damage.Finish(kExitOk, o.switches.strict);
 }
 
 // Counts the reads that fail, for readers that carry on past them.
@@ -381,87 +238,53 @@ class CountingSource final : public ByteSource {
   uint64_t m_failures = 0;
 };
 
-int Search(const Args &a) {
-  DiskArg disk;
-  std::string error;
-  if (!ResolveDisk(a, 1, disk, error)) return Fail(kError, error);
-  const size_t whenAt = a.drive >= 0 ? 1 : 2;
-  if (a.positional.size() <= whenAt) return Fail(kError, "no WHEN given");
+int Search(const DiskOptions &o) {
+  CommandDisk disk;
+  if (int rc = disk.Resolve(o.source)) return rc;
+  if (o.when.empty()) return Fail(kExitError, "no WHEN given");
   uint32_t target = 0;
-  if (!ParseWhen(a.positional[whenAt], target, error)) return Fail(kError, error);
-  DiskSource source;
-  DiskGeometry g;
-  if (int rc = OpenRecorder(disk, source, g, true)) return rc;
-  DamageReport damage;
-  tools::CheckImageLength(source, g, damage);
-  CountingSource counted(source);
-  const int64_t entry = SearchTime(counted, g, target);
+  std::string error;
+  if (!ParseWhen(o.when, target, error)) return Fail(kExitError, error);
+  if (int rc = disk.Open(true)) return rc;
+  DamageReport &damage = disk.damage;
+  CountingSource counted(disk.source);
+  const int64_t entry = SearchTime(counted, disk.geometry, target);
   if (counted.Failures()) {
     damage.readErrors += counted.Failures();
     damage.Warn(std::to_string(counted.Failures()) +
                 " reads of the index failed: the entry found may be wrong");
   }
-  if (a.json)
-    std::printf("{\"target\": %u, \"entry\": %lld, %s}\n", target, static_cast<long long>(entry),
-                damage.JsonFields().c_str());
-  else
+  if (o.switches.json) {
+    Json found = {{"target", target}, {"entry", entry}};
+    damage.AddTo(found);
+    PrintJson(found);
+  } else {
     std::printf("%s (%u): playing starts at entry %lld\n",
                 FormatRecorderTime(int64_t{target}).c_str(), target, static_cast<long long>(entry));
-  return damage.Finish(kOk, a.strict);
+  }
+  return damage.Finish(kExitOk, o.switches.strict);
 }
 
-// The files an export made, for the JSON: name, length and SHA-256.
-std::string FilesJson(const std::vector<ExportedFile> &files) {
-  std::string out = "[";
-  for (const ExportedFile &f : files) {
-    if (out.size() > 1) out += ", ";
-    out += "{\"path\": " + Json(f.path) + ", \"role\": " + Json(f.role) +
-           ", \"sizeBytes\": " + std::to_string(f.sizeBytes) + ", \"sha256\": " + Json(f.sha256) +
-           "}";
-  }
-  return out + "]";
-}
-
-int Export(const Args &a) {
-  DiskArg disk;
-  std::string error;
-  if (!ResolveDisk(a, 1, disk, error)) return Fail(kError, error);
-  if (a.from.empty() || a.to.empty() || a.output.empty())
-    return Fail(kError, "export needs --from, --to and -o");
-  uint32_t from = 0, to = 0;
-  if (!ParseWhen(a.from, from, error) || !ParseWhen(a.to, to, error)) return Fail(kError, error);
-  ExportOptions options;
-  options.format = ExportFormatOfName(a.output);
-  const bool media = options.format != ExportFormat::kClip;
-  if (!a.channels.empty()) {
-    if (!media) return Fail(kError, "--channel applies to .mkv and .mp4 exports");
-    options.channelMask = 0;
-    for (int c : a.channels) options.channelMask |= 1u << (c - 1);
-  }
-  std::vector<std::string> outputs{ManifestPathOf(a.output)};
-  if (media) {
-    for (int c = 0; c < 4; ++c)
-      if (options.channelMask & (1u << c)) outputs.push_back(ChannelFilePath(a.output, c));
-  } else {
-    outputs.push_back(a.output);
-    outputs.push_back(CompanionDataName(a.output));
-  }
-  DamageReport damage;
-  {
-    DiskSource source;
-    DiskGeometry g;
-    if (int rc = OpenRecorder(disk, source, g, true)) return rc;
-    // Refused before the copy starts; the copy's own writers check again.
-    if (RefuseOutputs(outputs, PolicyOf(a))) return kError;
-    tools::CheckImageLength(source, g, damage);
-  }
-  DriveTable::SetProcess(disk.table);
+int Export(const DiskOptions &o) {
+  CommandDisk disk;
+  if (int rc = disk.Resolve(o.source)) return rc;
+  if (!o.from || !o.to || o.output.empty())
+    return Fail(kExitError, "export needs --from, --to and -o");
+  const uint32_t from = *o.from, to = *o.to;
+  const platform::ReplacePolicy policy = o.switches.Policy();
+  if (int rc = disk.Open(true)) return rc;
+  // Refused before the copy starts; the copy's own writer checks again.
+  if (RefuseOutputs({o.output, CompanionDataName(o.output)}, policy)) return kExitError;
+  // The copy thread opens the disk itself.
+  disk.source.Close();
+  DamageReport &damage = disk.damage;
+  DriveTable::SetProcess(disk.where.table);
   std::string stateMessage;
   CopyHDDThread copy(
-      nullptr, disk.driveNumber, RecorderSecondsToSystemTime(from), RecorderSecondsToSystemTime(to),
-      a.output, [&](const std::string &m) { stateMessage = m; }, PolicyOf(a), options);
-  if (copy.Failure() == CopyFailure::StateError) return Fail(kStateError, kStateErrorText);
-  const char *what = media ? "pictures" : "entries";
+      nullptr, disk.where.driveNumber, RecorderSecondsToSystemTime(from),
+      RecorderSecondsToSystemTime(to), o.output, [&](const std::string &m) { stateMessage = m; },
+      policy);
+  if (copy.Failure() == CopyFailure::StateError) return Fail(kExitStateError, kStateErrorText);
   const int64_t first = copy.StartEntry();
   const int64_t span = std::max<int64_t>(1, copy.Geometry().playEnd - first);
   auto lastReport = std::chrono::steady_clock::now();
@@ -471,153 +294,162 @@ int Export(const Args &a) {
     if (now - lastReport >= std::chrono::milliseconds(500)) {
       lastReport = now;
       const int64_t at = std::clamp<int64_t>(copy.NextEntry() - first, 0, span);
-      std::fprintf(stderr, "\rcopying: %lld %s written, index %lld%%",
-                   static_cast<long long>(copy.EntriesWritten()), what,
+      std::fprintf(stderr, "\rcopying: %lld entries written, index %lld%%",
+                   static_cast<long long>(copy.EntriesWritten()),
                    static_cast<long long>(at * 100 / span));
     }
   }
   copy.WaitFor();
-  std::fprintf(stderr, "\rcopying: %lld %s written, done        \n",
-               static_cast<long long>(copy.EntriesWritten()), what);
+  std::fprintf(stderr, "\rcopying: %lld entries written, done        \n",
+               static_cast<long long>(copy.EntriesWritten()));
   damage.readErrors += copy.ReadErrors();
   damage.skippedRecords += copy.SkippedRecords();
   if (copy.IndexFailedAt() >= 0)
     damage.Warn("the index cannot be read at entry " + std::to_string(copy.IndexFailedAt()) +
-                (media ? ": the export ends there" : ": the clip ends there"));
+                ": the clip ends there");
   if (copy.SkippedRecords())
     damage.Warn(std::to_string(copy.SkippedRecords()) +
-                (media ? " entries were left out: their records cannot be read, are damaged or "
-                         "are not what their entry says"
-                       : " entries were not copied: their records cannot be read or they are "
-                         "damaged"));
+                " entries were not copied: their records cannot be read or they are damaged");
   switch (copy.Failure()) {
     case CopyFailure::None:
       break;
     case CopyFailure::NotRecorderDisk:
-      return Fail(kRejected, "Not a recorder disk: " + disk.path);
+      return Fail(kExitRejected, "Not a recorder disk: " + disk.where.path);
     case CopyFailure::NoEntries:
       // Damage may be why nothing could be copied: say that too.
-      damage.Finish(kRejected, false);
-      return Fail(kRejected, damage.Partial()
-                                 ? "Nothing in the chosen span could be read: no clip was written"
-                                 : "Nothing was recorded in the chosen span: no clip was written");
-    case CopyFailure::NoPictures:
-      damage.Finish(kRejected, false);
-      return Fail(kRejected,
+      damage.Finish(kExitRejected, false);
+      return Fail(kExitRejected,
                   damage.Partial()
-                      ? "No picture in the chosen span could be read: no file was written"
-                      : "No pictures were recorded in the chosen span: no file was written");
+                      ? "Nothing in the chosen span could be read: no clip was written"
+                      : "Nothing was recorded in the chosen span: no clip was written");
     case CopyFailure::EndBeforeStart:
-      return Fail(kError, "--to is before --from: nothing is copied");
+      return Fail(kExitError, "--to is before --from: nothing is copied");
     default:
-      return Fail(kError, copy.ErrorText());
+      return Fail(kExitError, copy.ErrorText());
   }
-  if (a.json) {
-    if (media)
-      std::printf("{\"format\": %s, \"pictures\": %lld, \"files\": %s, \"manifest\": %s, %s}\n",
-                  Json(ExportFormatName(options.format)).c_str(),
-                  static_cast<long long>(copy.EntriesWritten()), FilesJson(copy.Files()).c_str(),
-                  Json(copy.ManifestPath()).c_str(), damage.JsonFields().c_str());
-    else
-      std::printf(
-          "{\"index\": %s, \"data\": %s, \"entries\": %lld, \"magic\": %s, \"files\": %s, "
-          "\"manifest\": %s, %s}\n",
-          Json(copy.IndexPath()).c_str(), Json(copy.DataPath()).c_str(),
-          static_cast<long long>(copy.EntriesWritten()), Json(Hex32(copy.ClipMagic())).c_str(),
-          FilesJson(copy.Files()).c_str(), Json(copy.ManifestPath()).c_str(),
-          damage.JsonFields().c_str());
-  } else if (media) {
-    for (const ExportedFile &f : copy.Files())
-      std::printf("%s: %llu bytes, SHA-256 %s\n", f.path.c_str(),
-                  static_cast<unsigned long long>(f.sizeBytes), f.sha256.c_str());
-    std::printf("%s\n", copy.ManifestPath().c_str());
+  if (o.switches.json) {
+    Json clip = {{"index", copy.IndexPath()},
+                 {"data", copy.DataPath()},
+                 {"entries", copy.EntriesWritten()},
+                 {"magic", Hex32(copy.ClipMagic())}};
+    damage.AddTo(clip);
+    PrintJson(clip);
   } else {
-    std::printf("%s + %s: %lld entries, magic %s\n%s\n", copy.IndexPath().c_str(),
+    std::printf("%s + %s: %lld entries, magic %s\n", copy.IndexPath().c_str(),
                 copy.DataPath().c_str(), static_cast<long long>(copy.EntriesWritten()),
-                Hex32(copy.ClipMagic()).c_str(), copy.ManifestPath().c_str());
+                Hex32(copy.ClipMagic()).c_str());
   }
-  return damage.Finish(kOk, a.strict);
+  return damage.Finish(kExitOk, o.switches.strict);
 }
 
-int Clip(const Args &a) {
-  if (a.positional.size() < 2) return Fail(kError, "no CLIP.in given");
-  const std::string path = a.positional[1];
+int Clip(const DiskOptions &o) {
+  if (o.clip.empty()) return Fail(kExitError, "no CLIP.in given");
+  const std::string &path = o.clip;
   CClipReader reader;
-  if (!reader.OpenIndexOnly(path)) return Fail(kError, reader.LastError());
+  if (!reader.OpenIndexOnly(path)) return Fail(kExitError, reader.LastError());
   ClipTrailer trailer;
   switch (reader.ReadClipTrailer(trailer)) {
     case ClipStatus::Ok:
       break;
     case ClipStatus::TooShort:
-      return Fail(kRejected, kClipTooShortText);
+      return Fail(kExitRejected, kClipTooShortText);
     case ClipStatus::NoMagic:
-      return Fail(kRejected, "No clip trailer in " + path);
+      return Fail(kExitRejected, "No clip trailer in " + path);
     case ClipStatus::BadCount:
-      return Fail(kRejected, "The clip trailer's count does not match its place in " + path);
+      return Fail(kExitRejected, "The clip trailer's count does not match its place in " + path);
     case ClipStatus::ReadError:
-      return Fail(kError, "Cannot read " + path);
+      return Fail(kExitError, "Cannot read " + path);
   }
-  if (trailer.count == 0) return Fail(kRejected, "The clip holds no entries: " + path);
+  if (trailer.count == 0) return Fail(kExitRejected, "The clip holds no entries: " + path);
   IndexEntry first, last;
   if (!reader.ReadEntry(0, first) || !reader.ReadEntry(trailer.count - 1, last))
-    return Fail(kRejected, "Cannot read the clip's entries in " + path);
+    return Fail(kExitRejected, "Cannot read the clip's entries in " + path);
   CClipReader both;
   if (!both.Open(path))
-    return Fail(kRejected, "Cannot open the clip's data file " + CompanionDataName(path) + ": " +
-                               both.LastError());
+    return Fail(kExitRejected, "Cannot open the clip's data file " + CompanionDataName(path) +
+                                   ": " + both.LastError());
   DamageReport damage;
   tools::CheckClipData(both, damage);
   const std::string start = FormatRecorderTime(int64_t{first.time});
   const std::string end = FormatRecorderTime(int64_t{last.time});
-  if (a.json)
-    std::printf("{\"count\": %u, \"layout\": %d, \"start\": %s, \"end\": %s, %s}\n", trailer.count,
-                trailer.layout, Json(start).c_str(), Json(end).c_str(),
-                damage.JsonFields().c_str());
-  else
+  if (o.switches.json) {
+    Json clip = {
+        {"count", trailer.count}, {"layout", trailer.layout}, {"start", start}, {"end", end}};
+    damage.AddTo(clip);
+    PrintJson(clip);
+  } else {
     std::printf("%s: %u entries, %s, %s .. %s\n", path.c_str(), trailer.count,
                 trailer.layout ? "one channel (four-way picture)" : "interleaved channels",
                 start.c_str(), end.c_str());
-  return damage.Finish(kOk, a.strict);
+  }
+  return damage.Finish(kExitOk, o.switches.strict);
+}
+
+const char kDiskText[] = "a disk image or block device";
+const char kWhenText[] =
+    "DISK is a disk image or block device path, or --drive N (drive N of the table: the\n"
+    "--image entries first, then the machine's disks). WHEN is \"YYYY-MM-DD hh:mm:ss\"\n"
+    "(recorder wall time) or a count of recorder seconds.";
+
+// Registers a disk or clip command; `add` registers its own options.
+void AddDiskCommand(CommandLine &cli, const std::string &name, const std::string &summary,
+                    int (*run)(const DiskOptions &),
+                    const std::function<void(Command &, DiskOptions &)> &add) {
+  auto o = std::make_shared<DiskOptions>();
+  Command &cmd = cli.AddCommand(name, summary, [o, run] { return run(*o); });
+  add(cmd, *o);
+  cmd.Common(o->switches);
+}
+
+void AddDiskCommands(CommandLine &cli) {
+  AddDiskCommand(cli, "drives", "list the drive table and which drives are recorder disks", Drives,
+                 [](Command &cmd, DiskOptions &o) { cmd.Images(o.source.images); });
+  AddDiskCommand(cli, "info", "geometry, recorded span and event count", Info,
+                 [](Command &cmd, DiskOptions &o) {
+                   cmd.Source(o.source, "DISK", kDiskText).Footer(kWhenText);
+                 });
+  AddDiskCommand(cli, "events", "the event log as the event list shows it", Events,
+                 [](Command &cmd, DiskOptions &o) {
+                   cmd.Source(o.source, "DISK", kDiskText).Footer(kWhenText);
+                 });
+  AddDiskCommand(cli, "search", "the index entry where playing WHEN starts", Search,
+                 [](Command &cmd, DiskOptions &o) {
+                   cmd.Source(o.source, "DISK", kDiskText)
+                       .Positional("WHEN", o.when, "the time to look for")
+                       .Footer(kWhenText);
+                 });
+  AddDiskCommand(cli, "export", "copy a time range into a clip (OUT.in + OUT.da)", Export,
+                 [](Command &cmd, DiskOptions &o) {
+                   cmd.Source(o.source, "DISK", kDiskText)
+                       .When("--from", o.from, "the first time to copy")
+                       .When("--to", o.to, "the time to copy to")
+                       .Text("-o,--output", o.output, "OUT.in",
+                             "the clip's index file; its data file is OUT.da")
+                       .Footer(kWhenText);
+                 });
+  AddDiskCommand(cli, "clip", "check a clip and show its span", Clip,
+                 [](Command &cmd, DiskOptions &o) {
+                   cmd.Positional("CLIP.in", o.clip, "a clip's index file");
+                 });
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc > 1 && std::string(argv[1]) == "yuv") {
-    // The time stamp is drawn with Qt's fonts, which need the GUI
-    // application object; no window is shown.
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QGuiApplication app(argc, argv);
-    return orvan::app::RunYuvCommand(std::vector<std::string>(argv + 1, argv + argc), std::cout,
-                                     std::cerr);
-  }
-  if (argc > 1 && std::string(argv[1]) == "verify")
-    return orvan::tools::RunVerifyCommand(std::vector<std::string>(argv + 1, argv + argc));
+  CommandLine cli("orvan-cli", "Batch and forensic work on recorder disks and clips.");
+  AddDiskCommands(cli);
 #ifdef ORVAN_CLI_PLAY
-  if (argc > 1 && std::string(argv[1]) == "play")
-    return orvan::tools::RunPlayCommand(std::vector<std::string>(argv + 1, argv + argc));
+  AddPlayCommand(cli);
 #endif
-  Args a;
-  std::string error;
-  if (!ParseArgs(std::vector<std::string>(argv, argv + argc), a, error)) {
-    std::fputs(kUsage, stderr);
-    return Fail(kError, error);
-  }
-  if (a.positional.empty()) {
-    std::fputs(kUsage, stderr);
-    return kError;
-  }
-  const std::string &command = a.positional[0];
-  if (command == "drives") return Drives(a);
-  if (command == "info") return Info(a);
-  if (command == "events") return Events(a);
-  if (command == "search") return Search(a);
-  if (command == "export") return Export(a);
-  if (command == "clip") return Clip(a);
-  if (command == "help") {
-    std::fputs(kUsage, stdout);
-    return kOk;
-  }
-  std::fputs(kUsage, stderr);
-  return Fail(kError, "unknown command: " + command);
+  AddYuvCommand(cli);
+  cli.AddCommand("help", "print this help", [&cli] {
+    std::fputs(cli.Help().c_str(), stdout);
+    return kExitOk;
+  });
+  cli.Footer(std::string(kWhenText) +
+             "\n\"orvan-cli COMMAND --help\" lists a command's options.\n"
+             "Exit codes: 0 done; 1 usage, I/O error or a refused output; 2 not a recorder disk\n"
+             "or a rejected clip; 3 \"Check HDD State Error!!\"; 5 a partial result under\n"
+             "--strict; 130 and 143 play stopped by SIGINT or SIGTERM.");
+  return cli.Run(argc, argv);
 }

@@ -1,103 +1,26 @@
 // orvan-mkdisk: writes a sample recorder disk image.
-#include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <vector>
 
-#include "platform/disk_source.h"
 #include "platform/wintime.h"
+#include "tools/command_line.h"
+#include "tools/exit_codes.h"
 #include "tools/sample_recording.h"
+
+using orvan::tools::CommandLine;
+using orvan::tools::SampleOptions;
 
 namespace {
 
-const char kUsage[] =
-    "usage: orvan-mkdisk -o IMAGE [options]\n"
-    "  -o, --output PATH     image file to write (replaced if it exists)\n"
-    "  --duration SECONDS    length of the recording (default 60)\n"
-    "  --start WHEN          first recorder time, \"YYYY-MM-DD hh:mm:ss\" or seconds\n"
-    "                        (default 2008-02-14 09:44:57)\n"
-    "  --codec mpeg4|mjpeg   picture coding (default mpeg4)\n"
-    "  --alt-types           record types 18/17 (MPEG-4) or 19 (MJPEG)\n"
-    "  --quad                one channel carrying a 2 x 2 composed picture\n"
-    "  --fps N               pictures per second per channel (default 8)\n"
-    "  --key-interval N      pictures between key pictures (default 2 x fps)\n"
-    "  --events N            event log records (default 12)\n"
-    "  --no-audio            no audio blocks\n"
-    "  --state-slot N        state table slot of the valid entry (default 0)\n"
-    "  --index-mib N         size of the index area in MiB (default: as needed)\n"
-    "  --seed N              seed of the recording's variations (default 1)\n";
-
-template <typename T>
-bool ParseNumber(const std::string &text, T &value) {
-  const char *end = text.data() + text.size();
-  auto [p, ec] = std::from_chars(text.data(), end, value);
-  return ec == std::errc() && p == end;
-}
-
 int Fail(const std::string &message) {
   std::fprintf(stderr, "orvan-mkdisk: %s\n", message.c_str());
-  return 1;
+  return orvan::tools::kExitError;
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
-  std::vector<std::string> args(argv, argv + argc);
-  orvan::TakeImageOptions(args);  // accepted by every program; unused here
-  orvan::tools::SampleOptions o;
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string &a = args[i];
-    auto value = [&](std::string &out) {
-      if (i + 1 >= args.size()) return false;
-      out = args[++i];
-      return true;
-    };
-    std::string v;
-    if (a == "-h" || a == "--help") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (a == "-o" || a == "--output") {
-      if (!value(o.outputPath)) return Fail("-o needs a path");
-    } else if (a == "--duration") {
-      if (!value(v) || !ParseNumber(v, o.durationSeconds))
-        return Fail("--duration needs whole seconds");
-    } else if (a == "--start") {
-      int64_t s = 0;
-      if (!value(v) || !orvan::ParseRecorderTime(v, s))
-        return Fail("--start needs \"YYYY-MM-DD hh:mm:ss\" or seconds");
-      o.startSeconds = s;
-    } else if (a == "--codec") {
-      if (!value(v) || (v != "mpeg4" && v != "mjpeg")) return Fail("--codec is mpeg4 or mjpeg");
-      o.codec = v == "mjpeg" ? orvan::tools::SampleOptions::Codec::Mjpeg
-                             : orvan::tools::SampleOptions::Codec::Mpeg4;
-    } else if (a == "--alt-types") {
-      o.altTypes = true;
-    } else if (a == "--quad") {
-      o.quad = true;
-    } else if (a == "--fps") {
-      if (!value(v) || !ParseNumber(v, o.fps)) return Fail("--fps needs a number");
-    } else if (a == "--key-interval") {
-      if (!value(v) || !ParseNumber(v, o.keyInterval)) return Fail("--key-interval needs a number");
-    } else if (a == "--events") {
-      if (!value(v) || !ParseNumber(v, o.events)) return Fail("--events needs a number");
-    } else if (a == "--no-audio") {
-      o.audio = false;
-    } else if (a == "--state-slot") {
-      if (!value(v) || !ParseNumber(v, o.stateSlot)) return Fail("--state-slot needs a number");
-    } else if (a == "--index-mib") {
-      if (!value(v) || !ParseNumber(v, o.indexAreaMiB)) return Fail("--index-mib needs a number");
-    } else if (a == "--seed") {
-      if (!value(v) || !ParseNumber(v, o.seed)) return Fail("--seed needs a number");
-    } else {
-      std::fputs(kUsage, stderr);
-      return Fail("unknown argument: " + a);
-    }
-  }
-  if (o.outputPath.empty()) {
-    std::fputs(kUsage, stderr);
-    return Fail("no output image given (-o)");
-  }
+int MakeSample(const SampleOptions &o) {
   const auto began = std::chrono::steady_clock::now();
   orvan::tools::SampleSummary s;
   std::string error;
@@ -112,5 +35,75 @@ int main(int argc, char **argv) {
       orvan::FormatRecorderTime(int64_t{s.firstTime}).c_str(),
       orvan::FormatRecorderTime(int64_t{s.lastTime}).c_str(), double(s.dataBytes) / 1048576.0,
       s.largestRecord, double(s.imageBytes) / 1048576.0, seconds);
-  return 0;
+  return orvan::tools::kExitOk;
+}
+
+// A whole-number option of the sample; its one error for a missing or a
+// bad value, as "--fps needs a number".
+template <typename T>
+void AddNumber(orvan::tools::Command &cmd, const std::string &name, T &target,
+               const std::string &description, const std::string &needs = "needs a number") {
+  const std::string error = name + " " + needs;
+  cmd.Number(name, target, "N", description, error, std::numeric_limits<T>::lowest(),
+             std::numeric_limits<T>::max(), error);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  SampleOptions o;
+  std::vector<std::string> images;  // accepted by every program; unused here
+  CommandLine cli("orvan-mkdisk", "Writes a sample recorder disk image.", "orvan-mkdisk: ");
+  cli.SetUnknownOptionText("unknown argument: ");
+  cli.SetUnexpectedWordText("unknown argument: ");
+  orvan::tools::Command &cmd = cli.Main();
+  cmd.Text("-o,--output", o.outputPath, "PATH", "image file to write (replaced if it exists)",
+           "-o needs a path");
+  AddNumber(cmd, "--duration", o.durationSeconds, "length of the recording in seconds (default 60)",
+            "needs whole seconds");
+  cmd.Value(
+      "--start", "WHEN", "first recorder time (default 2008-02-14 09:44:57)",
+      [&o](const std::string &text, std::string &error) {
+        uint32_t seconds = 0;
+        if (!orvan::tools::ParseWhen(text, seconds, error)) {
+          error = "--start needs \"YYYY-MM-DD hh:mm:ss\" or seconds";
+          return false;
+        }
+        o.startSeconds = seconds;
+        return true;
+      },
+      "--start needs \"YYYY-MM-DD hh:mm:ss\" or seconds");
+  cmd.Value(
+      "--codec", "mpeg4|mjpeg", "picture coding (default mpeg4)",
+      [&o](const std::string &text, std::string &error) {
+        if (text != "mpeg4" && text != "mjpeg") {
+          error = "--codec is mpeg4 or mjpeg";
+          return false;
+        }
+        o.codec = text == "mjpeg" ? SampleOptions::Codec::Mjpeg : SampleOptions::Codec::Mpeg4;
+        return true;
+      },
+      "--codec is mpeg4 or mjpeg");
+  cmd.Flag("--alt-types", o.altTypes, "record types 18/17 (MPEG-4) or 19 (MJPEG)");
+  cmd.Flag("--quad", o.quad, "one channel carrying a 2 x 2 composed picture");
+  AddNumber(cmd, "--fps", o.fps, "pictures per second per channel (default 8)");
+  AddNumber(cmd, "--key-interval", o.keyInterval,
+            "pictures between key pictures (default 2 x fps)");
+  AddNumber(cmd, "--events", o.events, "event log records (default 12)");
+  bool noAudio = false;
+  cmd.Flag("--no-audio", noAudio, "no audio blocks");
+  AddNumber(cmd, "--state-slot", o.stateSlot, "state table slot of the valid entry (default 0)");
+  AddNumber(cmd, "--index-mib", o.indexAreaMiB,
+            "size of the index area in MiB (default: as needed)");
+  AddNumber(cmd, "--seed", o.seed, "seed of the recording's variations (default 1)");
+  cmd.Images(images, true);
+  cli.Footer(
+      "WHEN is \"YYYY-MM-DD hh:mm:ss\" (recorder wall time) or a count of recorder seconds.\n"
+      "The same options and seed always give the same image, byte for byte.");
+  cli.SetRun([&] {
+    if (o.outputPath.empty()) return cli.UsageFailure("no output image given (-o)");
+    o.audio = !noAudio;
+    return MakeSample(o);
+  });
+  return cli.Run(argc, argv);
 }

@@ -193,16 +193,21 @@ std::string ProgramDirectory() {
   return ec ? std::string() : exe.parent_path().string();
 }
 
-LanguageTexts LoadLanguageTexts() {
+std::string FindLanguageFile(const std::string &programDir) {
   const char *kName = "Language_Russian.ini";
   std::error_code ec;
-  if (std::filesystem::is_regular_file(kName, ec)) return ReadLanguageFile(kName);
-  const std::string dir = ProgramDirectory();
-  if (!dir.empty()) {
-    const std::string beside = dir + "/" + kName;
-    if (std::filesystem::is_regular_file(beside, ec)) return ReadLanguageFile(beside);
+  if (std::filesystem::is_regular_file(kName, ec)) return kName;
+  if (programDir.empty()) return "";
+  for (const std::string &dir : {programDir, programDir + "/" + ORVAN_DATA_FROM_BIN}) {
+    const std::string path = dir + "/" + kName;
+    if (std::filesystem::is_regular_file(path, ec)) return path;
   }
-  return LanguageTexts();
+  return "";
+}
+
+LanguageTexts LoadLanguageTexts() {
+  const std::string path = FindLanguageFile(ProgramDirectory());
+  return path.empty() ? LanguageTexts() : ReadLanguageFile(path);
 }
 
 }  // namespace orvan::app

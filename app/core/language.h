@@ -66,8 +66,14 @@ struct LanguageTexts {
 // Cyrillic code page (1251), as the recorder's own PCs write it.
 LanguageTexts ReadLanguageFile(const std::string &path);
 
-// Looks for "Language_Russian.ini" in the working directory, then beside
-// the program; the texts of the first one found, else all "0".
+// Where "Language_Russian.ini" is taken from: the working directory, else
+// beside the program (the build tree), else the installed data folder
+// reached from the program's folder (`programDir`/../share/orvan-viewer
+// with the usual layout, so an unpacked package finds it too). "" if none
+// is there.
+std::string FindLanguageFile(const std::string &programDir);
+
+// The texts of FindLanguageFile(ProgramDirectory()), else all "0".
 LanguageTexts LoadLanguageTexts();
 
 // Windows-1251 bytes to UTF-8.

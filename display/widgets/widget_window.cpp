@@ -45,9 +45,27 @@ void CWidgetWindow::Sync() {
 
 void CWidgetWindow::RequestRepaint(const RECT &rect) {
   const QRect area(rect.left, rect.top, rect.Width(), rect.Height());
-  // Queued with the widget as context: dropped if the widget is gone first.
+  {
+    std::lock_guard<std::mutex> hold(m_repaintLock);
+    m_repaintArea |= area;
+    if (m_updateQueued) return;
+    m_updateQueued = true;
+  }
+  // Queued with this record as context: dropped if it is gone first (it
+  // goes with its widget).
   QMetaObject::invokeMethod(
-      m_widget, [widget = m_widget, area] { widget->update(area); }, Qt::QueuedConnection);
+      this, [this] { UpdateGathered(); }, Qt::QueuedConnection);
+}
+
+void CWidgetWindow::UpdateGathered() {
+  QRect area;
+  {
+    std::lock_guard<std::mutex> hold(m_repaintLock);
+    area = m_repaintArea;
+    m_repaintArea = QRect();
+    m_updateQueued = false;
+  }
+  if (!area.isEmpty()) m_widget->update(area);
 }
 
 bool CWidgetWindow::eventFilter(QObject *watched, QEvent *event) {

@@ -5,7 +5,10 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QRect>
 #include <QWidget>
+
+#include <mutex>
 
 #include "display/video_window.h"
 
@@ -25,7 +28,8 @@ class CWidgetWindow : public QObject, public IRepaintSink {
   // record now (Qt delivers move and resize events of hidden widgets late).
   void Sync();
 
-  // Any thread: queues an update of that part of the widget.
+  // Any thread: queues an update of that part of the widget. Requests that
+  // come while one is queued join it: the GUI thread is woken once for all.
   void RequestRepaint(const RECT &rect) override;
 
  protected:
@@ -35,6 +39,12 @@ class CWidgetWindow : public QObject, public IRepaintSink {
   CWidgetWindow(QWidget *widget, CVideoWindow *parent);
   ~CWidgetWindow() override;
 
+  // GUI thread: hands the gathered area to the widget.
+  void UpdateGathered();
+
   QWidget *m_widget;
   CVideoWindow m_window;
+  std::mutex m_repaintLock;  // guards m_repaintArea and m_updateQueued
+  QRect m_repaintArea;
+  bool m_updateQueued = false;
 };

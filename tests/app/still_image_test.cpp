@@ -19,6 +19,8 @@ using namespace orvan::app;
 
 namespace {
 
+constexpr auto kKeep = orvan::platform::ReplacePolicy::kKeepExisting;
+
 // Writes a .yuv file: line code, time, then the given samples (or flat
 // samples of the given values).
 std::string WriteYuv(const orvan::test::TempDir &dir, const std::string &name, uint32_t code,
@@ -253,16 +255,19 @@ TEST(StillPicture, refusedFiles_leaveThePreviousPicture) {
   EXPECT_EQ(picture.pixel(5, 5), qRgb(1, 2, 3));
 }
 
-TEST(StillCommand, rawWritesTheBareConversion_jsonGivesLinesAndTime) {
+TEST(StillCommand, rawWritesTheBareConversion_andGivesLinesAndTime) {
   orvan::test::TempDir dir;
   std::mt19937 random(3);
   std::vector<uint8_t> samples(size_t(1080) * 480);
   for (auto &s : samples) s = uint8_t(random());
   const auto path = WriteYuv(dir, "in.yuv", 0, 1202982297, samples);
-  std::ostringstream out, err;
-  ASSERT_EQ(RunYuvCommand({"yuv", path, "-o", dir.File("raw.bin"), "--json", "--raw"}, out, err), 0)
-      << err.str();
-  EXPECT_EQ(out.str(), "{\"lines\": 480, \"time\": \"2008/02/14_09:44:57\"}\n");
+  StillFile written;
+  std::string error;
+  ASSERT_EQ(WriteStillFile(path, dir.File("raw.bin"), true, kKeep, written, error),
+            StillFileStatus::kWritten)
+      << error;
+  EXPECT_EQ(written.lines, 480);
+  EXPECT_EQ(written.time, "2008/02/14_09:44:57");
   std::ifstream in(dir.File("raw.bin"), std::ios::binary);
   const std::vector<uint8_t> raw((std::istreambuf_iterator<char>(in)), {});
   EXPECT_EQ(raw, ConvertStillToPixels(Still(480, samples)));
@@ -271,9 +276,11 @@ TEST(StillCommand, rawWritesTheBareConversion_jsonGivesLinesAndTime) {
 TEST(StillCommand, bitmapIsThePictureImagePlayShows) {
   orvan::test::TempDir dir;
   const auto path = WriteYuv(dir, "in.yuv", 1, 0, FlatSamples(576, 126, 128, 128));
-  std::ostringstream out, err;
-  ASSERT_EQ(RunYuvCommand({path, "-o", dir.File("shown.bmp")}, out, err), 0) << err.str();
-  EXPECT_TRUE(out.str().empty());
+  StillFile still;
+  std::string error;
+  ASSERT_EQ(WriteStillFile(path, dir.File("shown.bmp"), false, kKeep, still, error),
+            StillFileStatus::kWritten)
+      << error;
   QImage written(QString::fromStdString(dir.File("shown.bmp")));
   QImage shown;
   ASSERT_EQ(LoadStillImage(path, shown), YuvReadResult::Ok);
@@ -284,14 +291,17 @@ TEST(StillCommand, bitmapIsThePictureImagePlayShows) {
   EXPECT_EQ(std::filesystem::file_size(dir.File("shown.bmp")), 720u * 576 * 4 + 54);
 }
 
-TEST(StillCommand, refusedFile_exits2_andUsageErrorsExit1) {
+TEST(StillCommand, refusedFile_writesNothing_andSaysWhy) {
   orvan::test::TempDir dir;
   const auto bad = WriteYuv(dir, "bad.yuv", 2, 0, FlatSamples(480, 1, 1, 1));
-  std::ostringstream out, err;
-  EXPECT_EQ(RunYuvCommand({"yuv", bad, "-o", dir.File("x.bmp"), "--json"}, out, err), 2);
-  EXPECT_EQ(RunYuvCommand({"yuv", bad, "-o", dir.File("x.bin"), "--raw"}, out, err), 2);
+  StillFile written;
+  std::string error;
+  EXPECT_EQ(WriteStillFile(bad, dir.File("x.bmp"), false, kKeep, written, error),
+            StillFileStatus::kStillRefused);
+  EXPECT_EQ(error, bad + ": line code is neither 0 nor 1");
+  EXPECT_EQ(WriteStillFile(bad, dir.File("x.bin"), true, kKeep, written, error),
+            StillFileStatus::kStillRefused);
   EXPECT_FALSE(std::filesystem::exists(dir.File("x.bmp")));
-  EXPECT_TRUE(out.str().empty());
-  EXPECT_EQ(RunYuvCommand({"yuv", bad}, out, err), 1);
-  EXPECT_EQ(RunYuvCommand({"yuv", bad, "-o", "x", "--bogus"}, out, err), 1);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("x.bin")));
+  EXPECT_EQ(written.lines, 0);
 }

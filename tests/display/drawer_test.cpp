@@ -268,3 +268,74 @@ TEST(CDDrawer, quadModes6To9_enlargeTheirQuarterOfTheFourPictureStream) {
     EXPECT_TRUE(HasLabelAt(shot, 5, 5)) << mode;
   }
 }
+
+TEST(CDDrawer, shownSurface_holdsTheShownPartAtTheWindowsSize_andPresentCopiesIt) {
+  DisplayFixture fixture;  // quarters of 360 x 240
+  CVornDDrawer drawer(1, &fixture.Panel());
+  CTeskAutoLock guard(drawer.GetLock());
+  drawer.SetPictureRect(RECT{0, 0, 720, 480});
+  drawer.SetWindow(&fixture.Quarter(1), fixture.Quarter(1).ScreenRect());
+  orvan::media::SurfaceView view;
+  orvan::media::ShownPart part;
+  ASSERT_TRUE(drawer.GetShownSurface(&view, &part));
+  // Mode 0 shows {14, 18, 710, 474}; a reduction is drawn at the window's size.
+  EXPECT_EQ((RECT{part.left, part.top, part.right, part.bottom}), (RECT{14, 18, 710, 474}));
+  EXPECT_EQ(part.shownWidth, 360);
+  EXPECT_EQ(part.shownHeight, 240);
+  ASSERT_NE(view.bits, nullptr);
+  EXPECT_GE(view.pitch, 360 * 4);
+  EXPECT_EQ(view.rows, 240);
+  EXPECT_GE(view.slackBytes, orvan::media::kConversionSlackBytes);
+  // What the conversion would draw: left half red, right half green.
+  for (int y = 0; y < 240; ++y) {
+    auto *row = reinterpret_cast<uint32_t *>(view.bits + size_t(y) * view.pitch);
+    for (int x = 0; x < 360; ++x) row[x] = x < 180 ? kRed : kGreen;
+  }
+  drawer.Present(FILETIME{});
+  QImage shot = fixture.CapturePanel();
+  EXPECT_EQ(Rgb(shot, 360 + 178, 120), kRed);  // copied pixel for pixel
+  EXPECT_EQ(Rgb(shot, 360 + 181, 120), kGreen);
+  EXPECT_EQ(Rgb(shot, 100, 120), 0u);  // other quarters untouched
+
+  // A mode changed after the drawing shows that mode's part of what is
+  // held: mode 7 is the right half's top, all green.
+  drawer.SetDisplayMode(7);
+  drawer.Present(FILETIME{});
+  shot = fixture.CapturePanel();
+  for (const int x : {380, 540, 700}) EXPECT_EQ(Rgb(shot, x, 120), kGreen) << x;
+
+  // Asking for the picture surface again presents that one.
+  drawer.SetDisplayMode(0);
+  PaintHalves(drawer);
+  EXPECT_TRUE(drawer.Present(FILETIME{}));
+  shot = fixture.CapturePanel();
+  EXPECT_EQ(Rgb(shot, 530, 120), kRed);  // edge at 360 + (360 - 14) * 360 / 696
+  EXPECT_EQ(Rgb(shot, 545, 120), kGreen);
+}
+
+TEST(CDDrawer, shownSurface_forAnEnlargement_isThePartsOwnSize_andPresentStretchesIt) {
+  DisplayFixture fixture;
+  fixture.Place(0, RECT{0, 0, 720, 480});
+  CVornDDrawer drawer(0, &fixture.Panel());
+  CTeskAutoLock guard(drawer.GetLock());
+  drawer.SetDisplayMode(1);
+  drawer.SetPictureRect(RECT{0, 0, 360, 240});  // a half-size picture over the whole panel
+  drawer.SetWindow(&fixture.Quarter(0), fixture.Quarter(0).ScreenRect());
+  orvan::media::SurfaceView view;
+  orvan::media::ShownPart part;
+  ASSERT_TRUE(drawer.GetShownSurface(&view, &part));
+  EXPECT_EQ((RECT{part.left, part.top, part.right, part.bottom}), (RECT{14, 18, 350, 234}));
+  EXPECT_EQ(part.shownWidth, 336);
+  EXPECT_EQ(part.shownHeight, 216);
+  // Columns in stripes of 8: each lands 720 / 336 times as wide.
+  for (int y = 0; y < 216; ++y) {
+    auto *row = reinterpret_cast<uint32_t *>(view.bits + size_t(y) * view.pitch);
+    for (int x = 0; x < 336; ++x) row[x] = (x / 8) % 2 ? kGreen : kRed;
+  }
+  drawer.Present(FILETIME{});
+  const QImage shot = fixture.CapturePanel();
+  for (int x = 0; x < 720; ++x) {
+    const int column = (2 * x + 1) * 336 / (2 * 720);
+    ASSERT_EQ(Rgb(shot, x, 200), (column / 8) % 2 ? kGreen : kRed) << x;
+  }
+}

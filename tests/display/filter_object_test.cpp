@@ -132,6 +132,44 @@ TEST_P(FilterObjectPresents, decodedPictures_matchAReferenceConversionAndStretch
   EXPECT_GT(fixture.Sink(0).Count(), 0);
 }
 
+TEST_P(FilterObjectPresents, inAGridTile_theCroppedHalfSizePictureFillsItsQuarter) {
+  const std::string codec = GetParam();
+  const bool mjpeg = codec == "mjpeg";
+  const std::vector<CodedPicture> stream =
+      mjpeg ? MjpegStream(720, 480, 6) : Mpeg4Stream(720, 480, 6);
+  ASSERT_EQ(stream.size(), 6u);
+  const std::vector<QImage> reference = DecodeToRgb32(codec, stream);
+  ASSERT_FALSE(reference.back().isNull());
+
+  DisplayFixture fixture(720, 480);  // quarters of 360 x 240
+  FilterHarness h(fixture);
+  h.filter->SetDisplayMode(0);
+  h.filter->SetOutputWindow(&fixture.Quarter(3), false);
+  h.Push(DescriptionFrame(mjpeg ? 0 : 4, 720, 480));
+  for (int i = 0; i < 6; ++i) h.Push(PictureFrame(stream[size_t(i)], i));
+  ASSERT_TRUE(WaitUntil([&] { return ShownTimeIs(*h.filter, TimeOfPicture(5)); }));
+  ASSERT_TRUE(h.filter->IsHalfSize());
+
+  const QImage shot = fixture.CapturePanel();
+  ASSERT_EQ(shot.size(), QSize(720, 480));
+  // At half size mode 0 shows {14, 18, 350, 234} of the half picture, that
+  // is {28, 36, 700, 468} of the decoded one, over the bottom right quarter.
+  const QRect body(0, 0, 360, 214);  // in the tile, clear of the time text
+  const QImage tile = Crop(shot, QRect(360, 240, 360, 240));
+  const QImage expected = StretchNearest(reference.back(), QRect(28, 36, 672, 432), 360, 240);
+  const double diff = MeanAbsDiff(Crop(tile, body), Crop(expected, body));
+  EXPECT_LT(diff, 4.0) << codec;
+  RecordProperty("meanAbsDiff", std::to_string(diff));
+  // Without the crop, or shifted by a few pixels, it would differ clearly.
+  const QImage uncropped = StretchNearest(reference.back(), QRect(0, 0, 720, 480), 360, 240);
+  EXPECT_GT(MeanAbsDiff(Crop(tile, body), Crop(uncropped, body)), 2 * diff);
+  const QImage shifted = StretchNearest(reference.back(), QRect(44, 36, 672, 432), 360, 240);
+  EXPECT_GT(MeanAbsDiff(Crop(tile, body), Crop(shifted, body)), 2 * diff);
+  // The other quarters stay as they were (black).
+  for (const QPoint p : {QPoint(100, 100), QPoint(500, 100), QPoint(100, 300)})
+    EXPECT_EQ(shot.pixel(p) & 0xFFFFFF, 0u) << p.x() << "," << p.y();
+}
+
 INSTANTIATE_TEST_SUITE_P(Codecs, FilterObjectPresents, testing::Values("mpeg4", "mjpeg"));
 
 TEST(VornFilterObj, firstDescription_alwaysCountsAsAChange_andTheSameOneFlushes) {

@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <thread>
 #include <vector>
 
 #include "tests/media/test_streams.h"
 
+using orvan::media::ShownPart;
 using orvan::media::SurfaceView;
 namespace pf = orvan::media;
 
@@ -315,4 +317,117 @@ TEST(PictureConversionColours, decodedMjpegPicture_isShownFullRange_notWashedOut
   ASSERT_TRUE(converter.Draw(surface, picture.get(), pf::kPixYuvj420, 32, 16, false));
   EXPECT_LE(surface.Row(8)[4 * 4], 1);
   EXPECT_GE(surface.Row(8)[4 * 24], 254);
+}
+
+namespace {
+
+// A 32-bit view of width x rows over memory, which holds slackBytes more
+// behind the last row and then 16 guard bytes.
+struct PartSurface {
+  PartSurface(int width, int rows, int slackBytes)
+      : memory(size_t(width) * 4 * rows + size_t(slackBytes) + 16, kUntouched) {
+    view.bits = memory.data();
+    view.bitCount = 32;
+    view.pitch = width * 4;
+    view.pixelFormat = pf::kPixBgr32;
+    view.rows = rows;
+    view.slackBytes = slackBytes;
+  }
+  const uint8_t *Pixel(int x, int y) const {
+    return memory.data() + size_t(y) * view.pitch + size_t(x) * 4;
+  }
+  bool GuardIntact() const {
+    return AllBytesAre(memory.data() + memory.size() - 16, 16, kUntouched);
+  }
+  std::vector<uint8_t> memory;
+  SurfaceView view;
+};
+
+}  // namespace
+
+TEST(PictureConversionParts, enlargedPart_isTheWholeConversionsRectangle_atItsOwnSize) {
+  // A part shown at its own size (the drawer enlarges it afterwards) is the
+  // same pixels as the whole picture converted, cut out.
+  auto picture = orvan::test::MakeTestPicture(AV_PIX_FMT_YUV420P, 720, 480, 4);
+  MemorySurface whole(pf::kPixBgr32, 32, 2880, 480);
+  CPictureConverter converter;
+  ASSERT_TRUE(converter.Draw(whole, picture.get(), pf::kPixYuv420, 720, 480, false));
+  for (const int slack : {0, orvan::media::kConversionSlackBytes}) {
+    PartSurface part(696, 456, slack);
+    ASSERT_TRUE(converter.DrawPartInto(part.view, ShownPart{14, 18, 710, 474, 696, 456},
+                                       picture.get(), pf::kPixYuv420, 720, 480, false));
+    EXPECT_TRUE(part.GuardIntact()) << slack;
+    for (int y = 0; y < 456; ++y)
+      ASSERT_EQ(std::memcmp(part.Pixel(0, y), whole.Row(18 + y) + 14 * 4, 696 * 4), 0)
+          << "row " << y << " slack " << slack;
+  }
+}
+
+TEST(PictureConversionParts, reducedHalfSizePart_matchesTheCroppedPictureStretched) {
+  // The grid's tile: {14, 18, 350, 234} of the half-size picture (columns
+  // and rows 28 to 700 and 36 to 468 of the decoded one) scaled into
+  // 360 x 240, straight or through the converter's own buffer.
+  auto picture = orvan::test::MakeTestPicture(AV_PIX_FMT_YUV420P, 720, 480, 6);
+  MemorySurface whole(pf::kPixBgr32, 32, 2880, 480);
+  CPictureConverter converter;
+  ASSERT_TRUE(converter.Draw(whole, picture.get(), pf::kPixYuv420, 720, 480, false));
+  std::vector<std::vector<uint8_t>> results;
+  for (const int slack : {0, orvan::media::kConversionSlackBytes}) {
+    PartSurface tile(360, 240, slack);
+    ASSERT_TRUE(converter.DrawPartInto(tile.view, ShownPart{14, 18, 350, 234, 360, 240},
+                                       picture.get(), pf::kPixYuv420, 720, 480, true));
+    EXPECT_TRUE(tile.GuardIntact()) << slack;
+    // Against the nearest pixel of the whole picture: a filtered pixel
+    // lies close to it, and every pixel of the tile was written.
+    double sum = 0;
+    for (int y = 0; y < 240; ++y)
+      for (int x = 0; x < 360; ++x) {
+        const int sx = 28 + (2 * x + 1) * 672 / 720, sy = 36 + (2 * y + 1) * 432 / 480;
+        const uint8_t *got = tile.Pixel(x, y);
+        const uint8_t *want = whole.Row(sy) + 4 * sx;
+        for (int c = 0; c < 3; ++c) sum += std::abs(int(got[c]) - int(want[c]));
+      }
+    const double mean = sum / (360.0 * 240 * 3);
+    EXPECT_LT(mean, 3.0) << "slack " << slack;
+    results.push_back(
+        std::vector<uint8_t>(tile.memory.begin(), tile.memory.begin() + 360 * 4 * 240));
+  }
+  EXPECT_EQ(results[0], results[1]);  // the buffer changes nothing but where it is stored
+}
+
+TEST(PictureConversionParts, partOutsideThePicture_isClippedOrRefused) {
+  auto picture = orvan::test::MakeTestPicture(AV_PIX_FMT_YUV420P, 352, 288, 0);
+  CPictureConverter converter;
+  PartSurface surface(100, 100, 0);
+  // Reaching past the picture: only the picture's own pixels are read.
+  EXPECT_TRUE(converter.DrawPartInto(surface.view, ShownPart{300, 250, 900, 900, 100, 100},
+                                     picture.get(), pf::kPixYuv420, 352, 288, false));
+  EXPECT_TRUE(surface.GuardIntact());
+  // Nothing of the picture inside the part, or nothing to fill.
+  EXPECT_FALSE(converter.DrawPartInto(surface.view, ShownPart{400, 0, 500, 100, 100, 100},
+                                      picture.get(), pf::kPixYuv420, 352, 288, false));
+  EXPECT_FALSE(converter.DrawPartInto(surface.view, ShownPart{0, 0, 100, 100, 0, 100},
+                                      picture.get(), pf::kPixYuv420, 352, 288, false));
+  EXPECT_TRUE(surface.GuardIntact());
+}
+
+TEST(PictureConversionParts, grayPicture_isDrawnAtHalfSizeToo) {
+  // A grayscale JPEG decodes to one plane; refusing it at half size would
+  // leave it pending for ever in a grid tile.
+  auto picture = orvan::av::MakeFrame();
+  picture->format = AV_PIX_FMT_GRAY8;
+  picture->width = 64;
+  picture->height = 32;
+  av_frame_get_buffer(picture.get(), 0);
+  for (int y = 0; y < 32; ++y) std::memset(picture->data[0] + y * picture->linesize[0], 200, 64);
+  const int shown = Clamp((200 - 16) * 255.0 / 219);  // limited range
+  CPictureConverter converter;
+  MemorySurface half(pf::kPixBgr32, 32, 32 * 4, 16);
+  ASSERT_TRUE(converter.Draw(half, picture.get(), pf::kPixOther, 64, 32, true));
+  EXPECT_NEAR(half.Row(15)[4 * 31], shown, 3);
+  PartSurface part(20, 10, 0);
+  ASSERT_TRUE(converter.DrawPartInto(part.view, ShownPart{2, 2, 30, 14, 20, 10}, picture.get(),
+                                     pf::kPixOther, 64, 32, true));
+  EXPECT_NEAR(part.Pixel(19, 9)[1], shown, 3);
+  EXPECT_TRUE(part.GuardIntact());
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "app/core/configuration.h"
@@ -114,4 +115,20 @@ TEST(Configuration, pathFollowsXdgConfigHome) {
 TEST(About, versionText) {
   EXPECT_EQ(AboutText(1, 0, 14, 0), "ZanthViewer\n\n ver. 1.0.14.0");
   EXPECT_EQ(AboutText(), "ZanthViewer\n\n ver. 1.0.14.0");
+}
+
+TEST(LanguageFile, foundBesideTheProgram_elseInTheInstalledDataFolder) {
+  if (std::filesystem::exists("Language_Russian.ini")) GTEST_SKIP() << "one in the working folder";
+  orvan::test::TempDir root;
+  const std::string bin = root.File("usr/bin");
+  const std::string data = root.File("usr/share/orvan-viewer");
+  std::filesystem::create_directories(bin);
+  std::filesystem::create_directories(data);
+  EXPECT_EQ(FindLanguageFile(bin), "");
+  WriteFile(data + "/Language_Russian.ini", "[STRINGS]\n");
+  EXPECT_EQ(std::filesystem::weakly_canonical(FindLanguageFile(bin)),
+            std::filesystem::path(data) / "Language_Russian.ini");
+  WriteFile(bin + "/Language_Russian.ini", "[STRINGS]\n");
+  EXPECT_EQ(FindLanguageFile(bin), bin + "/Language_Russian.ini");
+  EXPECT_EQ(FindLanguageFile(""), "");
 }

@@ -1016,35 +1016,3 @@ TEST_F(CommandsTest, copy_ofADiskWithoutState_showsTheStateError_andReturnsToIdl
   EXPECT_TRUE(copy.ProgressText().isEmpty());
   EXPECT_FALSE(CompleteSeen());
 }
-
-// Screens for a person to look at: run under Xvfb with the xcb platform and
-// ORVAN_SCREENSHOT_DIR set, with --gtest_also_run_disabled_tests. Saves
-// saving.png (the indicator over the playing window) and copying.png (the
-// copy window while it copies).
-TEST_F(CommandsTest, DISABLED_screens_savingIndicatorOverThePlayer_andTheCopyWindowCopying) {
-  const char *out = std::getenv("ORVAN_SCREENSHOT_DIR");
-  ASSERT_NE(out, nullptr);
-  const QString folder = QString::fromLocal8Bit(out);
-  PlayDisks({MakeSample(dir, "screens.img", 120)});
-  auto grab = [&](const char *name) {
-    QTest::qWait(150);  // the last changes reach the screen
-    QGuiApplication::primaryScreen()->grabWindow(0).save(folder + "/" + name);
-  };
-  saveInto = QString::fromStdString(dir.Path().string());
-  QTimer::singleShot(0, form, [&] {
-    SaveForm->move(form->x() + 260, form->y() + 220);
-    QTest::qWait(3500);
-    grab("saving.png");
-    SaveForm->Panel1Click();
-  });
-  form->SaveAVIBtnClick();
-
-  answerYes = true;
-  QTimer::singleShot(0, form, [&] {
-    Get<QPushButton>(CopyForm, "SaveBtn")->click();
-    grab("copying.png");  // before the first 500 ms tick looks at the thread
-    WaitServicing([&] { return CompleteSeen(); });
-    CopyForm->CloseBtnClick();
-  });
-  form->CopyBtnClick();
-}

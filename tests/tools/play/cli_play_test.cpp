@@ -203,8 +203,8 @@ TEST_F(OrvanCliPlay, unpacedPlay_endsWhenEveryViewerShowsItsLastPicture) {
   for (const std::string &source : {mjpeg, disk}) {
     SCOPED_TRACE(source);
     const std::string jpg = dir->File("unpaced.jpg");
-    const auto r = RunTool("orvan-cli",
-                           {"play", source, "--no-pacing", "--json", "--snapshot", jpg, "--overwrite"});
+    const auto r = RunTool(
+        "orvan-cli", {"play", source, "--no-pacing", "--json", "--snapshot", jpg, "--overwrite"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::vector<size_t> reports = ChannelReports(r.out);
     ASSERT_EQ(reports.size(), 4u) << r.out;

@@ -19,10 +19,11 @@
 #include "app/window/event_form.h"
 #include "app/window/live_form.h"
 #include "app/window/save_form.h"
+#include "bench/bench_disk.h"
+#include "bench/bench_figures.h"
 #include "platform/disk_source.h"
 #include "recorder/copy_hdd_thread.h"
 #include "recorder/play_hdd_thread.h"
-#include "tests/support/bench_figures.h"
 #include "tests/support/test_support.h"
 #include "tools/sample_recording.h"
 
@@ -39,17 +40,9 @@ int main(int argc, char **argv) {
   InstallSynchronizeWakeup();
 
   orvan::test::TempDir dir;
-  setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
   orvan::tools::SampleOptions options;
-  options.outputPath = dir.File("bench.img");
-  options.durationSeconds = 60;
   orvan::tools::SampleSummary summary;
-  std::string error;
-  if (!orvan::tools::MakeSampleRecording(options, summary, &error)) {
-    std::fprintf(stderr, "sample: %s\n", error.c_str());
-    return 1;
-  }
-  orvan::DriveTable::SetProcess(orvan::DriveTable({options.outputPath}, dir.File("none")));
+  if (!orvan::test::MakeBenchDisk(dir, options, summary)) return 1;
   std::printf("sample: %lld entries, %.1f MiB of records\n",
               static_cast<long long>(summary.entries), double(summary.dataBytes) / 1048576.0);
 

@@ -1,4 +1,4 @@
-// orvan-bench-recorder: prints figures for the recorder disk readers.
+// recorder_bench: prints figures for the recorder disk readers.
 //   - time search on a disk of over two million index entries: time and
 //     sector reads per search;
 //   - clip export throughput next to a plain sequential read of the same
@@ -260,33 +260,27 @@ int main(int argc, char **argv) {
       kSearches, static_cast<long long>(g.playEnd), searchSeconds * 1e6 / kSearches,
       double(counting.sectors) / kSearches, static_cast<unsigned long long>(checksum % 1000));
 
-  // Plain sequential read of the records' bytes, 1 MiB at a time.
-  auto plainRead = [&] {
+  // Plain sequential read of the records' bytes, 1 MiB at a time, each
+  // piece also written to `out` when given (the plain peer of an export).
+  // MiB per second.
+  auto plainPass = [&](tools::ImageFile *out) {
     std::vector<uint8_t> buffer(kMiB);
     const auto start = Clock::now();
     disk.Seek(g.dataBase);
     for (uint64_t at = 0; at < exportBytes; at += kMiB) {
       const size_t n = size_t(std::min<uint64_t>(
           kMiB, (exportBytes - at + kSectorBytes - 1) / kSectorBytes * kSectorBytes));
-      if (!disk.Read(buffer.data(), n)) break;
+      if (!disk.Read(buffer.data(), n) || (out && !out->WriteAt(at, buffer.data(), n))) break;
     }
+    if (out) out->Close();
     return double(exportBytes) / kMiB / Seconds(start);
   };
-  // The same, writing each piece to a file: the plain peer of an export.
+  auto plainRead = [&] { return plainPass(nullptr); };
   auto plainCopy = [&] {
     tools::ImageFile out;
     std::string error;
     if (!out.Create(clip + ".copy", &error)) return 0.0;
-    std::vector<uint8_t> buffer(kMiB);
-    const auto start = Clock::now();
-    disk.Seek(g.dataBase);
-    for (uint64_t at = 0; at < exportBytes; at += kMiB) {
-      const size_t n = size_t(std::min<uint64_t>(
-          kMiB, (exportBytes - at + kSectorBytes - 1) / kSectorBytes * kSectorBytes));
-      if (!disk.Read(buffer.data(), n) || !out.WriteAt(at, buffer.data(), n)) break;
-    }
-    out.Close();
-    const double rate = double(exportBytes) / kMiB / Seconds(start);
+    const double rate = plainPass(&out);
     std::filesystem::remove(clip + ".copy");
     return rate;
   };

@@ -15,7 +15,7 @@
 # machine does not inflate it; shares of a core are CPU time over the wall
 # time the process ran.
 #
-#   scripts/bench-playback.sh [DISK]
+#   bench/bench-playback.sh [DISK]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${ORVAN_BUILD_DIR:-build}
@@ -70,7 +70,7 @@ read -r tile_cpu tile_pictures < <(ffmpeg_run -vf "scale=360:240:flags=bilinear,
 read -r paced_cpu paced_wall paced_rss < <(measure "$BUILD_DIR/tools/orvan-cli" play "$DISK" --duration 20 --json)
 shown=$(json_sum shown)
 
-read -r _ _ _ < <(measure "$BUILD_DIR/tests/app/gui/paused_window_bench" "$DISK" --seconds 10)
+read -r _ _ _ < <(measure "$BUILD_DIR/bench/paused_window_bench" "$DISK" --seconds 10)
 paused=$(cat "$WORK/out")
 
 per_picture_ms() { echo "$1 * 1000 / $2" | bc -l; }

@@ -1,0 +1,17 @@
+// The orvan-cli commands that live in files of their own, each registered
+// on the program's command line (see tools/command_line.h).
+#pragma once
+
+#include "tools/command_line.h"
+
+namespace orvan::tools {
+
+// "play": the real playback thread with four viewers drawing into an
+// offscreen 720 x 480 video panel (tools/cli_play.cpp).
+void AddPlayCommand(CommandLine &cli);
+
+// "yuv": a still picture as Image Play shows it, or its raw pixels
+// (tools/cli_yuv.cpp).
+void AddYuvCommand(CommandLine &cli);
+
+}  // namespace orvan::tools
