@@ -140,6 +140,8 @@ bool VerifyManifest(const std::string &manifestPath, std::vector<VerifiedFile> &
   };
   std::error_code ec;
   const auto status = std::filesystem::status(manifestPath, ec);
+  if (status.type() == std::filesystem::file_type::not_found)
+    return fail("cannot read " + manifestPath + ": no such file");
   if (ec || !std::filesystem::is_regular_file(status))
     return fail("cannot read " + manifestPath + ": it is not a file");
   if (std::filesystem::file_size(manifestPath, ec) > kManifestLimitBytes || ec)

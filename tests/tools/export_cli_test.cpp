@@ -120,9 +120,21 @@ TEST_F(ExportCli, theChannelsAsked_only_andASpanWithoutPictures_isExit2WithNoFil
   EXPECT_FALSE(fs::exists(s_dir->File("none.manifest.json")));
 
   EXPECT_EQ(Export(s_dir->File("x.in"), {"--channel", "1"}).exitCode, 1);
+  for (const char *bad : {"0", "5", "two"}) {
+    r = Export(s_dir->File("bad.mkv"), {"--channel", bad});
+    EXPECT_EQ(r.exitCode, 1) << bad;
+    EXPECT_NE(r.err.find("--channel needs a channel number, 1 to 4"), std::string::npos) << r.err;
+  }
+  // One number per --channel: a second word is not taken as a channel.
+  EXPECT_EQ(Export(s_dir->File("bad.mkv"), {"--channel", "1", "2"}).exitCode, 1);
+  EXPECT_FALSE(fs::exists(s_dir->File("bad_CH1.mkv")));
   EXPECT_EQ(Cli({"verify"}).exitCode, 1);
   r = Cli({"verify", s_dir->File("missing.manifest.json")});
   EXPECT_EQ(r.exitCode, 4);
+  EXPECT_NE(r.err.find("missing.manifest.json: no such file"), std::string::npos) << r.err;
+  r = Cli({"verify", s_dir->Path().string()});
+  EXPECT_EQ(r.exitCode, 4);
+  EXPECT_NE(r.err.find("it is not a file"), std::string::npos) << r.err;
 }
 
 TEST_F(ExportCli, outputsThatAreTheSource_aFolder_orADevice_areRefusedBeforeAnythingIsWritten) {
