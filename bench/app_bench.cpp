@@ -1,6 +1,8 @@
 // Prints how long the main window's own steps take on a sample recording
 // with a full event log: start-up, opening the disk (scan, event list,
-// player), a time search, an event jump and a source switch while playing.
+// player), a time search, an event jump, twenty picture steps forward and
+// back on the D1 sample (each from the key press to the picture presented)
+// and a source switch while playing.
 // Each step is timed a few times; the median is printed.
 //
 //   app_bench [--runs N]
@@ -43,7 +45,13 @@ int main(int argc, char **argv) {
   std::printf("sample: %lld entries, %d events\n", static_cast<long long>(summary.entries),
               options.events);
 
-  std::vector<double> create, open, pause, search, jump, stop;
+  std::vector<double> create, open, pause, search, jump, stepForward, stepBack, stop;
+  int unanswered = 0;  // pause or step presses that never showed a picture
+  auto presented = [] {
+    for (int ch = 0; ch < 4; ++ch)
+      if (!LiveForm->Viewer(ch)->AllPresented()) return false;
+    return true;
+  };
   for (int r = 0; r < runs; ++r) {
     auto t0 = Clock::now();
     LiveForm = new TLiveForm;
@@ -75,6 +83,21 @@ int main(int argc, char **argv) {
     jump.push_back(Ms(Clock::now() - t0));
     QTest::qWait(200);
 
+    LiveForm->PauseBtnClick();
+    if (!QTest::qWaitFor(presented, 10000)) ++unanswered;
+    for (int i = 0; i < 20; ++i) {
+      t0 = Clock::now();
+      LiveForm->StepKey(1);
+      if (!QTest::qWaitFor(presented, 10000)) ++unanswered;
+      stepForward.push_back(Ms(Clock::now() - t0));
+    }
+    for (int i = 0; i < 20; ++i) {
+      t0 = Clock::now();
+      LiveForm->StepKey(-1);
+      if (!QTest::qWaitFor(presented, 10000)) ++unanswered;
+      stepBack.push_back(Ms(Clock::now() - t0));
+    }
+
     t0 = Clock::now();
     LiveForm->FilePlayClick();
     stop.push_back(Ms(Clock::now() - t0));
@@ -88,6 +111,21 @@ int main(int argc, char **argv) {
   Report("pause while playing (player's acknowledgement)", pause);
   Report("time search while playing (pause included)", search);
   Report("event jump while playing (pause included)", jump);
+  Report("picture step forward, paused (to the picture presented)", stepForward);
+  Report("picture step back, paused (silent decode from the key picture)", stepBack);
+  for (const auto *steps : {&stepForward, &stepBack}) {
+    const double worst = *std::max_element(steps->begin(), steps->end());
+    const auto over =
+        std::count_if(steps->begin(), steps->end(), [](double ms) { return ms > 100; });
+    std::printf("  %s steps: slowest %.1f ms, %lld of %zu over 100 ms\n",
+                steps == &stepForward ? "forward" : "back", worst, static_cast<long long>(over),
+                steps->size());
+  }
+  if (unanswered > 0)
+    std::printf(
+        "  %d pause or step presses showed no picture within 10 s: the step figures "
+        "above are not valid\n",
+        unanswered);
   Report("source switch while playing (stop)", stop);
   RemoveSynchronizeWakeup();
   return 0;

@@ -61,7 +61,7 @@ bool VornFilterObj::PushFrame(VORN_TESK::tagFrame *&frame) {
   VORN_TESK::tagFrame *owned = frame;
   frame = nullptr;
   if (!owned) return false;
-  switch (owned->dwType) {
+  switch (VORN_TESK::FrameKind(owned->dwType)) {
     case VORN_TESK::FT_IFRAME:
     case VORN_TESK::FT_PFRAME:
     case VORN_TESK::FT_BFRAME: {
@@ -276,8 +276,14 @@ int32_t VornFilterObj::ProcessFrame() {
       return AfterFrameStep();
     }
     m_pendingTime = frame->ftTime;
+    const bool decodeOnly = (frame->dwType & VORN_TESK::FT_DECODE_ONLY) != 0;
     VORN_TESK::Frames().Release(frame);
     m_decodedCount.fetch_add(1, std::memory_order_relaxed);
+    if (decodeOnly) {
+      // A reference for the picture a step shows: on to the next at once.
+      m_pendingPicture = nullptr;
+      return 0;
+    }
 
     const uint32_t divisor = SkipDivisor(queued);
     if (divisor > 1) {

@@ -27,6 +27,12 @@ enum FrameType : uint32_t {
   FT_INFO = 7,
 };
 
+// Or'ed into a picture's type by a player stepping back: the picture is
+// decoded (it is the reference of the next) but never drawn. FrameKind()
+// is the type without it.
+constexpr uint32_t FT_DECODE_ONLY = 0x100;
+inline uint32_t FrameKind(uint32_t type) { return type & 0xFF; }
+
 constexpr uint32_t kFrameHeaderBytes = 16;
 
 struct tagFrame {

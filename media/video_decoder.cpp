@@ -78,7 +78,8 @@ AVFrame *CVideoDecoderMpeg4::RunStep(const VORN_TESK::tagFrame *frame, int32_t *
   bool failed = false;
   AVFrame *picture = nullptr;
   try {
-    picture = (this->*m_state)(frame->Data(), payloadBytes, frame->dwType, failed);
+    picture =
+        (this->*m_state)(frame->Data(), payloadBytes, VORN_TESK::FrameKind(frame->dwType), failed);
   } catch (const std::exception &e) {
     ORVAN_LOG_WARN(kLogCategory, "decode fault: %s", e.what());
     failed = true;

@@ -69,6 +69,26 @@ bool PlayFileThread::JumpTo(int64_t next) {
   return true;
 }
 
+int64_t PlayFileThread::SearchTime(uint32_t target) {
+  const int64_t count = m_count.load();
+  if (count <= 0) return -1;
+  // Entries are in recording order: the first one at or after the target,
+  // by halving; an unreadable entry ends the search unchanged.
+  int64_t low = 0, high = count - 1;
+  while (low < high) {
+    const int64_t middle = low + (high - low) / 2;
+    IndexEntry entry;
+    if (!ReadEntry(middle, entry)) return -1;
+    if (entry.time < target)
+      low = middle + 1;
+    else
+      high = middle;
+  }
+  m_pendingJump.store(low);
+  Play();
+  return low;
+}
+
 bool PlayFileThread::ReadRecord(const IndexEntry &entry, uint8_t *buffer) {
   CTeskAutoLock l(m_lock);
   return m_clip->ReadRecord(entry, m_baseOffset, buffer);
@@ -122,6 +142,11 @@ bool PlayFileThread::BeforeTurns() {
 }
 
 PlaybackThread::Turn PlayFileThread::PlayTurn() {
+  const int64_t jump = m_pendingJump.exchange(-1);
+  if (jump >= 0) {
+    JumpTo(jump);
+    ResetAllWaitKey();
+  }
   const bool more = m_next.load() < m_count.load();
   SetAtEnd(!more);
   if (!more) return Turn::kNothingToPlay;

@@ -27,6 +27,9 @@ class PlayFileThread : public PlaybackThread {
   // True once the clip has been checked and refused (too short, no magic,
   // wrong count, unreadable).
   bool Refused() const { return m_refused.load(); }
+  // The first entry recorded at or after `target` (the last entry when
+  // none is); -1 before validation or when the clip cannot be read.
+  int64_t SearchTime(uint32_t target) override;
 
  protected:
   bool BeforeTurns() override;
@@ -36,6 +39,11 @@ class PlayFileThread : public PlaybackThread {
   int64_t TotalEntries() const override { return m_count.load() > 0 ? m_count.load() : 0; }
   int64_t NextEntry() const override { return m_next.load(); }
   int64_t JumpTarget(int64_t offset, int width) const override;
+  bool ReadEntryAt(int64_t n, IndexEntry &entry) override {
+    return n < TotalEntries() && ReadEntry(n, entry);
+  }
+  int64_t PlayPosition() const override { return m_next.load(); }
+  void ResumeAt(int64_t n) override { m_next.store(n); }
 
  private:
   bool Validate();
@@ -51,7 +59,8 @@ class PlayFileThread : public PlaybackThread {
   std::atomic<int> m_layoutValue{-1};
   std::atomic<bool> m_refused{false};
   uint64_t m_baseOffset = 0;
-  std::atomic<int64_t> m_next{0};  // entries read so far; written by the player
+  std::atomic<int64_t> m_next{0};          // entries read so far; written by the player
+  std::atomic<int64_t> m_pendingJump{-1};  // set by SearchTime, taken by the player
 };
 
 }  // namespace orvan::recorder

@@ -70,6 +70,29 @@ bool PlayHDDThread::JumpTo(int64_t next) {
   return ok;
 }
 
+bool PlayHDDThread::ReadEntryAt(int64_t n, IndexEntry &entry) {
+  if (n < 0 || n >= m_geometry.playEnd) return false;
+  return ReadIndexEntry(m_disk, n, entry);
+}
+
+int64_t PlayHDDThread::PlayPosition() const {
+  const size_t count = m_reader.Entries().size();
+  if (m_batchNext < count) return m_reader.Next() - int64_t(count) + int64_t(m_batchNext);
+  return m_reader.Next();
+}
+
+void PlayHDDThread::ResumeAt(int64_t n) {
+  // From the start of the block, sector by sector, to the sector holding
+  // entry n; the batch starts at n.
+  JumpTo(n - n % kEntriesPerBlock);
+  while (m_reader.Next() <= n && m_reader.Next() < m_geometry.playEnd &&
+         m_reader.ReadStep(m_disk)) {
+  }
+  const int64_t first = m_reader.Next() - int64_t(m_reader.Entries().size());
+  if (m_reader.Next() > n && n >= first) m_batchNext = size_t(n - first);
+  m_nextEntry.store(m_reader.Next());
+}
+
 int64_t PlayHDDThread::SearchTime(uint32_t target) {
   if (!m_valid.load()) return -1;
   const int64_t entry = recorder::SearchTime(m_disk, m_geometry, target);

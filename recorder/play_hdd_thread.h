@@ -23,10 +23,9 @@ class PlayHDDThread : public PlaybackThread {
                 IScreenGrabber *grabber = nullptr);
   ~PlayHDDThread() override;
 
-  // Finds where `target` (recorder seconds) was recorded and plays from
-  // there. Runs the search on the caller's thread; callers Pause() first.
-  // Returns the entry playing starts at, or -1 when the disk cannot be read.
-  int64_t SearchTime(uint32_t target);
+  // The index search's block for `target`; -1 when the disk cannot be
+  // read.
+  int64_t SearchTime(uint32_t target) override;
 
   bool DiskValid() const { return m_valid.load(); }
   const DiskGeometry &Geometry() const { return m_geometry; }
@@ -44,6 +43,9 @@ class PlayHDDThread : public PlaybackThread {
   int64_t TotalEntries() const override { return m_geometry.playEnd; }
   int64_t NextEntry() const override { return m_nextEntry.load(); }
   int64_t JumpTarget(int64_t offset, int width) const override;
+  bool ReadEntryAt(int64_t n, IndexEntry &entry) override;
+  int64_t PlayPosition() const override;
+  void ResumeAt(int64_t n) override;
 
  private:
   void HandleEntry(const IndexEntry &entry);

@@ -29,8 +29,25 @@ PlaybackThread::PlaybackThread(IPlaybackHost &host,
       m_pacing(pacing),
       m_record(kMaxRecordBytes),
       m_sound(std::make_unique<CSoundDevice>()) {
-  m_paceStart = std::chrono::steady_clock::now();
-  m_lastAviPicture = m_paceStart;
+  m_lastAviPicture = std::chrono::steady_clock::now();
+}
+
+int64_t PlaybackThread::SteadyPacingClock::NowUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void PlaybackThread::SteadyPacingClock::Sleep(int64_t ms, const std::function<bool()> &stop) {
+  m_player.InterruptibleSleep(ms, stop);
+}
+
+void PlaybackThread::SetSpeed(int eighths) {
+  bool known = false;
+  for (int s : kSpeedsEighths) known = known || s == eighths;
+  m_speedEighths.store(known ? eighths : kNormalSpeedEighths);
+  // The pacing restarts from the next entry at the new rate.
+  m_restartRequest.store(true);
 }
 
 PlaybackThread::~PlaybackThread() {
@@ -56,6 +73,7 @@ void PlaybackThread::OpenSound() {
 }
 
 void PlaybackThread::Play() {
+  m_resumedAt.store(0);
   m_mode.store(0);
   m_restartRequest.store(true);
   m_playing.store(true);
@@ -165,6 +183,12 @@ void PlaybackThread::Execute() {
   RestartPacing();
   while (!Terminated()) {
     if (m_playing.load()) {
+      if (m_stepCursor >= 0) {
+        // Playing goes on from the picture stepped to.
+        ResumeAt(m_stepCursor);
+        m_stepCursor = -1;
+        ResetAllWaitKey();
+      }
       PlayBarStep();
       const Turn turn = PlayTurn();
       if (turn == Turn::kAgainAtOnce) continue;
@@ -174,12 +198,158 @@ void PlaybackThread::Execute() {
         continue;
       }
     } else {
+      if (const int direction = m_stepRequest.exchange(0)) {
+        m_stepShown.store(RunStep(direction, m_stepChannel.load()));
+        m_stepDone.store(true);
+      }
       m_pauseAck.store(true);
       WaitForControl();
       continue;
     }
     Sleep(1);
   }
+}
+
+bool PlaybackThread::Step(int direction, int channel) {
+  if (direction == 0 || m_playing.load()) return false;
+  m_stepDone.store(false);
+  m_stepShown.store(false);
+  m_stepChannel.store(channel >= 0 && channel < kChannelCount ? channel : -1);
+  m_stepRequest.store(direction > 0 ? 1 : -1);
+  WakePlayer();
+  return TThread::WaitWhileServicing([this] { return m_stepDone.load() || Finished(); }, 5000) &&
+         m_stepShown.load();
+}
+
+namespace {
+// How far a step looks for the next or previous picture, or back for a key
+// picture: a damaged index cannot make it read the whole disk.
+constexpr int64_t kStepScanEntries = 8192;
+// A channel's decoder holds its last picture before the step cursor.
+constexpr int64_t kDecodedUpToCursor = -2;
+
+bool IsStepPicture(const IndexEntry &e) {
+  const uint32_t type = FrameTypeOfRecord(e.type);
+  return e.channel < kChannelCount &&
+         (type == VORN_TESK::FT_IFRAME || type == VORN_TESK::FT_PFRAME);
+}
+}  // namespace
+
+bool PlaybackThread::RunStep(int direction, int channel) {
+  if (m_stepCursor < 0) {
+    // Play handed every channel no longer waiting for a key picture all its
+    // pictures up to here.
+    m_stepCursor = PlayPosition();
+    for (int ch = 0; ch < kChannelCount; ++ch)
+      m_stepDecoded[ch] = m_waitKey[ch] ? -1 : kDecodedUpToCursor;
+  }
+  const int64_t total = TotalEntries();
+  IndexEntry e;
+  if (direction > 0) {
+    for (int64_t n = m_stepCursor; n < total && n < m_stepCursor + kStepScanEntries; ++n) {
+      if (!ReadEntryAt(n, e)) return false;
+      if (!IsStepPicture(e)) continue;
+      if (channel >= 0 && e.channel != channel) {
+        m_stepDecoded[e.channel] = -1;  // passed over: its decoder falls behind
+        continue;
+      }
+      m_stepCursor = n + 1;
+      return ShowSteppedPicture(n, e);
+    }
+    return false;
+  }
+  // Back: the last picture stepped to (of the channel) is taken back; its
+  // viewer shows the picture of its channel before it.
+  int64_t last = -1;
+  for (int64_t n = m_stepCursor - 1; n >= 0 && n >= m_stepCursor - kStepScanEntries; --n) {
+    if (!ReadEntryAt(n, e)) return false;
+    if (!IsStepPicture(e)) continue;
+    if (channel >= 0 && e.channel != channel) {
+      m_stepDecoded[e.channel] = -1;
+      continue;
+    }
+    last = n;
+    break;
+  }
+  if (last < 0) return false;
+  const int shownChannel = e.channel;
+  for (int64_t n = last - 1; n >= 0 && n >= last - kStepScanEntries; --n) {
+    IndexEntry before;
+    if (!ReadEntryAt(n, before)) return false;
+    if (!IsStepPicture(before) || before.channel != shownChannel) continue;
+    m_stepCursor = last;
+    m_stepDecoded[shownChannel] = -1;  // it holds a later picture
+    return ShowSteppedPicture(n, before);
+  }
+  return false;
+}
+
+bool PlaybackThread::ShowSteppedPicture(int64_t n, const IndexEntry &entry) {
+  const int channel = entry.channel;
+  int64_t from = n;
+  const int64_t decoded = m_stepDecoded[channel];
+  // Forward steps look from the cursor on, so nothing of the channel lies
+  // between the cursor and n.
+  bool continuous = decoded == kDecodedUpToCursor || (decoded >= 0 && decoded < n);
+  if (continuous && decoded >= 0) {
+    // Only when no picture of the channel lies between.
+    IndexEntry between;
+    for (int64_t k = decoded + 1; k < n && continuous; ++k)
+      if (!ReadEntryAt(k, between) || (IsStepPicture(between) && between.channel == channel))
+        continuous = false;
+  }
+  if (!continuous && !IsKeyPicture(entry.type)) {
+    from = -1;
+    IndexEntry key;
+    for (int64_t k = n - 1; k >= 0 && k >= n - kStepScanEntries; --k) {
+      if (!ReadEntryAt(k, key)) return false;
+      if (key.channel == channel && IsStepPicture(key) && IsKeyPicture(key.type)) {
+        from = k;
+        break;
+      }
+    }
+    if (from < 0) return false;
+  }
+  for (int64_t k = from; k < n; ++k) {
+    IndexEntry e;
+    if (!ReadEntryAt(k, e)) return false;
+    if (IsStepPicture(e) && e.channel == channel && !HandOverStepped(e, true)) return false;
+  }
+  if (!HandOverStepped(entry, false)) return false;
+  m_stepDecoded[channel] = n;
+  return true;
+}
+
+bool PlaybackThread::HandOverStepped(const IndexEntry &entry, bool decodeOnly) {
+  IViewerSink *viewer = m_viewers[entry.channel];
+  if (!viewer) return false;
+  const SYSTEMTIME time = TimeToCalendar(entry.time);
+  SendDescriptionIfChanged(entry.type, time);
+  if (!ReadRecord(entry, m_record.data())) return false;
+  const uint32_t type =
+      FrameTypeOfRecord(entry.type) | (decodeOnly ? VORN_TESK::FT_DECODE_ONLY : 0);
+  tagFrame *frame = Frames().Create(type, entry.size, &time, m_record.data());
+  if (!frame) return false;
+  for (;;) {
+    int32_t queued = 0;
+    viewer->Command(kViewerQueueLength, &queued);
+    if (queued <= kBackPressureFrames) break;
+    if (Terminated()) {
+      Frames().Release(frame);
+      return false;
+    }
+    Sleep(1);
+  }
+  viewer->Command(kViewerTakeFrame, frame);  // ownership passes to the viewer
+  m_waitKey[entry.channel] = false;
+  if (!decodeOnly) {
+    ChannelCounters &counters = m_counters[entry.channel];
+    counters.delivered.fetch_add(1, std::memory_order_relaxed);
+    counters.pictures.fetch_add(1, std::memory_order_relaxed);
+    counters.lastPictureSeconds.store(entry.time, std::memory_order_relaxed);
+    m_lastPlayed.store(entry.time);
+  }
+  return true;
 }
 
 void PlaybackThread::WaitForControl() {
@@ -200,14 +370,12 @@ void PlaybackThread::WakePlayer() {
 void PlaybackThread::ResetAllWaitKey() { m_waitKey.fill(true); }
 
 void PlaybackThread::RestartPacing() {
-  m_paceStart = std::chrono::steady_clock::now();
-  m_paceSum = 0;
+  m_paceStartUs = m_clock.load()->NowUs();
+  m_paceSumUs = 0;
 }
 
 int64_t PlaybackThread::MillisecondsSincePaceStart() const {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                               m_paceStart)
-      .count();
+  return (m_clock.load()->NowUs() - m_paceStartUs) / 1000;
 }
 
 void PlaybackThread::SetTimeLabels(const std::string &start, const std::string &end) {
@@ -273,10 +441,21 @@ void PlaybackThread::SendDescriptionIfChanged(int8_t recordType, const SYSTEMTIM
 }
 
 bool PlaybackThread::PlayEntry(const IndexEntry &entry) {
+  if (const uint32_t skipBefore = m_skipBefore.load()) {
+    if (entry.time < skipBefore) return true;
+    m_skipBefore.store(0);
+  }
   if (m_restartRequest.exchange(false)) {
     ResetAllWaitKey();
     m_sound->Reset();
     RestartPacing();
+  }
+  // Fast speeds show key pictures only, keeping the pace of what they
+  // pass over.
+  if (m_mode.load() == 0 && m_speedEighths.load() > kKeyPicturesOnlyAboveEighths &&
+      !IsKeyPicture(entry.type)) {
+    Pace(entry);
+    return true;
   }
   const int channel = entry.channel;
   const SYSTEMTIME time = TimeToCalendar(entry.time);
@@ -288,7 +467,8 @@ bool PlaybackThread::PlayEntry(const IndexEntry &entry) {
       NoteSkippedEntry();
       return false;
     }
-    if (entry.type == kTypeAudio && m_mode.load() == 0 && m_audioOn.load()) {
+    if (entry.type == kTypeAudio && m_mode.load() == 0 && m_audioOn.load() &&
+        m_speedEighths.load() == kNormalSpeedEighths) {
       m_sound->Write(m_record.data(), entry.size);
       m_audioQueued.fetch_add(1, std::memory_order_relaxed);
     }
@@ -341,6 +521,7 @@ void PlaybackThread::Deliver(int channel, tagFrame *&frame, int8_t recordType) {
     counters.lastPictureSeconds.store(seconds, std::memory_order_relaxed);
   }
   if (m_firstPlayed.load() == 0) m_firstPlayed.store(seconds);
+  if (m_resumedAt.load() == 0) m_resumedAt.store(seconds);
   m_lastPlayed.store(seconds);
 }
 
@@ -352,23 +533,27 @@ void PlaybackThread::Pace(const IndexEntry &entry) {
     return;
   }
   if (!m_pacingEnabled.load()) return;
+  // Every wait is scaled by the speed, and so is the bound past which a
+  // (damaged) delay is not waited for: a slow speed stretches real delays.
+  const int eighths = m_speedEighths.load();
+  const int64_t limitMs = kPacingLimitMs * std::max(kNormalSpeedEighths, eighths) / eighths;
   if (entry.type == kTypeAudio) {
-    PacingSleep(15);
+    PacingSleep(15 * kNormalSpeedEighths / eighths, limitMs);
     return;
   }
-  m_paceSum += entry.delayMs;
-  const int64_t wait = m_paceSum - MillisecondsSincePaceStart();
-  if (wait > 0 && wait < kPacingLimitMs)
-    PacingSleep(wait > m_pacing.marginThresholdMs ? wait - m_pacing.marginMs : wait);
+  m_paceSumUs += int64_t(entry.delayMs) * 1000 * kNormalSpeedEighths / eighths;
+  const int64_t wait = m_paceSumUs / 1000 - MillisecondsSincePaceStart();
+  if (wait > 0 && wait < limitMs)
+    PacingSleep(wait > m_pacing.marginThresholdMs ? wait - m_pacing.marginMs : wait, limitMs);
 }
 
-void PlaybackThread::PacingSleep(int64_t ms) {
+void PlaybackThread::PacingSleep(int64_t ms, int64_t limitMs) {
   if (ms <= 0) return;
-  ms = std::min<int64_t>(ms, kPacingLimitMs - 1);
+  ms = std::min<int64_t>(ms, limitMs - 1);
   m_pacingSleeps.fetch_add(1, std::memory_order_relaxed);
   if (ms > m_longestPacingSleepMs.load(std::memory_order_relaxed))
     m_longestPacingSleepMs.store(ms, std::memory_order_relaxed);
-  InterruptibleSleep(ms, [this] { return !m_playing.load(); });
+  m_clock.load()->Sleep(ms, [this] { return !m_playing.load(); });
 }
 
 void PlaybackThread::NoteIndexRead(bool ok, int64_t at) {

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -47,6 +48,24 @@ constexpr int kAviHeight = 480;
 // more is not waited for at all.
 constexpr int kPacingLimitMs = 1000;
 
+// The time pacing reads and the sleeps it takes. The player's own clock is
+// steady_clock and interruptible sleeps; tests bring one whose time passes
+// only by the sleeps asked for, so the pacing is measured without
+// depending on the machine's speed. Called on the player thread only.
+class PacingClock {
+ public:
+  virtual ~PacingClock() = default;
+  virtual int64_t NowUs() = 0;
+  // Sleeps `ms`, ending early once `stop` is true.
+  virtual void Sleep(int64_t ms, const std::function<bool()> &stop) = 0;
+};
+
+// Play speeds in eighths of normal speed: 1/8 to 16 times.
+constexpr int kSpeedsEighths[] = {1, 2, 4, 8, 16, 32, 64, 128};
+constexpr int kNormalSpeedEighths = 8;
+// Above this speed only key pictures are shown.
+constexpr int kKeyPicturesOnlyAboveEighths = 32;
+
 // Per-channel counts, for the command line and the tests. Written by the
 // player thread only; read with relaxed atomics.
 struct ChannelCounters {
@@ -71,6 +90,12 @@ class PlaybackThread : public TThread {
   void Play();
   // Fast forward: key pictures only.
   void Forward();
+  // Normal play's speed, in eighths (one of kSpeedsEighths; others are
+  // taken as normal speed): the recorded delays are scaled by it, sound
+  // plays at normal speed only, and above 4 times only key pictures are
+  // shown. Takes effect at the next entry; Forward ignores it.
+  void SetSpeed(int eighths);
+  int Speed() const { return m_speedEighths.load(); }
   // Stops reading at the next turn and waits (up to five seconds, running
   // synchronized calls meanwhile) for the thread to acknowledge. True when
   // it did.
@@ -78,6 +103,16 @@ class PlaybackThread : public TThread {
   void SetAudio(bool on) { m_audioOn.store(on); }
   // Jump to the knob's position at the next turn.
   void RequestSeek();
+  // Finds where `target` (recorder seconds) was recorded and plays from
+  // there, waiting for key pictures. Runs the search on the caller's
+  // thread; callers Pause() first. Returns the entry playing starts at, or
+  // -1 when nothing can be found (nothing changes then).
+  virtual int64_t SearchTime(uint32_t target) = 0;
+  // Entries recorded before `seconds` are passed over, unshown and
+  // unpaced, until the first one at or after it: a search lands on its
+  // time, not at the start of the index block that holds it. Call before
+  // the search; 0 cancels.
+  void SkipBefore(uint32_t seconds) { m_skipBefore.store(seconds); }
   // On: a new AVI file at fileName receives the screen as it is at once
   // (black when it cannot be grabbed), so even a file of a paused player
   // holds a picture; then what the screen shows, at most one picture per
@@ -90,6 +125,15 @@ class PlaybackThread : public TThread {
   // that end with the recording).
   void EndAviRecording();
 
+  // A paused player's picture stepping (callers Pause() first); waits up to
+  // five seconds, running synchronized calls, for the player's answer.
+  // direction 1: the next recorded picture, of `channel` or (-1) of any
+  // channel, to that picture's viewer; -1: the viewer of the last picture
+  // stepped to (of `channel`, or of any) goes back to its picture before,
+  // decoded silently from the key picture before it. True when a picture
+  // was handed over. Play() goes on from the picture stepped to.
+  bool Step(int direction, int channel);
+
   bool Playing() const { return m_playing.load(); }
   // True while the reader stands at the end of the recording (or of the
   // clip) with nothing more to play.
@@ -101,6 +145,9 @@ class PlaybackThread : public TThread {
   // (0 before any).
   uint32_t FirstPlayedTime() const { return m_firstPlayed.load(); }
   uint32_t LastPlayedTime() const { return m_lastPlayed.load(); }
+  // Recorder time of the first entry handed to a viewer since the last
+  // Play() (searches and jumps included); 0 until one is.
+  uint32_t ResumedAtTime() const { return m_resumedAt.load(); }
   // AVI pictures and audio blocks written so far in this recording.
   uint64_t AviPictures() const { return m_aviPictures.load(); }
   uint64_t AviAudioBlocks() const { return m_aviAudioBlocks.load(); }
@@ -116,6 +163,9 @@ class PlaybackThread : public TThread {
   // Tests and benchmarks: play without the pacing sleeps (fast forward's
   // included).
   void SetPacingEnabled(bool on) { m_pacingEnabled.store(on); }
+  // Tests: the clock pacing reads and sleeps on; set before the first
+  // Play(), kept for the player's life (the caller's object outlives it).
+  void SetPacingClock(PacingClock *clock) { m_clock.store(clock ? clock : &m_steadyClock); }
   // Pacing sleeps taken so far, and the longest one asked for.
   uint64_t PacingSleeps() const { return m_pacingSleeps.load(); }
   int64_t LongestPacingSleepMs() const { return m_longestPacingSleepMs.load(); }
@@ -163,6 +213,11 @@ class PlaybackThread : public TThread {
   virtual int64_t TotalEntries() const = 0;
   // Entry number of the next entry to read.
   virtual int64_t NextEntry() const = 0;
+  // Player thread, for stepping: the entry numbered `n`; the number of the
+  // next entry to play; and the next turn's playing from entry `n`.
+  virtual bool ReadEntryAt(int64_t n, IndexEntry &entry) = 0;
+  virtual int64_t PlayPosition() const = 0;
+  virtual void ResumeAt(int64_t n) = 0;
   // Turns the play-bar jump computes `next` for: disk jumps land on
   // multiples of 512, clip jumps anywhere.
   virtual int64_t JumpTarget(int64_t offset, int width) const = 0;
@@ -178,9 +233,9 @@ class PlaybackThread : public TThread {
   void SetAtEnd(bool atEnd) { m_atEnd.store(atEnd); }
   int Mode() const { return m_mode.load(); }
   bool PacingEnabled() const { return m_pacingEnabled.load(); }
-  // Player thread: sleeps `ms` (bounded below kPacingLimitMs), ending at
-  // once when the player is paused or told to end.
-  void PacingSleep(int64_t ms);
+  // Player thread: sleeps `ms` (bounded below limitMs), ending at once
+  // when the player is paused or told to end.
+  void PacingSleep(int64_t ms, int64_t limitMs = kPacingLimitMs);
   // Player thread: an index read at entry `at` failed or succeeded.
   void NoteIndexRead(bool ok, int64_t at);
   // Player thread: an entry was passed over as unplayable.
@@ -209,6 +264,14 @@ class PlaybackThread : public TThread {
   void WaitForViewer(int channel);
   void Deliver(int channel, VORN_TESK::tagFrame *&frame, int8_t recordType);
   void Pace(const IndexEntry &entry);
+  // Player thread: one step as Step() asks; true when a picture was shown.
+  bool RunStep(int direction, int channel);
+  // Player thread: entry `n` (a picture of its channel) shown, decoding
+  // silently from the key picture before it unless its channel's decoder
+  // holds the picture just before it.
+  bool ShowSteppedPicture(int64_t n, const IndexEntry &entry);
+  // Player thread: one picture to its viewer outside playing.
+  bool HandOverStepped(const IndexEntry &entry, bool decodeOnly);
   int64_t MillisecondsSincePaceStart() const;
   void CloseAvi();
   // Player thread: an idle turn's pause, until WakePlayer or kIdleTurnMs.
@@ -231,6 +294,14 @@ class PlaybackThread : public TThread {
   std::atomic<bool> m_aviOn{false};
   std::atomic<bool> m_pacingEnabled{true};
   std::atomic<bool> m_atEnd{false};
+  std::atomic<uint32_t> m_skipBefore{0};
+  std::atomic<int> m_speedEighths{kNormalSpeedEighths};
+  // Stepping: Step() sets the request (direction) and channel and waits
+  // for stepDone; the player answers while paused.
+  std::atomic<int> m_stepRequest{0};
+  std::atomic<int> m_stepChannel{-1};
+  std::atomic<bool> m_stepDone{true};
+  std::atomic<bool> m_stepShown{false};
   // Set by Play() and jumps, taken by the player at its next entry so that
   // waits and pacing restart on the player's own thread.
   std::atomic<bool> m_restartRequest{false};
@@ -242,17 +313,35 @@ class PlaybackThread : public TThread {
 
   // Player thread only.
   std::array<bool, kChannelCount> m_waitKey{true, true, true, true};
+  // Stepping: the entry after the last picture stepped to (-1: not
+  // stepping; playing goes on from here), and per channel the last picture
+  // its decoder was given while stepping (-1: unknown; -2: its last one
+  // before the cursor).
+  int64_t m_stepCursor = -1;
+  std::array<int64_t, kChannelCount> m_stepDecoded{-1, -1, -1, -1};
   VORN_TESK::StreamDescription m_lastDescription{};
   bool m_descriptionSent = false;
   std::atomic<int> m_describedCodec{4};  // copy of m_lastDescription's codec for the main thread
-  std::chrono::steady_clock::time_point m_paceStart;
-  int64_t m_paceSum = 0;
+  class SteadyPacingClock final : public PacingClock {
+   public:
+    explicit SteadyPacingClock(PlaybackThread &player) : m_player(player) {}
+    int64_t NowUs() override;
+    void Sleep(int64_t ms, const std::function<bool()> &stop) override;
+
+   private:
+    PlaybackThread &m_player;
+  };
+  SteadyPacingClock m_steadyClock{*this};
+  std::atomic<PacingClock *> m_clock{&m_steadyClock};
+  int64_t m_paceStartUs = 0;
+  int64_t m_paceSumUs = 0;  // the recorded delays since the start, scaled by the speed
   int m_lastBarOffset = 0;
   std::vector<uint8_t> m_record;
   std::array<ChannelCounters, kChannelCount> m_counters;
   std::atomic<uint64_t> m_audioQueued{0};
   std::atomic<uint32_t> m_firstPlayed{0};
   std::atomic<uint32_t> m_lastPlayed{0};
+  std::atomic<uint32_t> m_resumedAt{0};  // zeroed by Play(), set by the player
   std::atomic<uint64_t> m_pacingSleeps{0};
   std::atomic<int64_t> m_longestPacingSleepMs{0};
   std::atomic<uint64_t> m_readErrors{0};

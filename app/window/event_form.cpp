@@ -31,11 +31,10 @@ TEventForm::TEventForm(QWidget *parent) : QDialog(parent) {
   connect(m_grid, &QTableWidget::cellDoubleClicked, this, [this] { EventGridDblClick(); });
 }
 
-void TEventForm::LoadEvents(orvan::ByteSource &disk, EventJumpCallback callback, void *owner) {
+void TEventForm::LoadEvents(orvan::ByteSource &disk, EventJumpCallback callback) {
   m_grid->clearContents();
   m_grid->setRowCount(0);
-  m_callback = callback;
-  m_owner = owner;
+  m_callback = std::move(callback);
   m_events.LoadEvents(disk);
 
   // The grid's header row is its row 0; event row r sits at table row r - 1.
@@ -56,7 +55,7 @@ void TEventForm::EventGridDblClick() {
   if (current < 0) return;
   uint32_t time = 0;
   if (!m_events.JumpTime(static_cast<size_t>(current) + 1, time)) return;
-  if (m_callback) m_callback(m_owner, time);
+  if (m_callback) m_callback(time);
   done(QDialog::Accepted);
   hide();
 }

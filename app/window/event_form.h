@@ -7,6 +7,7 @@
 
 #include <QDialog>
 #include <cstdint>
+#include <functional>
 
 #include "platform/disk_source.h"
 #include "recorder/event_list.h"
@@ -15,16 +16,15 @@ class QTableWidget;
 
 namespace orvan::app {
 
-// The jump back to the main window: owner as given to LoadEvents, the
-// event's recorder time.
-using EventJumpCallback = void (*)(void *owner, uint32_t seconds);
+// The jump back to the main window, with the event's recorder time.
+using EventJumpCallback = std::function<void(uint32_t seconds)>;
 
 class TEventForm : public QDialog {
  public:
   explicit TEventForm(QWidget *parent = nullptr);
 
   // Replaces the list with the log on `disk` and remembers the jump.
-  void LoadEvents(orvan::ByteSource &disk, EventJumpCallback callback, void *owner);
+  void LoadEvents(orvan::ByteSource &disk, EventJumpCallback callback);
   // Jumps to the selected row's event and closes the form; nothing for the
   // header or a row without a record.
   void EventGridDblClick();
@@ -35,8 +35,7 @@ class TEventForm : public QDialog {
  private:
   QTableWidget *m_grid;
   recorder::CEventList m_events;
-  EventJumpCallback m_callback = nullptr;
-  void *m_owner = nullptr;
+  EventJumpCallback m_callback;
 };
 
 }  // namespace orvan::app

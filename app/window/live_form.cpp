@@ -160,9 +160,8 @@ void InstallSynchronizeWakeup() {
 
 void RemoveSynchronizeWakeup() { TThread::SetSynchronizeWakeup(nullptr); }
 
-void JumpToEventTime(void *window, uint32_t seconds) {
-  auto *form = static_cast<TLiveForm *>(window);
-  if (form) form->SearchDisk(seconds);
+void JumpToEventTime(TLiveForm *window, uint32_t seconds) {
+  if (window) window->SearchDisk(seconds);
 }
 
 TLiveForm::TLiveForm(QWidget *parent)
@@ -411,6 +410,7 @@ void TLiveForm::WireControls() {
 
   auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   connect(escape, &QShortcut::activated, this, [this] { FormKeyPress(27); });
+  InstallKeys();
 }
 
 // ---- life cycle ----
@@ -640,7 +640,9 @@ bool TLiveForm::OpenSelectedDisk() {
     return false;
   }
   m_diskHandle = std::move(disk);
-  if (EventForm) EventForm->LoadEvents(*m_diskHandle, &JumpToEventTime, this);
+  if (EventForm)
+    EventForm->LoadEvents(*m_diskHandle,
+                          [this](uint32_t seconds) { JumpToEventTime(this, seconds); });
   m_diskThread =
       new recorder::PlayHDDThread(*this, m_diskHandle.get(), Sinks(), drive, m_grabber.get());
   SetPlaySource(kHddPlay);
@@ -685,10 +687,8 @@ void TLiveForm::OpenBtnClick() {
 }
 
 void TLiveForm::RefreshTimerTimer() {
-  if (m_diskThread)
-    for (auto &v : m_viewers) v->Command(kViewerRefreshTime, nullptr);
-  if (m_clipThread)
-    for (auto &v : m_viewers) v->Command(kViewerRefreshTime, nullptr);
+  if (!m_diskThread && !m_clipThread) return;
+  for (auto &v : m_viewers) v->Command(kViewerRefreshTime, nullptr);
 }
 
 QImage TLiveForm::VideoImagePicture() const { return VideoImage->pixmap().toImage(); }
@@ -702,12 +702,18 @@ void TLiveForm::DrivePlayers(const std::function<void(recorder::PlaybackThread &
                                            static_cast<recorder::PlaybackThread *>(m_clipThread)}) {
     if (!player) continue;
     operation(*player);
-    PlayLabel->setText(state);
+    // "Play" says the speed it plays at.
+    PlayLabel->setText(state == QLatin1String("Play") ? PlayingText(*player) : state);
   }
 }
 
 void TLiveForm::PlayBtnClick() {
-  DrivePlayers([](recorder::PlaybackThread &p) { p.Play(); }, QStringLiteral("Play"));
+  DrivePlayers(
+      [](recorder::PlaybackThread &p) {
+        p.SetSpeed(recorder::kNormalSpeedEighths);
+        p.Play();
+      },
+      QStringLiteral("Play"));
 }
 
 void TLiveForm::PauseBtnClick() {
@@ -758,12 +764,14 @@ void TLiveForm::MovePlayBarButton(int left) {
   MoveKnob(left);
 }
 
-void TLiveForm::PlayBarBtnMouseDown(int button, int x) {
+void TLiveForm::StartBarDrag(int button, int x) {
   if (button != kLeftButton) return;
   m_barDragging = true;
   m_dragX = x;
   PauseThreads();
 }
+
+void TLiveForm::PlayBarBtnMouseDown(int button, int x) { StartBarDrag(button, x); }
 
 void TLiveForm::PlayBarBtnMouseMove(int x) {
   if (!m_barDragging) return;
@@ -783,39 +791,25 @@ void TLiveForm::PlayBarBtnMouseUp(int button, int) {
       QStringLiteral("Play"));
 }
 
-void TLiveForm::PlayBarImageMouseDown(int button, int x) {
-  if (button != kLeftButton) return;
-  m_barDragging = true;
-  m_dragX = x;
-  PauseThreads();
-}
+void TLiveForm::PlayBarImageMouseDown(int button, int x) { StartBarDrag(button, x); }
 
 void TLiveForm::PlayBarImageMouseUp(int button, int x) {
   if (button != kLeftButton || !m_barDragging) return;
   m_barDragging = false;
   const PlayBarGeometry bar = BarGeometry();
+  // A release off the track resumes where the press paused; on it, the
+  // knob goes under the pointer and the player repositions there.
   const bool inside = TrackReleaseRepositions(x, bar);
-  if (m_diskThread) {
-    if (!inside) {
-      m_diskThread->Play();
-      PlayLabel->setText(QStringLiteral("Play"));
-      return;
-    }
-    MoveKnob(KnobLeftForTrackRelease(x, bar));
-    m_diskThread->Pause();
-    m_diskThread->RequestSeek();
-    m_diskThread->Play();
-    PlayLabel->setText(QStringLiteral("Play"));
-  }
-  if (m_clipThread) {
-    if (inside) {
-      MoveKnob(KnobLeftForTrackRelease(x, bar));
-      m_clipThread->Pause();
-      m_clipThread->RequestSeek();
-    }
-    m_clipThread->Play();
-    PlayLabel->setText(QStringLiteral("Play"));
-  }
+  if (inside && (m_diskThread || m_clipThread)) MoveKnob(KnobLeftForTrackRelease(x, bar));
+  DrivePlayers(
+      [inside](recorder::PlaybackThread &p) {
+        if (inside) {
+          p.Pause();
+          p.RequestSeek();
+        }
+        p.Play();
+      },
+      QStringLiteral("Play"));
 }
 
 void TLiveForm::SearchBtnClick() {
@@ -832,7 +826,7 @@ void TLiveForm::SearchDisk(uint32_t seconds) {
   m_diskThread->Pause();
   // A search that found its place plays from there, whatever the label
   // said before.
-  if (m_diskThread->SearchTime(seconds) >= 0) PlayLabel->setText(QStringLiteral("Play"));
+  if (m_diskThread->SearchTime(seconds) >= 0) PlayLabel->setText(PlayingText(*m_diskThread));
 }
 
 void TLiveForm::EventBtnClick() {

@@ -26,6 +26,7 @@
 #include "app/core/viewer_layout.h"
 #include "app/core/window_rules.h"
 #include "app/window/channel_viewers.h"
+#include "app/window/keys_form.h"
 #include "platform/disk_source.h"
 #include "platform/source_registry.h"
 #include "recorder/playback_host.h"
@@ -56,10 +57,11 @@ class TEventForm;
 class TCopyForm;
 class TSaveForm;
 
+class TLiveForm;
+
 // The jump an event row asks for: pauses the window's disk player and
-// searches the time; nothing without a disk player. `window` is the
-// TLiveForm given to the event list.
-void JumpToEventTime(void *window, uint32_t seconds);
+// searches the time; nothing without a window or a disk player.
+void JumpToEventTime(TLiveForm *window, uint32_t seconds);
 
 class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
  public:
@@ -123,6 +125,29 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void EnableControls(bool enabled);
   void FormKeyPress(int key);
 
+  // Keys after common players (F1 lists them). Space: play or pause;
+  // the arrows jump by time as a time search does; PgDn and PgUp: the next
+  // or previous event; 1 to 4 enlarge a channel and 0 shows the grid.
+  void KeysClick();
+  void PlayPauseKey();
+  // From the recorder time shown, `deltaSeconds` later (or earlier).
+  void JumpBySeconds(int deltaSeconds);
+  // direction 1: the first event after the time shown; -1: the last before.
+  void JumpToNeighbourEvent(int direction);
+  // Picture stepping, pausing first: 1 forward, -1 back.
+  void StepKey(int direction);
+  // step 1: the next faster speed, -1: the next slower, 0: normal speed;
+  // the player plays at it.
+  void ChangeSpeed(int step);
+  // PlayLabel's text while `player` plays: "Play", or with its speed
+  // ("Play ×2", "Play ×½").
+  static QString PlayingText(const orvan::recorder::PlaybackThread &player);
+  // channel 0..3 enlarged, or -1 for the grid.
+  void ShowChannelKey(int channel);
+  TKeysForm *KeysWindow() const { return m_keysForm; }
+  // The recorder time the panel (or the still) shows; -1 when none.
+  int64_t ShownRecorderSeconds() const;
+
   // Viewer layout and zoom.
   void LayoutViewers(uint8_t mode);
   void ToggleChannelZoom(int channel);
@@ -173,9 +198,16 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void BuildControls();
   void BuildMenus();
   void WireControls();
+  // The window's keys and the buttons' tooltips naming them.
+  void InstallKeys();
+  // The one player that exists, disk first; null without one.
+  orvan::recorder::PlaybackThread *ActivePlayer() const;
   void SetBarGeometry();
   void MoveKnob(int left);
   void PauseThreads();
+  // A left press on the knob or the track: the drag starts and the players
+  // pause.
+  void StartBarDrag(int button, int x);
   // Runs the operation on each existing player and shows its state text.
   void DrivePlayers(const std::function<void(orvan::recorder::PlaybackThread &)> &operation,
                     const QString &state);
@@ -200,8 +232,6 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   };
   bool TakeSnapshot(TakenSnapshot &shot) const;
   void WriteSnapshot(const TakenSnapshot &shot, const QString &path);
-  // The recorder time the panel (or the still) shows; -1 when none.
-  int64_t ShownRecorderSeconds() const;
   // A file that could not be written or was refused (a source being read,
   // a device, ...): the reason in a message box.
   void ShowWriteRefusal(const std::string &error);
@@ -289,6 +319,12 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   orvan::platform::SourceRegistration m_stillSource;
   orvan::recorder::PlayFileThread *m_clipThread = nullptr;
   QString m_clipName;  // file name of the clip opened, for snapshots
+  // The keys window, made on first use; the event the last PgDn or PgUp
+  // jumped to (0: none), so the next press moves on from it even when the
+  // search landed a little before it.
+  TKeysForm *m_keysForm = nullptr;
+  std::vector<KeyHelpRow> m_keyHelp;
+  uint32_t m_lastEventJump = 0;
   // Image Play: the still shown, for snapshots.
   bool m_stillShown = false;
   QString m_stillName;

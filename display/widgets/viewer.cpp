@@ -219,7 +219,8 @@ void CViewerVornMP4IPCamera::RefreshTimeLabel() {
 
 void CViewerVornMP4IPCamera::AdmitFrame(VORN_TESK::tagFrame *frame) {
   if (!frame) return;
-  if (frame->dwType == VORN_TESK::FT_INFO) {
+  const uint32_t kind = VORN_TESK::FrameKind(frame->dwType);
+  if (kind == VORN_TESK::FT_INFO) {
     VORN_TESK::StreamDescription incoming{};
     const bool whole = frame->PayloadBytes() >= sizeof incoming;
     if (whole) std::memcpy(&incoming, frame->Data(), sizeof incoming);
@@ -235,7 +236,7 @@ void CViewerVornMP4IPCamera::AdmitFrame(VORN_TESK::tagFrame *frame) {
     m_started = false;
     return;
   }
-  if (frame->dwType == VORN_TESK::FT_AUDIO) {
+  if (kind == VORN_TESK::FT_AUDIO) {
     int32_t audio = 0;
     m_filter->GetQueueLength(nullptr, &audio);
     if (audio < 5)
@@ -259,7 +260,7 @@ void CViewerVornMP4IPCamera::AdmitFrame(VORN_TESK::tagFrame *frame) {
       m_overflow = false;
     }
     if (m_waitForKey) {
-      if (frame->dwType != VORN_TESK::FT_IFRAME) {
+      if (kind != VORN_TESK::FT_IFRAME) {
         m_dropped.fetch_add(1, std::memory_order_relaxed);
         Release(frame);
         return;
