@@ -67,7 +67,9 @@ bool MuxerOutput::Create(const std::string &path, ReplacePolicy policy, Kind kin
 bool MuxerOutput::Flush() {
   if (!m_io) return false;
   avio_flush(m_io.get());
-  return m_io->error >= 0;
+  if (m_io->error < 0) return false;
+  m_output.StartWriteback();
+  return true;
 }
 
 bool MuxerOutput::Commit() {

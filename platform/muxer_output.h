@@ -35,7 +35,8 @@ class MuxerOutput {
   // The muxer's pb; owned here, null before Create() and after the end.
   AVIOContext *Io() const { return m_io.get(); }
 
-  // Hands what the context holds to the file. False when a write failed.
+  // Hands what the context holds to the file and starts its writeback.
+  // False when a write failed.
   bool Flush();
   // Flushes the context and puts the file in place. False (and no file)
   // when a write failed on the way or the commit failed.

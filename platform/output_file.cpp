@@ -22,6 +22,8 @@ namespace orvan::platform {
 namespace {
 
 constexpr const char *kLogCategory = "output";
+// Appended bytes are handed to the disk in runs of this size.
+constexpr uint64_t kWritebackBytes = 1 << 20;
 
 std::string CannotWrite(const std::string &path, int error) {
   return "cannot write " + path + ": " + std::strerror(error);
@@ -145,6 +147,20 @@ void OutputFile::Written(uint64_t offset, const void *data, size_t length) {
       m_sha.reset();  // bytes changed inside the file: no running digest can follow
   }
   m_end = std::max(m_end, offset + length);
+  if (m_end - m_writtenBack >= kWritebackBytes) Writeback(m_writtenBack, m_end);
+}
+
+void OutputFile::Writeback(uint64_t from, uint64_t to) {
+  // Only a hint: the sync in Commit() is what makes the file durable, so a
+  // file system that refuses is no failure.
+  if (to > from &&
+      ::sync_file_range(m_fd, off_t(from), off_t(to - from), SYNC_FILE_RANGE_WRITE) != 0)
+    ORVAN_LOG_DEBUG(kLogCategory, "sync_file_range of %s: %s", m_path.c_str(), strerror(errno));
+  m_writtenBack = to;
+}
+
+void OutputFile::StartWriteback() {
+  if (m_fd >= 0 && !m_writeFailed) Writeback(m_writtenBack, m_end);
 }
 
 bool OutputFile::Fail(OutputStatus status, const std::string &text) {
@@ -158,7 +174,7 @@ bool OutputFile::Create(const std::string &path, ReplacePolicy policy) {
   m_path = path;
   m_policy = policy;
   m_writeFailed = false;
-  m_position = m_end = 0;
+  m_position = m_end = m_writtenBack = 0;
   m_sha.reset();
   m_hasDigest = false;
   m_status = OutputStatus::kOk;
@@ -238,6 +254,7 @@ bool OutputFile::SetSize(uint64_t bytes) {
   }
   if (bytes != m_end) m_sha.reset();
   m_end = bytes;
+  m_writtenBack = std::min(m_writtenBack, bytes);
   return true;
 }
 

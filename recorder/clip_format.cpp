@@ -208,6 +208,10 @@ bool CClipWriter::WriteTrailer(uint32_t magic, uint32_t count) {
 bool CClipWriter::Close(std::string *error) {
   if (!IsOpen()) return true;
   bool ok = Flush();
+  if (ok) {
+    m_data.StartWriteback();
+    m_index.StartWriteback();
+  }
   std::string why =
       ok ? std::string() : (m_data.Error().empty() ? m_index.Error() : m_data.Error());
   if (ok && !m_data.Commit()) {
