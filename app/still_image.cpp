@@ -211,4 +211,21 @@ YuvReadResult LoadStillImage(const std::string &path, QImage &picture, YuvStill 
   return YuvReadResult::Ok;
 }
 
+const char *YuvRefusalText(YuvReadResult result) {
+  switch (result) {
+    case YuvReadResult::CannotOpen:
+      return "cannot open the file";
+    case YuvReadResult::NotAFile:
+      return "not a regular file";
+    case YuvReadResult::BadLineCode:
+      return "line code is neither 0 nor 1";
+    case YuvReadResult::BadSize:
+      return "file size does not match its line count";
+    case YuvReadResult::ReadFailed:
+      return "file could not be read";
+    default:
+      return "";
+  }
+}
+
 }  // namespace orvan::app

@@ -32,6 +32,10 @@ struct YuvStill {
 
 enum class YuvReadResult { Ok, CannotOpen, NotAFile, BadLineCode, BadSize, ReadFailed };
 
+// What is wrong with a refused still, for the user ("file size does not
+// match its line count"); empty for Ok.
+const char *YuvRefusalText(YuvReadResult result);
+
 // Lines of a line code: 480 for 0, 576 for 1, 0 for anything else.
 int StillLinesForCode(uint32_t code);
 // The exact file size a line count needs: 8 + 1080 * lines.

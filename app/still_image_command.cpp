@@ -8,27 +8,6 @@
 
 namespace orvan::app {
 
-namespace {
-
-const char *RefusalText(YuvReadResult r) {
-  switch (r) {
-    case YuvReadResult::CannotOpen:
-      return "cannot open the file";
-    case YuvReadResult::NotAFile:
-      return "not a regular file";
-    case YuvReadResult::BadLineCode:
-      return "line code is neither 0 nor 1";
-    case YuvReadResult::BadSize:
-      return "file size does not match its line count";
-    case YuvReadResult::ReadFailed:
-      return "file could not be read";
-    default:
-      return "";
-  }
-}
-
-}  // namespace
-
 StillFileStatus WriteStillFile(const std::string &input, const std::string &output, bool raw,
                                platform::ReplacePolicy policy, StillFile &written,
                                std::string &error) {
@@ -51,7 +30,7 @@ StillFileStatus WriteStillFile(const std::string &input, const std::string &outp
   if (raw) {
     const YuvReadResult r = ReadYuvFile(input, still);
     if (r != YuvReadResult::Ok) {
-      error = input + ": " + RefusalText(r);
+      error = input + ": " + YuvRefusalText(r);
       return StillFileStatus::kStillRefused;
     }
     bytes = ConvertStillToPixels(still);
@@ -59,7 +38,7 @@ StillFileStatus WriteStillFile(const std::string &input, const std::string &outp
     QImage picture;
     const YuvReadResult r = LoadStillImage(input, picture, &still);
     if (r != YuvReadResult::Ok) {
-      error = input + ": " + RefusalText(r);
+      error = input + ": " + YuvRefusalText(r);
       return StillFileStatus::kStillRefused;
     }
     std::vector<uint8_t> pixels(size_t(picture.width()) * picture.height() * 4);

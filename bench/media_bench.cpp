@@ -13,6 +13,7 @@
 #include "media/picture_conversion.h"
 #include "media/video_decoder.h"
 #include "platform/mpeg4_encoder.h"
+#include "tests/media/memory_surface.h"
 #include "tests/media/test_streams.h"
 
 namespace {
@@ -22,22 +23,6 @@ using Clock = std::chrono::steady_clock;
 double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
 }
-
-// A 32-bit picture surface in memory, as the drawer's would be.
-class MemorySurface : public CPictureSurface {
- public:
-  MemorySurface(int width, int height) : m_pitch(width * 4), m_bytes(size_t(m_pitch) * height) {}
-  CLockable *GetLock() override { return &m_lock; }
-  void *GetBits() override { return m_bytes.data(); }
-  int GetBitCount() override { return 32; }
-  int GetPitch() override { return m_pitch; }
-  int GetPixelFormat() override { return orvan::media::kPixBgr32; }
-
- private:
-  int m_pitch;
-  std::vector<uint8_t> m_bytes;
-  CTeskCriticalSection m_lock;
-};
 
 // The plainest use of libavcodec: one context, one reused picture, the
 // packets already padded in memory.
@@ -72,7 +57,7 @@ double OurDecode(int code, const std::vector<orvan::test::CodedPicture> &stream,
   for (const auto &p : stream) frames.push_back(orvan::test::MakeFrame(p));
   CVideoDecoderMpeg4 decoder(code);
   CPictureConverter converter;
-  MemorySurface surface(720, 480);
+  orvan::test::MemorySurface surface(orvan::media::kPixBgr32, 32, 720 * 4, 480);
   const auto start = Clock::now();
   pictures = 0;
   for (const auto &frame : frames) {

@@ -22,6 +22,7 @@
 #include "recorder/copy_hdd_thread.h"
 #include "recorder/disk_layout.h"
 #include "recorder/index_search.h"
+#include "recorder/recording_map.h"
 #include "recorder/span_reader.h"
 #include "tools/disk_image.h"
 #include "tools/sample_recording.h"
@@ -259,6 +260,20 @@ int main(int argc, char **argv) {
       "%llu)\n",
       kSearches, static_cast<long long>(g.playEnd), searchSeconds * 1e6 / kSearches,
       double(counting.sectors) / kSearches, static_cast<unsigned long long>(checksum % 1000));
+
+  // The play bar's map of the same index, as the window builds it on its
+  // own thread when the disk opens: bounded by its entry reads.
+  {
+    CountingSource mapReads(disk);
+    CRecordingMap map;
+    t0 = Clock::now();
+    map.BuildForDisk(mapReads, g);
+    std::printf(
+        "recording map: %d entry reads (%llu sectors) over %lld entries in %.1f ms, "
+        "%zu gaps\n",
+        map.Reads(), static_cast<unsigned long long>(mapReads.sectors),
+        static_cast<long long>(g.playEnd), Seconds(t0) * 1e3, map.Gaps().size());
+  }
 
   // Plain sequential read of the records' bytes, 1 MiB at a time, each
   // piece also written to `out` when given (the plain peer of an export).

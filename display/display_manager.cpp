@@ -11,7 +11,7 @@
 CDisplayManager *DisplayManager = nullptr;
 
 namespace {
-constexpr const char *kLog = "display";
+constexpr const char *kLogCategory = "display";
 constexpr int kErrNoDevice = -2;
 constexpr int kErrNoMemory = -3;
 }  // namespace
@@ -45,8 +45,8 @@ void CDisplayManager::Init(HWND cooperativeWindow) {
     for (size_t i = 0; m_monitors->GetMonitor(i, &record); ++i) {
       auto device = CDrawDevice::Create(record);
       if (!device) {
-        ORVAN_LOG_WARN(kLog, "no drawing device for monitor %zu; the display stays without devices",
-                       i);
+        ORVAN_LOG_WARN(kLogCategory,
+                       "no drawing device for monitor %zu; the display stays without devices", i);
         m_devices.clear();
         return;
       }
@@ -56,7 +56,7 @@ void CDisplayManager::Init(HWND cooperativeWindow) {
   const HMONITOR primary = m_monitors->GetPrimary();
   if (CreateBackSurface(primary) != 0) {
     // Each later GetBackSurface tries again.
-    ORVAN_LOG_WARN(kLog, "no composition surface for the primary monitor");
+    ORVAN_LOG_WARN(kLogCategory, "no composition surface for the primary monitor");
   }
 }
 

@@ -86,7 +86,6 @@ class CDisplayManager {
   // unknown one).
   HMONITOR MonitorFromWindow(HWND window) const;
   const CMultiMonitor &Monitors() const { return *m_monitors; }
-  HWND CaptureWindow() const { return m_captureWindow; }
 
   // GUI thread: paints the window's part of its monitor's composition
   // surface (the clear colour where the surface ends); dirty is in the

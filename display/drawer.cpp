@@ -328,6 +328,7 @@ bool CDDrawer::Present(const FILETIME &time) {
       m_monitor ? m_monitor : (DisplayManager ? DisplayManager->MonitorFromWindow(m_window) : 0);
   std::shared_ptr<CPixelSurface> back =
       DisplayManager ? DisplayManager->GetBackSurface(monitor) : nullptr;
+  RECT timeRect{};
   if (back) {
     src = SourceRectForMode(src, m_displayMode);
     const RECT pictureBounds{0, 0, m_picture->Width(), m_picture->Height()};
@@ -358,13 +359,21 @@ bool CDDrawer::Present(const FILETIME &time) {
     }
     if (labelPicture)
       CopyInto(*labelPicture, back->Bits(), back->Pitch(), back->Width(), back->Height(), x, y);
-    if (timePicture)
+    if (timePicture) {
       CopyInto(*timePicture, back->Bits(), back->Pitch(), back->Width(), back->Height(),
                ref.right - 140, ref.bottom - 20);
+      timeRect = RECT{ref.right - 140, ref.bottom - 20, ref.right - 140 + timePicture->width(),
+                      ref.bottom - 20 + timePicture->height()};
+    }
   }
   // The copy to the screen: the window repaints its part of the
   // composition surface on the GUI thread.
   if (m_hasPrimary && m_clipperWindow) m_clipperWindow->Repaint(m_destRect);
+  // The time is written at the panel's corner, usually over another
+  // channel's window: the panel repaints it, so it shows whichever channels
+  // have pictures.
+  if (m_hasPrimary && m_referenceWindow && !timeRect.IsEmpty())
+    m_referenceWindow->Repaint(timeRect);
   return true;
 }
 

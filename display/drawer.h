@@ -26,7 +26,7 @@
 #include "media/picture_conversion.h"
 #include "platform/wintime.h"
 
-// Display modes (viewer command 30).
+// Display modes (kViewerDisplayMode).
 enum DisplayModes : int32_t {
   kModeQuarters = 0,     // each channel in its quarter of the video panel
   kModeChannel1 = 1,     // 1..4: one channel over the whole panel
@@ -93,8 +93,6 @@ class CDDrawer {
   int32_t GetCropBorder() const { return m_cropBorder; }
   int32_t GetDisplayMode() const { return m_displayMode; }
   RECT GetDestRect() const { return m_destRect; }
-  HWND GetWindow() const { return m_window; }
-  int GetChannel() const { return m_channel; }
 
   // The picture's part that is shown: the border trim (1 trims 14 left,
   // 10 top, 10 right and 4 bottom), then the display mode's rectangle.

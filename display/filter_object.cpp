@@ -147,6 +147,18 @@ void VornFilterObj::Stop() {
   ClearQueues();
 }
 
+void VornFilterObj::Blank() {
+  // The render lock keeps the frame step out until the place is cleared.
+  CTeskAutoLock render(m_renderLock);
+  ClearQueues();
+  m_blank = true;
+  {
+    CTeskAutoLock shown(m_shownLock);
+    m_shownTime = FILETIME{};
+  }
+  Layout();
+}
+
 void VornFilterObj::Resume() {
   m_paused = false;
   WakeIfIdle(m_renderIdle, *m_renderThread);
@@ -220,7 +232,7 @@ void VornFilterObj::Layout() {
   }
 
   // Redraw the last picture at the new place and size.
-  const AVFrame *last = m_decoder->GetLastPicture();
+  const AVFrame *last = m_blank ? nullptr : m_decoder->GetLastPicture();
   if (last && DrawPicture(last)) {
     FILETIME shown;
     {
@@ -268,6 +280,7 @@ int32_t VornFilterObj::ProcessFrame() {
       VORN_TESK::Frames().Release(frame);
       return AfterFrameStep();
     }
+    m_blank = false;
     // A new size lays out and redraws this very picture (the shown time
     // stays), which forgets it as pending.
     SetPictureSize(width, height);

@@ -48,6 +48,10 @@ class VornFilterObj {
   void ClearQueues();
   // Frames waiting in the video queue; audio frames are never queued (0).
   void GetQueueLength(int32_t *videoFrames, int32_t *audioFrames = nullptr);
+  // Forgets everything queued and the picture last shown (with its time)
+  // and clears the viewer's place; layouts redraw nothing until the next
+  // picture is decoded. For a source that replaced the one shown.
+  void Blank();
   void Pause() { m_paused = true; }
   void Stop();
   void Resume();
@@ -131,6 +135,7 @@ class VornFilterObj {
   std::atomic<uint64_t> m_decodedCount{0};    // written by ProcessFrame
   std::atomic<uint64_t> m_presentedCount{0};  // written by ProcessRender
   bool m_halfSize = false;                    // render lock
+  bool m_blank = false;                       // render lock; set by Blank()
   HWND m_window = nullptr;                    // render lock
   bool m_centre = false;                      // render lock
   int32_t m_width = 0;                        // render lock

@@ -28,7 +28,6 @@ class ProcessObjThread : public TVornThread {
 
   void SetProcessFunction(ProcessFunction fn) { m_process = fn; }
   void SetUserData(void *userData) { m_userData = userData; }
-  const char *Name() const { return m_name; }
   // Ends the sleep after the current call early. Any thread.
   void Wake();
 

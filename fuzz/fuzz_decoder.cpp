@@ -10,30 +10,13 @@
 
 #include "media/picture_conversion.h"
 #include "media/video_decoder.h"
-
-namespace {
-
-class MemorySurface : public CPictureSurface {
- public:
-  CLockable *GetLock() override { return &m_lock; }
-  void *GetBits() override { return m_bytes.data(); }
-  int GetBitCount() override { return 32; }
-  int GetPitch() override { return 720 * 4; }
-  int GetPixelFormat() override { return orvan::media::kPixBgr32; }
-  int GetRows() override { return 576; }
-
- private:
-  std::vector<uint8_t> m_bytes = std::vector<uint8_t>(720 * 4 * 576);
-  CTeskCriticalSection m_lock;
-};
-
-}  // namespace
+#include "tests/media/memory_surface.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1) return 0;
   CVideoDecoderMpeg4 decoder(data[0] % 2 ? kCodecMjpeg : kCodecMpeg4);
   CPictureConverter converter;
-  MemorySurface surface;
+  orvan::test::MemorySurface surface(orvan::media::kPixBgr32, 32, 720 * 4, 576);
   size_t at = 1;
   while (at + 3 <= size) {
     const uint8_t kind = data[at];

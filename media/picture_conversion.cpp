@@ -69,12 +69,30 @@ bool CPictureConverter::Draw(CPictureSurface &surface, const AVFrame *picture, u
 
 bool CPictureConverter::DrawInto(const orvan::media::SurfaceView &surface, const AVFrame *picture,
                                  uint8_t sourceFormat, int width, int height, bool halfSize) {
+  return DrawChecked(surface, nullptr, picture, sourceFormat, width, height, halfSize);
+}
+
+bool CPictureConverter::DrawPartInto(const orvan::media::SurfaceView &surface,
+                                     const orvan::media::ShownPart &part, const AVFrame *picture,
+                                     uint8_t sourceFormat, int width, int height, bool halfSize) {
+  return DrawChecked(surface, &part, picture, sourceFormat, width, height, halfSize);
+}
+
+bool CPictureConverter::DrawChecked(const orvan::media::SurfaceView &surface,
+                                    const orvan::media::ShownPart *part, const AVFrame *picture,
+                                    uint8_t sourceFormat, int width, int height, bool halfSize) {
   if (!surface.bits) return true;
   Target target;
   Source source;
   if (!Usable(surface, picture, sourceFormat, width, height, halfSize, &target, &source))
     return false;
+  return part ? ConvertPart(surface, *part, picture, target, source, halfSize)
+              : ConvertWhole(surface, picture, target, source, halfSize);
+}
 
+bool CPictureConverter::ConvertWhole(const orvan::media::SurfaceView &surface,
+                                     const AVFrame *picture, const Target &target,
+                                     const Source &source, bool halfSize) {
   // Never read past the picture the decoder made, nor write past a row or
   // the last row of the surface.
   const int scale = halfSize ? 2 : 1;
@@ -120,15 +138,9 @@ bool CPictureConverter::DrawInto(const orvan::media::SurfaceView &surface, const
                             mainRows * surface.pitch, target.bytesPerPixel);
 }
 
-bool CPictureConverter::DrawPartInto(const orvan::media::SurfaceView &surface,
-                                     const orvan::media::ShownPart &part, const AVFrame *picture,
-                                     uint8_t sourceFormat, int width, int height, bool halfSize) {
-  if (!surface.bits) return true;
-  Target target;
-  Source source;
-  if (!Usable(surface, picture, sourceFormat, width, height, halfSize, &target, &source))
-    return false;
-
+bool CPictureConverter::ConvertPart(const orvan::media::SurfaceView &surface,
+                                    const orvan::media::ShownPart &part, const AVFrame *picture,
+                                    const Target &target, const Source &source, bool halfSize) {
   // The part, in the picture's pixels at the drawn size, inside the picture.
   const int scale = halfSize ? 2 : 1;
   int left = std::max(part.left, 0), top = std::max(part.top, 0);

@@ -152,6 +152,17 @@ class CPictureConverter {
            UsableSource(picture, sourceFormat, width, height, halfSize, source);
   }
 
+  // The checks both drawings begin with, then the whole picture (part
+  // null) or the part.
+  bool DrawChecked(const orvan::media::SurfaceView &surface, const orvan::media::ShownPart *part,
+                   const AVFrame *picture, uint8_t sourceFormat, int width, int height,
+                   bool halfSize);
+  bool ConvertWhole(const orvan::media::SurfaceView &surface, const AVFrame *picture,
+                    const Target &target, const Source &source, bool halfSize);
+  bool ConvertPart(const orvan::media::SurfaceView &surface, const orvan::media::ShownPart &part,
+                   const AVFrame *picture, const Target &target, const Source &source,
+                   bool halfSize);
+
   Context m_main;               // every row but the last two or three; a shown part
   Context m_last;               // the last rows, into m_tail
   std::vector<uint8_t> m_tail;  // rows with room for overlong stores

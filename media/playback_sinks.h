@@ -11,17 +11,15 @@
 #include <vector>
 
 #include "media/frame.h"
+#include "media/viewer_command.h"
 
 namespace orvan {
-
-// Viewer command codes the playback threads use.
-constexpr int kViewerTakeFrame = 7;     // parameter: tagFrame*, ownership passes
-constexpr int kViewerQueueLength = 14;  // parameter: int32_t*, receives the count
 
 class IViewerSink {
  public:
   virtual ~IViewerSink() = default;
-  // Called on the playback thread.
+  // Called on the playback thread with kViewerTakeFrame or
+  // kViewerQueueLength.
   virtual void Command(int code, void *parameter) = 0;
 };
 

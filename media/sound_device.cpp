@@ -28,6 +28,7 @@ int CSoundDevice::Open(uint16_t channels, uint16_t bitsPerSample, uint32_t sampl
 
   m_blocks.reset(new (std::nothrow) std::array<Block, kBlockCount>());
   if (!m_blocks) {
+    ORVAN_LOG_ERROR(kLogCategory, "no memory for the sound ring");
     m_output.Close();
     return kOpenFailed;
   }

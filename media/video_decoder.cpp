@@ -158,7 +158,7 @@ CVideoDecoderMpeg4::DecodeResult CVideoDecoderMpeg4::DecodeInto(const uint8_t *d
   av_packet_unref(m_packet.get());
   if (rc < 0 && rc != AVERROR(EAGAIN) && rc != AVERROR_EOF) {
     if (!ignoreErrors) {
-      ORVAN_LOG_INFO(kLogCategory, "packet refused (%d)", rc);
+      ORVAN_LOG_WARN(kLogCategory, "packet refused (%d)", rc);
       result.failed = true;
     }
     return result;
@@ -173,7 +173,7 @@ CVideoDecoderMpeg4::DecodeResult CVideoDecoderMpeg4::DecodeInto(const uint8_t *d
       av_frame_move_ref(target, m_spare.get());
     }
   } else if (rc != AVERROR(EAGAIN) && rc != AVERROR_EOF && !ignoreErrors) {
-    ORVAN_LOG_INFO(kLogCategory, "decoding failed (%d)", rc);
+    ORVAN_LOG_WARN(kLogCategory, "decoding failed (%d)", rc);
     result.failed = true;
   }
   return result;

@@ -20,7 +20,7 @@ AudioOutput::OpenResult AudioOutput::Open(int channels, int bitsPerSample, int s
   // own handlers (or the default ones) stay in charge.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-    ORVAN_LOG_INFO(kLogCategory, "no audio driver: %s", SDL_GetError());
+    ORVAN_LOG_WARN(kLogCategory, "no audio driver: %s", SDL_GetError());
     return OpenResult::NoDriver;
   }
   m_subsystemUp = true;
@@ -35,13 +35,12 @@ AudioOutput::OpenResult AudioOutput::Open(int channels, int bitsPerSample, int s
   // No changes allowed: SDL converts to whatever the hardware wants.
   const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
   if (device == 0) {
-    ORVAN_LOG_INFO(kLogCategory, "cannot open the audio device: %s", SDL_GetError());
+    ORVAN_LOG_WARN(kLogCategory, "cannot open the audio device: %s", SDL_GetError());
     Close();
     return OpenResult::OpenFailed;
   }
   m_device = device;
   m_playing = false;  // SDL opens devices paused
-  m_bufferBytes = obtained.size;
   return OpenResult::Ok;
 }
 

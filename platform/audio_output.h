@@ -30,9 +30,6 @@ class AudioOutput {
   // Plays what is queued, or holds it (the device plays silence meanwhile).
   void SetPlaying(bool on);
   bool Playing() const { return m_playing; }
-  // Bytes the device takes from the queue at a time: with less queued than
-  // this, the rest of its buffer is silence.
-  uint32_t BufferBytes() const { return m_bufferBytes; }
   // Stops the device at once; what is queued is dropped.
   void Close();
   bool IsOpen() const { return m_device != 0; }
@@ -41,7 +38,6 @@ class AudioOutput {
   uint32_t m_device = 0;       // SDL_AudioDeviceID, 0 when closed
   bool m_subsystemUp = false;  // this object holds one SDL audio subsystem reference
   bool m_playing = false;
-  uint32_t m_bufferBytes = 0;
 };
 
 }  // namespace orvan::platform

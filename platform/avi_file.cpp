@@ -20,7 +20,7 @@ constexpr const char *kLogCategory = "avi";
 bool AviFile::Create(const std::string &path, ReplacePolicy policy) {
   Close();
   if (!m_output.Create(path, policy, MuxerOutput::Kind::kSeekable)) {
-    ORVAN_LOG_INFO(kLogCategory, "%s", m_output.Error().c_str());
+    ORVAN_LOG_ERROR(kLogCategory, "%s", m_output.Error().c_str());
     return false;
   }
   AVFormatContext *raw = nullptr;
@@ -82,7 +82,7 @@ bool AviFile::SetAudioFormat(int channels, int samplesPerSecond, int bitsPerSamp
 
   const int rc = avformat_write_header(m_context.get(), nullptr);
   if (rc < 0) {
-    ORVAN_LOG_INFO(kLogCategory, "cannot write the AVI header (%d)", rc);
+    ORVAN_LOG_ERROR(kLogCategory, "cannot write the AVI header (%d)", rc);
     return false;
   }
   m_headerWritten = true;
@@ -126,7 +126,7 @@ bool AviFile::WritePacket(AVStream *stream, int64_t pts, int64_t duration, const
   // met them, and nothing waits in an interleaving queue.
   const int rc = av_write_frame(m_context.get(), packet.get());
   if (rc < 0) {
-    ORVAN_LOG_INFO(kLogCategory, "packet not written (%d)", rc);
+    ORVAN_LOG_ERROR(kLogCategory, "packet not written (%d)", rc);
     m_writeFailed = true;
     return false;
   }
@@ -138,7 +138,7 @@ bool AviFile::Close() {
   if (m_context && m_headerWritten) {
     const int rc = av_write_trailer(m_context.get());
     if (rc < 0) {
-      ORVAN_LOG_INFO(kLogCategory, "cannot finish the AVI file (%d)", rc);
+      ORVAN_LOG_ERROR(kLogCategory, "cannot finish the AVI file (%d)", rc);
       finished = false;
     }
   }

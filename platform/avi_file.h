@@ -51,8 +51,6 @@ class AviFile {
   const std::string &Error() const { return m_output.Error(); }
 
   bool HasFile() const { return m_context != nullptr; }
-  bool HasVideoStream() const { return m_video != nullptr; }
-  bool HasAudioStream() const { return m_audio != nullptr; }
 
  private:
   bool WritePacket(AVStream *stream, int64_t pts, int64_t duration, const void *data,

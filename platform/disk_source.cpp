@@ -16,11 +16,14 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/ewf_image.h"
 #include "platform/log.h"
 
 namespace orvan {
 
 namespace {
+
+constexpr const char *kLogCategory = "disk";
 
 bool IsAligned(uint64_t value) { return value % kSectorBytes == 0; }
 
@@ -77,6 +80,24 @@ void DriveTable::SetProcess(DriveTable table) {
   ProcessTableStorage() = std::move(table);
 }
 
+void DriveTable::PutImageFirst(const std::string &path) {
+  std::error_code ec;
+  m_drives.erase(
+      std::remove_if(m_drives.begin(), m_drives.end(),
+                     [&](const DriveInfo &d) {
+                       return d.isImage &&
+                              (d.path == path || std::filesystem::equivalent(d.path, path, ec));
+                     }),
+      m_drives.end());
+  m_drives.insert(m_drives.begin(), DriveInfo{0, path, true});
+  for (size_t i = 0; i < m_drives.size(); ++i) m_drives[i].number = int(i);
+}
+
+void DriveTable::AddProcessImage(const std::string &path) {
+  std::lock_guard<std::mutex> l(ProcessTableLock());
+  ProcessTableStorage().PutImageFirst(path);
+}
+
 std::vector<std::string> TakeImageOptions(std::vector<std::string> &args) {
   std::vector<std::string> images;
   std::vector<std::string> rest;
@@ -94,6 +115,7 @@ std::vector<std::string> TakeImageOptions(std::vector<std::string> &args) {
   return images;
 }
 
+DiskSource::DiskSource() = default;
 DiskSource::~DiskSource() { Close(); }
 
 DriveOpenStatus DiskSource::Open(int driveNumber) {
@@ -130,6 +152,20 @@ DriveOpenStatus DiskSource::OpenPath(const std::string &path) {
   const platform::SourceOpenResult opened =
       platform::OpenSource(path, platform::SourceKind::kFileOrDisk);
   if (opened.fd >= 0) {
+    // An image is told by its first bytes, not by its name.
+    struct stat st {};
+    uint8_t head[8] = {};
+    if (fstat(opened.fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        ::pread(opened.fd, head, sizeof head, 0) == ssize_t(sizeof head)) {
+      const platform::EwfFileKind kind = platform::EwfKindOf(head, sizeof head);
+      if (kind != platform::EwfFileKind::kNone) {
+        ::close(opened.fd);
+        if (kind == platform::EwfFileKind::kImage) return OpenEwf(path);
+        m_lastErrno = ENODEV;
+        m_lastError = path + " is a logical evidence file: it holds files, not an image of a disk";
+        return DriveOpenStatus::NotADisk;
+      }
+    }
     m_fd = opened.fd;
     m_registration = platform::RegisterSource(m_fd, path);
     m_lastError.clear();
@@ -144,13 +180,21 @@ DriveOpenStatus DiskSource::OpenPath(const std::string &path) {
   m_lastErrno = opened.error;
   switch (m_lastErrno) {
     case EACCES:
-    case EPERM:
+    case EPERM: {
+      // Raw-disk rights and imaging are advice for devices; a file that
+      // cannot be read needs only its name and the reason.
+      struct stat st {};
+      if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        m_lastError = "Cannot read " + path + ": permission denied";
+        return DriveOpenStatus::AccessDenied;
+      }
       m_lastError = "Cannot read " + path +
                     ": permission denied. Run with rights to read raw disks (as root, or as a "
                     "member of the group that owns " +
                     path + "), or image the disk (dd if=" + path +
                     " of=disk.img bs=1M) and open the image with --image disk.img.";
       return DriveOpenStatus::AccessDenied;
+    }
     case ENOENT:
     case ENXIO:
     case ENODEV:
@@ -162,7 +206,21 @@ DriveOpenStatus DiskSource::OpenPath(const std::string &path) {
   }
 }
 
+DriveOpenStatus DiskSource::OpenEwf(const std::string &path) {
+  std::string error;
+  m_ewf = platform::EwfImage::Open(path, &error);
+  if (!m_ewf) {
+    m_lastErrno = EIO;
+    m_lastError = error;
+    return DriveOpenStatus::Failed;
+  }
+  m_lastError.clear();
+  m_lastErrno = 0;
+  return DriveOpenStatus::Ok;
+}
+
 void DiskSource::Close() {
+  m_ewf.reset();
   m_registration.Reset();
   if (m_fd >= 0) ::close(m_fd);
   m_fd = -1;
@@ -170,6 +228,7 @@ void DiskSource::Close() {
 }
 
 uint64_t DiskSource::SizeBytes() const {
+  if (m_ewf) return m_ewf->MediaBytes();
   struct stat st {};
   if (m_fd < 0 || fstat(m_fd, &st) != 0) return 0;
   if (S_ISREG(st.st_mode)) return uint64_t(st.st_size);
@@ -179,7 +238,7 @@ uint64_t DiskSource::SizeBytes() const {
 }
 
 bool DiskSource::Seek(uint64_t offset) {
-  if (m_fd < 0 || !IsAligned(offset) || offset > uint64_t(INT64_MAX)) {
+  if (!IsOpen() || !IsAligned(offset) || offset > uint64_t(INT64_MAX)) {
     m_lastErrno = EINVAL;
     return false;
   }
@@ -190,10 +249,11 @@ bool DiskSource::Seek(uint64_t offset) {
 
 bool DiskSource::Read(void *buffer, size_t length, size_t *got) {
   if (got) *got = 0;
-  if (m_fd < 0 || !IsAligned(length) || !IsAligned(m_position)) {
+  if (!IsOpen() || !IsAligned(length) || !IsAligned(m_position)) {
     m_lastErrno = EINVAL;
     return false;
   }
+  if (m_ewf) return ReadEwf(buffer, length, got);
   auto *out = static_cast<uint8_t *>(buffer);
   size_t done = 0;
   while (done < length) {
@@ -204,7 +264,7 @@ bool DiskSource::Read(void *buffer, size_t length, size_t *got) {
       if (errno == EINTR) continue;
       m_lastErrno = errno;
       m_lastError = "Read error on " + m_path + ": " + std::strerror(errno);
-      ORVAN_LOG_DEBUG("disk", "%s", m_lastError.c_str());
+      ORVAN_LOG_DEBUG(kLogCategory, "%s", m_lastError.c_str());
       break;
     }
     if (n == 0) break;  // end of the disk or image
@@ -212,6 +272,24 @@ bool DiskSource::Read(void *buffer, size_t length, size_t *got) {
   }
   if (got) *got = done;
   if (done != length) return false;
+  m_position += done;
+  m_lastErrno = 0;
+  return true;
+}
+
+bool DiskSource::ReadEwf(void *buffer, size_t length, size_t *got) {
+  size_t done = 0;
+  std::string error;
+  const bool ok = m_ewf->ReadAt(m_position, buffer, length, &done, &error);
+  if (got) *got = done;
+  if (!ok) {
+    m_lastErrno = EIO;
+    if (!error.empty()) {
+      m_lastError = error;
+      ORVAN_LOG_DEBUG("disk", "%s", m_lastError.c_str());
+    }
+    return false;
+  }
   m_position += done;
   m_lastErrno = 0;
   return true;

@@ -12,6 +12,11 @@
 // (a FIFO named as an image is refused, not waited on). An open source is
 // registered as one (platform/source_registry.h), so no output lands on it.
 //
+// An image file that starts with the E01 signature is read through libewf
+// (platform/ewf_image.h), whatever its name: the disk it holds is what the
+// source reads, with the same contract, and all its segment files are
+// registered.
+//
 // Threads: a source has one position and no lock of its own. A reader used
 // from two threads guards each single Seek and each single Read with its own
 // lock (see recorder/locked_source.h).
@@ -19,12 +24,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/source_registry.h"
 
 namespace orvan {
+
+namespace platform {
+class EwfImage;
+}
 
 constexpr uint64_t kSectorBytes = 512;
 
@@ -73,10 +83,19 @@ class DriveTable {
   // sorted, without the /dev/ prefix.
   static std::vector<std::string> BlockDeviceNames(const std::string &sysBlockDir);
 
-  // The process-wide table used when a drive is opened by number. Set once
-  // at start-up (from the --image options), before any thread opens drives.
+  // Puts an image at the top of the table (drive 0), as the first --image
+  // would be; the other drives move down one number. An image already
+  // listed (the same file) moves there instead of being listed twice.
+  void PutImageFirst(const std::string &path);
+
+  // The process-wide table used when a drive is opened by number. Set at
+  // start-up (from the --image options); changed afterwards only on the
+  // main thread (an image opened from the window), while no other thread
+  // holds a reference: threads open drives by number through
+  // DiskSource::Open, which copies the entry under the table's lock.
   static const DriveTable &Process();
   static void SetProcess(DriveTable table);
+  static void AddProcessImage(const std::string &path);
 
  private:
   std::vector<DriveInfo> m_drives;
@@ -90,7 +109,7 @@ std::vector<std::string> TakeImageOptions(std::vector<std::string> &args);
 // A raw device or image file, opened read-only.
 class DiskSource final : public ByteSource {
  public:
-  DiskSource() = default;
+  DiskSource();
   ~DiskSource() override;
   DiskSource(const DiskSource &) = delete;
   DiskSource &operator=(const DiskSource &) = delete;
@@ -100,7 +119,7 @@ class DiskSource final : public ByteSource {
   DriveOpenStatus Open(int driveNumber, const DriveTable &table);
   DriveOpenStatus OpenPath(const std::string &path);
   void Close();
-  bool IsOpen() const { return m_fd >= 0; }
+  bool IsOpen() const { return m_fd >= 0 || m_ewf; }
   const std::string &Path() const { return m_path; }
   // Text for the user about the last failed open or read, naming the device
   // and, for missing rights, how to get access.
@@ -108,19 +127,26 @@ class DiskSource final : public ByteSource {
   // errno of the last failed call, 0 after success.
   int LastErrno() const { return m_lastErrno; }
 
-  // Length of the image or device in bytes; 0 when it cannot be told.
+  // Length of the image or device in bytes (of the disk an E01 holds);
+  // 0 when it cannot be told.
   uint64_t SizeBytes() const;
+  // The E01 image being read, or null for a raw image or a device.
+  const platform::EwfImage *Ewf() const { return m_ewf.get(); }
 
   bool Seek(uint64_t offset) override;
   bool Read(void *buffer, size_t length, size_t *got = nullptr) override;
 
  private:
-  int m_fd = -1;
+  DriveOpenStatus OpenEwf(const std::string &path);
+  bool ReadEwf(void *buffer, size_t length, size_t *got);
+
+  int m_fd = -1;                              // a raw image or a device
+  std::unique_ptr<platform::EwfImage> m_ewf;  // or an E01 image
   uint64_t m_position = 0;
   std::string m_path;
   std::string m_lastError;
   int m_lastErrno = 0;
-  platform::SourceRegistration m_registration;  // while open
+  platform::SourceRegistration m_registration;  // of m_fd, while open
 };
 
 // What an export's manifest says about the disk it read.

@@ -48,7 +48,6 @@ class Mpeg4Encoder {
   size_t MaxCodedBytes() const { return size_t(m_width) * m_height * 3 + 4096; }
   int Width() const { return m_width; }
   int Height() const { return m_height; }
-  bool Initialised() const { return m_context != nullptr; }
 
  private:
   int m_width = 720;

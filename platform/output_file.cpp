@@ -193,34 +193,24 @@ bool OutputFile::Create(const std::string &path, ReplacePolicy policy) {
   return Fail(OutputStatus::kFailed, CannotWrite(path, error2));
 }
 
-bool OutputFile::Write(const void *data, size_t length) {
-  if (m_fd < 0 || m_writeFailed) return false;
-  const auto *p = static_cast<const uint8_t *>(data);
-  size_t done = 0;
-  while (done < length) {
-    const ssize_t n = ::write(m_fd, p + done, length - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      m_writeFailed = true;
-      return Fail(OutputStatus::kFailed, CannotWrite(m_path, n < 0 ? errno : ENOSPC));
-    }
-    done += size_t(n);
-  }
-  Written(m_position, data, length);
-  m_position += length;
-  return true;
-}
+bool OutputFile::Write(const void *data, size_t length) { return WriteAll(data, length, -1); }
 
 bool OutputFile::WriteAt(uint64_t offset, const void *data, size_t length) {
   if (m_fd < 0 || m_writeFailed) return false;
+  if (length > 0 && offset > uint64_t(INT64_MAX) - length) {
+    m_writeFailed = true;
+    return Fail(OutputStatus::kFailed, CannotWrite(m_path, EFBIG));
+  }
+  return WriteAll(data, length, int64_t(offset));
+}
+
+bool OutputFile::WriteAll(const void *data, size_t length, int64_t offset) {
+  if (m_fd < 0 || m_writeFailed) return false;
   const auto *p = static_cast<const uint8_t *>(data);
   size_t done = 0;
   while (done < length) {
-    if (offset > uint64_t(INT64_MAX) - length) {
-      m_writeFailed = true;
-      return Fail(OutputStatus::kFailed, CannotWrite(m_path, EFBIG));
-    }
-    const ssize_t n = ::pwrite(m_fd, p + done, length - done, off_t(offset + done));
+    const ssize_t n = offset < 0 ? ::write(m_fd, p + done, length - done)
+                                 : ::pwrite(m_fd, p + done, length - done, off_t(offset + done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       m_writeFailed = true;
@@ -228,7 +218,12 @@ bool OutputFile::WriteAt(uint64_t offset, const void *data, size_t length) {
     }
     done += size_t(n);
   }
-  Written(offset, data, length);
+  if (offset < 0) {
+    Written(m_position, data, length);
+    m_position += length;
+  } else {
+    Written(uint64_t(offset), data, length);
+  }
   return true;
 }
 

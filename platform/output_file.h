@@ -98,6 +98,9 @@ class OutputFile {
 
  private:
   bool Fail(OutputStatus status, const std::string &text);
+  // Writes all `length` bytes: at the current position when `offset` is
+  // negative, else at `offset` (which the caller has checked).
+  bool WriteAll(const void *data, size_t length, int64_t offset);
   // Keeps the digest and the file's end up to date for `length` bytes
   // written at `offset`.
   void Written(uint64_t offset, const void *data, size_t length);

@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr const char *kLogCategory = "thread";
+
 // Requests queued by Synchronize(), run by the main thread.
 struct SyncRequest {
   const std::function<void()> *fn;
@@ -75,7 +77,7 @@ TThread::~TThread() {
   }
   m_gate.notify_all();
   if (started && !Finished()) {
-    ORVAN_LOG_WARN("thread", "a thread object is deleted while its body still runs");
+    ORVAN_LOG_WARN(kLogCategory, "a thread object is deleted while its body still runs");
     Terminate();
     WaitFor();
   }
@@ -140,7 +142,7 @@ void TThread::ApplyPriority() {
   // Per-thread nice value on Linux. Raising priority needs rights we may not
   // have; the thread then simply keeps the normal one.
   if (setpriority(PRIO_PROCESS, static_cast<id_t>(tid), NiceFor(m_priority.load())) != 0)
-    ORVAN_LOG_DEBUG("thread", "priority %d not applied", int(m_priority.load()));
+    ORVAN_LOG_DEBUG(kLogCategory, "priority %d not applied", int(m_priority.load()));
 }
 
 bool TThread::SetAffinityMask(uint64_t cpuMask) {
@@ -163,9 +165,9 @@ void TThread::ThreadProc() {
   try {
     Execute();
   } catch (const std::exception &e) {
-    ORVAN_LOG_ERROR("thread", "thread body ended by an exception: %s", e.what());
+    ORVAN_LOG_ERROR(kLogCategory, "thread body ended by an exception: %s", e.what());
   } catch (...) {
-    ORVAN_LOG_ERROR("thread", "thread body ended by an unknown exception");
+    ORVAN_LOG_ERROR(kLogCategory, "thread body ended by an unknown exception");
   }
   {
     std::lock_guard<std::mutex> l(m_endLock);
@@ -216,9 +218,9 @@ bool TThread::CheckSynchronize(int timeoutMs) {
     try {
       (*request->fn)();
     } catch (const std::exception &e) {
-      ORVAN_LOG_ERROR("thread", "synchronized call threw: %s", e.what());
+      ORVAN_LOG_ERROR(kLogCategory, "synchronized call threw: %s", e.what());
     } catch (...) {
-      ORVAN_LOG_ERROR("thread", "synchronized call threw an unknown exception");
+      ORVAN_LOG_ERROR(kLogCategory, "synchronized call threw an unknown exception");
     }
     {
       std::lock_guard<std::mutex> l(hub.lock);

@@ -18,6 +18,8 @@ const char kClipTooShortCaption[] = "Alarm";
 
 namespace {
 
+constexpr const char *kLogCategory = "clip";
+
 bool ReadAt(int fd, uint64_t offset, void *buffer, size_t length) {
   auto *p = static_cast<uint8_t *>(buffer);
   size_t done = 0;
@@ -110,6 +112,29 @@ bool CClipReader::Open(const std::string &indexPath) {
     return false;
   }
   return true;
+}
+
+std::string ClipRefusal(const CClipReader &clip, const std::string &indexPath, bool *unreadable) {
+  if (unreadable) *unreadable = false;
+  ClipTrailer trailer;
+  switch (clip.ReadClipTrailer(trailer)) {
+    case ClipStatus::Ok:
+      break;
+    case ClipStatus::TooShort:
+      return indexPath + ": " + kClipTooShortText;
+    case ClipStatus::NoMagic:
+      return "No clip trailer in " + indexPath;
+    case ClipStatus::BadCount:
+      return "The clip trailer's count does not match its place in " + indexPath;
+    case ClipStatus::ReadError:
+      if (unreadable) *unreadable = true;
+      return "Cannot read " + indexPath;
+  }
+  if (trailer.count == 0) return "The clip holds no entries: " + indexPath;
+  IndexEntry entry;
+  if (!clip.ReadEntry(0, entry) || !clip.ReadEntry(trailer.count - 1, entry))
+    return "Cannot read the clip's entries in " + indexPath;
+  return {};
 }
 
 uint64_t CClipReader::DataFileBytes() const {
@@ -226,7 +251,7 @@ bool CClipWriter::Close(std::string *error) {
     if (m_policy == platform::ReplacePolicy::kKeepExisting)
       ::unlink(m_dataPath.c_str());
     else
-      ORVAN_LOG_WARN("clip", "%s is left without its index file", m_dataPath.c_str());
+      ORVAN_LOG_WARN(kLogCategory, "%s is left without its index file", m_dataPath.c_str());
   }
   if (!ok && error) *error = why;
   Abandon();

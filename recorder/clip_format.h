@@ -99,6 +99,14 @@ class CClipReader {
   platform::SourceRegistration m_dataRegistration;
 };
 
+// Why an open clip cannot be played, naming its index file; empty when it
+// can: its trailer found with a matching count, at least one entry, and
+// its first and last entries readable. `unreadable`, when given, is set
+// when the index file could not be read at all (an I/O error, not a
+// refused clip).
+std::string ClipRefusal(const CClipReader &clip, const std::string &indexPath,
+                        bool *unreadable = nullptr);
+
 // Writes a clip: entries with their records, then the trailer. Writes are
 // gathered into large pieces. Both files are written beside their final
 // names (platform/output_file.h) and put in place together by Close(); a

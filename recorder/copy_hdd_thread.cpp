@@ -8,6 +8,10 @@
 
 namespace orvan::recorder {
 
+namespace {
+constexpr const char *kLogCategory = "copy";
+}  // namespace
+
 int64_t CopyHDDThread::ChosenTimeToSeconds(const SYSTEMTIME &chosen) {
   // The recorder's clock is shown with the UTC calendar, so a chosen wall
   // time converts back the same way, whatever this machine's zone is.
@@ -155,6 +159,8 @@ void CopyHDDThread::FinishExport() {
     m_failure = CopyFailure::WriteFailed;
     return;
   }
+  ORVAN_LOG_INFO(kLogCategory, "export %s: %lld entries", m_indexPath.c_str(),
+                 static_cast<long long>(m_sink->Written()));
   m_files = m_sink->Files();
   if (m_options.manifest && !WriteExportManifest()) m_failure = CopyFailure::ManifestFailed;
 }
@@ -179,7 +185,7 @@ bool CopyHDDThread::WriteExportManifest() {
   std::string error;
   if (!WriteManifest(path, m, m_policy, &error)) {
     m_errorText = error.empty() ? "cannot write " + path : error;
-    ORVAN_LOG_WARN("copy", "%s", m_errorText.c_str());
+    ORVAN_LOG_WARN(kLogCategory, "%s", m_errorText.c_str());
     return false;
   }
   m_manifestPath = path;

@@ -1,14 +1,22 @@
 #include "recorder/disk_discovery.h"
 
+#include <cstdio>
 #include <vector>
 
 #include "platform/log.h"
+#include "platform/wintime.h"
 #include "recorder/disk_layout.h"
+#include "recorder/index_search.h"
 
 namespace orvan::recorder {
 
-bool ProbeRecorderDisk(int driveNumber, const DriveTable &table, DriveOpenStatus &status,
-                       std::string *message) {
+namespace {
+
+constexpr const char *kLogCategory = "disk";
+
+// The probe, and for a recorder disk its size and span into *described.
+bool Probe(int driveNumber, const DriveTable &table, DriveOpenStatus &status, std::string *message,
+           FoundDisk *described) {
   DiskSource source;
   status = source.Open(driveNumber, table);
   if (status != DriveOpenStatus::Ok) {
@@ -17,7 +25,23 @@ bool ProbeRecorderDisk(int driveNumber, const DriveTable &table, DriveOpenStatus
   }
   std::vector<uint8_t> probe(kProbeBytes);
   const bool ok = source.Seek(0) && source.Read(probe.data(), probe.size());
-  return ok && IsRecorderDisk(probe);
+  if (!ok || !IsRecorderDisk(probe)) return false;
+  if (described) {
+    described->sizeBytes = source.SizeBytes();
+    DiskGeometry geometry;
+    if (ParseGeometry(probe, geometry) == GeometryStatus::Ok) {
+      described->spanKnown = IndexBlockTime(0, source, described->firstSeconds) &&
+                             IndexBlockTime(geometry.playEnd, source, described->lastSeconds);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ProbeRecorderDisk(int driveNumber, const DriveTable &table, DriveOpenStatus &status,
+                       std::string *message) {
+  return Probe(driveNumber, table, status, message, nullptr);
 }
 
 std::vector<FoundDisk> ScanRecorderDisks(const DriveTable &table,
@@ -26,16 +50,47 @@ std::vector<FoundDisk> ScanRecorderDisks(const DriveTable &table,
   for (int n = 0; n < kMaxDrives; ++n) {
     DriveOpenStatus status = DriveOpenStatus::Ok;
     std::string message;
-    const bool isRecorder = ProbeRecorderDisk(n, table, status, &message);
+    FoundDisk disk;
+    const bool isRecorder = Probe(n, table, status, &message, &disk);
     if (status == DriveOpenStatus::NoSuchDrive) break;
     if (status != DriveOpenStatus::Ok) {
-      ORVAN_LOG_WARN("disk", "%s", message.c_str());
+      ORVAN_LOG_WARN(kLogCategory, "%s", message.c_str());
       if (messages) messages->push_back(message);
       continue;
     }
-    if (isRecorder) found.push_back(FoundDisk{n, DeviceItemName(n), table.Find(n)->path});
+    if (!isRecorder) continue;
+    disk.driveNumber = n;
+    disk.name = DeviceItemName(n);
+    disk.path = table.Find(n)->path;
+    found.push_back(disk);
   }
   return found;
+}
+
+std::string SizeText(uint64_t bytes) {
+  static const char *const units[] = {"bytes", "KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+  double value = double(bytes);
+  int unit = 0;
+  while (value >= 1024 && unit < 6) {
+    value /= 1024;
+    ++unit;
+  }
+  if (unit == 0) return std::to_string(bytes) + " bytes";
+  char text[64];
+  std::snprintf(text, sizeof text, "%.1f %s (%llu bytes)", value, units[unit],
+                static_cast<unsigned long long>(bytes));
+  return text;
+}
+
+std::string DescribeFoundDisk(const FoundDisk &disk) {
+  std::string text =
+      disk.path + "\n" + (disk.sizeBytes ? SizeText(disk.sizeBytes) : "size unknown");
+  if (disk.spanKnown)
+    text += "\nrecorded " + FormatRecorderTime(int64_t{disk.firstSeconds}) + " \u2013 " +
+            FormatRecorderTime(int64_t{disk.lastSeconds});
+  else
+    text += "\nrecorded span unknown";
+  return text;
 }
 
 std::string DeviceItemName(int driveNumber) { return "Device_" + std::to_string(driveNumber); }

@@ -15,6 +15,12 @@ struct FoundDisk {
   int driveNumber = 0;
   std::string name;  // "Device_<n>"
   std::string path;
+  uint64_t sizeBytes = 0;  // 0 when it cannot be told
+  // The first and last recorded times (the block times the player shows as
+  // Start and End); known only when the disk has a valid state.
+  bool spanKnown = false;
+  uint32_t firstSeconds = 0;
+  uint32_t lastSeconds = 0;
 };
 
 // Probes drives 0, 1, 2, ... (at most 100) in order: a drive beyond the
@@ -22,7 +28,8 @@ struct FoundDisk {
 // but cannot be opened (no rights, no medium) is skipped with a message
 // naming it and how to get access, and the scan goes on; a drive whose
 // first 512 KiB cannot be read is skipped silently. Every drive opened is
-// closed again before the next.
+// closed again before the next. Each disk found comes with its size and
+// recorded span.
 std::vector<FoundDisk> ScanRecorderDisks(const DriveTable &table,
                                          std::vector<std::string> *messages);
 
@@ -30,6 +37,12 @@ std::vector<FoundDisk> ScanRecorderDisks(const DriveTable &table,
 // Open failures are reported in status (and the message, if given).
 bool ProbeRecorderDisk(int driveNumber, const DriveTable &table, DriveOpenStatus &status,
                        std::string *message = nullptr);
+
+// What a found disk is, for the user: its path, its size and its recorded
+// span, one per line ("recorded 2008/02/14_09:44:57 - 2008/02/14_10:00:00").
+std::string DescribeFoundDisk(const FoundDisk &disk);
+// A byte count as the user reads it: "8.0 MiB (8388608 bytes)".
+std::string SizeText(uint64_t bytes);
 
 std::string DeviceItemName(int driveNumber);
 // Drive number of an item text: the decimal number behind its first "_".

@@ -116,6 +116,13 @@ bool ReadIndexEntry(ByteSource &source, int64_t n, IndexEntry &entry) {
   return true;
 }
 
+bool LastPlayedEntryTime(ByteSource &source, const DiskGeometry &geometry, uint32_t &time) {
+  IndexEntry last;
+  if (geometry.playEnd <= 0 || !ReadIndexEntry(source, geometry.playEnd - 1, last)) return false;
+  time = last.time;
+  return true;
+}
+
 bool IsPlausibleEntry(const DiskGeometry &geometry, const IndexEntry &entry) {
   if (entry.channel >= 4 || !IsKnownRecordType(entry.type)) return false;
   if (entry.offset > uint64_t(INT64_MAX) - kMaxRecordBytes - geometry.dataBase) return false;
@@ -177,7 +184,7 @@ bool IndexReader::Start(ByteSource &source, int64_t next) {
 }
 
 bool IndexReader::ReadStep(ByteSource &source) {
-  if (m_next > kMaxEntryNumber - 26) return false;
+  if (m_next > kMaxEntryNumber - int64_t(kMaxStepEntries)) return false;
   if (!source.Read(m_buffer.data() + m_carry, kSectorBytes)) return false;
   const size_t total = m_carry + kSectorBytes;
   m_count = total / kEntryBytes;
@@ -234,34 +241,37 @@ SYSTEMTIME TimeToCalendar(uint32_t time) { return RecorderSecondsToSystemTime(in
 
 bool IsKnownRecordType(int8_t type) {
   switch (type) {
-    case 0:
-    case 1:
-    case 2:
-    case 3:
-    case 17:
-    case 18:
-    case 19:
+    case kTypePicture:
+    case kTypeKeyPicture:
+    case kTypeMjpegKey:
+    case kTypeAudio:
+    case kTypePictureAlt:
+    case kTypeKeyPictureAlt:
+    case kTypeMjpegKeyAlt:
       return true;
     default:
       return false;
   }
 }
 
-bool IsKeyPicture(int8_t type) { return type == 1 || type == 2 || type == 18 || type == 19; }
+bool IsKeyPicture(int8_t type) {
+  return type == kTypeKeyPicture || type == kTypeMjpegKey || type == kTypeKeyPictureAlt ||
+         type == kTypeMjpegKeyAlt;
+}
 
-bool IsMjpegRecord(int8_t type) { return type == 2 || type == 19; }
+bool IsMjpegRecord(int8_t type) { return type == kTypeMjpegKey || type == kTypeMjpegKeyAlt; }
 
 uint32_t FrameTypeOfRecord(int8_t type) {
   switch (type) {
-    case 0:
-    case 17:
+    case kTypePicture:
+    case kTypePictureAlt:
       return VORN_TESK::FT_PFRAME;
-    case 1:
-    case 2:
-    case 18:
-    case 19:
+    case kTypeKeyPicture:
+    case kTypeMjpegKey:
+    case kTypeKeyPictureAlt:
+    case kTypeMjpegKeyAlt:
       return VORN_TESK::FT_IFRAME;
-    case 3:
+    case kTypeAudio:
       return VORN_TESK::FT_AUDIO;
     default:
       return 0;
@@ -270,7 +280,9 @@ uint32_t FrameTypeOfRecord(int8_t type) {
 
 int32_t CodecWordOfRecord(int8_t type) { return IsMjpegRecord(type) ? 0 : 4; }
 
-bool ShownInDiskFastForward(int8_t type) { return type == 1 || type == 18 || type == 2; }
+bool ShownInDiskFastForward(int8_t type) {
+  return type == kTypeKeyPicture || type == kTypeKeyPictureAlt || type == kTypeMjpegKey;
+}
 
 bool LayoutDecider::See(uint8_t channel) {
   if (m_decided) return false;

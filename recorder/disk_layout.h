@@ -42,7 +42,8 @@ constexpr int kEventsInFirstSector = 63;
 constexpr int kEventsPerSector = 64;
 // Largest entry number whose position and a following sector still fit a
 // signed 64-bit byte offset; playEnd is capped to it.
-constexpr int64_t kMaxEntryNumber = (INT64_MAX - int64_t(kIndexAreaOffset) - 4096) / 20;
+constexpr int64_t kMaxEntryNumber =
+    (INT64_MAX - int64_t(kIndexAreaOffset) - 4096) / int64_t(kEntryBytes);
 
 extern const char kStateErrorText[];  // "Check HDD State Error!!"
 
@@ -145,6 +146,9 @@ uint64_t RoundedRecordBytes(const DiskGeometry &geometry, const IndexEntry &entr
 // Reads index entry n alone (n in 0..kMaxEntryNumber; it may run across two
 // sectors). False when a seek or read fails.
 bool ReadIndexEntry(ByteSource &source, int64_t n, IndexEntry &entry);
+// Recorder time of the last entry the disk plays (entry playEnd - 1).
+// False when there is none or it cannot be read.
+bool LastPlayedEntryTime(ByteSource &source, const DiskGeometry &geometry, uint32_t &time);
 // Whether an entry is one the recorder could have written: a channel below
 // 4, a known record type, and a record that fits the readers' buffer at a
 // representable position. Entries failing this are never played or copied.
@@ -180,7 +184,10 @@ class IndexReader {
   size_t m_carry = 0;
   size_t m_count = 0;
   std::array<uint8_t, kSectorBytes + kEntryBytes> m_buffer{};
-  std::array<IndexEntry, (kSectorBytes + kEntryBytes) / kEntryBytes> m_entries{};
+  // The entries one step can complete: a sector behind a carry shorter
+  // than an entry.
+  static constexpr size_t kMaxStepEntries = (kSectorBytes + kEntryBytes) / kEntryBytes;
+  std::array<IndexEntry, kMaxStepEntries> m_entries{};
 };
 
 struct EventLogHeader {

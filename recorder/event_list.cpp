@@ -12,6 +12,7 @@ const CEventList::Row &CEventList::HeaderRow() {
 void CEventList::LoadEvents(ByteSource &source) {
   m_times.clear();
   m_rows.clear();
+  m_records.clear();
   EventLog log = ReadEventLog(source);
   if (log.headerRead) m_header = log.header;
   m_eventCount = std::min(m_header.eventCount, kMaxEventCount);
@@ -31,6 +32,7 @@ void CEventList::LoadEvents(ByteSource &source) {
     row[3] = EventKindName(rec.Kind());
     m_rows.push_back(std::move(row));
     m_times.push_back(rec.time);
+    m_records.push_back(rec);
   }
 }
 

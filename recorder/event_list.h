@@ -34,7 +34,6 @@ class CEventList {
   uint32_t EventCount() const { return m_eventCount; }
   // The count as stored in the header, uncapped.
   uint32_t StoredEventCount() const { return m_header.eventCount; }
-  uint32_t ReservedWord() const { return m_header.reserved; }
 
   // Rows, header included: EventCount() + 1.
   size_t RowCount() const { return size_t{m_eventCount} + 1; }
@@ -44,6 +43,8 @@ class CEventList {
   const std::vector<Row> &Rows() const { return m_rows; }
   // Time of every listed event, in row order: element k belongs to row k+1.
   const std::vector<uint32_t> &Times() const { return m_times; }
+  // The records listed, in row order (kind and channel as stored).
+  const std::vector<EventRecord> &Records() const { return m_records; }
 
   // The jump rule of a double click on `row`: false for the header row and
   // for rows without a record; otherwise the event's time.
@@ -54,6 +55,7 @@ class CEventList {
   uint32_t m_eventCount = 0;
   std::vector<Row> m_rows;
   std::vector<uint32_t> m_times;
+  std::vector<EventRecord> m_records;
 };
 
 }  // namespace orvan::recorder

@@ -84,8 +84,7 @@ int64_t PlayFileThread::SearchTime(uint32_t target) {
     else
       high = middle;
   }
-  m_pendingJump.store(low);
-  Play();
+  PlayFrom(low);
   return low;
 }
 
@@ -142,11 +141,7 @@ bool PlayFileThread::BeforeTurns() {
 }
 
 PlaybackThread::Turn PlayFileThread::PlayTurn() {
-  const int64_t jump = m_pendingJump.exchange(-1);
-  if (jump >= 0) {
-    JumpTo(jump);
-    ResetAllWaitKey();
-  }
+  TakePendingJump();
   const bool more = m_next.load() < m_count.load();
   SetAtEnd(!more);
   if (!more) return Turn::kNothingToPlay;

@@ -59,8 +59,7 @@ class PlayFileThread : public PlaybackThread {
   std::atomic<int> m_layoutValue{-1};
   std::atomic<bool> m_refused{false};
   uint64_t m_baseOffset = 0;
-  std::atomic<int64_t> m_next{0};          // entries read so far; written by the player
-  std::atomic<int64_t> m_pendingJump{-1};  // set by SearchTime, taken by the player
+  std::atomic<int64_t> m_next{0};  // entries read so far; written by the player
 };
 
 }  // namespace orvan::recorder

@@ -96,10 +96,7 @@ void PlayHDDThread::ResumeAt(int64_t n) {
 int64_t PlayHDDThread::SearchTime(uint32_t target) {
   if (!m_valid.load()) return -1;
   const int64_t entry = recorder::SearchTime(m_disk, m_geometry, target);
-  // The player moves its own reader at its next turn; the caller has
-  // paused it, and Play() below starts it from there.
-  m_pendingJump.store(entry);
-  Play();
+  PlayFrom(entry);
   return entry;
 }
 
@@ -163,11 +160,7 @@ bool PlayHDDThread::BeforeTurns() {
 }
 
 PlaybackThread::Turn PlayHDDThread::PlayTurn() {
-  const int64_t jump = m_pendingJump.exchange(-1);
-  if (jump >= 0) {
-    JumpTo(jump);
-    ResetAllWaitKey();
-  }
+  TakePendingJump();
   if (m_batchNext < m_reader.Entries().size()) {
     // The rest of a sector a pause interrupted.
     PlayBatch();

@@ -70,7 +70,6 @@ class PlayHDDThread : public PlaybackThread {
   static constexpr size_t kNoBatch = SIZE_MAX;
   size_t m_batchNext = kNoBatch;  // next entry of m_reader.Entries() to play
   std::atomic<int64_t> m_nextEntry{0};
-  std::atomic<int64_t> m_pendingJump{-1};  // set by SearchTime, taken by the player
   std::array<int64_t, kChannelCount> m_lastKeySeconds{};
   LayoutDecider m_layoutDecider;
   std::atomic<int> m_layout{-1};

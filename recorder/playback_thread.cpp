@@ -1,20 +1,18 @@
 #include "recorder/playback_thread.h"
 
-extern "C" {
-#include <libswscale/swscale.h>
-}
-
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 
-#include "media/avi_writer.h"
 #include "media/sound_device.h"
 #include "platform/log.h"
-#include "platform/mpeg4_encoder.h"
 
 namespace orvan::recorder {
+
+namespace {
+constexpr const char *kLogCategory = "playback";
+}  // namespace
 
 using VORN_TESK::Frames;
 using VORN_TESK::tagFrame;
@@ -25,12 +23,10 @@ PlaybackThread::PlaybackThread(IPlaybackHost &host,
     : TThread(true),
       m_host(host),
       m_viewers(viewers),
-      m_grabber(grabber),
       m_pacing(pacing),
       m_record(kMaxRecordBytes),
-      m_sound(std::make_unique<CSoundDevice>()) {
-  m_lastAviPicture = std::chrono::steady_clock::now();
-}
+      m_sound(std::make_unique<CSoundDevice>()),
+      m_screen(grabber) {}
 
 int64_t PlaybackThread::SteadyPacingClock::NowUs() {
   return std::chrono::duration_cast<std::chrono::microseconds>(
@@ -56,7 +52,7 @@ PlaybackThread::~PlaybackThread() {
   Terminate();
   WakePlayer();
   WaitFor();
-  CloseAvi();
+  m_screen.Stop();
   m_sound->Close();
 }
 
@@ -67,9 +63,9 @@ bool PlaybackThread::AudioPending() const {
 }
 
 void PlaybackThread::OpenSound() {
-  // Without an audio device playback goes on silently.
-  if (m_sound->Open(2, 16, 16000) != 0)
-    ORVAN_LOG_INFO("playback", "no audio output; playing without sound");
+  // Without an audio device playback goes on silently; the audio output
+  // has logged why.
+  m_sound->Open(2, 16, 16000);
 }
 
 void PlaybackThread::Play() {
@@ -107,49 +103,13 @@ bool PlaybackThread::Pause() {
 bool PlaybackThread::SetAviRecording(const std::string &fileName, int flags, bool on,
                                      platform::ReplacePolicy policy) {
   if (on) {
-    auto writer = std::make_unique<CAviWriter>();
-    // The player's pictures are always 720 x 480; the codec word is the one
-    // the player last described (read as an atomic: the player writes it).
-    const int sourceKind = 1;
-    const int codec = m_describedCodec.load();
-    bool encoderFailed = false;
-    {
-      std::lock_guard<std::mutex> l(m_aviLock);
-      m_aviOn.store(false);
-      if (m_avi) {
-        m_avi->CloseFile();
-        m_avi.reset();
-      }
-      m_aviPictures.store(0);
-      m_aviAudioBlocks.store(0);
-      if (!writer->OpenFile(fileName, kAviWidth, kAviHeight, sourceKind, codec, policy)) {
-        writer->CloseFile();
-        return false;  // the writer has shown why
-      }
-      m_encoder = std::make_unique<orvan::platform::Mpeg4Encoder>();
-      int32_t scratch = 0;
-      int32_t size = kAviWidth * 4096 + kAviHeight;
-      m_encoder->EncoderControl(orvan::platform::Mpeg4Encoder::kControlQuery, &scratch);
-      m_encoder->EncoderControl(orvan::platform::Mpeg4Encoder::kControlSetSize, &size);
-      if (m_encoder->InitEncoder() != 0) {
-        writer->CloseFile();
-        m_encoder.reset();
-        encoderFailed = true;
-      } else {
-        m_coded.resize(m_encoder->MaxCodedBytes());
-        m_avi = std::move(writer);
-        m_flags = flags;
-        // The screen as it is now is the file's first picture: a player
-        // that is paused brings no entry that would add one, and a file
-        // without a picture is one no reader can make sense of.
-        WriteAviPicture(true);
-      }
-    }
-    if (encoderFailed) {
-      // Shown with the lock released: the box is modal on the main thread.
+    m_aviOn.store(false);
+    // The codec word is the one the player last described (read as an
+    // atomic: the player writes it).
+    const auto started = m_screen.Start(fileName, m_describedCodec.load(), flags, policy);
+    if (started == media::CScreenRecorder::StartResult::kEncoderFailed)
       ShowMessage("MPEG-4 encoder could not be started", "Warning");
-      return false;
-    }
+    if (started != media::CScreenRecorder::StartResult::kStarted) return false;
     m_aviOn.store(true);
     WakePlayer();
     return true;
@@ -161,21 +121,8 @@ bool PlaybackThread::SetAviRecording(const std::string &fileName, int flags, boo
 
 void PlaybackThread::EndAviRecording() {
   Pause();
-  {
-    std::lock_guard<std::mutex> l(m_aviLock);
-    m_flags = -1;
-  }
   m_aviOn.store(false);
-  CloseAvi();
-}
-
-void PlaybackThread::CloseAvi() {
-  std::lock_guard<std::mutex> l(m_aviLock);
-  if (m_avi) {
-    m_avi->CloseFile();
-    m_avi.reset();
-  }
-  m_encoder.reset();
+  m_screen.Stop();
 }
 
 void PlaybackThread::Execute() {
@@ -369,6 +316,18 @@ void PlaybackThread::WakePlayer() {
 
 void PlaybackThread::ResetAllWaitKey() { m_waitKey.fill(true); }
 
+void PlaybackThread::PlayFrom(int64_t next) {
+  m_pendingJump.store(next);
+  Play();
+}
+
+void PlaybackThread::TakePendingJump() {
+  const int64_t jump = m_pendingJump.exchange(-1);
+  if (jump < 0) return;
+  JumpTo(jump);
+  ResetAllWaitKey();
+}
+
 void PlaybackThread::RestartPacing() {
   m_paceStartUs = m_clock.load()->NowUs();
   m_paceSumUs = 0;
@@ -404,7 +363,7 @@ void PlaybackThread::PlayBarStep() {
     // stays pending until the knob really moves.
     if (offset == m_lastBarOffset || imageWidth <= 0) return;
     const int64_t next = JumpTarget(offset, imageWidth);
-    if (!JumpTo(next)) ORVAN_LOG_WARN("playback", "jump to entry %lld failed", (long long)next);
+    if (!JumpTo(next)) ORVAN_LOG_WARN(kLogCategory, "jump to entry %lld failed", (long long)next);
     m_seekRequest.store(false);
     ResetAllWaitKey();
     m_sound->Reset();
@@ -474,7 +433,12 @@ bool PlaybackThread::PlayEntry(const IndexEntry &entry) {
     }
     tagFrame *frame = Frames().Create(frameType, entry.size, &time, m_record.data());
     if (frame) {
-      if (m_aviOn.load()) RecordForAvi(*frame);
+      if (m_aviOn.load()) {
+        if (frame->dwType == VORN_TESK::FT_AUDIO)
+          m_screen.AudioBlock(frame->Data(), frame->PayloadBytes());
+        else
+          m_screen.PictureTime();
+      }
       WaitForViewer(channel);
       if (Terminated()) {
         Frames().Release(frame);
@@ -538,7 +502,7 @@ void PlaybackThread::Pace(const IndexEntry &entry) {
   const int eighths = m_speedEighths.load();
   const int64_t limitMs = kPacingLimitMs * std::max(kNormalSpeedEighths, eighths) / eighths;
   if (entry.type == kTypeAudio) {
-    PacingSleep(15 * kNormalSpeedEighths / eighths, limitMs);
+    PacingSleep(kAudioBlockPauseMs * kNormalSpeedEighths / eighths, limitMs);
     return;
   }
   m_paceSumUs += int64_t(entry.delayMs) * 1000 * kNormalSpeedEighths / eighths;
@@ -565,72 +529,6 @@ void PlaybackThread::NoteIndexRead(bool ok, int64_t at) {
   if (m_stalledAt.load() == at) return;
   m_readErrors.fetch_add(1, std::memory_order_relaxed);
   m_stalledAt.store(at);
-}
-
-void PlaybackThread::RecordForAvi(const tagFrame &frame) {
-  std::lock_guard<std::mutex> l(m_aviLock);
-  if (!m_avi) return;
-  if (frame.dwType == VORN_TESK::FT_AUDIO) {
-    m_avi->WriteSample(CAviWriter::kAudio, static_cast<int64_t>(m_aviAudioBlocks.load()),
-                       frame.Data(), frame.PayloadBytes(), m_flags);
-    m_aviAudioBlocks.fetch_add(1);
-    return;
-  }
-  if (std::chrono::steady_clock::now() - m_lastAviPicture <=
-      std::chrono::milliseconds(kAviPictureIntervalMs))
-    return;
-  WriteAviPicture(false);
-}
-
-void PlaybackThread::WriteAviPicture(bool blankWhenNoGrab) {
-  m_lastAviPicture = std::chrono::steady_clock::now();
-  if (!m_encoder) return;
-  m_picture.resize(size_t(kAviWidth) * kAviHeight * 3);
-  if (!GrabScreenPicture()) {
-    if (!blankWhenNoGrab) return;
-    std::fill(m_picture.begin(), m_picture.end(), uint8_t{0});
-  }
-  int frameKind = 0;
-  int codedBytes = 0;
-  if (m_encoder->Encode(m_picture.data(), m_picture.size(), m_coded.data(), m_coded.size(),
-                        &codedBytes, &frameKind) != 0)
-    return;
-  m_avi->WriteSample(CAviWriter::kVideo, static_cast<int64_t>(m_aviPictures.load()), m_coded.data(),
-                     static_cast<uint32_t>(codedBytes), frameKind);
-  m_aviPictures.fetch_add(1);
-}
-
-bool PlaybackThread::GrabScreenPicture() {
-  if (!m_grabber) return false;
-  GrabbedPicture grab;
-  if (!m_grabber->GrabPicture(grab) || grab.width <= 0 || grab.height <= 0) return false;
-  AVPixelFormat format;
-  switch (grab.bitsPerPixel) {
-    case 32:
-      format = AV_PIX_FMT_BGR0;
-      break;
-    case 24:
-      format = AV_PIX_FMT_BGR24;
-      break;
-    case 16:
-      format = AV_PIX_FMT_RGB565LE;
-      break;
-    default:
-      return false;
-  }
-  if (grab.pitchBytes <= 0 || grab.bytes.size() < size_t(grab.pitchBytes) * size_t(grab.height))
-    return false;
-  // Whatever size and depth the screen has, the file gets 720 x 480 of
-  // B, G, R: the grab is scaled, never copied past the picture buffer.
-  m_scaler.reset(sws_getCachedContext(m_scaler.release(), grab.width, grab.height, format,
-                                      kAviWidth, kAviHeight, AV_PIX_FMT_BGR24, SWS_BILINEAR,
-                                      nullptr, nullptr, nullptr));
-  if (!m_scaler) return false;
-  const uint8_t *src[4] = {grab.bytes.data(), nullptr, nullptr, nullptr};
-  const int srcStride[4] = {grab.pitchBytes, 0, 0, 0};
-  uint8_t *dst[4] = {m_picture.data(), nullptr, nullptr, nullptr};
-  const int dstStride[4] = {kAviWidth * 3, 0, 0, 0};
-  return sws_scale(m_scaler.get(), src, srcStride, 0, grab.height, dst, dstStride) == kAviHeight;
 }
 
 }  // namespace orvan::recorder

@@ -6,7 +6,7 @@
 // Threads: the operations (Play, Forward, Pause, SetAudio, RequestSeek,
 // SetAviRecording) run on the main thread; Execute() and everything it
 // calls run on the player's own thread. The control flags are atomics read
-// without a lock. The AVI writer and its counters are guarded by m_aviLock.
+// without a lock. AVI saving is the screen recorder's, under its own lock.
 // Calls into the window go through TThread::Synchronize.
 #pragma once
 
@@ -24,26 +24,20 @@
 #include "media/frame.h"
 #include "media/locks.h"
 #include "media/playback_sinks.h"
-#include "platform/av_handles.h"
+#include "media/screen_recorder.h"
 #include "platform/output_file.h"
 #include "platform/thread.h"
 #include "recorder/disk_layout.h"
 #include "recorder/playback_host.h"
 
 class CSoundDevice;
-class CAviWriter;
-
-namespace orvan::platform {
-class Mpeg4Encoder;
-}
 
 namespace orvan::recorder {
 
 constexpr int kChannelCount = 4;
-constexpr int kBackPressureFrames = 50;     // a viewer holding more makes the player wait
-constexpr int kAviPictureIntervalMs = 133;  // at most one AVI picture per interval
-constexpr int kAviWidth = 720;
-constexpr int kAviHeight = 480;
+constexpr int kBackPressureFrames = 50;  // a viewer holding more makes the player wait
+// The pause after each audio block, at normal speed.
+constexpr int kAudioBlockPauseMs = 15;
 // Every pacing sleep is shorter than this; a computed wait of this much or
 // more is not waited for at all.
 constexpr int kPacingLimitMs = 1000;
@@ -116,7 +110,7 @@ class PlaybackThread : public TThread {
   // On: a new AVI file at fileName receives the screen as it is at once
   // (black when it cannot be grabbed), so even a file of a paused player
   // holds a picture; then what the screen shows, at most one picture per
-  // kAviPictureIntervalMs, and the audio. False (and nothing recorded) when
+  // CScreenRecorder::kPictureIntervalMs, and the audio. False (and nothing recorded) when
   // the file cannot be made or is refused (a source, a device, or an
   // existing file `policy` keeps). Off: pauses, closes the file, plays again.
   bool SetAviRecording(const std::string &fileName, int flags, bool on,
@@ -149,8 +143,8 @@ class PlaybackThread : public TThread {
   // Play() (searches and jumps included); 0 until one is.
   uint32_t ResumedAtTime() const { return m_resumedAt.load(); }
   // AVI pictures and audio blocks written so far in this recording.
-  uint64_t AviPictures() const { return m_aviPictures.load(); }
-  uint64_t AviAudioBlocks() const { return m_aviAudioBlocks.load(); }
+  uint64_t AviPictures() const { return m_screen.Pictures(); }
+  uint64_t AviAudioBlocks() const { return m_screen.AudioBlocks(); }
   // Audio records handed to the sound device.
   uint64_t AudioBlocksQueued() const { return m_audioQueued.load(); }
   // Times the sound output ran short in the middle of the audio (0 without
@@ -230,6 +224,11 @@ class PlaybackThread : public TThread {
   void SendLayout(int layout);
   void RestartPacing();
   void ResetAllWaitKey();
+  // A search's result: the player moves its own reader to entry `next` at
+  // its next turn (the caller has paused it) and plays from there.
+  void PlayFrom(int64_t next);
+  // Player thread, at the start of a turn: the jump PlayFrom asked for.
+  void TakePendingJump();
   void SetAtEnd(bool atEnd) { m_atEnd.store(atEnd); }
   int Mode() const { return m_mode.load(); }
   bool PacingEnabled() const { return m_pacingEnabled.load(); }
@@ -240,7 +239,6 @@ class PlaybackThread : public TThread {
   void NoteIndexRead(bool ok, int64_t at);
   // Player thread: an entry was passed over as unplayable.
   void NoteSkippedEntry() { m_skippedRecords.fetch_add(1, std::memory_order_relaxed); }
-  const VORN_TESK::StreamDescription &LastDescription() const { return m_lastDescription; }
   // Codec word of the last description sent, which only pictures set (4
   // before the first picture).
   int LastPictureCodecWord() const { return m_describedCodec.load(); }
@@ -254,13 +252,6 @@ class PlaybackThread : public TThread {
 
  private:
   void SendDescriptionIfChanged(int8_t recordType, const SYSTEMTIME &time);
-  void RecordForAvi(const VORN_TESK::tagFrame &frame);
-  // The next video sample: the screen as it is, or (blankWhenNoGrab) a
-  // black picture when the screen cannot be grabbed. m_aviLock held, a
-  // writer open.
-  void WriteAviPicture(bool blankWhenNoGrab);
-  // The screen, scaled into m_picture. m_aviLock held.
-  bool GrabScreenPicture();
   void WaitForViewer(int channel);
   void Deliver(int channel, VORN_TESK::tagFrame *&frame, int8_t recordType);
   void Pace(const IndexEntry &entry);
@@ -273,7 +264,6 @@ class PlaybackThread : public TThread {
   // Player thread: one picture to its viewer outside playing.
   bool HandOverStepped(const IndexEntry &entry, bool decodeOnly);
   int64_t MillisecondsSincePaceStart() const;
-  void CloseAvi();
   // Player thread: an idle turn's pause, until WakePlayer or kIdleTurnMs.
   void WaitForControl();
 
@@ -282,7 +272,6 @@ class PlaybackThread : public TThread {
   static constexpr int kIdleTurnMs = 50;
 
   std::array<IViewerSink *, kChannelCount> m_viewers;
-  IScreenGrabber *m_grabber;
   const PacingRule m_pacing;
 
   // Control flags: main thread writes, player reads (and acknowledges).
@@ -305,6 +294,7 @@ class PlaybackThread : public TThread {
   // Set by Play() and jumps, taken by the player at its next entry so that
   // waits and pacing restart on the player's own thread.
   std::atomic<bool> m_restartRequest{false};
+  std::atomic<int64_t> m_pendingJump{-1};  // set by PlayFrom, taken by the player
   // m_controlLock guards m_controlPending: an operation changed a flag
   // while the player may wait between idle turns (m_controlChanged).
   std::mutex m_controlLock;
@@ -352,20 +342,10 @@ class PlaybackThread : public TThread {
   // and jumps, closed at destruction after the thread has ended.
   std::unique_ptr<CSoundDevice> m_sound;
 
-  // AVI saving. m_aviLock guards m_avi, m_encoder, the counters' reset,
-  // m_flags, the time of the last picture and the picture buffers; the
-  // player holds it for each write, the main thread to start a recording
-  // (and write its first picture) and to stop it.
-  std::mutex m_aviLock;
-  std::unique_ptr<CAviWriter> m_avi;
-  std::unique_ptr<orvan::platform::Mpeg4Encoder> m_encoder;
-  int m_flags = -1;
-  std::atomic<uint64_t> m_aviPictures{0};
-  std::atomic<uint64_t> m_aviAudioBlocks{0};
-  std::chrono::steady_clock::time_point m_lastAviPicture;
-  std::vector<uint8_t> m_picture;  // one 720 x 480 picture, 3 bytes a pixel
-  std::vector<uint8_t> m_coded;    // one coded picture
-  av::SwsContextPtr m_scaler;      // screen grab to 720 x 480 B,G,R
+  // AVI saving: the main thread starts and stops it, the player tells it
+  // of each picture and audio block while m_aviOn holds. Closed by the
+  // destructor after the thread has ended.
+  media::CScreenRecorder m_screen;
 };
 
 }  // namespace orvan::recorder

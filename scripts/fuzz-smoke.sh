@@ -22,7 +22,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 IMG="$WORK/seed.img"
 "$BUILD_DIR/tools/orvan-mkdisk" -o "$IMG" --duration 4 --events 70 --fps 4 >/dev/null
 "$BUILD_DIR/tools/orvan-cli" export "$IMG" --from 0 --to 4000000000 -o "$WORK/seed.in" >/dev/null 2>&1
-TARGETS="disk_header index_reader data_record event_log clip_trailer decoder"
+TARGETS="disk_header index_reader data_record event_log clip_trailer decoder ewf_image"
 for t in $TARGETS; do mkdir -p "$WORK/corpus_$t"; done
 # bytes FILE OFFSET LENGTH: a piece of a file on stdout.
 bytes() { dd if="$1" iflag=skip_bytes,count_bytes skip="$2" count="$3" status=none; }
@@ -43,6 +43,11 @@ mkdir -p "$WORK/streams"
 # [decoder: 0 MPEG-4, 1 MJPEG] [kind: 1 key picture] [4000, little-endian] [bytes]
 { printf '\x00\x01\xa0\x0f'; bytes "$WORK/streams/ch0.m4v" 0 4000; } >"$WORK/corpus_decoder/mpeg4"
 { printf '\x01\x01\xa0\x0f'; bytes "$WORK/streams/ch0.mjpeg" 0 4000; } >"$WORK/corpus_decoder/mjpeg"
+# An E01 of the image's first 64 KiB in small chunks; the first byte makes
+# it one segment file.
+bytes "$IMG" 0 65536 >"$WORK/head.raw"
+ewfacquire -u -q -b 16 -c deflate:fast -t "$WORK/head" "$WORK/head.raw" >/dev/null
+{ printf '\x00'; cat "$WORK/head.E01"; } >"$WORK/corpus_ewf_image/e01"
 
 status=0
 for t in $TARGETS; do

@@ -13,6 +13,7 @@ PACKAGES=(
   libsdl2-dev
   libcli11-dev nlohmann-json3-dev
   libssl-dev
+  libewf-dev ewf-tools
   libgtest-dev libgmock-dev
   fonts-dejavu-core fonts-dejavu-extra
   xvfb xauth x11-utils xdotool imagemagick

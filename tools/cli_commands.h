@@ -10,6 +10,10 @@ namespace orvan::tools {
 // offscreen 720 x 480 video panel (tools/cli_play.cpp).
 void AddPlayCommand(CommandLine &cli);
 
+// "hash": SHA-256 and MD5 of a whole source, and an E01's stored hashes
+// compared (tools/cli_hash.cpp).
+void AddHashCommand(CommandLine &cli);
+
 // "yuv": a still picture as Image Play shows it, or its raw pixels
 // (tools/cli_yuv.cpp).
 void AddYuvCommand(CommandLine &cli);

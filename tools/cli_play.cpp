@@ -99,11 +99,11 @@ class Panel {
  public:
   explicit Panel(QWidget *live) {
     for (int c = 0; c < kChannelCount; ++c) {
-      m_viewers[c].Create(2, live, 0, c);
+      m_viewers[c].Create(kViewerVornMP4IPCamera, live, 0, c);
       m_viewers[c].m_channel = c;
       bool off = false;
-      m_viewers[c].Command(kCmdCaptionVisible, &off);
-      m_viewers[c].Command(kCmdTimeLabel, &off);
+      m_viewers[c].Command(kViewerCaptionVisible, &off);
+      m_viewers[c].Command(kViewerTimeLabel, &off);
       m_sinks[c] = std::make_unique<ViewerSink>(m_viewers[c]);
     }
     Layout(0);
@@ -113,19 +113,19 @@ class Panel {
     for (auto &v : m_viewers) v.Hide();
     if (quad == 1) {
       RECT whole{0, 0, kPanelWidth, kPanelHeight};
-      m_viewers[0].Command(kCmdSetRect, &whole);
+      m_viewers[0].Command(kViewerSetRect, &whole);
       m_viewers[0].Show();
     } else {
       const int hw = kPanelWidth / 2, hh = kPanelHeight / 2;
       for (int c = 0; c < kChannelCount; ++c) {
         const int col = c & 1, row = c >> 1;
         RECT r{col * hw, row * hh, col ? kPanelWidth : hw, row ? kPanelHeight : hh};
-        m_viewers[c].Command(kCmdSetRect, &r);
+        m_viewers[c].Command(kViewerSetRect, &r);
       }
       for (auto &v : m_viewers) v.Show();
     }
     int32_t mode = quad == 1 ? 5 : 0;
-    m_viewers[0].Command(kCmdDisplayMode, &mode);
+    m_viewers[0].Command(kViewerDisplayMode, &mode);
     m_layout = quad;
   }
 

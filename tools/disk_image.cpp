@@ -74,9 +74,10 @@ bool WriteRecorderImage(const std::string &path, const RecorderImage &image, std
     image.entries[i].Serialize(index.data() + kEntryBytes * i);
   if (!index.empty()) ok = ok && file.WriteAt(kIndexAreaOffset, index.data(), index.size());
   const uint64_t dataBase = kIndexAreaOffset + uint64_t(image.indexAreaMiB) * kMiB;
-  if (!image.data.empty()) ok = ok && file.WriteAt(dataBase, image.data.data(), image.data.size());
-  const uint64_t end =
-      std::max<uint64_t>(dataBase + image.data.size(), kIndexAreaOffset + index.size());
+  if (!image.data.empty())
+    ok = ok && file.WriteAt(dataBase + image.dataAt, image.data.data(), image.data.size());
+  const uint64_t end = std::max<uint64_t>(dataBase + image.dataAt + image.data.size(),
+                                          kIndexAreaOffset + index.size());
   ok = ok && file.SetSize((end + image.tailBytes + 511) / 512 * 512);
   std::string why;
   if (ok) ok = file.Close(&why);

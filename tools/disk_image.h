@@ -42,7 +42,10 @@ struct RecorderImage {
   // Index count stored in the state; -1: entries.size() + 300.
   int64_t indexCount = -1;
   std::vector<recorder::IndexEntry> entries;
-  std::vector<uint8_t> data;  // the data area from dataBase
+  std::vector<uint8_t> data;  // the data area from dataBase + dataAt
+  // Where `data` starts in the data area; the bytes before it are zeros,
+  // left sparse (entries' offsets must count it).
+  uint64_t dataAt = 0;
   // Stored event count; -1: events.size().
   int64_t eventCount = -1;
   std::vector<recorder::EventRecord> events;

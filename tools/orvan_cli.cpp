@@ -5,8 +5,8 @@
 // (tools/exit_codes.h). What a damaged source lost is said in one warning
 // line on stderr and in the JSON ("warnings", "readErrors",
 // "skippedRecords"). The commands are registered on the command line
-// (tools/command_line.h): the disk and clip commands here, play, yuv and
-// verify in files of their own.
+// (tools/command_line.h): the disk and clip commands here, play, yuv,
+// hash and verify in files of their own.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -392,23 +392,15 @@ int Clip(const DiskOptions &o) {
   const std::string &path = o.clip;
   CClipReader reader;
   if (!reader.OpenIndexOnly(path)) return Fail(kExitError, reader.LastError());
+  // Refused in the window's words.
+  bool unreadable = false;
+  if (const std::string refusal = ClipRefusal(reader, path, &unreadable); !refusal.empty())
+    return Fail(unreadable ? kExitError : kExitRejected, refusal);
   ClipTrailer trailer;
-  switch (reader.ReadClipTrailer(trailer)) {
-    case ClipStatus::Ok:
-      break;
-    case ClipStatus::TooShort:
-      return Fail(kExitRejected, kClipTooShortText);
-    case ClipStatus::NoMagic:
-      return Fail(kExitRejected, "No clip trailer in " + path);
-    case ClipStatus::BadCount:
-      return Fail(kExitRejected, "The clip trailer's count does not match its place in " + path);
-    case ClipStatus::ReadError:
-      return Fail(kExitError, "Cannot read " + path);
-  }
-  if (trailer.count == 0) return Fail(kExitRejected, "The clip holds no entries: " + path);
   IndexEntry first, last;
-  if (!reader.ReadEntry(0, first) || !reader.ReadEntry(trailer.count - 1, last))
-    return Fail(kExitRejected, "Cannot read the clip's entries in " + path);
+  if (reader.ReadClipTrailer(trailer) != ClipStatus::Ok || trailer.count == 0 ||
+      !reader.ReadEntry(0, first) || !reader.ReadEntry(trailer.count - 1, last))
+    return Fail(kExitError, "Cannot read " + path);
   CClipReader both;
   if (!both.Open(path))
     return Fail(kExitRejected, "Cannot open the clip's data file " + CompanionDataName(path) +
@@ -494,6 +486,7 @@ int main(int argc, char **argv) {
   AddPlayCommand(cli);
 #endif
   AddYuvCommand(cli);
+  AddHashCommand(cli);
   AddVerifyCommand(cli);
   cli.AddCommand("help", "print this help", [&cli] {
     std::fputs(cli.Help().c_str(), stdout);

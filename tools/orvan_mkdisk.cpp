@@ -95,6 +95,11 @@ int main(int argc, char **argv) {
   AddNumber(cmd, "--state-slot", o.stateSlot, "state table slot of the valid entry (default 0)");
   AddNumber(cmd, "--index-mib", o.indexAreaMiB,
             "size of the index area in MiB (default: as needed)");
+  AddNumber(cmd, "--gap", o.gapSeconds,
+            "leave a span of N seconds without recording (default none)", "needs whole seconds");
+  AddNumber(cmd, "--gap-at", o.gapAtSeconds,
+            "where the gap starts, in seconds into the recording (default halfway)",
+            "needs whole seconds");
   AddNumber(cmd, "--seed", o.seed, "seed of the recording's variations (default 1)");
   cmd.Images(images, true);
   cli.Footer(

@@ -336,12 +336,19 @@ bool MakeSampleRecording(const SampleOptions &o, SampleSummary &summary, std::st
   summary = SampleSummary{};
   if (o.durationSeconds < 0 || o.durationSeconds > 24 * 3600 || o.fps < 1 || o.fps > 30 ||
       o.events < 0 || o.events > int(kMaxEventCount) || o.stateSlot < 0 ||
-      o.stateSlot >= kStateEntryCount || o.startSeconds < 0 ||
-      o.startSeconds + o.durationSeconds + 60 > int64_t{UINT32_MAX}) {
+      o.stateSlot >= kStateEntryCount || o.startSeconds < 0 || o.gapSeconds < 0 ||
+      o.gapSeconds > 366 * 24 * 3600 || o.gapAtSeconds < -1 ||
+      o.startSeconds + o.durationSeconds + o.gapSeconds + 60 > int64_t{UINT32_MAX}) {
     if (error) *error = "An option is out of range";
     return false;
   }
   Random rng(o.seed);
+  // Recorder seconds of a moment of the recording, the gap's jump included.
+  const int64_t gapAtUs =
+      int64_t(o.gapAtSeconds < 0 ? o.durationSeconds / 2 : o.gapAtSeconds) * 1000000;
+  auto wallOf = [&](int64_t timeUs) {
+    return uint32_t(o.startSeconds + timeUs / 1000000 + (timeUs >= gapAtUs ? o.gapSeconds : 0));
+  };
   const int channels = o.quad ? 1 : 4;
   const int keyInterval = o.keyInterval > 0 ? o.keyInterval : 2 * o.fps;
   const bool mjpeg = o.codec == SampleOptions::Codec::Mjpeg;
@@ -404,7 +411,7 @@ bool MakeSampleRecording(const SampleOptions &o, SampleSummary &summary, std::st
 
   for (size_t i = 0; i < slots.size(); ++i) {
     const Slot &s = slots[i];
-    const uint32_t wall = uint32_t(o.startSeconds + s.timeUs / 1000000);
+    const uint32_t wall = wallOf(s.timeUs);
     IndexEntry e;
     e.time = wall;
     e.delayMs = uint16_t(std::clamp<int64_t>(nextTimeOfKind(i) / 1000 - s.timeUs / 1000, 0, 65535));
@@ -444,7 +451,7 @@ bool MakeSampleRecording(const SampleOptions &o, SampleSummary &summary, std::st
     e.type = kTypeAudio;
     e.channel = 0;
     e.delayMs = uint16_t(kAudioBlockUs / 1000);
-    e.time = uint32_t(o.startSeconds + t / 1000000);
+    e.time = wallOf(t);
     e.size = uint32_t(record.size());
     e.offset = data.Append(record);
     entries.push_back(e);
@@ -467,7 +474,9 @@ bool MakeSampleRecording(const SampleOptions &o, SampleSummary &summary, std::st
   const auto state = MakeStateEntry(kValidStateTag, uint64_t(indexCount));
   std::memcpy(head.data() + kStateTableOffset + kStateEntryBytes * uint64_t(o.stateSlot),
               state.data(), state.size());
-  const auto events = MakeEvents(o, rng);
+  auto events = MakeEvents(o, rng);
+  for (EventRecord &e : events)
+    if (int64_t(e.time - o.startSeconds) * 1000000 >= gapAtUs) e.time += uint32_t(o.gapSeconds);
   const auto log = MakeEventLogBytes(uint32_t(events.size()), events);
   std::memcpy(head.data() + kEventLogOffset, log.data(), log.size());
 

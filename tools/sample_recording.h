@@ -30,6 +30,10 @@ struct SampleOptions {
   bool audio = true;
   int stateSlot = 0;          // where the valid state entry goes (0..99)
   uint32_t indexAreaMiB = 0;  // 0: as small as the index allows
+  // A span without recording: from gapAtSeconds into the recording (-1:
+  // halfway) the recorder time jumps gapSeconds ahead.
+  int gapSeconds = 0;
+  int gapAtSeconds = -1;
 };
 
 struct SampleSummary {

@@ -10,16 +10,9 @@
 #include <cstdint>
 
 #include "display/display_types.h"
+#include "media/viewer_command.h"
 
 namespace orvan::app {
-
-// Viewer command codes the main window sends.
-constexpr int kViewerSetRect = 0;          // RECT*, in the video panel's coordinates
-constexpr int kViewerCaptionVisible = 17;  // bool*
-constexpr int kViewerTimeLabel = 18;       // bool*
-constexpr int kViewerKeepSize = 23;        // bool*
-constexpr int kViewerRefreshTime = 24;     // no parameter
-constexpr int kViewerDisplayMode = 30;     // int32_t*
 
 // The main window's side of a viewer.
 class IChannelViewer {

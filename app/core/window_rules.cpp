@@ -69,4 +69,17 @@ FullScreenGeometry FullScreenFor(int screenWidth, int screenHeight) {
   return {screenWidth, screenHeight, std::max(0, screenWidth - 5), std::max(0, screenHeight - 43)};
 }
 
+ResizedLayout LayoutForClient(int clientWidth, int clientHeight) {
+  const int roomWidth = clientWidth - (kDesignedClientWidth - kDesignedPanelWidth);
+  const int roomHeight = clientHeight - (kDesignedClientHeight - kDesignedPanelHeight);
+  // The widest 3 : 2 panel that fits, in whole steps of 3 x 2 pixels.
+  const int64_t steps = std::min<int64_t>(roomWidth / 3, roomHeight / 2);
+  int width = int(steps * 3), height = int(steps * 2);
+  if (width < kDesignedPanelWidth || height < kDesignedPanelHeight) {
+    width = kDesignedPanelWidth;
+    height = kDesignedPanelHeight;
+  }
+  return {width, height, width - kDesignedPanelWidth, height - kDesignedPanelHeight};
+}
+
 }  // namespace orvan::app

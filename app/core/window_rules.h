@@ -79,4 +79,26 @@ struct FullScreenGeometry {
 // pixels on the right and 43 at the bottom.
 FullScreenGeometry FullScreenFor(int screenWidth, int screenHeight);
 
+// The designed client area and video panel; the controls right of the
+// panel (x from kDesignedPanelRight) and below it (y from
+// kDesignedPanelBottom) keep their places relative to its right and bottom
+// edges when it grows.
+constexpr int kDesignedClientWidth = 956;
+constexpr int kDesignedClientHeight = 559;
+constexpr int kDesignedPanelLeft = 13;
+constexpr int kDesignedPanelTop = 21;
+constexpr int kDesignedPanelWidth = 720;
+constexpr int kDesignedPanelHeight = 480;
+constexpr int kDesignedPanelRight = kDesignedPanelLeft + kDesignedPanelWidth;
+constexpr int kDesignedPanelBottom = kDesignedPanelTop + kDesignedPanelHeight;
+
+// The video panel in a client area of this size: as large as the designed
+// margins leave room for, at 3 : 2, never smaller than designed. dx and dy
+// are how far its right and bottom edges moved.
+struct ResizedLayout {
+  int panelWidth, panelHeight;
+  int dx, dy;
+};
+ResizedLayout LayoutForClient(int clientWidth, int clientHeight);
+
 }  // namespace orvan::app

@@ -34,6 +34,9 @@ class CChannelViewer : public IChannelViewer, public orvan::IViewerSink {
   // Every picture handed to the viewer has been drawn and presented (or
   // dropped by the viewer's rules). Main thread.
   virtual bool AllPresented() const = 0;
+  // Clears the viewer: no picture, no time, nothing redrawn by a layout
+  // until the next picture arrives. Main thread, with no player running.
+  virtual void Blank() = 0;
 };
 
 // Makes the viewer of a channel inside the video panel. Main thread.

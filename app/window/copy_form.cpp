@@ -21,6 +21,8 @@ namespace orvan::app {
 
 namespace {
 
+constexpr const char *kLogCategory = "copy";
+
 constexpr int kClientWidth = 327;
 constexpr int kClientHeight = 156;
 constexpr int kDotsPerRow = 20;
@@ -319,8 +321,8 @@ void TCopyForm::Timer1Timer() {
         break;
     }
     if (text.isEmpty()) text = QStringLiteral("The clip could not be written.");
-    ORVAN_LOG_INFO("copy", "copy ended after %lld entries: %s", static_cast<long long>(written),
-                   text.toStdString().c_str());
+    ORVAN_LOG_WARN(kLogCategory, "copy ended after %lld entries: %s",
+                   static_cast<long long>(written), text.toStdString().c_str());
     Inform(text, QStringLiteral("Warning"));
   }
   EndCopyThread();

@@ -75,7 +75,6 @@ class TCopyForm : public QDialog {
   QString ProgressText() const;
   // Per mille of the chosen range copied.
   int ProgressPerMille() const;
-  int ProgressCounter() const { return m_progress; }
 
   // One tick of the progress row: "Processing ." at 0, one more dot up to
   // twenty, then a tick of rest and the counter back to 0.

@@ -28,7 +28,7 @@ int ButtonOf(TMouseButton button) {
 class CDisplayViewer final : public CChannelViewer {
  public:
   CDisplayViewer(QWidget *livePanel, int channel, const ViewerEvents &events) {
-    m_viewer.Create(2, livePanel, 0, channel);
+    m_viewer.Create(kViewerVornMP4IPCamera, livePanel, 0, channel);
     m_viewer.m_channel = channel;
     m_viewer.OnDblClick = [dbl = events.dblClick](CViewer *sender) {
       if (dbl) dbl(sender->m_channel);
@@ -61,6 +61,11 @@ class CDisplayViewer final : public CChannelViewer {
   bool AllPresented() const override {
     auto *camera = dynamic_cast<CViewerVornMP4IPCamera *>(m_viewer.Impl());
     return !camera || !camera->Filter() || camera->Filter()->AllPresented();
+  }
+  void Blank() override {
+    if (auto *camera = dynamic_cast<CViewerVornMP4IPCamera *>(m_viewer.Impl()))
+      if (camera->Filter()) camera->Filter()->Blank();
+    m_viewer.Command(kViewerRefreshTime, nullptr);
   }
 
  private:

@@ -1,5 +1,7 @@
 // The event list: one grid row per event of the opened disk's log; a double
-// click jumps playback to the event's time and closes the list.
+// click jumps playback to the event's time and closes the list, unless
+// "Keep open" is ticked, which leaves it open beside the playing window.
+// The columns sort, and the rows can be narrowed to a channel and a kind.
 //
 // Main thread only. LoadEvents reads the disk directly, so the window calls
 // it before a disk player exists on that disk.
@@ -12,6 +14,8 @@
 #include "platform/disk_source.h"
 #include "recorder/event_list.h"
 
+class QCheckBox;
+class QComboBox;
 class QTableWidget;
 
 namespace orvan::app {
@@ -25,15 +29,28 @@ class TEventForm : public QDialog {
 
   // Replaces the list with the log on `disk` and remembers the jump.
   void LoadEvents(orvan::ByteSource &disk, EventJumpCallback callback);
-  // Jumps to the selected row's event and closes the form; nothing for the
-  // header or a row without a record.
+  // Jumps to the selected row's event and, unless kept open, closes the
+  // form; nothing for a row without a record.
   void EventGridDblClick();
+  // Shows the list: modal, or beside the window while "Keep open" is
+  // ticked.
+  void ShowList();
 
   QTableWidget *EventGrid() const { return m_grid; }
+  QComboBox *ChannelFilter() const { return m_channelFilter; }
+  QComboBox *KindFilter() const { return m_kindFilter; }
+  QCheckBox *KeepOpenCheck() const { return m_keepOpen; }
   const recorder::CEventList &Events() const { return m_events; }
 
  private:
+  // Hides the rows the two filters leave out.
+  void ApplyFilter();
+  void KeepOpenChanged();
+
   QTableWidget *m_grid;
+  QComboBox *m_channelFilter;
+  QComboBox *m_kindFilter;
+  QCheckBox *m_keepOpen;
   recorder::CEventList m_events;
   EventJumpCallback m_callback;
 };

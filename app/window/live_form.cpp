@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLinearGradient>
 #include <QMenu>
 #include <QMenuBar>
@@ -50,6 +51,8 @@ uint8_t DisplayMode = 1;
 
 namespace {
 
+constexpr const char *kLogCategory = "app";
+
 constexpr int kClientWidth = 956;
 constexpr int kClientHeight = 559;
 const QColor kSkyBlue(0xA6, 0xCA, 0xF0);
@@ -63,17 +66,6 @@ QPixmap BackgroundPicture(int w, int h) {
   g.setColorAt(0, QColor(0x2c, 0x3e, 0x56));
   g.setColorAt(1, QColor(0x10, 0x18, 0x24));
   p.fillRect(pm.rect(), g);
-  return pm;
-}
-
-QPixmap TrackPicture() {
-  QPixmap pm(720, 22);
-  QPainter p(&pm);
-  p.fillRect(pm.rect(), QColor(0x18, 0x20, 0x2c));
-  p.setPen(QColor(0x50, 0x60, 0x78));
-  p.drawRect(0, 0, 719, 21);
-  p.fillRect(2, 9, 716, 4, QColor(0x60, 0x78, 0x98));
-  for (int x = 0; x <= 720; x += 36) p.drawLine(x, 17, x, 20);
   return pm;
 }
 
@@ -185,6 +177,8 @@ TLiveForm::TLiveForm(QWidget *parent)
   BuildControls();
   BuildMenus();
   WireControls();
+  setAcceptDrops(true);
+  resize(minimumSizeHint());  // the designed client area under the menu
 
   AskYesNo = [this](const QString &text, const QString &caption) {
     return QMessageBox::question(this, caption, text, QMessageBox::Yes | QMessageBox::No) ==
@@ -223,7 +217,8 @@ TLiveForm::~TLiveForm() {
 
 void TLiveForm::BuildControls() {
   m_client = Named(new QWidget(this), "ClientArea");
-  m_client->setFixedSize(kClientWidth, kClientHeight);
+  m_client->setMinimumSize(kClientWidth, kClientHeight);
+  m_client->resize(kClientWidth, kClientHeight);
   setCentralWidget(m_client);
 
   FormImage = Named(new TPictureControl(m_client), "FormImage");
@@ -249,7 +244,6 @@ void TLiveForm::BuildControls() {
 
   PlayBarImage = Named(new TPictureControl(m_client), "PlayBarImage");
   PlayBarImage->setGeometry(13, 514, 720, 22);
-  PlayBarImage->setPixmap(TrackPicture());
 
   PlayBarBtn = Named(new TPictureControl(m_client), "PlayBarBtn");
   PlayBarBtn->setGeometry(13, 514, 12, 22);
@@ -269,6 +263,9 @@ void TLiveForm::BuildControls() {
   // The filler lies under the two time labels, never over their text.
   BlackLabel->lower();
   FormImage->lower();
+  CurrentTimeLabel = Named(new QLabel(m_client), "CurrentTimeLabel");
+  CurrentTimeLabel->setGeometry(736, 518, 118, 14);
+  StyleYellowOnBlack(CurrentTimeLabel);
 
   NamePanel = Named(new QLabel(QStringLiteral("HDD Play"), m_client), "NamePanel");
   NamePanel->setGeometry(736, 22, 201, 41);
@@ -318,6 +315,7 @@ void TLiveForm::BuildControls() {
   if (!dateFormat.contains(QStringLiteral("yyyy")))
     dateFormat.replace(QStringLiteral("yy"), QStringLiteral("yyyy"));
   DatePicker->setDisplayFormat(dateFormat);
+  DatePicker->setCalendarPopup(true);
   DatePicker->setEnabled(false);
   TimePicker = Named(new QTimeEdit(SearchGroup), "TimePicker");
   TimePicker->setGeometry(101, 12, 97, 21);
@@ -326,6 +324,11 @@ void TLiveForm::BuildControls() {
   SearchBtn->setEnabled(false);
   EventBtn = Button(SearchGroup, "EventBtn", "Event", 6, 72, 67, 25);
   EventBtn->setEnabled(false);
+  PrevEventBtn = Button(SearchGroup, "PrevEventBtn", "", 80, 72, 55, 25);
+  PrevEventBtn->setText(QStringLiteral("\u25c0 Event"));
+  NextEventBtn = Button(SearchGroup, "NextEventBtn", "", 139, 72, 55, 25);
+  NextEventBtn->setText(QStringLiteral("Event \u25b6"));
+  for (QPushButton *b : {PrevEventBtn, NextEventBtn}) b->setEnabled(false);
 
   FullScreenBtn = Button(m_client, "FullScreenBtn", "FullScreen", 736, 376, 57, 25);
   AudioCheck = Named(new QCheckBox(QStringLiteral("PlayAudio"), m_client), "AudioCheck");
@@ -343,12 +346,21 @@ void TLiveForm::BuildControls() {
   LanguageCombo->addItems({QStringLiteral("English"), QStringLiteral("Russian")});
   LanguageCombo->setCurrentIndex(0);
   CloseBtn = Button(m_client, "CloseBtn", "Close", 856, 504, 57, 25);
+  StatusLabel = Named(new QLabel(m_client), "StatusLabel");
+  StatusLabel->setGeometry(736, 434, 201, 64);
+  StatusLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  StyleYellowOnBlack(StatusLabel);
+  StatusLabel->hide();  // shown once a drive is chosen
 
   RefreshTimer = Named(new QTimer(this), "RefreshTimer");
   RefreshTimer->setInterval(1000);
   RefreshTimer->start();
 
   SetBarGeometry();
+  RedrawPlayBar();
+  for (QWidget *w : m_client->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+    m_designedPlaces.emplace_back(w, w->geometry());
+  m_client->installEventFilter(this);
 }
 
 void TLiveForm::BuildMenus() {
@@ -359,6 +371,7 @@ void TLiveForm::BuildMenus() {
   HDDPlay = Named(SourceSelect->addAction(QStringLiteral("HDD Play")), "HDDPlay");
   FilePlay = Named(SourceSelect->addAction(QStringLiteral("File Play")), "FilePlay");
   ImagePlay = Named(SourceSelect->addAction(QStringLiteral("Image Play")), "ImagePlay");
+  OpenImage = Named(SourceSelect->addAction(QStringLiteral("Open image\u2026")), "OpenImage");
   Exit = Named(SourceSelect->addAction(QStringLiteral("Exit")), "Exit");
   for (QAction *a : {HDDPlay, FilePlay, ImagePlay}) a->setCheckable(true);
   About = Named(bar->addAction(QStringLiteral("About")), "About");
@@ -380,6 +393,7 @@ void TLiveForm::WireControls() {
       ImagePlay->setChecked(m_playSource == kImagePlay);
     });
   }
+  connect(OpenImage, &QAction::triggered, this, [this] { OpenImageClick(); });
   connect(Exit, &QAction::triggered, this, [this] { ExitClick(); });
   connect(About, &QAction::triggered, this, [this] { AboutClick(); });
   connect(SnapShot1, &QAction::triggered, this, [this] { SnapShot1Click(); });
@@ -392,6 +406,8 @@ void TLiveForm::WireControls() {
   connect(AudioCheck, &QCheckBox::clicked, this, [this] { AudioCheckClick(); });
   connect(SearchBtn, &QPushButton::clicked, this, [this] { SearchBtnClick(); });
   connect(EventBtn, &QPushButton::clicked, this, [this] { EventBtnClick(); });
+  connect(PrevEventBtn, &QPushButton::clicked, this, [this] { JumpToNeighbourEvent(-1); });
+  connect(NextEventBtn, &QPushButton::clicked, this, [this] { JumpToNeighbourEvent(1); });
   connect(SaveAVIBtn, &QPushButton::clicked, this, [this] { SaveAVIBtnClick(); });
   connect(StopAVIBtn, &QPushButton::clicked, this, [this] { StopAVIBtnClick(); });
   connect(CopyBtn, &QPushButton::clicked, this, [this] { CopyBtnClick(); });
@@ -406,10 +422,13 @@ void TLiveForm::WireControls() {
   PlayBarBtn->OnMouseUp = [this](int b, int x, int) { PlayBarBtnMouseUp(b, x); };
   PlayBarImage->OnMouseDown = [this](int b, int x, int) { PlayBarImageMouseDown(b, x); };
   PlayBarImage->OnMouseUp = [this](int b, int x, int) { PlayBarImageMouseUp(b, x); };
+  PlayBarImage->OnMouseMove = [this](int x, int) { PlayBarImageMouseMove(x); };
+  PlayBarImage->setMouseTracking(true);
+  connect(RefreshTimer, &QTimer::timeout, this, [this] { UpdateCurrentTimeLabel(); });
   VideoImage->OnMouseUp = [this](int b, int x, int y) { VideoImageMouseUp(b, x, y); };
 
   auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-  connect(escape, &QShortcut::activated, this, [this] { FormKeyPress(27); });
+  connect(escape, &QShortcut::activated, this, [this] { FormKeyPress(kEscapeKey); });
   InstallKeys();
 }
 
@@ -541,6 +560,8 @@ void TLiveForm::StopPlayback() {
   StopClipThread();
   CloseClipFiles();
   PlayLabel->setText(QString());
+  ClearDeviceStatus();
+  LoadRecordingMap();
 }
 
 // ---- play sources ----
@@ -563,7 +584,8 @@ void TLiveForm::SetPlaySource(int source) {
   SaveAVIBtn->setEnabled(c.aviButtonsEnabled);
   StopAVIBtn->setEnabled(c.aviButtonsEnabled);
   CopyBtn->setEnabled(c.copyEnabled);
-  for (QWidget *w : std::initializer_list<QWidget *>{DatePicker, TimePicker, SearchBtn, EventBtn})
+  for (QWidget *w : std::initializer_list<QWidget *>{DatePicker, TimePicker, SearchBtn, EventBtn,
+                                                     PrevEventBtn, NextEventBtn})
     w->setEnabled(c.searchEnabled);
   PlayBarBtn->setEnabled(c.playBarBtnEnabled);
   PlayBarBtn->setVisible(c.playBarBtnEnabled);
@@ -572,7 +594,8 @@ void TLiveForm::SetPlaySource(int source) {
   VideoImage->setVisible(c.videoImageVisible);
   FullScreenBtn->setEnabled(c.fullScreenAndAudioEnabled);
   AudioCheck->setEnabled(c.fullScreenAndAudioEnabled);
-  for (QWidget *w : {StartTimeLabel, EndTimeLabel, BlackLabel}) w->setVisible(c.videoPanelVisible);
+  for (QWidget *w : {StartTimeLabel, EndTimeLabel, BlackLabel, CurrentTimeLabel})
+    w->setVisible(c.videoPanelVisible);
 
   SaveAVIBtn->raise();
   MoveKnob(PlayBarImage->x());
@@ -618,8 +641,8 @@ void TLiveForm::ScanRecorderDisks() {
   m_scanMessages.clear();
   const std::vector<recorder::FoundDisk> found =
       recorder::ScanRecorderDisks(orvan::DriveTable::Process(), &m_scanMessages);
-  for (const std::string &m : m_scanMessages) ORVAN_LOG_INFO("app", "%s", m.c_str());
   for (const recorder::FoundDisk &disk : found) DeviceCombo->addItem(Q(disk.name));
+  DescribeDevices(found);
   if (DeviceCombo->count() == 0) {
     DeviceCombo->setCurrentIndex(-1);
     return;
@@ -631,21 +654,24 @@ void TLiveForm::ScanRecorderDisks() {
 bool TLiveForm::OpenSelectedDisk() {
   StopDiskThread();
   m_diskHandle.reset();
+  ClearDeviceStatus();
 
   int drive = 0;
   if (!recorder::DriveNumberFromItem(DeviceCombo->currentText().toStdString(), drive)) return false;
   auto disk = std::make_unique<orvan::DiskSource>();
   if (disk->Open(drive) != orvan::DriveOpenStatus::Ok) {
-    ORVAN_LOG_INFO("app", "%s", disk->LastError().c_str());
+    ORVAN_LOG_WARN(kLogCategory, "%s", disk->LastError().c_str());
     return false;
   }
   m_diskHandle = std::move(disk);
   if (EventForm)
     EventForm->LoadEvents(*m_diskHandle,
                           [this](uint32_t seconds) { JumpToEventTime(this, seconds); });
+  LoadRecordingMap();
   m_diskThread =
       new recorder::PlayHDDThread(*this, m_diskHandle.get(), Sinks(), drive, m_grabber.get());
   SetPlaySource(kHddPlay);
+  ShowDeviceStatus();
   return true;
 }
 
@@ -666,17 +692,25 @@ void TLiveForm::OpenBtnClick() {
     if (chosen.isEmpty()) return;
     StopClipThread();
     CloseClipFiles();
-    MoveKnob(PlayBarImage->x());
+    BlankPanel();
     // The index file and its companion (the name cut at its first ".in",
     // plus ".da"), both read-only.
     auto clip = std::make_unique<recorder::CClipReader>();
     if (!clip->Open(chosen.toStdString())) {
-      ORVAN_LOG_INFO("app", "clip %s or its data file cannot be opened",
+      ORVAN_LOG_WARN(kLogCategory, "clip %s or its data file cannot be opened",
                      chosen.toStdString().c_str());
+      ShowLoadFailure(Q(clip->LastError()));
+      return;
+    }
+    const std::string refusal = recorder::ClipRefusal(*clip, chosen.toStdString());
+    if (!refusal.empty()) {
+      ORVAN_LOG_WARN(kLogCategory, "%s", refusal.c_str());
+      ShowLoadFailure(Q(refusal));
       return;
     }
     m_clipFiles = std::move(clip);
     m_clipName = QFileInfo(chosen).fileName();
+    LoadRecordingMap();
     m_clipThread = new recorder::PlayFileThread(*this, m_clipFiles.get(), Sinks(), m_grabber.get());
     PlayBtnClick();
   } else if (m_playSource == kImagePlay) {
@@ -795,6 +829,7 @@ void TLiveForm::PlayBarImageMouseDown(int button, int x) { StartBarDrag(button, 
 
 void TLiveForm::PlayBarImageMouseUp(int button, int x) {
   if (button != kLeftButton || !m_barDragging) return;
+  if (PlayBarTickJump(x)) return;
   m_barDragging = false;
   const PlayBarGeometry bar = BarGeometry();
   // A release off the track resumes where the press paused; on it, the
@@ -814,11 +849,13 @@ void TLiveForm::PlayBarImageMouseUp(int button, int x) {
 
 void TLiveForm::SearchBtnClick() {
   if (!m_diskThread) return;
-  m_diskThread->Pause();
   const QDate d = DatePicker->date();
   const QTime t = TimePicker->time();
-  SearchDisk(
-      PickedTimeToRecorderSeconds(d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second()));
+  const uint32_t seconds =
+      PickedTimeToRecorderSeconds(d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second());
+  if (!SearchTimeRecorded(seconds)) return;
+  m_diskThread->Pause();
+  SearchDisk(seconds);
 }
 
 void TLiveForm::SearchDisk(uint32_t seconds) {
@@ -830,7 +867,7 @@ void TLiveForm::SearchDisk(uint32_t seconds) {
 }
 
 void TLiveForm::EventBtnClick() {
-  if (EventForm) EventForm->exec();
+  if (EventForm) EventForm->ShowList();
 }
 
 // ---- the playback threads' calls ----
@@ -896,18 +933,18 @@ void TLiveForm::LanguageComboChange() {
   const int index = LanguageCombo->currentIndex();
   ApplyLanguage(index);
   if (!WriteLanguageSetting(ConfigurationPath(), index))
-    ORVAN_LOG_INFO("app", "the language setting cannot be written to %s",
-                   ConfigurationPath().c_str());
+    ORVAN_LOG_ERROR(kLogCategory, "the language setting cannot be written to %s",
+                    ConfigurationPath().c_str());
 }
 
 void TLiveForm::AboutClick() { Inform(Q(AboutText()), QStringLiteral("Version")); }
 
 void TLiveForm::EnableControls(bool enabled) {
   for (QWidget *w : std::initializer_list<QWidget *>{
-           DeviceCombo, DatePicker,    TimePicker, AudioCheck,    DeviceGroup, PlayGroup,
-           SearchGroup, AVIGroup,      PlayBarBtn, LanguageCombo, OpenBtn,     PlayBtn,
-           PauseBtn,    ForwardBtn,    SaveAVIBtn, StopAVIBtn,    CopyBtn,     SearchBtn,
-           EventBtn,    FullScreenBtn, CloseBtn,   SnapShotBtn})
+           DeviceCombo, DatePicker,    TimePicker, AudioCheck,    DeviceGroup,  PlayGroup,
+           SearchGroup, AVIGroup,      PlayBarBtn, LanguageCombo, OpenBtn,      PlayBtn,
+           PauseBtn,    ForwardBtn,    SaveAVIBtn, StopAVIBtn,    CopyBtn,      SearchBtn,
+           EventBtn,    FullScreenBtn, CloseBtn,   SnapShotBtn,   PrevEventBtn, NextEventBtn})
     w->setEnabled(enabled);
   for (QAction *a : {SourceSelectAction, HDDPlay, FilePlay, ImagePlay, Exit, About})
     a->setEnabled(enabled);
@@ -916,6 +953,8 @@ void TLiveForm::EnableControls(bool enabled) {
 void TLiveForm::FullScreenBtnClick() {
   m_fullScreen = !m_fullScreen;
   if (m_fullScreen) {
+    m_windowedGeometry = geometry();
+    m_windowedClientSize = m_client->size();
     EnableControls(false);
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     const FullScreenGeometry g = FullScreenFor(screen.width(), screen.height());
@@ -928,16 +967,20 @@ void TLiveForm::FullScreenBtnClick() {
     activateWindow();
   } else {
     EnableControls(true);
-    m_client->setFixedSize(kClientWidth, kClientHeight);
-    FormImage->setGeometry(0, 0, kClientWidth, kClientHeight);
-    setGeometry(m_savedFormRect);
-    LivePanel->setGeometry(m_savedPanelRect);
+    m_client->setMinimumSize(kClientWidth, kClientHeight);
+    m_client->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    m_client->resize(m_windowedClientSize);
+    // The window's own limits follow the client area's at once, or the old
+    // full-screen minimum would keep the window at the screen's size.
+    if (layout()) layout()->activate();
+    setGeometry(m_windowedGeometry);
+    PlaceControls(m_windowedClientSize);
   }
   LayoutViewers(DisplayMode);
 }
 
 void TLiveForm::FormKeyPress(int key) {
-  if (key == 27 && m_fullScreen) FullScreenBtnClick();
+  if (key == kEscapeKey && m_fullScreen) FullScreenBtnClick();
 }
 
 // ---- viewer layout and zoom ----
@@ -974,8 +1017,9 @@ bool TLiveForm::LoadStillImage(const QString &path) {
   YuvStill still;
   const YuvReadResult result = orvan::app::LoadStillImage(path.toStdString(), picture, &still);
   if (result != YuvReadResult::Ok) {
-    ORVAN_LOG_INFO("app", "still picture %s refused (%d)", path.toStdString().c_str(),
-                   static_cast<int>(result));
+    ORVAN_LOG_WARN(kLogCategory, "still picture %s refused: %s", path.toStdString().c_str(),
+                   YuvRefusalText(result));
+    ShowLoadFailure(path + QStringLiteral(": ") + QString::fromLatin1(YuvRefusalText(result)));
     return false;
   }
   VideoImage->setPixmap(QPixmap::fromImage(picture));

@@ -13,6 +13,7 @@
 // always terminated, waited for and deleted before the files it reads close.
 #pragma once
 
+#include <QColor>
 #include <QImage>
 #include <QMainWindow>
 #include <QRect>
@@ -30,6 +31,7 @@
 #include "platform/disk_source.h"
 #include "platform/source_registry.h"
 #include "recorder/playback_host.h"
+#include "recorder/recording_map.h"
 
 class QAction;
 class QCheckBox;
@@ -44,6 +46,7 @@ class QTimeEdit;
 class QTimer;
 
 namespace orvan::recorder {
+struct FoundDisk;
 class CClipReader;
 class PlaybackThread;
 class PlayHDDThread;
@@ -83,6 +86,12 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void DeviceComboChange();
   void RefreshTimerTimer();
   void CloseBtnClick();
+  // Open image: a raw or E01 image chosen in the file dialog, or dropped
+  // on the window, goes to the top of the drive table (as --image does),
+  // is listed and selected in HDD Play. A file that is not a recorder disk
+  // or cannot be opened is refused with a message naming it.
+  void OpenImageClick();
+  bool OpenImageFile(const QString &path);
   // Disk player only: pause, search the recorder time and play from there
   // (the time search and the event list's jump).
   void SearchDisk(uint32_t seconds);
@@ -123,6 +132,8 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void AboutClick();
   void FullScreenBtnClick();
   void EnableControls(bool enabled);
+  // The key code FormKeyPress acts on: Escape leaves full screen.
+  static constexpr int kEscapeKey = 27;
   void FormKeyPress(int key);
 
   // Keys after common players (F1 lists them). Space: play or pause;
@@ -147,6 +158,25 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   TKeysForm *KeysWindow() const { return m_keysForm; }
   // The recorder time the panel (or the still) shows; -1 when none.
   int64_t ShownRecorderSeconds() const;
+
+  // The play bar's marks: an event's tick (coloured by its kind) where the
+  // event was recorded, and the jumps of the index's time (no recording).
+  struct EventTick {
+    int64_t entry;  // where its time was recorded
+    int x;          // relative to the track
+    uint32_t time;
+    int kind;
+    int channel;
+  };
+  const std::vector<EventTick> &EventTicks() const { return m_eventTicks; }
+  const orvan::recorder::CRecordingMap &RecordingMap() const { return m_recordingMap; }
+  // x of entry n on the track; the knob's left stands there while it plays.
+  int PlayBarXOfEntry(int64_t n) const;
+  static QColor EventKindColour(int kind);
+  // What the play bar's tooltip says at x (relative to the track): the
+  // event of a tick under it, a span without recording, or the recorder
+  // time there; empty without a recording.
+  QString PlayBarTipAt(int x) const;
 
   // Viewer layout and zoom.
   void LayoutViewers(uint8_t mode);
@@ -193,6 +223,10 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
  protected:
   void showEvent(QShowEvent *event) override;
   void closeEvent(QCloseEvent *event) override;
+  void dragEnterEvent(QDragEnterEvent *event) override;
+  void dropEvent(QDropEvent *event) override;
+  // The client area's resizes place the controls (PlaceControls).
+  bool eventFilter(QObject *watched, QEvent *event) override;
 
  private:
   void BuildControls();
@@ -218,6 +252,16 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   PlayBarGeometry BarGeometry() const;
   bool ConfirmClose();
   bool LoadStillImage(const QString &path);
+  // Each found disk's path, size and recorded span as its item's tooltip.
+  void DescribeDevices(const std::vector<orvan::recorder::FoundDisk> &found);
+  // The chosen item's description in the status line (empty: none).
+  void ShowDeviceStatus();
+  void ClearDeviceStatus();
+  // A clip or still that cannot be shown: nothing of the previous one stays
+  // on screen (panel, still, time labels), and the reason, naming the
+  // file, is shown.
+  void ShowLoadFailure(const QString &text);
+  void BlankPanel();
   // The process-wide copy window and saving indicator; made as children of
   // this window when the program did not make them at start-up.
   TCopyForm *CopyWindow();
@@ -244,6 +288,23 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void ReturnToShownTime(int drive, int64_t seconds, bool play);
   // Puts the saving indicator beside the controls, off the video panel.
   void PlaceSavingIndicator();
+  // The play bar's marks, from the opened disk or clip (main thread, before
+  // its player exists) and the event list; the track drawn with them.
+  void LoadRecordingMap();
+  void RedrawPlayBar();
+  void PlayBarImageMouseMove(int x);
+  // A release on an event's tick jumps to the event; false elsewhere.
+  bool PlayBarTickJump(int x);
+  // The recorder time shown, beside the play bar.
+  void UpdateCurrentTimeLabel();
+  // Outside full screen: the video panel as large as a client area of
+  // this size allows at 3 : 2, and the controls at their designed places
+  // relative to its right and bottom edges.
+  void PlaceControls(const QSize &client);
+  // The search pickers at the recording's first time.
+  void SetPickersToRecordingStart();
+  // False, having told the user, for a time before or after the recording.
+  bool SearchTimeRecorded(uint32_t seconds);
 
   // Controls, children of the client area; named as the window's design
   // names them.
@@ -257,6 +318,7 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   QLabel *StartTimeLabel = nullptr;
   QLabel *EndTimeLabel = nullptr;
   QLabel *BlackLabel = nullptr;
+  QLabel *CurrentTimeLabel = nullptr;
   QLabel *NamePanel = nullptr;
   QGroupBox *DeviceGroup = nullptr;
   QComboBox *DeviceCombo = nullptr;
@@ -276,16 +338,20 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   QTimeEdit *TimePicker = nullptr;
   QPushButton *SearchBtn = nullptr;
   QPushButton *EventBtn = nullptr;
+  QPushButton *PrevEventBtn = nullptr;
+  QPushButton *NextEventBtn = nullptr;
   QPushButton *FullScreenBtn = nullptr;
   QCheckBox *AudioCheck = nullptr;
   QLabel *LanguageLabel = nullptr;
   QComboBox *LanguageCombo = nullptr;
   QPushButton *CloseBtn = nullptr;
+  QLabel *StatusLabel = nullptr;  // the chosen drive: path, size, recorded span
   QMenu *SourceSelect = nullptr;
   QAction *SourceSelectAction = nullptr;
   QAction *HDDPlay = nullptr;
   QAction *FilePlay = nullptr;
   QAction *ImagePlay = nullptr;
+  QAction *OpenImage = nullptr;
   QAction *Exit = nullptr;
   QAction *About = nullptr;
   QMenu *ViewerMenu = nullptr;
@@ -303,6 +369,11 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   bool m_closeConfirmed = false;
   QRect m_savedFormRect;
   QRect m_savedPanelRect;
+  // The controls of the client area as designed, for PlaceControls; the
+  // window's place and client size before full screen, restored after.
+  std::vector<std::pair<QWidget *, QRect>> m_designedPlaces;
+  QRect m_windowedGeometry;
+  QSize m_windowedClientSize;
   LanguageTexts m_texts;
   std::vector<std::string> m_scanMessages;  // drives the last scan could not read
   CViewerLayout m_layout;
@@ -325,6 +396,9 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   TKeysForm *m_keysForm = nullptr;
   std::vector<KeyHelpRow> m_keyHelp;
   uint32_t m_lastEventJump = 0;
+  // The play bar's marks, made when a disk or clip opens.
+  orvan::recorder::CRecordingMap m_recordingMap;
+  std::vector<EventTick> m_eventTicks;
   // Image Play: the still shown, for snapshots.
   bool m_stillShown = false;
   QString m_stillName;

@@ -41,24 +41,12 @@ QString SuggestedName(const char *pattern, const QDateTime &when) {
 
 namespace {
 
+constexpr const char *kLogCategory = "app";
+
 constexpr int kDiskReadyWaitMs = 5000;
 
 // The save dialogs have asked before a file is replaced.
 constexpr auto kDialogPolicy = orvan::platform::ReplacePolicy::kReplaceExisting;
-
-// Recorder time of the last entry the disk plays (entry playEnd - 1). False
-// when there is none or it cannot be read.
-bool LastPlayedEntryTime(orvan::ByteSource &disk, const recorder::DiskGeometry &geometry,
-                         uint32_t &time) {
-  if (geometry.playEnd <= 0 || geometry.playEnd > recorder::kMaxEntryNumber) return false;
-  const uint64_t position = recorder::IndexEntryPosition(geometry.playEnd - 1);
-  const uint64_t sector = position - position % orvan::kSectorBytes;
-  // Two sectors, as an entry may run across a sector boundary.
-  std::array<uint8_t, 2 * orvan::kSectorBytes> bytes{};
-  if (!disk.Seek(sector) || !disk.Read(bytes.data(), bytes.size())) return false;
-  time = recorder::IndexEntry::Parse(bytes.data() + (position - sector)).time;
-  return true;
-}
 
 }  // namespace
 
@@ -175,7 +163,7 @@ void TLiveForm::WriteSnapshot(const TakenSnapshot &shot, const QString &path) {
 }
 
 void TLiveForm::ShowWriteRefusal(const std::string &error) {
-  ORVAN_LOG_WARN("app", "%s", error.c_str());
+  ORVAN_LOG_WARN(kLogCategory, "%s", error.c_str());
   Inform(QString::fromStdString(error), QString::fromStdString(m_texts.Get(TextKey::Warning)));
 }
 
@@ -268,7 +256,7 @@ void TLiveForm::CopyBtnClick() {
   // copied (entries at the chosen end itself are not).
   StopDiskThread();
   uint32_t lastSeconds = 0;
-  if (m_diskHandle && LastPlayedEntryTime(*m_diskHandle, geometry, lastSeconds) &&
+  if (m_diskHandle && recorder::LastPlayedEntryTime(*m_diskHandle, geometry, lastSeconds) &&
       int64_t{lastSeconds} + 1 > SystemTimeToRecorderSeconds(diskEnd))
     diskEnd = RecorderSecondsToSystemTime(int64_t{lastSeconds} + 1);
   StopPlayback();

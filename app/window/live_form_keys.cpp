@@ -85,6 +85,8 @@ void TLiveForm::InstallKeys() {
   tip(SnapShotBtn, QStringLiteral("Snapshot (Ctrl+S)"));
   tip(SearchBtn, QStringLiteral("Search the date and time (Ctrl+T to type it)"));
   tip(EventBtn, QStringLiteral("Event list (Ctrl+E)"));
+  tip(PrevEventBtn, QStringLiteral("Previous event (PgUp)"));
+  tip(NextEventBtn, QStringLiteral("Next event (PgDn)"));
   tip(FullScreenBtn, QStringLiteral("Full screen (F or F11; Escape leaves)"));
   tip(CloseBtn, QStringLiteral("Close (Ctrl+Q)"));
   tip(SaveAVIBtn, QStringLiteral("Save what the panel shows as an AVI file"));

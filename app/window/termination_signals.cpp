@@ -15,6 +15,8 @@ namespace orvan::app {
 
 namespace {
 
+constexpr const char *kLogCategory = "app";
+
 // The write end the handler uses; -1 while no watcher exists.
 std::atomic<int> g_signalFd{-1};
 
@@ -34,11 +36,11 @@ extern "C" void OnTerminationSignal(int signal) {
 TTerminationSignals::TTerminationSignals(std::function<void(int)> onSignal, QObject *parent)
     : QObject(parent), m_onSignal(std::move(onSignal)) {
   if (g_signalFd.load() >= 0) {
-    ORVAN_LOG_WARN("app", "termination signals are already watched");
+    ORVAN_LOG_WARN(kLogCategory, "termination signals are already watched");
     return;
   }
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, m_fds) != 0) {
-    ORVAN_LOG_WARN("app", "no socket pair for termination signals (errno %d)", errno);
+    ORVAN_LOG_WARN(kLogCategory, "no socket pair for termination signals (errno %d)", errno);
     m_fds[0] = m_fds[1] = -1;
     return;
   }
@@ -52,7 +54,8 @@ TTerminationSignals::TTerminationSignals(std::function<void(int)> onSignal, QObj
   action.sa_flags = SA_RESTART;
   m_termInstalled = sigaction(SIGTERM, &action, &m_previousTerm) == 0;
   m_intInstalled = sigaction(SIGINT, &action, &m_previousInt) == 0;
-  if (!Installed()) ORVAN_LOG_WARN("app", "cannot handle SIGTERM and SIGINT (errno %d)", errno);
+  if (!Installed())
+    ORVAN_LOG_WARN(kLogCategory, "cannot handle SIGTERM and SIGINT (errno %d)", errno);
 }
 
 TTerminationSignals::~TTerminationSignals() {

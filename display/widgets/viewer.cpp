@@ -164,7 +164,7 @@ void CViewerVornMP4IPCamera::PlaceTimeLabel() {
 
 void CViewerVornMP4IPCamera::Command(int code, void *param) {
   switch (code) {
-    case kCmdSetRect: {
+    case orvan::kViewerSetRect: {
       const RECT &r = *static_cast<const RECT *>(param);
       m_panel->setGeometry(r.left, r.top, r.Width(), r.Height());
       if (CWidgetWindow *binding = CWidgetWindow::Find(m_panel)) binding->Sync();
@@ -175,28 +175,28 @@ void CViewerVornMP4IPCamera::Command(int code, void *param) {
       m_filter->SetOutputWindow(m_panel->Window(), m_keepSize);
       break;
     }
-    case kCmdPushFrame:
+    case orvan::kViewerTakeFrame:
       AdmitFrame(static_cast<VORN_TESK::tagFrame *>(param));
       break;
-    case kCmdQueueLength:
+    case orvan::kViewerQueueLength:
       m_filter->GetQueueLength(static_cast<int32_t *>(param));
       break;
-    case kCmdCaptionVisible:
+    case orvan::kViewerCaptionVisible:
       m_captionVisible = *static_cast<bool *>(param);
       m_caption->setVisible(m_captionVisible);
       break;
-    case kCmdTimeLabel:
+    case orvan::kViewerTimeLabel:
       m_timeLabelOn = *static_cast<bool *>(param);
-      Command(kCmdRefreshTime, nullptr);
+      Command(orvan::kViewerRefreshTime, nullptr);
       break;
-    case kCmdKeepSize:
+    case orvan::kViewerKeepSize:
       m_keepSize = *static_cast<bool *>(param);
       m_filter->SetOutputWindow(m_panel->Window(), m_keepSize);
       break;
-    case kCmdRefreshTime:
+    case orvan::kViewerRefreshTime:
       RefreshTimeLabel();
       break;
-    case kCmdDisplayMode:
+    case orvan::kViewerDisplayMode:
       m_filter->SetDisplayMode(*static_cast<int32_t *>(param));
       break;
     default:
@@ -328,7 +328,7 @@ void CViewerVornMP4IPCamera::OnMouseUp(TMouseButton button, TShiftState shift, i
 
 CViewer::~CViewer() { delete m_impl; }
 
-void CViewer::Create(int kind, QWidget *parent, int32_t reserved, int channel) {
+void CViewer::Create(ViewerKind kind, QWidget *parent, int32_t reserved, int channel) {
   (void)kind;
   delete m_impl;
   m_impl = nullptr;
@@ -338,7 +338,7 @@ void CViewer::Create(int kind, QWidget *parent, int32_t reserved, int channel) {
 void CViewer::Command(int code, void *param) {
   if (m_impl)
     m_impl->Command(code, param);
-  else if (code == kCmdPushFrame && param) {
+  else if (code == orvan::kViewerTakeFrame && param) {
     auto *frame = static_cast<VORN_TESK::tagFrame *>(param);
     VORN_TESK::Frames().Release(frame);  // nobody to take it
   }

@@ -1,13 +1,13 @@
 // A viewer is one channel's place on the screen: a panel inside the video
 // panel, and a filter object that decodes the channel's frames and draws
-// them into it. The playback threads hand it frames (command 7) and ask for
-// its queue length (command 14); the main window moves it, sets its display
+// them into it. The playback threads hand it frames (kViewerTakeFrame) and
+// ask for its queue length (kViewerQueueLength); the main window moves it, sets its display
 // mode and receives its mouse events.
 //
-// Threads: Create, Hide, Show and the commands 0, 17, 18, 23, 24 and 30 run
-// on the GUI thread; commands 7 and 14 on a playback thread. The admission
-// flags are atomics; the stream description is touched only by the thread
-// issuing command 7.
+// Threads: Create, Hide, Show and every command but kViewerTakeFrame and
+// kViewerQueueLength run on the GUI thread; those two on a playback thread.
+// The admission flags are atomics; the stream description is touched only
+// by the thread issuing kViewerTakeFrame.
 #pragma once
 
 #include <QLabel>
@@ -21,6 +21,7 @@
 
 #include "display/display_types.h"
 #include "media/frame.h"
+#include "media/viewer_command.h"
 
 class CViewer;
 class CViewerPanel;
@@ -44,16 +45,10 @@ using TNotifyEvent = std::function<void(CViewer *sender)>;
 using TMouseEvent = std::function<void(CViewer *sender, TMouseButton, TShiftState, int x, int y)>;
 using TMouseMoveEvent = std::function<void(CViewer *sender, TShiftState, int x, int y)>;
 
-// Viewer command codes.
-enum ViewerCommand : int {
-  kCmdSetRect = 0,          // RECT *, in the parent's client coordinates
-  kCmdPushFrame = 7,        // VORN_TESK::tagFrame *, ownership passes
-  kCmdQueueLength = 14,     // int32_t *
-  kCmdCaptionVisible = 17,  // bool *
-  kCmdTimeLabel = 18,       // bool *
-  kCmdKeepSize = 23,        // bool *
-  kCmdRefreshTime = 24,     // none
-  kCmdDisplayMode = 30,     // int32_t *
+// The kinds CViewer::Create takes; the kind chooses nothing, as only one
+// exists.
+enum ViewerKind : int {
+  kViewerVornMP4IPCamera = 2,
 };
 
 // Base of the viewer implementations: the owner, the panel and the
@@ -134,8 +129,8 @@ class CViewerVornMP4IPCamera : public CViewerImpl {
   std::atomic<bool> m_keepSize{false};
   bool m_captionVisible = false;                 // GUI thread
   bool m_timeLabelOn = false;                    // GUI thread
-  VORN_TESK::StreamDescription m_description{};  // command 7's thread only
-  bool m_haveDescription = false;                // command 7's thread only
+  VORN_TESK::StreamDescription m_description{};  // kViewerTakeFrame's thread only
+  bool m_haveDescription = false;                // kViewerTakeFrame's thread only
 };
 
 class CViewer {
@@ -147,7 +142,7 @@ class CViewer {
 
   // Replaces the implementation with a new one (only one kind exists; the
   // kind is not looked at). parent: the video panel.
-  void Create(int kind, QWidget *parent, int32_t reserved, int channel);
+  void Create(ViewerKind kind, QWidget *parent, int32_t reserved, int channel);
   void Command(int code, void *param);
   void Hide();
   void Show();

@@ -65,7 +65,14 @@ void CWidgetWindow::UpdateGathered() {
     m_repaintArea = QRect();
     m_updateQueued = false;
   }
-  if (!area.isEmpty()) m_widget->update(area);
+  if (area.isEmpty()) return;
+  m_widget->update(area);
+  // Children that paint themselves over this part (the viewers over the
+  // panel) show it only when they repaint too.
+  for (QWidget *child : m_widget->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+    const QRect part = area & child->geometry();
+    if (child->isVisible() && !part.isEmpty()) child->update(part.translated(-child->pos()));
+  }
 }
 
 bool CWidgetWindow::eventFilter(QObject *watched, QEvent *event) {

@@ -23,7 +23,6 @@ class CWidgetWindow : public QObject, public IRepaintSink {
   static CWidgetWindow *Find(QWidget *widget);
 
   HWND Window() { return &m_window; }
-  QWidget *Widget() const { return m_widget; }
   // Copies the widget's current geometry, visibility and screen into the
   // record now (Qt delivers move and resize events of hidden widgets late).
   void Sync();

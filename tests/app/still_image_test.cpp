@@ -268,8 +268,7 @@ TEST(StillCommand, rawWritesTheBareConversion_andGivesLinesAndTime) {
       << error;
   EXPECT_EQ(written.lines, 480);
   EXPECT_EQ(written.time, "2008/02/14_09:44:57");
-  std::ifstream in(dir.File("raw.bin"), std::ios::binary);
-  const std::vector<uint8_t> raw((std::istreambuf_iterator<char>(in)), {});
+  const std::vector<uint8_t> raw = orvan::test::ReadFileBytes(dir.File("raw.bin"));
   EXPECT_EQ(raw, ConvertStillToPixels(Still(480, samples)));
 }
 

@@ -181,6 +181,27 @@ TEST(CDDrawer, modeZeroLabels_landInEachChannelsQuarter) {
   EXPECT_FALSE(HasLabelAt(shot, 100, 100));
 }
 
+TEST(CDDrawer, timeOfAnyChannel_isRepaintedAtThePanelsCorner) {
+  DisplayFixture fixture;
+  // Channel 1 alone has a picture: its time lands in channel 4's quarter,
+  // which the panel repaints.
+  CVornDDrawer drawer(0, &fixture.Panel());
+  {
+    CTeskAutoLock guard(drawer.GetLock());
+    drawer.SetPictureRect(RECT{0, 0, 352, 240});
+    drawer.SetWindow(&fixture.Quarter(0), fixture.Quarter(0).ScreenRect());
+    PaintHalves(drawer);
+    EXPECT_TRUE(drawer.Present(TimeOf(2006, 5, 1, 13, 45, 7)));
+  }
+  EXPECT_TRUE(HasLabelAt(fixture.CapturePanel(), 580, 460, 40));
+  ASSERT_GE(fixture.PanelSink().Count(), 1);
+  const RECT time = fixture.PanelSink().Requests().back();
+  EXPECT_EQ(time.left, 580);
+  EXPECT_EQ(time.top, 460);
+  EXPECT_GT(time.right, 680);
+  EXPECT_EQ(fixture.Sink(3).Count(), 0);
+}
+
 TEST(CDDrawer, clear_fillsTheDestinationBlue) {
   DisplayFixture fixture;
   auto drawer = std::make_unique<CVornDDrawer>(1, &fixture.Panel());

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/media/memory_surface.h"
 #include "tests/media/test_streams.h"
 
 using orvan::media::ShownPart;
@@ -18,32 +19,11 @@ namespace {
 
 constexpr uint8_t kUntouched = 0xCD;
 
-// A drawer's picture surface in plain memory.
-class MemorySurface : public CPictureSurface {
+// Surfaces start out as kUntouched, so the tests see which bytes were written.
+class MemorySurface : public orvan::test::MemorySurface {
  public:
   MemorySurface(int format, int bitCount, int pitch, int rows)
-      : m_format(format),
-        m_bitCount(bitCount),
-        m_pitch(pitch),
-        m_rows(rows),
-        m_bytes(size_t(pitch) * rows, kUntouched) {}
-  CLockable *GetLock() override { return &m_lock; }
-  void *GetBits() override { return m_null ? nullptr : m_bytes.data(); }
-  int GetBitCount() override { return m_bitCount; }
-  int GetPitch() override { return m_pitch; }
-  int GetPixelFormat() override { return m_format; }
-  int GetRows() override { return m_rows; }
-
-  const uint8_t *Row(int y) const { return m_bytes.data() + size_t(y) * m_pitch; }
-  void SetNull() { m_null = true; }
-  std::vector<uint8_t> &Bytes() { return m_bytes; }
-  CTeskCriticalSection &Lock() { return m_lock; }
-
- private:
-  int m_format, m_bitCount, m_pitch, m_rows;
-  std::vector<uint8_t> m_bytes;
-  bool m_null = false;
-  CTeskCriticalSection m_lock;
+      : orvan::test::MemorySurface(format, bitCount, pitch, rows, kUntouched) {}
 };
 
 bool AllBytesAre(const uint8_t *p, size_t n, uint8_t value) {

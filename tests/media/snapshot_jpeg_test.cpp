@@ -145,8 +145,7 @@ TEST(SnapshotJpeg, saveWritesTheFile_andAMissingFolderFails) {
   const Capture capture{pixels.data(), pixels.size(), 32, 16, 32};
   const std::string path = dir.File("Img_20080214_094457.jpg");
   ASSERT_TRUE(orvan::media::SaveSnapshotJpeg(capture, path));
-  std::ifstream in(path, std::ios::binary);
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+  std::vector<uint8_t> bytes = orvan::test::ReadFileBytes(path);
   std::vector<uint8_t> expected;
   ASSERT_TRUE(orvan::media::EncodeSnapshotJpeg(capture, expected));
   EXPECT_EQ(bytes, expected);

@@ -47,11 +47,6 @@ std::vector<uint8_t> Pcm(size_t bytes, int seed) {
   return out;
 }
 
-std::vector<uint8_t> ReadFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
 }  // namespace
 
 TEST(SoundDeviceDisk, bytesPlayedEqualBytesWritten_inOrder_includingALongRecord) {
@@ -85,7 +80,7 @@ TEST(SoundDeviceDisk, bytesPlayedEqualBytesWritten_inOrder_includingALongRecord)
     EXPECT_FALSE(device.IsOpen());
     EXPECT_EQ(device.State(), CSoundDevice::kStateEnded);
   }
-  std::vector<uint8_t> played = ReadFile(out);
+  std::vector<uint8_t> played = orvan::test::ReadFileBytes(out);
   std::erase(played, uint8_t(0));
   ASSERT_EQ(played.size(), written.size());
   EXPECT_TRUE(played == written);

@@ -29,11 +29,6 @@ void Put(const std::string &path, const std::string &text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-std::string Get(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 size_t Entries(const fs::path &folder) {
   return size_t(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
 }
@@ -64,15 +59,15 @@ TEST(OutputFile, committedFile_appearsWhole_andExistingOneNeedsReplacing) {
   ASSERT_TRUE(file.WriteAt(6, "world", 5));
   EXPECT_FALSE(fs::exists(path));  // nothing under the name before the commit
   ASSERT_TRUE(file.Commit()) << file.Error();
-  EXPECT_EQ(Get(path), "hello world");
+  EXPECT_EQ(orvan::test::ReadFileText(path), "hello world");
   EXPECT_EQ(Entries(dir.Path()), 1u);
 
   std::string error;
   EXPECT_FALSE(WriteOutputFile(path, "x", 1, kKeep, &error));
   EXPECT_EQ(error, "refusing to replace " + path + ": the file exists");
-  EXPECT_EQ(Get(path), "hello world");
+  EXPECT_EQ(orvan::test::ReadFileText(path), "hello world");
   ASSERT_TRUE(WriteOutputFile(path, "new", 3, kReplace, &error)) << error;
-  EXPECT_EQ(Get(path), "new");
+  EXPECT_EQ(orvan::test::ReadFileText(path), "new");
 }
 
 TEST(OutputFile, digestWhileWriting_isTheFilesSha256_orNoneOnceBytesAreRewritten) {
@@ -127,7 +122,7 @@ TEST(OutputFile, abandonedOrFailedWrite_leavesTheOldFileAndNoTemporary) {
     ASSERT_TRUE(file.Create(path, kReplace));
     ASSERT_TRUE(file.Write("half", 4));
   }  // destroyed without a commit
-  EXPECT_EQ(Get(path), "precious");
+  EXPECT_EQ(orvan::test::ReadFileText(path), "precious");
   EXPECT_EQ(Entries(dir.Path()), 1u);
 
   OutputFile file;
@@ -135,7 +130,7 @@ TEST(OutputFile, abandonedOrFailedWrite_leavesTheOldFileAndNoTemporary) {
   EXPECT_FALSE(file.WriteAt(uint64_t(INT64_MAX), "x", 1));
   EXPECT_FALSE(file.Commit());
   EXPECT_EQ(file.Status(), OutputStatus::kFailed);
-  EXPECT_EQ(Get(path), "precious");
+  EXPECT_EQ(orvan::test::ReadFileText(path), "precious");
   EXPECT_EQ(Entries(dir.Path()), 1u);
 }
 
@@ -148,7 +143,7 @@ TEST(OutputFile, fileAppearingBeforeTheCommit_isNeverClobbered) {
   Put(path, "theirs");
   EXPECT_FALSE(file.Commit());
   EXPECT_EQ(file.Status(), OutputStatus::kExists);
-  EXPECT_EQ(Get(path), "theirs");
+  EXPECT_EQ(orvan::test::ReadFileText(path), "theirs");
   EXPECT_EQ(Entries(dir.Path()), 1u);
 }
 
@@ -176,14 +171,14 @@ TEST(OutputFile, sourceIsRefused_directlyAndThroughLinks_whileItIsOpen) {
     OpenSourceFile second(dir.File("later.img"));
     EXPECT_FALSE(late.Commit());
     EXPECT_EQ(late.Status(), OutputStatus::kIsSource);
-    EXPECT_EQ(Get(dir.File("later.img")), "more evidence");
+    EXPECT_EQ(orvan::test::ReadFileText(dir.File("later.img")), "more evidence");
   }
-  EXPECT_EQ(Get(source), "evidence");
+  EXPECT_EQ(orvan::test::ReadFileText(source), "evidence");
   // Once closed it is an ordinary file again; through the link the link's
   // target is what gets replaced.
   ASSERT_TRUE(WriteOutputFile(dir.File("soft.img"), "copy", 4, kReplace, nullptr));
   EXPECT_TRUE(fs::is_symlink(dir.File("soft.img")));
-  EXPECT_EQ(Get(source), "copy");
+  EXPECT_EQ(orvan::test::ReadFileText(source), "copy");
 }
 
 TEST(OutputFile, devicesFifosSocketsFoldersAndBrokenLinks_areRefused) {

@@ -135,6 +135,21 @@ TEST(ClipFiles, writtenClip_readsBackEntryByEntry) {
   EXPECT_FALSE(r.Open(dir.File("c.in")));
 }
 
+// The refusal the window and orvan-cli clip both give: an I/O error is
+// told apart from a refused clip.
+TEST(ClipFiles, refusal_namesTheIndexFile_andTellsAnUnreadableOneApart) {
+  test::TempDir dir;
+  bool unreadable = false;
+  EXPECT_EQ(ClipRefusal(CClipReader(), "x.in", &unreadable), "Cannot read x.in");
+  EXPECT_TRUE(unreadable);
+  std::ofstream(dir.File("s.in")) << std::string(2032, '\0');
+  CClipReader shortClip;
+  ASSERT_TRUE(shortClip.OpenIndexOnly(dir.File("s.in")));
+  EXPECT_EQ(ClipRefusal(shortClip, dir.File("s.in"), &unreadable),
+            dir.File("s.in") + ": The file too short to play video.");
+  EXPECT_FALSE(unreadable);
+}
+
 TEST(ClipFiles, writerRefusesDevicesAndTheDiskBeingRead) {
   test::TempDir dir;
   std::ofstream(dir.File("disk.img")) << "VORN";

@@ -70,6 +70,29 @@ TEST(DriveTable, imagesComeFirst_thenWholeDisksInNameOrder_withoutLoopRamZram) {
   EXPECT_EQ(table.Find(-1), nullptr);
 }
 
+TEST(DriveTable, anImagePutFirst_isDriveZero_theRestMoveDown_andAListedOneMoves) {
+  test::TempDir dir, sys;
+  fs::create_directory(sys.Path() / "sda");
+  for (const char *name : {"a.img", "b.img", "new.img"}) WriteBytes(dir.File(name), {1});
+  DriveTable table({dir.File("a.img"), dir.File("b.img")}, sys.Path().string());
+  table.PutImageFirst(dir.File("new.img"));
+  ASSERT_EQ(table.Drives().size(), 4u);
+  const char *expected[] = {"new.img", "a.img", "b.img"};
+  for (int n = 0; n < 3; ++n) {
+    EXPECT_EQ(table.Find(n)->path, dir.File(expected[n]));
+    EXPECT_EQ(table.Find(n)->number, n);
+    EXPECT_TRUE(table.Find(n)->isImage);
+  }
+  EXPECT_EQ(table.Find(3)->path, "/dev/sda");
+  EXPECT_EQ(table.Find(3)->number, 3);
+  // The same file under another name is the same image.
+  table.PutImageFirst(dir.Path().string() + "/./b.img");
+  ASSERT_EQ(table.Drives().size(), 4u);
+  EXPECT_EQ(table.Find(0)->path, dir.Path().string() + "/./b.img");
+  EXPECT_EQ(table.Find(1)->path, dir.File("new.img"));
+  EXPECT_EQ(table.Find(2)->path, dir.File("a.img"));
+}
+
 TEST(DriveTable, imageOptions_areTakenOutOfTheArguments) {
   std::vector<std::string> args{"prog",          "--image", "a.img",  "info",
                                 "--image=b.img", "--json",  "--image"};
@@ -114,7 +137,7 @@ TEST(DiskSource, openImage_isARegisteredSource_untilClosed) {
             platform::OutputStatus::kOk);
 }
 
-TEST(DiskSource, missingImage_isNoSuchDrive_andUnreadableOneExplainsAccess) {
+TEST(DiskSource, missingImage_isNoSuchDrive_andUnreadableOneIsNamed_withoutRawDiskAdvice) {
   test::TempDir dir;
   DiskSource src;
   EXPECT_EQ(src.OpenPath(dir.File("missing.img")), DriveOpenStatus::NoSuchDrive);
@@ -125,7 +148,8 @@ TEST(DiskSource, missingImage_isNoSuchDrive_andUnreadableOneExplainsAccess) {
     DiskSource s;
     if (s.OpenPath(locked) != DriveOpenStatus::AccessDenied) return 1;
     if (s.LastError().find(locked) == std::string::npos) return 2;
-    if (s.LastError().find("--image") == std::string::npos) return 3;
+    // Rights to raw disks and imaging are advice for devices, not files.
+    if (s.LastError() != "Cannot read " + locked + ": permission denied") return 3;
     return 0;
   });
   EXPECT_EQ(rc, 0);
@@ -152,6 +176,13 @@ TEST(ScanRecorderDisks, listsRecorderDrivesOnly_andStopsAtTheFirstMissingDrive) 
   ASSERT_EQ(found.size(), 2u);
   EXPECT_EQ(found[0].driveNumber, 1);
   EXPECT_EQ(found[0].name, "Device_1");
+  // What the device list's tooltip tells of it.
+  EXPECT_EQ(found[0].sizeBytes, fs::file_size(rec0));
+  EXPECT_TRUE(found[0].spanKnown);
+  EXPECT_EQ(found[0].firstSeconds, 1202982297u);
+  EXPECT_EQ(DescribeFoundDisk(found[0]), rec0 + "\n" + SizeText(fs::file_size(rec0)) +
+                                             "\nrecorded 2008/02/14_09:44:57 \u2013 "
+                                             "2008/02/14_09:44:57");
   EXPECT_EQ(found[1].driveNumber, 4);
   EXPECT_EQ(found[1].name, "Device_4");
   EXPECT_TRUE(messages.empty());
@@ -171,6 +202,15 @@ TEST(ScanRecorderDisks, unreadableDrive_isSkippedWithAMessage_andTheScanGoesOn) 
     return 0;
   });
   EXPECT_EQ(rc, 0);
+}
+
+TEST(DeviceItems, sizesReadAsTheUserCountsThem) {
+  EXPECT_EQ(SizeText(512), "512 bytes");
+  EXPECT_EQ(SizeText(8u << 20), "8.0 MiB (8388608 bytes)");
+  EXPECT_EQ(SizeText(3ull << 40), "3.0 TiB (3298534883328 bytes)");
+  FoundDisk unknown;
+  unknown.path = "/dev/sdz";
+  EXPECT_EQ(DescribeFoundDisk(unknown), "/dev/sdz\nsize unknown\nrecorded span unknown");
 }
 
 TEST(DeviceItems, namesAndNumbers_roundTrip) {

@@ -11,6 +11,7 @@
 
 #include "platform/disk_source.h"
 #include "recorder/disk_layout.h"
+#include "tests/support/test_support.h"
 #include "tools/disk_image.h"
 
 namespace orvan::test {
@@ -43,11 +44,6 @@ inline ::testing::AssertionResult WriteAndOpen(const std::string &path,
   if (source.OpenPath(path) != DriveOpenStatus::Ok)
     return ::testing::AssertionFailure() << source.LastError();
   return ::testing::AssertionSuccess();
-}
-
-inline std::vector<uint8_t> ReadFileBytes(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 }  // namespace orvan::test

@@ -1,6 +1,7 @@
 #include "tests/support/test_support.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <random>
 #include <thread>
 
@@ -22,6 +23,23 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ec;
   std::filesystem::remove_all(m_path, ec);
+}
+
+std::string ReadFileText(const std::string &path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) return {};
+  const std::streamoff size = in.tellg();
+  if (size <= 0) return {};
+  std::string text(static_cast<size_t>(size), '\0');
+  in.seekg(0);
+  in.read(text.data(), size);
+  text.resize(static_cast<size_t>(in.gcount()));
+  return text;
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string &path) {
+  const std::string text = ReadFileText(path);
+  return {text.begin(), text.end()};
 }
 
 void SetTestEnvironment() {

@@ -2,9 +2,11 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace orvan::test {
 
@@ -31,6 +33,10 @@ void SetTestEnvironment();
 // limit is a guard against hangs, never a measurement.
 bool WaitUntil(const std::function<bool()> &cond,
                std::chrono::milliseconds limit = std::chrono::seconds(120));
+
+// The whole of a file, read in large blocks (empty when it cannot be read).
+std::vector<uint8_t> ReadFileBytes(const std::string &path);
+std::string ReadFileText(const std::string &path);
 
 // Folder of the build tree, for tests that run the tools, and of the
 // sources. Test programs are built with ORVAN_BIN_DIR and ORVAN_SOURCE_DIR.

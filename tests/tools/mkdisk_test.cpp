@@ -88,9 +88,10 @@ std::string MakeSample(const test::TempDir &dir, const std::string &name,
 
 TEST(OrvanMkdisk, sameSeed_givesTheSameImage_andAnotherSeedAnother) {
   test::TempDir dir;
-  const auto a = test::FileChecksum(MakeSample(dir, "a.img", {"--duration", "3", "--seed", "7"}));
-  const auto b = test::FileChecksum(MakeSample(dir, "b.img", {"--duration", "3", "--seed", "7"}));
-  const auto c = test::FileChecksum(MakeSample(dir, "c.img", {"--duration", "3", "--seed", "8"}));
+  const auto a = test::FileSha256(MakeSample(dir, "a.img", {"--duration", "3", "--seed", "7"}));
+  const auto b = test::FileSha256(MakeSample(dir, "b.img", {"--duration", "3", "--seed", "7"}));
+  const auto c = test::FileSha256(MakeSample(dir, "c.img", {"--duration", "3", "--seed", "8"}));
+  ASSERT_FALSE(a.empty());
   EXPECT_EQ(a, b);
   EXPECT_NE(a, c);
 }
@@ -206,6 +207,28 @@ TEST(OrvanMkdisk, stateSlotAndStartTime_areWhereTheOptionsPutThem) {
   const Recording r = Load(path);
   EXPECT_EQ(FormatRecorderTime(int64_t{r.entries.front().time}), "2010/06/01_12:00:00");
   EXPECT_EQ(r.events.RowCount(), 1u);
+}
+
+TEST(OrvanMkdisk, gap_jumpsTheTimeOnce_whereTheOptionsPutIt) {
+  test::TempDir dir;
+  const Recording r = Load(
+      MakeSample(dir, "g.img",
+                 {"--duration", "6", "--gap", "90", "--gap-at", "4", "--no-audio", "--fps", "2"}));
+  ASSERT_FALSE(r.entries.empty());
+  const uint32_t start = r.entries.front().time;
+  int jumps = 0;
+  for (size_t i = 1; i < r.entries.size(); ++i) {
+    const uint32_t step = r.entries[i].time - r.entries[i - 1].time;
+    if (step > 10) {
+      ++jumps;
+      EXPECT_EQ(r.entries[i - 1].time, start + 3);
+      EXPECT_EQ(r.entries[i].time, start + 4 + 90);
+    }
+    EXPECT_LE(step, 91u);
+  }
+  EXPECT_EQ(jumps, 1);
+  EXPECT_EQ(r.entries.back().time, start + 5 + 90);
+  EXPECT_NE(test::RunTool("orvan-mkdisk", {"-o", dir.File("x.img"), "--gap", "-5"}).exitCode, 0);
 }
 
 TEST(OrvanMkdisk, badOptions_areRefused) {

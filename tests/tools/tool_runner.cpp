@@ -38,7 +38,7 @@ ToolResult RunProgram(const std::string &path, const std::vector<std::string> &a
   if (pid == 0) {
     dup2(out[1], 1);
     dup2(err[1], 2);
-    execv(path.c_str(), argv.data());
+    execvp(path.c_str(), argv.data());
     _exit(127);
   }
   close(out[1]);
@@ -73,20 +73,6 @@ ToolResult RunProgram(const std::string &path, const std::vector<std::string> &a
   waitpid(pid, &status, 0);
   r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return r;
-}
-
-uint64_t FileChecksum(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  uint64_t h = 1469598103934665603ull;
-  char buf[1 << 16];
-  while (in) {
-    in.read(buf, sizeof buf);
-    for (std::streamsize i = 0; i < in.gcount(); ++i) {
-      h ^= uint8_t(buf[i]);
-      h *= 1099511628211ull;
-    }
-  }
-  return h;
 }
 
 std::string FileSha256(const std::string &path) {

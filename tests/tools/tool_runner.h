@@ -19,13 +19,9 @@ struct ToolResult {
 // (sanitizer builds on a loaded machine run the tools many times slower).
 ToolResult RunTool(const std::string &tool, const std::vector<std::string> &args,
                    int limitSeconds = 600);
-
-// The same for any program, named by its path.
-ToolResult RunProgram(const std::string &path, const std::vector<std::string> &args,
-                      int limitSeconds = 120);
-
-// FNV-1a over a whole file: to show a command left an image untouched.
-uint64_t FileChecksum(const std::string &path);
+// The same for any program, by its path (or its name, searched in PATH).
+ToolResult RunProgram(const std::string &program, const std::vector<std::string> &args,
+                      int limitSeconds = 600);
 
 // SHA-256 of a whole file as lower-case hex (libcrypto); empty when it
 // cannot be read.

@@ -87,8 +87,7 @@ TEST(Configuration, languageByteIsWrittenAndReadBack) {
   ASSERT_TRUE(WriteLanguageSetting(path, 1));
   EXPECT_EQ(ReadLanguageSetting(path), 1);
   ASSERT_TRUE(WriteLanguageSetting(path, 0));
-  std::ifstream in(path, std::ios::binary);
-  std::string content((std::istreambuf_iterator<char>(in)), {});
+  std::string content = orvan::test::ReadFileText(path);
   EXPECT_EQ(content, "0");  // one byte, no newline
   EXPECT_EQ(ReadLanguageSetting(path), 0);
 

@@ -108,10 +108,10 @@ class RecordingViewer : public IChannelViewer {
  public:
   RecordingViewer(int channel, std::vector<Call> &log) : m_channel(channel), m_log(log) {}
   void Command(int code, void *parameter) override {
-    if (code == kViewerSetRect) {
+    if (code == orvan::kViewerSetRect) {
       m_log.push_back({m_channel, "rect", *static_cast<RECT *>(parameter)});
       rect = *static_cast<RECT *>(parameter);
-    } else if (code == kViewerDisplayMode) {
+    } else if (code == orvan::kViewerDisplayMode) {
       m_log.push_back({m_channel, "mode", {}, *static_cast<int32_t *>(parameter)});
       mode = *static_cast<int32_t *>(parameter);
     }
@@ -245,4 +245,23 @@ TEST_F(LayoutFixture, quadRecordingCyclesBetweenWholeAndQuarters) {
   EXPECT_EQ(displayMode, 1);
   EXPECT_EQ(viewers[0].mode, 0);
   for (auto &v : viewers) EXPECT_TRUE(v.visible);
+}
+
+TEST(Resizing, panelKeepsThreeToTwo_growsWithTheSmallerRoom_andNeverShrinksBelowDesign) {
+  ResizedLayout l = LayoutForClient(956, 559);
+  EXPECT_EQ(l.panelWidth, 720);
+  EXPECT_EQ(l.panelHeight, 480);
+  EXPECT_EQ(l.dx, 0);
+  EXPECT_EQ(l.dy, 0);
+  l = LayoutForClient(1400, 800);  // height limits: 800 - 79 = 721 rows of room
+  EXPECT_EQ(l.panelHeight, 720);
+  EXPECT_EQ(l.panelWidth, 1080);
+  EXPECT_EQ(l.dx, 360);
+  EXPECT_EQ(l.dy, 240);
+  l = LayoutForClient(1100, 1000);  // width limits: 1100 - 236 = 864 columns
+  EXPECT_EQ(l.panelWidth, 864);
+  EXPECT_EQ(l.panelHeight, 576);
+  l = LayoutForClient(500, 300);
+  EXPECT_EQ(l.panelWidth, 720);
+  EXPECT_EQ(l.dy, 0);
 }

@@ -96,11 +96,6 @@ std::string ExifTime(int64_t seconds) {
       .toStdString();
 }
 
-std::vector<uint8_t> FileBytes(const QString &path) {
-  std::ifstream in(path.toStdString(), std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), {});
-}
-
 double MeanAbsoluteDifference(const QImage &a, const QImage &b) {
   const QImage x = a.convertToFormat(QImage::Format_RGB32);
   const QImage y = b.convertToFormat(QImage::Format_RGB32);
@@ -444,7 +439,7 @@ TEST_F(CommandsTest, snapshot_inImagePlay_writesWhatTheNameSays_andSuggestsABitm
   EXPECT_TRUE(saveFilters[0].startsWith("Bitmap files (*.bmp")) << saveFilters[0].toStdString();
   EXPECT_TRUE(saveFilters[0].contains("JPEG files (*.jpg *.jpeg")) << saveFilters[0].toStdString();
   const QString bmp = saveInto + "/" + saveSuggestions[0];
-  const std::vector<uint8_t> bmpBytes = FileBytes(bmp);
+  const std::vector<uint8_t> bmpBytes = orvan::test::ReadFileBytes(bmp.toStdString());
   ASSERT_GE(bmpBytes.size(), 2u);
   EXPECT_EQ(std::string(bmpBytes.begin(), bmpBytes.begin() + 2), "BM");
   const QImage written = QImageReader(bmp, "bmp").read();
@@ -455,7 +450,7 @@ TEST_F(CommandsTest, snapshot_inImagePlay_writesWhatTheNameSays_andSuggestsABitm
   const QString shot = QString::fromStdString(dir.File("shot.jpg"));
   form->ChooseSaveFile = [&](const QString &, const QString &) { return shot; };
   form->SnapShotBtnClick();
-  const std::vector<uint8_t> jpeg = FileBytes(shot);
+  const std::vector<uint8_t> jpeg = orvan::test::ReadFileBytes(shot.toStdString());
   ASSERT_GE(jpeg.size(), 2u);
   EXPECT_EQ(jpeg[0], 0xFF);
   EXPECT_EQ(jpeg[1], 0xD8);
@@ -501,7 +496,8 @@ TEST_F(CommandsTest, snapshot_isThePictureOfThePress_notTheOneWhenTheDialogClose
 
   // Dated by the recorder time on screen at the press; the comment names
   // the disk and the channels of the grid.
-  const orvan::test::JpegTags tags = orvan::test::ReadJpegTags(FileBytes(file));
+  const orvan::test::JpegTags tags =
+      orvan::test::ReadJpegTags(orvan::test::ReadFileBytes(file.toStdString()));
   EXPECT_EQ(tags.dateTimeOriginal, ExifTime(shownAtPress));
   const QString disk = Get<QComboBox>(form, "DeviceCombo")->currentText();
   EXPECT_EQ(tags.comment, "ORVAN Viewer snapshot; source: HDD Play, " + disk.toStdString() +

@@ -4,10 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimeEdit>
 
 #include "app/window/keys_form.h"
 #include "app/window/live_form.h"
@@ -21,38 +26,14 @@ using namespace orvan::app;
 
 namespace {
 
-constexpr uint32_t kStart = 1202982297;  // 2008-02-14 09:44:57
+constexpr uint32_t kStart = orvan::test::kJunkDiskStart;  // 2008-02-14 09:44:57
 
 bool WaitServicing(const std::function<bool()> &cond) { return QTest::qWaitFor(cond, 120000); }
 
-// Entries of 200 junk bytes (nothing decodes), four channels, ten entries
-// a second from kStart; an event every 20 s from kStart + 20. `gapAt`:
-// the entry from which the time jumps `gapSeconds` ahead.
+// Eight events; `gapAt`: the entry from which the time jumps `gapSeconds` ahead.
 std::string MakeDisk(const orvan::test::TempDir &dir, const std::string &name, int64_t count,
                      int64_t gapAt = -1, uint32_t gapSeconds = 0) {
-  orvan::tools::RecorderImage image;
-  for (int64_t i = 0; i < count; ++i) {
-    orvan::recorder::IndexEntry e;
-    e.type = (i % 8 == 0) ? 1 : 0;
-    e.channel = uint8_t(i % 4);
-    e.delayMs = 25;
-    e.time = kStart + uint32_t(i / 10) + (gapAt >= 0 && i >= gapAt ? gapSeconds : 0);
-    e.size = 200;
-    e.offset = image.data.size();
-    image.data.insert(image.data.end(), 200, uint8_t(i & 0xFF));
-    image.entries.push_back(e);
-  }
-  for (int k = 0; k < 8; ++k) {
-    orvan::recorder::EventRecord r;
-    r.kindWord = uint16_t((k % 5 + 1) << 4);
-    r.channel = uint8_t(k % 4 + 1);
-    r.time = kStart + 20 + 20 * uint32_t(k);
-    image.events.push_back(r);
-  }
-  std::string error;
-  const std::string path = dir.File(name);
-  EXPECT_TRUE(orvan::tools::WriteRecorderImage(path, image, &error)) << error;
-  return path;
+  return orvan::test::MakeJunkDisk(dir, name, count, 8, gapAt, gapSeconds);
 }
 
 std::string MakeSample(const orvan::test::TempDir &dir, int seconds = 4) {
@@ -123,6 +104,9 @@ TEST_F(ReviewTest, space_holdsThePictureStill_andPlaysAgain) {
   QTest::qWait(300);  // a playing panel would change within this
   EXPECT_EQ(PanelPixels(), held);
   EXPECT_EQ(form->DiskThread()->Counters(0).delivered.load(), played);
+  // The time shown stands beside the play bar.
+  ASSERT_TRUE(WaitServicing([&] { return !Text("CurrentTimeLabel").isEmpty(); }));
+  EXPECT_TRUE(Text("CurrentTimeLabel").startsWith("2008/02/14_09:4"));
   Key(Qt::Key_Space);
   EXPECT_TRUE(form->DiskThread()->Playing());
 }
@@ -261,4 +245,183 @@ TEST_F(ReviewTest, stepping_forwardChangesOneChannel_andBackBringsItsPictureAgai
     EXPECT_GE(which, 0);
   }
   EXPECT_FALSE(form->DiskThread()->Playing());
+}
+
+TEST_F(ReviewTest, playBar_ticksSitAtTheirEvents_gapsAreShaded_andATickClickJumps) {
+  MakeForm();
+  // Events every 20 s from kStart + 20 (entry 200, 400, ...); from entry
+  // 2200 on the time is a minute later.
+  OpenDisk(MakeDisk(dir, "g.img", 3000, 2200, 60));
+  auto *player = form->DiskThread();
+  player->SetPacingEnabled(false);
+  const int64_t total = player->Geometry().playEnd;
+  auto *bar = form->findChild<QLabel *>("PlayBarImage");
+  const int width = bar->width();
+  const QImage track = bar->pixmap().toImage();
+  ASSERT_EQ(track.width(), width);
+  const auto &ticks = form->EventTicks();
+  ASSERT_EQ(ticks.size(), 8u);
+  for (int k = 0; k < 8; ++k) {
+    EXPECT_NEAR(ticks[k].x, double(200 * (k + 1) * width / total), 1.0) << k;
+    EXPECT_EQ(track.pixelColor(ticks[k].x, 4), TLiveForm::EventKindColour(k % 5 + 1)) << k;
+  }
+  ASSERT_EQ(form->RecordingMap().Gaps().size(), 1u);
+  EXPECT_EQ(form->RecordingMap().Gaps()[0].entry, 2200);
+  const int gapX = int(2200 * width / total);
+  EXPECT_NE(track.pixelColor(gapX - 1, 4), track.pixelColor(gapX - 30, 4));
+
+  // Tooltips: a tick's event, the span without recording, the time there.
+  EXPECT_EQ(form->PlayBarTipAt(ticks[2].x), "2008/02/14_09:45:57 Alarm, CH3");
+  EXPECT_TRUE(form->PlayBarTipAt(gapX).startsWith("No recording from 2008/02/14_09:48:36 to"));
+  EXPECT_EQ(form->PlayBarTipAt(0), "2008/02/14_09:44:57");
+
+  // A click on a tick plays from its event's search block.
+  QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(ticks[3].x, 11));
+  EXPECT_FALSE(form->BarDragging());
+  ASSERT_TRUE(WaitServicing([&] { return player->ResumedAtTime() != 0; }));
+  EXPECT_LE(player->ResumedAtTime(), kStart + 80);
+  EXPECT_GT(player->ResumedAtTime() + 52, kStart + 80);
+  EXPECT_TRUE(player->Playing());
+}
+
+TEST_F(ReviewTest, eventList_fitsItsTimes_sorts_filters_andStaysOpenWhenAsked) {
+  MakeForm();
+  OpenDisk(MakeDisk(dir, "e.img", 3000));
+  auto *player = form->DiskThread();
+  player->SetPacingEnabled(false);
+  QTableWidget *grid = EventForm->EventGrid();
+  ASSERT_EQ(grid->rowCount(), 8);
+  const QFontMetrics metrics(grid->font());
+  for (int r = 0; r < 8; ++r)
+    EXPECT_GT(grid->columnWidth(2), metrics.horizontalAdvance(grid->item(r, 2)->text()));
+  EventForm->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(EventForm));
+
+  // A click on a header sorts by its column; a second click the other way.
+  auto clickHeader = [&](int column) {
+    QHeaderView *header = grid->horizontalHeader();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(column) + 10, 5));
+  };
+  auto column = [&](int c) {
+    QStringList texts;
+    for (int r = 0; r < grid->rowCount(); ++r) texts << grid->item(r, c)->text();
+    return texts;
+  };
+  clickHeader(3);
+  QStringList types = column(3), sorted = types;
+  sorted.sort();
+  EXPECT_EQ(types, sorted);
+  clickHeader(0);
+  clickHeader(0);
+  EXPECT_EQ(column(0).front(), "8");
+  EXPECT_EQ(column(0).back(), "1");
+
+  auto visibleRows = [&] {
+    QList<int> rows;
+    for (int r = 0; r < grid->rowCount(); ++r)
+      if (!grid->isRowHidden(r)) rows << r;
+    return rows;
+  };
+  EventForm->ChannelFilter()->setCurrentIndex(2);  // CH2: events 2 and 6
+  EXPECT_EQ(visibleRows().size(), 2);
+  for (int r : visibleRows()) EXPECT_EQ(grid->item(r, 1)->text(), "2");
+  EventForm->KindFilter()->setCurrentIndex(3);  // and Alarm: none
+  EXPECT_TRUE(visibleRows().isEmpty());
+  EventForm->ChannelFilter()->setCurrentIndex(0);  // Alarm on any channel: events 3 and 8
+  ASSERT_EQ(visibleRows().size(), 2);
+
+  // Kept open, a double click jumps and the list stays beside the window.
+  EventForm->KeepOpenCheck()->setChecked(true);
+  EventForm->hide();
+  form->EventBtnClick();
+  EXPECT_TRUE(EventForm->isVisible());
+  EXPECT_FALSE(EventForm->isModal());
+  const int row = visibleRows().back();  // sorted by Num descending: event 3
+  EXPECT_EQ(grid->item(row, 0)->text(), "3");
+  const QRect cell = grid->visualItemRect(grid->item(row, 2));
+  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+  QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+  ASSERT_TRUE(WaitServicing([&] { return player->ResumedAtTime() != 0; }));
+  EXPECT_LE(player->ResumedAtTime(), kStart + 60);
+  EXPECT_GT(player->ResumedAtTime() + 52, kStart + 60);
+  EXPECT_TRUE(EventForm->isVisible());
+
+  // The window's next-event button: the first event after the time played.
+  form->PauseBtnClick();
+  const uint32_t shown = player->LastPlayedTime();
+  const uint32_t next = kStart + 20 + 20 * ((shown - kStart) / 20);
+  QTest::mouseClick(form->findChild<QPushButton *>("NextEventBtn"), Qt::LeftButton);
+  ASSERT_TRUE(WaitServicing([&] { return player->ResumedAtTime() != 0; }));
+  EXPECT_LE(player->ResumedAtTime(), next);
+  EXPECT_GT(player->ResumedAtTime() + 52, next);
+}
+
+TEST_F(ReviewTest, timeSearch_startsAtTheRecording_andATimeOutsideItSaysSo) {
+  MakeForm();
+  OpenDisk(MakeDisk(dir, "t.img", 3000));
+  auto *player = form->DiskThread();
+  player->SetPacingEnabled(false);
+  auto *date = form->findChild<QDateEdit *>("DatePicker");
+  auto *time = form->findChild<QTimeEdit *>("TimePicker");
+  EXPECT_TRUE(date->calendarPopup());
+  EXPECT_EQ(date->date(), QDate(2008, 2, 14));
+  EXPECT_EQ(time->time(), QTime(9, 44, 57));
+
+  // A day later: told so, and nothing moves.
+  date->setDate(QDate(2008, 2, 15));
+  QTest::mouseClick(form->findChild<QPushButton *>("SearchBtn"), Qt::LeftButton);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(messages[0].first.startsWith("Nothing was recorded at 2008/02/15_09:44:57"));
+  EXPECT_EQ(Text("PlayLabel"), "");
+  EXPECT_FALSE(player->Playing());
+  // Inside it, the search plays from there.
+  date->setDate(QDate(2008, 2, 14));
+  time->setTime(QTime(9, 46, 37));  // kStart + 100
+  QTest::mouseClick(form->findChild<QPushButton *>("SearchBtn"), Qt::LeftButton);
+  EXPECT_EQ(messages.size(), 1u);
+  ASSERT_TRUE(WaitServicing([&] { return player->ResumedAtTime() != 0; }));
+  EXPECT_EQ(player->ResumedAtTime(), kStart + 51);
+}
+
+TEST_F(ReviewTest, resizing_growsThePanelAtThreeToTwo_controlsFollowItsEdges_fullScreenComesBack) {
+  MakeForm();
+  OpenDisk(MakeDisk(dir, "r.img", 3000));
+  auto *panel = form->findChild<QWidget *>("LivePanel");
+  auto *close = form->findChild<QWidget *>("CloseBtn");
+  auto *search = form->findChild<QWidget *>("SearchGroup");
+  auto *bar = form->findChild<QLabel *>("PlayBarImage");
+  ASSERT_EQ(panel->geometry(), QRect(13, 21, 720, 480));
+  const QPoint closeFromCorner = close->pos() - panel->geometry().bottomRight();
+  const int searchFromRight = search->x() - panel->geometry().right();
+  const int firstTick = form->EventTicks().front().x;
+
+  form->resize(form->width() + 300, form->height() + 150);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return panel->width() > 720; }, 10000));
+  EXPECT_EQ(panel->width() * 2, panel->height() * 3);
+  EXPECT_EQ(panel->height(), 630);  // the room below was the smaller: 150 more rows
+  EXPECT_EQ(close->pos() - panel->geometry().bottomRight(), closeFromCorner);
+  EXPECT_EQ(search->x() - panel->geometry().right(), searchFromRight);
+  EXPECT_EQ(search->y(), 264);
+  EXPECT_EQ(bar->width(), panel->width());
+  EXPECT_EQ(bar->y(), panel->geometry().bottom() + 14);
+  EXPECT_EQ(bar->pixmap().width(), bar->width());
+  EXPECT_EQ(form->EventTicks().front().x, firstTick * panel->width() / 720);
+  // The viewers share the larger panel.
+  EXPECT_EQ(form->Viewer(3)->Panel()->geometry(),
+            QRect(panel->width() / 2, panel->height() / 2, panel->width() - panel->width() / 2,
+                  panel->height() - panel->height() / 2));
+
+  // Full screen and back: the same size and place as before.
+  const QRect before = form->geometry();
+  const QRect panelBefore = panel->geometry();
+  form->FullScreenBtnClick();
+  form->FullScreenBtnClick();
+  // Bounded waits (a guard against hangs): the window manager's answers come late on a loaded
+  // machine.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return form->geometry() == before; }, 30000));
+  ASSERT_EQ(form->geometry(), before);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return panel->geometry() == panelBefore; }, 30000));
+  EXPECT_EQ(panel->geometry(), panelBefore);
+  EXPECT_EQ(close->pos() - panel->geometry().bottomRight(), closeFromCorner);
 }

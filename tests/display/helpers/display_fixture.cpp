@@ -22,6 +22,7 @@ std::vector<RECT> RecordingSink::Requests() const {
 DisplayFixture::DisplayFixture(int width, int height) : m_panel(std::make_unique<CVideoWindow>()) {
   m_panel->SetGeometry(RECT{0, 0, width, height});
   m_panel->SetVisible(true);
+  m_panel->SetRepaintSink(&m_panelSink);
   for (int c = 0; c < 4; ++c) {
     auto w = std::make_unique<CVideoWindow>(m_panel.get());
     w->SetVisible(true);

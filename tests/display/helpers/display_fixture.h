@@ -36,6 +36,7 @@ class DisplayFixture {
   CVideoWindow &Panel() { return *m_panel; }
   CVideoWindow &Quarter(int channel) { return *m_quarters[size_t(channel)]; }
   RecordingSink &Sink(int channel) { return m_sinks[size_t(channel)]; }
+  RecordingSink &PanelSink() { return m_panelSink; }
   // Lays out channel's window over rect (panel coordinates).
   void Place(int channel, const RECT &rect);
   // The panel as captured by the display manager (null image on failure).
@@ -45,6 +46,7 @@ class DisplayFixture {
   std::unique_ptr<CVideoWindow> m_panel;
   std::vector<std::unique_ptr<CVideoWindow>> m_quarters;
   RecordingSink m_sinks[4];
+  RecordingSink m_panelSink;
   std::unique_ptr<CDisplayManager> m_manager;
 };
 

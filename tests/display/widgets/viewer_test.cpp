@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QPaintEvent>
 #include <QPointer>
 #include <QTest>
 #include <QWidget>
@@ -60,14 +61,14 @@ class ViewerTest : public testing::Test {
   CViewerVornMP4IPCamera *Impl() { return static_cast<CViewerVornMP4IPCamera *>(viewer->Impl()); }
   void MakeViewer(int channel, RECT rect) {
     viewer = std::make_unique<CViewer>();
-    viewer->Create(2, live.get(), 0, channel);
+    viewer->Create(kViewerVornMP4IPCamera, live.get(), 0, channel);
     viewer->m_channel = channel;
-    viewer->Command(kCmdSetRect, &rect);
+    viewer->Command(orvan::kViewerSetRect, &rect);
     viewer->Show();
   }
   int32_t Queued() {
     int32_t n = -1;
-    viewer->Command(kCmdQueueLength, &n);
+    viewer->Command(orvan::kViewerQueueLength, &n);
     return n;
   }
   QImage Capture() {
@@ -93,10 +94,10 @@ TEST_F(ViewerTest, framesFromAPlaybackThread_arePaintedIntoThePanel) {
   const std::vector<CodedPicture> stream = Mpeg4Stream(720, 480, 8);
   MakeViewer(3, RECT{360, 240, 720, 480});
   std::thread playback([&] {
-    viewer->Command(kCmdPushFrame, Description(4, 720, 480));
+    viewer->Command(orvan::kViewerTakeFrame, Description(4, 720, 480));
     for (size_t i = 0; i < stream.size(); ++i)
       viewer->Command(
-          kCmdPushFrame,
+          orvan::kViewerTakeFrame,
           Picture(stream[i], int(i), stream[i].key ? VORN_TESK::FT_IFRAME : VORN_TESK::FT_PFRAME));
   });
   playback.join();
@@ -120,8 +121,8 @@ TEST_F(ViewerTest, overflowAbove90_dropsUntil10Remain_thenWaitsForAKeyPicture) {
   const std::vector<CodedPicture> stream = MjpegStream(176, 144, 1);
   const CodedPicture &pic = stream.at(0);
   MakeViewer(0, RECT{0, 0, 360, 240});
-  viewer->Command(kCmdPushFrame, Description(0, 176, 144));
-  viewer->Command(kCmdPushFrame, Picture(pic, 0, VORN_TESK::FT_IFRAME));
+  viewer->Command(orvan::kViewerTakeFrame, Description(0, 176, 144));
+  viewer->Command(orvan::kViewerTakeFrame, Picture(pic, 0, VORN_TESK::FT_IFRAME));
   VornFilterObj *filter = Impl()->Filter();
   ASSERT_TRUE(WaitUntil([&] {
     SYSTEMTIME st{};
@@ -131,19 +132,20 @@ TEST_F(ViewerTest, overflowAbove90_dropsUntil10Remain_thenWaitsForAKeyPicture) {
   filter->Pause();
   // Paused, the filter holds one picture drawn and one pending, then takes nothing.
   for (int i = 1; i <= 2; ++i)
-    viewer->Command(kCmdPushFrame, Picture(pic, i, VORN_TESK::FT_PFRAME));
+    viewer->Command(orvan::kViewerTakeFrame, Picture(pic, i, VORN_TESK::FT_PFRAME));
   ASSERT_TRUE(WaitUntil([&] {
     return filter->HasPendingPicture() && filter->ShownTimesLength() == 1 && Queued() == 0;
   }));
 
   int index = 3;
-  while (Queued() < 91) viewer->Command(kCmdPushFrame, Picture(pic, index++, VORN_TESK::FT_PFRAME));
+  while (Queued() < 91)
+    viewer->Command(orvan::kViewerTakeFrame, Picture(pic, index++, VORN_TESK::FT_PFRAME));
   EXPECT_FALSE(Impl()->Overflow());
-  viewer->Command(kCmdPushFrame, Picture(pic, index++, VORN_TESK::FT_PFRAME));
+  viewer->Command(orvan::kViewerTakeFrame, Picture(pic, index++, VORN_TESK::FT_PFRAME));
   EXPECT_EQ(Queued(), 91);  // dropped
   EXPECT_TRUE(Impl()->Overflow());
   EXPECT_TRUE(Impl()->WaitForKey());
-  viewer->Command(kCmdPushFrame, Picture(pic, index++, VORN_TESK::FT_IFRAME));
+  viewer->Command(orvan::kViewerTakeFrame, Picture(pic, index++, VORN_TESK::FT_IFRAME));
   EXPECT_EQ(Queued(), 91);  // even a key picture, while more than 10 wait
 
   // Exactly 10 left, the filter still holding its two pictures.
@@ -161,11 +163,11 @@ TEST_F(ViewerTest, overflowAbove90_dropsUntil10Remain_thenWaitsForAKeyPicture) {
     filter->PushFrame(f);
   }
   ASSERT_EQ(Queued(), 10);
-  viewer->Command(kCmdPushFrame, Picture(pic, index++, VORN_TESK::FT_PFRAME));
+  viewer->Command(orvan::kViewerTakeFrame, Picture(pic, index++, VORN_TESK::FT_PFRAME));
   EXPECT_FALSE(Impl()->Overflow());
   EXPECT_TRUE(Impl()->WaitForKey());
   EXPECT_EQ(Queued(), 10);  // predicted picture still dropped
-  viewer->Command(kCmdPushFrame, Picture(pic, index++, VORN_TESK::FT_IFRAME));
+  viewer->Command(orvan::kViewerTakeFrame, Picture(pic, index++, VORN_TESK::FT_IFRAME));
   EXPECT_FALSE(Impl()->WaitForKey());
   EXPECT_EQ(Queued(), 11);  // the key picture passes
 }
@@ -173,13 +175,13 @@ TEST_F(ViewerTest, overflowAbove90_dropsUntil10Remain_thenWaitsForAKeyPicture) {
 TEST_F(ViewerTest, sameDescriptionTwice_isReleasedAndChangesNothing) {
   const std::vector<CodedPicture> stream = MjpegStream(176, 144, 1);
   MakeViewer(0, RECT{0, 0, 360, 240});
-  viewer->Command(kCmdPushFrame, Description(0, 176, 144));
+  viewer->Command(orvan::kViewerTakeFrame, Description(0, 176, 144));
   EXPECT_TRUE(Impl()->WaitForKey());
   EXPECT_FALSE(Impl()->Started());
-  viewer->Command(kCmdPushFrame, Picture(stream[0], 0, VORN_TESK::FT_IFRAME));
+  viewer->Command(orvan::kViewerTakeFrame, Picture(stream[0], 0, VORN_TESK::FT_IFRAME));
   EXPECT_FALSE(Impl()->WaitForKey());
   EXPECT_TRUE(Impl()->Started());
-  viewer->Command(kCmdPushFrame, Description(0, 176, 144));
+  viewer->Command(orvan::kViewerTakeFrame, Description(0, 176, 144));
   EXPECT_FALSE(Impl()->WaitForKey());
   EXPECT_TRUE(Impl()->Started());
 }
@@ -187,19 +189,19 @@ TEST_F(ViewerTest, sameDescriptionTwice_isReleasedAndChangesNothing) {
 TEST_F(ViewerTest, aZeroWidthPanel_releasesFramesAndStopsTheFilterOnce) {
   const std::vector<CodedPicture> stream = MjpegStream(176, 144, 1);
   MakeViewer(0, RECT{0, 0, 360, 240});
-  viewer->Command(kCmdPushFrame, Picture(stream[0], 0, VORN_TESK::FT_IFRAME));
+  viewer->Command(orvan::kViewerTakeFrame, Picture(stream[0], 0, VORN_TESK::FT_IFRAME));
   EXPECT_TRUE(Impl()->Started());
   RECT none{0, 0, 0, 240};
-  viewer->Command(kCmdSetRect, &none);
+  viewer->Command(orvan::kViewerSetRect, &none);
   Impl()->Filter()->Resume();
-  viewer->Command(kCmdPushFrame, Picture(stream[0], 1, VORN_TESK::FT_IFRAME));
+  viewer->Command(orvan::kViewerTakeFrame, Picture(stream[0], 1, VORN_TESK::FT_IFRAME));
   EXPECT_EQ(Queued(), 0);
   EXPECT_TRUE(Impl()->Filter()->IsPaused());
   EXPECT_FALSE(Impl()->Started());
   EXPECT_FALSE(Impl()->Showing());
   EXPECT_TRUE(Impl()->WaitForKey());
   Impl()->Filter()->Resume();  // a second refused frame does not stop it again
-  viewer->Command(kCmdPushFrame, Picture(stream[0], 2, VORN_TESK::FT_IFRAME));
+  viewer->Command(orvan::kViewerTakeFrame, Picture(stream[0], 2, VORN_TESK::FT_IFRAME));
   EXPECT_FALSE(Impl()->Filter()->IsPaused());
 }
 
@@ -210,7 +212,7 @@ TEST_F(ViewerTest, hideStopsAndEmptiesTheFilter_showResumesIt) {
   EXPECT_TRUE(Impl()->Filter()->IsPaused());
   EXPECT_FALSE(Impl()->Showing());
   const std::vector<CodedPicture> stream = MjpegStream(176, 144, 1);
-  viewer->Command(kCmdPushFrame, Picture(stream[0], 0, VORN_TESK::FT_IFRAME));
+  viewer->Command(orvan::kViewerTakeFrame, Picture(stream[0], 0, VORN_TESK::FT_IFRAME));
   EXPECT_EQ(Queued(), 0);  // a hidden viewer takes nothing
   viewer->Show();
   EXPECT_TRUE(Impl()->Panel()->isVisible());
@@ -222,26 +224,26 @@ TEST_F(ViewerTest, hideStopsAndEmptiesTheFilter_showResumesIt) {
 TEST_F(ViewerTest, commands_setModeLabelsAndKeepSize) {
   MakeViewer(0, RECT{0, 0, 720, 480});
   int32_t mode = 7;
-  viewer->Command(kCmdDisplayMode, &mode);
+  viewer->Command(orvan::kViewerDisplayMode, &mode);
   {
     CTeskAutoLock guard(Impl()->Filter()->Drawer().GetLock());
     EXPECT_EQ(Impl()->Filter()->Drawer().GetDisplayMode(), 7);
   }
   bool on = true;
-  viewer->Command(kCmdCaptionVisible, &on);
+  viewer->Command(orvan::kViewerCaptionVisible, &on);
   EXPECT_TRUE(Impl()->CaptionLabel()->isVisible());
-  viewer->Command(kCmdTimeLabel, &on);
+  viewer->Command(orvan::kViewerTimeLabel, &on);
   EXPECT_TRUE(Impl()->TimeLabel()->isVisible());
   EXPECT_EQ(Impl()->TimeLabel()->text(), QStringLiteral("1601/01/01_00:00:00"));
   EXPECT_EQ(Impl()->TimeLabel()->geometry(), QRect(720 - 125, 5, 120, 20));
   bool off = false;
-  viewer->Command(kCmdTimeLabel, &off);
+  viewer->Command(orvan::kViewerTimeLabel, &off);
   EXPECT_FALSE(Impl()->TimeLabel()->isVisible());
   viewer->Command(99, nullptr);  // unknown codes do nothing
 
-  viewer->Command(kCmdPushFrame, Description(4, 352, 240));
+  viewer->Command(orvan::kViewerTakeFrame, Description(4, 352, 240));
   bool keep = true;
-  viewer->Command(kCmdKeepSize, &keep);
+  viewer->Command(orvan::kViewerKeepSize, &keep);
   EXPECT_EQ(Impl()->Filter()->Drawer().GetDestRect(), (RECT{184, 120, 536, 360}));
 }
 
@@ -273,7 +275,7 @@ TEST_F(ViewerTest, mouseEvents_reachTheOwnersSlotsWithTheViewerAsSender) {
 TEST_F(ViewerTest, createTwice_deletesTheFirstImplementation) {
   MakeViewer(0, RECT{0, 0, 360, 240});
   QPointer<QWidget> firstPanel = Impl()->Panel();
-  viewer->Create(2, live.get(), 0, 0);
+  viewer->Create(kViewerVornMP4IPCamera, live.get(), 0, 0);
   EXPECT_TRUE(firstPanel.isNull());
   EXPECT_NE(Impl()->Panel(), nullptr);
 }
@@ -281,9 +283,9 @@ TEST_F(ViewerTest, createTwice_deletesTheFirstImplementation) {
 TEST_F(ViewerTest, destroyingAViewer_returnsAfterItsFilterObjectIsGone) {
   const std::vector<CodedPicture> stream = MjpegStream(352, 240, 1);
   MakeViewer(1, RECT{360, 0, 720, 240});
-  viewer->Command(kCmdPushFrame, Description(0, 352, 240));
+  viewer->Command(orvan::kViewerTakeFrame, Description(0, 352, 240));
   for (int i = 0; i < 30; ++i)
-    viewer->Command(kCmdPushFrame, Picture(stream[0], i, VORN_TESK::FT_IFRAME));
+    viewer->Command(orvan::kViewerTakeFrame, Picture(stream[0], i, VORN_TESK::FT_IFRAME));
   ASSERT_TRUE(WaitUntil([&] { return Queued() < 28; }));
   QPointer<QWidget> panel = Impl()->Panel();
   viewer.reset();
@@ -296,7 +298,7 @@ TEST_F(ViewerTest, destroyingAViewer_returnsAfterItsFilterObjectIsGone) {
 TEST_F(ViewerTest, labelMouseEvents_reachTheMoveUpAndDoubleClickSlots) {
   MakeViewer(0, RECT{0, 0, 360, 240});
   bool on = true;
-  viewer->Command(kCmdCaptionVisible, &on);
+  viewer->Command(orvan::kViewerCaptionVisible, &on);
   std::vector<std::string> seen;
   viewer->OnClick = [&](CViewer *) { seen.push_back("click"); };
   viewer->OnDblClick = [&](CViewer *) { seen.push_back("dbl"); };
@@ -324,4 +326,44 @@ TEST(ViewerPanel, aPanelMadeBeforeTheVideoPanelsRecord_stillSitsInsideIt) {
   EXPECT_TRUE(panel.Window()->IsShowing());
   live.hide();
   EXPECT_FALSE(panel.Window()->IsShowing());
+}
+
+namespace {
+
+class PaintCounter : public QWidget {
+ public:
+  using QWidget::QWidget;
+  int paints = 0;
+  QRegion painted;
+
+ protected:
+  void paintEvent(QPaintEvent *event) override {
+    ++paints;
+    painted += event->region();
+  }
+};
+
+}  // namespace
+
+TEST_F(ViewerTest, aRepaintOfThePanel_reachesTheWindowsOverThatPart) {
+  auto *over = new PaintCounter(live.get());
+  over->setGeometry(360, 240, 360, 240);
+  auto *elsewhere = new PaintCounter(live.get());
+  elsewhere->setGeometry(0, 0, 360, 240);
+  // Opaque, as the viewers' panels and the window's video panel are: a
+  // repaint of the parent alone does not reach them.
+  live->setAttribute(Qt::WA_OpaquePaintEvent);
+  for (QWidget *w : {static_cast<QWidget *>(over), static_cast<QWidget *>(elsewhere)}) {
+    w->setAttribute(Qt::WA_OpaquePaintEvent);
+    w->show();
+  }
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(live.get()));
+  ASSERT_TRUE(ProcessUntil([&] { return over->paints > 0 && elsewhere->paints > 0; }));
+  over->paints = elsewhere->paints = 0;
+  over->painted = QRegion();
+  CWidgetWindow::WindowOf(live.get())->Repaint(RECT{580, 460, 700, 474});
+  ASSERT_TRUE(ProcessUntil([&] { return over->paints > 0; }));
+  EXPECT_TRUE(over->painted.contains(QRect(220, 220, 120, 14)));
+  QApplication::processEvents();
+  EXPECT_EQ(elsewhere->paints, 0);
 }

@@ -164,11 +164,6 @@ std::vector<uint8_t> RecordedPcm(const std::string &path) {
   return pcm;
 }
 
-std::vector<uint8_t> ReadWholeFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
 }  // namespace
 
 TEST(PlayHDDThread, audioThroughTheDiskDriver_isTheRecordedPcmWithoutAGap) {
@@ -202,7 +197,7 @@ TEST(PlayHDDThread, audioThroughTheDiskDriver_isTheRecordedPcmWithoutAGap) {
   unsetenv("SDL_DISKAUDIOFILE");
   unsetenv("SDL_DISKAUDIODELAY");
 
-  const std::vector<uint8_t> out = ReadWholeFile(played);
+  const std::vector<uint8_t> out = orvan::test::ReadFileBytes(played);
   // Silence until the output starts, then the recording, sample for
   // sample, from its first block to its end.
   const auto start =

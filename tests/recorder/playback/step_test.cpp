@@ -92,7 +92,9 @@ TEST(PlayerStep, forwardInTheGrid_isTheNextPictureOfAnyChannel_backDecodesFromTh
     ASSERT_FALSE(taken[ch].empty());
     const uint32_t last = taken[ch].back();
     EXPECT_TRUE(last == kShown || last == kKeyShown);
-    if (last == kShown) EXPECT_EQ(taken[ch].front(), kKeyShown | kSilent);
+    if (last == kShown) {
+      EXPECT_EQ(taken[ch].front(), kKeyShown | kSilent);
+    }
     for (size_t i = 0; i + 1 < taken[ch].size(); ++i) EXPECT_TRUE(taken[ch][i] & kSilent);
   }
   EXPECT_FALSE(player.Playing());

@@ -151,7 +151,8 @@ std::string OrvanCliPlay::disk, OrvanCliPlay::quad, OrvanCliPlay::mjpeg;
 }  // namespace
 
 TEST_F(OrvanCliPlay, wholeDisk_showsEveryChannelAndSnapshotsThePanel) {
-  const uint64_t before = orvan::test::FileChecksum(disk);
+  const std::string before = orvan::test::FileSha256(disk);
+  ASSERT_FALSE(before.empty());
   const std::string jpg = dir->File("end.jpg");
   const auto r = RunTool("orvan-cli", {"play", disk, "--no-pacing", "--json", "--snapshot", jpg});
   ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -169,7 +170,7 @@ TEST_F(OrvanCliPlay, wholeDisk_showsEveryChannelAndSnapshotsThePanel) {
   const JpegSize size = ReadJpegSize(jpg);
   EXPECT_EQ(size.width, 720);
   EXPECT_EQ(size.height, 480);
-  EXPECT_EQ(orvan::test::FileChecksum(disk), before);  // read-only
+  EXPECT_EQ(orvan::test::FileSha256(disk), before);  // read-only
 }
 
 TEST_F(OrvanCliPlay, mjpegWithAudio_pacedPlay_showsEveryChannelInItsQuarter_diskAndClip) {

@@ -34,11 +34,6 @@ long long JsonNumber(const std::string &json, const std::string &key) {
   return std::atoll(json.c_str() + at + key.size() + 4);
 }
 
-std::string ReadText(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 std::vector<std::string> Listing(const fs::path &folder) {
   std::vector<std::string> names;
   for (const auto &e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
@@ -263,7 +258,7 @@ TEST_F(Evidence, everyWriter_replacesAnExistingFile_onlyWithOverwrite) {
       const auto kept = RunTool(w.tool, w.args(words, out), 60);
       EXPECT_EQ(kept.exitCode, 1) << kept.err;
       EXPECT_NE(kept.err.find("(--overwrite replaces it)"), std::string::npos) << kept.err;
-      EXPECT_EQ(ReadText(out), "an older file");
+      EXPECT_EQ(orvan::test::ReadFileText(out), "an older file");
     }
     auto args = w.args(words, out);
     if (w.tool == "orvan-cli") args.push_back("--overwrite");
@@ -345,9 +340,9 @@ TEST_F(Evidence, sigtermDuringPlay_closesTheAviWhole_andExits143) {
   const bool started = orvan::test::WaitUntil(writing, std::chrono::seconds(60));
   kill(pid, SIGTERM);
   const int code = orvan::test::WaitTool(pid, 60);
-  ASSERT_TRUE(started) << ReadText(err);
-  EXPECT_EQ(code, 143) << ReadText(err);
-  const std::string json = ReadText(out);
+  ASSERT_TRUE(started) << orvan::test::ReadFileText(err);
+  EXPECT_EQ(code, 143) << orvan::test::ReadFileText(err);
+  const std::string json = orvan::test::ReadFileText(out);
   EXPECT_GT(JsonNumber(json, "aviPictures"), 0) << json;
 
   AVFormatContext *raw = nullptr;
@@ -373,7 +368,7 @@ TEST_F(Evidence, sigtermDuringPlay_closesTheAviWhole_andExits143) {
 // all 0xFF bytes: play ends, says what it lost, and --strict makes it exit 5.
 TEST_F(Evidence, damagedDisks_playWhatTheyCan_andSaySo) {
   TempDir folder;
-  const auto bytes = ReadText(disk);
+  const auto bytes = orvan::test::ReadFileText(disk);
   const struct {
     std::string name;
     std::string bytes;

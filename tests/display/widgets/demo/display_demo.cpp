@@ -54,16 +54,16 @@ int main(int argc, char **argv) {
   std::vector<std::unique_ptr<CViewer>> viewers;
   for (int c = 0; c < 4; ++c) {
     auto viewer = std::make_unique<CViewer>();
-    viewer->Create(2, livePanel, 0, c);
+    viewer->Create(kViewerVornMP4IPCamera, livePanel, 0, c);
     viewer->m_channel = c;
     RECT r{(c & 1) ? 360 : 0, (c & 2) ? 240 : 0, 0, 0};
     r.right = r.left + 360;
     r.bottom = r.top + 240;
-    viewer->Command(kCmdSetRect, &r);
+    viewer->Command(orvan::kViewerSetRect, &r);
     bool off = false;
-    viewer->Command(kCmdCaptionVisible, &off);
+    viewer->Command(orvan::kViewerCaptionVisible, &off);
     int32_t mode = 0;
-    viewer->Command(kCmdDisplayMode, &mode);
+    viewer->Command(orvan::kViewerDisplayMode, &mode);
     viewer->Show();
     viewers.push_back(std::move(viewer));
   }
@@ -73,20 +73,21 @@ int main(int argc, char **argv) {
     for (int c = 0; c < 4; ++c) {
       VORN_TESK::StreamDescription d = VORN_TESK::PlaybackDescription(c % 2 == 1);
       viewers[size_t(c)]->Command(
-          kCmdPushFrame, VORN_TESK::Frames().Create(VORN_TESK::FT_INFO, sizeof d, FILETIME{}, &d));
+          orvan::kViewerTakeFrame,
+          VORN_TESK::Frames().Create(VORN_TESK::FT_INFO, sizeof d, FILETIME{}, &d));
     }
     for (int64_t tick = 0; !stop; ++tick) {
       for (int c = 0; c < 4 && !stop; ++c) {
         const CodedPicture &p = streams[size_t(c)][size_t(tick) % streams[size_t(c)].size()];
         int32_t queued = 0;
-        viewers[size_t(c)]->Command(kCmdQueueLength, &queued);
+        viewers[size_t(c)]->Command(orvan::kViewerQueueLength, &queued);
         while (queued > 50 && !stop) {
           Sleep(10);
-          viewers[size_t(c)]->Command(kCmdQueueLength, &queued);
+          viewers[size_t(c)]->Command(orvan::kViewerQueueLength, &queued);
         }
         const FILETIME time = orvan::RecorderSecondsToFileTime(1146491107 + tick * 2 / 15);
         viewers[size_t(c)]->Command(
-            kCmdPushFrame,
+            orvan::kViewerTakeFrame,
             VORN_TESK::Frames().Create(p.key ? VORN_TESK::FT_IFRAME : VORN_TESK::FT_PFRAME,
                                        uint32_t(p.bytes.size()), time, p.bytes.data()));
       }

@@ -1,0 +1,187 @@
+// The play bar's marks: event ticks coloured by kind (a click on one jumps
+// to its event), spans without recording, the recorder time under the
+// pointer, and the time shown beside the bar.
+#include <QDateEdit>
+#include <QDateTime>
+#include <QLabel>
+#include <QPainter>
+#include <QTimeEdit>
+#include <QToolTip>
+#include <algorithm>
+
+#include "app/window/event_form.h"
+#include "app/window/live_form.h"
+#include "app/window/picture_control.h"
+#include "recorder/clip_format.h"
+#include "recorder/play_hdd_thread.h"
+
+namespace orvan::app {
+
+namespace {
+
+constexpr int kTickHitPixels = 3;  // a release this near a tick jumps to its event
+constexpr int kGapMarkPixels = 4;  // a gap has no width on the bar: it is drawn this wide
+
+QString RecorderTimeText(uint32_t seconds) {
+  return QString::fromStdString(FormatRecorderTime(int64_t{seconds}));
+}
+
+const QColor kGapShade(0x6a, 0x6a, 0x6a);
+
+// The tick nearest x, within reach of the pointer; null when none is.
+const TLiveForm::EventTick *NearestTick(const std::vector<TLiveForm::EventTick> &ticks, int x) {
+  const TLiveForm::EventTick *nearest = nullptr;
+  for (const TLiveForm::EventTick &tick : ticks)
+    if (std::abs(tick.x - x) <= kTickHitPixels &&
+        (!nearest || std::abs(tick.x - x) < std::abs(nearest->x - x)))
+      nearest = &tick;
+  return nearest;
+}
+
+}  // namespace
+
+QColor TLiveForm::EventKindColour(int kind) {
+  switch (kind) {
+    case 1:  // Rec Start
+      return QColor(0x40, 0xd0, 0x40);
+    case 2:  // Power On
+      return QColor(0x40, 0xa0, 0xff);
+    case 3:  // Alarm
+      return QColor(0xff, 0x30, 0x30);
+    case 4:  // Video Loss
+      return QColor(0xff, 0xa0, 0x00);
+    case 5:  // Motion
+      return QColor(0xff, 0x50, 0xff);
+    default:
+      return QColor(0xe0, 0xe0, 0xe0);
+  }
+}
+
+int TLiveForm::PlayBarXOfEntry(int64_t n) const {
+  const int64_t total = m_recordingMap.Entries();
+  if (total <= 0) return 0;
+  const int width = PlayBarImage->width();
+  return int(std::clamp<int64_t>(n, 0, total) * width / total);
+}
+
+void TLiveForm::LoadRecordingMap() {
+  m_recordingMap.Clear();
+  m_eventTicks.clear();
+  if (m_diskHandle && !m_diskThread) {
+    // Read before the player exists, as the event list is.
+    recorder::DiskGeometry geometry;
+    if (recorder::ReadGeometry(*m_diskHandle, geometry) == recorder::GeometryStatus::Ok)
+      m_recordingMap.BuildForDisk(*m_diskHandle, geometry);
+  } else if (m_clipFiles && !m_clipThread) {
+    recorder::ClipTrailer trailer;
+    if (m_clipFiles->ReadClipTrailer(trailer) == recorder::ClipStatus::Ok) {
+      const recorder::CClipReader &clip = *m_clipFiles;
+      m_recordingMap.Build(int64_t(trailer.count), [&clip](int64_t n, uint32_t &time) {
+        recorder::IndexEntry entry;
+        if (!clip.ReadEntry(uint64_t(n), entry)) return false;
+        time = entry.time;
+        return true;
+      });
+    }
+  }
+  if (m_diskHandle && EventForm && !m_recordingMap.Empty()) {
+    for (const recorder::EventRecord &event : EventForm->Events().Records()) {
+      // Events before or after the recording have no place on the bar.
+      if (event.time < m_recordingMap.FirstTime() || event.time > m_recordingMap.LastTime())
+        continue;
+      const int64_t entry = m_recordingMap.EntryOf(event.time);
+      if (entry < 0 || entry >= m_recordingMap.Entries()) continue;
+      m_eventTicks.push_back(
+          EventTick{entry, PlayBarXOfEntry(entry), event.time, event.Kind(), int(event.channel)});
+    }
+  }
+  RedrawPlayBar();
+  UpdateCurrentTimeLabel();
+  if (m_diskHandle) SetPickersToRecordingStart();
+}
+
+void TLiveForm::SetPickersToRecordingStart() {
+  if (m_recordingMap.Empty()) return;
+  // Recorder seconds are the wall-clock fields counted as if UTC.
+  const QDateTime first =
+      QDateTime::fromSecsSinceEpoch(qint64{m_recordingMap.FirstTime()}, Qt::UTC);
+  DatePicker->setDate(first.date());
+  TimePicker->setTime(first.time());
+}
+
+bool TLiveForm::SearchTimeRecorded(uint32_t seconds) {
+  if (m_recordingMap.Empty()) return true;  // nothing known: the search decides
+  if (seconds >= m_recordingMap.FirstTime() && seconds <= m_recordingMap.LastTime()) return true;
+  Inform(QStringLiteral("Nothing was recorded at %1: the recording runs from %2 to %3.")
+             .arg(RecorderTimeText(seconds), RecorderTimeText(m_recordingMap.FirstTime()),
+                  RecorderTimeText(m_recordingMap.LastTime())),
+         QStringLiteral("Search"));
+  return false;
+}
+
+void TLiveForm::RedrawPlayBar() {
+  const int w = std::max(PlayBarImage->width(), 2), h = std::max(PlayBarImage->height(), 2);
+  QPixmap pm(w, h);
+  QPainter p(&pm);
+  p.fillRect(pm.rect(), QColor(0x18, 0x20, 0x2c));
+  p.setPen(QColor(0x50, 0x60, 0x78));
+  p.drawRect(0, 0, w - 1, h - 1);
+  p.fillRect(2, h / 2 - 2, w - 4, 4, QColor(0x60, 0x78, 0x98));
+  for (int x = 0; x <= w; x += 36) p.drawLine(x, h - 5, x, h - 2);
+  for (const recorder::RecordingGap &gap : m_recordingMap.Gaps()) {
+    const int x = PlayBarXOfEntry(gap.entry);
+    p.fillRect(x - kGapMarkPixels / 2, 1, kGapMarkPixels, h - 2, QBrush(kGapShade));
+  }
+  for (EventTick &tick : m_eventTicks) {
+    tick.x = PlayBarXOfEntry(tick.entry);  // the track may have been resized
+    p.fillRect(std::min(tick.x, w - 2), 2, 2, h - 4, EventKindColour(tick.kind));
+  }
+  p.end();
+  PlayBarImage->setPixmap(pm);
+}
+
+QString TLiveForm::PlayBarTipAt(int x) const {
+  if (m_recordingMap.Empty()) return QString();
+  const EventTick *nearest = NearestTick(m_eventTicks, x);
+  if (nearest) {
+    QString text = RecorderTimeText(nearest->time) + QLatin1Char(' ') +
+                   QString::fromStdString(recorder::EventKindName(nearest->kind));
+    if (nearest->channel > 0) text += QStringLiteral(", CH%1").arg(nearest->channel);
+    return text;
+  }
+  for (const recorder::RecordingGap &gap : m_recordingMap.Gaps())
+    if (std::abs(PlayBarXOfEntry(gap.entry) - x) <= kGapMarkPixels / 2)
+      return QStringLiteral("No recording from %1 to %2")
+          .arg(RecorderTimeText(gap.lastBefore), RecorderTimeText(gap.firstAfter));
+  const int width = std::max(PlayBarImage->width(), 1);
+  const int64_t entry = int64_t(std::clamp(x, 0, width)) * m_recordingMap.Entries() / width;
+  return RecorderTimeText(m_recordingMap.TimeAt(entry));
+}
+
+void TLiveForm::PlayBarImageMouseMove(int x) {
+  const QString tip = PlayBarTipAt(x);
+  if (tip.isEmpty()) {
+    QToolTip::hideText();
+    return;
+  }
+  QToolTip::showText(PlayBarImage->mapToGlobal(QPoint(x, PlayBarImage->height())), tip,
+                     PlayBarImage);
+}
+
+bool TLiveForm::PlayBarTickJump(int x) {
+  if (!m_diskThread) return false;
+  const EventTick *nearest = NearestTick(m_eventTicks, x);
+  if (!nearest) return false;
+  m_barDragging = false;
+  m_lastEventJump = nearest->time;
+  SearchDisk(nearest->time);
+  return true;
+}
+
+void TLiveForm::UpdateCurrentTimeLabel() {
+  const int64_t shown = ShownRecorderSeconds();
+  CurrentTimeLabel->setText(
+      shown > 0 && m_playSource != kImagePlay ? RecorderTimeText(uint32_t(shown)) : QString());
+}
+
+}  // namespace orvan::app

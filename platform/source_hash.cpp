@@ -1,0 +1,176 @@
+#include "platform/source_hash.h"
+
+#include <openssl/evp.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace orvan::platform {
+
+namespace {
+
+constexpr size_t kRingBlocks = 3;
+
+struct Block {
+  std::vector<uint8_t> data;
+  size_t length = 0;
+};
+
+// Blocks pass from the reader to the hasher in order: block n lives in
+// slot n % kRingBlocks. A slot's bytes belong to the reader from when it
+// takes the slot until it counts it filled, then to the hasher until it
+// counts it hashed; the counters, under `lock`, hand them over.
+struct Ring {
+  std::mutex lock;
+  std::condition_variable changed;
+  uint64_t filled = 0;      // guarded by lock
+  uint64_t hashed = 0;      // guarded by lock
+  bool readerDone = false;  // guarded by lock
+  Block blocks[kRingBlocks];
+};
+
+// What the reader met; read by the hasher only after the reader is joined.
+struct ReaderReport {
+  uint64_t unreadableSectors = 0;
+  std::vector<std::string> errors;
+  // The run of unreadable sectors being gathered into one error line.
+  uint64_t runFirst = 0, runEnd = 0;
+  std::string runMessage;
+
+  void Unreadable(uint64_t offset, uint64_t length, const std::string &message) {
+    ++unreadableSectors;
+    if (runEnd == offset && runEnd != runFirst) {
+      runEnd = offset + length;
+      return;
+    }
+    Flush();
+    runFirst = offset;
+    runEnd = offset + length;
+    runMessage = message;
+  }
+  void Flush() {
+    if (runEnd == runFirst) return;
+    if (errors.size() < kMaxReportedReadErrors)
+      errors.push_back("bytes " + std::to_string(runFirst) + " to " + std::to_string(runEnd - 1) +
+                       " cannot be read (hashed as zeros): " + runMessage);
+    runFirst = runEnd = 0;
+  }
+};
+
+std::string Hex(const unsigned char *bytes, unsigned size) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned i = 0; i < size; ++i) {
+    out += digits[bytes[i] >> 4];
+    out += digits[bytes[i] & 15];
+  }
+  return out;
+}
+
+using DigestContext = std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX *)>;
+
+DigestContext NewDigest(const EVP_MD *md) {
+  DigestContext ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+  if (ctx) EVP_DigestInit_ex(ctx.get(), md, nullptr);
+  return ctx;
+}
+
+std::string Finish(DigestContext &ctx) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned size = 0;
+  if (!ctx || EVP_DigestFinal_ex(ctx.get(), digest, &size) != 1) return {};
+  return Hex(digest, size);
+}
+
+// Fills block with the source's bytes [offset, offset + length): one large
+// read, and where that fails, sector by sector, zeros for what still fails.
+void ReadBlock(DiskSource &source, uint64_t offset, size_t length, Block &block,
+               ReaderReport &report) {
+  const size_t request = (length + kSectorBytes - 1) / kSectorBytes * kSectorBytes;
+  size_t got = 0;
+  if (source.Seek(offset)) source.Read(block.data.data(), request, &got);
+  block.length = length;
+  // Bytes past the end of a file cut inside its last sector are not asked for.
+  if (got >= length) return;
+  for (size_t at = got / kSectorBytes * kSectorBytes; at < length; at += kSectorBytes) {
+    const size_t want = std::min<size_t>(kSectorBytes, length - at);
+    size_t sectorGot = 0;
+    if (source.Seek(offset + at)) source.Read(block.data.data() + at, kSectorBytes, &sectorGot);
+    if (sectorGot >= want) continue;
+    std::memset(block.data.data() + at, 0, want);
+    const std::string why = source.LastError().empty()
+                                ? "read error at byte " + std::to_string(offset + at)
+                                : source.LastError();
+    report.Unreadable(offset + at, want, why);
+  }
+}
+
+}  // namespace
+
+SourceHashes HashSource(DiskSource &source, const HashOptions &options) {
+  SourceHashes result;
+  const uint64_t total = source.SizeBytes();
+  const size_t blockBytes =
+      std::max<size_t>(kSectorBytes, options.blockBytes / kSectorBytes * kSectorBytes);
+  const uint64_t blockCount = (total + blockBytes - 1) / blockBytes;
+  auto stopped = [&] { return options.stop && options.stop->load(std::memory_order_relaxed); };
+
+  Ring ring;
+  for (Block &b : ring.blocks) b.data.resize(blockBytes);
+  ReaderReport report;
+  std::thread reader([&] {
+    for (uint64_t n = 0; n < blockCount && !stopped(); ++n) {
+      {
+        std::unique_lock<std::mutex> hold(ring.lock);
+        ring.changed.wait(hold, [&] { return ring.filled - ring.hashed < kRingBlocks; });
+      }
+      const uint64_t offset = n * blockBytes;
+      ReadBlock(source, offset, size_t(std::min<uint64_t>(blockBytes, total - offset)),
+                ring.blocks[n % kRingBlocks], report);
+      std::lock_guard<std::mutex> hold(ring.lock);
+      ++ring.filled;
+      ring.changed.notify_all();
+    }
+    report.Flush();
+    std::lock_guard<std::mutex> hold(ring.lock);
+    ring.readerDone = true;
+    ring.changed.notify_all();
+  });
+
+  DigestContext sha256 = NewDigest(EVP_sha256());
+  DigestContext md5 = NewDigest(EVP_md5());
+  DigestContext sha1 =
+      options.sha1 ? NewDigest(EVP_sha1()) : DigestContext(nullptr, EVP_MD_CTX_free);
+  for (uint64_t n = 0;; ++n) {
+    {
+      std::unique_lock<std::mutex> hold(ring.lock);
+      ring.changed.wait(hold, [&] { return ring.filled > n || ring.readerDone; });
+      if (ring.filled <= n) break;
+    }
+    const Block &block = ring.blocks[n % kRingBlocks];
+    for (DigestContext *ctx : {&sha256, &md5, &sha1})
+      if (*ctx) EVP_DigestUpdate(ctx->get(), block.data.data(), block.length);
+    result.bytes += block.length;
+    {
+      std::lock_guard<std::mutex> hold(ring.lock);
+      ++ring.hashed;
+      ring.changed.notify_all();
+    }
+    if (options.progress) options.progress(result.bytes);
+  }
+  reader.join();
+
+  result.complete = result.bytes == total;
+  result.sha256 = Finish(sha256);
+  result.md5 = Finish(md5);
+  if (options.sha1) result.sha1 = Finish(sha1);
+  result.unreadableSectors = report.unreadableSectors;
+  result.readErrors = std::move(report.errors);
+  return result;
+}
+
+}  // namespace orvan::platform
