@@ -29,7 +29,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/sha256.h"
+#include "platform/digest.h"
 
 namespace orvan::platform {
 

@@ -13,7 +13,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/sha256.h"
+#include "platform/digest.h"
 #include "platform/source_registry.h"
 #include "tests/support/test_support.h"
 

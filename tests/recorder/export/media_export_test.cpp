@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "platform/sha256.h"
+#include "platform/digest.h"
 #include "recorder/copy_hdd_thread.h"
 #include "recorder/export_manifest.h"
 #include "tests/recorder/export/media_readback.h"

@@ -1,4 +1,4 @@
-#include "platform/sha256.h"
+#include "platform/digest.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,47 +6,71 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
 namespace orvan::platform {
 
-struct Sha256::Context {
+namespace {
+
+const EVP_MD *Algorithm(DigestKind kind) {
+  switch (kind) {
+    case DigestKind::kSha1:
+      return EVP_sha1();
+    case DigestKind::kMd5:
+      return EVP_md5();
+    case DigestKind::kSha256:
+      break;
+  }
+  return EVP_sha256();
+}
+
+}  // namespace
+
+struct Digest::Context {
   EVP_MD_CTX *md = nullptr;
   ~Context() { EVP_MD_CTX_free(md); }
 };
 
-Sha256::Sha256() : m_context(std::make_unique<Context>()) {
+Digest::Digest(DigestKind kind) : m_context(std::make_unique<Context>()), m_kind(kind) {
   m_context->md = EVP_MD_CTX_new();
   Reset();
 }
 
-Sha256::~Sha256() = default;
+Digest::~Digest() = default;
 
-void Sha256::Reset() {
-  m_ok = m_context->md && EVP_DigestInit_ex(m_context->md, EVP_sha256(), nullptr) == 1;
+void Digest::Reset() {
+  m_ok = m_context->md && EVP_DigestInit_ex(m_context->md, Algorithm(m_kind), nullptr) == 1;
 }
 
-void Sha256::Update(const void *data, size_t length) {
+void Digest::Update(const void *data, size_t length) {
   if (m_ok && length) m_ok = EVP_DigestUpdate(m_context->md, data, length) == 1;
+}
+
+std::vector<uint8_t> Digest::Final() {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (m_ok) m_ok = EVP_DigestFinal_ex(m_context->md, digest, &length) == 1;
+  if (!m_ok) return {};
+  return std::vector<uint8_t>(digest, digest + length);
 }
 
 Sha256Digest Sha256::Final() {
   Sha256Digest digest{};
-  unsigned int length = 0;
-  if (m_ok) m_ok = EVP_DigestFinal_ex(m_context->md, digest.data(), &length) == 1;
-  if (length != digest.size()) m_ok = false;
+  const std::vector<uint8_t> bytes = m_digest.Final();
+  if (bytes.size() == digest.size()) std::copy(bytes.begin(), bytes.end(), digest.begin());
   return digest;
 }
 
-std::string HexOf(const Sha256Digest &digest) {
+std::string HexOf(const uint8_t *bytes, size_t length) {
   static const char kDigits[] = "0123456789abcdef";
   std::string text;
-  text.reserve(2 * digest.size());
-  for (uint8_t b : digest) {
-    text.push_back(kDigits[b >> 4]);
-    text.push_back(kDigits[b & 15]);
+  text.reserve(2 * length);
+  for (size_t i = 0; i < length; ++i) {
+    text.push_back(kDigits[bytes[i] >> 4]);
+    text.push_back(kDigits[bytes[i] & 15]);
   }
   return text;
 }
