@@ -342,6 +342,16 @@ SourceIdentity IdentifySource(const DiskSource &source, const std::string &sysDe
   id.sizeBytes = source.SizeBytes();
   struct stat st {};
   if (id.path.empty() || stat(id.path.c_str(), &st) != 0) return id;
+  if (const platform::EwfImage *ewf = source.Ewf()) {
+    id.kind = "E01 image";
+    for (const std::string &segment : ewf->SegmentPaths()) {
+      const std::filesystem::path whole = std::filesystem::absolute(segment, ec);
+      id.segments.push_back(ec ? segment : whole.string());
+    }
+    id.storedMd5 = ewf->StoredMd5();
+    id.storedSha1 = ewf->StoredSha1();
+    return id;
+  }
   if (!S_ISBLK(st.st_mode)) {
     id.kind = "image";
     return id;

@@ -152,10 +152,14 @@ class DiskSource final : public ByteSource {
 // What an export's manifest says about the disk it read.
 struct SourceIdentity {
   std::string path;
-  std::string kind;  // "image" (a regular file) or "block device"
-  uint64_t sizeBytes = 0;
-  std::string model;  // block devices: from sysfs, when it tells
+  std::string kind;        // "image" (a regular file), "E01 image" or "block device"
+  uint64_t sizeBytes = 0;  // of the disk read (an E01's: the disk it holds)
+  std::string model;       // block devices: from sysfs, when it tells
   std::string serial;
+  // E01 images: every segment file read, and the hashes stored at
+  // acquisition (lower-case hex, empty when none).
+  std::vector<std::string> segments;
+  std::string storedMd5, storedSha1;
 };
 
 // The identity of an open source. sysDevBlockDir is where sysfs names block

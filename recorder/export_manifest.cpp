@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/sha256.h"
+#include "platform/digest.h"
 #include "platform/wintime.h"
 
 #ifndef ORVAN_VERSION
@@ -77,6 +77,9 @@ std::string ManifestJson(const ExportManifest &m) {
       {"path", m.source.path}, {"kind", m.source.kind}, {"sizeBytes", m.source.sizeBytes}};
   if (!m.source.model.empty()) source["model"] = m.source.model;
   if (!m.source.serial.empty()) source["serial"] = m.source.serial;
+  if (!m.source.segments.empty()) source["segments"] = m.source.segments;
+  if (!m.source.storedMd5.empty()) source["storedMd5"] = m.source.storedMd5;
+  if (!m.source.storedSha1.empty()) source["storedSha1"] = m.source.storedSha1;
   j["source"] = source;
   j["recorder"] = {
       {"indexAreaMiB", m.geometry.indexAreaMiB},
