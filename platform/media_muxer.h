@@ -59,8 +59,8 @@ class MediaMuxer {
   // in place. False, with Error(), when anything on the way failed.
   bool Finish();
   // After Finish(): puts the file in place. False, with Error(), when it
-  // cannot be; there is then no file.
-  bool Commit();
+  // cannot be; there is then no file. `later` as for OutputFile::Commit().
+  bool Commit(FolderSyncs *later = nullptr);
   void Abandon();
 
   bool IsOpen() const { return m_context != nullptr; }

@@ -72,14 +72,14 @@ bool MuxerOutput::Flush() {
   return true;
 }
 
-bool MuxerOutput::Commit() {
+bool MuxerOutput::Commit(FolderSyncs *later) {
   const bool written = Flush();
   m_io.reset();
   if (!written) {
     m_output.Abandon();
     return false;
   }
-  return m_output.Commit();
+  return m_output.Commit(later);
 }
 
 void MuxerOutput::Abandon() {

@@ -39,8 +39,9 @@ class MuxerOutput {
   // False when a write failed.
   bool Flush();
   // Flushes the context and puts the file in place. False (and no file)
-  // when a write failed on the way or the commit failed.
-  bool Commit();
+  // when a write failed on the way or the commit failed. `later` as for
+  // OutputFile::Commit().
+  bool Commit(FolderSyncs *later = nullptr);
   // Drops the file; the final name is left as it was.
   void Abandon();
 

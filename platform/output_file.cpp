@@ -101,10 +101,13 @@ std::string TemporaryName(const std::string &target) {
   return (final.parent_path() / ("." + name + suffix)).string();
 }
 
+std::string FolderOf(const std::string &path) {
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  return folder.empty() ? "." : folder;
+}
+
 // Best effort: the rename itself is durable only once the folder is.
-void SyncFolderOf(const std::string &path) {
-  std::string folder = std::filesystem::path(path).parent_path().string();
-  if (folder.empty()) folder = ".";
+void SyncFolder(const std::string &folder) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   if (fsync(fd) != 0)
@@ -253,7 +256,18 @@ bool OutputFile::SetSize(uint64_t bytes) {
   return true;
 }
 
-bool OutputFile::Commit() {
+void FolderSyncs::Add(const std::string &file) {
+  const std::string folder = FolderOf(file);
+  if (std::find(m_folders.begin(), m_folders.end(), folder) == m_folders.end())
+    m_folders.push_back(folder);
+}
+
+void FolderSyncs::SyncAll() {
+  for (const std::string &folder : m_folders) SyncFolder(folder);
+  m_folders.clear();
+}
+
+bool OutputFile::Commit(FolderSyncs *later) {
   if (m_fd < 0) {
     if (m_status == OutputStatus::kOk) Fail(OutputStatus::kFailed, "no output file open");
     return false;
@@ -298,7 +312,10 @@ bool OutputFile::Commit() {
     return Fail(OutputStatus::kFailed, CannotWrite(m_path, renameError));
   }
   m_temporary.clear();
-  SyncFolderOf(m_target);
+  if (later)
+    later->Add(m_target);
+  else
+    SyncFolder(FolderOf(m_target));
   if (m_sha) {
     m_digest = m_sha->Final();
     m_hasDigest = m_sha->Ok();

@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/digest.h"
 
@@ -36,6 +37,22 @@ namespace orvan::platform {
 enum class ReplacePolicy {
   kKeepExisting,     // an existing file is refused
   kReplaceExisting,  // an existing regular file is replaced on commit
+};
+
+// The folders of a group of files committed together: each file is synced
+// at its own commit, and the folders that received their names are synced
+// once, after the last rename, instead of once a file.
+class FolderSyncs {
+ public:
+  // Notes the folder that holds `file`.
+  void Add(const std::string &file);
+  // Syncs every folder noted, once each, and forgets them. Best effort, as
+  // a single commit's folder sync: the files themselves are durable already.
+  void SyncAll();
+  ~FolderSyncs() { SyncAll(); }
+
+ private:
+  std::vector<std::string> m_folders;
 };
 
 enum class OutputStatus {
@@ -83,8 +100,9 @@ class OutputFile {
   void StartWriteback();
   // Makes the file durable and puts it in place under the final name. False
   // (and the temporary removed) when a write had failed, or syncing or the
-  // rename failed, or the final name was refused meanwhile.
-  bool Commit();
+  // rename failed, or the final name was refused meanwhile. With `later`,
+  // the rename is made durable by its SyncAll() instead of here.
+  bool Commit(FolderSyncs *later = nullptr);
   // Removes the temporary; the final name is left as it was. No effect
   // after Commit().
   void Abandon();

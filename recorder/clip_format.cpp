@@ -230,7 +230,7 @@ bool CClipWriter::WriteTrailer(uint32_t magic, uint32_t count) {
   return Flush();
 }
 
-bool CClipWriter::Close(std::string *error) {
+bool CClipWriter::Close(std::string *error, platform::FolderSyncs *later) {
   if (!IsOpen()) return true;
   bool ok = Flush();
   if (ok) {
@@ -239,11 +239,11 @@ bool CClipWriter::Close(std::string *error) {
   }
   std::string why =
       ok ? std::string() : (m_data.Error().empty() ? m_index.Error() : m_data.Error());
-  if (ok && !m_data.Commit()) {
+  if (ok && !m_data.Commit(later)) {
     ok = false;
     why = m_data.Error();
   }
-  if (ok && !m_index.Commit()) {
+  if (ok && !m_index.Commit(later)) {
     ok = false;
     why = m_index.Error();
     // A data file without its index is no clip. One this writer made new is

@@ -136,8 +136,9 @@ class CClipWriter {
   bool WriteTrailer(uint32_t magic, uint32_t count);
   // Puts out what is gathered and puts both files in place, the data file
   // first. False, and no clip left behind, when a write or the commit
-  // failed; *error (if given) says why.
-  bool Close(std::string *error = nullptr);
+  // failed; *error (if given) says why. `later` as for
+  // OutputFile::Commit().
+  bool Close(std::string *error = nullptr, platform::FolderSyncs *later = nullptr);
   // Drops both files unfinished.
   void Abandon();
   // After a successful Close(): the files put in place, for their length

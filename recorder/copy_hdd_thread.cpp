@@ -154,7 +154,10 @@ void CopyHDDThread::FinishExport() {
                                                           : CopyFailure::NoPictures;
     return;
   }
-  if (!m_sink->Finish(m_layout.load())) {
+  // The files and the manifest share one folder sync, after the last
+  // rename; each file was synced at its commit.
+  platform::FolderSyncs folders;
+  if (!m_sink->Finish(m_layout.load(), folders)) {
     m_errorText = m_sink->Error();
     m_failure = CopyFailure::WriteFailed;
     return;
@@ -162,10 +165,11 @@ void CopyHDDThread::FinishExport() {
   ORVAN_LOG_INFO(kLogCategory, "export %s: %lld entries", m_indexPath.c_str(),
                  static_cast<long long>(m_sink->Written()));
   m_files = m_sink->Files();
-  if (m_options.manifest && !WriteExportManifest()) m_failure = CopyFailure::ManifestFailed;
+  if (m_options.manifest && !WriteExportManifest(folders)) m_failure = CopyFailure::ManifestFailed;
+  folders.SyncAll();
 }
 
-bool CopyHDDThread::WriteExportManifest() {
+bool CopyHDDThread::WriteExportManifest(platform::FolderSyncs &folders) {
   ExportManifest m;
   m.createdUtc = UtcNow();
   m.source = m_sourceIdentity;
@@ -183,7 +187,7 @@ bool CopyHDDThread::WriteExportManifest() {
   m.files = m_files;
   const std::string path = ManifestPathOf(m_indexPath);
   std::string error;
-  if (!WriteManifest(path, m, m_policy, &error)) {
+  if (!WriteManifest(path, m, m_policy, &error, &folders)) {
     m_errorText = error.empty() ? "cannot write " + path : error;
     ORVAN_LOG_WARN(kLogCategory, "%s", m_errorText.c_str());
     return false;

@@ -125,7 +125,7 @@ class CopyHDDThread final : public TThread {
 
  private:
   void FinishExport();
-  bool WriteExportManifest();
+  bool WriteExportManifest(platform::FolderSyncs &folders);
   void NoteLosses();
 
   void *const m_owner;

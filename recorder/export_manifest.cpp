@@ -129,9 +129,14 @@ std::string ManifestJson(const ExportManifest &m) {
 }
 
 bool WriteManifest(const std::string &path, const ExportManifest &manifest,
-                   platform::ReplacePolicy policy, std::string *error) {
+                   platform::ReplacePolicy policy, std::string *error,
+                   platform::FolderSyncs *later) {
   const std::string text = ManifestJson(manifest);
-  return platform::WriteOutputFile(path, text.data(), text.size(), policy, error);
+  platform::OutputFile file;
+  const bool ok =
+      file.Create(path, policy) && file.Write(text.data(), text.size()) && file.Commit(later);
+  if (!ok && error) *error = file.Error();
+  return ok;
 }
 
 bool VerifyManifest(const std::string &manifestPath, std::vector<VerifiedFile> &results,

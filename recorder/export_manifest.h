@@ -42,9 +42,10 @@ std::string UtcNow();
 std::string ManifestJson(const ExportManifest &manifest);
 
 // Writes the manifest through an OutputFile. False, with *error naming the
-// file, when it cannot be written.
+// file, when it cannot be written. `later` as for OutputFile::Commit().
 bool WriteManifest(const std::string &path, const ExportManifest &manifest,
-                   platform::ReplacePolicy policy, std::string *error);
+                   platform::ReplacePolicy policy, std::string *error,
+                   platform::FolderSyncs *later = nullptr);
 
 struct VerifiedFile {
   std::string name;  // as the manifest lists it

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cctype>
 
-#include "platform/log.h"
-
 namespace orvan::recorder {
 
 namespace {
@@ -96,18 +94,16 @@ bool ClipExportSink::Take(const SpanEntry &s) {
   return true;
 }
 
-bool ClipExportSink::Finish(int layout) {
+bool ClipExportSink::Finish(int layout, platform::FolderSyncs &later) {
   const bool trailer = m_writer.WriteTrailer(MagicOfLayout(layout),
                                              uint32_t(std::min<int64_t>(m_written, UINT32_MAX)));
   std::string why;
   if (!trailer) m_writer.Abandon();
-  if (!trailer || !m_writer.Close(&why)) {
+  if (!trailer || !m_writer.Close(&why, &later)) {
     m_error = "Writing the clip failed: " + m_indexPath + (why.empty() ? "" : " (" + why + ")");
     return false;
   }
   m_files = {FileOf(m_writer.IndexFile(), "clip index"), FileOf(m_writer.DataFile(), "clip data")};
-  ORVAN_LOG_INFO("copy", "clip %s: %lld entries", m_indexPath.c_str(),
-                 static_cast<long long>(m_written));
   return true;
 }
 

@@ -76,8 +76,9 @@ class IExportSink {
   // Error() names the file, and the export stops.
   virtual bool Take(const SpanEntry &entry) = 0;
   // Finishes every file and puts them in place. False, with Error(), when
-  // any could not be finished.
-  virtual bool Finish(int layout) = 0;
+  // any could not be finished. The files' folders are left for `later` to
+  // sync (platform::FolderSyncs).
+  virtual bool Finish(int layout, platform::FolderSyncs &later) = 0;
   // Drops every file not yet in place.
   virtual void Abandon() = 0;
   // Entries (clip) or pictures (media) written.
@@ -100,7 +101,7 @@ class ClipExportSink final : public IExportSink {
   const std::string &DataPath() const { return m_writer.DataPath(); }
 
   bool Take(const SpanEntry &entry) override;
-  bool Finish(int layout) override;
+  bool Finish(int layout, platform::FolderSyncs &later) override;
   void Abandon() override { m_writer.Abandon(); }
   int64_t Written() const override { return m_written; }
   const std::vector<ExportedFile> &Files() const override { return m_files; }

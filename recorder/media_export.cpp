@@ -127,8 +127,8 @@ class MediaExportSink::ChannelWriter {
     return m_muxer.Finish();
   }
 
-  bool Commit(ExportedFile &file) {
-    if (!m_muxer.Commit()) return false;
+  bool Commit(ExportedFile &file, platform::FolderSyncs &later) {
+    if (!m_muxer.Commit(&later)) return false;
     file.path = m_path;
     file.role = "channel " + std::to_string(m_channel + 1);
     file.sizeBytes = m_muxer.SizeBytes();
@@ -332,7 +332,7 @@ bool MediaExportSink::Take(const SpanEntry &s) {
   return true;
 }
 
-bool MediaExportSink::Finish(int /*layout*/) {
+bool MediaExportSink::Finish(int /*layout*/, platform::FolderSyncs &later) {
   // Every file is finished before any is put in place, so a full disk
   // leaves none of them.
   for (auto &writer : m_writers) {
@@ -344,7 +344,7 @@ bool MediaExportSink::Finish(int /*layout*/) {
   for (auto &writer : m_writers) {
     if (!writer || !writer->Started()) continue;
     ExportedFile file;
-    if (!writer->Commit(file)) {
+    if (!writer->Commit(file, later)) {
       m_error = writer->Error();
       Abandon();
       return false;

@@ -56,7 +56,7 @@ class MediaExportSink final : public IExportSink {
   ~MediaExportSink() override;
 
   bool Take(const SpanEntry &entry) override;
-  bool Finish(int layout) override;
+  bool Finish(int layout, platform::FolderSyncs &later) override;
   void Abandon() override;
   int64_t Written() const override;
   const std::vector<ExportedFile> &Files() const override { return m_files; }

@@ -68,6 +68,18 @@ TEST(OutputFile, committedFile_appearsWhole_andExistingOneNeedsReplacing) {
   EXPECT_EQ(orvan::test::ReadFileText(path), "hello world");
   ASSERT_TRUE(WriteOutputFile(path, "new", 3, kReplace, &error)) << error;
   EXPECT_EQ(orvan::test::ReadFileText(path), "new");
+
+  // A group's files are in place at their commits; their folder is synced
+  // once for all of them.
+  FolderSyncs folders;
+  OutputFile first, second;
+  ASSERT_TRUE(first.Create(dir.File("g1.bin"), kKeep) && first.Write("1", 1));
+  ASSERT_TRUE(second.Create(dir.File("g2.bin"), kKeep) && second.Write("2", 1));
+  ASSERT_TRUE(first.Commit(&folders) && second.Commit(&folders));
+  EXPECT_EQ(orvan::test::ReadFileText(dir.File("g1.bin")), "1");
+  EXPECT_EQ(orvan::test::ReadFileText(dir.File("g2.bin")), "2");
+  folders.SyncAll();
+  EXPECT_EQ(Entries(dir.Path()), 3u);
 }
 
 TEST(OutputFile, digestWhileWriting_isTheFilesSha256_orNoneOnceBytesAreRewritten) {
