@@ -102,6 +102,10 @@ bool MediaMuxer::Start() {
     // The movie header cannot be written last into a stream: fragments carry
     // the samples, cut at key pictures.
     av_dict_set(&options, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
+  } else if (std::strcmp(m_context->oformat->name, "matroska") == 0) {
+    // The SHA-256 taken while writing covers every byte; Matroska's CRC-32
+    // of each element would only repeat that, at a cost per byte.
+    av_dict_set(&options, "write_crc32", "0", 0);
   }
   const int rc = avformat_write_header(m_context.get(), &options);
   av_dict_free(&options);
@@ -146,9 +150,9 @@ bool MediaMuxer::Finish() {
   return ok;
 }
 
-bool MediaMuxer::Commit() {
+bool MediaMuxer::Commit(FolderSyncs *later) {
   if (m_context || m_failed || !m_output.IsOpen()) return false;
-  if (!m_output.Commit()) return Failed("cannot put the file in place", AVERROR(EIO));
+  if (!m_output.Commit(later)) return Failed("cannot put the file in place", AVERROR(EIO));
   return true;
 }
 
