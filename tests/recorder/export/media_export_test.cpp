@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "platform/digest.h"
 #include "recorder/copy_hdd_thread.h"
 #include "recorder/export_manifest.h"
 #include "tests/recorder/export/media_readback.h"
@@ -24,12 +23,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int64_t kStart = 1202982297;  // 2008-02-14 09:44:57
-
-std::string Sha(const std::string &path) {
-  platform::Sha256Digest digest{};
-  uint64_t size = 0;
-  return platform::FileSha256(path, digest, size, nullptr) ? platform::HexOf(digest) : "";
-}
 
 std::string MakeRecording(const test::TempDir &dir, const std::string &name,
                           tools::SampleOptions options) {
@@ -176,8 +169,7 @@ void CheckChannelFile(const std::string &image, const std::string &file, const E
 }
 
 nlohmann::json ReadJson(const std::string &path) {
-  std::ifstream in(path);
-  return nlohmann::json::parse(in, nullptr, false);
+  return nlohmann::json::parse(test::ReadFileText(path), nullptr, false);
 }
 
 void CheckManifestFiles(const Exported &e, size_t count) {
@@ -187,7 +179,7 @@ void CheckManifestFiles(const Exported &e, size_t count) {
   ASSERT_EQ(m["files"].size(), count);
   for (const auto &f : m["files"]) {
     const std::string path = (fs::path(e.manifest).parent_path() / f["name"].get<std::string>());
-    EXPECT_EQ(f["sha256"], Sha(path)) << path;
+    EXPECT_EQ(f["sha256"], test::FileSha256(path)) << path;
     EXPECT_EQ(f["sizeBytes"], fs::file_size(path)) << path;
   }
   std::vector<VerifiedFile> results;
@@ -236,7 +228,7 @@ TEST_P(MediaExport, mpeg4WithAudio_holdsEachChannelsPicturesByteForByte_atTheRec
   tools::SampleOptions o;
   o.durationSeconds = 30;
   const std::string image = MakeRecording(dir, "disk.img", o);
-  const std::string before = Sha(image);
+  const std::string before = test::FileSha256(image);
   // From inside the second block: the copy starts at that block's start.
   const Exported e = Export(image, kStart + 14, kStart + 25, dir.File("out" + Ext()), GetParam());
   ASSERT_EQ(e.failure, CopyFailure::None) << e.error;
@@ -263,7 +255,7 @@ TEST_P(MediaExport, mpeg4WithAudio_holdsEachChannelsPicturesByteForByte_atTheRec
             ExpectedChannel(image, e.startEntry, kStart + 25, 0).pictures.size());
   const std::string notes = m["notes"].dump();
   EXPECT_EQ(notes.find("AAC") != std::string::npos, Mp4()) << notes;
-  EXPECT_EQ(Sha(image), before);
+  EXPECT_EQ(test::FileSha256(image), before);
 }
 
 TEST_P(MediaExport, mjpegWithoutAudio_andAQuadRecording_giveFilesOfTheirChannelsOnly) {
