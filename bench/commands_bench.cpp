@@ -77,7 +77,7 @@ int main(int argc, char **argv) {
   int64_t written = 0;
   for (int r = 0; r < runs; ++r) {
     const std::string clip = dir.File("clip" + std::to_string(r) + ".in");
-    form.ChooseSaveFile = [&](const QString &, const QString &) {
+    form.ChooseSaveFile = [&](const QString &, const QString &, QString *) {
       return QString::fromStdString(clip);
     };
     form.SetRange(0, start, end);  // the span the disk player reports

@@ -14,40 +14,12 @@ namespace orvan::platform {
 namespace {
 
 constexpr const char *kLogCategory = "avi";
-constexpr int kIoBufferBytes = 64 * 1024;
-
-#if LIBAVFORMAT_VERSION_MAJOR >= 61
-using IoWriteBuffer = const uint8_t *;
-#else
-using IoWriteBuffer = uint8_t *;
-#endif
-
-int WriteToOutput(void *opaque, IoWriteBuffer data, int length) {
-  auto *output = static_cast<OutputFile *>(opaque);
-  return length >= 0 && output->Write(data, size_t(length)) ? length : AVERROR(EIO);
-}
-
-int64_t SeekOutput(void *opaque, int64_t offset, int whence) {
-  auto *output = static_cast<OutputFile *>(opaque);
-  if (whence & AVSEEK_SIZE) {
-    const int64_t size = output->SizeBytes();
-    return size < 0 ? AVERROR(EIO) : size;
-  }
-  const int64_t at = output->Seek(offset, whence & ~AVSEEK_FORCE);
-  return at < 0 ? AVERROR(EIO) : at;
-}
 
 }  // namespace
 
-void AviFile::IoContextDeleter::operator()(AVIOContext *io) const {
-  if (!io) return;
-  av_freep(&io->buffer);
-  avio_context_free(&io);
-}
-
 bool AviFile::Create(const std::string &path, ReplacePolicy policy) {
   Close();
-  if (!m_output.Create(path, policy)) {
+  if (!m_output.Create(path, policy, MuxerOutput::Kind::kSeekable)) {
     ORVAN_LOG_ERROR(kLogCategory, "%s", m_output.Error().c_str());
     return false;
   }
@@ -57,17 +29,7 @@ bool AviFile::Create(const std::string &path, ReplacePolicy policy) {
     return false;
   }
   av::OutputFormatContextPtr context(raw);
-  auto *buffer = static_cast<unsigned char *>(av_malloc(kIoBufferBytes));
-  AVIOContext *io = buffer ? avio_alloc_context(buffer, kIoBufferBytes, 1, &m_output, nullptr,
-                                                WriteToOutput, SeekOutput)
-                           : nullptr;
-  if (!io) {
-    av_free(buffer);
-    m_output.Abandon();
-    return false;
-  }
-  m_io.reset(io);
-  context->pb = io;
+  context->pb = m_output.Io();
   context->flags |= AVFMT_FLAG_CUSTOM_IO;
   m_context = std::move(context);
   return true;
@@ -180,15 +142,10 @@ bool AviFile::Close() {
       finished = false;
     }
   }
-  if (m_io) {
-    avio_flush(m_io.get());
-    if (m_io->error < 0) finished = false;
-  }
   // The I/O context is ours, not the muxer's: take it back before the
   // context is freed.
   if (m_context) m_context->pb = nullptr;
   m_context.reset();
-  m_io.reset();
   m_video = nullptr;
   m_audio = nullptr;
   const bool started = m_headerWritten;
@@ -196,7 +153,7 @@ bool AviFile::Close() {
   m_writeFailed = false;
   m_audioBytes = 0;
   if (!m_output.IsOpen()) return true;
-  if (finished) return m_output.Commit();
+  if (finished) return m_output.Commit();  // false when a buffered write fails now
   m_output.Abandon();
   return !started;
 }

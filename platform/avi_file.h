@@ -3,10 +3,9 @@
 // recorder needs (file, video stream, its format, audio stream, its format)
 // so each step can fail on its own.
 //
-// The muxer writes through our own I/O context into an OutputFile
-// (platform/output_file.h): the file appears under its name only when it
-// was finished whole, never over a source, a device or (unless allowed) an
-// existing file.
+// The muxer writes into a seekable MuxerOutput (platform/muxer_output.h):
+// the file appears under its name only when it was finished whole, never
+// over a source, a device or (unless allowed) an existing file.
 //
 // Threading: not thread-safe; the AVI recorder guards it with its lock.
 #pragma once
@@ -15,7 +14,7 @@
 #include <string>
 
 #include "platform/av_handles.h"
-#include "platform/output_file.h"
+#include "platform/muxer_output.h"
 
 namespace orvan::platform {
 
@@ -57,12 +56,7 @@ class AviFile {
   bool WritePacket(AVStream *stream, int64_t pts, int64_t duration, const void *data,
                    uint32_t length, bool key);
 
-  struct IoContextDeleter {
-    void operator()(AVIOContext *io) const;
-  };
-
-  OutputFile m_output;
-  std::unique_ptr<AVIOContext, IoContextDeleter> m_io;  // the muxer's pb while open
+  MuxerOutput m_output;
   av::OutputFormatContextPtr m_context;
   bool m_writeFailed = false;
   AVStream *m_video = nullptr;  // owned by m_context

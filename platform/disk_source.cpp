@@ -5,10 +5,12 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -291,6 +293,80 @@ bool DiskSource::ReadEwf(void *buffer, size_t length, size_t *got) {
   m_position += done;
   m_lastErrno = 0;
   return true;
+}
+
+namespace {
+
+// First line of a sysfs attribute, trimmed; empty when it is not there.
+std::string ReadAttribute(const std::string &path) {
+  std::string text;
+  if (FILE *f = std::fopen(path.c_str(), "rb")) {
+    char buffer[256];
+    const size_t n = std::fread(buffer, 1, sizeof buffer, f);
+    std::fclose(f);
+    text.assign(buffer, n);
+  }
+  const size_t end = text.find_first_of("\n\r");
+  if (end != std::string::npos) text.resize(end);
+  const size_t first = text.find_first_not_of(" \t");
+  const size_t last = text.find_last_not_of(" \t");
+  return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+}
+
+// A serial number from SCSI inquiry page 0x80: a 4-byte header, then text.
+std::string SerialFromVpdPage(const std::string &path) {
+  std::string bytes;
+  if (FILE *f = std::fopen(path.c_str(), "rb")) {
+    char buffer[256];
+    bytes.assign(buffer, std::fread(buffer, 1, sizeof buffer, f));
+    std::fclose(f);
+  }
+  if (bytes.size() <= 4) return {};
+  const size_t length = std::min<size_t>(uint8_t(bytes[3]), bytes.size() - 4);
+  std::string text;
+  for (char c : bytes.substr(4, length))
+    if (c >= 0x20 && c < 0x7F) text.push_back(c);
+  const size_t first = text.find_first_not_of(' ');
+  const size_t last = text.find_last_not_of(' ');
+  return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+SourceIdentity IdentifySource(const DiskSource &source, const std::string &sysDevBlockDir) {
+  SourceIdentity id;
+  // Absolute, so the manifest names the source wherever it is read.
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(source.Path(), ec);
+  id.path = ec || source.Path().empty() ? source.Path() : absolute.string();
+  id.sizeBytes = source.SizeBytes();
+  struct stat st {};
+  if (id.path.empty() || stat(id.path.c_str(), &st) != 0) return id;
+  if (const platform::EwfImage *ewf = source.Ewf()) {
+    id.kind = "E01 image";
+    for (const std::string &segment : ewf->SegmentPaths()) {
+      const std::filesystem::path whole = std::filesystem::absolute(segment, ec);
+      id.segments.push_back(ec ? segment : whole.string());
+    }
+    id.storedMd5 = ewf->StoredMd5();
+    id.storedSha1 = ewf->StoredSha1();
+    return id;
+  }
+  if (!S_ISBLK(st.st_mode)) {
+    id.kind = "image";
+    return id;
+  }
+  id.kind = "block device";
+  const std::string folder = sysDevBlockDir + "/" + std::to_string(major(st.st_rdev)) + ":" +
+                             std::to_string(minor(st.st_rdev));
+  // A whole disk has its device folder; a partition finds it on its parent.
+  for (const std::string &device : {folder + "/device", folder + "/../device"}) {
+    id.model = ReadAttribute(device + "/model");
+    id.serial = ReadAttribute(device + "/serial");
+    if (id.serial.empty()) id.serial = SerialFromVpdPage(device + "/vpd_pg80");
+    if (!id.model.empty() || !id.serial.empty()) break;
+  }
+  return id;
 }
 
 bool MemorySource::Seek(uint64_t offset) {

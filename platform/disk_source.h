@@ -149,6 +149,24 @@ class DiskSource final : public ByteSource {
   platform::SourceRegistration m_registration;  // of m_fd, while open
 };
 
+// What an export's manifest says about the disk it read.
+struct SourceIdentity {
+  std::string path;
+  std::string kind;        // "image" (a regular file), "E01 image" or "block device"
+  uint64_t sizeBytes = 0;  // of the disk read (an E01's: the disk it holds)
+  std::string model;       // block devices: from sysfs, when it tells
+  std::string serial;
+  // E01 images: every segment file read, and the hashes stored at
+  // acquisition (lower-case hex, empty when none).
+  std::vector<std::string> segments;
+  std::string storedMd5, storedSha1;
+};
+
+// The identity of an open source. sysDevBlockDir is where sysfs names block
+// devices by number ("MAJOR:MINOR"); a partition's disk is its parent there.
+SourceIdentity IdentifySource(const DiskSource &source,
+                              const std::string &sysDevBlockDir = "/sys/dev/block");
+
 // Bytes held in memory, with the same 512-byte contract. Does not own them.
 class MemorySource final : public ByteSource {
  public:

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -21,6 +22,8 @@ namespace orvan::platform {
 namespace {
 
 constexpr const char *kLogCategory = "output";
+// Appended bytes are handed to the disk in runs of this size.
+constexpr uint64_t kWritebackBytes = 1 << 20;
 
 std::string CannotWrite(const std::string &path, int error) {
   return "cannot write " + path + ": " + std::strerror(error);
@@ -98,10 +101,13 @@ std::string TemporaryName(const std::string &target) {
   return (final.parent_path() / ("." + name + suffix)).string();
 }
 
+std::string FolderOf(const std::string &path) {
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  return folder.empty() ? "." : folder;
+}
+
 // Best effort: the rename itself is durable only once the folder is.
-void SyncFolderOf(const std::string &path) {
-  std::string folder = std::filesystem::path(path).parent_path().string();
-  if (folder.empty()) folder = ".";
+void SyncFolder(const std::string &folder) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   if (fsync(fd) != 0)
@@ -122,6 +128,44 @@ int RenameKeepingExisting(const std::string &from, const std::string &to) {
 
 }  // namespace
 
+OutputFile::~OutputFile() { Abandon(); }
+
+void OutputFile::ComputeSha256() {
+  if (m_fd < 0 || m_end != 0) return;
+  m_sha = std::make_unique<Sha256>();
+  if (!m_sha->Ok()) m_sha.reset();
+}
+
+bool OutputFile::Sha256Of(Sha256Digest &digest) const {
+  if (!m_hasDigest) return false;
+  digest = m_digest;
+  return true;
+}
+
+void OutputFile::Written(uint64_t offset, const void *data, size_t length) {
+  if (m_sha) {
+    if (offset == m_end)
+      m_sha->Update(data, length);
+    else if (length)
+      m_sha.reset();  // bytes changed inside the file: no running digest can follow
+  }
+  m_end = std::max(m_end, offset + length);
+  if (m_end - m_writtenBack >= kWritebackBytes) Writeback(m_writtenBack, m_end);
+}
+
+void OutputFile::Writeback(uint64_t from, uint64_t to) {
+  // Only a hint: the sync in Commit() is what makes the file durable, so a
+  // file system that refuses is no failure.
+  if (to > from &&
+      ::sync_file_range(m_fd, off_t(from), off_t(to - from), SYNC_FILE_RANGE_WRITE) != 0)
+    ORVAN_LOG_DEBUG(kLogCategory, "sync_file_range of %s: %s", m_path.c_str(), strerror(errno));
+  m_writtenBack = to;
+}
+
+void OutputFile::StartWriteback() {
+  if (m_fd >= 0 && !m_writeFailed) Writeback(m_writtenBack, m_end);
+}
+
 bool OutputFile::Fail(OutputStatus status, const std::string &text) {
   m_status = status;
   m_error = text;
@@ -133,6 +177,9 @@ bool OutputFile::Create(const std::string &path, ReplacePolicy policy) {
   m_path = path;
   m_policy = policy;
   m_writeFailed = false;
+  m_position = m_end = m_writtenBack = 0;
+  m_sha.reset();
+  m_hasDigest = false;
   m_status = OutputStatus::kOk;
   m_error.clear();
   std::string error;
@@ -174,12 +221,20 @@ bool OutputFile::WriteAll(const void *data, size_t length, int64_t offset) {
     }
     done += size_t(n);
   }
+  if (offset < 0) {
+    Written(m_position, data, length);
+    m_position += length;
+  } else {
+    Written(uint64_t(offset), data, length);
+  }
   return true;
 }
 
 int64_t OutputFile::Seek(int64_t offset, int whence) {
   if (m_fd < 0) return -1;
-  return int64_t(::lseek(m_fd, off_t(offset), whence));
+  const int64_t at = int64_t(::lseek(m_fd, off_t(offset), whence));
+  if (at >= 0) m_position = uint64_t(at);
+  return at;
 }
 
 int64_t OutputFile::SizeBytes() const {
@@ -195,10 +250,24 @@ bool OutputFile::SetSize(uint64_t bytes) {
     return Fail(OutputStatus::kFailed,
                 CannotWrite(m_path, bytes > uint64_t(INT64_MAX) ? EFBIG : errno));
   }
+  if (bytes != m_end) m_sha.reset();
+  m_end = bytes;
+  m_writtenBack = std::min(m_writtenBack, bytes);
   return true;
 }
 
-bool OutputFile::Commit() {
+void FolderSyncs::Add(const std::string &file) {
+  const std::string folder = FolderOf(file);
+  if (std::find(m_folders.begin(), m_folders.end(), folder) == m_folders.end())
+    m_folders.push_back(folder);
+}
+
+void FolderSyncs::SyncAll() {
+  for (const std::string &folder : m_folders) SyncFolder(folder);
+  m_folders.clear();
+}
+
+bool OutputFile::Commit(FolderSyncs *later) {
   if (m_fd < 0) {
     if (m_status == OutputStatus::kOk) Fail(OutputStatus::kFailed, "no output file open");
     return false;
@@ -243,7 +312,15 @@ bool OutputFile::Commit() {
     return Fail(OutputStatus::kFailed, CannotWrite(m_path, renameError));
   }
   m_temporary.clear();
-  SyncFolderOf(m_target);
+  if (later)
+    later->Add(m_target);
+  else
+    SyncFolder(FolderOf(m_target));
+  if (m_sha) {
+    m_digest = m_sha->Final();
+    m_hasDigest = m_sha->Ok();
+    m_sha.reset();
+  }
   return true;
 }
 

@@ -14,18 +14,45 @@
 // where the file system lacks it), so a file that appears between the check
 // and the commit is never clobbered.
 //
+// Writing starts the disk's writeback of every megabyte appended while the
+// rest is still being produced, so the sync in Commit() waits for little
+// more than the last megabyte.
+//
+// On request it computes the SHA-256 of what it writes, as it writes it, so
+// the digest of an export is never taken by reading the file back.
+//
 // Threads: an OutputFile is used by one thread at a time.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "platform/digest.h"
 
 namespace orvan::platform {
 
 enum class ReplacePolicy {
   kKeepExisting,     // an existing file is refused
   kReplaceExisting,  // an existing regular file is replaced on commit
+};
+
+// The folders of a group of files committed together: each file is synced
+// at its own commit, and the folders that received their names are synced
+// once, after the last rename, instead of once a file.
+class FolderSyncs {
+ public:
+  // Notes the folder that holds `file`.
+  void Add(const std::string &file);
+  // Syncs every folder noted, once each, and forgets them. Best effort, as
+  // a single commit's folder sync: the files themselves are durable already.
+  void SyncAll();
+  ~FolderSyncs() { SyncAll(); }
+
+ private:
+  std::vector<std::string> m_folders;
 };
 
 enum class OutputStatus {
@@ -39,7 +66,7 @@ enum class OutputStatus {
 class OutputFile {
  public:
   OutputFile() = default;
-  ~OutputFile() { Abandon(); }
+  ~OutputFile();
   OutputFile(const OutputFile &) = delete;
   OutputFile &operator=(const OutputFile &) = delete;
 
@@ -47,6 +74,17 @@ class OutputFile {
   // reason in Status() and Error(), when refused or failed.
   bool Create(const std::string &path, ReplacePolicy policy);
   bool IsOpen() const { return m_fd >= 0; }
+
+  // Digests the bytes as they are written. Call after Create() and before
+  // the first write. The digest covers a file written front to back: a
+  // write anywhere but at its end (WriteAt elsewhere, Write after a Seek
+  // back, SetSize) makes it unavailable rather than wrong.
+  void ComputeSha256();
+  // After Commit(): the digest of the file put in place. False when none
+  // was asked for, or it became unavailable.
+  bool Sha256Of(Sha256Digest &digest) const;
+  // Bytes the file holds (the end of what was appended).
+  uint64_t WrittenBytes() const { return m_end; }
 
   // Appends at the current position.
   bool Write(const void *data, size_t length);
@@ -56,10 +94,15 @@ class OutputFile {
   int64_t SizeBytes() const;
   bool SetSize(uint64_t bytes);
 
+  // Starts writing back everything written so far, without waiting: called
+  // on each file of a group before the first is committed, the group's
+  // syncs overlap instead of following one another.
+  void StartWriteback();
   // Makes the file durable and puts it in place under the final name. False
   // (and the temporary removed) when a write had failed, or syncing or the
-  // rename failed, or the final name was refused meanwhile.
-  bool Commit();
+  // rename failed, or the final name was refused meanwhile. With `later`,
+  // the rename is made durable by its SyncAll() instead of here.
+  bool Commit(FolderSyncs *later = nullptr);
   // Removes the temporary; the final name is left as it was. No effect
   // after Commit().
   void Abandon();
@@ -76,8 +119,19 @@ class OutputFile {
   // Writes all `length` bytes: at the current position when `offset` is
   // negative, else at `offset` (which the caller has checked).
   bool WriteAll(const void *data, size_t length, int64_t offset);
+  // Keeps the digest and the file's end up to date for `length` bytes
+  // written at `offset`.
+  void Written(uint64_t offset, const void *data, size_t length);
+  // Starts the writeback of [from, to) without waiting for it.
+  void Writeback(uint64_t from, uint64_t to);
 
   int m_fd = -1;
+  uint64_t m_position = 0;        // of the descriptor, for Write()
+  uint64_t m_end = 0;             // the file's length
+  uint64_t m_writtenBack = 0;     // writeback started up to here
+  std::unique_ptr<Sha256> m_sha;  // while the digest is still the file's
+  bool m_hasDigest = false;
+  Sha256Digest m_digest{};
   bool m_writeFailed = false;
   ReplacePolicy m_policy = ReplacePolicy::kKeepExisting;
   std::string m_path;    // as the caller named it

@@ -1,13 +1,13 @@
 #include "platform/source_hash.h"
 
-#include <openssl/evp.h>
-
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
+
+#include "platform/digest.h"
 
 namespace orvan::platform {
 
@@ -60,31 +60,6 @@ struct ReaderReport {
     runFirst = runEnd = 0;
   }
 };
-
-std::string Hex(const unsigned char *bytes, unsigned size) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned i = 0; i < size; ++i) {
-    out += digits[bytes[i] >> 4];
-    out += digits[bytes[i] & 15];
-  }
-  return out;
-}
-
-using DigestContext = std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX *)>;
-
-DigestContext NewDigest(const EVP_MD *md) {
-  DigestContext ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-  if (ctx) EVP_DigestInit_ex(ctx.get(), md, nullptr);
-  return ctx;
-}
-
-std::string Finish(DigestContext &ctx) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned size = 0;
-  if (!ctx || EVP_DigestFinal_ex(ctx.get(), digest, &size) != 1) return {};
-  return Hex(digest, size);
-}
 
 // Fills block with the source's bytes [offset, offset + length): one large
 // read, and where that fails, sector by sector, zeros for what still fails.
@@ -141,10 +116,7 @@ SourceHashes HashSource(DiskSource &source, const HashOptions &options) {
     ring.changed.notify_all();
   });
 
-  DigestContext sha256 = NewDigest(EVP_sha256());
-  DigestContext md5 = NewDigest(EVP_md5());
-  DigestContext sha1 =
-      options.sha1 ? NewDigest(EVP_sha1()) : DigestContext(nullptr, EVP_MD_CTX_free);
+  Digest sha256(DigestKind::kSha256), md5(DigestKind::kMd5), sha1(DigestKind::kSha1);
   for (uint64_t n = 0;; ++n) {
     {
       std::unique_lock<std::mutex> hold(ring.lock);
@@ -152,8 +124,9 @@ SourceHashes HashSource(DiskSource &source, const HashOptions &options) {
       if (ring.filled <= n) break;
     }
     const Block &block = ring.blocks[n % kRingBlocks];
-    for (DigestContext *ctx : {&sha256, &md5, &sha1})
-      if (*ctx) EVP_DigestUpdate(ctx->get(), block.data.data(), block.length);
+    sha256.Update(block.data.data(), block.length);
+    md5.Update(block.data.data(), block.length);
+    if (options.sha1) sha1.Update(block.data.data(), block.length);
     result.bytes += block.length;
     {
       std::lock_guard<std::mutex> hold(ring.lock);
@@ -165,9 +138,9 @@ SourceHashes HashSource(DiskSource &source, const HashOptions &options) {
   reader.join();
 
   result.complete = result.bytes == total;
-  result.sha256 = Finish(sha256);
-  result.md5 = Finish(md5);
-  if (options.sha1) result.sha1 = Finish(sha1);
+  result.sha256 = HexOf(sha256.Final());
+  result.md5 = HexOf(md5.Final());
+  if (options.sha1) result.sha1 = HexOf(sha1.Final());
   result.unreadableSectors = report.unreadableSectors;
   result.readErrors = std::move(report.errors);
   return result;

@@ -194,6 +194,8 @@ bool CClipWriter::Create(const std::string &indexPath, platform::ReplacePolicy p
     Abandon();
     return false;
   }
+  m_index.ComputeSha256();
+  m_data.ComputeSha256();
   m_dataPath = dataPath;
   m_policy = policy;
   return true;
@@ -228,16 +230,20 @@ bool CClipWriter::WriteTrailer(uint32_t magic, uint32_t count) {
   return Flush();
 }
 
-bool CClipWriter::Close(std::string *error) {
+bool CClipWriter::Close(std::string *error, platform::FolderSyncs *later) {
   if (!IsOpen()) return true;
   bool ok = Flush();
+  if (ok) {
+    m_data.StartWriteback();
+    m_index.StartWriteback();
+  }
   std::string why =
       ok ? std::string() : (m_data.Error().empty() ? m_index.Error() : m_data.Error());
-  if (ok && !m_data.Commit()) {
+  if (ok && !m_data.Commit(later)) {
     ok = false;
     why = m_data.Error();
   }
-  if (ok && !m_index.Commit()) {
+  if (ok && !m_index.Commit(later)) {
     ok = false;
     why = m_index.Error();
     // A data file without its index is no clip. One this writer made new is

@@ -111,7 +111,8 @@ std::string ClipRefusal(const CClipReader &clip, const std::string &indexPath,
 // gathered into large pieces. Both files are written beside their final
 // names (platform/output_file.h) and put in place together by Close(); a
 // writer abandoned, failed or destroyed before that leaves no clip behind
-// and any existing files as they were.
+// and any existing files as they were. The SHA-256 of each file is computed
+// as it is written.
 class CClipWriter {
  public:
   CClipWriter() = default;
@@ -135,10 +136,15 @@ class CClipWriter {
   bool WriteTrailer(uint32_t magic, uint32_t count);
   // Puts out what is gathered and puts both files in place, the data file
   // first. False, and no clip left behind, when a write or the commit
-  // failed; *error (if given) says why.
-  bool Close(std::string *error = nullptr);
+  // failed; *error (if given) says why. `later` as for
+  // OutputFile::Commit().
+  bool Close(std::string *error = nullptr, platform::FolderSyncs *later = nullptr);
   // Drops both files unfinished.
   void Abandon();
+  // After a successful Close(): the files put in place, for their length
+  // and digest.
+  const platform::OutputFile &IndexFile() const { return m_index; }
+  const platform::OutputFile &DataFile() const { return m_data; }
 
  private:
   bool Flush();

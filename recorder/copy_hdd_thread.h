@@ -1,25 +1,29 @@
-// CopyHDDThread: copies a time range of a recorder disk into a clip, in
-// the background, with its own read-only handle on the disk and its own
-// lock around each single Seek and Read.
+// CopyHDDThread: copies a time range of a recorder disk, in the
+// background, with its own read-only handle on the disk and its own lock
+// around each single Seek and Read: into a clip, or into one Matroska or MP4
+// file per channel (recorder/media_export.h), with a manifest beside it
+// (recorder/export_manifest.h).
 //
 // Created running: the constructor prepares the copy on the creating
 // thread (opens the disk, finds the state, searches the start time,
-// creates the clip files) and starts the body as its last step. The form
-// polls Done() and requests a stop with StopCopy(); the thread never calls
-// into the main thread.
+// creates the clip files, checks the names of the media files) and starts
+// the body as its last step. The form polls Done() and requests a stop with
+// StopCopy(); the thread never calls into the main thread.
 //
-// The clip files are written under temporary names and put in place only
-// when the copy succeeded: a copy that finds nothing to copy, or whose
-// writing failed, leaves no clip behind (and no file it would have replaced
-// is touched). A copy that is stopped or terminated before it finished still
-// writes the trailer before the thread ends, so what was copied stays a
-// playable clip.
+// Files are written under temporary names and put in place only when the
+// copy succeeded: a copy that finds nothing to copy, or whose writing failed
+// (a full disk), leaves no file behind (and no file it would have replaced
+// is touched), and no manifest. A copy that is stopped or terminated before
+// it finished still finishes its files and writes the manifest before the
+// thread ends, so what was copied stays playable and provable.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "media/locks.h"
 #include "platform/disk_source.h"
@@ -27,7 +31,9 @@
 #include "platform/wintime.h"
 #include "recorder/clip_format.h"
 #include "recorder/disk_layout.h"
+#include "recorder/export_sink.h"
 #include "recorder/locked_source.h"
+#include "recorder/span_reader.h"
 
 namespace orvan::recorder {
 
@@ -41,6 +47,14 @@ enum class CopyFailure {
   WriteFailed,       // writing the clip failed part-way: no clip is left behind
   EndBeforeStart,    // the chosen end lies before the chosen start: nothing is copied
   NoEntries,         // no entry of the chosen span could be copied: no file is written
+  NoPictures,        // a media export found no picture to write: no file is written
+  ManifestFailed,    // the files are written, but their manifest could not be
+};
+
+struct ExportOptions {
+  ExportFormat format = ExportFormat::kClip;
+  unsigned channelMask = 0xF;  // media files: bit c exports channel c
+  bool manifest = true;        // NAME.manifest.json beside the files
 };
 
 class CopyHDDThread final : public TThread {
@@ -50,12 +64,14 @@ class CopyHDDThread final : public TThread {
   using MessageSink = std::function<void(const std::string &text)>;
 
   // owner: the copy form, kept for the form's own use, never called.
-  // indexPath: the clip's index file; the data file gets the companion name.
-  // policy: whether existing clip files may be replaced (the window's save
+  // outputPath: the clip's index file (the data file gets the companion
+  // name), or NAME.mkv / NAME.mp4 for media files NAME_CH1.mkv ...
+  // policy: whether existing files may be replaced (the window's save
   // dialog has asked; the command line needs --overwrite).
   CopyHDDThread(void *owner, int driveNumber, const SYSTEMTIME &start, const SYSTEMTIME &end,
-                const std::string &indexPath, MessageSink showMessage = {},
-                platform::ReplacePolicy policy = platform::ReplacePolicy::kKeepExisting);
+                const std::string &outputPath, MessageSink showMessage = {},
+                platform::ReplacePolicy policy = platform::ReplacePolicy::kKeepExisting,
+                const ExportOptions &options = {});
   ~CopyHDDThread() override;
 
   // Stop request: the next turn writes the trailer and finishes.
@@ -65,6 +81,7 @@ class CopyHDDThread final : public TThread {
   bool Copying() const { return m_copying.load(std::memory_order_acquire); }
 
   void *Owner() const { return m_owner; }
+  // Entries of a clip, pictures of media files.
   int64_t EntriesWritten() const { return m_written.load(std::memory_order_acquire); }
   // The next index entry to read, for progress against StartEntry()..PlayEnd().
   int64_t NextEntry() const { return m_progressNext.load(std::memory_order_acquire); }
@@ -77,8 +94,13 @@ class CopyHDDThread final : public TThread {
   uint32_t StartSeconds() const { return m_startSeconds; }
   int64_t EndSeconds() const { return m_endSeconds; }
   const std::string &IndexPath() const { return m_indexPath; }
+  const ExportOptions &Options() const { return m_options; }
   // Valid once Finished(), and empty when no clip was written.
   const std::string &DataPath() const { return m_dataPath; }
+  // Valid once Finished(): the files put in place, and the manifest (empty
+  // when none was written).
+  const std::vector<ExportedFile> &Files() const { return m_files; }
+  const std::string &ManifestPath() const { return m_manifestPath; }
   // Valid once Finished(): the layout value and magic written.
   int Layout() const { return m_layout.load(std::memory_order_acquire); }
   uint32_t ClipMagic() const { return MagicOfLayout(Layout()); }
@@ -87,7 +109,8 @@ class CopyHDDThread final : public TThread {
   // What the copy lost on a damaged disk: index reads that failed (the
   // copy ends at the first, at entry IndexFailedAt(), else -1), and
   // entries not copied because their record could not be read or they
-  // are not entries the recorder writes.
+  // are not entries the recorder writes (media files also leave out
+  // records that are not what their entry says).
   uint64_t ReadErrors() const { return m_readErrors.load(std::memory_order_acquire); }
   uint64_t SkippedRecords() const { return m_skippedRecords.load(std::memory_order_acquire); }
   int64_t IndexFailedAt() const { return m_indexFailedAt.load(std::memory_order_acquire); }
@@ -101,13 +124,18 @@ class CopyHDDThread final : public TThread {
   void Execute() override;
 
  private:
-  void CopySector();
-  void FinishClip();
+  void FinishExport();
+  bool WriteExportManifest(platform::FolderSyncs &folders);
+  void NoteLosses();
 
   void *const m_owner;
   const std::string m_indexPath;
-  std::string m_dataPath;   // set by the thread when it creates the clip files
-  std::string m_errorText;  // set by the constructor, or by the thread before it finishes
+  const ExportOptions m_options;
+  const platform::ReplacePolicy m_policy;
+  std::string m_dataPath;             // set when the clip files are created
+  std::string m_errorText;            // set by the constructor, or by the thread before it finishes
+  std::string m_manifestPath;         // set by the thread once the manifest is written
+  std::vector<ExportedFile> m_files;  // set by the thread before it finishes
 
   // The disk: m_diskLock guards each single Seek and Read on m_disk; every
   // layout read goes through m_source, which takes it.
@@ -119,16 +147,17 @@ class CopyHDDThread final : public TThread {
   DiskHeader m_header;
   DiskStateEntry m_state;
   DiskGeometry m_geometry;
+  SourceIdentity m_sourceIdentity;
   uint32_t m_startSeconds = 0;
   int64_t m_endSeconds = 0;
   int64_t m_startEntry = 0;
 
   // Thread-only after construction.
-  IndexReader m_reader;
-  CClipWriter m_writer;
-  std::vector<uint8_t> m_record;
+  std::unique_ptr<SpanReader> m_span;
+  std::unique_ptr<IExportSink> m_sink;
   LayoutDecider m_decision;
-  bool m_trailerWritten = false;
+  bool m_spanEnded = false;  // the span was read to its end (or to an unreadable index)
+  bool m_finished = false;
 
   // Shared with the form, read without a lock.
   std::atomic<bool> m_copying{false};

@@ -18,4 +18,8 @@ void AddHashCommand(CommandLine &cli);
 // (tools/cli_yuv.cpp).
 void AddYuvCommand(CommandLine &cli);
 
+// "verify": every file an export's manifest lists, checked for its length
+// and SHA-256 (tools/cli_verify.cpp).
+void AddVerifyCommand(CommandLine &cli);
+
 }  // namespace orvan::tools

@@ -104,6 +104,22 @@ Command &Command::Value(const std::string &names, const std::string &valueName,
   return *this;
 }
 
+Command &Command::Values(const std::string &names, const std::string &valueName,
+                         const std::string &description, Parser parse, const std::string &missing) {
+  CLI::Option *option = m_app.add_option_function<std::vector<std::string>>(
+      names,
+      [parse = std::move(parse)](const std::vector<std::string> &texts) {
+        std::string error;
+        for (const std::string &text : texts)
+          if (!parse(text, error)) throw UsageError(error);
+      },
+      description);
+  option->type_name(valueName)->allow_extra_args(false)->multi_option_policy(
+      CLI::MultiOptionPolicy::TakeAll);
+  NoteMissing(option->get_name(), missing);
+  return *this;
+}
+
 Command &Command::When(const std::string &names, std::optional<uint32_t> &target,
                        const std::string &description, const std::string &bad,
                        const std::string &missing) {

@@ -109,10 +109,18 @@ class Command {
   Command &Number(const std::string &names, T &target, const std::string &valueName,
                   const std::string &description, const std::string &bad, T lo, T hi,
                   const std::string &missing = "");
+  // The same, repeatable: each value given is added to `target`, in order.
+  template <typename T>
+  Command &Numbers(const std::string &names, std::vector<T> &target, const std::string &valueName,
+                   const std::string &description, const std::string &bad, T lo, T hi,
+                   const std::string &missing = "");
   // A WHEN; `bad` replaces ParseWhen's error when given.
   Command &When(const std::string &names, std::optional<uint32_t> &target,
                 const std::string &description, const std::string &bad = "",
                 const std::string &missing = "");
+  // A value that may be given more than once: `parse` sees each, in order.
+  Command &Values(const std::string &names, const std::string &valueName,
+                  const std::string &description, Parser parse, const std::string &missing = "");
   // --image PATH, repeatable: images listed before the machine's drives.
   // Hidden from --help where a program accepts it but has no drives.
   Command &Images(std::vector<std::string> &images, bool hidden = false);
@@ -219,6 +227,24 @@ Command &Command::Number(const std::string &names, T &target, const std::string 
           return false;
         }
         target = T(value);
+        return true;
+      },
+      missing);
+}
+
+template <typename T>
+Command &Command::Numbers(const std::string &names, std::vector<T> &target,
+                          const std::string &valueName, const std::string &description,
+                          const std::string &bad, T lo, T hi, const std::string &missing) {
+  return Values(
+      names, valueName, description,
+      [&target, bad, lo, hi](const std::string &text, std::string &error) {
+        int64_t value = 0;
+        if (!ParseWholeNumber(text, value) || value < int64_t(lo) || value > int64_t(hi)) {
+          error = bad;
+          return false;
+        }
+        target.push_back(T(value));
         return true;
       },
       missing);

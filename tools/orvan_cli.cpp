@@ -5,8 +5,8 @@
 // (tools/exit_codes.h). What a damaged source lost is said in one warning
 // line on stderr and in the JSON ("warnings", "readErrors",
 // "skippedRecords"). The commands are registered on the command line
-// (tools/command_line.h): the disk and clip commands here, play, yuv and
-// hash in files of their own.
+// (tools/command_line.h): the disk and clip commands here, play, yuv,
+// hash and verify in files of their own.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -43,6 +43,7 @@ struct DiskOptions {
   std::string when;                  // search
   std::optional<uint32_t> from, to;  // export
   std::string output;                // export
+  std::vector<int> channels;         // export to .mkv/.mp4: 1..4, all when empty
   std::string clip;                  // clip
 };
 
@@ -265,6 +266,15 @@ int Search(const DiskOptions &o) {
   return damage.Finish(kExitOk, o.switches.strict);
 }
 
+// The files an export made: path, role, length and SHA-256.
+Json FilesJson(const std::vector<ExportedFile> &files) {
+  Json list = Json::array();
+  for (const ExportedFile &f : files)
+    list.push_back(
+        {{"path", f.path}, {"role", f.role}, {"sizeBytes", f.sizeBytes}, {"sha256", f.sha256}});
+  return list;
+}
+
 int Export(const DiskOptions &o) {
   CommandDisk disk;
   if (int rc = disk.Resolve(o.source)) return rc;
@@ -272,9 +282,25 @@ int Export(const DiskOptions &o) {
     return Fail(kExitError, "export needs --from, --to and -o");
   const uint32_t from = *o.from, to = *o.to;
   const platform::ReplacePolicy policy = o.switches.Policy();
+  ExportOptions options;
+  options.format = ExportFormatOfName(o.output);
+  const bool media = options.format != ExportFormat::kClip;
+  if (!o.channels.empty()) {
+    if (!media) return Fail(kExitError, "--channel applies to .mkv and .mp4 exports");
+    options.channelMask = 0;
+    for (const int c : o.channels) options.channelMask |= 1u << (c - 1);
+  }
+  std::vector<std::string> outputs{ManifestPathOf(o.output)};
+  if (media) {
+    for (int c = 0; c < 4; ++c)
+      if (options.channelMask & (1u << c)) outputs.push_back(ChannelFilePath(o.output, c));
+  } else {
+    outputs.push_back(o.output);
+    outputs.push_back(CompanionDataName(o.output));
+  }
   if (int rc = disk.Open(true)) return rc;
-  // Refused before the copy starts; the copy's own writer checks again.
-  if (RefuseOutputs({o.output, CompanionDataName(o.output)}, policy)) return kExitError;
+  // Refused before the copy starts; the copy's own writers check again.
+  if (RefuseOutputs(outputs, policy)) return kExitError;
   // The copy thread opens the disk itself.
   disk.source.Close();
   DamageReport &damage = disk.damage;
@@ -283,8 +309,9 @@ int Export(const DiskOptions &o) {
   CopyHDDThread copy(
       nullptr, disk.where.driveNumber, RecorderSecondsToSystemTime(from),
       RecorderSecondsToSystemTime(to), o.output, [&](const std::string &m) { stateMessage = m; },
-      policy);
+      policy, options);
   if (copy.Failure() == CopyFailure::StateError) return Fail(kExitStateError, kStateErrorText);
+  const char *what = media ? "pictures" : "entries";
   const int64_t first = copy.StartEntry();
   const int64_t span = std::max<int64_t>(1, copy.Geometry().playEnd - first);
   auto lastReport = std::chrono::steady_clock::now();
@@ -294,22 +321,25 @@ int Export(const DiskOptions &o) {
     if (now - lastReport >= std::chrono::milliseconds(500)) {
       lastReport = now;
       const int64_t at = std::clamp<int64_t>(copy.NextEntry() - first, 0, span);
-      std::fprintf(stderr, "\rcopying: %lld entries written, index %lld%%",
-                   static_cast<long long>(copy.EntriesWritten()),
+      std::fprintf(stderr, "\rcopying: %lld %s written, index %lld%%",
+                   static_cast<long long>(copy.EntriesWritten()), what,
                    static_cast<long long>(at * 100 / span));
     }
   }
   copy.WaitFor();
-  std::fprintf(stderr, "\rcopying: %lld entries written, done        \n",
-               static_cast<long long>(copy.EntriesWritten()));
+  std::fprintf(stderr, "\rcopying: %lld %s written, done        \n",
+               static_cast<long long>(copy.EntriesWritten()), what);
   damage.readErrors += copy.ReadErrors();
   damage.skippedRecords += copy.SkippedRecords();
   if (copy.IndexFailedAt() >= 0)
     damage.Warn("the index cannot be read at entry " + std::to_string(copy.IndexFailedAt()) +
-                ": the clip ends there");
+                (media ? ": the export ends there" : ": the clip ends there"));
   if (copy.SkippedRecords())
     damage.Warn(std::to_string(copy.SkippedRecords()) +
-                " entries were not copied: their records cannot be read or they are damaged");
+                (media ? " entries were left out: their records cannot be read, are damaged or "
+                         "are not what their entry says"
+                       : " entries were not copied: their records cannot be read or they are "
+                         "damaged"));
   switch (copy.Failure()) {
     case CopyFailure::None:
       break;
@@ -322,22 +352,37 @@ int Export(const DiskOptions &o) {
                   damage.Partial()
                       ? "Nothing in the chosen span could be read: no clip was written"
                       : "Nothing was recorded in the chosen span: no clip was written");
+    case CopyFailure::NoPictures:
+      damage.Finish(kExitRejected, false);
+      return Fail(kExitRejected,
+                  damage.Partial()
+                      ? "No picture in the chosen span could be read: no file was written"
+                      : "No pictures were recorded in the chosen span: no file was written");
     case CopyFailure::EndBeforeStart:
       return Fail(kExitError, "--to is before --from: nothing is copied");
     default:
       return Fail(kExitError, copy.ErrorText());
   }
   if (o.switches.json) {
-    Json clip = {{"index", copy.IndexPath()},
-                 {"data", copy.DataPath()},
-                 {"entries", copy.EntriesWritten()},
-                 {"magic", Hex32(copy.ClipMagic())}};
-    damage.AddTo(clip);
-    PrintJson(clip);
+    Json result = media ? Json{{"format", ExportFormatName(options.format)},
+                               {"pictures", copy.EntriesWritten()}}
+                        : Json{{"index", copy.IndexPath()},
+                               {"data", copy.DataPath()},
+                               {"entries", copy.EntriesWritten()},
+                               {"magic", Hex32(copy.ClipMagic())}};
+    result["files"] = FilesJson(copy.Files());
+    result["manifest"] = copy.ManifestPath();
+    damage.AddTo(result);
+    PrintJson(result);
+  } else if (media) {
+    for (const ExportedFile &f : copy.Files())
+      std::printf("%s: %llu bytes, SHA-256 %s\n", f.path.c_str(),
+                  static_cast<unsigned long long>(f.sizeBytes), f.sha256.c_str());
+    std::printf("%s\n", copy.ManifestPath().c_str());
   } else {
-    std::printf("%s + %s: %lld entries, magic %s\n", copy.IndexPath().c_str(),
+    std::printf("%s + %s: %lld entries, magic %s\n%s\n", copy.IndexPath().c_str(),
                 copy.DataPath().c_str(), static_cast<long long>(copy.EntriesWritten()),
-                Hex32(copy.ClipMagic()).c_str());
+                Hex32(copy.ClipMagic()).c_str(), copy.ManifestPath().c_str());
   }
   return damage.Finish(kExitOk, o.switches.strict);
 }
@@ -410,15 +455,22 @@ void AddDiskCommands(CommandLine &cli) {
                        .Positional("WHEN", o.when, "the time to look for")
                        .Footer(kWhenText);
                  });
-  AddDiskCommand(cli, "export", "copy a time range into a clip (OUT.in + OUT.da)", Export,
-                 [](Command &cmd, DiskOptions &o) {
-                   cmd.Source(o.source, "DISK", kDiskText)
-                       .When("--from", o.from, "the first time to copy")
-                       .When("--to", o.to, "the time to copy to")
-                       .Text("-o,--output", o.output, "OUT.in",
-                             "the clip's index file; its data file is OUT.da")
-                       .Footer(kWhenText);
-                 });
+  AddDiskCommand(
+      cli, "export", "copy a time range into a clip or into .mkv/.mp4 files", Export,
+      [](Command &cmd, DiskOptions &o) {
+        cmd.Source(o.source, "DISK", kDiskText)
+            .When("--from", o.from, "the first time to copy")
+            .When("--to", o.to, "the time to copy to")
+            .Text("-o,--output", o.output, "OUT.in|OUT.mkv|OUT.mp4",
+                  "a clip (its data in OUT.da), or a file per channel (OUT_CH1.mkv ...)")
+            .Numbers("--channel", o.channels, "N",
+                     "only channel N into .mkv/.mp4 (repeatable; all by default)",
+                     "--channel needs a channel number, 1 to 4", 1, 4)
+            .Footer(std::string(kWhenText) +
+                    "\nEvery export writes OUT.manifest.json: the source, the span, what was "
+                    "lost,\nand each file's length and SHA-256 (\"orvan-cli verify\" checks "
+                    "them).");
+      });
   AddDiskCommand(cli, "clip", "check a clip and show its span", Clip,
                  [](Command &cmd, DiskOptions &o) {
                    cmd.Positional("CLIP.in", o.clip, "a clip's index file");
@@ -435,6 +487,7 @@ int main(int argc, char **argv) {
 #endif
   AddYuvCommand(cli);
   AddHashCommand(cli);
+  AddVerifyCommand(cli);
   cli.AddCommand("help", "print this help", [&cli] {
     std::fputs(cli.Help().c_str(), stdout);
     return kExitOk;
@@ -442,7 +495,8 @@ int main(int argc, char **argv) {
   cli.Footer(std::string(kWhenText) +
              "\n\"orvan-cli COMMAND --help\" lists a command's options.\n"
              "Exit codes: 0 done; 1 usage, I/O error or a refused output; 2 not a recorder disk\n"
-             "or a rejected clip; 3 \"Check HDD State Error!!\"; 5 a partial result under\n"
-             "--strict; 130 and 143 play stopped by SIGINT or SIGTERM.");
+             "or a rejected clip or a span without pictures; 3 \"Check HDD State Error!!\";\n"
+             "4 a file that does not match its manifest; 5 a partial result under --strict;\n"
+             "130 and 143 play stopped by SIGINT or SIGTERM.");
   return cli.Run(argc, argv);
 }

@@ -11,6 +11,7 @@
 #include <QTimeEdit>
 #include <QTimer>
 #include <algorithm>
+#include <cstring>
 
 #include "platform/log.h"
 #include "recorder/clip_format.h"
@@ -32,6 +33,13 @@ const char kCompleteText[] = "Copy data complete!!";
 const char kEndBeforeStartText[] = "The end time is before the start time: nothing is copied.";
 const char kNoEntriesText[] = "Nothing was recorded in the chosen span: no clip was written.";
 const char kNoRecordingText[] = "The drive holds no recording: no clip was written.";
+const char kNoPicturesText[] = "No pictures were recorded in the chosen span: no file was written.";
+
+const char *ExtensionOfFilter(const QString &filter) {
+  if (filter == QLatin1String(TCopyForm::kMatroskaFilter)) return ".mkv";
+  if (filter == QLatin1String(TCopyForm::kMp4Filter)) return ".mp4";
+  return ".in";
+}
 
 QLabel *YellowLabel(QWidget *parent, const char *name, const char *text, int l, int t, int w,
                     int h) {
@@ -75,6 +83,22 @@ void Show(QDateEdit *date, QTimeEdit *time, const SYSTEMTIME &st) {
 int64_t Seconds(const SYSTEMTIME &st) { return recorder::CopyHDDThread::ChosenTimeToSeconds(st); }
 
 }  // namespace
+
+const char TCopyForm::kClipFilter[] = "Clip (*.in)";
+const char TCopyForm::kMatroskaFilter[] = "Matroska, lossless (*.mkv)";
+const char TCopyForm::kMp4Filter[] = "MP4 (*.mp4)";
+
+QString TCopyForm::NameForType(const QString &chosenName, const QString &selectedFilter) {
+  const QString extension = QLatin1String(ExtensionOfFilter(selectedFilter));
+  if (chosenName.endsWith(extension, Qt::CaseInsensitive)) return chosenName;
+  // The name suggested, or typed, for another type takes this type's ending.
+  for (const char *other : {".in", ".mkv", ".mp4"}) {
+    if (chosenName.endsWith(QLatin1String(other), Qt::CaseInsensitive) &&
+        chosenName.size() > int(std::strlen(other)))
+      return chosenName.left(chosenName.size() - int(std::strlen(other))) + extension;
+  }
+  return chosenName + extension;
+}
 
 TCopyForm::TCopyForm(QWidget *parent) : QDialog(parent) {
   setObjectName(QStringLiteral("CopyForm"));
@@ -138,8 +162,9 @@ TCopyForm::TCopyForm(QWidget *parent) : QDialog(parent) {
   Inform = [this](const QString &text, const QString &caption) {
     QMessageBox::information(this, caption, text, QMessageBox::Ok);
   };
-  ChooseSaveFile = [this](const QString &filter, const QString &suggestedName) {
-    return QFileDialog::getSaveFileName(this, QString(), suggestedName, filter);
+  ChooseSaveFile = [this](const QString &filter, const QString &suggestedName,
+                          QString *selectedFilter) {
+    return QFileDialog::getSaveFileName(this, QString(), suggestedName, filter, selectedFilter);
   };
 }
 
@@ -202,13 +227,21 @@ void TCopyForm::SaveBtnClick() {
     Inform(QString::fromLatin1(kEndBeforeStartText), QStringLiteral("Warning"));
     return;
   }
-  const QString chosen = ChooseSaveFile(QStringLiteral("IN files (*.in *.IN)"),
-                                        QString::fromStdString(recorder::DefaultClipName(start)));
+  QString type = QLatin1String(kClipFilter);
+  const QString chosen =
+      ChooseSaveFile(QStringLiteral("%1;;%2;;%3")
+                         .arg(QLatin1String(kClipFilter), QLatin1String(kMatroskaFilter),
+                              QLatin1String(kMp4Filter)),
+                     QString::fromStdString(recorder::DefaultClipName(start)), &type);
   if (chosen.isEmpty()) return;
+  const QString name = NameForType(chosen, type);
+  recorder::ExportOptions options;
+  options.format = recorder::ExportFormatOfName(name.toStdString());
   m_thread = new recorder::CopyHDDThread(
-      this, m_driveNumber, start, end, chosen.toStdString(),
+      this, m_driveNumber, start, end, name.toStdString(),
       [this](const std::string &text) { Inform(QString::fromStdString(text), windowTitle()); },
-      platform::ReplacePolicy::kReplaceExisting);  // the save dialog has asked
+      platform::ReplacePolicy::kReplaceExisting,  // the save dialog has asked
+      options);
   m_progress = 0;
   ProgressBar->setValue(0);
   SaveBtn->setEnabled(false);
@@ -267,7 +300,8 @@ void TCopyForm::Timer1Timer() {
   if (failure == recorder::CopyFailure::None) {
     Inform(QString::fromLatin1(kCompleteText), windowTitle());
   } else {
-    // A clip that could not be made is not reported as complete.
+    // A copy whose files or manifest could not all be made is not
+    // reported as complete.
     QString text;
     switch (failure) {
       case recorder::CopyFailure::NotRecorderDisk:
@@ -275,6 +309,9 @@ void TCopyForm::Timer1Timer() {
         break;
       case recorder::CopyFailure::NoEntries:
         text = QString::fromLatin1(kNoEntriesText);
+        break;
+      case recorder::CopyFailure::NoPictures:
+        text = QString::fromLatin1(kNoPicturesText);
         break;
       case recorder::CopyFailure::EndBeforeStart:
         text = QString::fromLatin1(kEndBeforeStartText);

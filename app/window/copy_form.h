@@ -1,7 +1,8 @@
 // The copy window: the user picks a time range inside the recorder disk's
-// span and a clip file name; CopyHDDThread copies the range in the
-// background while a timer shows progress (a growing row of dots and the
-// share of the range done).
+// span and a file name and type (a clip, lossless Matroska files or MP4
+// files, one per channel); CopyHDDThread copies the range in the background,
+// with a manifest beside it, while a timer shows progress (a growing row of
+// dots and the share of the range done).
 //
 // Main thread only. The copy thread never calls into the form: the form
 // polls Done() every 500 ms and asks for a stop with StopCopy(). The form
@@ -45,11 +46,22 @@ class TCopyForm : public QDialog {
   // Any closing of the window.
   void FormClose();
 
-  // How the form asks, tells and chooses the clip file; replaced by tests,
-  // which cannot answer modal boxes.
+  // How the form asks, tells and chooses the file; replaced by tests, which
+  // cannot answer modal boxes. ChooseSaveFile offers the file types of
+  // `filter` (";;" between them, the first chosen at first) and returns the
+  // name, with the type chosen in *selectedFilter.
   std::function<bool(const QString &text, const QString &caption)> AskYesNo;
   std::function<void(const QString &text, const QString &caption)> Inform;
-  std::function<QString(const QString &filter, const QString &suggestedName)> ChooseSaveFile;
+  std::function<QString(const QString &filter, const QString &suggestedName,
+                        QString *selectedFilter)>
+      ChooseSaveFile;
+
+  // The file types of the save dialog, and the name a choice gives: the
+  // chosen type decides the format and the name's extension.
+  static const char kClipFilter[];
+  static const char kMatroskaFilter[];
+  static const char kMp4Filter[];
+  static QString NameForType(const QString &chosenName, const QString &selectedFilter);
 
   // State read by the tests.
   recorder::CopyHDDThread *CopyThread() const { return m_thread; }

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/digest.h"
 #include "platform/source_registry.h"
 #include "tests/support/test_support.h"
 
@@ -67,6 +68,61 @@ TEST(OutputFile, committedFile_appearsWhole_andExistingOneNeedsReplacing) {
   EXPECT_EQ(orvan::test::ReadFileText(path), "hello world");
   ASSERT_TRUE(WriteOutputFile(path, "new", 3, kReplace, &error)) << error;
   EXPECT_EQ(orvan::test::ReadFileText(path), "new");
+
+  // A group's files are in place at their commits; their folder is synced
+  // once for all of them.
+  FolderSyncs folders;
+  OutputFile first, second;
+  ASSERT_TRUE(first.Create(dir.File("g1.bin"), kKeep) && first.Write("1", 1));
+  ASSERT_TRUE(second.Create(dir.File("g2.bin"), kKeep) && second.Write("2", 1));
+  ASSERT_TRUE(first.Commit(&folders) && second.Commit(&folders));
+  EXPECT_EQ(orvan::test::ReadFileText(dir.File("g1.bin")), "1");
+  EXPECT_EQ(orvan::test::ReadFileText(dir.File("g2.bin")), "2");
+  folders.SyncAll();
+  EXPECT_EQ(Entries(dir.Path()), 3u);
+}
+
+TEST(OutputFile, digestWhileWriting_isTheFilesSha256_orNoneOnceBytesAreRewritten) {
+  orvan::test::TempDir dir;
+  // Appended in pieces, WriteAt at the end included: the digest is the file's.
+  OutputFile file;
+  ASSERT_TRUE(file.Create(dir.File("a.bin"), kKeep));
+  file.ComputeSha256();
+  std::string bytes;
+  for (int i = 0; i < 3000; ++i) bytes += char(i * 37);
+  ASSERT_TRUE(file.Write(bytes.data(), 1000));
+  ASSERT_TRUE(file.WriteAt(1000, bytes.data() + 1000, 2000));
+  ASSERT_TRUE(file.Commit());
+  Sha256Digest written{}, read{};
+  uint64_t size = 0;
+  ASSERT_TRUE(file.Sha256Of(written));
+  ASSERT_TRUE(FileSha256(dir.File("a.bin"), read, size, nullptr));
+  EXPECT_EQ(written, read);
+  EXPECT_EQ(HexOf(read).size(), 64u);
+  EXPECT_EQ(size, 3000u);
+  EXPECT_EQ(file.WrittenBytes(), 3000u);
+  // The digest of no bytes is SHA-256's well-known empty value.
+  Sha256 empty;
+  EXPECT_EQ(HexOf(empty.Final()),
+            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+
+  // Bytes changed behind the end (a muxer going back): no digest, never a
+  // wrong one.
+  OutputFile patched;
+  ASSERT_TRUE(patched.Create(dir.File("b.bin"), kKeep));
+  patched.ComputeSha256();
+  ASSERT_TRUE(patched.Write(bytes.data(), 3000));
+  ASSERT_TRUE(patched.WriteAt(10, "xy", 2));
+  ASSERT_TRUE(patched.Commit());
+  EXPECT_FALSE(patched.Sha256Of(written));
+  OutputFile seeked;
+  ASSERT_TRUE(seeked.Create(dir.File("c.bin"), kKeep));
+  seeked.ComputeSha256();
+  ASSERT_TRUE(seeked.Write(bytes.data(), 3000));
+  ASSERT_EQ(seeked.Seek(0, SEEK_SET), 0);
+  ASSERT_TRUE(seeked.Write("z", 1));
+  ASSERT_TRUE(seeked.Commit());
+  EXPECT_FALSE(seeked.Sha256Of(written));
 }
 
 TEST(OutputFile, abandonedOrFailedWrite_leavesTheOldFileAndNoTemporary) {

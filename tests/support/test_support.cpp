@@ -1,9 +1,14 @@
 #include "tests/support/test_support.h"
 
+#include <openssl/evp.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <thread>
+#include <vector>
 
 namespace orvan::test {
 
@@ -40,6 +45,29 @@ std::string ReadFileText(const std::string &path) {
 std::vector<uint8_t> ReadFileBytes(const std::string &path) {
   const std::string text = ReadFileText(path);
   return {text.begin(), text.end()};
+}
+
+std::string FileSha256(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX *)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+  if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) return {};
+  std::vector<char> buf(1 << 16);
+  while (in) {
+    in.read(buf.data(), std::streamsize(buf.size()));
+    if (in.gcount() > 0 && EVP_DigestUpdate(ctx.get(), buf.data(), size_t(in.gcount())) != 1)
+      return {};
+  }
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1) return {};
+  std::string hex;
+  for (unsigned int i = 0; i < length; ++i) {
+    char two[3];
+    std::snprintf(two, sizeof two, "%02x", digest[i]);
+    hex += two;
+  }
+  return hex;
 }
 
 void SetTestEnvironment() {

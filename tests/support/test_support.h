@@ -37,6 +37,10 @@ bool WaitUntil(const std::function<bool()> &cond,
 // The whole of a file, read in large blocks (empty when it cannot be read).
 std::vector<uint8_t> ReadFileBytes(const std::string &path);
 std::string ReadFileText(const std::string &path);
+// SHA-256 of a whole file as lower-case hex, by libcrypto directly (not
+// through the program's own hashing, which it checks); empty when the file
+// cannot be read.
+std::string FileSha256(const std::string &path);
 
 // Folder of the build tree, for tests that run the tools, and of the
 // sources. Test programs are built with ORVAN_BIN_DIR and ORVAN_SOURCE_DIR.

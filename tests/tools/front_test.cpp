@@ -174,14 +174,16 @@ TEST(ToolFront, helpAndVersion_comeFromTheOptionTables) {
   }
   const auto cli = orvan::test::RunTool("orvan-cli", {"--help"});
   EXPECT_EQ(cli.exitCode, 0);
-  for (const char *command : {"drives", "info", "events", "search", "export", "clip", "yuv"})
+  for (const char *command :
+       {"drives", "info", "events", "search", "export", "clip", "yuv", "verify"})
     EXPECT_NE(cli.out.find(std::string("\n  ") + command + " "), std::string::npos) << command;
   EXPECT_EQ(orvan::test::RunTool("orvan-cli", {"help"}).out, cli.out);
 
   const auto exportHelp = orvan::test::RunTool("orvan-cli", {"export", "--help"});
   EXPECT_EQ(exportHelp.exitCode, 0);
-  for (const char *option : {"--drive N", "--image PATH", "--from WHEN", "--to WHEN",
-                             "-o,--output OUT.in", "--json", "--overwrite", "--strict"})
+  for (const char *option :
+       {"--drive N", "--image PATH", "--from WHEN", "--to WHEN", "-o,--output OUT.in",
+        "--channel N", "--json", "--overwrite", "--strict"})
     EXPECT_NE(exportHelp.out.find(option), std::string::npos) << option;
 
   const auto mkdisk = orvan::test::RunTool("orvan-mkdisk", {"-h"});

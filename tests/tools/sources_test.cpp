@@ -143,6 +143,35 @@ TEST_F(Sources, e01_answersEveryCommandAsTheRawImage_andExportsTheSameBytes) {
   EXPECT_EQ(byNumber.out, Both({"info"}).first);
 }
 
+TEST_F(Sources, e01MediaExport_isTheRawImages_andItsManifestNamesEverySegmentAndStoredHash) {
+  const std::string sources[2] = {s_raw, s_segments[0]};
+  std::string manifests[2], files[2];
+  for (int i = 0; i < 2; ++i) {
+    const std::string out = s_dir->File("media" + std::to_string(i) + ".mkv");
+    const auto r = test::RunTool("orvan-cli", {"export", sources[i], "--from", "0", "--to",
+                                               "4000000000", "-o", out, "--overwrite", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    files[i] = s_dir->File("media" + std::to_string(i) + "_CH1.mkv");
+    manifests[i] = test::ReadFileText(s_dir->File("media" + std::to_string(i) + ".manifest.json"));
+  }
+  // Matroska's segment and track UIDs are random, so the files are
+  // compared by their length and the counts written.
+  ASSERT_TRUE(fs::exists(files[0]) && fs::exists(files[1]));
+  EXPECT_EQ(fs::file_size(files[0]), fs::file_size(files[1]));
+  EXPECT_EQ(Field(manifests[0], "pictures"), Field(manifests[1], "pictures"));
+  EXPECT_EQ(Field(manifests[0], "kind"), Quoted("image"));
+  EXPECT_EQ(manifests[0].find("\"segments\""), std::string::npos);
+  EXPECT_EQ(Field(manifests[1], "kind"), Quoted("E01 image"));
+  EXPECT_EQ(std::stoull(Field(manifests[0], "sizeBytes")),
+            std::stoull(Field(manifests[1], "sizeBytes")));
+  EXPECT_EQ(Field(manifests[1], "storedSha1"), Quoted(Digest("sha1sum", s_raw)));
+  for (const std::string &segment : s_segments)
+    EXPECT_NE(manifests[1].find(Quoted(fs::absolute(segment).string())), std::string::npos)
+        << segment;
+  const auto verify = test::RunTool("orvan-cli", {"verify", s_dir->File("media1.manifest.json")});
+  EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
+}
+
 TEST_F(Sources, hash_equalsSha256sumAndMd5sum_forRawAndE01_andTheStoredHashesMatch) {
   const std::string sha256 = Digest("sha256sum", s_raw);
   const std::string md5 = Digest("md5sum", s_raw);

@@ -6,8 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <openssl/evp.h>
-
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -73,29 +71,6 @@ ToolResult RunProgram(const std::string &path, const std::vector<std::string> &a
   waitpid(pid, &status, 0);
   r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return r;
-}
-
-std::string FileSha256(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX *)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-  if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) return {};
-  std::vector<char> buf(1 << 16);
-  while (in) {
-    in.read(buf.data(), std::streamsize(buf.size()));
-    if (in.gcount() > 0 && EVP_DigestUpdate(ctx.get(), buf.data(), size_t(in.gcount())) != 1)
-      return {};
-  }
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1) return {};
-  std::string hex;
-  for (unsigned int i = 0; i < length; ++i) {
-    char two[3];
-    std::snprintf(two, sizeof two, "%02x", digest[i]);
-    hex += two;
-  }
-  return hex;
 }
 
 pid_t StartTool(const std::string &tool, const std::vector<std::string> &args,

@@ -23,10 +23,6 @@ ToolResult RunTool(const std::string &tool, const std::vector<std::string> &args
 ToolResult RunProgram(const std::string &program, const std::vector<std::string> &args,
                       int limitSeconds = 600);
 
-// SHA-256 of a whole file as lower-case hex (libcrypto); empty when it
-// cannot be read.
-std::string FileSha256(const std::string &path);
-
 // Starts build/tools/<tool> with its standard output and error going to
 // the given files, and returns at once: for tests that signal a running
 // program. -1 when it cannot be started.

@@ -31,6 +31,7 @@ extern "C" {
 #include "app/window/save_form.h"
 #include "app/window/suggested_name.h"
 #include "display/display_manager.h"
+#include "platform/av_handles.h"
 #include "platform/disk_source.h"
 #include "recorder/copy_hdd_thread.h"
 #include "recorder/play_file_thread.h"
@@ -232,9 +233,11 @@ class CommandsTest : public orvan::test::WindowFixture {
       copyQuestions.push_back({text, caption});
       return copyAnswerYes;
     };
-    copy->ChooseSaveFile = [this](const QString &filter, const QString &suggested) {
+    copy->ChooseSaveFile = [this](const QString &filter, const QString &suggested,
+                                  QString *selected) {
       saveFilters.push_back(filter);
       saveSuggestions.push_back(suggested);
+      if (!copyType.isEmpty()) *selected = copyType;
       return saveInto + QLatin1Char('/') + suggested;
     };
   }
@@ -283,6 +286,7 @@ class CommandsTest : public orvan::test::WindowFixture {
   std::vector<QString> saveFilters, saveSuggestions;
   QString openFile;
   QString saveInto;
+  QString copyType;  // the file type chosen in the copy window's dialog
   bool copyAnswerYes = false;
 };
 
@@ -770,7 +774,7 @@ TEST_F(CommandsTest, copy_ofARange_makesAClipThatFilePlayPlays_andTheFirstDiskIs
   EXPECT_TRUE(copyQuestions.empty());  // closing an idle window asks nothing
   ASSERT_FALSE(saveSuggestions.empty());
   EXPECT_EQ(saveSuggestions.back(), "20080214_104457.in");
-  EXPECT_EQ(saveFilters.back(), "IN files (*.in *.IN)");
+  EXPECT_EQ(saveFilters.back(), "Clip (*.in);;Matroska, lossless (*.mkv);;MP4 (*.mp4)");
 
   // The rescan opened the first disk again.
   EXPECT_EQ(combo->currentIndex(), 0);
@@ -860,6 +864,47 @@ TEST_F(CommandsTest, copy_refusesAnEndBeforeTheStart_andSaysWhenTheSpanHoldsNoth
   EXPECT_FALSE(CompleteSeen());
   EXPECT_EQ(clipFiles(), 0);
   EXPECT_TRUE(Get<QPushButton>(&copy, "SaveBtn")->isEnabled());
+}
+
+TEST(CopyFormTypes, theTypeChosenDecidesTheNamesEnding) {
+  const QString mkv = QString::fromLatin1(TCopyForm::kMatroskaFilter);
+  const QString mp4 = QString::fromLatin1(TCopyForm::kMp4Filter);
+  const QString clip = QString::fromLatin1(TCopyForm::kClipFilter);
+  EXPECT_EQ(TCopyForm::NameForType("/d/20080214_094457.in", mkv), "/d/20080214_094457.mkv");
+  EXPECT_EQ(TCopyForm::NameForType("/d/evidence", mp4), "/d/evidence.mp4");
+  EXPECT_EQ(TCopyForm::NameForType("/d/Evidence.MKV", mkv), "/d/Evidence.MKV");
+  EXPECT_EQ(TCopyForm::NameForType("/d/a.mp4", clip), "/d/a.in");
+  EXPECT_EQ(TCopyForm::NameForType("/d/a.in", QString()), "/d/a.in");
+}
+
+TEST_F(CommandsTest, copy_asMatroska_writesAFilePerChannelAndTheManifest_beforeSayingComplete) {
+  UseImages({MakeSample(dir, "disk.img", 6)});
+  TCopyForm copy;
+  HookCopyForm(&copy);
+  saveInto = QString::fromStdString(dir.Path().string());
+  copyType = QString::fromLatin1(TCopyForm::kMatroskaFilter);
+  copy.SetRange(0, At(kSampleStart), At(kSampleStart + 5));
+  copy.SaveBtnClick();
+  ASSERT_TRUE(WaitServicing([&] { return !copyMessages.empty(); }));
+  EXPECT_EQ(copyMessages[0].first, "Copy data complete!!");
+  ASSERT_EQ(saveFilters.size(), 1u);
+  EXPECT_EQ(saveFilters[0], "Clip (*.in);;Matroska, lossless (*.mkv);;MP4 (*.mp4)");
+  EXPECT_TRUE(Get<QPushButton>(&copy, "SaveBtn")->isEnabled());
+
+  // The suggested clip name took the chosen type's ending.
+  const std::string base = dir.File("20080214_094457");
+  EXPECT_FALSE(std::filesystem::exists(base + ".in"));
+  for (int c = 1; c <= 4; ++c) {
+    const std::string file = base + "_CH" + std::to_string(c) + ".mkv";
+    AVFormatContext *raw = nullptr;
+    ASSERT_EQ(avformat_open_input(&raw, file.c_str(), nullptr, nullptr), 0) << file;
+    orvan::av::InputFormatContextPtr media(raw);
+    ASSERT_EQ(avformat_find_stream_info(media.get(), nullptr), 0);
+    EXPECT_EQ(std::string(media->iformat->name).find("matroska"), 0u);
+    EXPECT_EQ(media->streams[0]->codecpar->codec_id, AV_CODEC_ID_MPEG4);
+  }
+  const auto verify = orvan::test::RunTool("orvan-cli", {"verify", base + ".manifest.json"});
+  EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
 }
 
 TEST_F(CommandsTest, copy_thenClose_bringsHddPlayBackAtTheTimeItWasShowing) {

@@ -1,0 +1,167 @@
+#include "platform/media_muxer.h"
+
+#include <cstring>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
+#include <libavutil/error.h>
+}
+
+#include "platform/log.h"
+
+namespace orvan::platform {
+
+namespace {
+
+constexpr const char *kLogCategory = "mux";
+
+std::string AvErrorText(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return text;
+}
+
+}  // namespace
+
+bool MediaMuxer::Failed(const std::string &what, int code) {
+  m_failed = true;
+  if (m_error.empty()) {
+    // A failed write of the file itself says so in the output's own words.
+    m_error = !m_output.Error().empty() ? m_output.Error()
+                                        : "cannot write " + m_output.Path() + ": " + what + " (" +
+                                              AvErrorText(code) + ")";
+  }
+  ORVAN_LOG_INFO(kLogCategory, "%s", m_error.c_str());
+  return false;
+}
+
+bool MediaMuxer::Create(const std::string &path, ReplacePolicy policy, const char *format) {
+  Abandon();
+  m_error.clear();
+  m_failed = false;
+  if (!m_output.Create(path, policy, MuxerOutput::Kind::kStreaming)) return false;
+  AVFormatContext *raw = nullptr;
+  const int rc = avformat_alloc_output_context2(&raw, nullptr, format, path.c_str());
+  if (rc < 0 || !raw) {
+    Failed("no muxer", rc);
+    m_output.Abandon();
+    return false;
+  }
+  m_context.reset(raw);
+  m_context->pb = m_output.Io();
+  m_context->flags |= AVFMT_FLAG_CUSTOM_IO;
+  return true;
+}
+
+int MediaMuxer::AddStream(const MuxStreamFormat &f) {
+  if (!m_context || m_started) return -1;
+  AVStream *st = avformat_new_stream(m_context.get(), nullptr);
+  if (!st) return -1;
+  AVCodecParameters *par = st->codecpar;
+  par->codec_type = f.type;
+  par->codec_id = f.codec;
+  if (f.type == AVMEDIA_TYPE_VIDEO) {
+    par->width = f.width;
+    par->height = f.height;
+  } else if (f.type == AVMEDIA_TYPE_AUDIO) {
+    av_channel_layout_default(&par->ch_layout, f.channels);
+    par->sample_rate = f.sampleRate;
+    par->frame_size = f.frameSamples;
+    if (f.codec == AV_CODEC_ID_PCM_S16LE) {
+      par->bits_per_coded_sample = 16;
+      par->block_align = 2 * f.channels;
+      par->bit_rate = int64_t(f.sampleRate) * par->block_align * 8;
+    }
+  }
+  if (!f.extradata.empty()) {
+    par->extradata =
+        static_cast<uint8_t *>(av_mallocz(f.extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!par->extradata) return -1;
+    std::memcpy(par->extradata, f.extradata.data(), f.extradata.size());
+    par->extradata_size = int(f.extradata.size());
+  }
+  st->time_base = f.timeBase;
+  av_dict_set(&st->metadata, "language", f.language.empty() ? "und" : f.language.c_str(), 0);
+  m_timeBases.push_back(f.timeBase);
+  return st->index;
+}
+
+void MediaMuxer::SetMetadata(const char *key, const std::string &value) {
+  if (m_context) av_dict_set(&m_context->metadata, key, value.c_str(), 0);
+}
+
+void MediaMuxer::SetDurationMs(int64_t ms) {
+  if (m_context && ms > 0) m_context->duration = av_rescale(ms, AV_TIME_BASE, 1000);
+}
+
+bool MediaMuxer::Start() {
+  if (!m_context || m_started || m_failed) return false;
+  AVDictionary *options = nullptr;
+  if (std::strcmp(m_context->oformat->name, "mp4") == 0) {
+    // The movie header cannot be written last into a stream: fragments carry
+    // the samples, cut at key pictures.
+    av_dict_set(&options, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
+  } else if (std::strcmp(m_context->oformat->name, "matroska") == 0) {
+    // The SHA-256 taken while writing covers every byte; Matroska's CRC-32
+    // of each element would only repeat that, at a cost per byte.
+    av_dict_set(&options, "write_crc32", "0", 0);
+  }
+  const int rc = avformat_write_header(m_context.get(), &options);
+  av_dict_free(&options);
+  if (rc < 0) return Failed("cannot write the header", rc);
+  m_started = true;
+  return true;
+}
+
+bool MediaMuxer::Write(int stream, int64_t pts, int64_t duration, const void *data, size_t length,
+                       bool key) {
+  if (!m_started || m_failed) return false;
+  if (stream < 0 || stream >= int(m_timeBases.size()) || (!data && length) || length > INT32_MAX)
+    return false;
+  av::PacketPtr packet = av::MakePacket();
+  if (!packet || av_new_packet(packet.get(), int(length)) < 0)
+    return Failed("out of memory", AVERROR(ENOMEM));
+  if (length) std::memcpy(packet->data, data, length);
+  packet->stream_index = stream;
+  packet->pts = packet->dts = pts;
+  packet->duration = duration;
+  if (key) packet->flags |= AV_PKT_FLAG_KEY;
+  av_packet_rescale_ts(packet.get(), m_timeBases[size_t(stream)],
+                       m_context->streams[stream]->time_base);
+  const int rc = av_interleaved_write_frame(m_context.get(), packet.get());
+  if (rc < 0) return Failed("a packet was not written", rc);
+  return true;
+}
+
+bool MediaMuxer::Finish() {
+  if (!m_context) return false;
+  if (m_started && !m_failed) {
+    const int rc = av_write_trailer(m_context.get());
+    if (rc < 0) Failed("cannot finish the file", rc);
+  }
+  if (m_started && !m_failed && !m_output.Flush()) Failed("cannot finish the file", AVERROR(EIO));
+  const bool ok = m_started && !m_failed;
+  m_context->pb = nullptr;  // ours, not the muxer's
+  m_context.reset();
+  m_timeBases.clear();
+  m_started = false;
+  if (!ok) m_output.Abandon();
+  return ok;
+}
+
+bool MediaMuxer::Commit(FolderSyncs *later) {
+  if (m_context || m_failed || !m_output.IsOpen()) return false;
+  if (!m_output.Commit(later)) return Failed("cannot put the file in place", AVERROR(EIO));
+  return true;
+}
+
+void MediaMuxer::Abandon() {
+  if (m_context) m_context->pb = nullptr;
+  m_context.reset();
+  m_timeBases.clear();
+  m_started = false;
+  m_output.Abandon();
+}
+
+}  // namespace orvan::platform

@@ -1,0 +1,102 @@
+#include "recorder/span_reader.h"
+
+#include <algorithm>
+
+#include "recorder/index_search.h"
+
+namespace orvan::recorder {
+
+namespace {
+
+constexpr size_t kIndexWindowBytes = 64 * 1024;
+constexpr size_t kDataWindowBytes = 2 * 1024 * 1024;
+constexpr int64_t kMsPerSecond = 1000;
+
+}  // namespace
+
+int64_t RecordingClock::Stamp(const IndexEntry &e) {
+  const int64_t secondStart = int64_t{e.time} * kMsPerSecond;
+  const bool audio = e.type == kTypeAudio;
+  if (!audio && !IsKnownRecordType(e.type)) return secondStart;
+  Run &run = audio ? m_audio : m_pictures;
+  const int64_t ms = std::clamp(run.started ? run.nextMs : secondStart, secondStart,
+                                secondStart + kMsPerSecond - 1);
+  run.started = true;
+  run.nextMs = ms + e.delayMs;
+  return ms;
+}
+
+SpanReader::SpanReader(ByteSource &disk, const DiskGeometry &geometry, bool readRecords)
+    : m_disk(disk),
+      m_geometry(geometry),
+      m_readRecords(readRecords),
+      m_indexSource(disk, kIndexWindowBytes),
+      m_dataSource(disk, kDataWindowBytes),
+      m_record(readRecords ? kMaxRecordBytes : 0) {}
+
+int64_t SpanReader::Start(uint32_t startSeconds, int64_t endSeconds) {
+  m_endSeconds = endSeconds;
+  m_ended = false;
+  const int64_t first = SearchTime(m_disk, m_geometry, startSeconds);
+  PrimeClock(first);
+  m_index.Start(m_indexSource, first);
+  return first;
+}
+
+void SpanReader::PrimeClock(int64_t blockStart) {
+  // The block before holds the entries of the span's first second that lie
+  // before the span (unless a second spans more than a block).
+  if (blockStart < kEntriesPerBlock) return;
+  std::vector<uint8_t> block(size_t(kEntriesPerBlock) * kEntryBytes);
+  if (!m_disk.Seek(IndexEntryPosition(blockStart - kEntriesPerBlock)) ||
+      !m_disk.Read(block.data(), block.size()))
+    return;  // the first second is then timed from the span's start
+  for (int64_t i = 0; i < kEntriesPerBlock; ++i) {
+    const IndexEntry e = IndexEntry::Parse(block.data() + size_t(i) * kEntryBytes);
+    if (e.channel < 4) m_clock.Stamp(e);
+  }
+}
+
+SpanReader::Step SpanReader::ReadSector(const std::function<void(const IndexEntry &)> &seen,
+                                        const std::function<bool(const SpanEntry &)> &take) {
+  if (m_ended) return Step::kEnded;
+  const bool more = m_index.Next() < m_geometry.playEnd;
+  if (!more || !m_index.ReadStep(m_indexSource)) {
+    m_ended = true;
+    if (!more) return Step::kEnded;
+    ++m_readErrors;
+    m_indexFailedAt = m_index.Next();
+    return Step::kIndexFailed;
+  }
+  for (const IndexEntry &e : m_index.Entries()) {
+    if (e.channel >= 4) {
+      ++m_skipped;
+      continue;
+    }
+    const int64_t ms = m_clock.Stamp(e);
+    if (seen) seen(e);
+    if (int64_t{e.time} >= m_endSeconds) {
+      // The rest of the sector is still looked at.
+      m_ended = true;
+      continue;
+    }
+    const uint8_t *record = nullptr;
+    if (m_readRecords) {
+      if (!ReadDataRecord(m_dataSource, m_geometry, e, m_record.data())) {
+        ++m_skipped;
+        continue;
+      }
+      record = m_record.data();
+    }
+    if (take && !take(SpanEntry{e, ms, record})) {
+      m_ended = true;
+      return Step::kStopped;
+    }
+  }
+  // The next sector follows this one: the index window serves it.
+  m_index.Resync(m_indexSource);
+  if (m_index.Next() >= m_geometry.playEnd) m_ended = true;
+  return m_ended ? Step::kEnded : Step::kMore;
+}
+
+}  // namespace orvan::recorder

@@ -1,0 +1,116 @@
+// The entries a copy of a time span takes, by the clip export's rules: from
+// the first entry of the 512-entry block that holds the start (time search),
+// every entry of channels 0..3 recorded before the end, up to and including
+// the rest of the index sector where an entry at or after the end, or the
+// end of the played index, is met.
+//
+// The index and the data records are read through read-ahead windows
+// (recorder/read_ahead_source.h): a span whose records lie back to back is
+// read in large sequential pieces, not with one or two calls per record.
+//
+// Each entry also gets its time in milliseconds on the recording's own clock
+// (RecordingClock). The clock is started on the block before the span, so
+// the first entries of the span are timed as a play from further back
+// would time them.
+//
+// Threads: one thread at a time (the copy thread); every read goes through
+// the source given, which takes the reader's lock.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "recorder/disk_layout.h"
+#include "recorder/read_ahead_source.h"
+
+namespace orvan::recorder {
+
+// Milliseconds of recorder time for entries in index order: the time of the
+// entry before plus its pacing delay (delayMs), kept inside the entry's own
+// recorder second. So the times follow the recorder's pacing within a second
+// and its clock across seconds: a pause in recording or a slow clock snaps
+// forward to the entry's second, delays that run long stop at its last
+// millisecond. Pictures (of all channels together, as playback paces them)
+// and audio blocks each run a clock of their own, since each kind's delay
+// leads to the next entry of its kind.
+//
+// Restarting every second at its first millisecond instead would put a
+// picture the recorder stamped just before a second's end (its second's
+// delays adding up to a whole second) 1 ms before the next second's first
+// picture: players and ffmpeg see two pictures at once.
+class RecordingClock {
+ public:
+  // The entry's time; call it for every entry of a channel below 4, in
+  // index order. Entries of unknown types get their second's start and
+  // move no clock.
+  int64_t Stamp(const IndexEntry &entry);
+
+ private:
+  struct Run {
+    bool started = false;
+    int64_t nextMs = 0;  // the entry before, plus its delay
+  };
+  Run m_pictures;
+  Run m_audio;
+};
+
+struct SpanEntry {
+  const IndexEntry &entry;
+  int64_t timeMs;         // on the recording's clock
+  const uint8_t *record;  // entry.size bytes; null when records are not read
+};
+
+class SpanReader {
+ public:
+  enum class Step {
+    kMore,         // go on with the next sector
+    kEnded,        // the span is over: an entry at or after the end, or the index's end
+    kIndexFailed,  // an index sector cannot be read: the span ends there
+    kStopped,      // `take` refused an entry (the output failed)
+  };
+
+  // disk: every read goes through it. readRecords false: entries only, for
+  // a look over a span before it is copied.
+  SpanReader(ByteSource &disk, const DiskGeometry &geometry, bool readRecords = true);
+
+  // Positions at the block holding `startSeconds` and returns its first
+  // entry. Entries of channels 0..3 recorded before `endSeconds` are taken.
+  int64_t Start(uint32_t startSeconds, int64_t endSeconds);
+
+  // One index sector. Every entry of a channel below 4 is shown to `seen`
+  // (even one past the end); those recorded before the end, whose record
+  // could be read, go to `take`, which returns false to stop.
+  Step ReadSector(const std::function<void(const IndexEntry &)> &seen,
+                  const std::function<bool(const SpanEntry &)> &take);
+
+  // The next entry to read.
+  int64_t Next() const { return m_index.Next(); }
+  // What was lost: entries of channels 4 and above, and records that could
+  // not be read (or are too large); index reads that failed, the first at
+  // IndexFailedAt() (-1: none).
+  uint64_t SkippedRecords() const { return m_skipped; }
+  uint64_t ReadErrors() const { return m_readErrors; }
+  int64_t IndexFailedAt() const { return m_indexFailedAt; }
+  // Calls that reached the disk, for benchmarks.
+  uint64_t DiskReads() const { return m_indexSource.SourceReads() + m_dataSource.SourceReads(); }
+
+ private:
+  void PrimeClock(int64_t blockStart);
+
+  ByteSource &m_disk;
+  const DiskGeometry m_geometry;
+  const bool m_readRecords;
+  ReadAheadSource m_indexSource;
+  ReadAheadSource m_dataSource;
+  IndexReader m_index;
+  RecordingClock m_clock;
+  std::vector<uint8_t> m_record;
+  int64_t m_endSeconds = 0;
+  bool m_ended = false;
+  uint64_t m_skipped = 0;
+  uint64_t m_readErrors = 0;
+  int64_t m_indexFailedAt = -1;
+};
+
+}  // namespace orvan::recorder

@@ -1,0 +1,425 @@
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "recorder/copy_hdd_thread.h"
+#include "recorder/export_manifest.h"
+#include "tests/recorder/export/media_readback.h"
+#include "tests/support/test_support.h"
+#include "tools/sample_recording.h"
+
+using namespace orvan;
+using namespace orvan::recorder;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int64_t kStart = 1202982297;  // 2008-02-14 09:44:57
+
+std::string MakeRecording(const test::TempDir &dir, const std::string &name,
+                          tools::SampleOptions options) {
+  options.outputPath = dir.File(name);
+  tools::SampleSummary summary;
+  std::string error;
+  EXPECT_TRUE(tools::MakeSampleRecording(options, summary, &error)) << error;
+  return options.outputPath;
+}
+
+struct Exported {
+  CopyFailure failure = CopyFailure::None;
+  int64_t startEntry = 0;
+  uint64_t skipped = 0;
+  std::vector<ExportedFile> files;
+  std::string manifest;
+  std::string error;
+};
+
+Exported Export(const std::string &image, int64_t from, int64_t to, const std::string &out,
+                ExportFormat format, unsigned channels = 0xF) {
+  test::TempDir sys;
+  DriveTable::SetProcess(DriveTable({image}, sys.Path().string()));
+  ExportOptions options;
+  options.format = format;
+  options.channelMask = channels;
+  CopyHDDThread t(nullptr, 0, RecorderSecondsToSystemTime(from), RecorderSecondsToSystemTime(to),
+                  out, {}, platform::ReplacePolicy::kKeepExisting, options);
+  EXPECT_TRUE(test::WaitUntil([&] { return t.Done() == 1 || t.Finished(); }));
+  t.WaitFor();
+  return {t.Failure(), t.StartEntry(),   t.SkippedRecords(),
+          t.Files(),   t.ManifestPath(), t.ErrorText()};
+}
+
+// What one channel's file must hold, worked out from the recording's index:
+// its pictures from its first key picture in the span, each at the time of
+// the recording's clock (the entry before plus its delay, inside the entry's
+// second; pictures of all channels on one clock, audio on another), and its
+// audio blocks from there.
+struct Expected {
+  std::vector<IndexEntry> pictures;
+  std::vector<int64_t> pictureMs;
+  uint64_t audioBytes = 0;
+  std::vector<uint32_t> seconds;  // of the pictures, each once
+};
+
+Expected ExpectedChannel(const std::string &image, int64_t startEntry, int64_t endSeconds,
+                         int channel, const std::set<int64_t> &leftOut = {}) {
+  DiskGeometry g;
+  const auto entries = test::ReadRecordedEntries(image, &g);
+  Expected x;
+  bool started = false;
+  int64_t pictureStartMs = 0;
+  struct Run {
+    bool on = false;
+    int64_t next = 0;
+  } pictures, audio;
+  for (const auto &[e, n] : entries) {
+    Run &run = e.type == kTypeAudio ? audio : pictures;
+    const int64_t second = int64_t{e.time} * 1000;
+    const int64_t ms = std::min(std::max(run.on ? run.next : second, second), second + 999);
+    run.on = true;
+    run.next = ms + e.delayMs;
+    if (n < startEntry || e.time >= endSeconds || e.channel != channel || leftOut.count(n))
+      continue;
+    if (e.type == kTypeAudio) {
+      if (started && ms >= pictureStartMs) x.audioBytes += e.size;
+      continue;
+    }
+    if (!started && !IsKeyPicture(e.type)) continue;
+    if (!started) pictureStartMs = ms;
+    started = true;
+    x.pictures.push_back(e);
+    x.pictureMs.push_back(ms);
+    if (x.seconds.empty() || x.seconds.back() != e.time) x.seconds.push_back(e.time);
+  }
+  return x;
+}
+
+// The cue texts of a text track: Matroska holds the text, MP4 a 16-bit
+// length in front of it.
+std::vector<std::string> CueTexts(const test::ReadStream &s) {
+  std::vector<std::string> texts;
+  for (const auto &p : s.packets) {
+    if (s.codec == AV_CODEC_ID_MOV_TEXT) {
+      if (p.data.size() > 2) texts.emplace_back(p.data.begin() + 2, p.data.end());
+    } else {
+      texts.emplace_back(p.data.begin(), p.data.end());
+    }
+  }
+  return texts;
+}
+
+// Checks one channel's file against the recording.
+void CheckChannelFile(const std::string &image, const std::string &file, const Expected &x,
+                      bool mp4, int channel) {
+  SCOPED_TRACE(file);
+  DiskGeometry g;
+  test::ReadRecordedEntries(image, &g);
+  const test::ReadMedia media = test::ReadMediaFile(file);
+  ASSERT_TRUE(media.ok);
+  const test::ReadStream *video = media.Of(AVMEDIA_TYPE_VIDEO);
+  ASSERT_NE(video, nullptr);
+  ASSERT_EQ(video->packets.size(), x.pictures.size());
+  for (size_t i = 0; i < x.pictures.size(); ++i) {
+    ASSERT_EQ(video->packets[i].data, test::ReadRecord(image, g, x.pictures[i])) << "picture " << i;
+    EXPECT_EQ(video->packets[i].key, IsKeyPicture(x.pictures[i].type)) << "picture " << i;
+    EXPECT_NEAR(video->packets[i].ptsMs, x.pictureMs[i] - x.pictureMs[0], 1) << "picture " << i;
+  }
+  EXPECT_EQ(video->packets.front().ptsMs, 0);
+  EXPECT_EQ(media.title, "CH" + std::to_string(channel + 1) + " " +
+                             FormatRecorderTime(x.pictureMs.front() / 1000) + " \u2013 " +
+                             FormatRecorderTime(x.pictureMs.back() / 1000));
+  EXPECT_EQ(media.creationTime.substr(0, 19), FormatRecorderTime(x.pictureMs.front() / 1000)
+                                                  .replace(4, 1, "-")
+                                                  .replace(7, 1, "-")
+                                                  .replace(10, 1, "T"));
+
+  // The clock: one cue a second, each the recorder's date and time.
+  const test::ReadStream *text = media.Of(AVMEDIA_TYPE_SUBTITLE);
+  ASSERT_NE(text, nullptr);
+  std::vector<std::string> cues = CueTexts(*text);
+  if (mp4) cues.erase(std::remove(cues.begin(), cues.end(), ""), cues.end());
+  ASSERT_EQ(cues.size(), x.seconds.size());
+  for (size_t i = 0; i < cues.size(); ++i) EXPECT_EQ(cues[i], FormatRecorderTime(x.seconds[i]));
+
+  const test::ReadStream *audio = media.Of(AVMEDIA_TYPE_AUDIO);
+  if (x.audioBytes == 0) {
+    EXPECT_EQ(audio, nullptr);
+    return;
+  }
+  ASSERT_NE(audio, nullptr);
+  EXPECT_EQ(audio->sampleRate, 16000);
+  EXPECT_EQ(audio->channels, 2);
+  if (mp4) {
+    EXPECT_EQ(audio->codec, AV_CODEC_ID_AAC);
+    // Whole frames of 1024 samples: the last one is padded.
+    EXPECT_GE(audio->decodedSamples, int64_t(x.audioBytes / 4));
+    EXPECT_LT(audio->decodedSamples, int64_t(x.audioBytes / 4) + 2048);
+  } else {
+    EXPECT_EQ(audio->codec, AV_CODEC_ID_PCM_S16LE);
+    EXPECT_EQ(audio->decodedSamples, int64_t(x.audioBytes / 4));
+  }
+}
+
+nlohmann::json ReadJson(const std::string &path) {
+  return nlohmann::json::parse(test::ReadFileText(path), nullptr, false);
+}
+
+void CheckManifestFiles(const Exported &e, size_t count) {
+  ASSERT_FALSE(e.manifest.empty());
+  const nlohmann::json m = ReadJson(e.manifest);
+  ASSERT_TRUE(m.is_object());
+  ASSERT_EQ(m["files"].size(), count);
+  for (const auto &f : m["files"]) {
+    const std::string path = (fs::path(e.manifest).parent_path() / f["name"].get<std::string>());
+    EXPECT_EQ(f["sha256"], test::FileSha256(path)) << path;
+    EXPECT_EQ(f["sizeBytes"], fs::file_size(path)) << path;
+  }
+  std::vector<VerifiedFile> results;
+  std::string error;
+  ASSERT_TRUE(VerifyManifest(e.manifest, results, &error)) << error;
+  for (const auto &r : results) EXPECT_TRUE(r.ok) << r.name << ": " << r.problem;
+}
+
+class MediaExport : public ::testing::TestWithParam<ExportFormat> {
+ protected:
+  bool Mp4() const { return GetParam() == ExportFormat::kMp4; }
+  std::string Ext() const { return Mp4() ? ".mp4" : ".mkv"; }
+  test::TempDir dir;
+};
+
+}  // namespace
+
+TEST(ExportStatistics, aGapIsMoreThanTwoSecondsWithoutAPicture_betweenPicturesOfItsChannel) {
+  ExportStatistics s;
+  auto entry = [](int8_t type, uint8_t channel) {
+    IndexEntry e;
+    e.type = type;
+    e.channel = channel;
+    return e;
+  };
+  s.Written(entry(kTypeKeyPicture, 1), 1000);
+  s.Written(entry(kTypePicture, 1), 3000);  // exactly 2 s: no gap
+  s.Written(entry(kTypePicture, 1), 5001);
+  s.Written(entry(kTypeAudio, 1), 7000);  // sound is no picture
+  s.Written(entry(kTypePicture, 1), 9500);
+  s.Written(entry(kTypePicture, 2), 100);  // another channel's clock
+  s.Written(entry(kTypeMjpegKey, 2), 2000);
+  const ChannelSummary &one = s.Channels()[1];
+  EXPECT_EQ(one.gaps, (std::vector<std::pair<int64_t, int64_t>>{{3000, 5001}, {5001, 9500}}));
+  EXPECT_EQ(one.pictures, 4);
+  EXPECT_EQ(one.keyPictures, 1);
+  EXPECT_EQ(one.audioBlocks, 1);
+  EXPECT_EQ(one.firstMs, 1000);
+  EXPECT_EQ(one.lastMs, 9500);
+  EXPECT_TRUE(s.Channels()[2].gaps.empty());
+  EXPECT_EQ(s.Channels()[2].keyPictures, 1);
+  EXPECT_TRUE(s.Channels()[0].Empty());
+}
+
+TEST_P(MediaExport, mpeg4WithAudio_holdsEachChannelsPicturesByteForByte_atTheRecordersTimes) {
+  tools::SampleOptions o;
+  o.durationSeconds = 30;
+  const std::string image = MakeRecording(dir, "disk.img", o);
+  const std::string before = test::FileSha256(image);
+  // From inside the second block: the copy starts at that block's start.
+  const Exported e = Export(image, kStart + 14, kStart + 25, dir.File("out" + Ext()), GetParam());
+  ASSERT_EQ(e.failure, CopyFailure::None) << e.error;
+  EXPECT_GT(e.startEntry, 0);
+  ASSERT_EQ(e.files.size(), 4u);
+  for (int c = 0; c < 4; ++c) {
+    const std::string file = dir.File("out_CH" + std::to_string(c + 1) + Ext());
+    EXPECT_EQ(e.files[size_t(c)].path, file);
+    const Expected x = ExpectedChannel(image, e.startEntry, kStart + 25, c);
+    CheckChannelFile(image, file, x, Mp4(), c);
+    // The codec configuration is what a decoder needs first: the sequence
+    // headers and the key picture's own headers, up to its picture.
+    const test::ReadMedia media = test::ReadMediaFile(file);
+    ASSERT_NE(media.Of(AVMEDIA_TYPE_VIDEO), nullptr);
+    const auto &headers = media.Of(AVMEDIA_TYPE_VIDEO)->extradata;
+    ASSERT_GE(headers.size(), 4u);
+    EXPECT_EQ(std::vector<uint8_t>(headers.begin(), headers.begin() + 4),
+              (std::vector<uint8_t>{0, 0, 1, 0xB0}));
+  }
+  CheckManifestFiles(e, 4);
+  const nlohmann::json m = ReadJson(e.manifest);
+  EXPECT_EQ(m["format"], Mp4() ? "mp4" : "matroska");
+  EXPECT_EQ(m["channels"][0]["pictures"],
+            ExpectedChannel(image, e.startEntry, kStart + 25, 0).pictures.size());
+  const std::string notes = m["notes"].dump();
+  EXPECT_EQ(notes.find("AAC") != std::string::npos, Mp4()) << notes;
+  EXPECT_EQ(test::FileSha256(image), before);
+}
+
+TEST_P(MediaExport, mjpegWithoutAudio_andAQuadRecording_giveFilesOfTheirChannelsOnly) {
+  tools::SampleOptions mjpeg;
+  mjpeg.durationSeconds = 8;
+  mjpeg.codec = tools::SampleOptions::Codec::Mjpeg;
+  mjpeg.audio = false;
+  const std::string image = MakeRecording(dir, "mjpeg.img", mjpeg);
+  Exported e = Export(image, kStart, kStart + 60, dir.File("m" + Ext()), GetParam(), 0b0101);
+  ASSERT_EQ(e.failure, CopyFailure::None) << e.error;
+  ASSERT_EQ(e.files.size(), 2u);  // channels 1 and 3, as asked
+  for (int c : {0, 2}) {
+    const Expected x = ExpectedChannel(image, 0, kStart + 60, c);
+    CheckChannelFile(image, dir.File("m_CH" + std::to_string(c + 1) + Ext()), x, Mp4(), c);
+  }
+  EXPECT_FALSE(fs::exists(dir.File("m_CH2" + Ext())));
+  CheckManifestFiles(e, 2);
+
+  tools::SampleOptions quad;
+  quad.durationSeconds = 8;
+  quad.quad = true;
+  quad.altTypes = true;
+  const std::string quadImage = MakeRecording(dir, "quad.img", quad);
+  e = Export(quadImage, kStart, kStart + 60, dir.File("q" + Ext()), GetParam());
+  ASSERT_EQ(e.failure, CopyFailure::None) << e.error;
+  ASSERT_EQ(e.files.size(), 1u);
+  const Expected quadExpected = ExpectedChannel(quadImage, 0, kStart + 60, 0);
+  CheckChannelFile(quadImage, dir.File("q_CH1" + Ext()), quadExpected, Mp4(), 0);
+  // Seconds holding one picture more than the rate (its delays adding up to
+  // more than the second) still give no two pictures at once.
+  for (size_t i = 1; i < quadExpected.pictureMs.size(); ++i)
+    EXPECT_GT(quadExpected.pictureMs[i] - quadExpected.pictureMs[i - 1], 50) << "picture " << i;
+  EXPECT_EQ(ReadJson(e.manifest)["recorder"]["layout"], "one channel (four-way picture)");
+}
+
+TEST_P(MediaExport, corruptRecords_areLeftOutAndCounted_neverWritten) {
+  tools::SampleOptions o;
+  o.durationSeconds = 6;
+  const std::string image = MakeRecording(dir, "disk.img", o);
+  DiskGeometry g;
+  const auto entries = test::ReadRecordedEntries(image, &g);
+  // A predicted picture of channel 2 whose bytes are no picture, and an
+  // audio block of a length no stereo sample stream has.
+  int64_t badPicture = -1, badAudio = -1;
+  for (const auto &[entry, n] : entries) {
+    if (badPicture < 0 && n > 40 && entry.channel == 1 && entry.type == kTypePicture)
+      badPicture = n;
+    if (badAudio < 0 && n > 40 && entry.type == kTypeAudio) badAudio = n;
+  }
+  ASSERT_GE(badPicture, 0);
+  ASSERT_GE(badAudio, 0);
+  {
+    std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+    const IndexEntry &p = entries[size_t(badPicture)].entry;
+    f.seekp(std::streamoff(g.dataBase + p.offset));
+    const std::vector<char> junk(p.size, char(0x5A));
+    f.write(junk.data(), std::streamsize(junk.size()));
+    IndexEntry a = entries[size_t(badAudio)].entry;
+    a.size -= 1;
+    uint8_t bytes[kEntryBytes];
+    a.Serialize(bytes);
+    f.seekp(std::streamoff(IndexEntryPosition(badAudio)));
+    f.write(reinterpret_cast<char *>(bytes), sizeof bytes);
+  }
+  const Exported e = Export(image, kStart, kStart + 60, dir.File("c" + Ext()), GetParam());
+  ASSERT_EQ(e.failure, CopyFailure::None) << e.error;
+  EXPECT_EQ(e.skipped, 2u);
+  CheckChannelFile(image, dir.File("c_CH2" + Ext()),
+                   ExpectedChannel(image, 0, kStart + 60, 1, {badPicture}), Mp4(), 1);
+  CheckChannelFile(image, dir.File("c_CH1" + Ext()),
+                   ExpectedChannel(image, 0, kStart + 60, 0, {badAudio}), Mp4(), 0);
+  const nlohmann::json m = ReadJson(e.manifest);
+  EXPECT_EQ(m["skippedRecords"], 2);
+  EXPECT_EQ(m["channels"][0]["corruptRecords"], 1);
+  EXPECT_EQ(m["channels"][1]["corruptRecords"], 1);
+}
+
+TEST_P(MediaExport, aSpanWithoutPictures_writesNoFile_andNoManifest) {
+  tools::SampleOptions o;
+  o.durationSeconds = 4;
+  o.quad = true;
+  const std::string image = MakeRecording(dir, "quad.img", o);
+  const Exported e = Export(image, kStart, kStart + 60, dir.File("n" + Ext()), GetParam(), 0b0010);
+  EXPECT_EQ(e.failure, CopyFailure::NoPictures);
+  EXPECT_TRUE(e.files.empty());
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
+}
+
+TEST_P(MediaExport, aFullDisk_stopsWithTheFileNamed_andLeavesNoFileAndNoManifest) {
+  tools::SampleOptions o;
+  o.durationSeconds = 10;
+  const std::string image = MakeRecording(dir, "disk.img", o);
+  test::TempDir sys;
+  DriveTable::SetProcess(DriveTable({image}, sys.Path().string()));
+  const std::string out = dir.File("full" + Ext());
+  const ExportFormat format = GetParam();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // Files of this process may not grow beyond 300 KB.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{300000, 300000};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    ExportOptions options;
+    options.format = format;
+    bool named = false;
+    {
+      CopyHDDThread t(nullptr, 0, RecorderSecondsToSystemTime(kStart),
+                      RecorderSecondsToSystemTime(kStart + 60), out, {},
+                      platform::ReplacePolicy::kKeepExisting, options);
+      t.WaitFor();
+      named = t.Failure() == CopyFailure::WriteFailed &&
+              t.ErrorText().find("full_CH") != std::string::npos && t.ManifestPath().empty();
+    }
+    _exit(named ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, MediaExport,
+                         ::testing::Values(ExportFormat::kMatroska, ExportFormat::kMp4),
+                         [](const auto &info) {
+                           return std::string(info.param == ExportFormat::kMp4 ? "Mp4"
+                                                                               : "Matroska");
+                         });
+
+TEST(ClipExportManifest, listsBothClipFiles_verifies_andFailsOnOneChangedByteOrLength) {
+  test::TempDir dir;
+  tools::SampleOptions o;
+  o.durationSeconds = 6;
+  const std::string image = MakeRecording(dir, "disk.img", o);
+  const Exported e = Export(image, kStart, kStart + 3, dir.File("clip.in"), ExportFormat::kClip);
+  ASSERT_EQ(e.failure, CopyFailure::None) << e.error;
+  EXPECT_EQ(e.manifest, dir.File("clip.manifest.json"));
+  CheckManifestFiles(e, 2);
+  const nlohmann::json m = ReadJson(e.manifest);
+  EXPECT_EQ(m["files"][0]["name"], "clip.in");
+  EXPECT_EQ(m["files"][1]["name"], "clip.da");
+  EXPECT_EQ(m["source"]["kind"], "image");
+  EXPECT_EQ(m["source"]["path"], image);
+  EXPECT_EQ(m["source"]["sizeBytes"], fs::file_size(image));
+  EXPECT_EQ(m["span"]["asked"]["from"], "2008/02/14_09:44:57");
+
+  {
+    std::fstream f(dir.File("clip.da"), std::ios::in | std::ios::out | std::ios::binary);
+    f.seekg(100);
+    const char c = char(f.get() ^ 1);
+    f.seekp(100);
+    f.put(c);
+  }
+  fs::resize_file(dir.File("clip.in"), fs::file_size(dir.File("clip.in")) - 1);
+  std::vector<VerifiedFile> results;
+  std::string error;
+  ASSERT_TRUE(VerifyManifest(e.manifest, results, &error)) << error;
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_EQ(results[0].problem, "size");
+  EXPECT_EQ(results[1].problem, "hash");
+
+  // A manifest naming a file outside its folder is refused, not followed.
+  std::ofstream(dir.File("evil.manifest.json"))
+      << R"({"files": [{"name": "../etc/passwd", "sizeBytes": 1, "sha256": "00"}]})";
+  EXPECT_FALSE(VerifyManifest(dir.File("evil.manifest.json"), results, &error));
+  EXPECT_NE(error.find("outside"), std::string::npos) << error;
+}
