@@ -214,6 +214,15 @@ class CommandLine {
 // A whole decimal number, the text and nothing else ("-3", "12").
 bool ParseWholeNumber(const std::string &text, int64_t &value);
 
+// A whole number within [lo, hi]; false otherwise.
+template <typename T>
+bool ParseNumberIn(const std::string &text, T lo, T hi, T &value) {
+  int64_t parsed = 0;
+  if (!ParseWholeNumber(text, parsed) || parsed < int64_t(lo) || parsed > int64_t(hi)) return false;
+  value = T(parsed);
+  return true;
+}
+
 template <typename T>
 Command &Command::Number(const std::string &names, T &target, const std::string &valueName,
                          const std::string &description, const std::string &bad, T lo, T hi,
@@ -221,12 +230,10 @@ Command &Command::Number(const std::string &names, T &target, const std::string 
   return Value(
       names, valueName, description,
       [&target, bad, lo, hi](const std::string &text, std::string &error) {
-        int64_t value = 0;
-        if (!ParseWholeNumber(text, value) || value < int64_t(lo) || value > int64_t(hi)) {
+        if (!ParseNumberIn(text, lo, hi, target)) {
           error = bad;
           return false;
         }
-        target = T(value);
         return true;
       },
       missing);
@@ -239,12 +246,12 @@ Command &Command::Numbers(const std::string &names, std::vector<T> &target,
   return Values(
       names, valueName, description,
       [&target, bad, lo, hi](const std::string &text, std::string &error) {
-        int64_t value = 0;
-        if (!ParseWholeNumber(text, value) || value < int64_t(lo) || value > int64_t(hi)) {
+        T value{};
+        if (!ParseNumberIn(text, lo, hi, value)) {
           error = bad;
           return false;
         }
-        target.push_back(T(value));
+        target.push_back(value);
         return true;
       },
       missing);

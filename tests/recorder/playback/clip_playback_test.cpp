@@ -79,6 +79,14 @@ void FastForwardToTheEnd(PlayFileThread &player, FourViewers &viewers) {
   player.Pause();
 }
 
+// Entries the player delivered or dropped while waiting for a key picture.
+uint64_t HandledEntries(PlayFileThread &player) {
+  uint64_t handled = 0;
+  for (int ch = 0; ch < 4; ++ch)
+    handled += player.Counters(ch).delivered.load() + player.Counters(ch).keyWaitDrops.load();
+  return handled;
+}
+
 }  // namespace
 
 TEST(PlayFileThread, everyEntryOfTheClipPlays_theLastOneIncluded) {
@@ -92,10 +100,7 @@ TEST(PlayFileThread, everyEntryOfTheClipPlays_theLastOneIncluded) {
   player.Play();
   ASSERT_TRUE(ServiceUntil([&] { return player.AtEnd(); }));
   player.Pause();
-  uint64_t handled = 0;
-  for (int ch = 0; ch < 4; ++ch)
-    handled += player.Counters(ch).delivered.load() + player.Counters(ch).keyWaitDrops.load();
-  EXPECT_EQ(handled, 150u);
+  EXPECT_EQ(HandledEntries(player), 150u);
   EXPECT_EQ(player.LastPlayedTime(), c.entries.back().time);
   EXPECT_EQ(host.StartLabel(), "Start : " + FormatRecorderTime(int64_t(c.entries.front().time)));
   EXPECT_EQ(host.EndLabel(), "End : " + FormatRecorderTime(int64_t(c.entries.back().time)));
@@ -204,20 +209,6 @@ TEST(PlayFileThread, playBarJumpToHalf_startsAtEntryHalfAndWaitsForKeyPictures) 
   EXPECT_GT(viewers.TotalPictures(), 0u);
 }
 
-namespace {
-
-// Time passes only by the sleeps the player asks for.
-class SleepCountingClock : public PacingClock {
- public:
-  int64_t NowUs() override { return m_us.load(); }
-  void Sleep(int64_t ms, const std::function<bool()> &) override { m_us.fetch_add(ms * 1000); }
-
- private:
-  std::atomic<int64_t> m_us{0};
-};
-
-}  // namespace
-
 TEST(PlayFileThread, pacedPlay_takesHalfTheClockAtTwiceTheSpeed_andPlaysEveryEntry) {
   // The player goes on without its turn's pause after waiting for a
   // picture: the speed is the pacing's, on the clock it is given.
@@ -226,7 +217,7 @@ TEST(PlayFileThread, pacedPlay_takesHalfTheClockAtTwiceTheSpeed_andPlaysEveryEnt
   for (const int eighths : {8, 16}) {
     HeadlessHost host;
     FourViewers viewers;
-    SleepCountingClock clock;
+    orvan::test::SleepCountingClock clock;
     {
       PlayFileThread player(host, &c.clip, viewers.Sinks());
       player.SetPacingClock(&clock);
@@ -234,10 +225,7 @@ TEST(PlayFileThread, pacedPlay_takesHalfTheClockAtTwiceTheSpeed_andPlaysEveryEnt
       player.Play();
       ASSERT_TRUE(ServiceUntil([&] { return player.AtEnd(); }));
       player.Pause();
-      uint64_t handled = 0;
-      for (int ch = 0; ch < 4; ++ch)
-        handled += player.Counters(ch).delivered.load() + player.Counters(ch).keyWaitDrops.load();
-      EXPECT_EQ(handled, c.entries.size()) << "x" << eighths / 8.0;
+      EXPECT_EQ(HandledEntries(player), c.entries.size()) << "x" << eighths / 8.0;
     }
     clockUs[eighths / 16] = clock.NowUs();
   }

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "media/playback_sinks.h"
 #include "platform/thread.h"
 #include "recorder/disk_layout.h"
+#include "recorder/playback_thread.h"
 #include "tests/support/test_support.h"
 #include "tools/sample_recording.h"
 
@@ -118,6 +120,16 @@ class RampScreen : public IScreenGrabber {
  private:
   int m_width, m_height, m_bits, m_pitch;
   std::vector<uint8_t> m_ramp;
+};
+
+// A pacing clock on which time passes only by the sleeps the player asks for.
+class SleepCountingClock : public recorder::PacingClock {
+ public:
+  int64_t NowUs() override { return m_us.load(); }
+  void Sleep(int64_t ms, const std::function<bool()> &) override { m_us.fetch_add(ms * 1000); }
+
+ private:
+  std::atomic<int64_t> m_us{0};
 };
 
 // Waits on the main thread, running the players' synchronized calls. The

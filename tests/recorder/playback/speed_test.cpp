@@ -14,17 +14,9 @@ using namespace orvan;
 using namespace orvan::recorder;
 using orvan::test::FourViewers;
 using orvan::test::ServiceUntil;
+using orvan::test::SleepCountingClock;
 
 namespace {
-
-class SleepCountingClock : public PacingClock {
- public:
-  int64_t NowUs() override { return m_us.load(); }
-  void Sleep(int64_t ms, const std::function<bool()> &) override { m_us.fetch_add(ms * 1000); }
-
- private:
-  std::atomic<int64_t> m_us{0};
-};
 
 // The recorded time the pictures span: the sum of their delays.
 double RecordedPictureSeconds(const std::string &path) {
