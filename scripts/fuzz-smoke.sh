@@ -3,13 +3,26 @@
 # briefly on a seed corpus cut from a sample recording.
 #   scripts/fuzz-smoke.sh                 about 20 s per target
 #   ORVAN_FUZZ_SECONDS=300 scripts/fuzz-smoke.sh
+#   ORVAN_TOOLS_DIR=build/tools scripts/fuzz-smoke.sh
+#                                         seeds made with tools already built
+#                                         (the fuzz build then makes only the
+#                                         targets and the libraries they test)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${ORVAN_FUZZ_BUILD_DIR:-build-fuzz}
 SECONDS_EACH=${ORVAN_FUZZ_SECONDS:-20}
+TOOLS=${ORVAN_TOOLS_DIR:-}
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DORVAN_FUZZ=ON -DORVAN_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$BUILD_DIR" -j "$(nproc)" --target fuzz_all orvan-mkdisk orvan-cli orvan-extract
+if [ -n "$TOOLS" ]; then
+  for tool in orvan-mkdisk orvan-cli orvan-extract; do
+    [ -x "$TOOLS/$tool" ] || { echo "no $TOOLS/$tool" >&2; exit 1; }
+  done
+  cmake --build "$BUILD_DIR" -j "$(nproc)" --target fuzz_all
+else
+  cmake --build "$BUILD_DIR" -j "$(nproc)" --target fuzz_all orvan-mkdisk orvan-cli orvan-extract
+  TOOLS="$BUILD_DIR/tools"
+fi
 
 WORK="$BUILD_DIR/fuzz-work"
 rm -rf "$WORK"
@@ -20,8 +33,8 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # Seeds: pieces of a real recording and of a clip exported from it, and the
 # start of each codec's pictures as one record of the decoder's input.
 IMG="$WORK/seed.img"
-"$BUILD_DIR/tools/orvan-mkdisk" -o "$IMG" --duration 4 --events 70 --fps 4 >/dev/null
-"$BUILD_DIR/tools/orvan-cli" export "$IMG" --from 0 --to 4000000000 -o "$WORK/seed.in" >/dev/null 2>&1
+"$TOOLS/orvan-mkdisk" -o "$IMG" --duration 4 --events 70 --fps 4 >/dev/null
+"$TOOLS/orvan-cli" export "$IMG" --from 0 --to 4000000000 -o "$WORK/seed.in" >/dev/null 2>&1
 TARGETS="disk_header index_reader data_record event_log clip_trailer decoder ewf_image"
 for t in $TARGETS; do mkdir -p "$WORK/corpus_$t"; done
 # bytes FILE OFFSET LENGTH: a piece of a file on stdout.
@@ -36,10 +49,10 @@ bytes "$IMG" 0 2016 >"$WORK/corpus_disk_header/state-table"
 bytes "$IMG" 409600 1536 >"$WORK/corpus_event_log/log"
 { printf '\x00\x00\x00\x00\x00\x00\x00\x00'; bytes "$WORK/seed.in" $((SIZE_IN - 2100)) 2100; } \
   >"$WORK/corpus_clip_trailer/trailer"
-"$BUILD_DIR/tools/orvan-mkdisk" -o "$WORK/mjpeg.img" --duration 1 --fps 2 --codec mjpeg >/dev/null
+"$TOOLS/orvan-mkdisk" -o "$WORK/mjpeg.img" --duration 1 --fps 2 --codec mjpeg >/dev/null
 mkdir -p "$WORK/streams"
-"$BUILD_DIR/tools/orvan-extract" "$IMG" "$WORK/streams" >/dev/null
-"$BUILD_DIR/tools/orvan-extract" "$WORK/mjpeg.img" "$WORK/streams" >/dev/null
+"$TOOLS/orvan-extract" "$IMG" "$WORK/streams" >/dev/null
+"$TOOLS/orvan-extract" "$WORK/mjpeg.img" "$WORK/streams" >/dev/null
 # [decoder: 0 MPEG-4, 1 MJPEG] [kind: 1 key picture] [4000, little-endian] [bytes]
 { printf '\x00\x01\xa0\x0f'; bytes "$WORK/streams/ch0.m4v" 0 4000; } >"$WORK/corpus_decoder/mpeg4"
 { printf '\x01\x01\xa0\x0f'; bytes "$WORK/streams/ch0.mjpeg" 0 4000; } >"$WORK/corpus_decoder/mjpeg"
