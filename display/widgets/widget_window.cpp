@@ -15,9 +15,14 @@ constexpr const char *kObjectName = "orvan_widget_window";
 
 // Repaint requests of every window are handed to the widgets together, on
 // the GUI thread, at most once per kRepaintInterval: four channels that
-// present at their own moments then cost one paint pass, not four. A screen
-// shows no more than about this rate.
-constexpr std::chrono::milliseconds kRepaintInterval{16};
+// present at their own moments then share one paint pass, whose fixed cost
+// (event dispatch, a painter per widget) is as large as its copying. 25 ms
+// still gives every picture of a channel playing 25 a second (40 ms apart)
+// a pass of its own. While requests keep coming the flush runs as a tick,
+// one timer per interval, and the requests join the next tick without
+// waking the GUI thread. A tick that finds nothing ends the ticking; the
+// next request queues a flush again.
+constexpr std::chrono::milliseconds kRepaintInterval{25};
 
 struct RepaintHub {
   std::mutex lock;                                  // guards the fields below
@@ -42,16 +47,21 @@ void CWidgetWindow::FlushRepaints() {
     QTimer::singleShot(wait, QCoreApplication::instance(), &CWidgetWindow::FlushRepaints);
     return;
   }
-  hub.lastFlush = now;
   std::vector<CWidgetWindow *> windows;
   {
     std::lock_guard<std::mutex> hold(hub.lock);
     windows.swap(hub.pending);
-    hub.scheduled = false;
+    if (windows.empty()) {
+      hub.scheduled = false;
+      return;
+    }
   }
+  hub.lastFlush = now;
   // A window leaves the list (under its lock) before it is destroyed, on
   // this thread; none goes away while these run.
   for (CWidgetWindow *window : windows) window->UpdateGathered();
+  // The next tick; requests until then stay gathered without a wake-up.
+  QTimer::singleShot(kRepaintInterval, QCoreApplication::instance(), &CWidgetWindow::FlushRepaints);
 }
 
 CWidgetWindow *CWidgetWindow::Find(QWidget *widget) {

@@ -30,7 +30,7 @@ class CWidgetWindow : public QObject, public IRepaintSink {
   // Any thread: queues an update of that part of the widget. Requests that
   // come while one is queued join it, those of all windows alike: the GUI
   // thread is woken once for all, and hands them to the widgets at most
-  // once per 16 ms.
+  // once per 25 ms.
   void RequestRepaint(const RECT &rect) override;
 
  protected:

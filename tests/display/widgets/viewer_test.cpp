@@ -367,3 +367,23 @@ TEST_F(ViewerTest, aRepaintOfThePanel_reachesTheWindowsOverThatPart) {
   QApplication::processEvents();
   EXPECT_EQ(elsewhere->paints, 0);
 }
+
+TEST_F(ViewerTest, repaints_keepReachingTheWindow_whileRequestsComeAndAfterTheyPause) {
+  auto *panel = new PaintCounter(live.get());
+  panel->setGeometry(0, 0, 360, 240);
+  panel->setAttribute(Qt::WA_OpaquePaintEvent);
+  panel->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(live.get()));
+  ASSERT_TRUE(ProcessUntil([&] { return panel->paints > 0; }));
+  HWND window = CWidgetWindow::WindowOf(panel);
+  // Requests in a row join the running tick; after a pause longer than a
+  // tick the flushing has stopped, and the next request starts it again.
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < 5; ++i) {
+      panel->paints = 0;
+      window->Repaint(RECT{10 * i, 0, 10 * i + 10, 10});
+      ASSERT_TRUE(ProcessUntil([&] { return panel->paints > 0; })) << round << " " << i;
+    }
+    QTest::qWait(100);
+  }
+}
