@@ -13,6 +13,7 @@
 // --sample: only the sample recording's figures; --runs: rounds of it
 // (default 5).
 #include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -212,7 +213,15 @@ int BenchSampleExports(const std::string &dir, int runs) {
     return got ? double(bytes) / kMiB / Seconds(start) : 0.0;
   };
   DriveTable::SetProcess(DriveTable({options.outputPath}, "/nonexistent"));
+  // CPU time of the whole process (every thread of the export) in ms.
+  auto cpuMs = [] {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+  };
+  double exportCpuMs = 0;
   auto exportRate = [&](ExportFormat format, const char *ext) {
+    const double cpuStart = cpuMs();
     const auto start = Clock::now();
     ExportOptions exportOptions;
     exportOptions.format = format;
@@ -224,10 +233,12 @@ int BenchSampleExports(const std::string &dir, int runs) {
       std::fprintf(stderr, "export failed: %s\n", copy.ErrorText().c_str());
       return 0.0;
     }
-    return double(bytes) / kMiB / Seconds(start);
+    const double rate = double(bytes) / kMiB / Seconds(start);
+    exportCpuMs = cpuMs() - cpuStart;
+    return rate;
   };
   struct Figures {
-    std::vector<double> read, span, copy, commitMs, clip, mkv;
+    std::vector<double> read, span, copy, commitMs, clip, clipCpuMs, mkv, mkvCpuMs;
   };
   Figures warm, cold;
   // One run of every measurement; `prepare` sets the cache state before each.
@@ -243,7 +254,9 @@ int BenchSampleExports(const std::string &dir, int runs) {
     measure(f.copy, plainCopy);
     f.commitMs.push_back(commitSeconds * 1e3);
     measure(f.clip, [&] { return exportRate(ExportFormat::kClip, ".in"); });
+    f.clipCpuMs.push_back(exportCpuMs);
     measure(f.mkv, [&] { return exportRate(ExportFormat::kMatroska, ".mkv"); });
+    f.mkvCpuMs.push_back(exportCpuMs);
   };
   for (int round = 0; round < runs; ++round) {
     runAll(warm, [&] { plainRead(); });
@@ -273,12 +286,12 @@ int BenchSampleExports(const std::string &dir, int runs) {
         copy, copyMs, Median(f.commitMs));
     std::printf(
         "    clip export (2 files and a manifest):     %6.0f MiB/s = %.2f of the read, %.2f of "
-        "the copy\n",
-        clip, clip / read, clip / copy);
+        "the copy (%.0f ms, %.0f ms CPU)\n",
+        clip, clip / read, clip / copy, double(bytes) / kMiB / clip * 1e3, Median(f.clipCpuMs));
     std::printf(
         "    Matroska export (4 files and a manifest): %6.0f MiB/s = %.2f of the read, %.2f of "
-        "the copy\n",
-        mkv, mkv / read, mkv / copy);
+        "the copy (%.0f ms, %.0f ms CPU)\n",
+        mkv, mkv / read, mkv / copy, double(bytes) / kMiB / mkv * 1e3, Median(f.mkvCpuMs));
     ok = ok && read > 0 && span > 0 && copy > 0 && clip > 0 && mkv > 0;
   }
   std::filesystem::remove(options.outputPath);
