@@ -106,7 +106,15 @@ bool MediaMuxer::Start() {
     // The SHA-256 taken while writing covers every byte; Matroska's CRC-32
     // of each element would only repeat that, at a cost per byte.
     av_dict_set(&options, "write_crc32", "0", 0);
+    // Clusters as large as for a seekable file (the muxer's defaults there):
+    // an output that cannot seek gets a live stream's 32 KiB and 1 s
+    // otherwise, and each cluster costs a buffer of its own and a copy.
+    av_dict_set(&options, "cluster_size_limit", "5242880", 0);
+    av_dict_set(&options, "cluster_time_limit", "5000", 0);
   }
+  // A file, not a live stream: packets wait in the I/O buffer until it is
+  // full instead of each being handed to the file at once.
+  m_context->flush_packets = 0;
   const int rc = avformat_write_header(m_context.get(), &options);
   av_dict_free(&options);
   if (rc < 0) return Failed("cannot write the header", rc);
