@@ -122,21 +122,33 @@ bool MediaMuxer::Start() {
   return true;
 }
 
+av::PacketPtr MediaMuxer::NewPacket(const void *data, size_t length) {
+  if ((!data && length) || length > INT32_MAX) return nullptr;
+  av::PacketPtr packet = av::MakePacket();
+  if (!packet || av_new_packet(packet.get(), int(length)) < 0) return nullptr;
+  if (length) std::memcpy(packet->data, data, length);
+  return packet;
+}
+
 bool MediaMuxer::Write(int stream, int64_t pts, int64_t duration, const void *data, size_t length,
                        bool key) {
   if (!m_started || m_failed) return false;
-  if (stream < 0 || stream >= int(m_timeBases.size()) || (!data && length) || length > INT32_MAX)
-    return false;
-  av::PacketPtr packet = av::MakePacket();
-  if (!packet || av_new_packet(packet.get(), int(length)) < 0)
-    return Failed("out of memory", AVERROR(ENOMEM));
-  if (length) std::memcpy(packet->data, data, length);
+  if ((!data && length) || length > INT32_MAX) return false;
+  av::PacketPtr packet = NewPacket(data, length);
+  if (!packet) return Failed("out of memory", AVERROR(ENOMEM));
+  return Write(stream, pts, duration, std::move(packet), key);
+}
+
+bool MediaMuxer::Write(int stream, int64_t pts, int64_t duration, av::PacketPtr packet, bool key) {
+  if (!m_started || m_failed || !packet) return false;
+  if (stream < 0 || stream >= int(m_timeBases.size())) return false;
   packet->stream_index = stream;
   packet->pts = packet->dts = pts;
   packet->duration = duration;
   if (key) packet->flags |= AV_PKT_FLAG_KEY;
   av_packet_rescale_ts(packet.get(), m_timeBases[size_t(stream)],
                        m_context->streams[stream]->time_base);
+  // The muxer takes the packet's reference over and leaves it blank.
   const int rc = av_interleaved_write_frame(m_context.get(), packet.get());
   if (rc < 0) return Failed("a packet was not written", rc);
   return true;
