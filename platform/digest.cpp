@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 #include <vector>
 
 namespace orvan::platform {
@@ -98,8 +99,25 @@ void BackgroundSha256::Hand(Piece piece) {
     m_filling.clear();
   }
   lock.unlock();
-  if (!m_worker.joinable()) m_worker = std::thread([this] { Work(); });
+  if (!m_worker.joinable() && !m_inline) {
+    try {
+      m_worker = std::thread([this] { Work(); });
+    } catch (const std::system_error &) {
+      m_inline = true;  // no thread to be had: the owner digests, as it would without one
+    }
+  }
+  if (m_inline) {
+    DigestQueuedHere();
+    return;
+  }
   m_changed.notify_all();
+}
+
+void BackgroundSha256::DigestQueuedHere() {
+  // No worker exists: nothing else touches the queue.
+  for (Piece &piece : m_full) m_sha.Update(piece.data(), piece.size());
+  m_full.clear();
+  m_busy = 0;
 }
 
 void BackgroundSha256::Work() {

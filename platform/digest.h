@@ -97,6 +97,7 @@ class BackgroundSha256 {
   using Piece = std::vector<uint8_t>;
   void Hand(Piece piece);
   void Work();
+  void DigestQueuedHere();
 
   Sha256 m_sha;
   Piece m_filling;  // owner only
@@ -107,6 +108,7 @@ class BackgroundSha256 {
   std::vector<Piece> m_spare;         // done, for the owner to fill again
   size_t m_busy = 0;                  // pieces queued or being digested
   bool m_stop = false;                // no more pieces come
+  bool m_inline = false;              // owner only: no worker could be started
 };
 
 // Lower-case hexadecimal, two characters a byte.
