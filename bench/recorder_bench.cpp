@@ -3,20 +3,28 @@
 //     sector reads per search;
 //   - clip export throughput next to a plain sequential read of the same
 //     data bytes;
-//   - on a 60 s four-channel sample recording: the export's reading next to
-//     a plain sequential read of its index and data area, and clip and
-//     Matroska exports next to a plain copy of those bytes into a file.
-// All run on disk images made here (in the folder given, default /tmp),
-// read through the page cache; the images are removed at the end.
+//   - on a 60 s four-channel sample recording, with the page cache warm and
+//     cold: the export's reading, and clip and Matroska exports, next to a
+//     plain sequential read of its index and data area and next to a plain
+//     copy of those bytes into a committed file.
+// All run on disk images made here (in the folder given, default /tmp); the
+// images are removed at the end.
+//   recorder_bench [DIR] [--sample] [--runs N]
+// --sample: only the sample recording's figures; --runs: rounds of it
+// (default 5).
+#include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "bench/bench_figures.h"
 #include "platform/disk_source.h"
 #include "platform/output_file.h"
 #include "recorder/copy_hdd_thread.h"
@@ -117,14 +125,19 @@ double Median(std::vector<double> v) {
 }
 
 // Exports of a 60 s four-channel recording (MPEG-4 pictures and audio)
-// against plain work on the same bytes, each measured after the same
-// warm-up (a plain read of the whole image, so every run finds the bytes in
-// the page cache):
-//   - the export's reading alone (the span reader, records read, nothing
-//     written) against a plain sequential read;
-//   - whole exports (read, write, fsync and rename, manifest) against a plain
-//     copy of the same bytes into one output file, committed the same way.
-int BenchSampleExports(const std::string &dir) {
+// against plain work on the same bytes (the recording's index and data
+// area), each in two cache states:
+//   - warm: the image read through once before, so every run finds its
+//     bytes in the page cache;
+//   - cold: the image's pages dropped from the page cache before each run
+//     (posix_fadvise DONTNEED), so every run reads the disk.
+// The peers are a plain sequential read (1 MiB reads) and a plain copy (the
+// same reads, each written to one output file, committed as an export
+// commits its files: fsync, rename, folder sync). An export must write and
+// make its files durable, which a read does not: both ratios are printed.
+// Every run that writes makes new files: the previous run's outputs are
+// removed and everything synced before the clock starts.
+int BenchSampleExports(const std::string &dir, int runs) {
   tools::SampleOptions options;
   options.outputPath = dir + "/orvan-bench-sample-" + std::to_string(getpid()) + ".img";
   options.durationSeconds = 60;
@@ -143,6 +156,22 @@ int BenchSampleExports(const std::string &dir) {
   const uint64_t indexBytes = uint64_t(summary.indexCount) * kEntryBytes;
   const uint64_t bytes = indexBytes + summary.dataBytes;
   const std::string base = dir + "/orvan-bench-export-" + std::to_string(getpid());
+  const std::vector<std::string> outputs{
+      base + ".copy",    base + ".in",      base + ".da",      base + ".manifest.json",
+      base + "_CH1.mkv", base + "_CH2.mkv", base + "_CH3.mkv", base + "_CH4.mkv"};
+  auto removeOutputs = [&] {
+    for (const std::string &path : outputs) std::filesystem::remove(path);
+  };
+  // Drops the image's pages from the page cache (they are clean: the image
+  // was synced), so the next read goes to the disk.
+  auto dropImageCache = [&] {
+    const int fd = ::open(options.outputPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fdatasync(fd);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::close(fd);
+  };
+  double commitSeconds = 0;
   // Reads (and with `out`, writes) the index and data bytes 1 MiB at a time.
   auto plainPass = [&](platform::OutputFile *out) {
     std::vector<uint8_t> buffer(kMiB);
@@ -157,13 +186,17 @@ int BenchSampleExports(const std::string &dir) {
         if (out && !out->Write(buffer.data(), n)) return 0.0;
       }
     }
-    if (out && !out->Commit()) return 0.0;
+    if (out) {
+      const auto commit = Clock::now();
+      if (!out->Commit()) return 0.0;
+      commitSeconds = Seconds(commit);
+    }
     return double(bytes) / kMiB / Seconds(start);
   };
   auto plainRead = [&] { return plainPass(nullptr); };
   auto plainCopy = [&] {
     platform::OutputFile out;
-    if (!out.Create(base + ".copy", platform::ReplacePolicy::kReplaceExisting)) return 0.0;
+    if (!out.Create(base + ".copy", platform::ReplacePolicy::kKeepExisting)) return 0.0;
     return plainPass(&out);
   };
   // The export's own reading: every record of the span through SpanReader.
@@ -180,57 +213,106 @@ int BenchSampleExports(const std::string &dir) {
     return got ? double(bytes) / kMiB / Seconds(start) : 0.0;
   };
   DriveTable::SetProcess(DriveTable({options.outputPath}, "/nonexistent"));
+  // CPU time of the whole process (every thread of the export) in ms.
+  auto cpuMs = [] {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+  };
+  double exportCpuMs = 0;
   auto exportRate = [&](ExportFormat format, const char *ext) {
+    const double cpuStart = cpuMs();
     const auto start = Clock::now();
     ExportOptions exportOptions;
     exportOptions.format = format;
     CopyHDDThread copy(nullptr, 0, RecorderSecondsToSystemTime(summary.firstTime),
                        RecorderSecondsToSystemTime(int64_t{summary.lastTime} + 1), base + ext, {},
-                       platform::ReplacePolicy::kReplaceExisting, exportOptions);
+                       platform::ReplacePolicy::kKeepExisting, exportOptions);
     copy.WaitFor();
     if (copy.Failure() != CopyFailure::None) {
       std::fprintf(stderr, "export failed: %s\n", copy.ErrorText().c_str());
       return 0.0;
     }
-    return double(bytes) / kMiB / Seconds(start);
+    const double rate = double(bytes) / kMiB / Seconds(start);
+    exportCpuMs = cpuMs() - cpuStart;
+    return rate;
   };
-  std::vector<double> reads, spans, copies, clips, mkvs;
-  for (int round = 0; round < 5; ++round) {
-    plainRead();
-    reads.push_back(plainRead());
-    spans.push_back(spanRead());
-    sync();
-    copies.push_back(plainCopy());
-    sync();
-    clips.push_back(exportRate(ExportFormat::kClip, ".in"));
-    sync();
-    mkvs.push_back(exportRate(ExportFormat::kMatroska, ".mkv"));
+  struct Figures {
+    std::vector<double> read, span, copy, commitMs, clip, clipCpuMs, mkv, mkvCpuMs;
+  };
+  Figures warm, cold;
+  // One run of every measurement; `prepare` sets the cache state before each.
+  auto runAll = [&](Figures &f, const std::function<void()> &prepare) {
+    auto measure = [&](std::vector<double> &into, const std::function<double()> &run) {
+      removeOutputs();
+      sync();
+      prepare();
+      into.push_back(run());
+    };
+    measure(f.read, plainRead);
+    measure(f.span, spanRead);
+    measure(f.copy, plainCopy);
+    f.commitMs.push_back(commitSeconds * 1e3);
+    measure(f.clip, [&] { return exportRate(ExportFormat::kClip, ".in"); });
+    f.clipCpuMs.push_back(exportCpuMs);
+    measure(f.mkv, [&] { return exportRate(ExportFormat::kMatroska, ".mkv"); });
+    f.mkvCpuMs.push_back(exportCpuMs);
+  };
+  for (int round = 0; round < runs; ++round) {
+    runAll(warm, [&] { plainRead(); });
+    runAll(cold, dropImageCache);
   }
-  const double read = Median(reads), span = Median(spans), copy = Median(copies),
-               clip = Median(clips), mkv = Median(mkvs);
+  removeOutputs();
+  double load[3] = {};
+  getloadavg(load, 3);
   std::printf(
-      "sample: 60 s, 4 channels, %lld entries, %.1f MiB of index and records (page cache warm, "
-      "medians of 5)\n",
-      static_cast<long long>(summary.entries), double(bytes) / kMiB);
-  std::printf("  plain sequential read (1 MiB reads):       %6.0f MiB/s\n", read);
-  std::printf("  the export's reading (span reader):        %6.0f MiB/s = %.2f of the plain read\n",
-              span, span / read);
-  std::printf("  plain copy into one committed file:        %6.0f MiB/s\n", copy);
-  std::printf("  clip export (2 files and a manifest):      %6.0f MiB/s = %.2f of the plain copy\n",
-              clip, clip / copy);
-  std::printf("  Matroska export (4 files and a manifest):  %6.0f MiB/s = %.2f of the plain copy\n",
-              mkv, mkv / copy);
+      "sample: 60 s, 4 channels, %lld entries, %.1f MiB of index and records (medians of %d; "
+      "load average %.2f %.2f %.2f)\n",
+      static_cast<long long>(summary.entries), double(bytes) / kMiB, runs, load[0], load[1],
+      load[2]);
+  bool ok = true;
+  for (const auto &[name, f] : {std::pair<const char *, const Figures &>{"page cache warm", warm},
+                                {"page cache cold", cold}}) {
+    const double read = Median(f.read), span = Median(f.span), copy = Median(f.copy),
+                 clip = Median(f.clip), mkv = Median(f.mkv);
+    const double copyMs = double(bytes) / kMiB / copy * 1e3;
+    std::printf("  %s:\n", name);
+    std::printf("    plain sequential read (1 MiB reads):      %6.0f MiB/s\n", read);
+    std::printf("    the export's reading (span reader):       %6.0f MiB/s = %.2f of the read\n",
+                span, span / read);
+    std::printf(
+        "    plain copy into one committed file:       %6.0f MiB/s (%.0f ms, fsync and rename "
+        "%.0f ms of it)\n",
+        copy, copyMs, Median(f.commitMs));
+    std::printf(
+        "    clip export (2 files and a manifest):     %6.0f MiB/s = %.2f of the read, %.2f of "
+        "the copy (%.0f ms, %.0f ms CPU)\n",
+        clip, clip / read, clip / copy, double(bytes) / kMiB / clip * 1e3, Median(f.clipCpuMs));
+    std::printf(
+        "    Matroska export (4 files and a manifest): %6.0f MiB/s = %.2f of the read, %.2f of "
+        "the copy (%.0f ms, %.0f ms CPU)\n",
+        mkv, mkv / read, mkv / copy, double(bytes) / kMiB / mkv * 1e3, Median(f.mkvCpuMs));
+    ok = ok && read > 0 && span > 0 && copy > 0 && clip > 0 && mkv > 0;
+  }
   std::filesystem::remove(options.outputPath);
-  for (const char *suffix :
-       {".copy", ".in", ".da", ".manifest.json", "_CH1.mkv", "_CH2.mkv", "_CH3.mkv", "_CH4.mkv"})
-    std::filesystem::remove(base + suffix);
-  return read > 0 && span > 0 && copy > 0 && clip > 0 && mkv > 0 ? 0 : 1;
+  return ok ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-  const std::string dir = argc > 1 ? argv[1] : "/tmp";
+  std::string dir = "/tmp";
+  bool sampleOnly = false;
+  const int runs = test::RunsOption(argc, argv, 5);
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--sample")
+      sampleOnly = true;
+    else if (std::string(argv[i]) == "--runs")
+      ++i;
+    else
+      dir = argv[i];
+  }
+  if (sampleOnly) return BenchSampleExports(dir, runs);
   const std::string image = dir + "/orvan-bench-" + std::to_string(getpid()) + ".img";
   const std::string clip = dir + "/orvan-bench-" + std::to_string(getpid()) + ".in";
   uint64_t exportBytes = 0;
@@ -343,5 +425,5 @@ int main(int argc, char **argv) {
   std::filesystem::remove(clip);
   std::filesystem::remove(CompanionDataName(clip));
   std::filesystem::remove(ManifestPathOf(clip));
-  return BenchSampleExports(dir);
+  return BenchSampleExports(dir, runs);
 }

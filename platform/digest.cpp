@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 #include <vector>
 
 namespace orvan::platform {
@@ -62,6 +63,91 @@ Sha256Digest Sha256::Final() {
   const std::vector<uint8_t> bytes = m_digest.Final();
   if (bytes.size() == digest.size()) std::copy(bytes.begin(), bytes.end(), digest.begin());
   return digest;
+}
+
+BackgroundSha256::~BackgroundSha256() {
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_stop = true;
+    m_full.clear();
+  }
+  m_changed.notify_all();
+  if (m_worker.joinable()) m_worker.join();
+}
+
+void BackgroundSha256::Update(const void *data, size_t length) {
+  const auto *p = static_cast<const uint8_t *>(data);
+  while (length) {
+    if (m_filling.capacity() < kPieceBytes) m_filling.reserve(kPieceBytes);
+    const size_t n = std::min(length, kPieceBytes - m_filling.size());
+    m_filling.insert(m_filling.end(), p, p + n);
+    p += n;
+    length -= n;
+    if (m_filling.size() == kPieceBytes) Hand(std::move(m_filling));
+  }
+}
+
+void BackgroundSha256::Hand(Piece piece) {
+  std::unique_lock<std::mutex> lock(m_lock);
+  m_changed.wait(lock, [&] { return m_busy < kPiecesQueued; });
+  m_full.push_back(std::move(piece));
+  ++m_busy;
+  m_filling.clear();
+  if (!m_spare.empty()) {
+    m_filling = std::move(m_spare.back());
+    m_spare.pop_back();
+    m_filling.clear();
+  }
+  lock.unlock();
+  if (!m_worker.joinable() && !m_inline) {
+    try {
+      m_worker = std::thread([this] { Work(); });
+    } catch (const std::system_error &) {
+      m_inline = true;  // no thread to be had: the owner digests, as it would without one
+    }
+  }
+  if (m_inline) {
+    DigestQueuedHere();
+    return;
+  }
+  m_changed.notify_all();
+}
+
+void BackgroundSha256::DigestQueuedHere() {
+  // No worker exists: nothing else touches the queue.
+  for (Piece &piece : m_full) m_sha.Update(piece.data(), piece.size());
+  m_full.clear();
+  m_busy = 0;
+}
+
+void BackgroundSha256::Work() {
+  std::unique_lock<std::mutex> lock(m_lock);
+  for (;;) {
+    m_changed.wait(lock, [&] { return m_stop || !m_full.empty(); });
+    if (m_full.empty()) return;  // stopped, everything digested
+    Piece piece = std::move(m_full.front());
+    m_full.pop_front();
+    lock.unlock();
+    m_sha.Update(piece.data(), piece.size());
+    lock.lock();
+    m_spare.push_back(std::move(piece));
+    --m_busy;
+    m_changed.notify_all();
+  }
+}
+
+Sha256Digest BackgroundSha256::Final() {
+  if (m_worker.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(m_lock);
+      m_stop = true;
+    }
+    m_changed.notify_all();
+    m_worker.join();  // it digests what is queued before it ends
+  }
+  m_sha.Update(m_filling.data(), m_filling.size());
+  m_filling = Piece();
+  return m_sha.Final();
 }
 
 std::string HexOf(const uint8_t *bytes, size_t length) {

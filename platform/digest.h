@@ -6,10 +6,14 @@
 #pragma once
 
 #include <array>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace orvan::platform {
@@ -57,6 +61,54 @@ class Sha256 {
 
  private:
   Digest m_digest;
+};
+
+// SHA-256 computed on a thread of its own, so the thread that produces the
+// bytes (an export writing its files) goes on while they are digested.
+// Update() copies the bytes into pieces of kPieceBytes; each full piece
+// goes to the worker, which digests the pieces in order. At most
+// kPiecesQueued wait for it: Update() then waits for one to be done. The
+// worker starts with the first full piece, so a small file never starts
+// one: Final() digests what is left on the calling thread.
+//
+// Threads: Update(), Final() and the destructor are called by one thread,
+// the owner. m_lock guards m_full, m_spare, m_stop and m_worker's state as
+// the queue sees it; m_sha belongs to the worker while it runs and to the
+// owner after it has been joined.
+class BackgroundSha256 {
+ public:
+  static constexpr size_t kPieceBytes = 1 << 20;
+  static constexpr size_t kPiecesQueued = 4;
+
+  BackgroundSha256() = default;
+  // Stops the worker without finishing the digest.
+  ~BackgroundSha256();
+  BackgroundSha256(const BackgroundSha256 &) = delete;
+  BackgroundSha256 &operator=(const BackgroundSha256 &) = delete;
+
+  void Update(const void *data, size_t length);
+  // The digest of every byte taken; all zeros once Ok() is false. Takes no
+  // more bytes afterwards.
+  Sha256Digest Final();
+  // Valid after Final().
+  bool Ok() const { return m_sha.Ok(); }
+
+ private:
+  using Piece = std::vector<uint8_t>;
+  void Hand(Piece piece);
+  void Work();
+  void DigestQueuedHere();
+
+  Sha256 m_sha;
+  Piece m_filling;  // owner only
+  std::thread m_worker;
+  std::mutex m_lock;
+  std::condition_variable m_changed;  // a piece queued, done, or the stop asked
+  std::deque<Piece> m_full;           // waiting for the worker, in order
+  std::vector<Piece> m_spare;         // done, for the owner to fill again
+  size_t m_busy = 0;                  // pieces queued or being digested
+  bool m_stop = false;                // no more pieces come
+  bool m_inline = false;              // owner only: no worker could be started
 };
 
 // Lower-case hexadecimal, two characters a byte.

@@ -106,7 +106,15 @@ bool MediaMuxer::Start() {
     // The SHA-256 taken while writing covers every byte; Matroska's CRC-32
     // of each element would only repeat that, at a cost per byte.
     av_dict_set(&options, "write_crc32", "0", 0);
+    // Clusters as large as for a seekable file (the muxer's defaults there):
+    // an output that cannot seek gets a live stream's 32 KiB and 1 s
+    // otherwise, and each cluster costs a buffer of its own and a copy.
+    av_dict_set(&options, "cluster_size_limit", "5242880", 0);
+    av_dict_set(&options, "cluster_time_limit", "5000", 0);
   }
+  // A file, not a live stream: packets wait in the I/O buffer until it is
+  // full instead of each being handed to the file at once.
+  m_context->flush_packets = 0;
   const int rc = avformat_write_header(m_context.get(), &options);
   av_dict_free(&options);
   if (rc < 0) return Failed("cannot write the header", rc);
@@ -114,21 +122,33 @@ bool MediaMuxer::Start() {
   return true;
 }
 
+av::PacketPtr MediaMuxer::NewPacket(const void *data, size_t length) {
+  if ((!data && length) || length > INT32_MAX) return nullptr;
+  av::PacketPtr packet = av::MakePacket();
+  if (!packet || av_new_packet(packet.get(), int(length)) < 0) return nullptr;
+  if (length) std::memcpy(packet->data, data, length);
+  return packet;
+}
+
 bool MediaMuxer::Write(int stream, int64_t pts, int64_t duration, const void *data, size_t length,
                        bool key) {
   if (!m_started || m_failed) return false;
-  if (stream < 0 || stream >= int(m_timeBases.size()) || (!data && length) || length > INT32_MAX)
-    return false;
-  av::PacketPtr packet = av::MakePacket();
-  if (!packet || av_new_packet(packet.get(), int(length)) < 0)
-    return Failed("out of memory", AVERROR(ENOMEM));
-  if (length) std::memcpy(packet->data, data, length);
+  if ((!data && length) || length > INT32_MAX) return false;
+  av::PacketPtr packet = NewPacket(data, length);
+  if (!packet) return Failed("out of memory", AVERROR(ENOMEM));
+  return Write(stream, pts, duration, std::move(packet), key);
+}
+
+bool MediaMuxer::Write(int stream, int64_t pts, int64_t duration, av::PacketPtr packet, bool key) {
+  if (!m_started || m_failed || !packet) return false;
+  if (stream < 0 || stream >= int(m_timeBases.size())) return false;
   packet->stream_index = stream;
   packet->pts = packet->dts = pts;
   packet->duration = duration;
   if (key) packet->flags |= AV_PKT_FLAG_KEY;
   av_packet_rescale_ts(packet.get(), m_timeBases[size_t(stream)],
                        m_context->streams[stream]->time_base);
+  // The muxer takes the packet's reference over and leaves it blank.
   const int rc = av_interleaved_write_frame(m_context.get(), packet.get());
   if (rc < 0) return Failed("a packet was not written", rc);
   return true;

@@ -54,6 +54,12 @@ class MediaMuxer {
   // One packet of `stream` at `pts` (in the stream's time base), lasting
   // `duration` (0: unknown). Times of a stream must rise.
   bool Write(int stream, int64_t pts, int64_t duration, const void *data, size_t length, bool key);
+  // The same for a packet whose data is in place already (NewPacket()):
+  // the muxer takes it over without copying it.
+  bool Write(int stream, int64_t pts, int64_t duration, av::PacketPtr packet, bool key);
+  // A packet holding a copy of `length` bytes (with libavcodec's padding),
+  // or null when there is no memory for it.
+  static av::PacketPtr NewPacket(const void *data, size_t length);
 
   // Writes the trailer and hands every byte to the file, which is not yet
   // in place. False, with Error(), when anything on the way failed.

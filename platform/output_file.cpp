@@ -132,8 +132,7 @@ OutputFile::~OutputFile() { Abandon(); }
 
 void OutputFile::ComputeSha256() {
   if (m_fd < 0 || m_end != 0) return;
-  m_sha = std::make_unique<Sha256>();
-  if (!m_sha->Ok()) m_sha.reset();
+  m_sha = std::make_unique<BackgroundSha256>();
 }
 
 bool OutputFile::Sha256Of(Sha256Digest &digest) const {

@@ -19,9 +19,11 @@
 // more than the last megabyte.
 //
 // On request it computes the SHA-256 of what it writes, as it writes it, so
-// the digest of an export is never taken by reading the file back.
+// the digest of an export is never taken by reading the file back. The
+// digest runs on a thread of its own (BackgroundSha256) beside the writing.
 //
-// Threads: an OutputFile is used by one thread at a time.
+// Threads: an OutputFile is used by one thread at a time (its digest's
+// worker only ever sees copies of the bytes).
 #pragma once
 
 #include <cstddef>
@@ -126,10 +128,10 @@ class OutputFile {
   void Writeback(uint64_t from, uint64_t to);
 
   int m_fd = -1;
-  uint64_t m_position = 0;        // of the descriptor, for Write()
-  uint64_t m_end = 0;             // the file's length
-  uint64_t m_writtenBack = 0;     // writeback started up to here
-  std::unique_ptr<Sha256> m_sha;  // while the digest is still the file's
+  uint64_t m_position = 0;                  // of the descriptor, for Write()
+  uint64_t m_end = 0;                       // the file's length
+  uint64_t m_writtenBack = 0;               // writeback started up to here
+  std::unique_ptr<BackgroundSha256> m_sha;  // while the digest is still the file's
   bool m_hasDigest = false;
   Sha256Digest m_digest{};
   bool m_writeFailed = false;

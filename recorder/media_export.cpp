@@ -88,7 +88,10 @@ class MediaExportSink::ChannelWriter {
     const int64_t pts = m_pictures ? std::max(s.timeMs - m_firstMs, m_pending.pts + 1) : 0;
     if (!WritePending(pts)) return Result::kFailed;
     if (int64_t{s.entry.time} > m_lastCueSecond && !WriteCue(s.entry.time)) return Result::kFailed;
-    m_pending.data.assign(s.record, s.record + s.entry.size);
+    // The record is only lent for this call: it is copied once, straight
+    // into the packet the muxer will take over.
+    m_pending.packet = platform::MediaMuxer::NewPacket(s.record, s.entry.size);
+    if (!m_pending.packet) return Result::kFailed;
     m_pending.pts = pts;
     m_pending.key = key;
     m_pending.held = true;
@@ -139,7 +142,7 @@ class MediaExportSink::ChannelWriter {
 
  private:
   struct PendingPicture {
-    std::vector<uint8_t> data;
+    av::PacketPtr packet;
     int64_t pts = 0;
     bool key = false;
     bool held = false;
@@ -219,7 +222,7 @@ class MediaExportSink::ChannelWriter {
     const int64_t duration = std::max<int64_t>(nextPts - m_pending.pts, 1);
     if (m_pictures > 1) m_lastIntervalMs = duration;
     return m_muxer.Write(m_videoStream, m_pending.pts * kSamplesPerMs, duration * kSamplesPerMs,
-                         m_pending.data.data(), m_pending.data.size(), m_pending.key);
+                         std::move(m_pending.packet), m_pending.key);
   }
 
   // The recorder's date and time for the second that starts now.

@@ -7,7 +7,7 @@ namespace orvan::recorder {
 
 ReadAheadSource::ReadAheadSource(ByteSource &source, size_t windowBytes)
     : m_source(source),
-      m_window(std::max<size_t>(kSectorBytes, windowBytes / kSectorBytes * kSectorBytes)) {}
+      m_windowCapacity(std::max<size_t>(kSectorBytes, windowBytes / kSectorBytes * kSectorBytes)) {}
 
 bool ReadAheadSource::Seek(uint64_t offset) {
   if (offset % kSectorBytes) return false;
@@ -35,7 +35,8 @@ bool ReadAheadSource::Fill(uint64_t from, size_t length) {
     kept = size_t(m_windowStart + m_windowBytes - from);
     std::memmove(m_window.data(), m_window.data() + (from - m_windowStart), kept);
   }
-  if (length > m_window.size()) m_window.resize(length);
+  if (m_window.size() < std::max(length, m_windowCapacity))
+    m_window.resize(std::max(length, m_windowCapacity));
   const size_t want = std::max(length, m_window.size()) - kept;
   m_windowStart = from;
   m_windowBytes = kept;
@@ -48,21 +49,40 @@ bool ReadAheadSource::Fill(uint64_t from, size_t length) {
   return m_windowBytes >= length;
 }
 
+const uint8_t *ReadAheadSource::Serve(uint64_t offset, size_t length) {
+  const uint64_t end = offset + length;
+  const bool onward = offset >= m_lastStart && offset <= m_lastEnd;
+  const int onwardReads = onward ? std::min(m_onward + 1, 2) : 0;
+  const bool inWindow = offset >= m_windowStart && end <= m_windowStart + m_windowBytes;
+  if (!inWindow && (onwardReads < 2 || offset < m_noFillBefore || !Fill(offset, length))) {
+    m_onward = onwardReads;
+    return nullptr;
+  }
+  m_onward = onwardReads;
+  m_lastStart = offset;
+  m_lastEnd = end;
+  m_position = end;
+  return m_window.data() + (offset - m_windowStart);
+}
+
 bool ReadAheadSource::Read(void *buffer, size_t length, size_t *got) {
   if (got) *got = 0;
   if (length % kSectorBytes || m_position > UINT64_MAX - length) return false;
-  const uint64_t end = m_position + length;
-  const bool onward = m_position >= m_lastStart && m_position <= m_lastEnd;
-  m_onward = onward ? std::min(m_onward + 1, 2) : 0;
-  const bool inWindow = m_position >= m_windowStart && end <= m_windowStart + m_windowBytes;
-  if (!inWindow && (m_onward < 2 || m_position < m_noFillBefore || !Fill(m_position, length)))
-    return Direct(buffer, length, got);
-  std::memcpy(buffer, m_window.data() + (m_position - m_windowStart), length);
+  const uint8_t *bytes = Serve(m_position, length);
+  if (!bytes) return Direct(buffer, length, got);
+  std::memcpy(buffer, bytes, length);
   if (got) *got = length;
-  m_lastStart = m_position;
-  m_lastEnd = end;
-  m_position = end;
   return true;
+}
+
+const uint8_t *ReadAheadSource::View(uint64_t offset, size_t length) {
+  if (offset % kSectorBytes || length % kSectorBytes || offset > UINT64_MAX - length)
+    return nullptr;
+  m_position = offset;
+  const int onwardBefore = m_onward;
+  const uint8_t *bytes = Serve(offset, length);
+  if (!bytes) m_onward = onwardBefore;  // the caller's Read() there counts as the read
+  return bytes;
 }
 
 }  // namespace orvan::recorder

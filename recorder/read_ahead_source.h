@@ -36,15 +36,27 @@ class ReadAheadSource final : public ByteSource {
   bool Seek(uint64_t offset) override;
   bool Read(void *buffer, size_t length, size_t *got = nullptr) override;
 
+  // The `length` bytes at `offset` (both multiples of 512) in the window,
+  // without copying them: what Read() there would copy from the window, by
+  // the same rules, and with the same effect on what is read ahead; the
+  // position is then behind them. Null when Read() would go to the source
+  // for them: the caller reads them with Read(), which answers as the
+  // source does. Valid until the next call on this object.
+  const uint8_t *View(uint64_t offset, size_t length);
+
   // Calls that went to the source, for benchmarks and tests.
   uint64_t SourceReads() const { return m_sourceReads; }
 
  private:
   bool Direct(void *buffer, size_t length, size_t *got);
   bool Fill(uint64_t from, size_t length);
+  // The window's bytes for [offset, offset + length), filled as the rules
+  // allow, or null; on success the reads are counted as one read there.
+  const uint8_t *Serve(uint64_t offset, size_t length);
 
   ByteSource &m_source;
-  std::vector<uint8_t> m_window;
+  std::vector<uint8_t> m_window;  // allocated by the first fill
+  size_t m_windowCapacity = 0;
   uint64_t m_windowStart = 0;
   size_t m_windowBytes = 0;  // valid bytes in m_window
   uint64_t m_position = 0;

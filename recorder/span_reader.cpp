@@ -57,6 +57,23 @@ void SpanReader::PrimeClock(int64_t blockStart) {
   }
 }
 
+const uint8_t *SpanReader::Record(const IndexEntry &e) {
+  // The sectors the record reader would read (its head sector and the
+  // rest), straight from the read-ahead window when it holds them or can
+  // be filled with them; the record reader's own reads otherwise.
+  if (e.size > 0 && e.offset <= uint64_t(INT64_MAX) - kMaxRecordBytes - m_geometry.dataBase) {
+    const uint64_t sectors = RoundedRecordBytes(m_geometry, e);
+    if (sectors <= kMaxRecordBytes) {
+      const uint64_t position = m_geometry.dataBase + e.offset;
+      const uint64_t from = position / kSectorBytes * kSectorBytes;
+      if (const uint8_t *view = m_dataSource.View(from, size_t(sectors)))
+        return view + (position - from);
+    }
+  }
+  if (!ReadDataRecord(m_dataSource, m_geometry, e, m_record.data())) return nullptr;
+  return m_record.data();
+}
+
 SpanReader::Step SpanReader::ReadSector(const std::function<void(const IndexEntry &)> &seen,
                                         const std::function<bool(const SpanEntry &)> &take) {
   if (m_ended) return Step::kEnded;
@@ -81,12 +98,9 @@ SpanReader::Step SpanReader::ReadSector(const std::function<void(const IndexEntr
       continue;
     }
     const uint8_t *record = nullptr;
-    if (m_readRecords) {
-      if (!ReadDataRecord(m_dataSource, m_geometry, e, m_record.data())) {
-        ++m_skipped;
-        continue;
-      }
-      record = m_record.data();
+    if (m_readRecords && !(record = Record(e))) {
+      ++m_skipped;
+      continue;
     }
     if (take && !take(SpanEntry{e, ms, record})) {
       m_ended = true;

@@ -6,7 +6,8 @@
 //
 // The index and the data records are read through read-ahead windows
 // (recorder/read_ahead_source.h): a span whose records lie back to back is
-// read in large sequential pieces, not with one or two calls per record.
+// read in large sequential pieces, not with one or two calls per record,
+// and a record the window holds is handed on where it lies, not copied.
 //
 // Each entry also gets its time in milliseconds on the recording's own clock
 // (RecordingClock). The clock is started on the block before the span, so
@@ -58,7 +59,7 @@ class RecordingClock {
 struct SpanEntry {
   const IndexEntry &entry;
   int64_t timeMs;         // on the recording's clock
-  const uint8_t *record;  // entry.size bytes; null when records are not read
+  const uint8_t *record;  // entry.size bytes, valid during the call; null when records are not read
 };
 
 class SpanReader {
@@ -97,6 +98,9 @@ class SpanReader {
 
  private:
   void PrimeClock(int64_t blockStart);
+  // The entry's record (entry.size bytes, valid until the next read), or
+  // null when it cannot be read or is too large.
+  const uint8_t *Record(const IndexEntry &entry);
 
   ByteSource &m_disk;
   const DiskGeometry m_geometry;

@@ -8,10 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include "platform/digest.h"
 #include "platform/source_registry.h"
@@ -123,6 +125,32 @@ TEST(OutputFile, digestWhileWriting_isTheFilesSha256_orNoneOnceBytesAreRewritten
   ASSERT_TRUE(seeked.Write("z", 1));
   ASSERT_TRUE(seeked.Commit());
   EXPECT_FALSE(seeked.Sha256Of(written));
+}
+
+TEST(BackgroundSha256, digestEqualsTheDirectOne_atPieceBoundaries_andInOddPieces) {
+  constexpr size_t kPiece = BackgroundSha256::kPieceBytes;
+  // Past the queue's depth too, so the owner waits for the worker.
+  std::vector<uint8_t> bytes((BackgroundSha256::kPiecesQueued + 3) * kPiece + 7);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i * 131 + (i >> 11));
+  for (const size_t length : {size_t{0}, size_t{1}, kPiece - 1, kPiece, kPiece + 1, bytes.size()}) {
+    for (const size_t step : {size_t{1000}, size_t{65536}, 3 * kPiece}) {
+      Sha256 direct;
+      direct.Update(bytes.data(), length);
+      BackgroundSha256 background;
+      for (size_t at = 0; at < length; at += step)
+        background.Update(bytes.data() + at, std::min(step, length - at));
+      EXPECT_EQ(background.Final(), direct.Final()) << length << " bytes by " << step;
+      EXPECT_TRUE(background.Ok());
+    }
+  }
+}
+
+TEST(BackgroundSha256, droppedUnfinished_stopsItsWorker) {
+  std::vector<uint8_t> bytes(6 * BackgroundSha256::kPieceBytes, 0x5a);
+  for (int i = 0; i < 3; ++i) {
+    BackgroundSha256 background;
+    background.Update(bytes.data(), bytes.size());
+  }  // each destructor joins its worker; a hang fails the test by its time limit
 }
 
 TEST(OutputFile, abandonedOrFailedWrite_leavesTheOldFileAndNoTemporary) {

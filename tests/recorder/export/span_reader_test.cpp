@@ -1,6 +1,8 @@
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include <gtest/gtest.h>
 
@@ -140,10 +142,56 @@ TEST(ReadAheadSource, answersEveryReadAsTheSourceWould_upToAndPastTheEndOfACutIm
   EXPECT_LT(sourceReadsInside, uint64_t(readsInside) / 20);
 }
 
+TEST(ReadAheadSource, viewsHoldWhatReadsWouldRead_acrossWindowEnds_andFailWhereTheSourceFails) {
+  test::TempDir dir;
+  std::vector<uint8_t> bytes(3 * 1048576 + 7 * 512);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i * 131 + (i >> 9));
+  std::ofstream(dir.File("cut.img"), std::ios::binary)
+      .write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+  DiskSource inner;
+  ASSERT_EQ(inner.OpenPath(dir.File("cut.img")), DriveOpenStatus::Ok);
+  ReadAheadSource ahead(inner, 1048576);
+
+  // Records back to back, each taken as the span reader takes it: its
+  // sectors in one view (the head sector being the last of the record
+  // before), else with reads. Lengths that do not divide the window put
+  // records across its end.
+  std::vector<uint8_t> got(70 * 512);
+  uint64_t at = 512;
+  int records = 0, viewed = 0, readOk = 0;
+  const size_t lengths[] = {512, 69 * 512, 1024, 8192, 3 * 512, 40 * 512};
+  while (at - 512 < bytes.size()) {
+    const size_t length = lengths[size_t(records) % std::size(lengths)];
+    const uint64_t from = at - 512;
+    const bool inside = from + 512 + length <= bytes.size();
+    if (const uint8_t *view = ahead.View(from, 512 + length)) {
+      ASSERT_TRUE(inside) << "a view past the end at " << from;
+      EXPECT_EQ(std::memcmp(view, bytes.data() + from, 512 + length), 0) << "at " << from;
+      ++viewed;
+    } else if (ahead.Seek(from) && ahead.Read(got.data(), 512 + length)) {
+      ASSERT_TRUE(inside) << "a read past the end at " << from;
+      EXPECT_EQ(std::memcmp(got.data(), bytes.data() + from, 512 + length), 0) << "at " << from;
+      ++readOk;
+    } else {
+      EXPECT_FALSE(inside) << "a failed read inside the image at " << from;
+    }
+    ++records;
+    at += length;
+  }
+  // All but the first records and those the image's end cuts are views,
+  // made from a few large reads.
+  EXPECT_GT(viewed, records - 8);
+  EXPECT_LT(ahead.SourceReads(), uint64_t(records) / 20);
+  EXPECT_EQ(ahead.View(511, 512), nullptr);  // not on a sector
+}
+
 TEST(SpanReader, takesWhatAPlainCopyTakes_inLargeReads_evenWhereTheDataAreaIsCutShort) {
   test::TempDir dir;
   tools::RecorderImage image;
   test::AddPatternEntries(image, 6000, kStart, 10, 700);
+  // A corrupt entry in the middle of a run of records: a size no record
+  // has. It is skipped and counted; the records around it are taken.
+  image.entries[1500].size = kMaxRecordBytes + 1;
   std::string error;
   ASSERT_TRUE(tools::WriteRecorderImage(dir.File("disk.img"), image, &error)) << error;
   DiskSource disk;
@@ -158,6 +206,9 @@ TEST(SpanReader, takesWhatAPlainCopyTakes_inLargeReads_evenWhereTheDataAreaIsCut
   EXPECT_EQ(read.entries, plain.entries);
   EXPECT_EQ(read.records, plain.records);
   EXPECT_LT(span.DiskReads(), read.entries.size() / 20);
+  EXPECT_EQ(span.SkippedRecords(), 1u);
+  EXPECT_EQ(std::count(read.entries.begin(), read.entries.end(), image.entries[1499]), 1);
+  EXPECT_EQ(std::count(read.entries.begin(), read.entries.end(), image.entries[1501]), 1);
 
   // The image ends in the middle of the span's records: those behind the
   // end are skipped, the others taken, as a plain copy does.
@@ -176,5 +227,5 @@ TEST(SpanReader, takesWhatAPlainCopyTakes_inLargeReads_evenWhereTheDataAreaIsCut
   const uint64_t cutAt = image.entries[3000].offset + 100;
   EXPECT_LE(cutPlain.entries.back().offset + cutPlain.entries.back().size, cutAt);
   EXPECT_GT(cutPlain.entries.back().offset + 2 * cutPlain.entries.back().size + 512, cutAt);
-  EXPECT_EQ(cutSpan.SkippedRecords(), uint64_t(plain.entries.size() - cutPlain.entries.size()));
+  EXPECT_EQ(cutSpan.SkippedRecords(), uint64_t(plain.entries.size() - cutPlain.entries.size()) + 1);
 }
