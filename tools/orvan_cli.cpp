@@ -12,11 +12,11 @@
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/disk_source.h"
 #include "platform/output_file.h"
+#include "platform/thread.h"
 #include "platform/wintime.h"
 #include "recorder/clip_format.h"
 #include "recorder/copy_hdd_thread.h"
@@ -315,8 +315,9 @@ int Export(const DiskOptions &o) {
   const int64_t first = copy.StartEntry();
   const int64_t span = std::max<int64_t>(1, copy.Geometry().playEnd - first);
   auto lastReport = std::chrono::steady_clock::now();
-  while (copy.Done() == 0 && !copy.Finished()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // The copy thread wakes this thread when it ends, so the wait ends with it.
+  auto ended = [&] { return copy.Done() != 0 || copy.Finished(); };
+  while (!TThread::WaitWhileServicing(ended, 500)) {
     const auto now = std::chrono::steady_clock::now();
     if (now - lastReport >= std::chrono::milliseconds(500)) {
       lastReport = now;
