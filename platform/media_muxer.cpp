@@ -111,6 +111,12 @@ bool MediaMuxer::Start() {
     // otherwise, and each cluster costs a buffer of its own and a copy.
     av_dict_set(&options, "cluster_size_limit", "5242880", 0);
     av_dict_set(&options, "cluster_time_limit", "5000", 0);
+    // The same span of the same source gives the same bytes, so an export
+    // made again can be checked against the first one's hashes: the segment
+    // and track identifiers are derived instead of drawn at random (the
+    // file then names its muxer "Lavf" without a version; the manifest
+    // names this program).
+    m_context->flags |= AVFMT_FLAG_BITEXACT;
   }
   // A file, not a live stream: packets wait in the I/O buffer until it is
   // full instead of each being handed to the file at once.

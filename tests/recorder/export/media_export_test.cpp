@@ -291,6 +291,23 @@ TEST_P(MediaExport, mjpegWithoutAudio_andAQuadRecording_giveFilesOfTheirChannels
   EXPECT_EQ(ReadJson(e.manifest)["recorder"]["layout"], "one channel (four-way picture)");
 }
 
+TEST_P(MediaExport, theSameSpanExportedAgain_givesTheSameBytes) {
+  tools::SampleOptions o;
+  o.durationSeconds = 4;
+  const std::string image = MakeRecording(dir, "disk.img", o);
+  const Exported first = Export(image, kStart, kStart + 60, dir.File("a" + Ext()), GetParam());
+  const Exported again = Export(image, kStart, kStart + 60, dir.File("b" + Ext()), GetParam());
+  ASSERT_EQ(first.failure, CopyFailure::None) << first.error;
+  ASSERT_EQ(again.failure, CopyFailure::None) << again.error;
+  ASSERT_EQ(first.files.size(), 4u);
+  ASSERT_EQ(again.files.size(), first.files.size());
+  for (size_t i = 0; i < first.files.size(); ++i) {
+    EXPECT_FALSE(first.files[i].sha256.empty());
+    EXPECT_EQ(first.files[i].sha256, again.files[i].sha256) << first.files[i].path;
+    EXPECT_EQ(test::FileSha256(first.files[i].path), test::FileSha256(again.files[i].path));
+  }
+}
+
 TEST_P(MediaExport, corruptRecords_areLeftOutAndCounted_neverWritten) {
   tools::SampleOptions o;
   o.durationSeconds = 6;
