@@ -95,10 +95,11 @@ void CRecordingMap::Build(int64_t entries, const TimeOfEntry &timeOf, int sample
   for (const auto &[entry, time] : known) m_samples.push_back(Sample{entry, time});
 }
 
-void CRecordingMap::BuildForDisk(ByteSource &disk, const DiskGeometry &geometry) {
-  Build(geometry.playEnd, [&disk](int64_t n, uint32_t &time) {
+void CRecordingMap::BuildForDisk(ByteSource &disk, const DiskGeometry &geometry,
+                                 const std::function<bool()> &stop) {
+  Build(geometry.playEnd, [&disk, &stop](int64_t n, uint32_t &time) {
     IndexEntry entry;
-    if (!ReadIndexEntry(disk, n, entry)) return false;
+    if ((stop && stop()) || !ReadIndexEntry(disk, n, entry)) return false;
     time = entry.time;
     return true;
   });

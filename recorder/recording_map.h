@@ -5,7 +5,8 @@
 //
 // Built on the caller's thread from entry times read one at a time; the
 // number of reads is bounded, so a long recording costs a fixed number of
-// sector reads. Immutable once built; main thread in the window.
+// sector reads. Immutable once built; the window builds its map on a thread
+// of its own and uses it on the main thread only.
 #pragma once
 
 #include <cstdint>
@@ -42,8 +43,11 @@ class CRecordingMap {
   // left out.
   void Build(int64_t entries, const TimeOfEntry &timeOf, int samples = kDefaultSamples,
              int readBudget = kDefaultReadBudget);
-  // The same over a recorder disk's index, entries 0 .. playEnd - 1.
-  void BuildForDisk(ByteSource &disk, const DiskGeometry &geometry);
+  // The same over a recorder disk's index, entries 0 .. playEnd - 1. Once
+  // `stop` (if given) holds, nothing more is read and the map is left
+  // incomplete: for a build that is no longer wanted.
+  void BuildForDisk(ByteSource &disk, const DiskGeometry &geometry,
+                    const std::function<bool()> &stop = {});
   void Clear();
 
   bool Empty() const { return m_samples.empty(); }

@@ -485,6 +485,7 @@ void TLiveForm::FormShow() {
 void TLiveForm::FormDestroy() {
   if (m_destroyed) return;
   m_destroyed = true;
+  StopRecordingMapThread();
   StopDiskThread();
   m_diskHandle.reset();
   StopClipThread();

@@ -14,13 +14,16 @@
 #pragma once
 
 #include <QColor>
+#include <QDateTime>
 #include <QImage>
 #include <QMainWindow>
 #include <QRect>
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/core/language.h"
@@ -291,6 +294,12 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   // The play bar's marks, from the opened disk or clip (main thread, before
   // its player exists) and the event list; the track drawn with them.
   void LoadRecordingMap();
+  void StopRecordingMapThread();
+  // Main thread: puts a map in place, with the event ticks and the pickers.
+  // `pickers` is what the pickers showed when the map was asked for: they
+  // are set to the recording's start only if nobody has changed them since.
+  void InstallRecordingMap(orvan::recorder::CRecordingMap map, const QDateTime &pickers);
+  QDateTime PickedDateTime() const;
   void RedrawPlayBar();
   void PlayBarImageMouseMove(int x);
   // A release on an event's tick jumps to the event; false elsewhere.
@@ -396,9 +405,17 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   TKeysForm *m_keysForm = nullptr;
   std::vector<KeyHelpRow> m_keyHelp;
   uint32_t m_lastEventJump = 0;
-  // The play bar's marks, made when a disk or clip opens.
+  // The play bar's marks, made when a disk or clip opens. A disk's map is
+  // read by m_mapThread on a handle of its own (a raw disk takes seconds
+  // for the scattered reads), then handed to the main thread, which owns
+  // m_recordingMap and m_eventTicks; m_mapStop (atomic) asks the thread to
+  // give up, and m_mapGeneration (main thread) tells a map still wanted
+  // from one of a disk since closed.
   orvan::recorder::CRecordingMap m_recordingMap;
   std::vector<EventTick> m_eventTicks;
+  std::thread m_mapThread;
+  std::atomic<bool> m_mapStop{false};
+  uint64_t m_mapGeneration = 0;
   // Image Play: the still shown, for snapshots.
   bool m_stillShown = false;
   QString m_stillName;

@@ -8,6 +8,7 @@
 #include <QTimeEdit>
 #include <QToolTip>
 #include <algorithm>
+#include <memory>
 
 #include "app/window/event_form.h"
 #include "app/window/live_form.h"
@@ -64,26 +65,65 @@ int TLiveForm::PlayBarXOfEntry(int64_t n) const {
   return int(std::clamp<int64_t>(n, 0, total) * width / total);
 }
 
+void TLiveForm::StopRecordingMapThread() {
+  if (!m_mapThread.joinable()) return;
+  m_mapStop = true;
+  m_mapThread.join();  // at most the read in progress
+  m_mapStop = false;
+}
+
 void TLiveForm::LoadRecordingMap() {
+  StopRecordingMapThread();
+  ++m_mapGeneration;
   m_recordingMap.Clear();
   m_eventTicks.clear();
+  const QDateTime pickers = PickedDateTime();
   if (m_diskHandle && !m_diskThread) {
-    // Read before the player exists, as the event list is.
-    recorder::DiskGeometry geometry;
-    if (recorder::ReadGeometry(*m_diskHandle, geometry) == recorder::GeometryStatus::Ok)
-      m_recordingMap.BuildForDisk(*m_diskHandle, geometry);
-  } else if (m_clipFiles && !m_clipThread) {
+    // Read before the player exists, as the event list is, but on a thread
+    // and a handle of its own: the reads are scattered over the index, and
+    // on a raw disk they take seconds the window must not freeze for.
+    const std::string path = m_diskHandle->Path();
+    const uint64_t generation = m_mapGeneration;
+    m_mapThread = std::thread([this, path, generation, pickers] {
+      auto map = std::make_shared<recorder::CRecordingMap>();
+      orvan::DiskSource disk;
+      recorder::DiskGeometry geometry;
+      if (disk.OpenPath(path) == orvan::DriveOpenStatus::Ok &&
+          recorder::ReadGeometry(disk, geometry) == recorder::GeometryStatus::Ok)
+        map->BuildForDisk(disk, geometry, [this] { return m_mapStop.load(); });
+      if (m_mapStop) return;
+      // Dropped with the window if it goes first (it joins this thread
+      // before it is destroyed, and its queued calls go with it).
+      QMetaObject::invokeMethod(
+          this,
+          [this, map, generation, pickers] {
+            if (generation == m_mapGeneration) InstallRecordingMap(std::move(*map), pickers);
+          },
+          Qt::QueuedConnection);
+    });
+    return;
+  }
+  if (m_clipFiles && !m_clipThread) {
+    recorder::CRecordingMap map;
     recorder::ClipTrailer trailer;
     if (m_clipFiles->ReadClipTrailer(trailer) == recorder::ClipStatus::Ok) {
       const recorder::CClipReader &clip = *m_clipFiles;
-      m_recordingMap.Build(int64_t(trailer.count), [&clip](int64_t n, uint32_t &time) {
+      map.Build(int64_t(trailer.count), [&clip](int64_t n, uint32_t &time) {
         recorder::IndexEntry entry;
         if (!clip.ReadEntry(uint64_t(n), entry)) return false;
         time = entry.time;
         return true;
       });
     }
+    InstallRecordingMap(std::move(map), pickers);
+    return;
   }
+  InstallRecordingMap(recorder::CRecordingMap(), pickers);
+}
+
+void TLiveForm::InstallRecordingMap(recorder::CRecordingMap map, const QDateTime &pickers) {
+  m_recordingMap = std::move(map);
+  m_eventTicks.clear();
   if (m_diskHandle && EventForm && !m_recordingMap.Empty()) {
     for (const recorder::EventRecord &event : EventForm->Events().Records()) {
       // Events before or after the recording have no place on the bar.
@@ -97,7 +137,12 @@ void TLiveForm::LoadRecordingMap() {
   }
   RedrawPlayBar();
   UpdateCurrentTimeLabel();
-  if (m_diskHandle) SetPickersToRecordingStart();
+  // A time typed in while the map was being read is the user's: kept.
+  if (m_diskHandle && PickedDateTime() == pickers) SetPickersToRecordingStart();
+}
+
+QDateTime TLiveForm::PickedDateTime() const {
+  return QDateTime(DatePicker->date(), TimePicker->time(), Qt::UTC);
 }
 
 void TLiveForm::SetPickersToRecordingStart() {

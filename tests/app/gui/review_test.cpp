@@ -79,6 +79,8 @@ class ReviewTest : public orvan::test::WindowFixture {
     form->HDDPlayClick();
     ASSERT_NE(form->DiskThread(), nullptr);
     ASSERT_TRUE(WaitServicing([&] { return form->DiskThread()->DiskValid(); }));
+    // The play bar's map is read on a thread of its own and comes after.
+    ASSERT_TRUE(WaitServicing([&] { return !form->RecordingMap().Empty(); }));
   }
   bool AllPresented() {
     for (int ch = 0; ch < 4; ++ch)
@@ -382,6 +384,33 @@ TEST_F(ReviewTest, timeSearch_startsAtTheRecording_andATimeOutsideItSaysSo) {
   EXPECT_EQ(messages.size(), 1u);
   ASSERT_TRUE(WaitServicing([&] { return player->ResumedAtTime() != 0; }));
   EXPECT_EQ(player->ResumedAtTime(), kStart + 51);
+}
+
+TEST_F(ReviewTest,
+       theRecordingMap_comesWithoutHoldingTheWindow_keepsATimeTypedMeanwhile_andNotAfterClosing) {
+  MakeForm();
+  UseImages({MakeDisk(dir, "m.img", 3000)});
+  auto *date = form->findChild<QDateEdit *>("DatePicker");
+  auto *time = form->findChild<QTimeEdit *>("TimePicker");
+  // The map is handed over by the event loop, which has not run yet: what
+  // is typed now is typed while it is read.
+  form->HDDPlayClick();
+  ASSERT_NE(form->DiskThread(), nullptr);
+  date->setDate(QDate(2008, 2, 14));
+  time->setTime(QTime(9, 46, 37));
+  ASSERT_TRUE(WaitServicing([&] { return !form->RecordingMap().Empty(); }));
+  EXPECT_EQ(form->RecordingMap().FirstTime(), uint32_t(kStart));
+  EXPECT_EQ(time->time(), QTime(9, 46, 37));
+  EXPECT_FALSE(form->EventTicks().empty());
+
+  // Closed before its map is handed over: the map of a disk no longer open
+  // never arrives.
+  ASSERT_TRUE(form->OpenSelectedDisk());
+  form->StopPlayback();
+  QCoreApplication::processEvents();
+  QTest::qWait(50);
+  EXPECT_TRUE(form->RecordingMap().Empty());
+  EXPECT_TRUE(form->EventTicks().empty());
 }
 
 TEST_F(ReviewTest, resizing_growsThePanelAtThreeToTwo_controlsFollowItsEdges_fullScreenComesBack) {
