@@ -55,8 +55,8 @@ index_bytes=$((index_count * entry_bytes))
 drop_cache() { dd if="$DISK" iflag=nocache count=0 status=none; }
 warm_cache() { cat "$DISK" >/dev/null; }
 
-# The throttle: a control group whose reads from the image's disk are held
-# to HDD_MIBS MiB/s; `in_group CMD...` runs a command in it.
+# The throttle: a control group (GROUP) whose reads from the image's disk
+# are held to HDD_MIBS MiB/s; measure() runs a command in it.
 disk_id() {
   local src parent
   src=$(findmnt -n -o SOURCE --target "$(dirname "$DISK")" 2>/dev/null) || return 1
@@ -93,23 +93,19 @@ wall() {
   }
   cat "$WORK/time"
 }
-plain_read() {
-  dd if="$DISK" of=/dev/null bs=1M iflag=skip_bytes,count_bytes skip=$index_offset \
-    count=$index_bytes status=none
-  dd if="$DISK" of=/dev/null bs=1M iflag=skip_bytes,count_bytes skip="$data_base" \
-    count="$DATA_BYTES" status=none
-}
-plain_copy() {
-  { dd if="$DISK" bs=1M iflag=skip_bytes,count_bytes skip=$index_offset count=$index_bytes \
+# The index entries, then the records, on standard output.
+read_bytes() {
+  dd if="$DISK" bs=1M iflag=skip_bytes,count_bytes skip=$index_offset count=$index_bytes \
     status=none
-    dd if="$DISK" bs=1M iflag=skip_bytes,count_bytes skip="$data_base" count="$DATA_BYTES" \
-      status=none; } >"$WORK/out/copy"
-  sync "$WORK/out/copy"
+  dd if="$DISK" bs=1M iflag=skip_bytes,count_bytes skip="$data_base" count="$DATA_BYTES" \
+    status=none
 }
+plain_read() { read_bytes >/dev/null; }
+plain_copy() { read_bytes >"$WORK/out/copy" && sync "$WORK/out/copy"; }
 export_to() {
   "$CLI" export "$DISK" --from "$from" --to "$to" -o "$WORK/out/$1"
 }
-export -f plain_read plain_copy export_to
+export -f read_bytes plain_read plain_copy export_to
 
 # The records' bytes: the clip's data file holds them back to back.
 mkdir -p "$WORK/out"
@@ -136,6 +132,11 @@ measure() {
   median "${times[@]}"
 }
 mibs() { echo "$BYTES / 1048576 / $1" | bc -l; }
+# One export's line: NAME SECONDS, against read_s and copy_s.
+report_export() {
+  printf '  %-27s %6.0f MiB/s (%.2f s) = %.2f of the read, %.2f of the copy\n' "$1" \
+    "$(mibs "$2")" "$2" "$(echo "$read_s / $2" | bc -l)" "$(echo "$copy_s / $2" | bc -l)"
+}
 
 printf 'recording          %s: %.1f MiB of index entries and records\n' "$DISK" \
   "$(echo "$BYTES / 1048576" | bc -l)"
@@ -157,11 +158,7 @@ for state in "${states[@]}"; do
   printf 'page cache %s:\n' "$name"
   printf '  plain sequential read       %6.0f MiB/s (%.2f s)\n' "$(mibs "$read_s")" "$read_s"
   printf '  plain copy, synced          %6.0f MiB/s (%.2f s)\n' "$(mibs "$copy_s")" "$copy_s"
-  printf '  clip export                 %6.0f MiB/s (%.2f s) = %.2f of the read, %.2f of the copy\n' \
-    "$(mibs "$clip_s")" "$clip_s" "$(echo "$read_s / $clip_s" | bc -l)" \
-    "$(echo "$copy_s / $clip_s" | bc -l)"
-  printf '  Matroska export             %6.0f MiB/s (%.2f s) = %.2f of the read, %.2f of the copy\n' \
-    "$(mibs "$mkv_s")" "$mkv_s" "$(echo "$read_s / $mkv_s" | bc -l)" \
-    "$(echo "$copy_s / $mkv_s" | bc -l)"
+  report_export "clip export" "$clip_s"
+  report_export "Matroska export" "$mkv_s"
 done
 echo "(target: an export at 0.80 of the read or better)"

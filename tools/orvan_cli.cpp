@@ -8,7 +8,6 @@
 // (tools/command_line.h): the disk and clip commands here, play, yuv,
 // hash and verify in files of their own.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -314,18 +313,14 @@ int Export(const DiskOptions &o) {
   const char *what = media ? "pictures" : "entries";
   const int64_t first = copy.StartEntry();
   const int64_t span = std::max<int64_t>(1, copy.Geometry().playEnd - first);
-  auto lastReport = std::chrono::steady_clock::now();
-  // The copy thread wakes this thread when it ends, so the wait ends with it.
+  // The copy thread wakes this thread when it ends, so the wait ends with
+  // it; until then, a progress line every 500 ms (the wait's limit).
   auto ended = [&] { return copy.Done() != 0 || copy.Finished(); };
   while (!TThread::WaitWhileServicing(ended, 500)) {
-    const auto now = std::chrono::steady_clock::now();
-    if (now - lastReport >= std::chrono::milliseconds(500)) {
-      lastReport = now;
-      const int64_t at = std::clamp<int64_t>(copy.NextEntry() - first, 0, span);
-      std::fprintf(stderr, "\rcopying: %lld %s written, index %lld%%",
-                   static_cast<long long>(copy.EntriesWritten()), what,
-                   static_cast<long long>(at * 100 / span));
-    }
+    const int64_t at = std::clamp<int64_t>(copy.NextEntry() - first, 0, span);
+    std::fprintf(stderr, "\rcopying: %lld %s written, index %lld%%",
+                 static_cast<long long>(copy.EntriesWritten()), what,
+                 static_cast<long long>(at * 100 / span));
   }
   copy.WaitFor();
   std::fprintf(stderr, "\rcopying: %lld %s written, done        \n",
