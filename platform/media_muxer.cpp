@@ -40,7 +40,13 @@ bool MediaMuxer::Create(const std::string &path, ReplacePolicy policy, const cha
   Abandon();
   m_error.clear();
   m_failed = false;
-  if (!m_output.Create(path, policy, MuxerOutput::Kind::kStreaming)) return false;
+  // Matroska's index of key pictures goes behind the clusters and is found
+  // from the head, which the muxer fills in last: it needs to seek.
+  const bool matroska = format && std::strcmp(format, "matroska") == 0;
+  if (!m_output.Create(
+          path, policy,
+          matroska ? MuxerOutput::Kind::kSeekableDigest : MuxerOutput::Kind::kStreaming))
+    return false;
   AVFormatContext *raw = nullptr;
   const int rc = avformat_alloc_output_context2(&raw, nullptr, format, path.c_str());
   if (rc < 0 || !raw) {
@@ -95,6 +101,26 @@ void MediaMuxer::SetDurationMs(int64_t ms) {
   if (m_context && ms > 0) m_context->duration = av_rescale(ms, AV_TIME_BASE, 1000);
 }
 
+void MediaMuxer::AddChapter(int64_t startMs, int64_t endMs, const std::string &title) {
+  if (!m_context || m_started || endMs <= startMs) return;
+  auto *chapter = static_cast<AVChapter *>(av_mallocz(sizeof(AVChapter)));
+  if (!chapter) return;
+  chapter->id = int64_t(m_context->nb_chapters) + 1;
+  chapter->time_base = AVRational{1, 1000};
+  chapter->start = startMs;
+  chapter->end = endMs;
+  av_dict_set(&chapter->metadata, "title", title.c_str(), 0);
+  int count = int(m_context->nb_chapters);
+  av_dynarray_add(&m_context->chapters, &count, chapter);
+  if (count == int(m_context->nb_chapters)) {  // no memory: the array is freed
+    av_dict_free(&chapter->metadata);
+    av_free(chapter);
+    m_context->nb_chapters = 0;
+    return;
+  }
+  m_context->nb_chapters = unsigned(count);
+}
+
 bool MediaMuxer::Start() {
   if (!m_context || m_started || m_failed) return false;
   AVDictionary *options = nullptr;
@@ -103,12 +129,11 @@ bool MediaMuxer::Start() {
     // the samples, cut at key pictures.
     av_dict_set(&options, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
   } else if (std::strcmp(m_context->oformat->name, "matroska") == 0) {
-    // The SHA-256 taken while writing covers every byte; Matroska's CRC-32
-    // of each element would only repeat that, at a cost per byte.
+    // The file's SHA-256 covers every byte; Matroska's CRC-32 of each
+    // element would only repeat that, at a cost per byte.
     av_dict_set(&options, "write_crc32", "0", 0);
-    // Clusters as large as for a seekable file (the muxer's defaults there):
-    // an output that cannot seek gets a live stream's 32 KiB and 1 s
-    // otherwise, and each cluster costs a buffer of its own and a copy.
+    // A file's clusters (the muxer's defaults for one that can seek), said
+    // here so that they never fall back to a live stream's 32 KiB and 1 s.
     av_dict_set(&options, "cluster_size_limit", "5242880", 0);
     av_dict_set(&options, "cluster_time_limit", "5000", 0);
     // The same span of the same source gives the same bytes, so an export

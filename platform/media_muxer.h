@@ -3,11 +3,12 @@
 // as into a pipe, with the file's SHA-256 computed as the bytes go out, and
 // the file in place under its name only once it was finished whole.
 //
-// Streaming has a price the formats pay differently: Matroska is written
-// without an index of key pictures (players find them by reading), with the
-// duration given before the header (SetDurationMs); MP4 is written as a
-// fragmented file (an empty movie header, then one fragment per key
-// picture), which players read like any other MP4.
+// The formats are written differently: Matroska with its index of key
+// pictures (Cues) behind the clusters, which the muxer then points to from
+// the file's head, so its digest is taken again from the finished file
+// (platform/output_file.h); MP4 as a fragmented file (an empty movie header,
+// then one fragment per key picture), streamed front to back, which players
+// read like any other MP4.
 //
 // Packets are handed over in the order they are written and interleaved by
 // libavformat. Threads: not thread-safe; one thread at a time.
@@ -48,6 +49,9 @@ class MediaMuxer {
   void SetMetadata(const char *key, const std::string &value);
   // The file's length in time, for formats that write it in front.
   void SetDurationMs(int64_t ms);
+  // A chapter from startMs to endMs of the file (formats that keep
+  // chapters: Matroska). Before Start().
+  void AddChapter(int64_t startMs, int64_t endMs, const std::string &title);
   // Writes the header: every stream is known now.
   bool Start();
 

@@ -3,8 +3,12 @@
 // guarantees as every other output: never over a source, a device or (unless
 // allowed) an existing file, and in place only once finished whole.
 //
-// Two kinds:
+// Three kinds:
 //   - seekable: the muxer may go back to fill in sizes and indexes (AVI);
+//   - seekable with a digest: the same, and the file's SHA-256 is computed
+//     as the bytes go out, and taken again from the finished file when the
+//     muxer went back over bytes already digested (Matroska fills in its
+//     head last);
 //   - streaming: the muxer writes front to back only, as it would into a
 //     pipe, and the file's SHA-256 is computed as the bytes go out.
 //
@@ -22,7 +26,7 @@ namespace orvan::platform {
 
 class MuxerOutput {
  public:
-  enum class Kind { kSeekable, kStreaming };
+  enum class Kind { kSeekable, kSeekableDigest, kStreaming };
 
   MuxerOutput() = default;
   ~MuxerOutput();
@@ -49,7 +53,7 @@ class MuxerOutput {
   const std::string &Path() const { return m_output.Path(); }
   OutputStatus Status() const { return m_output.Status(); }
   const std::string &Error() const { return m_output.Error(); }
-  // After Commit(), for a streaming output: the file's digest and length.
+  // After Commit(), for an output with a digest: the file's digest and length.
   bool Sha256Of(Sha256Digest &digest) const { return m_output.Sha256Of(digest); }
   uint64_t WrittenBytes() const { return m_output.WrittenBytes(); }
 

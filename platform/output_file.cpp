@@ -130,9 +130,11 @@ int RenameKeepingExisting(const std::string &from, const std::string &to) {
 
 OutputFile::~OutputFile() { Abandon(); }
 
-void OutputFile::ComputeSha256() {
+void OutputFile::ComputeSha256(bool readBackWhenRewritten) {
   if (m_fd < 0 || m_end != 0) return;
   m_sha = std::make_unique<BackgroundSha256>();
+  m_digestWanted = true;
+  m_readBack = readBackWhenRewritten;
 }
 
 bool OutputFile::Sha256Of(Sha256Digest &digest) const {
@@ -148,6 +150,7 @@ void OutputFile::Written(uint64_t offset, const void *data, size_t length) {
     else if (length)
       m_sha.reset();  // bytes changed inside the file: no running digest can follow
   }
+  if (offset != m_end && length) m_rewritten = true;
   m_end = std::max(m_end, offset + length);
   if (m_end - m_writtenBack >= kWritebackBytes) Writeback(m_writtenBack, m_end);
 }
@@ -178,6 +181,7 @@ bool OutputFile::Create(const std::string &path, ReplacePolicy policy) {
   m_writeFailed = false;
   m_position = m_end = m_writtenBack = 0;
   m_sha.reset();
+  m_digestWanted = m_readBack = m_rewritten = false;
   m_hasDigest = false;
   m_status = OutputStatus::kOk;
   m_error.clear();
@@ -249,7 +253,10 @@ bool OutputFile::SetSize(uint64_t bytes) {
     return Fail(OutputStatus::kFailed,
                 CannotWrite(m_path, bytes > uint64_t(INT64_MAX) ? EFBIG : errno));
   }
-  if (bytes != m_end) m_sha.reset();
+  if (bytes != m_end) {
+    m_sha.reset();
+    m_rewritten = true;
+  }
   m_end = bytes;
   m_writtenBack = std::min(m_writtenBack, bytes);
   return true;
@@ -286,6 +293,14 @@ bool OutputFile::Commit(FolderSyncs *later) {
   if (closed != 0) {
     Abandon();
     return Fail(OutputStatus::kFailed, CannotWrite(m_path, closeError));
+  }
+  if (m_digestWanted && m_readBack && m_rewritten) {
+    // The running digest could not follow the bytes written again: the
+    // file as it now stands on the disk is digested instead.
+    m_sha.reset();
+    uint64_t bytes = 0;
+    std::string why;
+    m_hasDigest = FileSha256(m_temporary, m_digest, bytes, &why) && bytes == m_end;
   }
   // The name may have been given to something else while the file was
   // written: look again. A link put there now is replaced as a link; what

@@ -80,8 +80,10 @@ class OutputFile {
   // Digests the bytes as they are written. Call after Create() and before
   // the first write. The digest covers a file written front to back: a
   // write anywhere but at its end (WriteAt elsewhere, Write after a Seek
-  // back, SetSize) makes it unavailable rather than wrong.
-  void ComputeSha256();
+  // back, SetSize) makes it unavailable rather than wrong, unless
+  // readBackWhenRewritten: the finished file is then read back and digested
+  // at Commit(), after it was made durable and before it is put in place.
+  void ComputeSha256(bool readBackWhenRewritten = false);
   // After Commit(): the digest of the file put in place. False when none
   // was asked for, or it became unavailable.
   bool Sha256Of(Sha256Digest &digest) const;
@@ -133,6 +135,9 @@ class OutputFile {
   uint64_t m_writtenBack = 0;               // writeback started up to here
   std::unique_ptr<BackgroundSha256> m_sha;  // while the digest is still the file's
   bool m_hasDigest = false;
+  bool m_digestWanted = false;  // a digest was asked for
+  bool m_readBack = false;      // digest the finished file when bytes were rewritten
+  bool m_rewritten = false;     // bytes inside the file were written again
   Sha256Digest m_digest{};
   bool m_writeFailed = false;
   ReplacePolicy m_policy = ReplacePolicy::kKeepExisting;

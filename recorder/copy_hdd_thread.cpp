@@ -49,12 +49,18 @@ CopyHDDThread::CopyHDDThread(void *owner, int driveNumber, const SYSTEMTIME &sta
       m_failure = CopyFailure::EndBeforeStart;
     } else if (m_failure != CopyFailure::StateError) {
       m_span = std::make_unique<SpanReader>(m_source, m_geometry);
+      // Media files start at a key picture before the asked start; a clip
+      // keeps the block rule.
+      if (m_options.format != ExportFormat::kClip) m_span->SetLeadIn(m_options.channelMask);
+      m_span->OfferUnreadable(true);
       m_startEntry = m_span->Start(m_startSeconds, m_endSeconds);
       m_progressNext = m_startEntry;
       // Every name is checked before anything is read; media files are made
       // as their channels' first key pictures come.
       std::vector<std::string> names;
       if (m_options.manifest) names.push_back(ManifestPathOf(outputPath));
+      if (m_options.manifest && m_options.framesTable)
+        names.push_back(FramesTablePathOf(outputPath));
       if (m_options.format != ExportFormat::kClip)
         for (int c = 0; c < 4; ++c)
           if (m_options.channelMask & (1u << c)) names.push_back(ChannelFilePath(outputPath, c));
@@ -92,13 +98,31 @@ CopyHDDThread::~CopyHDDThread() {
 }
 
 void CopyHDDThread::Execute() {
-  // The media sink is made here, after a look over the span's index.
-  if (m_copying.load(std::memory_order_acquire) && m_options.format != ExportFormat::kClip) {
-    const MediaSpanPlan plan = PlanMediaSpan(
-        m_source, m_geometry, m_startSeconds, m_endSeconds,
-        [this] { return Terminated() || !m_copying.load(std::memory_order_acquire); });
-    m_sink = std::make_unique<MediaExportSink>(m_options.format, m_indexPath, m_options.channelMask,
-                                               m_policy, plan);
+  // A look over the span's index comes first: where each media file starts
+  // and what it holds, and the medians of the timing analysis.
+  if (m_copying.load(std::memory_order_acquire)) {
+    const bool media = m_options.format != ExportFormat::kClip;
+    m_plan = std::make_unique<SpanPlan>(PlanSpan(
+        m_source, m_geometry, m_startSeconds, m_endSeconds, media ? m_options.channelMask : 0,
+        [this] { return Terminated() || !m_copying.load(std::memory_order_acquire); }));
+    if (media)
+      m_sink = std::make_unique<MediaExportSink>(
+          m_options.format, m_indexPath, m_options.channelMask, m_policy, *m_plan, m_startSeconds);
+    if (m_options.manifest && m_options.framesTable) {
+      const std::string path = FramesTablePathOf(m_indexPath);
+      if (m_framesFile.Create(path, m_policy)) {
+        m_framesFile.ComputeSha256();
+        m_frames = std::make_unique<FramesTable>(
+            FramesTable::Format::kCsv,
+            [this](const char *data, size_t length) { return m_framesFile.Write(data, length); },
+            m_geometry, /*hashes=*/true, &m_plan->timing);
+      }
+      if (!m_frames || !m_frames->Begin()) {
+        m_errorText = m_framesFile.Error().empty() ? "cannot write " + path : m_framesFile.Error();
+        m_failure = CopyFailure::FileCreateFailed;
+        m_copying.store(false, std::memory_order_release);
+      }
+    }
   }
   auto seen = [this](const IndexEntry &e) {
     if (m_decision.See(e.channel)) m_layout.store(m_decision.Value(), std::memory_order_release);
@@ -106,6 +130,10 @@ void CopyHDDThread::Execute() {
   };
   auto take = [this](const SpanEntry &s) {
     if (!m_sink->Take(s)) return false;
+    if (m_frames && !m_frames->Row(s, m_sink->LastPlacement())) {
+      m_frameTableFailed = true;
+      return false;
+    }
     m_written.store(m_sink->Written(), std::memory_order_release);
     return true;
   };
@@ -121,7 +149,8 @@ void CopyHDDThread::Execute() {
     NoteLosses();
     if (step == SpanReader::Step::kMore) continue;
     if (step == SpanReader::Step::kStopped) {
-      m_errorText = m_sink->Error();
+      m_errorText = m_frameTableFailed ? m_framesFile.Error() : m_sink->Error();
+      if (m_errorText.empty()) m_errorText = "cannot write " + FramesTablePathOf(m_indexPath);
       m_failure = CopyFailure::WriteFailed;
     } else {
       m_spanEnded = true;
@@ -141,14 +170,19 @@ void CopyHDDThread::NoteLosses() {
 
 void CopyHDDThread::FinishExport() {
   m_finished = true;
-  if (!m_sink) return;
+  if (!m_sink) {
+    m_framesFile.Abandon();
+    return;
+  }
   if (m_failure.load() == CopyFailure::WriteFailed) {
     m_sink->Abandon();
+    m_framesFile.Abandon();
     return;
   }
   if (m_sink->Written() == 0) {
     // Nothing to copy: no file, and files of those names stay as they were.
     m_sink->Abandon();
+    m_framesFile.Abandon();
     if (m_failure.load() == CopyFailure::None)
       m_failure = m_options.format == ExportFormat::kClip ? CopyFailure::NoEntries
                                                           : CopyFailure::NoPictures;
@@ -160,13 +194,39 @@ void CopyHDDThread::FinishExport() {
   if (!m_sink->Finish(m_layout.load(), folders)) {
     m_errorText = m_sink->Error();
     m_failure = CopyFailure::WriteFailed;
+    m_framesFile.Abandon();
     return;
   }
   ORVAN_LOG_INFO(kLogCategory, "export %s: %lld entries", m_indexPath.c_str(),
                  static_cast<long long>(m_sink->Written()));
   m_files = m_sink->Files();
+  if (m_frames && !CommitFramesTable(folders)) {
+    // The files are in place and whole; what is missing is their table,
+    // and with it the manifest that would list it.
+    m_failure = CopyFailure::ManifestFailed;
+    folders.SyncAll();
+    return;
+  }
   if (m_options.manifest && !WriteExportManifest(folders)) m_failure = CopyFailure::ManifestFailed;
   folders.SyncAll();
+}
+
+bool CopyHDDThread::CommitFramesTable(platform::FolderSyncs &folders) {
+  const std::string path = FramesTablePathOf(m_indexPath);
+  if (!m_frames->End() || !m_framesFile.Commit(&folders)) {
+    m_errorText = m_framesFile.Error().empty() ? "cannot write " + path : m_framesFile.Error();
+    ORVAN_LOG_WARN(kLogCategory, "%s", m_errorText.c_str());
+    m_framesFile.Abandon();
+    return false;
+  }
+  ExportedFile table;
+  table.path = path;
+  table.role = "frames table";
+  table.sizeBytes = m_framesFile.WrittenBytes();
+  platform::Sha256Digest digest{};
+  if (m_framesFile.Sha256Of(digest)) table.sha256 = platform::HexOf(digest);
+  m_files.push_back(table);
+  return true;
 }
 
 bool CopyHDDThread::WriteExportManifest(platform::FolderSyncs &folders) {
@@ -181,6 +241,10 @@ bool CopyHDDThread::WriteExportManifest(platform::FolderSyncs &folders) {
   m.startEntry = m_startEntry;
   m.stopped = !m_spanEnded;
   m.channels = m_sink->Statistics().Channels();
+  if (m_plan && m_frames) {
+    m_plan->timing.Finish();
+    for (int c = 0; c < 4; ++c) m.timing[size_t(c)] = m_plan->timing.Channel(c);
+  }
   m.skippedRecords = m_skippedRecords.load();
   m.readErrors = m_readErrors.load();
   m.notes = m_sink->Notes();

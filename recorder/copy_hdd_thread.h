@@ -27,12 +27,15 @@
 
 #include "media/locks.h"
 #include "platform/disk_source.h"
+#include "platform/output_file.h"
 #include "platform/thread.h"
 #include "platform/wintime.h"
 #include "recorder/clip_format.h"
 #include "recorder/disk_layout.h"
 #include "recorder/export_sink.h"
+#include "recorder/frames_table.h"
 #include "recorder/locked_source.h"
+#include "recorder/span_plan.h"
 #include "recorder/span_reader.h"
 
 namespace orvan::recorder {
@@ -55,6 +58,7 @@ struct ExportOptions {
   ExportFormat format = ExportFormat::kClip;
   unsigned channelMask = 0xF;  // media files: bit c exports channel c
   bool manifest = true;        // NAME.manifest.json beside the files
+  bool framesTable = true;     // NAME.frames.csv beside the files (with the manifest)
 };
 
 class CopyHDDThread final : public TThread {
@@ -125,6 +129,8 @@ class CopyHDDThread final : public TThread {
 
  private:
   void FinishExport();
+  // Puts the frames table in place beside the files; false with the error noted.
+  bool CommitFramesTable(platform::FolderSyncs &folders);
   bool WriteExportManifest(platform::FolderSyncs &folders);
   void NoteLosses();
 
@@ -154,10 +160,14 @@ class CopyHDDThread final : public TThread {
 
   // Thread-only after construction.
   std::unique_ptr<SpanReader> m_span;
+  std::unique_ptr<SpanPlan> m_plan;  // the look over the span's index, made first
   std::unique_ptr<IExportSink> m_sink;
+  platform::OutputFile m_framesFile;  // NAME.frames.csv, while it is written
+  std::unique_ptr<FramesTable> m_frames;
   LayoutDecider m_decision;
   bool m_spanEnded = false;  // the span was read to its end (or to an unreadable index)
   bool m_finished = false;
+  bool m_frameTableFailed = false;  // the table's file could not be written
 
   // Shared with the form, read without a lock.
   std::atomic<bool> m_copying{false};

@@ -33,6 +33,62 @@ std::string FileName(const std::string &path) {
   return std::filesystem::path(path).filename().string();
 }
 
+Json SpreadJson(const ValueSpread &v) {
+  if (v.count == 0) return nullptr;
+  return {{"median", v.median}, {"min", v.min}, {"max", v.max}, {"count", v.count}};
+}
+
+Json TimeJson(const char *name, int64_t ms) {
+  return {{name, RecorderTimeMs(ms)}, {std::string(name) + "Ms", ms}};
+}
+
+Json ChannelTimingJson(int channel, const ChannelTiming &t) {
+  Json j;
+  j["channel"] = channel + 1;
+  j["pictures"] = t.pictures;
+  j["keyPictures"] = t.keyPictures;
+  j["picturesPerSecond"] = SpreadJson(t.picturesPerSecond);
+  j["intervalMs"] = SpreadJson(t.intervalMs);
+  j["keyPictureInterval"] = {{"pictures", SpreadJson(t.keyIntervalPictures)},
+                             {"ms", SpreadJson(t.keyIntervalMs)}};
+  j["gapThresholdMs"] = t.gapThresholdMs;
+  Json gaps = Json::array();
+  for (const TimingGap &g : t.gaps) {
+    Json item = {{"afterEntry", g.afterEntry}, {"entry", g.entry}};
+    item.update(TimeJson("from", g.fromMs));
+    item.update(TimeJson("to", g.toMs));
+    item["ms"] = g.toMs - g.fromMs;
+    gaps.push_back(item);
+  }
+  j["gaps"] = gaps;
+  j["gapCount"] = t.gapCount;
+  Json back = Json::array();
+  for (const TimingStep &b : t.backwards) {
+    Json item = {{"entry", b.entry}};
+    item.update(TimeJson("from", b.fromMs));
+    item.update(TimeJson("to", b.toMs));
+    back.push_back(item);
+  }
+  j["backwards"] = back;
+  j["backwardCount"] = t.backwardCount;
+  if (t.repeatsKnown) {
+    Json runs = Json::array();
+    for (const RepeatRun &r : t.repeats) {
+      Json item = {
+          {"firstEntry", r.firstEntry}, {"lastEntry", r.lastEntry}, {"pictures", r.pictures}};
+      item.update(TimeJson("from", r.fromMs));
+      item.update(TimeJson("to", r.toMs));
+      runs.push_back(item);
+    }
+    j["repeats"] = runs;
+    j["repeatRunCount"] = t.repeatRunCount;
+    j["repeatedPictures"] = t.repeatedPictures;
+  } else {
+    j["repeats"] = nullptr;  // the pictures' bytes were not compared
+  }
+  return j;
+}
+
 Json ChannelJson(int channel, const ChannelSummary &c) {
   Json j;
   j["channel"] = channel + 1;
@@ -53,8 +109,30 @@ Json ChannelJson(int channel, const ChannelSummary &c) {
                     {"toMs", to},
                     {"seconds", double(to - from) / 1000.0}});
   j["gaps"] = gaps;
+  if (c.firstAskedMs >= 0) {
+    j["firstAsked"] = RecorderTimeMs(c.firstAskedMs);
+    j["firstAskedMs"] = c.firstAskedMs;
+    j["leadInPictures"] = c.leadInPictures;
+  }
   j["leftOutBeforeFirstKeyPicture"] = c.beforeFirstKey;
   j["corruptRecords"] = c.corrupt;
+  if (c.audioBlocks > 0 || !c.audioGaps.empty()) {
+    Json gaps = Json::array();
+    for (const auto &g : c.audioGaps) {
+      Json item = TimeJson("from", g.fromMs);
+      item.update(TimeJson("to", g.toMs));
+      item["seconds"] = double(g.toMs - g.fromMs) / 1000.0;
+      gaps.push_back(item);
+    }
+    j["audioGaps"] = gaps;
+    Json ahead = Json::array();
+    for (const auto &a : c.audioAhead) {
+      Json item = TimeJson("at", a.atMs);
+      item["byMs"] = a.byMs;
+      ahead.push_back(item);
+    }
+    j["audioAhead"] = ahead;
+  }
   return j;
 }
 
@@ -67,6 +145,14 @@ std::string UtcNow() {
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
   return text;
+}
+
+std::string TimingJsonText(const TimingAnalysis &timing, unsigned channelMask) {
+  Json list = Json::array();
+  for (int c = 0; c < 4; ++c)
+    if ((channelMask & (1u << c)) && timing.Channel(c).pictures > 0)
+      list.push_back(ChannelTimingJson(c, timing.Channel(c)));
+  return list.dump();
 }
 
 std::string ManifestJson(const ExportManifest &m) {
@@ -112,7 +198,11 @@ std::string ManifestJson(const ExportManifest &m) {
   Json channels = Json::array();
   for (int c = 0; c < 4; ++c) {
     const ChannelSummary &s = m.channels[size_t(c)];
-    if (!s.Empty() || s.corrupt || s.beforeFirstKey) channels.push_back(ChannelJson(c, s));
+    if (s.Empty() && !s.corrupt && !s.beforeFirstKey) continue;
+    Json channel = ChannelJson(c, s);
+    if (m.timing[size_t(c)].pictures > 0)
+      channel["timing"] = ChannelTimingJson(c, m.timing[size_t(c)]);
+    channels.push_back(channel);
   }
   j["channels"] = channels;
   j["skippedRecords"] = m.skippedRecords;

@@ -16,6 +16,7 @@
 #include "platform/output_file.h"
 #include "recorder/disk_layout.h"
 #include "recorder/export_sink.h"
+#include "recorder/timing_analysis.h"
 
 namespace orvan::recorder {
 
@@ -30,6 +31,8 @@ struct ExportManifest {
   int64_t startEntry = 0;  // first entry read: the start of the block holding the start
   bool stopped = false;    // stopped before the end of the span
   std::array<ChannelSummary, 4> channels{};
+  // The timing analysis of each channel's pictures in the span read.
+  std::array<ChannelTiming, 4> timing{};
   uint64_t skippedRecords = 0;  // entries left out: unreadable, oversized, corrupt, channel 4+
   uint64_t readErrors = 0;      // index reads that failed (the export ends at the first)
   std::vector<std::string> notes;
@@ -40,6 +43,11 @@ struct ExportManifest {
 std::string UtcNow();
 
 std::string ManifestJson(const ExportManifest &manifest);
+
+// The timing analysis of the channels in `channelMask` that have pictures,
+// as the JSON array the manifest and `orvan-cli frames --json` give
+// ("timing": [...] without the name).
+std::string TimingJsonText(const TimingAnalysis &timing, unsigned channelMask);
 
 // Writes the manifest through an OutputFile. False, with *error naming the
 // file, when it cannot be written. `later` as for OutputFile::Commit().

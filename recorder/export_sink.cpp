@@ -57,6 +57,10 @@ std::string ManifestPathOf(const std::string &path) {
   return ExportBaseName(path) + ".manifest.json";
 }
 
+std::string FramesTablePathOf(const std::string &path) {
+  return ExportBaseName(path) + ".frames.csv";
+}
+
 std::string ChannelFilePath(const std::string &path, int channel) {
   const std::string ext = LowerExtension(path);
   return ExportBaseName(path) + "_CH" + std::to_string(channel + 1) + ext;
@@ -85,10 +89,18 @@ bool ClipExportSink::Create(const std::string &indexPath, platform::ReplacePolic
 }
 
 bool ClipExportSink::Take(const SpanEntry &s) {
+  if (s.unreadable || !s.record) {
+    m_placement = Placement{Placement::Kind::kUnreadable, -1};
+    return true;
+  }
   if (!m_writer.WriteEntry(s.entry, s.record)) {
     m_error = "Writing the clip failed: " + m_indexPath;
+    m_placement = Placement{Placement::Kind::kFailed, -1};
     return false;
   }
+  // A clip plays from its first entry, at the recording's pace.
+  if (m_firstMs < 0) m_firstMs = s.timeMs;
+  m_placement = Placement{Placement::Kind::kWritten, (s.timeMs - m_firstMs) * 1000};
   ++m_written;
   m_statistics.Written(s.entry, s.timeMs);
   return true;

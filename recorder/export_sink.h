@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "media/audio_timeline.h"
 #include "platform/output_file.h"
 #include "recorder/clip_format.h"
 #include "recorder/span_reader.h"
@@ -28,6 +29,8 @@ const char *ExportFormatName(ExportFormat format);  // "clip", "matroska", "mp4"
 std::string ExportBaseName(const std::string &path);
 // NAME.manifest.json beside the export.
 std::string ManifestPathOf(const std::string &path);
+// NAME.frames.csv beside the export: the table of every entry of its span.
+std::string FramesTablePathOf(const std::string &path);
 // NAME_CH1.mkv ... for channel 0..3 of a media export.
 std::string ChannelFilePath(const std::string &path, int channel);
 
@@ -50,8 +53,16 @@ struct ChannelSummary {
   // More than 2 s without a picture between two pictures written.
   std::vector<std::pair<int64_t, int64_t>> gaps;
   // Entries of the channel not written, and why.
-  int64_t beforeFirstKey = 0;  // pictures and audio before the first key picture
+  int64_t beforeFirstKey = 0;  // pictures and audio of the asked span before any key picture
   int64_t corrupt = 0;         // records that are not what their entry says
+  // Media files: the first picture of the asked span (-1: none), and the
+  // pictures written in front of it, from the key picture they decode from.
+  int64_t firstAskedMs = -1;
+  int64_t leadInPictures = 0;
+  // Media files: where the audio stream had to be anchored again (a pause
+  // in recording or lost blocks), and where it ran ahead of its index.
+  std::vector<media::AudioTimeline::Gap> audioGaps;
+  std::vector<media::AudioTimeline::Ahead> audioAhead;
 
   bool Empty() const { return pictures == 0 && audioBlocks == 0; }
 };
@@ -69,12 +80,29 @@ class ExportStatistics {
   std::array<int64_t, 4> m_lastPictureMs{-1, -1, -1, -1};
 };
 
+// What became of the last entry a sink was given.
+struct Placement {
+  enum class Kind {
+    kWritten,      // in the file, at fileUs
+    kNotExported,  // a channel not asked for
+    kBeforeStart,  // in front of the key picture the channel's file starts at
+    kLeftOut,      // in the asked span, but no key picture before it to decode from
+    kCorrupt,      // not what its entry says
+    kUnreadable,   // its record could not be read
+    kFailed,       // writing failed
+  };
+  Kind kind = Kind::kWritten;
+  int64_t fileUs = -1;  // microseconds from the file's start
+};
+
 class IExportSink {
  public:
   virtual ~IExportSink() = default;
   // One entry of the span with its record. False when writing failed:
   // Error() names the file, and the export stops.
   virtual bool Take(const SpanEntry &entry) = 0;
+  // What Take() did with the entry it was given last.
+  virtual const Placement &LastPlacement() const = 0;
   // Finishes every file and puts them in place. False, with Error(), when
   // any could not be finished. The files' folders are left for `later` to
   // sync (platform::FolderSyncs).
@@ -101,6 +129,7 @@ class ClipExportSink final : public IExportSink {
   const std::string &DataPath() const { return m_writer.DataPath(); }
 
   bool Take(const SpanEntry &entry) override;
+  const Placement &LastPlacement() const override { return m_placement; }
   bool Finish(int layout, platform::FolderSyncs &later) override;
   void Abandon() override { m_writer.Abandon(); }
   int64_t Written() const override { return m_written; }
@@ -113,6 +142,8 @@ class ClipExportSink final : public IExportSink {
   CClipWriter m_writer;
   ExportStatistics m_statistics;
   int64_t m_written = 0;
+  int64_t m_firstMs = -1;  // the clip's time 0: its first entry's
+  Placement m_placement;
   std::vector<ExportedFile> m_files;
   std::string m_error;
 };

@@ -50,77 +50,130 @@ std::vector<uint8_t> TimedTextDescription() {
           0,    1,    0,    1,    5,  // font table, one entry
           'S',  'e',  'r',  'i',  'f'};
 }
+// "yyyy/mm/dd_hh:nn:ss.mmm" of a time on the recording's clock.
+std::string ClockText(int64_t ms) {
+  char fraction[8];
+  std::snprintf(fraction, sizeof fraction, ".%03d", int(ms % kMsPerSecond));
+  return FormatRecorderTime(ms / kMsPerSecond) + fraction;
+}
 
 }  // namespace
 
+ChannelTimeline::ChannelTimeline(const SpanPlan::Channel &plan, uint32_t askedStartSeconds)
+    : m_plan(plan), m_askedStartMs(int64_t{askedStartSeconds} * kMsPerSecond) {}
+
+Placement::Kind ChannelTimeline::NotYet(bool asked) const {
+  // In front of a key picture at or before the asked start, everything lies
+  // before the span (up to the clocks' rounding); in front of a later one,
+  // what the span asked for is lost.
+  const bool keyBefore = m_plan.startKeyEntry >= 0 && m_plan.startKeyMs <= m_askedStartMs;
+  return asked && !keyBefore ? Placement::Kind::kLeftOut : Placement::Kind::kBeforeStart;
+}
+
+Placement ChannelTimeline::Picture(const SpanEntry &s) {
+  using Kind = Placement::Kind;
+  const bool asked = s.timeMs >= m_askedStartMs;
+  if (s.unreadable || !s.record) return {Kind::kUnreadable, -1};
+  const bool mjpeg = IsMjpegRecord(s.entry.type);
+  const bool key = IsKeyPicture(s.entry.type);
+  if (!media::LooksLikePicture(mjpeg, s.record, s.entry.size)) return {Kind::kCorrupt, -1};
+  if (!m_started) {
+    // The file starts at the key picture the look over the index chose, or
+    // at the next one that decodes when that one is damaged.
+    if (m_plan.startKeyEntry < 0 || s.number < m_plan.startKeyEntry || !key)
+      return {NotYet(asked), -1};
+    if (!media::ProbeRecordedVideo(mjpeg, s.record, s.entry.size, m_format))
+      return {Kind::kCorrupt, -1};
+    m_started = true;
+    m_firstMs = s.timeMs;
+    m_audio.Reset(0);
+  } else if (mjpeg != m_format.mjpeg) {
+    return {Kind::kCorrupt, -1};  // one file holds one codec
+  }
+  const int64_t pts = m_pictures ? std::max(s.timeMs - m_firstMs, m_lastPts + 1) : 0;
+  m_lastPts = pts;
+  ++m_pictures;
+  if (!asked) ++m_leadIn;
+  return {Kind::kWritten, pts * 1000};
+}
+
+Placement ChannelTimeline::Audio(const SpanEntry &s, int64_t lastPictureMs) {
+  using Kind = Placement::Kind;
+  if (s.unreadable || !s.record) return {Kind::kUnreadable, -1};
+  if (!m_started) return {NotYet(s.timeMs >= m_askedStartMs), -1};
+  if (s.entry.size == 0 || s.entry.size % kAudioFrameBytes) return {Kind::kCorrupt, -1};
+  m_audioFrames = s.entry.size / kAudioFrameBytes;
+  // The index gives the block its second (and, from its pacing, a time in
+  // it that recorders may leave at the second's start); the block cannot
+  // have been recorded before the picture in front of it.
+  const int64_t earliest = s.timeMs - m_firstMs;
+  const int64_t latest =
+      std::max(s.timeMs, (int64_t{s.entry.time} + 1) * kMsPerSecond - 1) - m_firstMs;
+  const int64_t anchor = std::max(s.timeMs, lastPictureMs) - m_firstMs;
+  m_audioSample = m_audio.Place(earliest, latest, m_audioFrames, anchor);
+  return {Kind::kWritten, m_audioSample * 1000000 / kAudioRate};
+}
+
 class MediaExportSink::ChannelWriter {
  public:
-  enum class Result { kWritten, kLeftOut, kCorrupt, kFailed };
-
   ChannelWriter(int channel, ExportFormat format, std::string path, platform::ReplacePolicy policy,
-                const MediaSpanPlan::Channel &plan)
+                const SpanPlan::Channel &plan, uint32_t askedStartSeconds)
       : m_channel(channel),
         m_format(format),
         m_path(std::move(path)),
         m_policy(policy),
-        m_plan(plan) {}
+        m_plan(plan),
+        m_line(plan, askedStartSeconds),
+        m_askedStartMs(int64_t{askedStartSeconds} * kMsPerSecond) {}
 
-  bool Started() const { return m_started; }
-  int64_t Pictures() const { return m_pictures; }
+  bool Started() const { return m_line.Started(); }
+  int64_t Pictures() const { return m_line.Pictures(); }
+  const ChannelTimeline &Line() const { return m_line; }
+  int64_t FirstAskedMs() const { return m_firstAskedMs; }
   std::string Error() const {
     return m_muxer.Error().empty() ? "cannot write " + m_path : m_muxer.Error();
   }
   void Abandon() { m_muxer.Abandon(); }
 
-  Result Picture(const SpanEntry &s) {
-    const bool mjpeg = IsMjpegRecord(s.entry.type);
-    const bool key = IsKeyPicture(s.entry.type);
-    if (!media::LooksLikePicture(mjpeg, s.record, s.entry.size)) return Result::kCorrupt;
-    if (!m_started) {
-      if (!key) return Result::kLeftOut;
-      media::RecordedVideoFormat format;
-      if (!media::ProbeRecordedVideo(mjpeg, s.record, s.entry.size, format))
-        return Result::kCorrupt;
-      if (!Open(s, format)) return Result::kFailed;
-    } else if (mjpeg != m_mjpeg) {
-      return Result::kCorrupt;  // one file holds one codec
-    }
-    const int64_t pts = m_pictures ? std::max(s.timeMs - m_firstMs, m_pending.pts + 1) : 0;
-    if (!WritePending(pts)) return Result::kFailed;
-    if (int64_t{s.entry.time} > m_lastCueSecond && !WriteCue(s.entry.time)) return Result::kFailed;
+  Placement Picture(const SpanEntry &s) {
+    const bool starting = !m_line.Started();
+    Placement p = m_line.Picture(s);
+    if (p.kind != Placement::Kind::kWritten) return p;
+    if (starting && !Open(s)) return {Placement::Kind::kFailed, -1};
+    const int64_t pts = p.fileUs / 1000;
+    if (!WritePending(pts)) return {Placement::Kind::kFailed, -1};
+    if (m_firstAskedMs < 0 && s.timeMs >= m_askedStartMs) m_firstAskedMs = s.timeMs;
     // The record is only lent for this call: it is copied once, straight
     // into the packet the muxer will take over.
     m_pending.packet = platform::MediaMuxer::NewPacket(s.record, s.entry.size);
-    if (!m_pending.packet) return Result::kFailed;
+    if (!m_pending.packet) return {Placement::Kind::kFailed, -1};
     m_pending.pts = pts;
-    m_pending.key = key;
+    m_pending.timeMs = s.timeMs;
+    m_pending.key = IsKeyPicture(s.entry.type);
     m_pending.held = true;
-    ++m_pictures;
-    return Result::kWritten;
+    return p;
   }
 
-  Result Audio(const SpanEntry &s) {
-    if (!m_started || m_audioStream < 0) return Result::kLeftOut;
-    if (s.entry.size == 0 || s.entry.size % kAudioFrameBytes) return Result::kCorrupt;
-    const int64_t ms = s.timeMs - m_firstMs;
-    if (ms < 0) return Result::kLeftOut;
-    const int64_t frames = s.entry.size / kAudioFrameBytes;
-    const int64_t pts = std::max(ms * kSamplesPerMs, m_lastAudioPts + 1);
-    m_lastAudioPts = pts;
+  Placement Audio(const SpanEntry &s, int64_t lastPictureMs) {
+    if (m_line.Started() && m_audioStream < 0) return {Placement::Kind::kNotExported, -1};
+    Placement p = m_line.Audio(s, lastPictureMs);
+    if (p.kind != Placement::Kind::kWritten) return p;
+    const int64_t pts = m_line.AudioSample();
+    const int64_t frames = m_line.AudioFrames();
+    bool ok;
     if (!m_aac) {
-      const bool ok =
-          m_muxer.Write(m_audioStream, pts, frames, s.record, s.entry.size, /*key=*/true);
-      return ok ? Result::kWritten : Result::kFailed;
+      ok = m_muxer.Write(m_audioStream, pts, frames, s.record, s.entry.size, /*key=*/true);
+    } else {
+      m_samples.resize(size_t(frames) * kAudioChannels);
+      std::memcpy(m_samples.data(), s.record, s.entry.size);  // little-endian, as recorded
+      ok = m_aac->Encode(m_samples.data(), int(frames), pts, AacSink());
     }
-    m_samples.resize(size_t(frames) * kAudioChannels);
-    std::memcpy(m_samples.data(), s.record, s.entry.size);  // little-endian, as recorded
-    return m_aac->Encode(m_samples.data(), int(frames), pts, AacSink()) ? Result::kWritten
-                                                                        : Result::kFailed;
+    return ok ? p : Placement{Placement::Kind::kFailed, -1};
   }
 
   // Writes what is held back and the trailer; the file is not yet in place.
   bool Finish() {
-    const int64_t lastMs = m_pictures > 1 ? m_lastIntervalMs : kDefaultPictureMs;
+    const int64_t lastMs = Pictures() > 1 ? m_lastIntervalMs : kDefaultPictureMs;
     bool ok = WritePending(m_pending.pts + lastMs);
     if (ok && m_aac) ok = m_aac->Flush(AacSink());
     if (!ok) {
@@ -143,12 +196,14 @@ class MediaExportSink::ChannelWriter {
  private:
   struct PendingPicture {
     av::PacketPtr packet;
-    int64_t pts = 0;
+    int64_t pts = 0;  // ms in the file
+    int64_t timeMs = 0;
     bool key = false;
     bool held = false;
   };
 
-  bool Open(const SpanEntry &key, const media::RecordedVideoFormat &format) {
+  bool Open(const SpanEntry &key) {
+    const media::RecordedVideoFormat &format = m_line.Format();
     const bool matroska = m_format == ExportFormat::kMatroska;
     if (!m_muxer.Create(m_path, m_policy, matroska ? "matroska" : "mp4")) return false;
     platform::MuxStreamFormat video;
@@ -191,55 +246,58 @@ class MediaExportSink::ChannelWriter {
       return false;
     }
 
-    m_firstMs = key.timeMs;
-    const int64_t lastMs = std::max(m_plan.lastPictureMs, key.timeMs);
+    const int64_t firstMs = key.timeMs;
+    const int64_t lastMs = std::max(m_plan.lastPictureMs, firstMs);
     m_muxer.SetMetadata("title", "CH" + std::to_string(m_channel + 1) + " " +
-                                     FormatRecorderTime(m_firstMs / kMsPerSecond) + " \u2013 " +
+                                     FormatRecorderTime(firstMs / kMsPerSecond) + " \u2013 " +
                                      FormatRecorderTime(lastMs / kMsPerSecond));
-    m_muxer.SetMetadata("creation_time", IsoTime(m_firstMs));
+    m_muxer.SetMetadata("creation_time", IsoTime(firstMs));
+    int64_t end = lastMs - firstMs + kDefaultPictureMs;
     if (m_plan.pictures > 1) {
       // Up to the end of the last picture (at its channel's mean spacing)
       // or of the last audio block.
-      const int64_t spacing = (lastMs - m_firstMs) / (m_plan.pictures - 1);
-      int64_t end = lastMs + std::max<int64_t>(spacing, 1);
-      if (m_plan.audio) end = std::max(end, m_plan.lastAudioMs + 63);
-      m_muxer.SetDurationMs(end - m_firstMs);
+      const int64_t spacing = (lastMs - firstMs) / (m_plan.pictures - 1);
+      end = lastMs - firstMs + std::max<int64_t>(spacing, 1);
+      if (m_plan.audio) end = std::max(end, m_plan.lastAudioMs + 63 - firstMs);
+      m_muxer.SetDurationMs(end);
+    }
+    if (matroska) {
+      // Where the asked span begins, for players' chapter lists: the
+      // pictures in front of it are there to decode it.
+      const std::string asked = "Asked span from " + ClockText(m_askedStartMs);
+      const int64_t leadIn =
+          m_plan.firstAskedMs > firstMs ? std::min(m_plan.firstAskedMs - firstMs, end) : 0;
+      if (leadIn > 0)
+        m_muxer.AddChapter(0, leadIn, "Lead-in from the key picture at " + ClockText(firstMs));
+      m_muxer.AddChapter(leadIn, std::max(end, leadIn + 1), asked);
     }
     if (!m_muxer.Start()) {
       m_muxer.Abandon();
       return false;
     }
-    m_mjpeg = format.mjpeg;
-    m_started = true;
     return true;
   }
 
-  // Writes the picture held back, now that the next one's time gives its
-  // length.
+  // Writes the picture held back, and its clock cue, now that the next
+  // one's time gives their length.
   bool WritePending(int64_t nextPts) {
     if (!m_pending.held) return true;
     m_pending.held = false;
     const int64_t duration = std::max<int64_t>(nextPts - m_pending.pts, 1);
-    if (m_pictures > 1) m_lastIntervalMs = duration;
+    if (Pictures() > 1) m_lastIntervalMs = duration;
     return m_muxer.Write(m_videoStream, m_pending.pts * kSamplesPerMs, duration * kSamplesPerMs,
-                         std::move(m_pending.packet), m_pending.key);
+                         std::move(m_pending.packet), m_pending.key) &&
+           WriteCue(m_pending.pts, duration, ClockText(m_pending.timeMs));
   }
 
-  // The recorder's date and time for the second that starts now.
-  bool WriteCue(uint32_t second) {
-    const int64_t start = std::max(int64_t{second} * kMsPerSecond - m_firstMs, m_lastCueEnd);
-    const int64_t end = (int64_t{second} + 1) * kMsPerSecond - m_firstMs;
-    m_lastCueSecond = second;
-    if (end <= start) return true;
-    m_lastCueEnd = end;
-    const std::string clock = FormatRecorderTime(int64_t{second});
+  bool WriteCue(int64_t pts, int64_t duration, const std::string &clock) {
     if (m_format == ExportFormat::kMatroska)
-      return m_muxer.Write(m_textStream, start * kSamplesPerMs, (end - start) * kSamplesPerMs,
+      return m_muxer.Write(m_textStream, pts * kSamplesPerMs, duration * kSamplesPerMs,
                            clock.data(), clock.size(), true);
     std::vector<uint8_t> sample{uint8_t(clock.size() >> 8), uint8_t(clock.size())};
     sample.insert(sample.end(), clock.begin(), clock.end());
-    return m_muxer.Write(m_textStream, start * kSamplesPerMs, (end - start) * kSamplesPerMs,
-                         sample.data(), sample.size(), true);
+    return m_muxer.Write(m_textStream, pts * kSamplesPerMs, duration * kSamplesPerMs, sample.data(),
+                         sample.size(), true);
   }
 
   platform::AacEncoder::PacketSink AacSink() {
@@ -252,90 +310,90 @@ class MediaExportSink::ChannelWriter {
   const ExportFormat m_format;
   const std::string m_path;
   const platform::ReplacePolicy m_policy;
-  const MediaSpanPlan::Channel m_plan;
+  const SpanPlan::Channel m_plan;
+  ChannelTimeline m_line;
+  const int64_t m_askedStartMs;
 
   platform::MediaMuxer m_muxer;
   std::unique_ptr<platform::AacEncoder> m_aac;
   int m_videoStream = -1;
   int m_audioStream = -1;
   int m_textStream = -1;
-  bool m_started = false;
-  bool m_mjpeg = false;
-  int64_t m_firstMs = 0;  // recorder time of the first picture: the file's 0
-  int64_t m_pictures = 0;
+  int64_t m_firstAskedMs = -1;
   PendingPicture m_pending;
   int64_t m_lastIntervalMs = kDefaultPictureMs;
-  int64_t m_lastCueSecond = -1;
-  int64_t m_lastCueEnd = 0;
-  int64_t m_lastAudioPts = -1;
   std::vector<int16_t> m_samples;
 };
 
-MediaSpanPlan PlanMediaSpan(ByteSource &disk, const DiskGeometry &geometry, uint32_t startSeconds,
-                            int64_t endSeconds, const std::function<bool()> &stop) {
-  MediaSpanPlan plan;
-  SpanReader reader(disk, geometry, /*readRecords=*/false);
-  reader.Start(startSeconds, endSeconds);
-  auto take = [&](const SpanEntry &s) {
-    MediaSpanPlan::Channel &c = plan.channels[s.entry.channel & 3];
-    if (IsPictureRecord(s.entry.type)) {
-      if (c.firstKeyMs < 0 && IsKeyPicture(s.entry.type)) c.firstKeyMs = s.timeMs;
-      if (c.firstKeyMs >= 0) {
-        c.lastPictureMs = s.timeMs;
-        ++c.pictures;
-      }
-    } else if (s.entry.type == kTypeAudio && c.firstKeyMs >= 0) {
-      c.audio = true;
-      c.lastAudioMs = s.timeMs;
-    }
-    return true;
-  };
-  while (!(stop && stop()) && reader.ReadSector(nullptr, take) == SpanReader::Step::kMore) {
-  }
-  return plan;
-}
-
 MediaExportSink::MediaExportSink(ExportFormat format, std::string path, unsigned channelMask,
-                                 platform::ReplacePolicy policy, const MediaSpanPlan &plan)
+                                 platform::ReplacePolicy policy, const SpanPlan &plan,
+                                 uint32_t askedStartSeconds)
     : m_format(format),
       m_path(std::move(path)),
       m_channelMask(channelMask),
       m_policy(policy),
-      m_plan(plan) {}
+      m_planChannels(plan.channels),
+      m_askedStartSeconds(askedStartSeconds) {}
 
 MediaExportSink::~MediaExportSink() { Abandon(); }
 
 bool MediaExportSink::Take(const SpanEntry &s) {
+  using Kind = Placement::Kind;
   const int c = s.entry.channel & 3;
-  if (!(m_channelMask & (1u << c))) return true;
+  const bool picture = IsPictureRecord(s.entry.type);
+  if (picture) m_lastPictureMs = s.timeMs;
+  if (!(m_channelMask & (1u << c))) {
+    m_placement = {Kind::kNotExported, -1};
+    return true;
+  }
   auto &writer = m_writers[size_t(c)];
   if (!writer)
     writer = std::make_unique<ChannelWriter>(c, m_format, ChannelFilePath(m_path, c), m_policy,
-                                             m_plan.channels[size_t(c)]);
-  ChannelWriter::Result result = ChannelWriter::Result::kCorrupt;
+                                             m_planChannels[size_t(c)], m_askedStartSeconds);
   if (s.entry.type == kTypeAudio)
-    result = writer->Audio(s);
-  else if (IsPictureRecord(s.entry.type))
-    result = writer->Picture(s);
-  switch (result) {
-    case ChannelWriter::Result::kWritten:
+    m_placement = writer->Audio(s, m_lastPictureMs);
+  else if (picture)
+    m_placement = writer->Picture(s);
+  else
+    m_placement = {s.unreadable ? Kind::kUnreadable : Kind::kCorrupt, -1};
+  switch (m_placement.kind) {
+    case Kind::kWritten:
       m_statistics.Written(s.entry, s.timeMs);
       return true;
-    case ChannelWriter::Result::kLeftOut:
+    case Kind::kLeftOut:
       ++m_statistics.Channel(c).beforeFirstKey;
       return true;
-    case ChannelWriter::Result::kCorrupt:
+    case Kind::kCorrupt:
       ++m_statistics.Channel(c).corrupt;
       ++m_corrupt;
       return true;
-    case ChannelWriter::Result::kFailed:
+    case Kind::kFailed:
       m_error = writer->Error();
       return false;
+    default:
+      return true;
   }
-  return true;
 }
 
 bool MediaExportSink::Finish(int /*layout*/, platform::FolderSyncs &later) {
+  // What each file holds of the asked span and of its audio's timing.
+  for (int c = 0; c < 4; ++c) {
+    const auto &writer = m_writers[size_t(c)];
+    if (!writer || !writer->Started()) continue;
+    ChannelSummary &summary = m_statistics.Channel(c);
+    const ChannelTimeline &line = writer->Line();
+    summary.firstAskedMs = writer->FirstAskedMs();
+    summary.leadInPictures = line.LeadInPictures();
+    for (media::AudioTimeline::Gap g : line.AudioLine().Gaps()) {
+      g.fromMs += line.FirstMs();
+      g.toMs += line.FirstMs();
+      summary.audioGaps.push_back(g);
+    }
+    for (media::AudioTimeline::Ahead a : line.AudioLine().Aheads()) {
+      a.atMs += line.FirstMs();
+      summary.audioAhead.push_back(a);
+    }
+  }
   // Every file is finished before any is put in place, so a full disk
   // leaves none of them.
   for (auto &writer : m_writers) {
@@ -370,7 +428,9 @@ int64_t MediaExportSink::Written() const {
 }
 
 std::vector<std::string> MediaExportSink::Notes() const {
-  std::vector<std::string> notes{"pictures are the recorded ones, byte for byte"};
+  std::vector<std::string> notes{
+      "pictures are the recorded ones, byte for byte, from each channel's last key picture at "
+      "or before the asked start"};
   bool audio = false;
   for (const auto &c : m_statistics.Channels()) audio = audio || c.audioBlocks > 0;
   if (audio && m_format == ExportFormat::kMp4)
@@ -379,6 +439,10 @@ std::vector<std::string> MediaExportSink::Notes() const {
         "re-encoded part");
   else if (audio)
     notes.push_back("audio is the recorded PCM (16-bit stereo, 16 kHz), byte for byte");
+  if (audio)
+    notes.push_back(
+        "audio blocks follow one another without a break; the stream is anchored again only "
+        "where the index shows a pause (audioGaps)");
   return notes;
 }
 

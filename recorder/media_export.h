@@ -1,22 +1,28 @@
 // Export of a span into standard media files, one per channel that has
 // pictures in it: NAME_CH1.mkv ... (Matroska) or NAME_CH1.mp4 ... (MP4).
 //
-// The recorded pictures go in byte for byte, from the channel's first key
-// picture on: MPEG-4 Part 2 with its stream headers in the codec
-// configuration, MJPEG as recorded. Each packet's time is the entry's time
-// on the recording's clock (recorder/span_reader.h) counted from the file's
-// first picture, so pauses and changing picture rates survive. The channel's
-// audio blocks go in at their own times: as PCM (16-bit stereo, 16 kHz) in
-// Matroska, encoded as AAC in MP4 (its only re-encoded part). A text track
-// carries the recorder's date and time, one cue a second, and the title
-// names the channel and its span.
+// The recorded pictures go in byte for byte, from the channel's last key
+// picture at or before the asked start (recorder/span_plan.h), so every
+// picture of the asked span decodes: MPEG-4 Part 2 with its stream headers
+// in the codec configuration, MJPEG as recorded. Each packet's time is the
+// entry's time on the recording's clock (recorder/span_reader.h) counted
+// from the file's first picture, so pauses and changing picture rates
+// survive. Where the asked span begins is a chapter in Matroska, and in the
+// manifest for both formats.
+//
+// The channel's audio is one continuous stream (media/audio_timeline.h),
+// anchored again only where the index says recording paused: as PCM (16-bit
+// stereo, 16 kHz) in Matroska, encoded as AAC in MP4 (its only re-encoded
+// part). A text track gives every picture's recorder date and time, to the
+// millisecond, from the picture until the next. The title names the channel
+// and its span. Matroska files carry a cue for every key picture, so players
+// seek in them without reading them through.
 //
 // Records that are not what their entry says (a picture without a picture
 // start, audio that is not whole stereo samples, unknown types) are left out
-// and counted. Files are written front to back (platform/media_muxer.h) with
-// their SHA-256 computed as they are written.
+// and counted. Files get their SHA-256 computed as they are written.
 //
-// Threads: used by the copy thread only.
+// Threads: used by the copy thread (or a command's thread) only.
 #pragma once
 
 #include <array>
@@ -25,37 +31,68 @@
 #include <string>
 #include <vector>
 
+#include "media/audio_timeline.h"
+#include "media/recorded_stream.h"
 #include "recorder/export_sink.h"
+#include "recorder/span_plan.h"
 
 namespace orvan::recorder {
 
-// What a look over the span's index finds per channel, before the copy:
-// which files there will be, which carry audio, and how long they last.
-struct MediaSpanPlan {
-  struct Channel {
-    int64_t firstKeyMs = -1;  // -1: no key picture, no file
-    int64_t lastPictureMs = -1;
-    int64_t pictures = 0;  // from the first key picture on
-    int64_t lastAudioMs = -1;
-    bool audio = false;  // audio blocks after the first key picture
-  };
-  std::array<Channel, 4> channels{};
-};
+// The placement rules of one channel's media file, without the file: where
+// each of its entries lands, or why it does not. The export uses it to
+// write; the frames table of a span uses it to say where an export puts
+// each entry.
+class ChannelTimeline {
+ public:
+  ChannelTimeline(const SpanPlan::Channel &plan, uint32_t askedStartSeconds);
 
-// Reads the index of the span (no records) with the copy's own rules,
-// until the end of the span or until `stop` holds.
-MediaSpanPlan PlanMediaSpan(ByteSource &disk, const DiskGeometry &geometry, uint32_t startSeconds,
-                            int64_t endSeconds, const std::function<bool()> &stop);
+  // A picture entry. On the first one written, Format() tells the file's
+  // video format.
+  Placement Picture(const SpanEntry &s);
+  // An audio entry; lastPictureMs: the time of the last picture entry (of
+  // any channel) in front of it in the index.
+  Placement Audio(const SpanEntry &s, int64_t lastPictureMs);
+
+  bool Started() const { return m_started; }
+  bool Mjpeg() const { return m_format.mjpeg; }
+  const media::RecordedVideoFormat &Format() const { return m_format; }
+  int64_t FirstMs() const { return m_firstMs; }  // the file's 0 on the recording's clock
+  int64_t Pictures() const { return m_pictures; }
+  // The last picture's time in the file, in milliseconds.
+  int64_t LastPicturePts() const { return m_lastPts; }
+  int64_t LeadInPictures() const { return m_leadIn; }
+  const media::AudioTimeline &AudioLine() const { return m_audio; }
+  // Of the last audio block placed.
+  int64_t AudioSample() const { return m_audioSample; }
+  int64_t AudioFrames() const { return m_audioFrames; }
+
+ private:
+  // Where an entry in front of the file's first picture goes.
+  Placement::Kind NotYet(bool asked) const;
+
+  const SpanPlan::Channel m_plan;
+  const int64_t m_askedStartMs;
+  media::RecordedVideoFormat m_format;
+  bool m_started = false;
+  int64_t m_firstMs = 0;
+  int64_t m_pictures = 0;
+  int64_t m_lastPts = 0;
+  int64_t m_leadIn = 0;
+  media::AudioTimeline m_audio;
+  int64_t m_audioSample = 0;
+  int64_t m_audioFrames = 0;
+};
 
 class MediaExportSink final : public IExportSink {
  public:
   // path: NAME.mkv or NAME.mp4, as chosen. channelMask: bit c exports
   // channel c (0..3).
   MediaExportSink(ExportFormat format, std::string path, unsigned channelMask,
-                  platform::ReplacePolicy policy, const MediaSpanPlan &plan);
+                  platform::ReplacePolicy policy, const SpanPlan &plan, uint32_t askedStartSeconds);
   ~MediaExportSink() override;
 
   bool Take(const SpanEntry &entry) override;
+  const Placement &LastPlacement() const override { return m_placement; }
   bool Finish(int layout, platform::FolderSyncs &later) override;
   void Abandon() override;
   int64_t Written() const override;
@@ -72,9 +109,12 @@ class MediaExportSink final : public IExportSink {
   const std::string m_path;
   const unsigned m_channelMask;
   const platform::ReplacePolicy m_policy;
-  const MediaSpanPlan m_plan;
+  const std::array<SpanPlan::Channel, 4> m_planChannels;
+  const uint32_t m_askedStartSeconds;
   std::array<std::unique_ptr<ChannelWriter>, 4> m_writers;
+  int64_t m_lastPictureMs = -1;  // of any channel, for the audio behind it
   ExportStatistics m_statistics;
+  Placement m_placement;
   std::vector<ExportedFile> m_files;
   uint64_t m_corrupt = 0;
   std::string m_error;

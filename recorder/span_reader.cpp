@@ -37,7 +37,8 @@ SpanReader::SpanReader(ByteSource &disk, const DiskGeometry &geometry, bool read
 int64_t SpanReader::Start(uint32_t startSeconds, int64_t endSeconds) {
   m_endSeconds = endSeconds;
   m_ended = false;
-  const int64_t first = SearchTime(m_disk, m_geometry, startSeconds);
+  int64_t first = SearchTime(m_disk, m_geometry, startSeconds);
+  if (m_leadInMask) first = LeadInStart(first, startSeconds);
   PrimeClock(first);
   m_index.Start(m_indexSource, first);
   return first;
@@ -55,6 +56,33 @@ void SpanReader::PrimeClock(int64_t blockStart) {
     const IndexEntry e = IndexEntry::Parse(block.data() + size_t(i) * kEntryBytes);
     if (e.channel < 4) m_clock.Stamp(e);
   }
+}
+
+int64_t SpanReader::LeadInStart(int64_t blockStart, uint32_t startSeconds) {
+  // Going back a block at a time, until each channel asked for has a key
+  // picture recorded in an earlier second than the start within what lies
+  // between the block and the start. Index reads only, 20 sectors each.
+  std::vector<uint8_t> block(size_t(kEntriesPerBlock) * kEntryBytes);
+  unsigned found = 0;
+  int64_t start = blockStart;
+  for (int64_t back = 0; back <= kLeadInBlocks && start >= 0; ++back, start -= kEntriesPerBlock) {
+    if (start >= m_geometry.playEnd && start > 0) continue;
+    if (!m_disk.Seek(IndexEntryPosition(start)) || !m_disk.Read(block.data(), block.size()))
+      return start == blockStart ? blockStart : start + kEntriesPerBlock;
+    for (int64_t i = 0; i < kEntriesPerBlock && start + i < m_geometry.playEnd; ++i) {
+      const IndexEntry e = IndexEntry::Parse(block.data() + size_t(i) * kEntryBytes);
+      if (e.channel >= 4) continue;
+      if (e.time >= startSeconds) {
+        if (back == 0) break;  // the rest of the first block lies in the span
+        continue;
+      }
+      if (IsKeyPicture(e.type)) found |= 1u << e.channel;
+    }
+    if ((found & m_leadInMask) == m_leadInMask) return start;
+  }
+  // No key picture within reach for some channel: as far back as looked,
+  // which still holds the keys of the channels that have one.
+  return std::max<int64_t>(start + kEntriesPerBlock, 0);
 }
 
 const uint8_t *SpanReader::Record(const IndexEntry &e) {
@@ -85,7 +113,10 @@ SpanReader::Step SpanReader::ReadSector(const std::function<void(const IndexEntr
     m_indexFailedAt = m_index.Next();
     return Step::kIndexFailed;
   }
-  for (const IndexEntry &e : m_index.Entries()) {
+  const auto entries = m_index.Entries();
+  int64_t number = m_index.Next() - int64_t(entries.size()) - 1;
+  for (const IndexEntry &e : entries) {
+    ++number;
     if (e.channel >= 4) {
       ++m_skipped;
       continue;
@@ -100,9 +131,14 @@ SpanReader::Step SpanReader::ReadSector(const std::function<void(const IndexEntr
     const uint8_t *record = nullptr;
     if (m_readRecords && !(record = Record(e))) {
       ++m_skipped;
+      if (!m_offerUnreadable || !take) continue;
+      if (!take(SpanEntry{e, ms, nullptr, number, true})) {
+        m_ended = true;
+        return Step::kStopped;
+      }
       continue;
     }
-    if (take && !take(SpanEntry{e, ms, record})) {
+    if (take && !take(SpanEntry{e, ms, record, number})) {
       m_ended = true;
       return Step::kStopped;
     }

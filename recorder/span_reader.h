@@ -60,6 +60,8 @@ struct SpanEntry {
   const IndexEntry &entry;
   int64_t timeMs;         // on the recording's clock
   const uint8_t *record;  // entry.size bytes, valid during the call; null when records are not read
+  int64_t number = 0;     // the entry's number in the index
+  bool unreadable = false;  // its record could not be read (record is null)
 };
 
 class SpanReader {
@@ -75,8 +77,19 @@ class SpanReader {
   // a look over a span before it is copied.
   SpanReader(ByteSource &disk, const DiskGeometry &geometry, bool readRecords = true);
 
-  // Positions at the block holding `startSeconds` and returns its first
-  // entry. Entries of channels 0..3 recorded before `endSeconds` are taken.
+  // Before Start(): the span begins early enough that each channel of the
+  // mask (bit c: channel c) has a key picture recorded before the start, so
+  // that every picture of the asked span can be decoded. The look back is
+  // bounded (kLeadInBlocks blocks before the one holding the start).
+  void SetLeadIn(unsigned channelMask) { m_leadInMask = channelMask & 0xF; }
+  static constexpr int64_t kLeadInBlocks = 64;
+  // Before reading: entries whose record cannot be read are still shown to
+  // `take`, with a null record and `unreadable` set (and counted as skipped).
+  void OfferUnreadable(bool offer) { m_offerUnreadable = offer; }
+
+  // Positions at the block holding `startSeconds` (or earlier, for the lead
+  // in) and returns its first entry. Entries of channels 0..3 recorded
+  // before `endSeconds` are taken.
   int64_t Start(uint32_t startSeconds, int64_t endSeconds);
 
   // One index sector. Every entry of a channel below 4 is shown to `seen`
@@ -98,6 +111,8 @@ class SpanReader {
 
  private:
   void PrimeClock(int64_t blockStart);
+  // The first entry of the block the lead-in starts at.
+  int64_t LeadInStart(int64_t blockStart, uint32_t startSeconds);
   // The entry's record (entry.size bytes, valid until the next read), or
   // null when it cannot be read or is too large.
   const uint8_t *Record(const IndexEntry &entry);
@@ -111,6 +126,8 @@ class SpanReader {
   RecordingClock m_clock;
   std::vector<uint8_t> m_record;
   int64_t m_endSeconds = 0;
+  unsigned m_leadInMask = 0;
+  bool m_offerUnreadable = false;
   bool m_ended = false;
   uint64_t m_skipped = 0;
   uint64_t m_readErrors = 0;

@@ -18,6 +18,10 @@ void AddHashCommand(CommandLine &cli);
 // (tools/cli_yuv.cpp).
 void AddYuvCommand(CommandLine &cli);
 
+// "frames": the table of every index entry of a span, with the timing
+// analysis of its pictures (tools/cli_frames.cpp).
+void AddFramesCommand(CommandLine &cli);
+
 // "verify": every file an export's manifest lists, checked for its length
 // and SHA-256 (tools/cli_verify.cpp).
 void AddVerifyCommand(CommandLine &cli);

@@ -483,6 +483,7 @@ int main(int argc, char **argv) {
 #endif
   AddYuvCommand(cli);
   AddHashCommand(cli);
+  AddFramesCommand(cli);
   AddVerifyCommand(cli);
   cli.AddCommand("help", "print this help", [&cli] {
     std::fputs(cli.Help().c_str(), stdout);

@@ -92,6 +92,8 @@ int main(int argc, char **argv) {
   AddNumber(cmd, "--events", o.events, "event log records (default 12)");
   bool noAudio = false;
   cmd.Flag("--no-audio", noAudio, "no audio blocks");
+  AddNumber(cmd, "--audio-delay", o.audioDelayMs,
+            "pacing delay of every audio entry in ms (default: the block's own length)");
   AddNumber(cmd, "--state-slot", o.stateSlot, "state table slot of the valid entry (default 0)");
   AddNumber(cmd, "--index-mib", o.indexAreaMiB,
             "size of the index area in MiB (default: as needed)");

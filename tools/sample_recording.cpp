@@ -337,7 +337,8 @@ bool MakeSampleRecording(const SampleOptions &o, SampleSummary &summary, std::st
   if (o.durationSeconds < 0 || o.durationSeconds > 24 * 3600 || o.fps < 1 || o.fps > 30 ||
       o.events < 0 || o.events > int(kMaxEventCount) || o.stateSlot < 0 ||
       o.stateSlot >= kStateEntryCount || o.startSeconds < 0 || o.gapSeconds < 0 ||
-      o.gapSeconds > 366 * 24 * 3600 || o.gapAtSeconds < -1 ||
+      o.gapSeconds > 366 * 24 * 3600 || o.gapAtSeconds < -1 || o.audioDelayMs < -1 ||
+      o.audioDelayMs > 65535 ||
       o.startSeconds + o.durationSeconds + o.gapSeconds + 60 > int64_t{UINT32_MAX}) {
     if (error) *error = "An option is out of range";
     return false;
@@ -416,6 +417,7 @@ bool MakeSampleRecording(const SampleOptions &o, SampleSummary &summary, std::st
     e.time = wall;
     e.delayMs = uint16_t(std::clamp<int64_t>(nextTimeOfKind(i) / 1000 - s.timeUs / 1000, 0, 65535));
     if (s.channel < 0) {
+      if (o.audioDelayMs >= 0) e.delayMs = uint16_t(o.audioDelayMs);
       MakeAudioBlock(s.number, false, record);
       e.type = kTypeAudio;
       e.channel = 0;
@@ -450,7 +452,7 @@ bool MakeSampleRecording(const SampleOptions &o, SampleSummary &summary, std::st
     IndexEntry e;
     e.type = kTypeAudio;
     e.channel = 0;
-    e.delayMs = uint16_t(kAudioBlockUs / 1000);
+    e.delayMs = uint16_t(o.audioDelayMs >= 0 ? o.audioDelayMs : kAudioBlockUs / 1000);
     e.time = wallOf(t);
     e.size = uint32_t(record.size());
     e.offset = data.Append(record);

@@ -28,6 +28,9 @@ struct SampleOptions {
   int events = 12;
   uint32_t seed = 1;
   bool audio = true;
+  // Pacing delay written into every audio entry; -1: the time to the next
+  // block (what playing them takes). Recorders may as well write 0.
+  int audioDelayMs = -1;
   int stateSlot = 0;          // where the valid state entry goes (0..99)
   uint32_t indexAreaMiB = 0;  // 0: as small as the index allows
   // A span without recording: from gapAtSeconds into the recording (-1:

@@ -58,24 +58,30 @@ Exported Export(const std::string &image, int64_t from, int64_t to, const std::s
 }
 
 // What one channel's file must hold, worked out from the recording's index:
-// its pictures from its first key picture in the span, each at the time of
-// the recording's clock (the entry before plus its delay, inside the entry's
+// its pictures from its last key picture at or before the asked start (or
+// its first key picture, when it has none before), each at the time of the
+// recording's clock (the entry before plus its delay, inside the entry's
 // second; pictures of all channels on one clock, audio on another), and its
-// audio blocks from there.
+// audio blocks behind that key picture in the index.
 struct Expected {
   std::vector<IndexEntry> pictures;
   std::vector<int64_t> pictureMs;
+  std::vector<IndexEntry> audio;
   uint64_t audioBytes = 0;
-  std::vector<uint32_t> seconds;  // of the pictures, each once
+  int64_t firstAskedMs = -1;
+  bool blocksLost = false;  // the stream is anchored again where a block is missing
 };
 
-Expected ExpectedChannel(const std::string &image, int64_t startEntry, int64_t endSeconds,
-                         int channel, const std::set<int64_t> &leftOut = {}) {
+Expected ExpectedChannel(const std::string &image, int64_t startEntry, int64_t fromSeconds,
+                         int64_t endSeconds, int channel, const std::set<int64_t> &leftOut = {}) {
   DiskGeometry g;
   const auto entries = test::ReadRecordedEntries(image, &g);
-  Expected x;
-  bool started = false;
-  int64_t pictureStartMs = 0;
+  struct Timed {
+    IndexEntry entry;
+    int64_t number;
+    int64_t ms;
+  };
+  std::vector<Timed> timed;
   struct Run {
     bool on = false;
     int64_t next = 0;
@@ -88,18 +94,38 @@ Expected ExpectedChannel(const std::string &image, int64_t startEntry, int64_t e
     run.next = ms + e.delayMs;
     if (n < startEntry || e.time >= endSeconds || e.channel != channel || leftOut.count(n))
       continue;
-    if (e.type == kTypeAudio) {
-      if (started && ms >= pictureStartMs) x.audioBytes += e.size;
+    timed.push_back({e, n, ms});
+  }
+  int64_t startKey = -1, firstKeyAfter = -1;
+  for (const Timed &t : timed) {
+    if (!IsKeyPicture(t.entry.type)) continue;
+    if (t.ms <= fromSeconds * 1000)
+      startKey = t.number;
+    else if (firstKeyAfter < 0)
+      firstKeyAfter = t.number;
+  }
+  if (startKey < 0) startKey = firstKeyAfter;
+  Expected x;
+  x.blocksLost = !leftOut.empty();
+  for (const Timed &t : timed) {
+    if (startKey < 0 || t.number < startKey) continue;
+    if (t.entry.type == kTypeAudio) {
+      x.audio.push_back(t.entry);
+      x.audioBytes += t.entry.size;
       continue;
     }
-    if (!started && !IsKeyPicture(e.type)) continue;
-    if (!started) pictureStartMs = ms;
-    started = true;
-    x.pictures.push_back(e);
-    x.pictureMs.push_back(ms);
-    if (x.seconds.empty() || x.seconds.back() != e.time) x.seconds.push_back(e.time);
+    x.pictures.push_back(t.entry);
+    x.pictureMs.push_back(t.ms);
+    if (x.firstAskedMs < 0 && t.ms >= fromSeconds * 1000) x.firstAskedMs = t.ms;
   }
   return x;
+}
+
+// "yyyy/mm/dd_hh:nn:ss.mmm"
+std::string ClockText(int64_t ms) {
+  char fraction[8];
+  std::snprintf(fraction, sizeof fraction, ".%03d", int(ms % 1000));
+  return FormatRecorderTime(ms / 1000) + fraction;
 }
 
 // The cue texts of a text track: Matroska holds the text, MP4 a 16-bit
@@ -141,13 +167,19 @@ void CheckChannelFile(const std::string &image, const std::string &file, const E
                                                   .replace(7, 1, "-")
                                                   .replace(10, 1, "T"));
 
-  // The clock: one cue a second, each the recorder's date and time.
+  // The clock: a cue for every picture, from it to the next, saying its
+  // recorder date and time to the millisecond.
   const test::ReadStream *text = media.Of(AVMEDIA_TYPE_SUBTITLE);
   ASSERT_NE(text, nullptr);
   std::vector<std::string> cues = CueTexts(*text);
   if (mp4) cues.erase(std::remove(cues.begin(), cues.end(), ""), cues.end());
-  ASSERT_EQ(cues.size(), x.seconds.size());
-  for (size_t i = 0; i < cues.size(); ++i) EXPECT_EQ(cues[i], FormatRecorderTime(x.seconds[i]));
+  ASSERT_EQ(cues.size(), x.pictures.size());
+  for (size_t i = 0; i < cues.size(); ++i) {
+    EXPECT_EQ(cues[i], ClockText(x.pictureMs[i])) << "cue " << i;
+    if (!mp4) {
+      EXPECT_EQ(text->packets[i].ptsMs, video->packets[i].ptsMs) << "cue " << i;
+    }
+  }
 
   const test::ReadStream *audio = media.Of(AVMEDIA_TYPE_AUDIO);
   if (x.audioBytes == 0) {
@@ -165,6 +197,15 @@ void CheckChannelFile(const std::string &image, const std::string &file, const E
   } else {
     EXPECT_EQ(audio->codec, AV_CODEC_ID_PCM_S16LE);
     EXPECT_EQ(audio->decodedSamples, int64_t(x.audioBytes / 4));
+    // One continuous stream: every block starts where the one before ended
+    // (recorder times here have no pause longer than a block).
+    ASSERT_EQ(audio->packets.size(), x.audio.size());
+    int64_t samples = 0;
+    for (size_t i = 0; i < x.audio.size() && !x.blocksLost; ++i) {
+      EXPECT_NEAR(audio->packets[i].ptsMs, audio->packets[0].ptsMs + samples / 16, 1)
+          << "block " << i;
+      samples += x.audio[i].size / 4;
+    }
   }
 }
 
@@ -233,11 +274,12 @@ TEST_P(MediaExport, mpeg4WithAudio_holdsEachChannelsPicturesByteForByte_atTheRec
   const Exported e = Export(image, kStart + 14, kStart + 25, dir.File("out" + Ext()), GetParam());
   ASSERT_EQ(e.failure, CopyFailure::None) << e.error;
   EXPECT_GT(e.startEntry, 0);
-  ASSERT_EQ(e.files.size(), 4u);
+  ASSERT_EQ(e.files.size(), 5u);  // the channels, and the table of the span's entries
+  EXPECT_EQ(e.files[4].path, dir.File("out.frames.csv"));
   for (int c = 0; c < 4; ++c) {
     const std::string file = dir.File("out_CH" + std::to_string(c + 1) + Ext());
     EXPECT_EQ(e.files[size_t(c)].path, file);
-    const Expected x = ExpectedChannel(image, e.startEntry, kStart + 25, c);
+    const Expected x = ExpectedChannel(image, e.startEntry, kStart + 14, kStart + 25, c);
     CheckChannelFile(image, file, x, Mp4(), c);
     // The codec configuration is what a decoder needs first: the sequence
     // headers and the key picture's own headers, up to its picture.
@@ -248,11 +290,13 @@ TEST_P(MediaExport, mpeg4WithAudio_holdsEachChannelsPicturesByteForByte_atTheRec
     EXPECT_EQ(std::vector<uint8_t>(headers.begin(), headers.begin() + 4),
               (std::vector<uint8_t>{0, 0, 1, 0xB0}));
   }
-  CheckManifestFiles(e, 4);
+  CheckManifestFiles(e, 5);
   const nlohmann::json m = ReadJson(e.manifest);
   EXPECT_EQ(m["format"], Mp4() ? "mp4" : "matroska");
-  EXPECT_EQ(m["channels"][0]["pictures"],
-            ExpectedChannel(image, e.startEntry, kStart + 25, 0).pictures.size());
+  const Expected first = ExpectedChannel(image, e.startEntry, kStart + 14, kStart + 25, 0);
+  EXPECT_EQ(m["channels"][0]["pictures"], first.pictures.size());
+  EXPECT_EQ(m["channels"][0]["firstAskedMs"], first.firstAskedMs);
+  EXPECT_EQ(m["channels"][0]["leftOutBeforeFirstKeyPicture"], 0);
   const std::string notes = m["notes"].dump();
   EXPECT_EQ(notes.find("AAC") != std::string::npos, Mp4()) << notes;
   EXPECT_EQ(test::FileSha256(image), before);
@@ -266,13 +310,13 @@ TEST_P(MediaExport, mjpegWithoutAudio_andAQuadRecording_giveFilesOfTheirChannels
   const std::string image = MakeRecording(dir, "mjpeg.img", mjpeg);
   Exported e = Export(image, kStart, kStart + 60, dir.File("m" + Ext()), GetParam(), 0b0101);
   ASSERT_EQ(e.failure, CopyFailure::None) << e.error;
-  ASSERT_EQ(e.files.size(), 2u);  // channels 1 and 3, as asked
+  ASSERT_EQ(e.files.size(), 3u);  // channels 1 and 3, as asked, and the table
   for (int c : {0, 2}) {
-    const Expected x = ExpectedChannel(image, 0, kStart + 60, c);
+    const Expected x = ExpectedChannel(image, 0, kStart, kStart + 60, c);
     CheckChannelFile(image, dir.File("m_CH" + std::to_string(c + 1) + Ext()), x, Mp4(), c);
   }
   EXPECT_FALSE(fs::exists(dir.File("m_CH2" + Ext())));
-  CheckManifestFiles(e, 2);
+  CheckManifestFiles(e, 3);
 
   tools::SampleOptions quad;
   quad.durationSeconds = 8;
@@ -281,8 +325,8 @@ TEST_P(MediaExport, mjpegWithoutAudio_andAQuadRecording_giveFilesOfTheirChannels
   const std::string quadImage = MakeRecording(dir, "quad.img", quad);
   e = Export(quadImage, kStart, kStart + 60, dir.File("q" + Ext()), GetParam());
   ASSERT_EQ(e.failure, CopyFailure::None) << e.error;
-  ASSERT_EQ(e.files.size(), 1u);
-  const Expected quadExpected = ExpectedChannel(quadImage, 0, kStart + 60, 0);
+  ASSERT_EQ(e.files.size(), 2u);
+  const Expected quadExpected = ExpectedChannel(quadImage, 0, kStart, kStart + 60, 0);
   CheckChannelFile(quadImage, dir.File("q_CH1" + Ext()), quadExpected, Mp4(), 0);
   // Seconds holding one picture more than the rate (its delays adding up to
   // more than the second) still give no two pictures at once.
@@ -299,7 +343,7 @@ TEST_P(MediaExport, theSameSpanExportedAgain_givesTheSameBytes) {
   const Exported again = Export(image, kStart, kStart + 60, dir.File("b" + Ext()), GetParam());
   ASSERT_EQ(first.failure, CopyFailure::None) << first.error;
   ASSERT_EQ(again.failure, CopyFailure::None) << again.error;
-  ASSERT_EQ(first.files.size(), 4u);
+  ASSERT_EQ(first.files.size(), 5u);
   ASSERT_EQ(again.files.size(), first.files.size());
   for (size_t i = 0; i < first.files.size(); ++i) {
     EXPECT_FALSE(first.files[i].sha256.empty());
@@ -341,9 +385,9 @@ TEST_P(MediaExport, corruptRecords_areLeftOutAndCounted_neverWritten) {
   ASSERT_EQ(e.failure, CopyFailure::None) << e.error;
   EXPECT_EQ(e.skipped, 2u);
   CheckChannelFile(image, dir.File("c_CH2" + Ext()),
-                   ExpectedChannel(image, 0, kStart + 60, 1, {badPicture}), Mp4(), 1);
+                   ExpectedChannel(image, 0, kStart, kStart + 60, 1, {badPicture}), Mp4(), 1);
   CheckChannelFile(image, dir.File("c_CH1" + Ext()),
-                   ExpectedChannel(image, 0, kStart + 60, 0, {badAudio}), Mp4(), 0);
+                   ExpectedChannel(image, 0, kStart, kStart + 60, 0, {badAudio}), Mp4(), 0);
   const nlohmann::json m = ReadJson(e.manifest);
   EXPECT_EQ(m["skippedRecords"], 2);
   EXPECT_EQ(m["channels"][0]["corruptRecords"], 1);
@@ -410,10 +454,11 @@ TEST(ClipExportManifest, listsBothClipFiles_verifies_andFailsOnOneChangedByteOrL
   const Exported e = Export(image, kStart, kStart + 3, dir.File("clip.in"), ExportFormat::kClip);
   ASSERT_EQ(e.failure, CopyFailure::None) << e.error;
   EXPECT_EQ(e.manifest, dir.File("clip.manifest.json"));
-  CheckManifestFiles(e, 2);
+  CheckManifestFiles(e, 3);
   const nlohmann::json m = ReadJson(e.manifest);
   EXPECT_EQ(m["files"][0]["name"], "clip.in");
   EXPECT_EQ(m["files"][1]["name"], "clip.da");
+  EXPECT_EQ(m["files"][2]["name"], "clip.frames.csv");
   EXPECT_EQ(m["source"]["kind"], "image");
   EXPECT_EQ(m["source"]["path"], image);
   EXPECT_EQ(m["source"]["sizeBytes"], fs::file_size(image));
@@ -430,9 +475,10 @@ TEST(ClipExportManifest, listsBothClipFiles_verifies_andFailsOnOneChangedByteOrL
   std::vector<VerifiedFile> results;
   std::string error;
   ASSERT_TRUE(VerifyManifest(e.manifest, results, &error)) << error;
-  ASSERT_EQ(results.size(), 2u);
+  ASSERT_EQ(results.size(), 3u);
   EXPECT_EQ(results[0].problem, "size");
   EXPECT_EQ(results[1].problem, "hash");
+  EXPECT_TRUE(results[2].ok);
 
   // A manifest naming a file outside its folder is refused, not followed.
   std::ofstream(dir.File("evil.manifest.json"))
