@@ -14,10 +14,21 @@ namespace orvan::media {
 namespace {
 // The source kind every player describes its pictures with.
 constexpr int kPlayerSourceKind = 1;
+// The AVI's picture rate: pictures are numbered by the slot they fall in.
+constexpr int64_t kPicturesPerSecond = 7;
+constexpr int64_t kAudioFrameBytes = 4;  // 16-bit stereo
+
+int64_t SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 }  // namespace
 
-CScreenRecorder::CScreenRecorder(IScreenGrabber *grabber)
-    : m_grabber(grabber), m_lastPicture(std::chrono::steady_clock::now()) {}
+CScreenRecorder::CScreenRecorder(IScreenGrabber *grabber, Clock clock)
+    : m_grabber(grabber), m_clock(clock ? std::move(clock) : Clock(SteadyMs)) {
+  m_lastPictureMs = m_clock();
+}
 
 CScreenRecorder::~CScreenRecorder() { Stop(); }
 
@@ -28,6 +39,12 @@ CScreenRecorder::StartResult CScreenRecorder::Start(const std::string &fileName,
   CloseLocked();
   m_pictures.store(0);
   m_audioBlocks.store(0);
+  m_audioGaps.store(0);
+  m_audioAhead.store(0);
+  m_startMs = m_clock();
+  m_lastSlot = -1;
+  m_audioLine.Reset(0);
+  m_audioSamples = 0;
   if (!writer->OpenFile(fileName, kWidth, kHeight, kPlayerSourceKind, codec, policy)) {
     writer->CloseFile();
     return StartResult::kFileFailed;
@@ -69,22 +86,40 @@ void CScreenRecorder::CloseLocked() {
 void CScreenRecorder::AudioBlock(const void *data, uint32_t bytes) {
   std::lock_guard<std::mutex> l(m_aviLock);
   if (!m_avi) return;
+  // The block plays now: where the stream has got to, unless the player
+  // went on without audio for a while, which the file then hears as
+  // silence.
+  const int64_t now = ElapsedMs();
+  const size_t gaps = m_audioLine.Gaps().size();
+  const size_t ahead = m_audioLine.Aheads().size();
+  const int64_t first = m_audioLine.Place(now, now, int64_t(bytes) / kAudioFrameBytes);
+  m_audioGaps.fetch_add(m_audioLine.Gaps().size() - gaps);
+  m_audioAhead.fetch_add(m_audioLine.Aheads().size() - ahead);
+  static const std::vector<uint8_t> silence(16000 * kAudioFrameBytes, 0);
+  while (m_audioSamples < first) {
+    const int64_t samples =
+        std::min<int64_t>(first - m_audioSamples, int64_t(silence.size()) / kAudioFrameBytes);
+    if (!m_avi->WriteSample(CAviWriter::kAudio, 0, silence.data(),
+                            uint32_t(samples * kAudioFrameBytes), m_flags))
+      return;
+    m_audioSamples += samples;
+  }
   m_avi->WriteSample(CAviWriter::kAudio, static_cast<int64_t>(m_audioBlocks.load()), data, bytes,
                      m_flags);
+  m_audioSamples += int64_t(bytes) / kAudioFrameBytes;
   m_audioBlocks.fetch_add(1);
 }
 
 void CScreenRecorder::PictureTime() {
   std::lock_guard<std::mutex> l(m_aviLock);
   if (!m_avi) return;
-  if (std::chrono::steady_clock::now() - m_lastPicture <=
-      std::chrono::milliseconds(kPictureIntervalMs))
-    return;
+  if (m_clock() - m_lastPictureMs <= kPictureIntervalMs) return;
+  if (ElapsedMs() * kPicturesPerSecond / 1000 <= m_lastSlot) return;
   WritePicture(false);
 }
 
 void CScreenRecorder::WritePicture(bool blankWhenNoGrab) {
-  m_lastPicture = std::chrono::steady_clock::now();
+  m_lastPictureMs = m_clock();
   if (!m_encoder) return;
   m_picture.resize(size_t(kWidth) * kHeight * 3);
   if (!GrabScreen()) {
@@ -96,8 +131,12 @@ void CScreenRecorder::WritePicture(bool blankWhenNoGrab) {
   if (m_encoder->Encode(m_picture.data(), m_picture.size(), m_coded.data(), m_coded.size(),
                         &codedBytes, &frameKind) != 0)
     return;
-  m_avi->WriteSample(CAviWriter::kVideo, static_cast<int64_t>(m_pictures.load()), m_coded.data(),
-                     static_cast<uint32_t>(codedBytes), frameKind);
+  // Numbered by its slot on the file's clock, so the pictures keep to the
+  // time they were taken in.
+  const int64_t slot = std::max(ElapsedMs() * kPicturesPerSecond / 1000, m_lastSlot + 1);
+  m_lastSlot = slot;
+  m_avi->WriteSample(CAviWriter::kVideo, slot, m_coded.data(), static_cast<uint32_t>(codedBytes),
+                     frameKind);
   m_pictures.fetch_add(1);
 }
 

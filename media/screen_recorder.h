@@ -13,11 +13,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "media/audio_timeline.h"
 #include "media/playback_sinks.h"
 #include "platform/av_handles.h"
 #include "platform/output_file.h"
@@ -42,9 +44,12 @@ class CScreenRecorder {
     kEncoderFailed,  // nothing told yet: the caller shows it
   };
 
+  // Milliseconds of a steady clock.
+  using Clock = std::function<int64_t()>;
+
   // grabber: may be null (every picture is then black); it must outlive
-  // the recorder.
-  explicit CScreenRecorder(IScreenGrabber *grabber);
+  // the recorder. clock: the steady clock when empty (tests give their own).
+  explicit CScreenRecorder(IScreenGrabber *grabber, Clock clock = {});
   ~CScreenRecorder();
   CScreenRecorder(const CScreenRecorder &) = delete;
   CScreenRecorder &operator=(const CScreenRecorder &) = delete;
@@ -68,6 +73,11 @@ class CScreenRecorder {
   // Pictures and audio blocks written since the last Start.
   uint64_t Pictures() const { return m_pictures.load(); }
   uint64_t AudioBlocks() const { return m_audioBlocks.load(); }
+  // Since the last Start: silences written into the audio (where the
+  // player went on without it), and stretches where the audio came more
+  // than half a second ahead of the file's clock.
+  uint64_t AudioGaps() const { return m_audioGaps.load(); }
+  uint64_t AudioAhead() const { return m_audioAhead.load(); }
 
  private:
   // The next picture: the screen as it is, or (blankWhenNoGrab) a black
@@ -76,19 +86,27 @@ class CScreenRecorder {
   // The screen, scaled into m_picture. m_aviLock held.
   bool GrabScreen();
   void CloseLocked();
+  int64_t ElapsedMs() const { return m_clock() - m_startMs; }
 
   IScreenGrabber *const m_grabber;
+  const Clock m_clock;
 
   std::mutex m_aviLock;
   std::unique_ptr<CAviWriter> m_avi;                         // guarded by m_aviLock
   std::unique_ptr<orvan::platform::Mpeg4Encoder> m_encoder;  // guarded by m_aviLock
   int m_flags = -1;                                          // guarded by m_aviLock
-  std::chrono::steady_clock::time_point m_lastPicture;       // guarded by m_aviLock
+  int64_t m_lastPictureMs = 0;                               // guarded by m_aviLock
+  int64_t m_startMs = 0;                                     // guarded by m_aviLock
+  int64_t m_lastSlot = -1;         // the 1/7 s of the last picture; m_aviLock
+  AudioTimeline m_audioLine;       // m_aviLock
+  int64_t m_audioSamples = 0;      // written, silence included; m_aviLock
   std::vector<uint8_t> m_picture;  // one 720 x 480 picture, 3 bytes a pixel; m_aviLock
   std::vector<uint8_t> m_coded;    // one coded picture; m_aviLock
   av::SwsContextPtr m_scaler;      // screen grab to 720 x 480 B,G,R; m_aviLock
   std::atomic<uint64_t> m_pictures{0};
   std::atomic<uint64_t> m_audioBlocks{0};
+  std::atomic<uint64_t> m_audioGaps{0};
+  std::atomic<uint64_t> m_audioAhead{0};
 };
 
 }  // namespace orvan::media

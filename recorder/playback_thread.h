@@ -145,6 +145,8 @@ class PlaybackThread : public TThread {
   // AVI pictures and audio blocks written so far in this recording.
   uint64_t AviPictures() const { return m_screen.Pictures(); }
   uint64_t AviAudioBlocks() const { return m_screen.AudioBlocks(); }
+  // Silences written into the AVI's sound where playing went on without it.
+  uint64_t AviAudioGaps() const { return m_screen.AudioGaps(); }
   // Audio records handed to the sound device.
   uint64_t AudioBlocksQueued() const { return m_audioQueued.load(); }
   // Times the sound output ran short in the middle of the audio (0 without

@@ -356,6 +356,7 @@ int RunPlay(const PlayOptions &o) {
                    {"firstSeconds", player->FirstPlayedTime()},
                    {"lastSeconds", player->LastPlayedTime()},
                    {"aviPictures", player->AviPictures()},
+                   {"aviAudioGaps", player->AviAudioGaps()},
                    {"audioBlocks", player->AudioBlocksQueued()},
                    {"underruns", player->AudioUnderruns()}};
     Json channels = Json::array();

@@ -1,4 +1,5 @@
 // orvan-mkdisk: writes a sample recorder disk image.
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <limits>
@@ -102,6 +103,33 @@ int main(int argc, char **argv) {
   AddNumber(cmd, "--gap-at", o.gapAtSeconds,
             "where the gap starts, in seconds into the recording (default halfway)",
             "needs whole seconds");
+  AddNumber(cmd, "--loop", o.loopSeconds,
+            "encode only the first N seconds and repeat their records for the rest "
+            "(long recordings made quickly; records then repeat, not back to back)",
+            "needs whole seconds");
+  cmd.Value(
+      "--size", "BYTES", "length of the image, sparse beyond what is written (K, M, G, T allowed)",
+      [&o](const std::string &text, std::string &error) {
+        uint64_t scale = 1;
+        std::string digits = text;
+        if (!digits.empty()) {
+          const char unit = char(std::toupper(static_cast<unsigned char>(digits.back())));
+          const std::string units = "KMGT";
+          if (const size_t at = units.find(unit); at != std::string::npos) {
+            scale = uint64_t{1} << (10 * (at + 1));
+            digits.pop_back();
+          }
+        }
+        int64_t value = 0;
+        if (!orvan::tools::ParseWholeNumber(digits, value) || value < 0 ||
+            uint64_t(value) > (uint64_t{1} << 50) / scale) {
+          error = "--size needs a length in bytes (K, M, G, T allowed), at most 1 PiB";
+          return false;
+        }
+        o.imageBytes = uint64_t(value) * scale;
+        return true;
+      },
+      "--size needs a length in bytes");
   AddNumber(cmd, "--seed", o.seed, "seed of the recording's variations (default 1)");
   cmd.Images(images, true);
   cli.Footer(

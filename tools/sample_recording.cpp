@@ -338,6 +338,7 @@ bool MakeSampleRecording(const SampleOptions &o, SampleSummary &summary, std::st
       o.events < 0 || o.events > int(kMaxEventCount) || o.stateSlot < 0 ||
       o.stateSlot >= kStateEntryCount || o.startSeconds < 0 || o.gapSeconds < 0 ||
       o.gapSeconds > 366 * 24 * 3600 || o.gapAtSeconds < -1 || o.audioDelayMs < -1 ||
+      o.loopSeconds < 0 || o.loopSeconds > 24 * 3600 || o.imageBytes > (uint64_t{1} << 50) ||
       o.audioDelayMs > 65535 ||
       o.startSeconds + o.durationSeconds + o.gapSeconds + 60 > int64_t{UINT32_MAX}) {
     if (error) *error = "An option is out of range";
@@ -410,12 +411,40 @@ bool MakeSampleRecording(const SampleOptions &o, SampleSummary &summary, std::st
     return audio ? slots[i].timeUs + kAudioBlockUs : slots[i].timeUs + intervalUs / channels;
   };
 
+  // The loop: pictures per channel and audio blocks it holds, and the
+  // records made for it, by stream and number.
+  int64_t loopPictures = 0, loopBlocks = 0;
+  if (o.loopSeconds > 0) {
+    loopPictures = int64_t(o.loopSeconds) * o.fps;
+    loopPictures = (loopPictures + keyInterval - 1) / keyInterval * keyInterval;
+    loopBlocks = std::max<int64_t>(1, loopPictures * 1000000 / o.fps / kAudioBlockUs);
+  }
+  std::vector<std::vector<IndexEntry>> loopRecords(size_t(channels) + 1);
+
   for (size_t i = 0; i < slots.size(); ++i) {
     const Slot &s = slots[i];
     const uint32_t wall = wallOf(s.timeUs);
     IndexEntry e;
     e.time = wall;
     e.delayMs = uint16_t(std::clamp<int64_t>(nextTimeOfKind(i) / 1000 - s.timeUs / 1000, 0, 65535));
+    std::vector<IndexEntry> &loop = loopRecords[size_t(s.channel + 1)];
+    const int64_t loopLength = s.channel < 0 ? loopBlocks : loopPictures;
+    if (loopLength > 0 && s.number >= loopLength) {
+      // Behind the loop: the record of the same place in it.
+      const IndexEntry &made = loop[size_t(s.number % loopLength)];
+      e.type = made.type;
+      e.channel = made.channel;
+      e.size = made.size;
+      e.offset = made.offset;
+      if (s.channel < 0) {
+        if (o.audioDelayMs >= 0) e.delayMs = uint16_t(o.audioDelayMs);
+        ++summary.audioBlocks;
+      } else {
+        ++summary.pictures;
+      }
+      entries.push_back(e);
+      continue;
+    }
     if (s.channel < 0) {
       if (o.audioDelayMs >= 0) e.delayMs = uint16_t(o.audioDelayMs);
       MakeAudioBlock(s.number, false, record);
@@ -441,6 +470,7 @@ bool MakeSampleRecording(const SampleOptions &o, SampleSummary &summary, std::st
     e.offset = data.Append(record);
     summary.largestRecord = std::max(summary.largestRecord, e.size);
     entries.push_back(e);
+    if (loopLength > 0) loop.push_back(e);
   }
 
   // The tail the state counts but no reader plays: silent audio blocks
@@ -484,8 +514,9 @@ bool MakeSampleRecording(const SampleOptions &o, SampleSummary &summary, std::st
 
   std::vector<uint8_t> index(entries.size() * kEntryBytes);
   for (size_t i = 0; i < entries.size(); ++i) entries[i].Serialize(index.data() + kEntryBytes * i);
-  const uint64_t imageBytes =
-      (dataBase + data.Size() + kMiB + kSectorBytes - 1) / kSectorBytes * kSectorBytes;
+  const uint64_t imageBytes = std::max<uint64_t>(
+      (dataBase + data.Size() + kMiB + kSectorBytes - 1) / kSectorBytes * kSectorBytes,
+      (o.imageBytes + kSectorBytes - 1) / kSectorBytes * kSectorBytes);
   bool ok = file.WriteAt(0, head.data(), head.size()) &&
             file.WriteAt(kIndexAreaOffset, index.data(), index.size()) && file.SetSize(imageBytes);
   std::string why;

@@ -6,7 +6,7 @@
 // table, and the 300 tail entries the recorder counts but never plays.
 //
 // The same options and seed always give the same image, byte for byte.
-// Data records lie back to back in the data area.
+// Data records lie back to back in the data area (unless looped).
 #pragma once
 
 #include <cstdint>
@@ -37,6 +37,15 @@ struct SampleOptions {
   // halfway) the recorder time jumps gapSeconds ahead.
   int gapSeconds = 0;
   int gapAtSeconds = -1;
+  // Long recordings made quickly: only the first loopSeconds are encoded,
+  // and every later entry points at the record of the entry one or more
+  // loops before it (same channel, same place in its group of pictures),
+  // so a day-long index costs minutes, not hours. Records then repeat on
+  // the disk and do not lie back to back behind the loop. 0: no loop. The
+  // loop is lengthened to a whole number of key-picture intervals.
+  int loopSeconds = 0;
+  // The image's length (sparse beyond what is written); 0: as needed.
+  uint64_t imageBytes = 0;
 };
 
 struct SampleSummary {
