@@ -41,6 +41,7 @@ CScreenRecorder::StartResult CScreenRecorder::Start(const std::string &fileName,
   m_audioBlocks.store(0);
   m_audioGaps.store(0);
   m_audioAhead.store(0);
+  m_silenceSamples.store(0);
   m_startMs = m_clock();
   m_lastSlot = -1;
   m_audioLine.Reset(0);
@@ -103,6 +104,7 @@ void CScreenRecorder::AudioBlock(const void *data, uint32_t bytes) {
                             uint32_t(samples * kAudioFrameBytes), m_flags))
       return;
     m_audioSamples += samples;
+    m_silenceSamples.fetch_add(uint64_t(samples));
   }
   m_avi->WriteSample(CAviWriter::kAudio, static_cast<int64_t>(m_audioBlocks.load()), data, bytes,
                      m_flags);

@@ -78,6 +78,8 @@ class CScreenRecorder {
   // than half a second ahead of the file's clock.
   uint64_t AudioGaps() const { return m_audioGaps.load(); }
   uint64_t AudioAhead() const { return m_audioAhead.load(); }
+  // Samples of silence written into the sound since the last Start.
+  uint64_t AudioSilenceSamples() const { return m_silenceSamples.load(); }
 
  private:
   // The next picture: the screen as it is, or (blankWhenNoGrab) a black
@@ -107,6 +109,7 @@ class CScreenRecorder {
   std::atomic<uint64_t> m_audioBlocks{0};
   std::atomic<uint64_t> m_audioGaps{0};
   std::atomic<uint64_t> m_audioAhead{0};
+  std::atomic<uint64_t> m_silenceSamples{0};
 };
 
 }  // namespace orvan::media

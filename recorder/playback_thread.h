@@ -147,6 +147,7 @@ class PlaybackThread : public TThread {
   uint64_t AviAudioBlocks() const { return m_screen.AudioBlocks(); }
   // Silences written into the AVI's sound where playing went on without it.
   uint64_t AviAudioGaps() const { return m_screen.AudioGaps(); }
+  uint64_t AviSilenceSamples() const { return m_screen.AudioSilenceSamples(); }
   // Audio records handed to the sound device.
   uint64_t AudioBlocksQueued() const { return m_audioQueued.load(); }
   // Times the sound output ran short in the middle of the audio (0 without
