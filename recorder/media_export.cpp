@@ -164,6 +164,15 @@ class MediaExportSink::ChannelWriter {
     if (!m_aac) {
       ok = m_muxer.Write(m_audioStream, pts, frames, s.record, s.entry.size, /*key=*/true);
     } else {
+      if (!m_aacStarted && pts > 0) {
+        // AAC frames run from the file's start, in silence up to the first
+        // block, so the first one plays at its own time (a fragmented MP4
+        // has no edit list to place a late first frame).
+        m_samples.assign(size_t(pts) * kAudioChannels, 0);
+        if (!m_aac->Encode(m_samples.data(), int(pts), 0, AacSink()))
+          return {Placement::Kind::kFailed, -1};
+      }
+      m_aacStarted = true;
       m_samples.resize(size_t(frames) * kAudioChannels);
       std::memcpy(m_samples.data(), s.record, s.entry.size);  // little-endian, as recorded
       ok = m_aac->Encode(m_samples.data(), int(frames), pts, AacSink());
@@ -316,6 +325,7 @@ class MediaExportSink::ChannelWriter {
 
   platform::MediaMuxer m_muxer;
   std::unique_ptr<platform::AacEncoder> m_aac;
+  bool m_aacStarted = false;
   int m_videoStream = -1;
   int m_audioStream = -1;
   int m_textStream = -1;

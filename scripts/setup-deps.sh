@@ -17,7 +17,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev
   fonts-dejavu-core fonts-dejavu-extra
   xvfb xauth x11-utils xdotool imagemagick
-  ffmpeg time
+  ffmpeg mpv time
   help2man dpkg-dev
 )
 

@@ -94,9 +94,10 @@ int RunFrames(const CommandLine &cli, const FramesOptions &o) {
   // First pass, the index alone: where each channel starts, and the
   // medians the gaps are measured against.
   SpanPlan plan = PlanSpan(disk, geometry, *o.from, *o.to, mask, nullptr);
+  // Pictures of the asked span itself, not only of the lead-in before it.
   bool pictures = false;
   for (int c = 0; c < 4; ++c)
-    pictures = pictures || ((mask & (1u << c)) && plan.timing.Channel(c).pictures > 0);
+    pictures = pictures || ((mask & (1u << c)) && plan.channels[size_t(c)].firstAskedMs >= 0);
   if (!pictures) {
     damage.Finish(kExitRejected, false);
     return Fail(kExitRejected, "No pictures were recorded in the chosen span");

@@ -47,6 +47,20 @@ std::vector<uint8_t> ReadFileBytes(const std::string &path) {
   return {text.begin(), text.end()};
 }
 
+std::string Sha256Hex(const std::vector<uint8_t> &bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1)
+    return {};
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned i = 0; i < length; ++i) {
+    hex.push_back(kDigits[digest[i] >> 4]);
+    hex.push_back(kDigits[digest[i] & 15]);
+  }
+  return hex;
+}
+
 std::string FileSha256(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return {};

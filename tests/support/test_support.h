@@ -41,6 +41,8 @@ std::string ReadFileText(const std::string &path);
 // through the program's own hashing, which it checks); empty when the file
 // cannot be read.
 std::string FileSha256(const std::string &path);
+// The same of bytes in memory.
+std::string Sha256Hex(const std::vector<uint8_t> &bytes);
 
 // Folder of the build tree, for tests that run the tools, and of the
 // sources. Test programs are built with ORVAN_BIN_DIR and ORVAN_SOURCE_DIR.

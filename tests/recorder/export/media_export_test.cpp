@@ -6,12 +6,14 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sstream>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "recorder/copy_hdd_thread.h"
 #include "recorder/export_manifest.h"
+#include "recorder/frames_table.h"
 #include "tests/recorder/export/media_readback.h"
 #include "tests/support/test_support.h"
 #include "tools/sample_recording.h"
@@ -191,6 +193,9 @@ void CheckChannelFile(const std::string &image, const std::string &file, const E
   EXPECT_EQ(audio->channels, 2);
   if (mp4) {
     EXPECT_EQ(audio->codec, AV_CODEC_ID_AAC);
+    // One continuous stream of 1024-sample frames.
+    for (size_t i = 1; i < audio->packets.size() && !x.blocksLost; ++i)
+      EXPECT_NEAR(audio->packets[i].ptsMs - audio->packets[i - 1].ptsMs, 64, 1) << "frame " << i;
     // Whole frames of 1024 samples: the last one is padded.
     EXPECT_GE(audio->decodedSamples, int64_t(x.audioBytes / 4));
     EXPECT_LT(audio->decodedSamples, int64_t(x.audioBytes / 4) + 2048);
@@ -228,6 +233,11 @@ void CheckManifestFiles(const Exported &e, size_t count) {
   ASSERT_TRUE(VerifyManifest(e.manifest, results, &error)) << error;
   for (const auto &r : results) EXPECT_TRUE(r.ok) << r.name << ": " << r.problem;
 }
+
+struct RecordedEntryRef {
+  IndexEntry entry;
+  int64_t number;
+};
 
 class MediaExport : public ::testing::TestWithParam<ExportFormat> {
  protected:
@@ -437,6 +447,172 @@ TEST_P(MediaExport, aFullDisk_stopsWithTheFileNamed_andLeavesNoFileAndNoManifest
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
+}
+
+TEST_P(MediaExport, audioWithoutPacingDelays_isStillOneContinuousStream_inStepWithThePictures) {
+  // Recorders may leave an audio block's delay at 0: the index then gives
+  // the blocks of a second one and the same time.
+  tools::SampleOptions o;
+  o.durationSeconds = 16;
+  o.audioDelayMs = 0;
+  const std::string image = MakeRecording(dir, "disk.img", o);
+  const Exported e =
+      Export(image, kStart + 5, kStart + 14, dir.File("z" + Ext()), GetParam(), 0b0001);
+  ASSERT_EQ(e.failure, CopyFailure::None) << e.error;
+  const Expected x = ExpectedChannel(image, e.startEntry, kStart + 5, kStart + 14, 0);
+  ASSERT_GT(x.audio.size(), 100u);
+  CheckChannelFile(image, dir.File("z_CH1" + Ext()), x, Mp4(), 0);
+  // In step: the audio of each recorded second starts within that second
+  // of the pictures' clock.
+  const test::ReadMedia media = test::ReadMediaFile(dir.File("z_CH1" + Ext()));
+  const test::ReadStream *audio = media.Of(AVMEDIA_TYPE_AUDIO);
+  ASSERT_NE(audio, nullptr);
+  const int64_t lastMs = audio->packets.back().ptsMs + x.pictureMs.front();
+  EXPECT_NEAR(double(lastMs), double(kStart + 14) * 1000.0, 1100.0);
+  const nlohmann::json m = ReadJson(e.manifest);
+  EXPECT_TRUE(m["channels"][0]["audioGaps"].empty()) << m["channels"][0]["audioGaps"];
+  EXPECT_TRUE(m["channels"][0]["audioAhead"].empty()) << m["channels"][0]["audioAhead"];
+}
+
+TEST_P(MediaExport, aPauseInRecording_anchorsTheAudioAgainAfterIt_andTheManifestSaysWhere) {
+  tools::SampleOptions o;
+  o.durationSeconds = 12;
+  o.gapSeconds = 5;
+  o.gapAtSeconds = 6;
+  const std::string image = MakeRecording(dir, "gap.img", o);
+  const Exported e = Export(image, kStart, kStart + 60, dir.File("g" + Ext()), GetParam(), 1);
+  ASSERT_EQ(e.failure, CopyFailure::None) << e.error;
+  const nlohmann::json channel = ReadJson(e.manifest)["channels"][0];
+  ASSERT_EQ(channel["audioGaps"].size(), 1u) << channel;
+  const auto &gap = channel["audioGaps"][0];
+  EXPECT_NEAR(gap["fromMs"].get<double>(), double(kStart + 6) * 1000.0, 100.0);
+  EXPECT_NEAR(gap["seconds"].get<double>(), 5.0, 0.1);
+  // The file's audio jumps once, by the pause, and never overlaps.
+  const test::ReadMedia media = test::ReadMediaFile(dir.File("g_CH1" + Ext()));
+  const test::ReadStream *audio = media.Of(AVMEDIA_TYPE_AUDIO);
+  ASSERT_NE(audio, nullptr);
+  int jumps = 0;
+  for (size_t i = 1; i < audio->packets.size(); ++i) {
+    const int64_t step = audio->packets[i].ptsMs - audio->packets[i - 1].ptsMs;
+    EXPECT_GT(step, 60) << "packet " << i;
+    if (step > 1000) ++jumps;
+  }
+  EXPECT_EQ(jumps, 1);
+  // The pictures' hole is in the timing analysis.
+  EXPECT_EQ(channel["timing"]["gapCount"], 1);
+}
+
+TEST_P(MediaExport, everyPictureOfTheAskedSpan_isInTheFile_fromTheKeyPictureAtOrBeforeIt) {
+  tools::SampleOptions o;
+  o.durationSeconds = 20;
+  o.keyInterval = 40;  // 5 s between key pictures: the start lies well inside a group
+  const std::string image = MakeRecording(dir, "disk.img", o);
+  const int64_t from = kStart + 12, to = kStart + 16;
+  const Exported e = Export(image, from, to, dir.File("a" + Ext()), GetParam());
+  ASSERT_EQ(e.failure, CopyFailure::None) << e.error;
+  const nlohmann::json m = ReadJson(e.manifest);
+  for (int c = 0; c < 4; ++c) {
+    SCOPED_TRACE(c);
+    const Expected x = ExpectedChannel(image, e.startEntry, from, to, c);
+    ASSERT_FALSE(x.pictures.empty());
+    EXPECT_TRUE(IsKeyPicture(x.pictures.front().type));
+    EXPECT_LE(x.pictureMs.front(), from * 1000);
+    CheckChannelFile(image, dir.File("a_CH" + std::to_string(c + 1) + Ext()), x, Mp4(), c);
+    const auto &channel = m["channels"][size_t(c)];
+    EXPECT_EQ(channel["firstAskedMs"], x.firstAskedMs);
+    int64_t leadIn = 0;
+    for (const int64_t ms : x.pictureMs) leadIn += ms < from * 1000;
+    EXPECT_GT(leadIn, 0);
+    EXPECT_EQ(channel["leadInPictures"], leadIn);
+    EXPECT_EQ(channel["leftOutBeforeFirstKeyPicture"], 0);
+    if (!Mp4()) {
+      // Where the asked span begins, as a chapter.
+      const test::ReadMedia media =
+          test::ReadMediaFile(dir.File("a_CH" + std::to_string(c + 1) + Ext()));
+      ASSERT_EQ(media.chapters.size(), 2u);
+      EXPECT_EQ(media.chapters[1].startMs, x.firstAskedMs - x.pictureMs.front());
+      EXPECT_EQ(media.chapters[0].endMs, media.chapters[1].startMs);
+      EXPECT_EQ(media.chapters[1].title, "Asked span from 2008/02/14_09:45:09.000");
+    }
+  }
+}
+
+TEST_P(MediaExport, theFramesTable_listsEveryEntryOfTheSpan_withTheTimesAndBytesTheFilesHold) {
+  tools::SampleOptions o;
+  o.durationSeconds = 10;
+  const std::string image = MakeRecording(dir, "disk.img", o);
+  const int64_t from = kStart + 3, to = kStart + 8;
+  const Exported e = Export(image, from, to, dir.File("t" + Ext()), GetParam(), 0b0011);
+  ASSERT_EQ(e.failure, CopyFailure::None) << e.error;
+  DiskGeometry g;
+  const auto entries = test::ReadRecordedEntries(image, &g);
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(test::ReadFileText(dir.File("t.frames.csv")));
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(line, FramesTable::kCsvHeader);
+  while (std::getline(in, line)) {
+    std::vector<std::string> fields;
+    std::stringstream cells(line);
+    for (std::string f; std::getline(cells, f, ',');) fields.push_back(f);
+    if (line.back() == ',') fields.emplace_back();
+    ASSERT_EQ(fields.size(), 13u) << line;
+    rows.push_back(fields);
+  }
+  // One row per entry of the channels asked for, in index order, from the
+  // first entry read to the end of the span.
+  std::vector<RecordedEntryRef> wanted;
+  for (const auto &[entry, n] : entries)
+    if (n >= e.startEntry && entry.time < to && entry.channel < 2) wanted.push_back({entry, n});
+  ASSERT_EQ(rows.size(), wanted.size());
+  const std::array<test::ReadMedia, 2> media = {test::ReadMediaFile(dir.File("t_CH1" + Ext())),
+                                                test::ReadMediaFile(dir.File("t_CH2" + Ext()))};
+  std::array<size_t, 2> next{};
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const auto &r = rows[i];
+    const IndexEntry &entry = wanted[i].entry;
+    SCOPED_TRACE(i);
+    EXPECT_EQ(r[0], std::to_string(wanted[i].number));
+    EXPECT_EQ(r[1], std::to_string(entry.channel + 1));
+    EXPECT_EQ(r[7], std::to_string(g.dataBase + entry.offset));
+    EXPECT_EQ(r[8], std::to_string(entry.size));
+    EXPECT_EQ(r[11].empty(), entry.type == kTypeAudio || r[11].empty());
+    const auto record = test::ReadRecord(image, g, entry);
+    EXPECT_EQ(r[10], test::Sha256Hex(record));
+    if (entry.type == kTypeAudio || r[6].empty()) continue;
+    // A picture in the file: its packet is the record, at the row's time.
+    const test::ReadStream *video = media[entry.channel].Of(AVMEDIA_TYPE_VIDEO);
+    ASSERT_NE(video, nullptr);
+    ASSERT_LT(next[entry.channel], video->packets.size());
+    const test::ReadPacket &p = video->packets[next[entry.channel]++];
+    EXPECT_EQ(p.data, record);
+    EXPECT_NEAR(std::stod(r[6]) * 1000.0, double(p.ptsMs), 1.0);
+  }
+  for (int c = 0; c < 2; ++c)
+    EXPECT_EQ(next[size_t(c)], media[size_t(c)].Of(AVMEDIA_TYPE_VIDEO)->packets.size());
+}
+
+TEST(MatroskaExport,
+     aTenMinuteExport_hasACueForEveryKeyPicture_andSeeksToItsMiddleWithoutReadingItThrough) {
+  test::TempDir dir;
+  tools::SampleOptions o;
+  o.durationSeconds = 600;
+  o.loopSeconds = 10;  // ten minutes made in seconds
+  const std::string image = MakeRecording(dir, "long.img", o);
+  const Exported e =
+      Export(image, kStart, kStart + 600, dir.File("long.mkv"), ExportFormat::kMatroska, 1);
+  ASSERT_EQ(e.failure, CopyFailure::None) << e.error;
+  const nlohmann::json m = ReadJson(e.manifest);
+  const int64_t keys = m["channels"][0]["keyPictures"];
+  ASSERT_GT(keys, 250);
+  const test::SeekCost cost = test::MeasureSeek(dir.File("long_CH1.mkv"), 300000);
+  EXPECT_EQ(cost.videoCues, keys);
+  ASSERT_TRUE(cost.ok);
+  EXPECT_LE(cost.landedMs, 300000);
+  EXPECT_GT(cost.landedMs, 300000 - 2100);
+  // Opening, the cues and one cluster: a small part of the file.
+  EXPECT_LT(cost.bytesRead, cost.fileBytes / 20) << cost.bytesRead << " of " << cost.fileBytes;
+  CheckManifestFiles(e, 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, MediaExport,

@@ -1,11 +1,42 @@
 #include "tests/recorder/export/media_readback.h"
 
+#include <filesystem>
 #include <fstream>
 
 #include "platform/av_handles.h"
 #include "platform/disk_source.h"
 
 namespace orvan::test {
+
+SeekCost MeasureSeek(const std::string &path, int64_t toMs) {
+  SeekCost cost;
+  std::error_code ec;
+  cost.fileBytes = std::filesystem::file_size(path, ec);
+  AVFormatContext *raw = nullptr;
+  if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) != 0) return cost;
+  av::InputFormatContextPtr context(raw);
+  if (avformat_find_stream_info(context.get(), nullptr) < 0) return cost;
+  int video = -1;
+  for (unsigned i = 0; i < context->nb_streams; ++i)
+    if (context->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) video = int(i);
+  if (video < 0) return cost;
+  AVStream *st = context->streams[video];
+  const int64_t target = av_rescale_q(toMs, AVRational{1, 1000}, st->time_base);
+  av::PacketPtr packet = av::MakePacket();
+  // The demuxer reads the cues at the first jump.
+  if (av_seek_frame(context.get(), video, target, AVSEEK_FLAG_BACKWARD) >= 0) {
+    cost.videoCues = avformat_index_get_entries_count(st);
+    while (av_read_frame(context.get(), packet.get()) >= 0) {
+      const bool found = packet->stream_index == video;
+      if (found) cost.landedMs = av_rescale_q(packet->pts, st->time_base, AVRational{1, 1000});
+      av_packet_unref(packet.get());
+      if (found) break;
+    }
+    cost.ok = cost.landedMs >= 0;
+  }
+  cost.bytesRead = uint64_t(context->pb->bytes_read);
+  return cost;
+}
 
 ReadMedia ReadMediaFile(const std::string &path) {
   ReadMedia media;
@@ -15,6 +46,15 @@ ReadMedia ReadMediaFile(const std::string &path) {
   if (avformat_find_stream_info(context.get(), nullptr) < 0) return media;
   if (const AVDictionaryEntry *t = av_dict_get(context->metadata, "title", nullptr, 0))
     media.title = t->value;
+  for (unsigned i = 0; i < context->nb_chapters; ++i) {
+    const AVChapter *c = context->chapters[i];
+    ReadChapter chapter;
+    chapter.startMs = av_rescale_q(c->start, c->time_base, AVRational{1, 1000});
+    chapter.endMs = av_rescale_q(c->end, c->time_base, AVRational{1, 1000});
+    if (const AVDictionaryEntry *t = av_dict_get(c->metadata, "title", nullptr, 0))
+      chapter.title = t->value;
+    media.chapters.push_back(chapter);
+  }
   if (const AVDictionaryEntry *t = av_dict_get(context->metadata, "creation_time", nullptr, 0))
     media.creationTime = t->value;
   std::vector<av::CodecContextPtr> decoders(context->nb_streams);

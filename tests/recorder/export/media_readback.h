@@ -31,8 +31,14 @@ struct ReadStream {
   int64_t decodedSamples = 0;  // audio, decoded
 };
 
+struct ReadChapter {
+  int64_t startMs = 0, endMs = 0;
+  std::string title;
+};
+
 struct ReadMedia {
   bool ok = false;
+  std::vector<ReadChapter> chapters;
   std::string title;
   std::string creationTime;
   std::vector<ReadStream> streams;
@@ -46,6 +52,17 @@ struct ReadMedia {
 // Demuxes every packet of `path` (times in ms, rescaled exactly from each
 // stream's time base) and decodes its audio to count the samples.
 ReadMedia ReadMediaFile(const std::string &path);
+
+// What seeking a Matroska file costs: its cue points for the video, and the
+// bytes read to open it, jump to `toMs` and read the picture there.
+struct SeekCost {
+  bool ok = false;
+  int64_t videoCues = 0;  // index entries of the video once the demuxer read the cues
+  int64_t landedMs = -1;  // the key picture the jump landed on
+  uint64_t bytesRead = 0;
+  uint64_t fileBytes = 0;
+};
+SeekCost MeasureSeek(const std::string &path, int64_t toMs);
 
 // A recording's played entries, from its index, and those behind them in
 // the sector of the last one (which a copy of the whole span takes too).
