@@ -112,7 +112,7 @@ void CopyHDDThread::Execute() {
       const std::string path = FramesTablePathOf(m_indexPath);
       if (m_framesFile.Create(path, m_policy)) {
         m_framesFile.ComputeSha256();
-        m_frames = std::make_unique<FramesTable>(
+        m_frames = std::make_unique<BackgroundFramesTable>(
             FramesTable::Format::kCsv,
             [this](const char *data, size_t length) { return m_framesFile.Write(data, length); },
             m_geometry, /*hashes=*/true, &m_plan->timing);
@@ -171,18 +171,18 @@ void CopyHDDThread::NoteLosses() {
 void CopyHDDThread::FinishExport() {
   m_finished = true;
   if (!m_sink) {
-    m_framesFile.Abandon();
+    DropFramesTable();
     return;
   }
   if (m_failure.load() == CopyFailure::WriteFailed) {
     m_sink->Abandon();
-    m_framesFile.Abandon();
+    DropFramesTable();
     return;
   }
   if (m_sink->Written() == 0) {
     // Nothing to copy: no file, and files of those names stay as they were.
     m_sink->Abandon();
-    m_framesFile.Abandon();
+    DropFramesTable();
     if (m_failure.load() == CopyFailure::None)
       m_failure = m_options.format == ExportFormat::kClip ? CopyFailure::NoEntries
                                                           : CopyFailure::NoPictures;
@@ -194,7 +194,7 @@ void CopyHDDThread::FinishExport() {
   if (!m_sink->Finish(m_layout.load(), folders)) {
     m_errorText = m_sink->Error();
     m_failure = CopyFailure::WriteFailed;
-    m_framesFile.Abandon();
+    DropFramesTable();
     return;
   }
   ORVAN_LOG_INFO(kLogCategory, "export %s: %lld entries", m_indexPath.c_str(),
@@ -211,12 +211,17 @@ void CopyHDDThread::FinishExport() {
   folders.SyncAll();
 }
 
+void CopyHDDThread::DropFramesTable() {
+  m_frames.reset();  // its worker ends before the file it writes goes
+  m_framesFile.Abandon();
+}
+
 bool CopyHDDThread::CommitFramesTable(platform::FolderSyncs &folders) {
   const std::string path = FramesTablePathOf(m_indexPath);
   if (!m_frames->End() || !m_framesFile.Commit(&folders)) {
     m_errorText = m_framesFile.Error().empty() ? "cannot write " + path : m_framesFile.Error();
     ORVAN_LOG_WARN(kLogCategory, "%s", m_errorText.c_str());
-    m_framesFile.Abandon();
+    DropFramesTable();
     return false;
   }
   ExportedFile table;

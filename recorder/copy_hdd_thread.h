@@ -129,6 +129,8 @@ class CopyHDDThread final : public TThread {
 
  private:
   void FinishExport();
+  // Ends the frames table's worker and drops its file.
+  void DropFramesTable();
   // Puts the frames table in place beside the files; false with the error noted.
   bool CommitFramesTable(platform::FolderSyncs &folders);
   bool WriteExportManifest(platform::FolderSyncs &folders);
@@ -162,8 +164,8 @@ class CopyHDDThread final : public TThread {
   std::unique_ptr<SpanReader> m_span;
   std::unique_ptr<SpanPlan> m_plan;  // the look over the span's index, made first
   std::unique_ptr<IExportSink> m_sink;
-  platform::OutputFile m_framesFile;  // NAME.frames.csv, while it is written
-  std::unique_ptr<FramesTable> m_frames;
+  platform::OutputFile m_framesFile;                // NAME.frames.csv, while it is written
+  std::unique_ptr<BackgroundFramesTable> m_frames;  // its worker digests the records
   LayoutDecider m_decision;
   bool m_spanEnded = false;  // the span was read to its end (or to an unreadable index)
   bool m_finished = false;

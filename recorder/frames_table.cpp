@@ -246,4 +246,108 @@ bool FramesTable::End(const std::string &tail) {
   return Flush();
 }
 
+BackgroundFramesTable::BackgroundFramesTable(FramesTable::Format format, FramesTable::Output output,
+                                             const DiskGeometry &geometry, bool hashes,
+                                             TimingAnalysis *timing)
+    : m_table(format, std::move(output), geometry, hashes, timing) {}
+
+BackgroundFramesTable::~BackgroundFramesTable() {
+  if (!m_worker.joinable()) return;
+  {
+    std::lock_guard<std::mutex> l(m_lock);
+    m_stop = true;
+  }
+  m_changed.notify_all();
+  m_worker.join();
+}
+
+bool BackgroundFramesTable::Begin(const std::string &head) {
+  if (!m_table.Begin(head)) return false;
+  m_filling.bytes.reserve(kBatchBytes + kMaxRecordBytes);
+  m_worker = std::thread([this] { Work(); });
+  m_started = true;
+  return true;
+}
+
+bool BackgroundFramesTable::Row(const SpanEntry &s, const Placement &placement) {
+  if (!m_started) return false;
+  Item item;
+  item.entry = s.entry;
+  item.timeMs = s.timeMs;
+  item.number = s.number;
+  item.unreadable = s.unreadable;
+  item.placement = placement;
+  item.hasRecord = s.record != nullptr;
+  item.at = m_filling.bytes.size();
+  if (s.record) m_filling.bytes.insert(m_filling.bytes.end(), s.record, s.record + s.entry.size);
+  m_filling.items.push_back(item);
+  if (m_filling.bytes.size() >= kBatchBytes || m_filling.items.size() >= 65536) Hand();
+  return !m_failed.load(std::memory_order_acquire);
+}
+
+void BackgroundFramesTable::Hand() {
+  if (m_filling.items.empty()) return;
+  std::unique_lock<std::mutex> l(m_lock);
+  m_changed.wait(l, [this] { return m_waiting < kBatches || m_failed.load(); });
+  m_full.push_back(std::move(m_filling));
+  ++m_waiting;
+  if (!m_spare.empty()) {
+    m_filling = std::move(m_spare.back());
+    m_spare.pop_back();
+  } else {
+    m_filling = Batch{};
+    m_filling.bytes.reserve(kBatchBytes + kMaxRecordBytes);
+  }
+  l.unlock();
+  m_changed.notify_all();
+}
+
+void BackgroundFramesTable::Work() {
+  for (;;) {
+    Batch batch;
+    {
+      std::unique_lock<std::mutex> l(m_lock);
+      m_changed.wait(l, [this] { return !m_full.empty() || m_stop; });
+      if (m_full.empty()) return;
+      batch = std::move(m_full.front());
+      m_full.pop_front();
+    }
+    bool ok = true;
+    for (const Item &item : batch.items) {
+      const SpanEntry s{item.entry, item.timeMs,
+                        item.hasRecord ? batch.bytes.data() + item.at : nullptr, item.number,
+                        item.unreadable};
+      if (!(ok = m_table.Row(s, item.placement))) break;
+    }
+    batch.items.clear();
+    batch.bytes.clear();
+    {
+      std::lock_guard<std::mutex> l(m_lock);
+      if (!ok) m_failed.store(true, std::memory_order_release);
+      --m_waiting;
+      m_spare.push_back(std::move(batch));
+    }
+    m_changed.notify_all();
+  }
+}
+
+bool BackgroundFramesTable::Drain() {
+  if (m_worker.joinable()) {
+    Hand();
+    {
+      std::lock_guard<std::mutex> l(m_lock);
+      m_stop = true;
+    }
+    m_changed.notify_all();
+    m_worker.join();
+  }
+  return m_started && !m_failed.load();
+}
+
+bool BackgroundFramesTable::End(const std::string &tail) {
+  const bool drained = Drain();
+  m_started = false;
+  return drained && m_table.End(tail);
+}
+
 }  // namespace orvan::recorder

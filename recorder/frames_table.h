@@ -22,9 +22,15 @@
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/digest.h"
 #include "recorder/disk_layout.h"
@@ -87,6 +93,72 @@ class FramesTable {
   int64_t m_rows = 0;
   int64_t m_corrupt = 0;
   bool m_failed = false;
+};
+
+// A FramesTable fed from one thread and written on a worker of its own: the
+// digests of the records (most of a table's cost) run beside the reading
+// and writing of the export instead of inside it. Row() copies the entry,
+// its placement and its record into a batch; full batches go to the worker,
+// which hands them to the table in order. At most kBatches batches wait, so
+// a slow worker holds the feeder back rather than fill memory.
+//
+// Threads: Begin(), Row() and End() on the feeding thread; the table (and
+// the timing analysis it feeds) belongs to the worker from Begin() to the
+// end of End(), which joins it. m_lock guards the queue, the spare batches
+// and the stop flag; the failed flag is an atomic.
+class BackgroundFramesTable {
+ public:
+  static constexpr size_t kBatchBytes = 4 << 20;
+  static constexpr size_t kBatches = 3;
+
+  BackgroundFramesTable(FramesTable::Format format, FramesTable::Output output,
+                        const DiskGeometry &geometry, bool hashes, TimingAnalysis *timing);
+  ~BackgroundFramesTable();
+  BackgroundFramesTable(const BackgroundFramesTable &) = delete;
+  BackgroundFramesTable &operator=(const BackgroundFramesTable &) = delete;
+
+  bool Begin(const std::string &head = {});
+  // False once the table's output failed.
+  bool Row(const SpanEntry &s, const Placement &placement);
+  // Hands the rows still waiting to the worker and joins it: the table's
+  // counts and the timing analysis are then complete. False once the
+  // output failed.
+  bool Drain();
+  // Drain(), then ends the table (JSON: with `tail`).
+  bool End(const std::string &tail = {});
+
+  // After Drain().
+  int64_t Rows() const { return m_table.Rows(); }
+  int64_t CorruptRows() const { return m_table.CorruptRows(); }
+
+ private:
+  struct Item {
+    IndexEntry entry;
+    int64_t timeMs = 0;
+    int64_t number = 0;
+    bool unreadable = false;
+    bool hasRecord = false;
+    Placement placement;
+    size_t at = 0;  // of its record in the batch's bytes
+  };
+  struct Batch {
+    std::vector<Item> items;
+    std::vector<uint8_t> bytes;
+  };
+  void Hand();  // the batch being filled, to the worker
+  void Work();
+
+  FramesTable m_table;
+  Batch m_filling;  // the feeder's
+  std::thread m_worker;
+  std::mutex m_lock;
+  std::condition_variable m_changed;
+  std::deque<Batch> m_full;           // m_lock
+  std::vector<Batch> m_spare;         // m_lock
+  size_t m_waiting = 0;               // batches queued or in work; m_lock
+  bool m_stop = false;                // m_lock
+  std::atomic<bool> m_failed{false};  // the table's output failed; read without a lock
+  bool m_started = false;             // the feeder's
 };
 
 }  // namespace orvan::recorder

@@ -107,7 +107,7 @@ int RunFrames(const CommandLine &cli, const FramesOptions &o) {
   if (!out.Open(o.output, o.switches.Policy())) return Fail(kExitError, out.Error());
   const FramesTable::Format format =
       o.switches.json ? FramesTable::Format::kJson : FramesTable::Format::kCsv;
-  FramesTable table(
+  BackgroundFramesTable table(
       format, [&out](const char *data, size_t length) { return out.Write(data, length); }, geometry,
       !o.noHash, &plan.timing);
   Json head = {{"source", where.path},
@@ -160,7 +160,12 @@ int RunFrames(const CommandLine &cli, const FramesOptions &o) {
   if (progress)
     std::fprintf(stderr, "\rframes: %lld rows, done          \n",
                  static_cast<long long>(table.Rows()));
-  if (step == SpanReader::Step::kStopped || table.Failed()) {
+  if (step == SpanReader::Step::kStopped) {
+    out.Abandon();
+    return Fail(kExitError, out.Error());
+  }
+  // Every row digested: the counts and the timing analysis are whole.
+  if (!table.Drain()) {
     out.Abandon();
     return Fail(kExitError, out.Error());
   }
