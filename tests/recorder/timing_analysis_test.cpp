@@ -101,7 +101,8 @@ TEST(TimingAnalysis, withoutComparedBytes_repeatsAreUnknown_andListsAreCapped) {
     if (i % 2 == 0 && i > 2000) ms += 500;
     r.push_back({Picture(0, i == 0, uint32_t(ms / 1000)), ms});
   }
-  const ChannelTiming &t = Analyse(r).Channel(0);
+  const TimingAnalysis analysis = Analyse(r);
+  const ChannelTiming &t = analysis.Channel(0);
   EXPECT_GT(t.gapCount, int64_t(TimingAnalysis::kListLimit));
   EXPECT_EQ(t.gaps.size(), TimingAnalysis::kListLimit);
 }
