@@ -116,14 +116,14 @@ bool FramesTable::Row(const SpanEntry &s, const Placement &placement) {
   if (placement.kind == Placement::Kind::kNotExported) return true;
   const IndexEntry &e = s.entry;
   const int c = e.channel & 3;
-  const bool unreadable = s.unreadable || !s.record;
+  const bool unreadable = s.unreadable;
   const bool damaged = unreadable || placement.kind == Placement::Kind::kCorrupt;
   const bool picture = IsKnownRecordType(e.type) && e.type != kTypeAudio;
   const bool json = m_format == Format::kJson;
   Previous &previous = m_previous[size_t(c)];
 
   std::vector<uint8_t> md5, sha256;
-  if (m_hashes && !unreadable) {
+  if (m_hashes && s.record && !unreadable) {
     m_md5.Reset();
     m_md5.Update(s.record, e.size);
     md5 = m_md5.Final();
@@ -249,7 +249,7 @@ bool FramesTable::End(const std::string &tail) {
 BackgroundFramesTable::BackgroundFramesTable(FramesTable::Format format, FramesTable::Output output,
                                              const DiskGeometry &geometry, bool hashes,
                                              TimingAnalysis *timing)
-    : m_table(format, std::move(output), geometry, hashes, timing) {}
+    : m_table(format, std::move(output), geometry, hashes, timing), m_hashes(hashes) {}
 
 BackgroundFramesTable::~BackgroundFramesTable() {
   if (!m_worker.joinable()) return;
@@ -277,9 +277,11 @@ bool BackgroundFramesTable::Row(const SpanEntry &s, const Placement &placement) 
   item.number = s.number;
   item.unreadable = s.unreadable;
   item.placement = placement;
-  item.hasRecord = s.record != nullptr;
+  // Without digests the table needs no record bytes.
+  item.hasRecord = s.record != nullptr && m_hashes;
   item.at = m_filling.bytes.size();
-  if (s.record) m_filling.bytes.insert(m_filling.bytes.end(), s.record, s.record + s.entry.size);
+  if (item.hasRecord)
+    m_filling.bytes.insert(m_filling.bytes.end(), s.record, s.record + s.entry.size);
   m_filling.items.push_back(item);
   if (m_filling.bytes.size() >= kBatchBytes || m_filling.items.size() >= 65536) Hand();
   return !m_failed.load(std::memory_order_acquire);

@@ -149,6 +149,7 @@ class BackgroundFramesTable {
   void Work();
 
   FramesTable m_table;
+  const bool m_hashes;
   Batch m_filling;  // the feeder's
   std::thread m_worker;
   std::mutex m_lock;
