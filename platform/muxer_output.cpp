@@ -47,7 +47,10 @@ bool MuxerOutput::Create(const std::string &path, ReplacePolicy policy, Kind kin
   Abandon();
   if (!m_output.Create(path, policy)) return false;
   const bool streaming = kind == Kind::kStreaming;
-  if (kind != Kind::kSeekable) m_output.ComputeSha256(/*readBackWhenRewritten=*/!streaming);
+  if (streaming)
+    m_output.ComputeSha256();
+  else if (kind == Kind::kSeekableDigest)
+    m_output.ComputeSha256AtCommit();
   auto *buffer = static_cast<unsigned char *>(av_malloc(kIoBufferBytes));
   // A streaming context has no seek call: the muxer sees a pipe and never
   // goes back over bytes already digested.

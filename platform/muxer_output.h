@@ -5,10 +5,9 @@
 //
 // Three kinds:
 //   - seekable: the muxer may go back to fill in sizes and indexes (AVI);
-//   - seekable with a digest: the same, and the file's SHA-256 is computed
-//     as the bytes go out, and taken again from the finished file when the
-//     muxer went back over bytes already digested (Matroska fills in its
-//     head last);
+//   - seekable with a digest: the same, and the file's SHA-256 is taken
+//     from the finished file at the commit (Matroska fills in its head
+//     last, so no running digest could follow it);
 //   - streaming: the muxer writes front to back only, as it would into a
 //     pipe, and the file's SHA-256 is computed as the bytes go out.
 //

@@ -137,6 +137,14 @@ void OutputFile::ComputeSha256(bool readBackWhenRewritten) {
   m_readBack = readBackWhenRewritten;
 }
 
+void OutputFile::ComputeSha256AtCommit() {
+  if (m_fd < 0 || m_end != 0) return;
+  m_sha.reset();
+  m_digestWanted = true;
+  m_readBack = true;
+  m_rewritten = true;
+}
+
 bool OutputFile::Sha256Of(Sha256Digest &digest) const {
   if (!m_hasDigest) return false;
   digest = m_digest;

@@ -84,6 +84,10 @@ class OutputFile {
   // readBackWhenRewritten: the finished file is then read back and digested
   // at Commit(), after it was made durable and before it is put in place.
   void ComputeSha256(bool readBackWhenRewritten = false);
+  // Digests the finished file at Commit() (read back after the sync, before
+  // it is put in place), for a file its writer is known to write again in
+  // places (a muxer filling in its head last): no running digest is spent.
+  void ComputeSha256AtCommit();
   // After Commit(): the digest of the file put in place. False when none
   // was asked for, or it became unavailable.
   bool Sha256Of(Sha256Digest &digest) const;

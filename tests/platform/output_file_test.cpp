@@ -127,6 +127,35 @@ TEST(OutputFile, digestWhileWriting_isTheFilesSha256_orNoneOnceBytesAreRewritten
   EXPECT_FALSE(seeked.Sha256Of(written));
 }
 
+TEST(OutputFile, aFileWrittenAgainInPlaces_isDigestedFromWhatItHoldsAtTheCommit) {
+  orvan::test::TempDir dir;
+  std::string bytes(3 << 20, '\0');  // past a digest piece, so the running digest has started
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 131 + (i >> 9));
+  for (const bool atCommit : {false, true}) {
+    SCOPED_TRACE(atCommit);
+    const std::string path = dir.File(atCommit ? "commit.bin" : "readback.bin");
+    OutputFile file;
+    ASSERT_TRUE(file.Create(path, kKeep));
+    if (atCommit)
+      file.ComputeSha256AtCommit();
+    else
+      file.ComputeSha256(/*readBackWhenRewritten=*/true);
+    ASSERT_TRUE(file.Write(bytes.data(), bytes.size()));
+    // A head filled in last, as a muxer does.
+    ASSERT_EQ(file.Seek(4, SEEK_SET), 4);
+    ASSERT_TRUE(file.Write("HEAD", 4));
+    ASSERT_GE(file.Seek(0, SEEK_END), 0);
+    ASSERT_TRUE(file.Write("tail", 4));
+    ASSERT_TRUE(file.Commit());
+    Sha256Digest digest{}, read{};
+    uint64_t size = 0;
+    ASSERT_TRUE(file.Sha256Of(digest));
+    ASSERT_TRUE(FileSha256(path, read, size, nullptr));
+    EXPECT_EQ(digest, read);
+    EXPECT_EQ(size, bytes.size() + 4);
+  }
+}
+
 TEST(BackgroundSha256, digestEqualsTheDirectOne_atPieceBoundaries_andInOddPieces) {
   constexpr size_t kPiece = BackgroundSha256::kPieceBytes;
   // Past the queue's depth too, so the owner waits for the worker.
