@@ -22,6 +22,12 @@ struct RECT {
   friend bool operator==(const RECT &a, const RECT &b) = default;
 };
 
+struct POINT {
+  int32_t x = 0;
+  int32_t y = 0;
+  friend bool operator==(const POINT &a, const POINT &b) = default;
+};
+
 inline RECT MakeRect(int32_t left, int32_t top, int32_t right, int32_t bottom) {
   return RECT{left, top, right, bottom};
 }

@@ -79,6 +79,42 @@ void CopyInto(const QImage &picture, uint8_t *surface, int surfacePitch, int sur
                 size_t(visible.Width()) * 4);
 }
 
+// The same, blended at half strength: what lies under the picture shows
+// through.
+void BlendInto(const QImage &picture, uint8_t *surface, int surfacePitch, int surfaceWidth,
+               int surfaceHeight, int x, int y) {
+  const RECT visible = IntersectRect(RECT{x, y, x + picture.width(), y + picture.height()},
+                                     RECT{0, 0, surfaceWidth, surfaceHeight});
+  for (int row = visible.top; row < visible.bottom; ++row) {
+    auto *out = reinterpret_cast<uint32_t *>(surface + size_t(row) * surfacePitch) + visible.left;
+    const auto *in =
+        reinterpret_cast<const uint32_t *>(picture.constScanLine(row - y)) + (visible.left - x);
+    for (int32_t i = 0; i < visible.Width(); ++i)
+      out[i] = (out[i] & in[i]) + (((out[i] ^ in[i]) >> 1) & 0x7F7F7F7Fu);
+  }
+}
+
+// Fills the parts of `outer` that `inner` leaves uncovered.
+void FillMargins(uint8_t *surface, int surfacePitch, int surfaceWidth, int surfaceHeight,
+                 const RECT &outer, const RECT &inner, uint32_t colour) {
+  const RECT bounds{0, 0, surfaceWidth, surfaceHeight};
+  const RECT parts[] = {
+      {outer.left, outer.top, outer.right, inner.top},
+      {outer.left, inner.bottom, outer.right, outer.bottom},
+      {outer.left, inner.top, inner.left, inner.bottom},
+      {inner.right, inner.top, outer.right, inner.bottom},
+  };
+  for (const RECT &part : parts) {
+    const RECT r = IntersectRect(part, bounds);
+    for (int y = r.top; y < r.bottom; ++y) {
+      auto *row = reinterpret_cast<uint32_t *>(surface + size_t(y) * surfacePitch);
+      std::fill(row + r.left, row + r.right, colour);
+    }
+  }
+}
+
+constexpr uint32_t kLetterboxColour = 0x00000000;
+
 }  // namespace
 
 CDDrawer::CDDrawer(int channel, HWND referenceWindow)
@@ -194,11 +230,21 @@ uint8_t *CDDrawer::GetBits() {
   return m_picture ? m_pixels : nullptr;
 }
 
+RECT CDDrawer::ShownPartOf(const RECT &pictureRect) const {
+  if (m_wholePicture) return WholeSourceRect(pictureRect, m_displayMode);
+  return SourceRectForMode(CropBorderRect(pictureRect, m_cropBorder), m_displayMode);
+}
+
 RECT CDDrawer::ShownSource() const {
   if (!m_picture) return RECT{};
-  return IntersectRect(
-      SourceRectForMode(CropBorderRect(m_pictureRect, m_cropBorder), m_displayMode),
-      RECT{0, 0, m_picture->Width(), m_picture->Height()});
+  return IntersectRect(ShownPartOf(m_pictureRect),
+                       RECT{0, 0, m_picture->Width(), m_picture->Height()});
+}
+
+RECT CDDrawer::ShownDest() const {
+  if (!m_wholePicture) return m_destRect;
+  const RECT source = ShownSource();
+  return LetterboxRect(m_destRect, source.Width(), source.Height());
 }
 
 bool CDDrawer::GetShownSurface(orvan::media::SurfaceView *view, orvan::media::ShownPart *part) {
@@ -208,8 +254,10 @@ bool CDDrawer::GetShownSurface(orvan::media::SurfaceView *view, orvan::media::Sh
   // copies rows. One shown larger is drawn at its own size (the cheap
   // unscaled conversion) and enlarged by Present's nearest-pixel stretch,
   // a few block copies per row, as the whole picture was before.
-  const int width = std::min(m_destRect.Width(), source.Width());
-  const int height = std::min(m_destRect.Height(), source.Height());
+  const RECT dest = ShownDest();
+  if (dest.IsEmpty()) return false;
+  const int width = std::min(dest.Width(), source.Width());
+  const int height = std::min(dest.Height(), source.Height());
   if (!m_shown || m_shown->Width() != width || m_shown->Height() != height) {
     m_presentShown = false;
     m_shown = CPixelSurface::Create(width, height, orvan::media::kConversionSlackBytes);
@@ -262,6 +310,53 @@ RECT CDDrawer::SourceRectForMode(const RECT &src, int32_t mode) {
   }
 }
 
+RECT CDDrawer::WholeSourceRect(const RECT &pic, int32_t mode) {
+  const int32_t midX = pic.left + pic.Width() / 2, midY = pic.top + pic.Height() / 2;
+  switch (mode) {
+    case 6:
+      return RECT{pic.left, pic.top, midX, midY};
+    case 7:
+      return RECT{midX, pic.top, pic.right, midY};
+    case 8:
+      return RECT{pic.left, midY, midX, pic.bottom};
+    case 9:
+      return RECT{midX, midY, pic.right, pic.bottom};
+    default:
+      return pic;
+  }
+}
+
+RECT CDDrawer::LetterboxRect(const RECT &window, int32_t sourceWidth, int32_t sourceHeight) {
+  if (sourceWidth <= 0 || sourceHeight <= 0 || window.IsEmpty()) return window;
+  const int64_t ww = window.Width(), wh = window.Height();
+  int64_t w = ww, h = wh;
+  // The side that runs out first sets the scale.
+  if (ww * sourceHeight > wh * sourceWidth)
+    w = std::max<int64_t>(1, wh * sourceWidth / sourceHeight);
+  else
+    h = std::max<int64_t>(1, ww * sourceHeight / sourceWidth);
+  const auto left = int32_t(window.left + (ww - w) / 2);
+  const auto top = int32_t(window.top + (wh - h) / 2);
+  return RECT{left, top, left + int32_t(w), top + int32_t(h)};
+}
+
+POINT CDDrawer::PlaceLabelOffPicture(POINT wanted, int32_t w, int32_t h, const RECT &window,
+                                     const RECT &picture, bool *over) {
+  *over = false;
+  if (IntersectRect(RECT{wanted.x, wanted.y, wanted.x + w, wanted.y + h}, picture).IsEmpty())
+    return wanted;
+  const bool topHalf = wanted.y < window.top + window.Height() / 2;
+  const bool leftHalf = wanted.x < window.left + window.Width() / 2;
+  // The margin on the label's own side first, top or bottom, then left or
+  // right.
+  if (topHalf && picture.top - window.top >= h) return POINT{wanted.x, picture.top - h};
+  if (!topHalf && window.bottom - picture.bottom >= h) return POINT{wanted.x, picture.bottom};
+  if (leftHalf && picture.left - window.left >= w) return POINT{picture.left - w, wanted.y};
+  if (!leftHalf && window.right - picture.right >= w) return POINT{picture.right, wanted.y};
+  *over = true;
+  return wanted;
+}
+
 bool CDDrawer::LabelForMode(int32_t mode, int channel, const RECT &ref, std::string *text, int *x,
                             int *y) {
   static const char *const kChannelLabels[4] = {"CH1", "CH2", "CH3", "CH4"};
@@ -308,7 +403,6 @@ const QImage &CDDrawer::LabelPicture(Label &label, const std::string &text) {
 }
 
 bool CDDrawer::Present(const FILETIME &time) {
-  RECT src = CropBorderRect(m_pictureRect, m_cropBorder);
   if (!m_window) return false;
 
   const RECT windowRect = m_window->ScreenRect();
@@ -330,9 +424,9 @@ bool CDDrawer::Present(const FILETIME &time) {
       DisplayManager ? DisplayManager->GetBackSurface(monitor) : nullptr;
   RECT timeRect{};
   if (back) {
-    src = SourceRectForMode(src, m_displayMode);
     const RECT pictureBounds{0, 0, m_picture->Width(), m_picture->Height()};
-    const RECT from = IntersectRect(src, pictureBounds);
+    const RECT from = IntersectRect(ShownPartOf(m_pictureRect), pictureBounds);
+    const RECT to = ShownDest();
     // The labels are drawn once per text and copied in: text drawing costs
     // more than the picture.
     std::string label;
@@ -343,27 +437,49 @@ bool CDDrawer::Present(const FILETIME &time) {
     const QImage *timePicture = FileTimeToSystemTime(&time, &st)
                                     ? &LabelPicture(m_timeLabel, orvan::FormatRecorderTime(st))
                                     : nullptr;
+    // The trimmed view writes the time at the panel's corner for every
+    // channel (the latest one seen stays). The whole-picture view keeps
+    // each drawer inside its own window, the time at its own corner: a
+    // label blended over the picture must be blended once over a picture
+    // drawn just before it, never again over its own earlier copy.
+    POINT labelAt{x, y};
+    POINT timeAt{ref.right - 140, ref.bottom - 20};
+    bool labelOver = false, timeOver = false;
+    if (m_wholePicture) {
+      if (labelPicture)
+        labelAt = PlaceLabelOffPicture(POINT{m_destRect.left + 5, m_destRect.top + 5},
+                                       labelPicture->width(), labelPicture->height(), m_destRect,
+                                       to, &labelOver);
+      if (timePicture)
+        timeAt = PlaceLabelOffPicture(POINT{m_destRect.right - 140, m_destRect.bottom - 20},
+                                      timePicture->width(), timePicture->height(), m_destRect, to,
+                                      &timeOver);
+    }
     std::lock_guard pixels(back->PixelLock());
-    if (!from.IsEmpty() && !m_destRect.IsEmpty()) {
+    if (!from.IsEmpty() && !to.IsEmpty()) {
+      if (m_wholePicture)
+        FillMargins(back->Bits(), back->Pitch(), back->Width(), back->Height(), m_destRect, to,
+                    kLetterboxColour);
       // The shown surface normally holds exactly this part at the
       // destination's size, and the stretch is a copy of rows; a window
       // moved or a mode changed since the drawing stretches it once more.
       if (m_presentShown && m_shown)
         Stretch(m_shown->Bits(), m_shown->Pitch(),
                 PlaceInHeldPart(from, m_shownPart, m_shown->Width(), m_shown->Height()),
-                back->Bits(), back->Pitch(), back->Width(), back->Height(), m_destRect, m_columns,
-                m_runs);
+                back->Bits(), back->Pitch(), back->Width(), back->Height(), to, m_columns, m_runs);
       else
         Stretch(m_picture->Bits(), m_picture->Pitch(), from, back->Bits(), back->Pitch(),
-                back->Width(), back->Height(), m_destRect, m_columns, m_runs);
+                back->Width(), back->Height(), to, m_columns, m_runs);
     }
-    if (labelPicture)
-      CopyInto(*labelPicture, back->Bits(), back->Pitch(), back->Width(), back->Height(), x, y);
+    const auto put = [&](const QImage &picture, POINT at, bool over) {
+      (over ? BlendInto : CopyInto)(picture, back->Bits(), back->Pitch(), back->Width(),
+                                    back->Height(), at.x, at.y);
+    };
+    if (labelPicture) put(*labelPicture, labelAt, labelOver);
     if (timePicture) {
-      CopyInto(*timePicture, back->Bits(), back->Pitch(), back->Width(), back->Height(),
-               ref.right - 140, ref.bottom - 20);
-      timeRect = RECT{ref.right - 140, ref.bottom - 20, ref.right - 140 + timePicture->width(),
-                      ref.bottom - 20 + timePicture->height()};
+      put(*timePicture, timeAt, timeOver);
+      timeRect = RECT{timeAt.x, timeAt.y, timeAt.x + timePicture->width(),
+                      timeAt.y + timePicture->height()};
     }
   }
   // The copy to the screen: the window repaints its part of the

@@ -78,6 +78,9 @@ class CDDrawer {
   // window, a picture surface or a destination, or without memory.
   bool GetShownSurface(orvan::media::SurfaceView *view, orvan::media::ShownPart *part);
   RECT ShownSource() const;
+  // Where the shown part goes: the destination, or in the whole-picture
+  // view its letterboxed part.
+  RECT ShownDest() const;
 
   // Shows the picture now in the picture surface (or the shown surface)
   // with its labels. False only when the drawer has no window.
@@ -89,6 +92,14 @@ class CDDrawer {
 
   void SetCropBorder(int32_t crop) { m_cropBorder = crop; }
   void SetDisplayMode(int32_t mode) { m_displayMode = mode; }
+  // The trim choice. Off (the designed look): the border trim and the
+  // display mode's rectangle, stretched over the window. On: the whole
+  // picture (or the whole quarter of modes 6 to 9), nothing trimmed,
+  // letterboxed in the window with black margins; the labels then sit in a
+  // margin where one has room for them, else they are blended at half
+  // strength over the picture, which shows through.
+  void SetWholePicture(bool whole) { m_wholePicture = whole; }
+  bool GetWholePicture() const { return m_wholePicture; }
 
   int32_t GetCropBorder() const { return m_cropBorder; }
   int32_t GetDisplayMode() const { return m_displayMode; }
@@ -98,6 +109,18 @@ class CDDrawer {
   // 10 top, 10 right and 4 bottom), then the display mode's rectangle.
   static RECT CropBorderRect(const RECT &pictureRect, int32_t cropBorder);
   static RECT SourceRectForMode(const RECT &src, int32_t mode);
+  // The whole picture's part a mode shows: all of it for modes 0 to 5 (and
+  // unknown modes), the named quarter for 6 to 9.
+  static RECT WholeSourceRect(const RECT &pictureRect, int32_t mode);
+  // The largest rectangle of the source's proportions inside `window`,
+  // centred in it (the window itself for an empty source).
+  static RECT LetterboxRect(const RECT &window, int32_t sourceWidth, int32_t sourceHeight);
+  // Where a label of w x h goes in the whole-picture view: at `wanted`
+  // when that lies off the picture, else in the margin between `picture`
+  // and `window` that has room for it (*over false either way), else at
+  // `wanted` over the picture (*over true: it is blended, not copied).
+  static POINT PlaceLabelOffPicture(POINT wanted, int32_t w, int32_t h, const RECT &window,
+                                    const RECT &picture, bool *over);
   // The label text and its place for a mode and channel inside the
   // reference rectangle; false when the mode has no label.
   static bool LabelForMode(int32_t mode, int channel, const RECT &reference, std::string *text,
@@ -108,6 +131,9 @@ class CDDrawer {
   int CreatePrimarySurface(HWND window);
   int CreatePictureSurface(HWND window, int width, int height);
   void ReleaseAll();
+  // The part of a picture of this rectangle that the view shows, before it
+  // is limited to the picture surface.
+  RECT ShownPartOf(const RECT &pictureRect) const;
   // A label's text drawn black on white, kept until the text changes. Text
   // is drawn under one process-wide lock (drawer.cpp's textLock), a leaf.
   struct Label {
@@ -137,6 +163,7 @@ class CDDrawer {
   int32_t m_cropBorder = 0;
   const int m_channel;
   int32_t m_displayMode = 0;
+  bool m_wholePicture = false;
   const HWND m_referenceWindow;
   QFont m_font;
   Label m_channelLabel;            // "CH1" .. "QUAD"

@@ -185,6 +185,16 @@ void VornFilterObj::SetDisplayMode(int32_t mode) {
   m_drawer->SetDisplayMode(mode);
 }
 
+void VornFilterObj::SetWholePicture(bool whole) {
+  CTeskAutoLock render(m_renderLock);
+  {
+    CTeskAutoLock drawer(m_drawer->GetLock());
+    if (m_drawer->GetWholePicture() == whole) return;
+    m_drawer->SetWholePicture(whole);
+  }
+  Layout();
+}
+
 void VornFilterObj::SetPictureSize(int32_t width, int32_t height) {
   CTeskAutoLock render(m_renderLock);
   if (width == m_width && height == m_height) return;

@@ -61,6 +61,9 @@ class VornFilterObj {
   // Time of the picture last shown (FILETIME 0 before the first).
   void GetShownTime(SYSTEMTIME *out);
   void SetDisplayMode(int32_t mode);
+  // The drawer's trim choice (CDDrawer::SetWholePicture); the last picture
+  // is laid out and drawn again in the new view.
+  void SetWholePicture(bool whole);
 
   // Divisor for skipping decoded pictures at a queue length (1: none).
   static uint32_t SkipDivisor(uint32_t queueLength);

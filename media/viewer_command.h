@@ -15,6 +15,7 @@ enum ViewerCommand : int {
   kViewerKeepSize = 23,        // bool *: the picture at its own size, centred
   kViewerRefreshTime = 24,     // no parameter
   kViewerDisplayMode = 30,     // int32_t *, 0 to 9
+  kViewerWholePicture = 31,    // bool *: the whole picture, letterboxed, or the trimmed one
 };
 
 }  // namespace orvan

@@ -156,6 +156,12 @@ void DrawScene(const Picture &p, int x0, int y0, int shrink, int channel, int64_
   DrawText(p, x0 + 16 / shrink, y0 + h - 10 * t, t, clock, 235);
   const int d = 3 / shrink > 0 ? 3 / shrink : 1;
   DrawText(p, x0 + w - 6 * d * 10 - 16 / shrink, y0 + 16 / shrink, d, date, 235);
+  // A grey square in each corner, the very edge of the picture: what a
+  // view that trims the border leaves out and a whole view keeps.
+  const int mark = kCornerMarkPixels / shrink;
+  const int corners[4][2] = {{0, 0}, {w - mark, 0}, {0, h - mark}, {w - mark, h - mark}};
+  for (int c = 0; c < 4; ++c)
+    FillRect(p, x0 + corners[c][0], y0 + corners[c][1], mark, mark, kCornerMarkLuma[c], 128, 128);
 }
 
 struct CodecDeleter {

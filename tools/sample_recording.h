@@ -1,9 +1,10 @@
 // The sample-recording maker behind orvan-mkdisk: a recorder disk image
 // with real pictures encoded by libavcodec (MPEG-4 key and predicted
 // pictures, or MJPEG key pictures) of a moving synthetic scene that shows
-// the channel number and the running time, 16 kHz stereo PCM audio blocks,
-// realistic per-entry delays, an event log with every kind, the state
-// table, and the 300 tail entries the recorder counts but never plays.
+// the channel number and the running time and marks its corners, 16 kHz
+// stereo PCM audio blocks, realistic per-entry delays, an event log with
+// every kind, the state table, and the 300 tail entries the recorder counts
+// but never plays.
 //
 // The same options and seed always give the same image, byte for byte.
 // Data records lie back to back in the data area (unless looped).
@@ -13,6 +14,12 @@
 #include <string>
 
 namespace orvan::tools {
+
+// Every channel's scene has a grey square of kCornerMarkPixels (half that
+// in a quarter of a four-way picture) in each of its corners, of these
+// luma values: top left, top right, bottom left, bottom right.
+constexpr int kCornerMarkPixels = 16;
+constexpr uint8_t kCornerMarkLuma[4] = {235, 170, 110, 16};
 
 struct SampleOptions {
   enum class Codec { Mpeg4, Mjpeg };

@@ -35,9 +35,15 @@ std::string ShownChannelsText(int quadRecording, int zoomedChannel, int zoomCode
   return {};
 }
 
-std::string SnapshotComment(const std::string &source, const std::string &channels) {
+std::string SnapshotViewText(bool wholePicture) {
+  return wholePicture ? "whole picture" : "border trimmed";
+}
+
+std::string SnapshotComment(const std::string &source, const std::string &channels,
+                            const std::string &view) {
   std::string comment = "ORVAN Viewer snapshot; source: " + source;
   if (!channels.empty()) comment += "; channels: " + channels;
+  if (!view.empty()) comment += "; view: " + view;
   return comment;
 }
 

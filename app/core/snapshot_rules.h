@@ -19,8 +19,13 @@ SnapshotFormat SnapshotFormatOfName(const std::string &path, bool imagePlay);
 // quarter its zoom code (6 to 9) picks.
 std::string ShownChannelsText(int quadRecording, int zoomedChannel, int zoomCode, int displayMode);
 
-// The JPEG comment of a snapshot: "ORVAN Viewer snapshot; source: <source>;
-// channels: <channels>" (the channels part left out when empty).
-std::string SnapshotComment(const std::string &source, const std::string &channels);
+// The view a snapshot of the video panel was taken in: "whole picture"
+// (every channel whole, letterboxed) or "border trimmed" (the designed look).
+std::string SnapshotViewText(bool wholePicture);
+
+// The comment of a snapshot: "ORVAN Viewer snapshot; source: <source>;
+// channels: <channels>; view: <view>" (a part left out when empty).
+std::string SnapshotComment(const std::string &source, const std::string &channels,
+                            const std::string &view = {});
 
 }  // namespace orvan::app

@@ -374,6 +374,10 @@ void TLiveForm::BuildMenus() {
   OpenImage = Named(SourceSelect->addAction(QStringLiteral("Open image\u2026")), "OpenImage");
   Exit = Named(SourceSelect->addAction(QStringLiteral("Exit")), "Exit");
   for (QAction *a : {HDDPlay, FilePlay, ImagePlay}) a->setCheckable(true);
+  ViewMenu = Named(bar->addMenu(QStringLiteral("View")), "ViewMenu");
+  WholePictureItem =
+      Named(ViewMenu->addAction(QStringLiteral("Whole picture\tW")), "WholePictureItem");
+  WholePictureItem->setCheckable(true);
   About = Named(bar->addAction(QStringLiteral("About")), "About");
 
   ViewerMenu = Named(new QMenu(this), "ViewerMenu");
@@ -396,6 +400,10 @@ void TLiveForm::WireControls() {
   connect(OpenImage, &QAction::triggered, this, [this] { OpenImageClick(); });
   connect(Exit, &QAction::triggered, this, [this] { ExitClick(); });
   connect(About, &QAction::triggered, this, [this] { AboutClick(); });
+  connect(WholePictureItem, &QAction::triggered, this, [this] {
+    WholePictureClick();
+    WholePictureItem->setChecked(m_wholePicture);
+  });
   connect(SnapShot1, &QAction::triggered, this, [this] { SnapShot1Click(); });
 
   connect(OpenBtn, &QPushButton::clicked, this, [this] { OpenBtnClick(); });

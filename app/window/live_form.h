@@ -158,6 +158,10 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   static QString PlayingText(const orvan::recorder::PlaybackThread &player);
   // channel 0..3 enlarged, or -1 for the grid.
   void ShowChannelKey(int channel);
+  // "Whole picture" (W, and the View menu): every channel shown whole,
+  // letterboxed in its tile, or (again) the designed border trim.
+  void WholePictureClick();
+  bool WholePicture() const { return m_wholePicture; }
   TKeysForm *KeysWindow() const { return m_keysForm; }
   // The recorder time the panel (or the still) shows; -1 when none.
   int64_t ShownRecorderSeconds() const;
@@ -361,6 +365,8 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   QAction *FilePlay = nullptr;
   QAction *ImagePlay = nullptr;
   QAction *OpenImage = nullptr;
+  QMenu *ViewMenu = nullptr;
+  QAction *WholePictureItem = nullptr;
   QAction *Exit = nullptr;
   QAction *About = nullptr;
   QMenu *ViewerMenu = nullptr;
@@ -371,6 +377,7 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   int m_playSource = kHddPlay;
   int m_language = 0;
   bool m_fullScreen = false;
+  bool m_wholePicture = false;  // the trim choice, sent to every viewer
   bool m_barDragging = false;
   int m_dragX = 0;  // where the press took the knob or the track, relative to it
   bool m_shown = false;

@@ -92,6 +92,7 @@ int64_t TLiveForm::ShownRecorderSeconds() const {
 bool TLiveForm::TakeSnapshot(TakenSnapshot &shot) const {
   std::string source;
   std::string channels;
+  std::string trim;  // the video panel's trim choice; a still has none
   shot.still = m_playSource == kImagePlay;
   if (shot.still) {
     shot.picture = VideoImagePicture().convertToFormat(QImage::Format_RGB32);
@@ -130,10 +131,11 @@ bool TLiveForm::TakeSnapshot(TakenSnapshot &shot) const {
                                       : "File Play, " + m_clipName.toStdString();
     channels = ShownChannelsText(m_layout.QuadRecording(), m_layout.ZoomedChannel(),
                                  m_layout.ZoomCode(), DisplayMode);
+    trim = SnapshotViewText(m_wholePicture);
   }
   if (shot.picture.isNull()) return false;
   shot.shownSeconds = ShownRecorderSeconds();
-  shot.comment = SnapshotComment(source, channels);
+  shot.comment = SnapshotComment(source, channels, trim);
   return true;
 }
 

@@ -57,6 +57,7 @@ void TLiveForm::InstallKeys() {
       {{K(Qt::Key_3)}, "Enlarge channel 3", [this] { ShowChannelKey(2); }},
       {{K(Qt::Key_4)}, "Enlarge channel 4", [this] { ShowChannelKey(3); }},
       {{K(Qt::Key_0)}, "All four channels", [this] { ShowChannelKey(-1); }},
+      {{K(Qt::Key_W)}, "Whole picture or trimmed", [this] { WholePictureClick(); }},
       {{K(Qt::Key_F), K(Qt::Key_F11)}, "Full screen", [this] { FullScreenBtnClick(); }},
       {{K(Qt::Key_Escape)}, "Leave full screen", nullptr},
       {{K(Qt::CTRL | Qt::Key_S)}, "Snapshot", [this] { SnapShotBtnClick(); }},
@@ -194,6 +195,14 @@ void TLiveForm::JumpToNeighbourEvent(int direction) {
   }
   m_lastEventJump = target;
   SearchDisk(target);
+}
+
+void TLiveForm::WholePictureClick() {
+  m_wholePicture = !m_wholePicture;
+  WholePictureItem->setChecked(m_wholePicture);
+  bool whole = m_wholePicture;
+  for (auto &v : m_viewers)
+    if (v) v->Command(kViewerWholePicture, &whole);
 }
 
 void TLiveForm::ShowChannelKey(int channel) {

@@ -199,6 +199,9 @@ void CViewerVornMP4IPCamera::Command(int code, void *param) {
     case orvan::kViewerDisplayMode:
       m_filter->SetDisplayMode(*static_cast<int32_t *>(param));
       break;
+    case orvan::kViewerWholePicture:
+      m_filter->SetWholePicture(*static_cast<bool *>(param));
+      break;
     default:
       break;
   }

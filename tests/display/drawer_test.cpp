@@ -360,3 +360,98 @@ TEST(CDDrawer, shownSurface_forAnEnlargement_isThePartsOwnSize_andPresentStretch
     ASSERT_EQ(Rgb(shot, x, 200), (column / 8) % 2 ? kGreen : kRed) << x;
   }
 }
+
+TEST(CDDrawerRects, wholePicture_keepsEveryColumnAndRow_quartersAreExactHalves) {
+  const RECT pic{0, 0, 720, 480};
+  for (int mode = 0; mode <= 5; ++mode)
+    EXPECT_EQ(CDDrawer::WholeSourceRect(pic, mode), pic) << mode;
+  EXPECT_EQ(CDDrawer::WholeSourceRect(pic, 6), (RECT{0, 0, 360, 240}));
+  EXPECT_EQ(CDDrawer::WholeSourceRect(pic, 7), (RECT{360, 0, 720, 240}));
+  EXPECT_EQ(CDDrawer::WholeSourceRect(pic, 8), (RECT{0, 240, 360, 480}));
+  EXPECT_EQ(CDDrawer::WholeSourceRect(pic, 9), (RECT{360, 240, 720, 480}));
+  // Letterboxed: the proportions kept, centred, the window filled where
+  // they agree.
+  EXPECT_EQ(CDDrawer::LetterboxRect(RECT{0, 0, 360, 240}, 720, 480), (RECT{0, 0, 360, 240}));
+  EXPECT_EQ(CDDrawer::LetterboxRect(RECT{360, 0, 720, 240}, 352, 240), (RECT{364, 0, 716, 240}));
+  EXPECT_EQ(CDDrawer::LetterboxRect(RECT{0, 0, 360, 240}, 720, 576), (RECT{30, 0, 330, 240}));
+  EXPECT_EQ(CDDrawer::LetterboxRect(RECT{0, 0, 1280, 481}, 720, 480), (RECT{279, 0, 1000, 481}));
+  EXPECT_EQ(CDDrawer::LetterboxRect(RECT{0, 0, 360, 240}, 0, 0), (RECT{0, 0, 360, 240}));
+  // Labels go into a margin with room for them, else over the picture.
+  bool over = true;
+  const RECT tile{0, 0, 360, 240};
+  EXPECT_EQ(CDDrawer::PlaceLabelOffPicture({5, 5}, 24, 14, tile, RECT{30, 0, 330, 240}, &over),
+            (POINT{5, 5}));
+  EXPECT_FALSE(over);  // already in the left margin
+  EXPECT_EQ(CDDrawer::PlaceLabelOffPicture({220, 220}, 139, 14, tile, RECT{0, 20, 360, 220}, &over),
+            (POINT{220, 220}));
+  EXPECT_FALSE(over);  // already in the bottom margin
+  EXPECT_EQ(CDDrawer::PlaceLabelOffPicture({5, 5}, 24, 14, tile, RECT{0, 16, 360, 224}, &over),
+            (POINT{5, 2}));
+  EXPECT_FALSE(over);  // moved up into the top margin
+  EXPECT_EQ(CDDrawer::PlaceLabelOffPicture({5, 5}, 24, 14, tile, RECT{10, 0, 350, 240}, &over),
+            (POINT{5, 5}));
+  EXPECT_TRUE(over);  // no margin has room
+  EXPECT_EQ(CDDrawer::PlaceLabelOffPicture({5, 5}, 24, 14, tile, tile, &over), (POINT{5, 5}));
+  EXPECT_TRUE(over);
+}
+
+TEST(CDDrawer, wholePicture_showsEveryEdgeColumn_letterboxedBlack_withTheLabelsBlended) {
+  DisplayFixture fixture;
+  CVornDDrawer drawer(3, &fixture.Panel());
+  {
+    CTeskAutoLock guard(drawer.GetLock());
+    drawer.SetWholePicture(true);
+    drawer.SetPictureRect(RECT{0, 0, 352, 240});
+    drawer.SetWindow(&fixture.Quarter(3), fixture.Quarter(3).ScreenRect());
+    // Red and green halves, with one blue column at each edge: the columns
+    // the border trim would cut.
+    PaintHalves(drawer);
+    uint8_t *bits = drawer.GetBits();
+    for (int y = 0; y < 240; ++y) {
+      auto *row = reinterpret_cast<uint32_t *>(bits + size_t(y) * drawer.GetPitch());
+      row[0] = row[351] = kBlue;
+    }
+    EXPECT_TRUE(drawer.Present(TimeOf(2006, 5, 1, 13, 45, 7)));
+  }
+  const QImage shot = fixture.CapturePanel();
+  // 352 x 240 in the 360 x 240 quarter at (360, 240): four columns of
+  // black either side, then the picture from its very first column.
+  EXPECT_EQ(Rgb(shot, 362, 300), 0u);
+  EXPECT_EQ(Rgb(shot, 364, 300), kBlue);
+  EXPECT_EQ(Rgb(shot, 365, 300), kRed);
+  EXPECT_EQ(Rgb(shot, 714, 300), kGreen);
+  EXPECT_EQ(Rgb(shot, 715, 300), kBlue);
+  EXPECT_EQ(Rgb(shot, 717, 300), 0u);
+  // The picture's first and last rows are shown too.
+  EXPECT_EQ(Rgb(shot, 400, 240), kRed);
+  EXPECT_EQ(Rgb(shot, 400, 479), kRed);
+  // Neither label is an opaque box over the picture: the picture shows
+  // through, and both stay in the channel's own quarter.
+  EXPECT_FALSE(HasLabelAt(shot, 365, 245));
+  EXPECT_FALSE(HasLabelAt(shot, 580, 460, 40));
+  int blended = 0;
+  for (int x = 365; x < 385; ++x)
+    if (Rgb(shot, x, 250) != kRed && (Rgb(shot, x, 250) & 0xFF0000) != 0) ++blended;
+  EXPECT_GT(blended, 0);
+}
+
+TEST(CDDrawer, wholePicture_blendsItsLabelsOnce_howeverOftenItPresents) {
+  DisplayFixture fixture;
+  CVornDDrawer drawer(0, &fixture.Panel());
+  QImage first, again;
+  {
+    CTeskAutoLock guard(drawer.GetLock());
+    drawer.SetWholePicture(true);
+    drawer.SetPictureRect(RECT{0, 0, 360, 240});
+    drawer.SetWindow(&fixture.Quarter(0), fixture.Quarter(0).ScreenRect());
+    PaintHalves(drawer);
+    drawer.Present(TimeOf(2006, 5, 1, 13, 45, 7));
+  }
+  first = fixture.CapturePanel();
+  for (int i = 0; i < 5; ++i) {
+    CTeskAutoLock guard(drawer.GetLock());
+    drawer.Present(TimeOf(2006, 5, 1, 13, 45, 7));
+  }
+  again = fixture.CapturePanel();
+  EXPECT_EQ(first, again);
+}

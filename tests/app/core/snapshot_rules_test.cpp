@@ -29,4 +29,7 @@ TEST(SnapshotRules, channelsShown_followTheLayoutAndTheZoom) {
             "ORVAN Viewer snapshot; source: Image Play, a.yuv");
   EXPECT_EQ(SnapshotComment("HDD Play, HDD_0", "CH1"),
             "ORVAN Viewer snapshot; source: HDD Play, HDD_0; channels: CH1");
+  EXPECT_EQ(SnapshotComment("HDD Play, HDD_0", "CH1", SnapshotViewText(true)),
+            "ORVAN Viewer snapshot; source: HDD Play, HDD_0; channels: CH1; view: whole picture");
+  EXPECT_EQ(SnapshotViewText(false), "border trimmed");
 }

@@ -7,6 +7,7 @@ extern "C" {
 }
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QImage>
@@ -371,6 +372,80 @@ TEST_F(CommandsTest, snapshot_inHddPlay_isAJpegOfThePanelMatchingTheCapture) {
   EXPECT_EQ(saveSuggestions.size(), 2u);
 }
 
+// The sample maker marks each picture's corners with grey squares of known
+// levels: a snapshot of the whole-picture view (key W) holds all four of
+// every channel's, and says in its comment which view it was taken in; the
+// trimmed view cuts them away.
+TEST_F(CommandsTest, snapshot_ofTheWholePictureView_holdsEveryChannelsCornerMarks_andSaysSo) {
+  PlayDisks({MakeSample(dir, "sample.img", 4)});
+  ASSERT_TRUE(WaitServicing([&] { return form->DiskThread()->Counters(3).pictures.load() > 8; }));
+  form->PauseBtnClick();
+  auto presented = [&] {
+    for (int c = 0; c < 4; ++c)
+      if (!form->Viewer(c)->AllPresented()) return false;
+    return true;
+  };
+  ASSERT_TRUE(WaitServicing(presented));
+  form->show();
+  QApplication::setActiveWindow(form);
+  QTest::keyClick(form, Qt::Key_W);
+  ASSERT_TRUE(form->WholePicture());
+  EXPECT_TRUE(Get<QAction>(form, "WholePictureItem")->isChecked());
+  ASSERT_TRUE(WaitServicing(presented));
+
+  saveInto = QString::fromStdString(dir.Path().string());
+  auto snapshot = [&](const char *name) {
+    const size_t asked = saveSuggestions.size();
+    form->ChooseSaveFile = [&, name](const QString &, const QString &suggested) {
+      saveSuggestions.push_back(suggested);
+      return saveInto + QLatin1Char('/') + QLatin1String(name);
+    };
+    form->SnapShotBtnClick();
+    EXPECT_EQ(saveSuggestions.size(), asked + 1);
+    return dir.File(name);
+  };
+  const std::string whole = snapshot("whole.jpg");
+  const QImage shot(QString::fromStdString(whole));
+  ASSERT_EQ(shot.size(), QSize(720, 480));
+  // A 720 x 480 picture fills its 360 x 240 tile: the 16-pixel marks are 8
+  // pixels there; each is read 3 pixels in from its corner.
+  const int inset = 3;
+  for (int tile = 0; tile < 4; ++tile) {
+    const int left = (tile % 2) * 360, top = (tile / 2) * 240;
+    const QPoint corners[4] = {{left + inset, top + inset},
+                               {left + 359 - inset, top + inset},
+                               {left + inset, top + 239 - inset},
+                               {left + 359 - inset, top + 239 - inset}};
+    for (int c = 0; c < 4; ++c)
+      EXPECT_NEAR(qGray(shot.pixel(corners[c])), orvan::tools::kCornerMarkLuma[c], 24)
+          << "channel " << tile + 1 << " corner " << c;
+  }
+  std::ifstream in(whole, std::ios::binary);
+  const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+  EXPECT_NE(orvan::test::ReadJpegTags(bytes).comment.find("; view: whole picture"),
+            std::string::npos)
+      << orvan::test::ReadJpegTags(bytes).comment;
+
+  // W again: the designed border trim, which leaves the marks out.
+  QTest::keyClick(form, Qt::Key_W);
+  EXPECT_FALSE(form->WholePicture());
+  ASSERT_TRUE(WaitServicing(presented));
+  const std::string trimmed = snapshot("trimmed.jpg");
+  const QImage cut(QString::fromStdString(trimmed));
+  ASSERT_EQ(cut.size(), QSize(720, 480));
+  for (int tile = 0; tile < 4; ++tile) {
+    const int left = (tile % 2) * 360, top = (tile / 2) * 240;
+    EXPECT_GT(
+        std::abs(qGray(cut.pixel(left + inset, top + inset)) - orvan::tools::kCornerMarkLuma[0]),
+        60)
+        << "channel " << tile + 1;
+  }
+  std::ifstream again(trimmed, std::ios::binary);
+  const std::vector<uint8_t> cutBytes{std::istreambuf_iterator<char>(again), {}};
+  EXPECT_NE(orvan::test::ReadJpegTags(cutBytes).comment.find("; view: border trimmed"),
+            std::string::npos);
+}
+
 // The save dialog answering with the image being played (or a link to it):
 // the snapshot and the AVI are refused in a message box naming both files,
 // and the image keeps every byte.
@@ -495,13 +570,13 @@ TEST_F(CommandsTest, snapshot_isThePictureOfThePress_notTheOneWhenTheDialogClose
   EXPECT_LT(MeanAbsoluteDifference(shot, atPress), 6.0);
 
   // Dated by the recorder time on screen at the press; the comment names
-  // the disk and the channels of the grid.
+  // the disk, the channels of the grid and the view.
   const orvan::test::JpegTags tags =
       orvan::test::ReadJpegTags(orvan::test::ReadFileBytes(file.toStdString()));
   EXPECT_EQ(tags.dateTimeOriginal, ExifTime(shownAtPress));
   const QString disk = Get<QComboBox>(form, "DeviceCombo")->currentText();
   EXPECT_EQ(tags.comment, "ORVAN Viewer snapshot; source: HDD Play, " + disk.toStdString() +
-                              "; channels: CH1 CH2 CH3 CH4");
+                              "; channels: CH1 CH2 CH3 CH4; view: border trimmed");
 }
 
 // ---- AVI saving ----
