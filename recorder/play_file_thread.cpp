@@ -74,6 +74,7 @@ int64_t PlayFileThread::SearchTime(uint32_t target) {
   if (count <= 0) return -1;
   // Entries are in recording order: the first one at or after the target,
   // by halving; an unreadable entry ends the search unchanged.
+  target = SearchFromSeconds(target);
   int64_t low = 0, high = count - 1;
   while (low < high) {
     const int64_t middle = low + (high - low) / 2;

@@ -95,7 +95,7 @@ void PlayHDDThread::ResumeAt(int64_t n) {
 
 int64_t PlayHDDThread::SearchTime(uint32_t target) {
   if (!m_valid.load()) return -1;
-  const int64_t entry = recorder::SearchTime(m_disk, m_geometry, target);
+  const int64_t entry = recorder::SearchTime(m_disk, m_geometry, SearchFromSeconds(target));
   PlayFrom(entry);
   return entry;
 }

@@ -326,6 +326,11 @@ void PlaybackThread::PlayFrom(int64_t next) {
   Play();
 }
 
+uint32_t PlaybackThread::SearchFromSeconds(uint32_t target) const {
+  if (m_skipBefore.load() == 0 || target < kSkipDecodeSeconds) return target;
+  return target - kSkipDecodeSeconds;
+}
+
 void PlaybackThread::TakePendingJump() {
   const int64_t jump = m_pendingJump.exchange(-1);
   if (jump < 0) return;
@@ -405,14 +410,23 @@ void PlaybackThread::SendDescriptionIfChanged(int8_t recordType, const SYSTEMTIM
 }
 
 bool PlaybackThread::PlayEntry(const IndexEntry &entry) {
-  if (const uint32_t skipBefore = m_skipBefore.load()) {
-    if (entry.time < skipBefore) return true;
-    m_skipBefore.store(0);
-  }
   if (m_restartRequest.exchange(false)) {
     ResetAllWaitKey();
     m_sound->Reset();
     RestartPacing();
+  }
+  if (const uint32_t skipBefore = m_skipBefore.load()) {
+    if (entry.time < skipBefore) {
+      // Each channel's pictures from its key picture on are decoded, not
+      // shown: the first picture at the time asked is shown itself, not
+      // the next key picture after it.
+      if (IsStepPicture(entry) && entry.time + kSkipDecodeSeconds >= skipBefore &&
+          (!m_waitKey[entry.channel] || IsKeyPicture(entry.type)))
+        HandOverStepped(entry, true);
+      return true;
+    }
+    m_skipBefore.store(0);
+    RestartPacing();  // what was passed over took no recorded time
   }
   // Fast speeds show key pictures only, keeping the pace of what they
   // pass over.

@@ -104,9 +104,13 @@ class PlaybackThread : public TThread {
   virtual int64_t SearchTime(uint32_t target) = 0;
   // Entries recorded before `seconds` are passed over, unshown and
   // unpaced, until the first one at or after it: a search lands on its
-  // time, not at the start of the index block that holds it. Call before
-  // the search; 0 cancels.
+  // time, not at the start of the index block that holds it. The search
+  // then starts kSkipDecodeSeconds earlier, and the pictures passed over
+  // in those seconds are decoded (from each channel's key picture on), so
+  // the first picture shown is the channel's first at or after that time,
+  // not its next key picture. Call before the search; 0 cancels.
   void SkipBefore(uint32_t seconds) { m_skipBefore.store(seconds); }
+  static constexpr uint32_t kSkipDecodeSeconds = 3;
   // On: a new AVI file at fileName receives the screen as it is at once
   // (black when it cannot be grabbed), so even a file of a paused player
   // holds a picture; then what the screen shows, at most one picture per
@@ -230,6 +234,9 @@ class PlaybackThread : public TThread {
   // A search's result: the player moves its own reader to entry `next` at
   // its next turn (the caller has paused it) and plays from there.
   void PlayFrom(int64_t next);
+  // The time a search for `target` looks for: kSkipDecodeSeconds earlier
+  // while a SkipBefore is pending, so the key pictures before it are read.
+  uint32_t SearchFromSeconds(uint32_t target) const;
   // Player thread, at the start of a turn: the jump PlayFrom asked for.
   void TakePendingJump();
   void SetAtEnd(bool atEnd) { m_atEnd.store(atEnd); }

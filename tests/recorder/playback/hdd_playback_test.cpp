@@ -258,6 +258,50 @@ TEST(PlayHDDThread, searchTime_jumpsToTheBlockAndWaitsForKeyPicturesOnEveryChann
   }
 }
 
+// A search after SkipBefore lands on its time: what lies before it in the
+// index block is handed over for decoding only, each channel from its key
+// picture on, and every channel's first picture shown is its first at or
+// after the time, whether or not it is a key picture.
+TEST(PlayHDDThread, searchAfterSkipBefore_showsTheFirstPictureAtTheTime_decodingFromTheKey) {
+  tools::SampleSummary summary;
+  const std::string path = orvan::test::SampleImage("skip.img", FourChannels(40), &summary);
+  DiskPlay rig(path);
+  auto &[d, host, viewers, player] = rig;
+  player.SetPacingEnabled(false);
+  ASSERT_TRUE(player.Pause());
+  // Not on a key picture's second: key pictures come every two seconds.
+  const uint32_t target = summary.firstTime + 31;
+  player.SkipBefore(target);
+  ASSERT_GE(player.SearchTime(target), 512);
+  ASSERT_TRUE(ServiceUntil([&] {
+    for (auto &v : viewers.v)
+      if (v.Pictures().empty()) return false;
+    return true;
+  }));
+  player.Pause();
+  EXPECT_EQ(player.FirstPlayedTime(), target);
+  for (int ch = 0; ch < 4; ++ch) {
+    bool shownOne = false, keyFirst = false, decodedBefore = false;
+    for (const auto &t : viewers.v[ch].Snapshot()) {
+      const uint32_t kind = VORN_TESK::FrameKind(t.type);
+      if (kind != VORN_TESK::FT_IFRAME && kind != VORN_TESK::FT_PFRAME) continue;
+      if (t.type & VORN_TESK::FT_DECODE_ONLY) {
+        if (!decodedBefore) keyFirst = kind == VORN_TESK::FT_IFRAME;
+        decodedBefore = true;
+        EXPECT_LT(t.seconds, target) << ch;
+        EXPECT_FALSE(shownOne) << ch;
+        continue;
+      }
+      if (!shownOne) {
+        EXPECT_EQ(t.seconds, target) << ch;
+      }
+      shownOne = true;
+    }
+    EXPECT_TRUE(decodedBefore) << ch;
+    EXPECT_TRUE(keyFirst) << ch;
+  }
+}
+
 TEST(PlayHDDThread, playBarJump_landsOnABlockAndWaitsForKeyPictures) {
   tools::SampleSummary summary;
   const std::string path = orvan::test::SampleImage("jump.img", FourChannels(40), &summary);
