@@ -65,6 +65,35 @@ uint32_t PickedTimeToRecorderSeconds(int year, int month, int day, int hour, int
   return static_cast<uint32_t>(seconds);
 }
 
+TypedTime ParseTypedTime(const std::string &typed, int startField, const int current[3]) {
+  TypedTime result;
+  if (startField < 0 || startField > 2) return result;
+  for (int f = 0; f < 3; ++f) result.fields[f] = f < startField ? current[f] : 0;
+  int field = startField;
+  std::string pending;  // the digits of the field being typed
+  for (const char c : typed) {
+    if (c == ':') {
+      if (pending.empty()) continue;  // after a field that completed itself
+      pending.clear();
+      ++field;
+      continue;
+    }
+    if (c < '0' || c > '9' || field > 2) return result;
+    pending += c;
+    const int value = std::stoi(pending);
+    const int highest = field == 0 ? 23 : 59;
+    if (value > highest) return result;
+    result.fields[field] = value;
+    if (pending.size() == 2 || value * 10 > highest) {
+      pending.clear();
+      ++field;
+    }
+  }
+  result.valid = true;
+  result.nextField = field;
+  return result;
+}
+
 FullScreenGeometry FullScreenFor(int screenWidth, int screenHeight) {
   return {screenWidth, screenHeight, std::max(0, screenWidth - 5), std::max(0, screenHeight - 43)};
 }

@@ -65,6 +65,19 @@ bool TrackReleaseRepositions(int x, const PlayBarGeometry &bar);
 // the rightmost knob position.
 int KnobLeftForTrackRelease(int x, const PlayBarGeometry &bar);
 
+// A time typed into a time field, key by key: digits, with or without
+// colons ("094520", "9:45:20", "0945"), filling the fields hour, minute,
+// second from `startField` on (the field the typing began in; fields
+// before it keep their values, later ones start at 0). A field is complete
+// after two digits, after one that no second digit could follow (a 3 to 9
+// in the hours, 6 to 9 in the minutes or seconds), or at a colon.
+struct TypedTime {
+  bool valid = false;  // false: a field out of range, or more than the fields
+  int fields[3] = {0, 0, 0};
+  int nextField = 0;  // where the next digit goes; 3 when all are complete
+};
+TypedTime ParseTypedTime(const std::string &typed, int startField, const int current[3]);
+
 // A date and time picked by the user as recorder seconds: the wall-clock
 // fields counted from 1970-01-01 00:00 as if they were UTC, which is how the
 // recorder counts. Out-of-range results clamp to 0 and UINT32_MAX.

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/window/time_edit.h"
 #include "platform/log.h"
 #include "recorder/clip_format.h"
 #include "recorder/copy_hdd_thread.h"
@@ -115,13 +116,13 @@ TCopyForm::TCopyForm(QWidget *parent) : QDialog(parent) {
   StartDate = new QDateEdit(this);
   StartDate->setObjectName(QStringLiteral("StartDate"));
   StartDate->setGeometry(76, 8, 117, 22);
-  StartTime = new QTimeEdit(this);
+  StartTime = new TTimeEdit(this);
   StartTime->setObjectName(QStringLiteral("StartTime"));
   StartTime->setGeometry(200, 8, 119, 22);
   EndDate = new QDateEdit(this);
   EndDate->setObjectName(QStringLiteral("EndDate"));
   EndDate->setGeometry(76, 36, 117, 22);
-  EndTime = new QTimeEdit(this);
+  EndTime = new TTimeEdit(this);
   EndTime->setObjectName(QStringLiteral("EndTime"));
   EndTime->setGeometry(200, 36, 119, 22);
   for (QDateEdit *d : {StartDate, EndDate}) d->setDisplayFormat(QStringLiteral("yyyy/MM/dd"));
@@ -150,6 +151,8 @@ TCopyForm::TCopyForm(QWidget *parent) : QDialog(parent) {
   connect(StartTime, &QTimeEdit::timeChanged, this, [this] { StartDateChange(); });
   connect(EndDate, &QDateEdit::dateChanged, this, [this] { EndDateChange(); });
   connect(EndTime, &QTimeEdit::timeChanged, this, [this] { EndDateChange(); });
+  connect(StartTime, &QTimeEdit::editingFinished, this, [this] { StartDateChange(); });
+  connect(EndTime, &QTimeEdit::editingFinished, this, [this] { EndDateChange(); });
   connect(SaveBtn, &QPushButton::clicked, this, [this] { SaveBtnClick(); });
   connect(StopBtn, &QPushButton::clicked, this, [this] { StopBtnClick(); });
   connect(CloseBtn, &QPushButton::clicked, this, [this] { CloseBtnClick(); });
@@ -191,7 +194,10 @@ void TCopyForm::PickEnd(const SYSTEMTIME &time) {
   EndDateChange();
 }
 
-void TCopyForm::KeepInsideSpan(QDateEdit *date, QTimeEdit *time) {
+void TCopyForm::KeepInsideSpan(QDateEdit *date, TTimeEdit *time) {
+  // A time being typed is corrected once it is finished (editingFinished),
+  // not at every key: its first digits alone lie outside any span.
+  if (time->Typing()) return;
   // Whole seconds on both sides, so "earlier by 1 ms or more" is "<". The
   // end may lie before the start: such a range copies little or nothing.
   const int64_t chosen = Seconds(Compose(date, time));
@@ -221,6 +227,10 @@ void TCopyForm::ShowIdle() {
 
 void TCopyForm::SaveBtnClick() {
   EndCopyThread();
+  // A time still being typed is finished first, and kept inside the span.
+  for (TTimeEdit *field : {StartTime, EndTime}) field->clearFocus();
+  StartDateChange();
+  EndDateChange();
   const SYSTEMTIME start = ChosenStart();
   const SYSTEMTIME end = ChosenEnd();
   if (Seconds(end) < Seconds(start)) {

@@ -29,6 +29,8 @@ class CopyHDDThread;
 
 namespace orvan::app {
 
+class TTimeEdit;
+
 class TCopyForm : public QDialog {
  public:
   explicit TCopyForm(QWidget *parent = nullptr);
@@ -87,15 +89,15 @@ class TCopyForm : public QDialog {
  private:
   void EndCopyThread();
   void ShowIdle();
-  void KeepInsideSpan(QDateEdit *date, QTimeEdit *time);
+  void KeepInsideSpan(QDateEdit *date, TTimeEdit *time);
 
   QLabel *Label1 = nullptr;
   QLabel *Label2 = nullptr;
   QLabel *Label3 = nullptr;
   QDateEdit *StartDate = nullptr;
-  QTimeEdit *StartTime = nullptr;
+  TTimeEdit *StartTime = nullptr;
   QDateEdit *EndDate = nullptr;
-  QTimeEdit *EndTime = nullptr;
+  TTimeEdit *EndTime = nullptr;
   QPushButton *SaveBtn = nullptr;
   QPushButton *StopBtn = nullptr;
   QPushButton *CloseBtn = nullptr;

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QScrollBar>
 #include <QTableWidget>
 #include <QTimer>
@@ -67,6 +68,9 @@ TEventForm::TEventForm(QWidget *parent) : QDialog(parent) {
   gridWidth = std::max(gridWidth, 369);
   m_grid->setGeometry(kGridLeft, kGridTop, gridWidth, kGridHeight);
   connect(m_grid, &QTableWidget::cellDoubleClicked, this, [this] { EventGridDblClick(); });
+  // The window's keys reach a kept-open list too; the grid keeps those it
+  // moves with, and Enter jumps as a double click does.
+  m_grid->installEventFilter(this);
 
   const int filterTop = kGridTop + kGridHeight + 5;
   m_channelFilter = new QComboBox(this);
@@ -113,6 +117,33 @@ void TEventForm::LoadEvents(orvan::ByteSource &disk, EventJumpCallback callback)
   m_grid->setSortingEnabled(true);
   m_grid->sortByColumn(0, Qt::AscendingOrder);
   ApplyFilter();
+}
+
+bool TEventForm::eventFilter(QObject *watched, QEvent *event) {
+  if (watched != m_grid) return QDialog::eventFilter(watched, event);
+  if (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress) return false;
+  switch (static_cast<QKeyEvent *>(event)->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      if (event->type() == QEvent::KeyPress) {
+        EventGridDblClick();
+        return true;
+      }
+      [[fallthrough]];
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+      if (event->type() == QEvent::ShortcutOverride) {
+        event->accept();
+        return true;
+      }
+      return false;
+    default:
+      return false;
+  }
 }
 
 void TEventForm::ApplyFilter() {

@@ -42,6 +42,9 @@ class TEventForm : public QDialog {
   QCheckBox *KeepOpenCheck() const { return m_keepOpen; }
   const recorder::CEventList &Events() const { return m_events; }
 
+ protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
  private:
   // Hides the rows the two filters leave out.
   void ApplyFilter();

@@ -30,6 +30,7 @@
 #include "app/window/event_form.h"
 #include "app/window/picture_control.h"
 #include "app/window/save_form.h"
+#include "app/window/time_edit.h"
 #include "display/display_grabber.h"
 #include "display/display_manager.h"
 #include "display/widgets/widget_window.h"
@@ -153,7 +154,7 @@ void InstallSynchronizeWakeup() {
 void RemoveSynchronizeWakeup() { TThread::SetSynchronizeWakeup(nullptr); }
 
 void JumpToEventTime(TLiveForm *window, uint32_t seconds) {
-  if (window) window->SearchDisk(seconds);
+  if (window) window->JumpToEvent(seconds);
 }
 
 TLiveForm::TLiveForm(QWidget *parent)
@@ -317,7 +318,7 @@ void TLiveForm::BuildControls() {
   DatePicker->setDisplayFormat(dateFormat);
   DatePicker->setCalendarPopup(true);
   DatePicker->setEnabled(false);
-  TimePicker = Named(new QTimeEdit(SearchGroup), "TimePicker");
+  TimePicker = Named(new TTimeEdit(SearchGroup), "TimePicker");
   TimePicker->setGeometry(101, 12, 97, 21);
   TimePicker->setEnabled(false);
   SearchBtn = Button(SearchGroup, "SearchBtn", "Search", 6, 40, 67, 25);
@@ -436,6 +437,7 @@ void TLiveForm::WireControls() {
   VideoImage->OnMouseUp = [this](int b, int x, int y) { VideoImageMouseUp(b, x, y); };
 
   auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  escape->setContext(Qt::ApplicationShortcut);
   connect(escape, &QShortcut::activated, this, [this] { FormKeyPress(kEscapeKey); });
   InstallKeys();
 }
@@ -488,6 +490,8 @@ void TLiveForm::showEvent(QShowEvent *event) {
 void TLiveForm::FormShow() {
   FilePlayClick();
   LayoutViewers(DisplayMode);
+  // The keys are the window's from the start, not a picker's.
+  LivePanel->setFocus(Qt::OtherFocusReason);
 }
 
 void TLiveForm::FormDestroy() {
@@ -731,6 +735,7 @@ void TLiveForm::OpenBtnClick() {
 
 void TLiveForm::RefreshTimerTimer() {
   if (!m_diskThread && !m_clipThread) return;
+  NoteEventJumpLanding();
   for (auto &v : m_viewers) v->Command(kViewerRefreshTime, nullptr);
 }
 
@@ -858,6 +863,7 @@ void TLiveForm::PlayBarImageMouseUp(int button, int x) {
 
 void TLiveForm::SearchBtnClick() {
   if (!m_diskThread) return;
+  m_eventJump = {};
   const QDate d = DatePicker->date();
   const QTime t = TimePicker->time();
   const uint32_t seconds =
@@ -867,12 +873,14 @@ void TLiveForm::SearchBtnClick() {
   SearchDisk(seconds);
 }
 
-void TLiveForm::SearchDisk(uint32_t seconds) {
-  if (!m_diskThread) return;
+bool TLiveForm::SearchDisk(uint32_t seconds) {
+  if (!m_diskThread) return false;
   m_diskThread->Pause();
   // A search that found its place plays from there, whatever the label
   // said before.
-  if (m_diskThread->SearchTime(seconds) >= 0) PlayLabel->setText(PlayingText(*m_diskThread));
+  if (m_diskThread->SearchTime(seconds) < 0) return false;
+  PlayLabel->setText(PlayingText(*m_diskThread));
+  return true;
 }
 
 void TLiveForm::EventBtnClick() {

@@ -59,6 +59,7 @@ class PlayFileThread;
 namespace orvan::app {
 
 class TPictureControl;
+class TTimeEdit;
 class TEventForm;
 class TCopyForm;
 class TSaveForm;
@@ -96,8 +97,13 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void OpenImageClick();
   bool OpenImageFile(const QString &path);
   // Disk player only: pause, search the recorder time and play from there
-  // (the time search and the event list's jump).
-  void SearchDisk(uint32_t seconds);
+  // (the time search and the event list's jump). False when the time
+  // cannot be found (nothing changes then).
+  bool SearchDisk(uint32_t seconds);
+  // The jump to an event (the event list, the play bar's ticks, PgDn and
+  // PgUp): a time outside the recording is refused with a message;
+  // otherwise the disk player plays from the event's own second.
+  void JumpToEvent(uint32_t seconds);
   // What the close command does, without the question: any modal window is
   // closed first (its own closing ends what it runs), then this one. For
   // SIGTERM and SIGINT.
@@ -146,8 +152,13 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void PlayPauseKey();
   // From the recorder time shown, `deltaSeconds` later (or earlier).
   void JumpBySeconds(int deltaSeconds);
-  // direction 1: the first event after the time shown; -1: the last before.
+  // direction 1: the first event at least kEventMarginSeconds after the
+  // time shown; -1: the last at least that much before it. Events outside
+  // the recording are left out; the event list's order and filters play no
+  // part. While a jump's picture is not on screen yet, the time it went to
+  // counts as shown, so presses in quick succession walk the list.
   void JumpToNeighbourEvent(int direction);
+  static constexpr int kEventMarginSeconds = 1;
   // Picture stepping, pausing first: 1 forward, -1 back.
   void StepKey(int direction);
   // step 1: the next faster speed, -1: the next slower, 0: normal speed;
@@ -241,6 +252,9 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void WireControls();
   // The window's keys and the buttons' tooltips naming them.
   void InstallKeys();
+  // The search pickers' event filter: they keep the keys they edit with,
+  // and Enter searches. True when the event was handled.
+  bool KeepTypingKeys(QObject *watched, QEvent *event);
   // The one player that exists, disk first; null without one.
   orvan::recorder::PlaybackThread *ActivePlayer() const;
   void SetBarGeometry();
@@ -318,6 +332,17 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void SetPickersToRecordingStart();
   // False, having told the user, for a time before or after the recording.
   bool SearchTimeRecorded(uint32_t seconds);
+  // The events' times inside the recording, sorted, each once.
+  std::vector<uint32_t> RecordedEventTimes() const;
+  // The recorder time shown, else the last one the disk player played; -1
+  // for none.
+  int64_t ShownOrPlayedSeconds() const;
+  // What JumpToNeighbourEvent starts from.
+  int64_t EventReferenceSeconds() const;
+  // Marks the last event jump as landed once its picture is seen (the
+  // keys, and every refresh tick).
+  void NoteEventJumpLanding();
+  static constexpr int kEventLandingSeconds = 3;
 
   // Controls, children of the client area; named as the window's design
   // names them.
@@ -348,7 +373,7 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   QPushButton *SnapShotBtn = nullptr;
   QGroupBox *SearchGroup = nullptr;
   QDateEdit *DatePicker = nullptr;
-  QTimeEdit *TimePicker = nullptr;
+  TTimeEdit *TimePicker = nullptr;
   QPushButton *SearchBtn = nullptr;
   QPushButton *EventBtn = nullptr;
   QPushButton *PrevEventBtn = nullptr;
@@ -406,12 +431,14 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   orvan::platform::SourceRegistration m_stillSource;
   orvan::recorder::PlayFileThread *m_clipThread = nullptr;
   QString m_clipName;  // file name of the clip opened, for snapshots
-  // The keys window, made on first use; the event the last PgDn or PgUp
-  // jumped to (0: none), so the next press moves on from it even when the
-  // search landed a little before it.
+  // The keys window, made on first use; the last jump to an event (target
+  // 0: none) and whether its picture has been seen.
   TKeysForm *m_keysForm = nullptr;
   std::vector<KeyHelpRow> m_keyHelp;
-  uint32_t m_lastEventJump = 0;
+  struct EventJump {
+    uint32_t target = 0;
+    bool landed = false;  // its first picture has been seen on screen
+  } m_eventJump;
   // The play bar's marks, made when a disk or clip opens. A disk's map is
   // read by m_mapThread on a handle of its own (a raw disk takes seconds
   // for the scattered reads), then handed to the main thread, which owns

@@ -1,7 +1,11 @@
 // The main window's keys, after mpv and VLC, and the tooltips that name
 // them.
+#include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QShortcut>
@@ -12,6 +16,7 @@
 #include "app/window/keys_form.h"
 #include "app/window/live_form.h"
 #include "app/window/picture_control.h"
+#include "app/window/time_edit.h"
 #include "recorder/play_file_thread.h"
 #include "recorder/play_hdd_thread.h"
 
@@ -26,6 +31,41 @@ QString KeysText(const QList<QKeySequence> &keys) {
 }
 
 }  // namespace
+
+bool TLiveForm::KeepTypingKeys(QObject *watched, QEvent *event) {
+  if (watched != DatePicker && watched != TimePicker) return false;
+  if (event->type() == QEvent::ShortcutOverride) {
+    // The field's own keys beyond those its line types with: stepping the
+    // section, and Enter and Escape, which end the typing.
+    switch (static_cast<QKeyEvent *>(event)->key()) {
+      case Qt::Key_Up:
+      case Qt::Key_Down:
+      case Qt::Key_PageUp:
+      case Qt::Key_PageDown:
+      case Qt::Key_Return:
+      case Qt::Key_Enter:
+      case Qt::Key_Escape:
+        event->accept();
+        return true;
+      default:
+        return false;
+    }
+  }
+  if (event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent *>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      // Enter searches the time typed, and the keys are the window's again.
+      LivePanel->setFocus(Qt::OtherFocusReason);
+      SearchBtnClick();
+      return true;
+    }
+    if (key == Qt::Key_Escape) {
+      LivePanel->setFocus(Qt::OtherFocusReason);
+      return true;
+    }
+  }
+  return false;
+}
 
 recorder::PlaybackThread *TLiveForm::ActivePlayer() const {
   if (m_diskThread) return m_diskThread;
@@ -74,10 +114,25 @@ void TLiveForm::InstallKeys() {
   for (const Binding &b : bindings) {
     m_keyHelp.push_back({KeysText(b.keys), QString::fromLatin1(b.action)});
     if (!b.run) continue;
+    // Whatever has the focus, in this window or in one beside it (the keys,
+    // a kept-open event list); a modal window shadows them. A text field
+    // keeps the keys it types with (KeepTypingKeys).
     auto *shortcut = new QShortcut(this);
     shortcut->setKeys(b.keys);
+    shortcut->setContext(Qt::ApplicationShortcut);
     connect(shortcut, &QShortcut::activated, this, b.run);
   }
+  // Buttons, boxes and lists take no focus from a click, so a click leaves
+  // the keys where they were; Tab still reaches them. A click on the video
+  // panel or the window's background takes the focus out of a text field.
+  for (QWidget *w : m_client->findChildren<QWidget *>()) {
+    if (qobject_cast<QAbstractButton *>(w) || qobject_cast<QComboBox *>(w))
+      w->setFocusPolicy(Qt::TabFocus);
+  }
+  for (QWidget *w : {static_cast<QWidget *>(m_client), static_cast<QWidget *>(LivePanel)})
+    w->setFocusPolicy(Qt::ClickFocus);
+  for (QWidget *field : {static_cast<QWidget *>(DatePicker), static_cast<QWidget *>(TimePicker)})
+    field->installEventFilter(this);
 
   auto tip = [](QWidget *w, const QString &text) { w->setToolTip(text); };
   tip(PlayBtn, QStringLiteral("Play (Space)"));
@@ -158,6 +213,7 @@ void TLiveForm::StepKey(int direction) {
 void TLiveForm::JumpBySeconds(int deltaSeconds) {
   recorder::PlaybackThread *player = ActivePlayer();
   if (!player) return;
+  m_eventJump = {};
   int64_t from = ShownRecorderSeconds();
   if (from < 0) from = player->LastPlayedTime();
   if (from <= 0) return;  // nothing shown yet: no time to move from
@@ -168,33 +224,80 @@ void TLiveForm::JumpBySeconds(int deltaSeconds) {
     PlayLabel->setText(PlayingText(*player));
 }
 
-void TLiveForm::JumpToNeighbourEvent(int direction) {
-  if (!m_diskThread || !EventForm) return;
-  std::vector<uint32_t> times = EventForm->Events().Times();
+std::vector<uint32_t> TLiveForm::RecordedEventTimes() const {
+  std::vector<uint32_t> times;
+  if (!EventForm) return times;
+  for (const recorder::EventRecord &event : EventForm->Events().Records()) {
+    // An event logged outside the recording has no picture to go to.
+    if (!m_recordingMap.Empty() &&
+        (event.time < m_recordingMap.FirstTime() || event.time > m_recordingMap.LastTime()))
+      continue;
+    times.push_back(event.time);
+  }
   std::sort(times.begin(), times.end());
+  times.erase(std::unique(times.begin(), times.end()), times.end());
+  return times;
+}
+
+void TLiveForm::NoteEventJumpLanding() {
+  if (m_eventJump.target == 0 || m_eventJump.landed || !m_diskThread) return;
+  // The jump's first picture is on screen: the player has handed over from
+  // the new place, and what is shown lies at the event (a jump lands on
+  // the event's own second, and the time runs on from there).
+  const int64_t shown = ShownOrPlayedSeconds();
+  if (m_diskThread->ResumedAtTime() != 0 && shown >= m_eventJump.target &&
+      shown <= int64_t{m_eventJump.target} + kEventLandingSeconds)
+    m_eventJump.landed = true;
+}
+
+int64_t TLiveForm::EventReferenceSeconds() const {
+  // A jump whose picture is not on screen yet stands for the time shown,
+  // so presses in quick succession walk the list.
+  if (m_eventJump.target != 0 && !m_eventJump.landed) return m_eventJump.target;
+  return ShownOrPlayedSeconds();
+}
+
+void TLiveForm::JumpToNeighbourEvent(int direction) {
+  if (!m_diskThread) return;
+  NoteEventJumpLanding();
+  const std::vector<uint32_t> times = RecordedEventTimes();
   if (times.empty()) return;
-  int64_t reference = ShownRecorderSeconds();
-  if (reference < 0 && m_diskThread->LastPlayedTime() != 0)
-    reference = m_diskThread->LastPlayedTime();
-  // A search lands on the block before the event, a little earlier than
-  // its time: the event jumped to last stands for the time shown near it.
-  if (m_lastEventJump != 0 && (reference < 0 || std::llabs(reference - m_lastEventJump) < 30))
-    reference = m_lastEventJump;
-  if (reference < 0) reference = direction > 0 ? 0 : INT64_MAX;
+  const int64_t reference = EventReferenceSeconds();
+  // Next: the first event at least a second after the time shown; previous:
+  // the last at least a second before it. Nothing shown yet: next is the
+  // first event, and there is none before.
   uint32_t target = 0;
   if (direction > 0) {
-    const auto it = std::upper_bound(times.begin(), times.end(), reference,
-                                     [](int64_t r, uint32_t t) { return r < int64_t(t); });
+    const int64_t from = reference < 0 ? 0 : reference + kEventMarginSeconds;
+    const auto it = std::lower_bound(times.begin(), times.end(), from,
+                                     [](uint32_t t, int64_t r) { return int64_t(t) < r; });
     if (it == times.end()) return;
     target = *it;
   } else {
-    const auto it = std::lower_bound(times.begin(), times.end(), reference,
-                                     [](uint32_t t, int64_t r) { return int64_t(t) < r; });
+    if (reference < 0) return;
+    const int64_t before = reference - kEventMarginSeconds;
+    const auto it = std::upper_bound(times.begin(), times.end(), before,
+                                     [](int64_t r, uint32_t t) { return r < int64_t(t); });
     if (it == times.begin()) return;
     target = *std::prev(it);
   }
-  m_lastEventJump = target;
-  SearchDisk(target);
+  JumpToEvent(target);
+}
+
+void TLiveForm::JumpToEvent(uint32_t seconds) {
+  if (!m_diskThread) return;
+  if (!SearchTimeRecorded(seconds)) return;  // says so
+  m_diskThread->Pause();
+  // Landing on the event's own second, not at the start of its index block.
+  m_diskThread->SkipBefore(seconds);
+  if (SearchDisk(seconds)) m_eventJump = {seconds, false};
+}
+
+int64_t TLiveForm::ShownOrPlayedSeconds() const {
+  int64_t shown = ShownRecorderSeconds();
+  if (shown < 0 && m_diskThread && m_diskThread->LastPlayedTime() != 0)
+    shown = m_diskThread->LastPlayedTime();
+  return shown;
 }
 
 void TLiveForm::WholePictureClick() {

@@ -13,6 +13,7 @@
 #include "app/window/event_form.h"
 #include "app/window/live_form.h"
 #include "app/window/picture_control.h"
+#include "app/window/time_edit.h"
 #include "recorder/clip_format.h"
 #include "recorder/play_hdd_thread.h"
 
@@ -218,8 +219,7 @@ bool TLiveForm::PlayBarTickJump(int x) {
   const EventTick *nearest = NearestTick(m_eventTicks, x);
   if (!nearest) return false;
   m_barDragging = false;
-  m_lastEventJump = nearest->time;
-  SearchDisk(nearest->time);
+  JumpToEvent(nearest->time);
   return true;
 }
 

@@ -11,6 +11,7 @@
 namespace orvan::app {
 
 bool TLiveForm::eventFilter(QObject *watched, QEvent *event) {
+  if (KeepTypingKeys(watched, event)) return true;
   if (watched == m_client && event->type() == QEvent::Resize && !m_fullScreen)
     PlaceControls(static_cast<QResizeEvent *>(event)->size());
   return QMainWindow::eventFilter(watched, event);

@@ -87,6 +87,52 @@ TEST(PickedTime, countsWallClockFieldsAsTheRecorderDoes) {
   EXPECT_EQ(PickedTimeToRecorderSeconds(2200, 1, 1, 0, 0, 0), 0xFFFFFFFFu);
 }
 
+TEST(TypedTime, aWholeTimeWithOrWithoutColons_fillsTheFieldsAsItIsTyped) {
+  const int now[3] = {13, 7, 42};
+  auto parse = [&](const char *typed, int start = 0) { return ParseTypedTime(typed, start, now); };
+  for (const char *whole : {"094520", "09:45:20", "9:45:20", "9:4520"}) {
+    const TypedTime t = parse(whole);
+    ASSERT_TRUE(t.valid) << whole;
+    EXPECT_EQ(t.fields[0], 9) << whole;
+    EXPECT_EQ(t.fields[1], 45) << whole;
+    EXPECT_EQ(t.fields[2], 20) << whole;
+    EXPECT_EQ(t.nextField, 3) << whole;
+  }
+  // Key by key: what is typed so far, the rest at zero.
+  TypedTime t = parse("0");
+  EXPECT_TRUE(t.valid);
+  EXPECT_EQ(t.nextField, 0);
+  t = parse("09");
+  EXPECT_EQ(t.fields[0], 9);
+  EXPECT_EQ(t.fields[1], 0);
+  EXPECT_EQ(t.nextField, 1);
+  t = parse("0945");
+  EXPECT_EQ(t.fields[1], 45);
+  EXPECT_EQ(t.fields[2], 0);
+  EXPECT_EQ(t.nextField, 2);
+  // A digit no second one could follow completes its field.
+  t = parse("94");
+  EXPECT_EQ(t.fields[0], 9);
+  EXPECT_EQ(t.fields[1], 4);
+  EXPECT_EQ(t.nextField, 1);
+  t = parse("1:7");
+  EXPECT_EQ(t.fields[0], 1);
+  EXPECT_EQ(t.fields[1], 7);
+  EXPECT_EQ(t.nextField, 2);
+  // Typed from the minutes on (a click or Tab there): the hour stays.
+  t = parse("4520", 1);
+  EXPECT_TRUE(t.valid);
+  EXPECT_EQ(t.fields[0], 13);
+  EXPECT_EQ(t.fields[1], 45);
+  EXPECT_EQ(t.fields[2], 20);
+  // Out of range, too long, or not a time: refused.
+  EXPECT_FALSE(parse("25").valid);
+  EXPECT_FALSE(parse("24").valid);
+  EXPECT_FALSE(parse("0945201").valid);
+  EXPECT_FALSE(parse("09a").valid);
+  EXPECT_FALSE(parse("1", 3).valid);
+}
+
 TEST(FullScreen, takesThePrimaryScreenLessTheMargins) {
   const FullScreenGeometry g = FullScreenFor(1280, 1024);
   EXPECT_EQ(g.windowWidth, 1280);
