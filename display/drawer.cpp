@@ -114,6 +114,26 @@ void FillMargins(uint8_t *surface, int surfacePitch, int surfaceWidth, int surfa
 }
 
 constexpr uint32_t kLetterboxColour = 0x00000000;
+constexpr uint32_t kDamageRed = 0x00E01010;
+constexpr uint32_t kDamageWhite = 0x00FFFFFF;
+
+// The damage mark, its top left at (x, y): a red square, white-edged, with
+// a white "!" in it.
+void DrawDamageMark(uint8_t *surface, int surfacePitch, int surfaceWidth, int surfaceHeight, int x,
+                    int y) {
+  const int n = CDDrawer::kDamageMarkPixels;
+  for (int row = 0; row < n; ++row) {
+    if (y + row < 0 || y + row >= surfaceHeight) continue;
+    auto *out = reinterpret_cast<uint32_t *>(surface + size_t(y + row) * surfacePitch);
+    for (int col = 0; col < n; ++col) {
+      if (x + col < 0 || x + col >= surfaceWidth) continue;
+      const bool edge = row == 0 || col == 0 || row == n - 1 || col == n - 1;
+      const bool bar = (col == n / 2 - 1 || col == n / 2) && row >= 3 && row <= n - 6;
+      const bool dot = (col == n / 2 - 1 || col == n / 2) && row >= n - 4 && row <= n - 3;
+      out[x + col] = edge || bar || dot ? kDamageWhite : kDamageRed;
+    }
+  }
+}
 
 }  // namespace
 
@@ -476,6 +496,9 @@ bool CDDrawer::Present(const FILETIME &time) {
                                     back->Height(), at.x, at.y);
     };
     if (labelPicture) put(*labelPicture, labelAt, labelOver);
+    if (m_damageMark && !to.IsEmpty())
+      DrawDamageMark(back->Bits(), back->Pitch(), back->Width(), back->Height(),
+                     to.right - kDamageMarkPixels - 4, to.top + 4);
     if (timePicture) {
       put(*timePicture, timeAt, timeOver);
       timeRect = RECT{timeAt.x, timeAt.y, timeAt.x + timePicture->width(),

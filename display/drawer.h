@@ -100,6 +100,12 @@ class CDDrawer {
   // strength over the picture, which shows through.
   void SetWholePicture(bool whole) { m_wholePicture = whole; }
   bool GetWholePicture() const { return m_wholePicture; }
+  // A small red mark with a white "!" at the picture's top right corner:
+  // the channel's pictures are damaged (its decoder waits for a clean key
+  // picture). Drawn by each Present while on.
+  void SetDamageMark(bool on) { m_damageMark = on; }
+  bool GetDamageMark() const { return m_damageMark; }
+  static constexpr int kDamageMarkPixels = 14;
 
   int32_t GetCropBorder() const { return m_cropBorder; }
   int32_t GetDisplayMode() const { return m_displayMode; }
@@ -164,6 +170,7 @@ class CDDrawer {
   const int m_channel;
   int32_t m_displayMode = 0;
   bool m_wholePicture = false;
+  bool m_damageMark = false;
   const HWND m_referenceWindow;
   QFont m_font;
   Label m_channelLabel;            // "CH1" .. "QUAD"

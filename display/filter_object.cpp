@@ -254,6 +254,21 @@ void VornFilterObj::Layout() {
   }
 }
 
+void VornFilterObj::ShowDamage(bool damaged, bool pictureComing) {
+  CTeskAutoLock drawer(m_drawer->GetLock());
+  m_drawer->SetDamageMark(damaged);
+  // A decoder that waits for a key picture shows nothing new: the mark goes
+  // on the picture already shown. (A picture that comes carries it itself.)
+  if (!pictureComing && !m_blank) {
+    FILETIME shown;
+    {
+      CTeskAutoLock guard(m_shownLock);
+      shown = m_shownTime;
+    }
+    if (shown.dwLowDateTime != 0 || shown.dwHighDateTime != 0) m_drawer->Present(shown);
+  }
+}
+
 bool VornFilterObj::DrawPicture(const AVFrame *picture) {
   CDrawerPictureSurface surface(*m_drawer);
   return m_converter->Draw(surface, picture, m_sourceFormat, m_width, m_height, m_halfSize);
@@ -282,10 +297,15 @@ int32_t VornFilterObj::ProcessFrame() {
       m_videoQueue.PopFront();
     }
     int32_t width = 0, height = 0;
+    bool damaged = false;
     {
       CTeskAutoLock decoder(m_decoderLock);
       m_pendingPicture = m_decoder->Decode(frame, &width, &height, &m_sourceFormat);
+      m_decodeErrors.store(m_decoder->DecodeErrors(), std::memory_order_relaxed);
+      damaged = m_decoder->Damaged();
     }
+    if (damaged != m_decoderDamaged.exchange(damaged, std::memory_order_relaxed))
+      ShowDamage(damaged, m_pendingPicture != nullptr);
     if (!m_pendingPicture) {
       VORN_TESK::Frames().Release(frame);
       return AfterFrameStep();

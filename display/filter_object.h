@@ -85,6 +85,12 @@ class VornFilterObj {
   // Decoders opened so far: one per stream description that changed the
   // codec or the picture size, plus reopenings after a decoding fault.
   uint64_t DecoderOpens();
+  // Damaged pictures the decoder met (CVideoDecoderMpeg4::DecodeErrors),
+  // and whether it waits for a clean key picture after one now; while it
+  // does, the drawer marks the picture (CDDrawer::SetDamageMark). Any
+  // thread.
+  uint64_t DecodeErrors() const { return m_decodeErrors.load(std::memory_order_relaxed); }
+  bool DecoderDamaged() const { return m_decoderDamaged.load(std::memory_order_relaxed); }
 
  private:
   static int32_t FrameStep(void *self);
@@ -98,6 +104,9 @@ class VornFilterObj {
   void SetPictureSize(int32_t width, int32_t height);
   void Layout();
   bool DrawPicture(const AVFrame *picture);
+  // Render lock held: the drawer's damage mark on or off, shown at once on
+  // the last picture when no new one is coming.
+  void ShowDamage(bool damaged, bool pictureComing);
   // Wakes a worker whose step found nothing to do (idle set), once.
   static void WakeIfIdle(std::atomic<bool> &idle, ProcessObjThread &worker);
 
@@ -137,6 +146,8 @@ class VornFilterObj {
   uint32_t m_skipCounter = 0;                 // render lock
   std::atomic<uint64_t> m_decodedCount{0};    // written by ProcessFrame
   std::atomic<uint64_t> m_presentedCount{0};  // written by ProcessRender
+  std::atomic<uint64_t> m_decodeErrors{0};    // written by ProcessFrame, from the decoder
+  std::atomic<bool> m_decoderDamaged{false};  // written by ProcessFrame, from the decoder
   bool m_halfSize = false;                    // render lock
   bool m_blank = false;                       // render lock; set by Blank()
   HWND m_window = nullptr;                    // render lock

@@ -25,6 +25,7 @@ CVideoDecoderMpeg4::~CVideoDecoderMpeg4() = default;
 
 void CVideoDecoderMpeg4::SetCodec(int codec) {
   m_state = &CVideoDecoderMpeg4::WaitKeyFrame;
+  m_damaged = false;
   m_pool.clear();
   m_context.reset();
   if (codec != kCodecClosed) {
@@ -46,6 +47,7 @@ void CVideoDecoderMpeg4::SetCodec(int codec) {
 
 void CVideoDecoderMpeg4::Flush() {
   m_state = &CVideoDecoderMpeg4::WaitKeyFrame;
+  m_damaged = false;
   if (m_context) avcodec_flush_buffers(m_context.get());
 }
 
@@ -87,11 +89,26 @@ AVFrame *CVideoDecoderMpeg4::RunStep(const VORN_TESK::tagFrame *frame, int32_t *
   if (failed) {
     // A codec fault never leaves the decoder: reopen and wait for the next
     // key frame.
+    ++m_decodeErrors;
     SetCodec(m_codec);
+    m_damaged = true;  // SetCodec starts a clean stream; this one is not
     return nullptr;
   }
+  const bool key = VORN_TESK::FrameKind(frame->dwType) == VORN_TESK::FT_IFRAME;
+  if (!picture) {
+    // Passed over while the stream after a fault waits for its key picture.
+    if (m_damaged && WaitingForKeyFrame() && !key) ++m_decodeErrors;
+    ReportFormat(picture, width, height, pixelFormat);
+    return nullptr;
+  }
+  if (picture->decode_error_flags != 0) {
+    // Decoded with parts concealed: shown, and spoilt until the next key.
+    ++m_decodeErrors;
+    m_damaged = true;
+  } else if (key) {
+    m_damaged = false;
+  }
   ReportFormat(picture, width, height, pixelFormat);
-  if (!picture) return nullptr;
   m_current = m_current == 0 ? 1 : 0;
   return picture;
 }

@@ -76,6 +76,14 @@ class CVideoDecoderMpeg4 : public CVideoDecoder {
   // Codecs opened since construction (reopenings after a fault included).
   uint64_t OpenCount() const { return m_openCount; }
   bool WaitingForKeyFrame() const { return m_state == &CVideoDecoderMpeg4::WaitKeyFrame; }
+  // Damaged pictures met so far: packets the codec refused or failed on,
+  // pictures it put out with errors concealed, and the pictures passed
+  // over while it waited for a key picture after such a fault.
+  uint64_t DecodeErrors() const { return m_decodeErrors; }
+  // True from a damaged picture until a key picture decodes cleanly: what
+  // is shown meanwhile is frozen or spoilt. Flush and SetCodec end it (a
+  // new stream, not a damaged one).
+  bool Damaged() const { return m_damaged; }
 
   // Prepended to the first key frame after opening or flushing: visual
   // object sequence (profile and level 0xF5), visual object, video object.
@@ -117,4 +125,6 @@ class CVideoDecoderMpeg4 : public CVideoDecoder {
   std::unique_ptr<AVBufferRef, BufferDeleter> m_packetBuffer;
   static constexpr size_t kPacketBufferBytes = 128 * 1024;
   uint64_t m_openCount = 0;
+  uint64_t m_decodeErrors = 0;
+  bool m_damaged = false;
 };

@@ -377,6 +377,7 @@ int RunPlay(const PlayOptions &o) {
            {"decoded", filter ? filter->DecodedPictures() : 0},
            {"shown", filter ? filter->PresentedPictures() : 0},
            {"decoderOpens", filter ? filter->DecoderOpens() : 0},
+           {"decodeErrors", filter ? filter->DecodeErrors() : 0},
            {"lastDelivered", counters.lastPictureSeconds.load()},
            {"lastShown", lastShown}});
     }

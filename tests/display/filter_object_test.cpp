@@ -172,6 +172,50 @@ TEST_P(FilterObjectPresents, inAGridTile_theCroppedHalfSizePictureFillsItsQuarte
 
 INSTANTIATE_TEST_SUITE_P(Codecs, FilterObjectPresents, testing::Values("mpeg4", "mjpeg"));
 
+// A picture the decoder cannot take is counted, and the tile is marked
+// (a red square at the picture's top right) on the picture still shown,
+// for as long as the decoder waits for a key picture; the pictures passed
+// over meanwhile count too. The next key picture ends the mark.
+TEST(VornFilterObj, damagedPictures_areCounted_andMarkTheTileUntilTheNextKeyPicture) {
+  const std::vector<CodedPicture> stream = Mpeg4Stream(352, 240, 12, 6);
+  ASSERT_EQ(stream.size(), 12u);
+  DisplayFixture fixture(720, 480);
+  FilterHarness h(fixture);
+  h.filter->SetDisplayMode(0);
+  h.filter->SetOutputWindow(&fixture.Quarter(0), false);
+  h.Push(DescriptionFrame(4, 352, 240));
+  for (int i = 0; i < 3; ++i) h.Push(PictureFrame(stream[size_t(i)], i));
+  ASSERT_TRUE(WaitUntil([&] { return ShownTimeIs(*h.filter, TimeOfPicture(2)); }));
+  EXPECT_EQ(h.filter->DecodeErrors(), 0u);
+  auto marked = [&] {
+    const QImage shot = fixture.CapturePanel();
+    const QRgb inside = shot.pixel(360 - 4 - CDDrawer::kDamageMarkPixels + 3, 4 + 2);
+    return qRed(inside) > 200 && qGreen(inside) < 60 && qBlue(inside) < 60;
+  };
+  EXPECT_FALSE(marked());
+
+  // A predicted picture that is noise, then the rest of the group.
+  CodedPicture noise = stream[3];
+  uint32_t seed = 12345;
+  for (size_t i = 4; i < noise.bytes.size(); ++i) {
+    seed = seed * 1103515245u + 12345u;
+    noise.bytes[i] = uint8_t(seed >> 16);
+  }
+  h.Push(PictureFrame(noise, 3));
+  for (int i = 4; i < 6; ++i) h.Push(PictureFrame(stream[size_t(i)], i));
+  ASSERT_TRUE(WaitUntil([&] { return h.Queued() == 0 && h.filter->AllPresented(); }));
+  EXPECT_GE(h.filter->DecodeErrors(), 1u);
+  EXPECT_TRUE(h.filter->DecoderDamaged());
+  EXPECT_TRUE(marked());
+
+  // The next key picture (6) is shown clean, without the mark.
+  for (int i = 6; i < 8; ++i) h.Push(PictureFrame(stream[size_t(i)], i));
+  ASSERT_TRUE(WaitUntil([&] { return ShownTimeIs(*h.filter, TimeOfPicture(7)); }));
+  ASSERT_TRUE(WaitUntil([&] { return h.filter->AllPresented(); }));
+  EXPECT_FALSE(h.filter->DecoderDamaged());
+  EXPECT_FALSE(marked());
+}
+
 TEST(VornFilterObj, firstDescription_alwaysCountsAsAChange_andTheSameOneFlushes) {
   DisplayFixture fixture;
   FilterHarness h(fixture);

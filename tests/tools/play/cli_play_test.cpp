@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <jpeglib.h>
 
 extern "C" {
@@ -171,6 +173,32 @@ TEST_F(OrvanCliPlay, wholeDisk_showsEveryChannelAndSnapshotsThePanel) {
   EXPECT_EQ(size.width, 720);
   EXPECT_EQ(size.height, 480);
   EXPECT_EQ(orvan::test::FileSha256(disk), before);  // read-only
+}
+
+// Pictures spoilt on the disk (its data overwritten with noise, the index
+// intact) are counted per channel as decodeErrors; an intact disk has none.
+TEST_F(OrvanCliPlay, damagedPictures_areCountedPerChannel_asDecodeErrors) {
+  std::string bytes = orvan::test::ReadFileText(disk);
+  ASSERT_GT(bytes.size(), size_t(3) << 20);
+  uint32_t seed = 7;
+  for (size_t i = bytes.size() / 2; i < bytes.size() / 2 + (256 << 10); ++i) {
+    seed = seed * 1103515245u + 12345u;
+    bytes[i] = char(seed >> 16);
+  }
+  const std::string damaged = dir->File("noise.img");
+  std::ofstream(damaged, std::ios::binary) << bytes;
+  for (const auto &[path, spoilt] : {std::pair{disk, false}, std::pair{damaged, true}}) {
+    const auto r = RunTool("orvan-cli", {"play", path, "--no-pacing", "--json"}, 120);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<size_t> reports = ChannelReports(r.out);
+    ASSERT_EQ(reports.size(), 4u) << r.out;
+    long long errors = 0;
+    for (size_t at : reports) {
+      ASSERT_NE(r.out.find("\"decodeErrors\": ", at), std::string::npos) << r.out;
+      errors += JsonNumber(r.out, "decodeErrors", at);
+    }
+    EXPECT_EQ(errors > 0, spoilt) << path << ": " << r.out;
+  }
 }
 
 TEST_F(OrvanCliPlay, mjpegWithAudio_pacedPlay_showsEveryChannelInItsQuarter_diskAndClip) {
