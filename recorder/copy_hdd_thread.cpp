@@ -134,7 +134,13 @@ void CopyHDDThread::Execute() {
       m_frameTableFailed = true;
       return false;
     }
-    m_written.store(m_sink->Written(), std::memory_order_release);
+    const int64_t written = m_sink->Written();
+    if (written > m_written.load(std::memory_order_relaxed)) {
+      if (m_firstWrittenSeconds.load(std::memory_order_relaxed) == 0)
+        m_firstWrittenSeconds.store(s.entry.time, std::memory_order_release);
+      m_lastWrittenSeconds.store(s.entry.time, std::memory_order_release);
+    }
+    m_written.store(written, std::memory_order_release);
     return true;
   };
   while (!Terminated()) {

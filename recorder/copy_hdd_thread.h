@@ -87,6 +87,15 @@ class CopyHDDThread final : public TThread {
   void *Owner() const { return m_owner; }
   // Entries of a clip, pictures of media files.
   int64_t EntriesWritten() const { return m_written.load(std::memory_order_acquire); }
+  // Recorder times of the first and the last of those written (0 before
+  // any): the span the files hold, which starts before the chosen start
+  // (a clip copies the start's whole index block).
+  uint32_t FirstWrittenSeconds() const {
+    return m_firstWrittenSeconds.load(std::memory_order_acquire);
+  }
+  uint32_t LastWrittenSeconds() const {
+    return m_lastWrittenSeconds.load(std::memory_order_acquire);
+  }
   // The next index entry to read, for progress against StartEntry()..PlayEnd().
   int64_t NextEntry() const { return m_progressNext.load(std::memory_order_acquire); }
   // Recorder time of the last entry examined (0 before any), for progress
@@ -178,6 +187,8 @@ class CopyHDDThread final : public TThread {
   std::atomic<int64_t> m_written{0};
   std::atomic<int64_t> m_progressNext{0};
   std::atomic<uint32_t> m_lastSeconds{0};
+  std::atomic<uint32_t> m_firstWrittenSeconds{0};
+  std::atomic<uint32_t> m_lastWrittenSeconds{0};
   std::atomic<CopyFailure> m_failure{CopyFailure::None};
   std::atomic<uint64_t> m_readErrors{0};
   std::atomic<uint64_t> m_skippedRecords{0};

@@ -1,7 +1,10 @@
-// Interface texts. English is fixed in the program; the Russian captions,
-// and the message texts in both languages, come from the language file's
-// section "STRINGS", read once at start. A missing key, or a missing file,
-// gives the text "0".
+// Interface texts: every caption and message of the windows has a key.
+// English is fixed in the program (the table in language.cpp); Russian
+// comes from the language file's section "STRINGS", read once at start. A
+// key missing from the file, or a missing file, gives the Russian text "0".
+// Each language asks and tells in its own words: the message texts are the
+// file's in Russian and the table's in English. Texts may hold %1, %2, ...
+// for values, and the file writes a line break as \n.
 #pragma once
 
 #include <array>
@@ -39,6 +42,125 @@ enum class TextKey {
   Close_Player,
   CantdetectHDDdevice,
   ThiswillstopHDDplaycontinue,
+  HDD_Select,
+  State_Play,
+  State_Pause,
+  State_Forward,
+  State_Ended,
+  Prev_event,
+  Next_event,
+  Start_time,
+  End_time,
+  View,
+  Whole_picture,
+  Open_image,
+  Yes,
+  No,
+  OK,
+  Version,
+  Nothing_recorded_at,
+  No_recording_between,
+  Recorded_span,
+  Span_unknown,
+  Size_unknown,
+  Size_bytes,
+  Damaged_pictures,
+  Snapshot_saved,
+  Snapshot_note,
+  Avi_saved,
+  Avi_cannot_create,
+  Avi_saving_for,
+  No_clip_loaded,
+  Clip_shown,
+  Jpeg_files,
+  Bitmap_files,
+  Avi_files,
+  In_files,
+  Yuv_files,
+  Disk_images,
+  Raw_images,
+  E01_images,
+  All_files,
+  Tip_Play,
+  Tip_Pause,
+  Tip_Forward,
+  Tip_Snapshot,
+  Tip_Search,
+  Tip_Event,
+  Tip_PrevEvent,
+  Tip_NextEvent,
+  Tip_FullScreen,
+  Tip_Close,
+  Tip_SaveAVI,
+  Tip_StopAVI,
+  Tip_Copy,
+  Tip_Open,
+  Tip_Audio,
+  Tip_PlayBar,
+  Keys_title,
+  Key_column,
+  Action_column,
+  Key_Space,
+  Key_Backspace,
+  Act_PlayPause,
+  Act_Later10,
+  Act_Earlier10,
+  Act_Later60,
+  Act_Earlier60,
+  Act_StepForward,
+  Act_StepBack,
+  Act_Faster,
+  Act_Slower,
+  Act_NormalSpeed,
+  Act_NextEvent,
+  Act_PrevEvent,
+  Act_Channel,
+  Act_AllChannels,
+  Act_WholePicture,
+  Act_FullScreen,
+  Act_LeaveFullScreen,
+  Act_Snapshot,
+  Act_TypeTime,
+  Act_EventList,
+  Act_Close,
+  Act_Keys,
+  Event_title,
+  Col_Num,
+  Col_Channel,
+  Col_Time,
+  Col_Type,
+  Kind_RecStart,
+  Kind_PowerOn,
+  Kind_Alarm,
+  Kind_VideoLoss,
+  Kind_Motion,
+  All_channels,
+  All_kinds,
+  Keep_open,
+  Tip_KeepOpen,
+  Doubtful_row,
+  Odd_kind,
+  Odd_channel,
+  Odd_time,
+  Start_label,
+  End_label,
+  Save_button,
+  Stop_button,
+  Processing,
+  Copy_complete,
+  Stop_question,
+  Close_question,
+  End_before_start,
+  No_entries,
+  No_recording,
+  No_pictures,
+  Not_written,
+  Clip_type,
+  Matroska_type,
+  Mp4_type,
+  Save_title,
+  Avi_saving,
+  Panel_stop,
   Count
 };
 
@@ -46,8 +168,7 @@ constexpr size_t kTextKeyCount = static_cast<size_t>(TextKey::Count);
 
 // The key's name in the file ("File_Select", ...).
 std::string_view TextKeyName(TextKey key);
-// The fixed English text of the place the key captions; empty for the
-// message keys, which have no English text of their own.
+// The fixed English text of the place the key captions.
 std::string_view EnglishText(TextKey key);
 
 // The texts read from the file, as UTF-8.
@@ -58,6 +179,21 @@ struct LanguageTexts {
 
   LanguageTexts();  // every text "0"
   const std::string &Get(TextKey key) const { return values[static_cast<size_t>(key)]; }
+};
+
+// The texts of the language in use: 0 English, 1 Russian (the file's).
+class CCaptions {
+ public:
+  CCaptions() = default;  // English
+  CCaptions(int language, const LanguageTexts &texts) : m_language(language), m_texts(texts) {}
+  int Language() const { return m_language; }
+  std::string Text(TextKey key) const {
+    return m_language == 1 ? m_texts.Get(key) : std::string(EnglishText(key));
+  }
+
+ private:
+  int m_language = 0;
+  LanguageTexts m_texts;
 };
 
 // Reads section "STRINGS" of an INI file. Keys match without regard to

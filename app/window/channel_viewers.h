@@ -34,6 +34,11 @@ class CChannelViewer : public IChannelViewer, public orvan::IViewerSink {
   // Every picture handed to the viewer has been drawn and presented (or
   // dropped by the viewer's rules). Main thread.
   virtual bool AllPresented() const = 0;
+  // Damaged pictures its decoder met so far, and whether it waits for a
+  // clean key picture after one now (the tile is marked meanwhile). Main
+  // thread.
+  virtual uint64_t DecodeErrors() const = 0;
+  virtual bool Damaged() const = 0;
   // Clears the viewer: no picture, no time, nothing redrawn by a layout
   // until the next picture arrives. Main thread, with no player running.
   virtual void Blank() = 0;

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/window/captions.h"
 #include "app/window/time_edit.h"
 #include "platform/log.h"
 #include "recorder/clip_format.h"
@@ -28,17 +29,10 @@ constexpr int kClientWidth = 327;
 constexpr int kClientHeight = 156;
 constexpr int kDotsPerRow = 20;
 
-const char kStopQuestion[] = "Stop now may cause error data to the saving file, continue?";
-const char kCloseQuestion[] = "Close now may cause error data to the saving file, continue?";
-const char kCompleteText[] = "Copy data complete!!";
-const char kEndBeforeStartText[] = "The end time is before the start time: nothing is copied.";
-const char kNoEntriesText[] = "Nothing was recorded in the chosen span: no clip was written.";
-const char kNoRecordingText[] = "The drive holds no recording: no clip was written.";
-const char kNoPicturesText[] = "No pictures were recorded in the chosen span: no file was written.";
-
+// By the pattern the type names, in whichever language it is captioned.
 const char *ExtensionOfFilter(const QString &filter) {
-  if (filter == QLatin1String(TCopyForm::kMatroskaFilter)) return ".mkv";
-  if (filter == QLatin1String(TCopyForm::kMp4Filter)) return ".mp4";
+  if (filter.contains(QLatin1String("*.mkv"))) return ".mkv";
+  if (filter.contains(QLatin1String("*.mp4"))) return ".mp4";
   return ".in";
 }
 
@@ -103,7 +97,7 @@ QString TCopyForm::NameForType(const QString &chosenName, const QString &selecte
 
 TCopyForm::TCopyForm(QWidget *parent) : QDialog(parent) {
   setObjectName(QStringLiteral("CopyForm"));
-  setWindowTitle(QStringLiteral("Copy"));
+  setWindowTitle(Tr(m_captions, TextKey::Copy));
   // Fixed single border, no system menu and no close box.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::MSWindowsFixedSizeDialogHint);
@@ -139,6 +133,7 @@ TCopyForm::TCopyForm(QWidget *parent) : QDialog(parent) {
   StopBtn = Button(this, "StopBtn", "Stop", 126, 120);
   StopBtn->setEnabled(false);
   CloseBtn = Button(this, "CloseBtn", "Close", 228, 120);
+  for (QPushButton *b : {SaveBtn, StopBtn, CloseBtn}) b->setFocusPolicy(Qt::TabFocus);
   SaveBtn->setAutoDefault(false);
   StopBtn->setAutoDefault(false);
   CloseBtn->setAutoDefault(false);
@@ -159,11 +154,10 @@ TCopyForm::TCopyForm(QWidget *parent) : QDialog(parent) {
   connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
 
   AskYesNo = [this](const QString &text, const QString &caption) {
-    return QMessageBox::question(this, caption, text, QMessageBox::Yes | QMessageBox::No) ==
-           QMessageBox::Yes;
+    return AskYesNoBox(this, m_captions, text, caption);
   };
   Inform = [this](const QString &text, const QString &caption) {
-    QMessageBox::information(this, caption, text, QMessageBox::Ok);
+    InformBox(this, m_captions, text, caption);
   };
   ChooseSaveFile = [this](const QString &filter, const QString &suggestedName,
                           QString *selectedFilter) {
@@ -179,6 +173,53 @@ void TCopyForm::SetRange(int driveNumber, const SYSTEMTIME &diskStart, const SYS
   m_diskEnd = diskEnd;
   Show(StartDate, StartTime, diskStart);
   Show(EndDate, EndTime, diskEnd);
+  // Each opening starts idle: no progress of an earlier copy, nothing to stop.
+  EndCopyThread();
+  Timer1->stop();
+  ShowIdle();
+  Label3->clear();
+  m_progress = 0;
+  ProgressBar->setValue(0);
+}
+
+void TCopyForm::ApplyLanguage(const CCaptions &captions) {
+  m_captions = captions;
+  setWindowTitle(Tr(m_captions, TextKey::Copy));
+  Label1->setText(Tr(m_captions, TextKey::Start_label));
+  Label2->setText(Tr(m_captions, TextKey::End_label));
+  SaveBtn->setText(Tr(m_captions, TextKey::Save_button));
+  StopBtn->setText(Tr(m_captions, TextKey::Stop_button));
+  CloseBtn->setText(Tr(m_captions, TextKey::Close));
+  const QLocale locale = captions.Language() == 1
+                             ? QLocale(QLocale::Russian, QLocale::Russia)
+                             : QLocale(QLocale::English, QLocale::UnitedStates);
+  for (QWidget *w : {static_cast<QWidget *>(StartDate), static_cast<QWidget *>(EndDate),
+                     static_cast<QWidget *>(StartTime), static_cast<QWidget *>(EndTime)})
+    w->setLocale(locale);
+  // The labels and buttons as wide as their captions need, the pickers and
+  // the window moving with them.
+  const QFontMetrics metrics(font());
+  const int labelWidth = std::max({62, metrics.horizontalAdvance(Label1->text()) + 6,
+                                   metrics.horizontalAdvance(Label2->text()) + 6});
+  for (QLabel *l : {Label1, Label2}) l->resize(labelWidth, l->height());
+  const int pickersLeft = 8 + labelWidth + 6;
+  for (QWidget *w : {static_cast<QWidget *>(StartDate), static_cast<QWidget *>(EndDate)})
+    w->move(pickersLeft, w->y());
+  for (QWidget *w : {static_cast<QWidget *>(StartTime), static_cast<QWidget *>(EndTime)})
+    w->move(pickersLeft + 124, w->y());
+  int buttonWidth = 75;
+  for (QPushButton *b : {SaveBtn, StopBtn, CloseBtn})
+    buttonWidth = std::max(buttonWidth, metrics.horizontalAdvance(b->text()) + 16);
+  const int width = std::max(kClientWidth, pickersLeft + 124 + 119 + 8);
+  const int gap = std::max(6, (width - 3 * buttonWidth) / 4);
+  int x = gap;
+  for (QPushButton *b : {SaveBtn, StopBtn, CloseBtn}) {
+    b->setGeometry(x, b->y(), buttonWidth, b->height());
+    x += buttonWidth + gap;
+  }
+  for (QWidget *w : {static_cast<QWidget *>(Label3), static_cast<QWidget *>(ProgressBar)})
+    w->resize(width - 16, w->height());
+  setFixedSize(std::max(width, x), kClientHeight);
 }
 
 SYSTEMTIME TCopyForm::ChosenStart() const { return Compose(StartDate, StartTime); }
@@ -234,21 +275,27 @@ void TCopyForm::SaveBtnClick() {
   const SYSTEMTIME start = ChosenStart();
   const SYSTEMTIME end = ChosenEnd();
   if (Seconds(end) < Seconds(start)) {
-    Inform(QString::fromLatin1(kEndBeforeStartText), QStringLiteral("Warning"));
+    Inform(Tr(m_captions, TextKey::End_before_start), Tr(m_captions, TextKey::Warning));
     return;
   }
-  QString type = QLatin1String(kClipFilter);
-  const QString chosen =
-      ChooseSaveFile(QStringLiteral("%1;;%2;;%3")
-                         .arg(QLatin1String(kClipFilter), QLatin1String(kMatroskaFilter),
-                              QLatin1String(kMp4Filter)),
-                     QString::fromStdString(recorder::DefaultClipName(start)), &type);
+  QString type = Tr(m_captions, TextKey::Clip_type);
+  const QString chosen = ChooseSaveFile(
+      QStringLiteral("%1;;%2;;%3")
+          .arg(type, Tr(m_captions, TextKey::Matroska_type), Tr(m_captions, TextKey::Mp4_type)),
+      QString::fromStdString(recorder::DefaultClipName(start)), &type);
   if (chosen.isEmpty()) return;
   const QString name = NameForType(chosen, type);
   recorder::ExportOptions options;
   options.format = recorder::ExportFormatOfName(name.toStdString());
+  // The span's end as offered is the recording's last second, which is
+  // copied too: entries at the chosen end are otherwise left out.
+  SYSTEMTIME copyEnd = end;
+  if (Seconds(end) == Seconds(m_diskEnd))
+    copyEnd = orvan::RecorderSecondsToSystemTime(Seconds(end) + 1);
+  m_askedStart = start;
+  m_askedEnd = end;
   m_thread = new recorder::CopyHDDThread(
-      this, m_driveNumber, start, end, name.toStdString(),
+      this, m_driveNumber, start, copyEnd, name.toStdString(),
       [this](const std::string &text) { Inform(QString::fromStdString(text), windowTitle()); },
       platform::ReplacePolicy::kReplaceExisting,  // the save dialog has asked
       options);
@@ -259,9 +306,9 @@ void TCopyForm::SaveBtnClick() {
   Timer1->start();
 }
 
-void TCopyForm::AdvanceDots(int &counter, QString &text) {
+void TCopyForm::AdvanceDots(int &counter, QString &text, const QString &first) {
   if (counter == 0) {
-    text = QStringLiteral("Processing .");
+    text = first;
     ++counter;
   } else if (counter < kDotsPerRow) {
     text += QLatin1Char('.');
@@ -290,7 +337,7 @@ void TCopyForm::Timer1Timer() {
       return;
     }
     QString text = Label3->text();
-    AdvanceDots(m_progress, text);
+    AdvanceDots(m_progress, text, Tr(m_captions, TextKey::Processing));
     Label3->setText(text);
     // The share of the chosen range behind the last entry examined; entries
     // of the block before the start count as none.
@@ -308,32 +355,41 @@ void TCopyForm::Timer1Timer() {
   const std::string error = m_thread->ErrorText();
   ProgressBar->setValue(1000);
   if (failure == recorder::CopyFailure::None) {
-    Inform(QString::fromLatin1(kCompleteText), windowTitle());
+    // What the files hold, beside what was asked for: a clip starts at the
+    // first entry of the start's index block.
+    auto timeText = [](int64_t seconds) {
+      return QString::fromStdString(orvan::FormatRecorderTime(seconds));
+    };
+    Inform(Tr(m_captions, TextKey::Copy_complete)
+               .arg(timeText(m_thread->FirstWrittenSeconds()),
+                    timeText(m_thread->LastWrittenSeconds()), timeText(Seconds(m_askedStart)),
+                    timeText(Seconds(m_askedEnd))),
+           windowTitle());
   } else {
     // A copy whose files or manifest could not all be made is not
     // reported as complete.
     QString text;
     switch (failure) {
       case recorder::CopyFailure::NotRecorderDisk:
-        text = QString::fromLatin1(kNoRecordingText);
+        text = Tr(m_captions, TextKey::No_recording);
         break;
       case recorder::CopyFailure::NoEntries:
-        text = QString::fromLatin1(kNoEntriesText);
+        text = Tr(m_captions, TextKey::No_entries);
         break;
       case recorder::CopyFailure::NoPictures:
-        text = QString::fromLatin1(kNoPicturesText);
+        text = Tr(m_captions, TextKey::No_pictures);
         break;
       case recorder::CopyFailure::EndBeforeStart:
-        text = QString::fromLatin1(kEndBeforeStartText);
+        text = Tr(m_captions, TextKey::End_before_start);
         break;
       default:
         text = QString::fromStdString(error);
         break;
     }
-    if (text.isEmpty()) text = QStringLiteral("The clip could not be written.");
+    if (text.isEmpty()) text = Tr(m_captions, TextKey::Not_written);
     ORVAN_LOG_WARN(kLogCategory, "copy ended after %lld entries: %s",
                    static_cast<long long>(written), text.toStdString().c_str());
-    Inform(text, QStringLiteral("Warning"));
+    Inform(text, Tr(m_captions, TextKey::Warning));
   }
   EndCopyThread();
   ShowIdle();
@@ -342,14 +398,15 @@ void TCopyForm::Timer1Timer() {
 }
 
 void TCopyForm::StopBtnClick() {
-  if (!AskYesNo(QString::fromLatin1(kStopQuestion), QStringLiteral("Warning"))) return;
+  if (!AskYesNo(Tr(m_captions, TextKey::Stop_question), Tr(m_captions, TextKey::Warning))) return;
   EndCopyThread();
   ShowIdle();
 }
 
 void TCopyForm::CloseBtnClick() {
   if (m_thread) {
-    if (!AskYesNo(QString::fromLatin1(kCloseQuestion), QStringLiteral("Warning"))) return;
+    if (!AskYesNo(Tr(m_captions, TextKey::Close_question), Tr(m_captions, TextKey::Warning)))
+      return;
     EndCopyThread();
     ShowIdle();
   }

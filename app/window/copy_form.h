@@ -14,6 +14,7 @@
 #include <QDialog>
 #include <functional>
 
+#include "app/core/language.h"
 #include "platform/wintime.h"
 
 class QDateEdit;
@@ -36,8 +37,13 @@ class TCopyForm : public QDialog {
   explicit TCopyForm(QWidget *parent = nullptr);
   ~TCopyForm() override;
 
-  // The drive to copy from and its recorded span; sets the pickers to it.
+  // The drive to copy from and its recorded span (its first and last
+  // recorded seconds); sets the pickers to it and the window to idle: no
+  // progress shown, nothing to stop. An end chosen at the span's end copies
+  // the last second too.
   void SetRange(int driveNumber, const SYSTEMTIME &diskStart, const SYSTEMTIME &diskEnd);
+  // Every caption and message in the language; the controls grow to fit.
+  void ApplyLanguage(const CCaptions &captions);
 
   void StartDateChange();
   void EndDateChange();
@@ -58,8 +64,9 @@ class TCopyForm : public QDialog {
                         QString *selectedFilter)>
       ChooseSaveFile;
 
-  // The file types of the save dialog, and the name a choice gives: the
-  // chosen type decides the format and the name's extension.
+  // The file types of the save dialog (as English names them), and the
+  // name a choice gives: the chosen type's pattern decides the format and
+  // the name's extension, in either language.
   static const char kClipFilter[];
   static const char kMatroskaFilter[];
   static const char kMp4Filter[];
@@ -78,9 +85,10 @@ class TCopyForm : public QDialog {
   // Per mille of the chosen range copied.
   int ProgressPerMille() const;
 
-  // One tick of the progress row: "Processing ." at 0, one more dot up to
-  // twenty, then a tick of rest and the counter back to 0.
-  static void AdvanceDots(int &counter, QString &text);
+  // One tick of the progress row: `first` ("Processing .") at 0, one more
+  // dot up to twenty, then a tick of rest and the counter back to 0.
+  static void AdvanceDots(int &counter, QString &text,
+                          const QString &first = QStringLiteral("Processing ."));
 
  protected:
   void done(int result) override;
@@ -108,6 +116,9 @@ class TCopyForm : public QDialog {
   SYSTEMTIME m_diskEnd{};
   int m_driveNumber = 0;
   int m_progress = 0;  // ticks of the dot row, 0..20
+  CCaptions m_captions;
+  SYSTEMTIME m_askedStart{};  // the span the running copy was asked for
+  SYSTEMTIME m_askedEnd{};
   recorder::CopyHDDThread *m_thread = nullptr;
 };
 

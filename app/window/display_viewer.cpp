@@ -62,6 +62,14 @@ class CDisplayViewer final : public CChannelViewer {
     auto *camera = dynamic_cast<CViewerVornMP4IPCamera *>(m_viewer.Impl());
     return !camera || !camera->Filter() || camera->Filter()->AllPresented();
   }
+  uint64_t DecodeErrors() const override {
+    auto *camera = dynamic_cast<CViewerVornMP4IPCamera *>(m_viewer.Impl());
+    return camera && camera->Filter() ? camera->Filter()->DecodeErrors() : 0;
+  }
+  bool Damaged() const override {
+    auto *camera = dynamic_cast<CViewerVornMP4IPCamera *>(m_viewer.Impl());
+    return camera && camera->Filter() && camera->Filter()->DecoderDamaged();
+  }
   void Blank() override {
     if (auto *camera = dynamic_cast<CViewerVornMP4IPCamera *>(m_viewer.Impl()))
       if (camera->Filter()) camera->Filter()->Blank();

@@ -1,5 +1,7 @@
 #include "app/window/event_form.h"
 
+#include "app/window/captions.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
@@ -19,6 +21,14 @@ constexpr int kFilterRowHeight = 30;
 // The table row of an event keeps the event's row number here, so a sorted
 // or filtered grid still jumps to its own event.
 constexpr int kEventRowRole = Qt::UserRole + 1;
+// The Type cell keeps the event's kind (the filter compares it, the
+// language names it).
+constexpr int kKindRole = Qt::UserRole + 2;
+
+constexpr TextKey kKindKeys[5] = {TextKey::Kind_RecStart, TextKey::Kind_PowerOn,
+                                  TextKey::Kind_Alarm, TextKey::Kind_VideoLoss,
+                                  TextKey::Kind_Motion};
+const QColor kDoubtfulBackground(0xff, 0xe0, 0xa0);
 
 // A cell that sorts by number when its text is one.
 QTableWidgetItem *Cell(const std::string &text) {
@@ -36,17 +46,16 @@ QTableWidgetItem *Cell(const std::string &text) {
 
 TEventForm::TEventForm(QWidget *parent) : QDialog(parent) {
   setObjectName(QStringLiteral("EventForm"));
-  setWindowTitle(QStringLiteral("Event"));
+  setWindowTitle(Tr(m_captions, TextKey::Event_title));
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
 
   m_grid = new QTableWidget(this);
   m_grid->setObjectName(QStringLiteral("EventGrid"));
   m_grid->setColumnCount(recorder::CEventList::kColumns);
-  QStringList headers;
-  for (const std::string &h : recorder::CEventList::HeaderRow())
-    headers << QString::fromStdString(h);
-  m_grid->setHorizontalHeaderLabels(headers);
+  m_grid->setHorizontalHeaderLabels(
+      {Tr(m_captions, TextKey::Col_Num), Tr(m_captions, TextKey::Col_Channel),
+       Tr(m_captions, TextKey::Col_Time), Tr(m_captions, TextKey::Col_Type)});
   m_grid->verticalHeader()->hide();
   m_grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   m_grid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -75,18 +84,18 @@ TEventForm::TEventForm(QWidget *parent) : QDialog(parent) {
   const int filterTop = kGridTop + kGridHeight + 5;
   m_channelFilter = new QComboBox(this);
   m_channelFilter->setObjectName(QStringLiteral("ChannelFilter"));
-  m_channelFilter->addItem(QStringLiteral("All channels"), 0);
+  m_channelFilter->addItem(Tr(m_captions, TextKey::All_channels), 0);
   for (int ch = 1; ch <= 4; ++ch) m_channelFilter->addItem(QStringLiteral("CH%1").arg(ch), ch);
   m_channelFilter->setGeometry(kGridLeft, filterTop, 100, 22);
   m_kindFilter = new QComboBox(this);
   m_kindFilter->setObjectName(QStringLiteral("KindFilter"));
-  m_kindFilter->addItem(QStringLiteral("All kinds"), 0);
+  m_kindFilter->addItem(Tr(m_captions, TextKey::All_kinds), 0);
   for (int kind = 1; kind <= 5; ++kind)
-    m_kindFilter->addItem(QString::fromStdString(recorder::EventKindName(kind)), kind);
+    m_kindFilter->addItem(Tr(m_captions, kKindKeys[kind - 1]), kind);
   m_kindFilter->setGeometry(kGridLeft + 106, filterTop, 100, 22);
-  m_keepOpen = new QCheckBox(QStringLiteral("Keep open"), this);
+  m_keepOpen = new QCheckBox(Tr(m_captions, TextKey::Keep_open), this);
   m_keepOpen->setObjectName(QStringLiteral("KeepOpenCheck"));
-  m_keepOpen->setToolTip(QStringLiteral("Leave the list open beside the playing window"));
+  m_keepOpen->setToolTip(Tr(m_captions, TextKey::Tip_KeepOpen));
   m_keepOpen->setGeometry(kGridLeft + 214, filterTop, gridWidth - 214, 22);
   for (QComboBox *filter : {m_channelFilter, m_kindFilter})
     connect(filter, &QComboBox::currentIndexChanged, this, [this] { ApplyFilter(); });
@@ -113,9 +122,85 @@ void TEventForm::LoadEvents(orvan::ByteSource &disk, EventJumpCallback callback)
       if (c == 0) item->setData(kEventRowRole, qulonglong(r + 1));
       m_grid->setItem(static_cast<int>(r), c, item);
     }
+    // The kind's cell, even for a kind without a name: it holds the kind.
+    if (!m_grid->item(int(r), 3)) m_grid->setItem(int(r), 3, new QTableWidgetItem);
+    m_grid->item(int(r), 3)->setData(kKindRole, m_events.Records()[r].Kind());
   }
+  RefreshRows();
   m_grid->setSortingEnabled(true);
   m_grid->sortByColumn(0, Qt::AscendingOrder);
+  ApplyFilter();
+}
+
+QString TEventForm::DoubtText(size_t row) const {
+  if (row == 0 || row > m_events.Records().size()) return {};
+  const recorder::EventRecord &event = m_events.Records()[row - 1];
+  QStringList why;
+  if (event.Kind() < 1 || event.Kind() > 5) why << Tr(m_captions, TextKey::Odd_kind);
+  if (event.channel > 4) why << Tr(m_captions, TextKey::Odd_channel);
+  // The clock's ends (1970, 2106) are never recording times; a known span
+  // says more.
+  const bool clockEnd = event.time < 86400 || event.time > 0xFFFFFFFFu - 86400;
+  const bool outside = m_spanLast != 0 && (event.time < m_spanFirst || event.time > m_spanLast);
+  if (clockEnd || outside) why << Tr(m_captions, TextKey::Odd_time);
+  if (why.isEmpty()) return {};
+  return Tr(m_captions, TextKey::Doubtful_row).arg(why.join(QStringLiteral(", ")));
+}
+
+void TEventForm::RefreshRows() {
+  const bool sorting = m_grid->isSortingEnabled();
+  m_grid->setSortingEnabled(false);
+  for (int row = 0; row < m_grid->rowCount(); ++row) {
+    QTableWidgetItem *number = m_grid->item(row, 0);
+    if (!number) continue;
+    const size_t eventRow = number->data(kEventRowRole).toULongLong();
+    if (QTableWidgetItem *kindCell = m_grid->item(row, 3)) {
+      const int kind = kindCell->data(kKindRole).toInt();
+      kindCell->setText(kind >= 1 && kind <= 5 ? Tr(m_captions, kKindKeys[kind - 1]) : QString());
+    }
+    // Doubtful rows stay listed, tinted, and say why.
+    const QString doubt = DoubtText(eventRow);
+    for (int c = 0; c < recorder::CEventList::kColumns; ++c) {
+      QTableWidgetItem *cell = m_grid->item(row, c);
+      if (!cell) m_grid->setItem(row, c, cell = new QTableWidgetItem);
+      cell->setToolTip(doubt);
+      if (doubt.isEmpty())
+        cell->setData(Qt::BackgroundRole, QVariant());
+      else
+        cell->setBackground(kDoubtfulBackground);
+    }
+  }
+  m_grid->setSortingEnabled(sorting);
+}
+
+void TEventForm::SetRecordedSpan(uint32_t first, uint32_t last) {
+  m_spanFirst = first;
+  m_spanLast = last;
+  RefreshRows();
+}
+
+void TEventForm::ApplyLanguage(const CCaptions &captions) {
+  m_captions = captions;
+  setWindowTitle(Tr(m_captions, TextKey::Event_title));
+  m_grid->setHorizontalHeaderLabels(
+      {Tr(m_captions, TextKey::Col_Num), Tr(m_captions, TextKey::Col_Channel),
+       Tr(m_captions, TextKey::Col_Time), Tr(m_captions, TextKey::Col_Type)});
+  m_channelFilter->setItemText(0, Tr(m_captions, TextKey::All_channels));
+  m_kindFilter->setItemText(0, Tr(m_captions, TextKey::All_kinds));
+  for (int kind = 1; kind <= 5; ++kind)
+    m_kindFilter->setItemText(kind, Tr(m_captions, kKindKeys[kind - 1]));
+  m_keepOpen->setText(Tr(m_captions, TextKey::Keep_open));
+  m_keepOpen->setToolTip(Tr(m_captions, TextKey::Tip_KeepOpen));
+  // The filters grow with their texts; the form with them.
+  int x = kGridLeft;
+  for (QWidget *w : {static_cast<QWidget *>(m_channelFilter), static_cast<QWidget *>(m_kindFilter),
+                     static_cast<QWidget *>(m_keepOpen)}) {
+    const int width = std::max(100, w->sizeHint().width());
+    w->setGeometry(x, w->y(), width, w->height());
+    x += width + 6;
+  }
+  setFixedSize(std::max(kGridLeft + m_grid->width() + 9, x + 3), height());
+  RefreshRows();
   ApplyFilter();
 }
 
@@ -148,13 +233,13 @@ bool TEventForm::eventFilter(QObject *watched, QEvent *event) {
 
 void TEventForm::ApplyFilter() {
   const int channel = m_channelFilter->currentData().toInt();
-  const QString kind = m_kindFilter->currentIndex() > 0 ? m_kindFilter->currentText() : QString();
+  const int kind = m_kindFilter->currentData().toInt();
   for (int row = 0; row < m_grid->rowCount(); ++row) {
     const QTableWidgetItem *channelCell = m_grid->item(row, 1);
     const QTableWidgetItem *kindCell = m_grid->item(row, 3);
     const bool channelFits =
         channel == 0 || (channelCell && channelCell->data(Qt::DisplayRole).toInt() == channel);
-    const bool kindFits = kind.isEmpty() || (kindCell && kindCell->text() == kind);
+    const bool kindFits = kind == 0 || (kindCell && kindCell->data(kKindRole).toInt() == kind);
     m_grid->setRowHidden(row, !(channelFits && kindFits));
   }
 }

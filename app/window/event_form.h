@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "app/core/language.h"
 #include "platform/disk_source.h"
 #include "recorder/event_list.h"
 
@@ -35,6 +36,16 @@ class TEventForm : public QDialog {
   // Shows the list: modal, or beside the window while "Keep open" is
   // ticked.
   void ShowList();
+  // Every caption, the rows' kinds and the doubtful marks in the language.
+  void ApplyLanguage(const CCaptions &captions);
+  // The recording's first and last times, for the rows that lie outside
+  // it (0, 0: not known). The rows are marked again.
+  void SetRecordedSpan(uint32_t first, uint32_t last);
+  // Why a row's event is doubtful (a kind or channel the recorder does not
+  // write, a time outside the recording, or at the ends of the clock);
+  // empty when it is not. Rows are counted from 1, as the list numbers
+  // them.
+  QString DoubtText(size_t row) const;
 
   QTableWidget *EventGrid() const { return m_grid; }
   QComboBox *ChannelFilter() const { return m_channelFilter; }
@@ -49,6 +60,8 @@ class TEventForm : public QDialog {
   // Hides the rows the two filters leave out.
   void ApplyFilter();
   void KeepOpenChanged();
+  // The kind and doubt cells of every row, in the language.
+  void RefreshRows();
 
   QTableWidget *m_grid;
   QComboBox *m_channelFilter;
@@ -56,6 +69,8 @@ class TEventForm : public QDialog {
   QCheckBox *m_keepOpen;
   recorder::CEventList m_events;
   EventJumpCallback m_callback;
+  CCaptions m_captions;
+  uint32_t m_spanFirst = 0, m_spanLast = 0;
 };
 
 }  // namespace orvan::app

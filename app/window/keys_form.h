@@ -7,6 +7,8 @@
 #include <QString>
 #include <vector>
 
+#include "app/core/language.h"
+
 class QTableWidget;
 
 namespace orvan::app {
@@ -18,8 +20,15 @@ struct KeyHelpRow {
 
 class TKeysForm : public QDialog {
  public:
-  TKeysForm(const std::vector<KeyHelpRow> &rows, QWidget *parent = nullptr);
+  TKeysForm(const std::vector<KeyHelpRow> &rows, const CCaptions &captions,
+            QWidget *parent = nullptr);
+  // The rows and the captions again, in another language.
+  void SetRows(const std::vector<KeyHelpRow> &rows, const CCaptions &captions);
   QTableWidget *KeyGrid() const { return m_grid; }
+
+ protected:
+  // Escape closes the list, whatever the main window does with it.
+  bool event(QEvent *event) override;
 
  private:
   QTableWidget *m_grid;

@@ -26,6 +26,7 @@
 
 #include "app/core/configuration.h"
 #include "app/still_image.h"
+#include "app/window/captions.h"
 #include "app/window/copy_form.h"
 #include "app/window/event_form.h"
 #include "app/window/picture_control.h"
@@ -107,18 +108,6 @@ void StyleSkyBlue(QWidget *w) {
   w->setPalette(p);
 }
 
-// Shrinks a button's font until its caption fits its designed width (down
-// to 7 pixels), so longer translations stay readable on the fixed layout.
-void FitCaption(QPushButton *button) {
-  QFont font = button->parentWidget() ? button->parentWidget()->font() : button->font();
-  const int room = button->width() - 6;
-  for (int px = font.pixelSize() > 0 ? font.pixelSize() : 11; px >= 7; --px) {
-    font.setPixelSize(px);
-    if (QFontMetrics(font).horizontalAdvance(button->text()) <= room) break;
-  }
-  button->setFont(font);
-}
-
 template <typename T>
 T *Named(T *widget, const char *name) {
   widget->setObjectName(QString::fromLatin1(name));
@@ -182,11 +171,10 @@ TLiveForm::TLiveForm(QWidget *parent)
   resize(minimumSizeHint());  // the designed client area under the menu
 
   AskYesNo = [this](const QString &text, const QString &caption) {
-    return QMessageBox::question(this, caption, text, QMessageBox::Yes | QMessageBox::No) ==
-           QMessageBox::Yes;
+    return AskYesNoBox(this, m_captions, text, caption);
   };
   Inform = [this](const QString &text, const QString &caption) {
-    QMessageBox::information(this, caption, text, QMessageBox::Ok);
+    InformBox(this, m_captions, text, caption);
   };
   ChooseOpenFile = [this](const QString &filter) {
     return QFileDialog::getOpenFileName(this, QString(), QString(), filter);
@@ -344,7 +332,10 @@ void TLiveForm::BuildControls() {
   StyleYellowOnBlack(LanguageLabel);
   LanguageCombo = Named(new QComboBox(m_client), "LanguageCombo");
   LanguageCombo->setGeometry(800, 408, 73, 21);
-  LanguageCombo->addItems({QStringLiteral("English"), QStringLiteral("Russian")});
+  // Each language by its own name, whichever is in use: whoever cannot
+  // read the one shown still finds theirs.
+  LanguageCombo->addItems(
+      {QStringLiteral("English"), QStringLiteral("\u0420\u0443\u0441\u0441\u043a\u0438\u0439")});
   LanguageCombo->setCurrentIndex(0);
   CloseBtn = Button(m_client, "CloseBtn", "Close", 856, 504, 57, 25);
   StatusLabel = Named(new QLabel(m_client), "StatusLabel");
@@ -361,6 +352,10 @@ void TLiveForm::BuildControls() {
   RedrawPlayBar();
   for (QWidget *w : m_client->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
     m_designedPlaces.emplace_back(w, w->geometry());
+  m_originalPlaces = m_designedPlaces;
+  for (QGroupBox *group : {DeviceGroup, PlayGroup, AVIGroup, SearchGroup})
+    for (QWidget *w : group->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+      m_designedInGroups.emplace_back(w, w->geometry());
   m_client->installEventFilter(this);
 }
 
@@ -446,10 +441,11 @@ void TLiveForm::WireControls() {
 
 void TLiveForm::FormCreate() {
   m_texts = LoadLanguageTexts();
-  if (std::optional<int> stored = ReadLanguageSetting(ConfigurationPath())) {
-    LanguageCombo->setCurrentIndex(*stored);
-    ApplyLanguage(*stored);
-  }
+  // The English captions are those of ApplyLanguage(0) from the start, so a
+  // switch back gives the same ones.
+  const int stored = ReadLanguageSetting(ConfigurationPath()).value_or(0);
+  LanguageCombo->setCurrentIndex(stored);
+  ApplyLanguage(stored);
   orvan::media::InitCodecLibrary();
 
   m_savedFormRect = QRect(pos(), sizeHint());
@@ -488,6 +484,8 @@ void TLiveForm::showEvent(QShowEvent *event) {
 }
 
 void TLiveForm::FormShow() {
+  // The other windows were made after this one's language was applied.
+  ApplyLanguageToWindows();
   FilePlayClick();
   LayoutViewers(DisplayMode);
   // The keys are the window's from the start, not a picker's.
@@ -508,9 +506,7 @@ void TLiveForm::FormDestroy() {
   DisplayManager = nullptr;
 }
 
-bool TLiveForm::ConfirmClose() {
-  return AskYesNo(Q(m_texts.Get(TextKey::Close_Player)), Q(m_texts.Get(TextKey::Warning)));
-}
+bool TLiveForm::ConfirmClose() { return AskYesNo(Tr(TextKey::Close_Player), Tr(TextKey::Warning)); }
 
 void TLiveForm::closeEvent(QCloseEvent *event) {
   if (m_closeConfirmed || ConfirmClose()) {
@@ -572,7 +568,7 @@ void TLiveForm::StopPlayback() {
   m_diskHandle.reset();
   StopClipThread();
   CloseClipFiles();
-  PlayLabel->setText(QString());
+  ShowPlayState(PlayState::kNone);
   ClearDeviceStatus();
   LoadRecordingMap();
 }
@@ -618,6 +614,7 @@ void TLiveForm::SetPlaySource(int source) {
 void TLiveForm::HDDPlayClick() {
   if (m_playSource == kHddPlay) return;
   StopPlayback();
+  BlankPanel();  // nothing of the source left stays on screen
   bool keepSize = false;
   for (auto &v : m_viewers) v->Command(kViewerKeepSize, &keepSize);
   LayoutViewers(DisplayMode);
@@ -625,7 +622,7 @@ void TLiveForm::HDDPlayClick() {
   if (DeviceCombo->currentIndex() < 0) {
     // Drives that exist but could not be read (no rights) are named after
     // the message, with how to get access.
-    QString text = Q(m_texts.Get(TextKey::CantdetectHDDdevice));
+    QString text = Tr(TextKey::CantdetectHDDdevice);
     for (const std::string &m : m_scanMessages) text += QStringLiteral("\n\n") + Q(m);
     Inform(text, windowTitle());
   }
@@ -634,7 +631,11 @@ void TLiveForm::HDDPlayClick() {
 void TLiveForm::FilePlayClick() {
   if (m_playSource == kFilePlay) return;
   StopPlayback();
+  // Until a clip is loaded nothing of the disk stays on screen, and the
+  // status line says that none is.
+  BlankPanel();
   SetPlaySource(kFilePlay);
+  RefreshSourceStatus();
   bool keepSize = false;
   for (auto &v : m_viewers) v->Command(kViewerKeepSize, &keepSize);
   LayoutViewers(DisplayMode);
@@ -701,7 +702,7 @@ void TLiveForm::DeviceComboChange() {
 
 void TLiveForm::OpenBtnClick() {
   if (m_playSource == kFilePlay) {
-    const QString chosen = ChooseOpenFile(QStringLiteral("IN files (*.in *.IN)"));
+    const QString chosen = ChooseOpenFile(Tr(TextKey::In_files) + QStringLiteral(" (*.in *.IN)"));
     if (chosen.isEmpty()) return;
     StopClipThread();
     CloseClipFiles();
@@ -727,7 +728,8 @@ void TLiveForm::OpenBtnClick() {
     m_clipThread = new recorder::PlayFileThread(*this, m_clipFiles.get(), Sinks(), m_grabber.get());
     PlayBtnClick();
   } else if (m_playSource == kImagePlay) {
-    const QString chosen = ChooseOpenFile(QStringLiteral("YUV files (*.yuv *.YUV)"));
+    const QString chosen =
+        ChooseOpenFile(Tr(TextKey::Yuv_files) + QStringLiteral(" (*.yuv *.YUV)"));
     if (chosen.isEmpty()) return;
     LoadStillImage(chosen);
   }
@@ -736,6 +738,13 @@ void TLiveForm::OpenBtnClick() {
 void TLiveForm::RefreshTimerTimer() {
   if (!m_diskThread && !m_clipThread) return;
   NoteEventJumpLanding();
+  RefreshPlayLabel();
+  // The status line counts the damaged pictures as they come.
+  const QString damage = DamageText();
+  if (damage != m_damageShown) {
+    m_damageShown = damage;
+    RefreshSourceStatus();
+  }
   for (auto &v : m_viewers) v->Command(kViewerRefreshTime, nullptr);
 }
 
@@ -744,15 +753,41 @@ QImage TLiveForm::VideoImagePicture() const { return VideoImage->pixmap().toImag
 // ---- play controls and play bar ----
 
 void TLiveForm::DrivePlayers(const std::function<void(recorder::PlaybackThread &)> &operation,
-                             const QString &state) {
+                             PlayState state) {
   // The disk player first; at most one of the two exists.
   for (recorder::PlaybackThread *player : {static_cast<recorder::PlaybackThread *>(m_diskThread),
                                            static_cast<recorder::PlaybackThread *>(m_clipThread)}) {
     if (!player) continue;
     operation(*player);
-    // "Play" says the speed it plays at.
-    PlayLabel->setText(state == QLatin1String("Play") ? PlayingText(*player) : state);
+    ShowPlayState(state);
   }
+}
+
+void TLiveForm::ShowPlayState(PlayState state) {
+  m_playState = state;
+  RefreshPlayLabel();
+}
+
+void TLiveForm::RefreshPlayLabel() {
+  const recorder::PlaybackThread *player = ActivePlayer();
+  QString text;
+  switch (player ? m_playState : PlayState::kNone) {
+    case PlayState::kNone:
+      break;
+    case PlayState::kPaused:
+      text = Tr(TextKey::State_Pause);
+      break;
+    case PlayState::kPlaying:
+    case PlayState::kForward:
+      // At the end nothing plays any more, whatever was asked.
+      if (player->AtEnd())
+        text = Tr(TextKey::State_Ended);
+      else
+        text =
+            m_playState == PlayState::kForward ? Tr(TextKey::State_Forward) : PlayingText(*player);
+      break;
+  }
+  PlayLabel->setText(text);
 }
 
 void TLiveForm::PlayBtnClick() {
@@ -761,11 +796,11 @@ void TLiveForm::PlayBtnClick() {
         p.SetSpeed(recorder::kNormalSpeedEighths);
         p.Play();
       },
-      QStringLiteral("Play"));
+      PlayState::kPlaying);
 }
 
 void TLiveForm::PauseBtnClick() {
-  DrivePlayers([](recorder::PlaybackThread &p) { p.Pause(); }, QStringLiteral("Pause"));
+  DrivePlayers([](recorder::PlaybackThread &p) { p.Pause(); }, PlayState::kPaused);
 }
 
 void TLiveForm::ForwardBtnClick() {
@@ -774,7 +809,7 @@ void TLiveForm::ForwardBtnClick() {
         p.Pause();
         p.Forward();
       },
-      QStringLiteral("FFx20"));
+      PlayState::kForward);
 }
 
 void TLiveForm::AudioCheckClick() {
@@ -836,7 +871,7 @@ void TLiveForm::PlayBarBtnMouseUp(int button, int) {
         p.RequestSeek();
         p.Play();
       },
-      QStringLiteral("Play"));
+      PlayState::kPlaying);
 }
 
 void TLiveForm::PlayBarImageMouseDown(int button, int x) { StartBarDrag(button, x); }
@@ -858,7 +893,7 @@ void TLiveForm::PlayBarImageMouseUp(int button, int x) {
         }
         p.Play();
       },
-      QStringLiteral("Play"));
+      PlayState::kPlaying);
 }
 
 void TLiveForm::SearchBtnClick() {
@@ -879,7 +914,7 @@ bool TLiveForm::SearchDisk(uint32_t seconds) {
   // A search that found its place plays from there, whatever the label
   // said before.
   if (m_diskThread->SearchTime(seconds) < 0) return false;
-  PlayLabel->setText(PlayingText(*m_diskThread));
+  ShowPlayState(PlayState::kPlaying);
   return true;
 }
 
@@ -889,9 +924,21 @@ void TLiveForm::EventBtnClick() {
 
 // ---- the playback threads' calls ----
 
+namespace {
+// The players write "Start : <time>" and "End : <time>": the word is the
+// language's.
+QString LocalTimeLabel(const std::string &text, const char *word, const QString &local) {
+  const std::string prefix = std::string(word) + " : ";
+  if (text.rfind(prefix, 0) != 0) return Q(text);
+  return local + QStringLiteral(" : ") + Q(text.substr(prefix.size()));
+}
+}  // namespace
+
 void TLiveForm::SetTimeLabels(const std::string &startText, const std::string &endText) {
-  StartTimeLabel->setText(Q(startText));
-  EndTimeLabel->setText(Q(endText));
+  m_startTimeText = startText;
+  m_endTimeText = endText;
+  StartTimeLabel->setText(LocalTimeLabel(startText, "Start", Tr(TextKey::Start_time)));
+  EndTimeLabel->setText(LocalTimeLabel(endText, "End", Tr(TextKey::End_time)));
 }
 
 void TLiveForm::SetRecordingLayout(int quad) {
@@ -914,36 +961,67 @@ void TLiveForm::ShowMessage(const std::string &text, const std::string &caption)
 void TLiveForm::ApplyLanguage(int language) {
   if (language != 0 && language != 1) return;
   m_language = language;
+  m_captions = CCaptions(language, m_texts);
   const SourceCaptions captions = CaptionsForSource(m_playSource, language, m_texts);
   NamePanel->setText(Q(captions.namePanel));
   DeviceGroup->setTitle(Q(captions.deviceGroup));
-  auto text = [&](TextKey key) { return Q(CaptionFor(key, language, m_texts)); };
-  OpenBtn->setText(text(TextKey::Load_File));
-  PlayGroup->setTitle(text(TextKey::Play));
-  PlayBtn->setText(text(TextKey::Play));
-  PauseBtn->setText(text(TextKey::Pause));
-  ForwardBtn->setText(text(TextKey::Forward));
-  AVIGroup->setTitle(text(TextKey::Backup));
-  SaveAVIBtn->setText(text(TextKey::Save_AVI));
-  StopAVIBtn->setText(text(TextKey::Stop_AVI));
-  CopyBtn->setText(text(TextKey::Copy));
-  SnapShotBtn->setText(text(TextKey::Snapshot));
-  SearchGroup->setTitle(text(TextKey::Search));
-  SearchBtn->setText(text(TextKey::Time_search));
-  EventBtn->setText(text(TextKey::Event_search));
-  FullScreenBtn->setText(text(TextKey::Full_screen));
-  AudioCheck->setText(text(TextKey::PlayAudio));
-  LanguageLabel->setText(text(TextKey::Language));
-  CloseBtn->setText(text(TextKey::Close));
-  SourceSelect->setTitle(text(TextKey::Source_select));
-  HDDPlay->setText(text(TextKey::HDD_Play));
-  FilePlay->setText(text(TextKey::File_Play));
-  ImagePlay->setText(text(TextKey::Image_Play));
-  Exit->setText(text(TextKey::Exit));
-  About->setText(text(TextKey::About));
-  for (QPushButton *b : {OpenBtn, PlayBtn, PauseBtn, ForwardBtn, SaveAVIBtn, StopAVIBtn, CopyBtn,
-                         SnapShotBtn, SearchBtn, EventBtn, FullScreenBtn, CloseBtn})
-    FitCaption(b);
+  OpenBtn->setText(Tr(TextKey::Load_File));
+  PlayGroup->setTitle(Tr(TextKey::Play));
+  PlayBtn->setText(Tr(TextKey::Play));
+  PauseBtn->setText(Tr(TextKey::Pause));
+  ForwardBtn->setText(Tr(TextKey::Forward));
+  AVIGroup->setTitle(Tr(TextKey::Backup));
+  SaveAVIBtn->setText(Tr(TextKey::Save_AVI));
+  StopAVIBtn->setText(Tr(TextKey::Stop_AVI));
+  CopyBtn->setText(Tr(TextKey::Copy));
+  SnapShotBtn->setText(Tr(TextKey::Snapshot));
+  SearchGroup->setTitle(Tr(TextKey::Search));
+  SearchBtn->setText(Tr(TextKey::Time_search));
+  EventBtn->setText(Tr(TextKey::Event_search));
+  PrevEventBtn->setText(Tr(TextKey::Prev_event));
+  NextEventBtn->setText(Tr(TextKey::Next_event));
+  FullScreenBtn->setText(Tr(TextKey::Full_screen));
+  AudioCheck->setText(Tr(TextKey::PlayAudio));
+  LanguageLabel->setText(Tr(TextKey::Language));
+  CloseBtn->setText(Tr(TextKey::Close));
+  SourceSelect->setTitle(Tr(TextKey::Source_select));
+  HDDPlay->setText(Tr(TextKey::HDD_Play));
+  FilePlay->setText(Tr(TextKey::File_Play));
+  ImagePlay->setText(Tr(TextKey::Image_Play));
+  OpenImage->setText(Tr(TextKey::Open_image));
+  Exit->setText(Tr(TextKey::Exit));
+  ViewMenu->setTitle(Tr(TextKey::View));
+  // The key after a tab is shown as the item's key, not registered.
+  WholePictureItem->setText(Tr(TextKey::Whole_picture) + QStringLiteral("\tW"));
+  About->setText(Tr(TextKey::About));
+  SnapShot1->setText(Tr(TextKey::Snapshot));
+  ApplyTooltips();
+  // The pickers' dates in the language's own way (month names in the
+  // calendar too), always with four-digit years.
+  const QLocale locale = language == 1 ? QLocale(QLocale::Russian, QLocale::Russia)
+                                       : QLocale(QLocale::English, QLocale::UnitedStates);
+  DatePicker->setLocale(locale);
+  TimePicker->setLocale(locale);
+  QString dateFormat = locale.dateFormat(QLocale::ShortFormat);
+  if (!dateFormat.contains(QStringLiteral("yyyy")))
+    dateFormat.replace(QStringLiteral("yy"), QStringLiteral("yyyy"));
+  DatePicker->setDisplayFormat(dateFormat);
+  RefreshPlayLabel();
+  SetTimeLabels(m_startTimeText, m_endTimeText);
+  RebuildKeyHelp();
+  ApplyLanguageToWindows();
+  // Captions keep the window's font: the controls grow to fit them.
+  ArrangeSideColumn();
+  RefreshSourceStatus();  // cut to the status line's width
+}
+
+QLocale TLiveForm::DatePickerLocale() const { return DatePicker->locale(); }
+
+void TLiveForm::ApplyLanguageToWindows() {
+  if (EventForm) EventForm->ApplyLanguage(m_captions);
+  if (CopyForm) CopyForm->ApplyLanguage(m_captions);
+  if (SaveForm) SaveForm->ApplyLanguage(m_captions);
+  if (m_keysForm) m_keysForm->SetRows(m_keyHelp, m_captions);
 }
 
 void TLiveForm::LanguageComboChange() {
@@ -954,7 +1032,7 @@ void TLiveForm::LanguageComboChange() {
                     ConfigurationPath().c_str());
 }
 
-void TLiveForm::AboutClick() { Inform(Q(AboutText()), QStringLiteral("Version")); }
+void TLiveForm::AboutClick() { Inform(Q(AboutText()), Tr(TextKey::Version)); }
 
 void TLiveForm::EnableControls(bool enabled) {
   for (QWidget *w : std::initializer_list<QWidget *>{
@@ -984,7 +1062,7 @@ void TLiveForm::FullScreenBtnClick() {
     activateWindow();
   } else {
     EnableControls(true);
-    m_client->setMinimumSize(kClientWidth, kClientHeight);
+    m_client->setMinimumSize(kClientWidth + m_sideExtraWidth, kClientHeight);
     m_client->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     m_client->resize(m_windowedClientSize);
     // The window's own limits follow the client area's at once, or the old

@@ -16,12 +16,15 @@
 #include <QColor>
 #include <QDateTime>
 #include <QImage>
+#include <QKeySequence>
+#include <QLocale>
 #include <QMainWindow>
 #include <QRect>
 #include <array>
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,6 +36,7 @@
 #include "app/window/keys_form.h"
 #include "platform/disk_source.h"
 #include "platform/source_registry.h"
+#include "recorder/disk_discovery.h"
 #include "recorder/playback_host.h"
 #include "recorder/recording_map.h"
 
@@ -165,8 +169,18 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   // the player plays at it.
   void ChangeSpeed(int step);
   // PlayLabel's text while `player` plays: "Play", or with its speed
-  // ("Play ×2", "Play ×½").
-  static QString PlayingText(const orvan::recorder::PlaybackThread &player);
+  // ("Play ×2", "Play ×½"), in the language.
+  QString PlayingText(const orvan::recorder::PlaybackThread &player) const;
+  // What PlayLabel says: nothing, playing (at a speed), paused, fast
+  // forward; at the end of the recording, while playing or fast forward,
+  // that it ended.
+  enum class PlayState { kNone, kPlaying, kPaused, kForward };
+  void ShowPlayState(PlayState state);
+  // The language in use and its texts.
+  const CCaptions &Captions() const { return m_captions; }
+  // The search pickers' locale: the language's.
+  QLocale DatePickerLocale() const;
+  QString Tr(TextKey key) const { return QString::fromStdString(m_captions.Text(key)); }
   // channel 0..3 enlarged, or -1 for the grid.
   void ShowChannelKey(int channel);
   // "Whole picture" (W, and the View menu): every channel shown whole,
@@ -191,6 +205,8 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   // x of entry n on the track; the knob's left stands there while it plays.
   int PlayBarXOfEntry(int64_t n) const;
   static QColor EventKindColour(int kind);
+  // The kind's name in the language; empty for a kind without one.
+  QString EventKindText(int kind) const;
   // What the play bar's tooltip says at x (relative to the track): the
   // event of a tick under it, a span without recording, or the recorder
   // time there; empty without a recording.
@@ -252,6 +268,18 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void WireControls();
   // The window's keys and the buttons' tooltips naming them.
   void InstallKeys();
+  // The buttons' tooltips, and the key list F1 shows, in the language.
+  void ApplyTooltips();
+  void RebuildKeyHelp();
+  // The other windows' captions in the window's language.
+  void ApplyLanguageToWindows();
+  // The controls right of the panel as wide as their captions need in the
+  // window's font (never narrower than designed), the column and the
+  // window growing with them.
+  void ArrangeSideColumn();
+  // The status line: the chosen drive (path, size, recorded span), the
+  // clip, or that none is loaded; and the damaged pictures counted.
+  void RefreshSourceStatus();
   // The search pickers' event filter: they keep the keys they edit with,
   // and Enter searches. True when the event was handled.
   bool KeepTypingKeys(QObject *watched, QEvent *event);
@@ -265,7 +293,8 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void StartBarDrag(int button, int x);
   // Runs the operation on each existing player and shows its state text.
   void DrivePlayers(const std::function<void(orvan::recorder::PlaybackThread &)> &operation,
-                    const QString &state);
+                    PlayState state);
+  void RefreshPlayLabel();
   void StopDiskThread();
   void StopClipThread();
   void CloseClipFiles();
@@ -275,6 +304,10 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   bool LoadStillImage(const QString &path);
   // Each found disk's path, size and recorded span as its item's tooltip.
   void DescribeDevices(const std::vector<orvan::recorder::FoundDisk> &found);
+  QString DescribeDisk(const orvan::recorder::FoundDisk &disk) const;
+  // The damaged pictures each channel's decoder met, for the status line;
+  // empty while there are none.
+  QString DamageText() const;
   // The chosen item's description in the status line (empty: none).
   void ShowDeviceStatus();
   void ClearDeviceStatus();
@@ -401,6 +434,7 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   // Window state.
   int m_playSource = kHddPlay;
   int m_language = 0;
+  PlayState m_playState = PlayState::kNone;
   bool m_fullScreen = false;
   bool m_wholePicture = false;  // the trim choice, sent to every viewer
   bool m_barDragging = false;
@@ -413,10 +447,29 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   // The controls of the client area as designed, for PlaceControls; the
   // window's place and client size before full screen, restored after.
   std::vector<std::pair<QWidget *, QRect>> m_designedPlaces;
+  std::vector<std::pair<QWidget *, QRect>> m_originalPlaces;  // as designed, before any language
   QRect m_windowedGeometry;
   QSize m_windowedClientSize;
   LanguageTexts m_texts;
+  CCaptions m_captions;                        // m_texts in m_language
+  std::string m_startTimeText, m_endTimeText;  // as the player wrote them
+  // The key table: the keys and what they do (TextKey, and a channel
+  // number for the texts that take one).
+  struct KeyBinding {
+    QList<QKeySequence> keys;
+    TextKey action;
+    int argument;
+  };
+  std::vector<KeyBinding> m_keyBindings;
+  // The designed places of the group boxes' controls, in their group.
+  std::vector<std::pair<QWidget *, QRect>> m_designedInGroups;
+  int m_sideExtraWidth = 0;
+  QString m_damageShown;
+  // The search time a copy keeps for the disk read again after it.
+  std::optional<QDateTime> m_pickersKept;   // the damage counts the status line last showed  // how
+                                            // much wider than designed the column is
   std::vector<std::string> m_scanMessages;  // drives the last scan could not read
+  std::vector<orvan::recorder::FoundDisk> m_foundDisks;  // the last scan's, in DeviceCombo's order
   CViewerLayout m_layout;
   std::array<std::unique_ptr<CChannelViewer>, 4> m_viewers;
   orvan::recorder::PlayBarState m_playBar;

@@ -51,12 +51,18 @@ constexpr auto kDialogPolicy = orvan::platform::ReplacePolicy::kReplaceExisting;
 }  // namespace
 
 TCopyForm *TLiveForm::CopyWindow() {
-  if (!CopyForm) CopyForm = new TCopyForm(this);
+  if (!CopyForm) {
+    CopyForm = new TCopyForm(this);
+    CopyForm->ApplyLanguage(m_captions);
+  }
   return CopyForm;
 }
 
 TSaveForm *TLiveForm::SavingIndicator() {
-  if (!SaveForm) SaveForm = new TSaveForm(this);
+  if (!SaveForm) {
+    SaveForm = new TSaveForm(this);
+    SaveForm->ApplyLanguage(m_captions);
+  }
   return SaveForm;
 }
 
@@ -69,8 +75,8 @@ void TLiveForm::SnapShotBtnClick() {
   const bool still = shot.still;
   const QString suggested = SuggestedName(still ? kStillSnapshotNamePattern : kSnapshotNamePattern,
                                           QDateTime::currentDateTime());
-  const QString jpeg = QStringLiteral("JPEG files (*.jpg *.jpeg *.JPG *.JPEG)");
-  const QString bitmap = QStringLiteral("Bitmap files (*.bmp *.BMP)");
+  const QString jpeg = Tr(TextKey::Jpeg_files) + QStringLiteral(" (*.jpg *.jpeg *.JPG *.JPEG)");
+  const QString bitmap = Tr(TextKey::Bitmap_files) + QStringLiteral(" (*.bmp *.BMP)");
   const QString chosen = ChooseSaveFile(
       still ? bitmap + QStringLiteral(";;") + jpeg : jpeg + QStringLiteral(";;") + bitmap,
       suggested);
@@ -166,12 +172,12 @@ void TLiveForm::WriteSnapshot(const TakenSnapshot &shot, const QString &path) {
 
 void TLiveForm::ShowWriteRefusal(const std::string &error) {
   ORVAN_LOG_WARN(kLogCategory, "%s", error.c_str());
-  Inform(QString::fromStdString(error), QString::fromStdString(m_texts.Get(TextKey::Warning)));
+  Inform(QString::fromStdString(error), Tr(TextKey::Warning));
 }
 
 void TLiveForm::VideoImageMouseUp(int button, int x, int y) {
   if (button != kRightButton) return;
-  SnapShot1->setText(QStringLiteral("SnapShot"));
+  SnapShot1->setText(Tr(TextKey::Snapshot));
   const QPoint at =
       VideoImage->parentWidget()->mapToGlobal(QPoint(x + VideoImage->x(), y + VideoImage->y()));
   ViewerMenu->popup(at);
@@ -188,7 +194,8 @@ void TLiveForm::SaveAviWith(bool clipPlayer) {
   if (!Player(clipPlayer)) return;
   const char *pattern = m_layout.QuadRecording() == 1 ? kQuadAviNamePattern : kAviNamePattern;
   const QString suggested = SuggestedName(pattern, QDateTime::currentDateTime());
-  const QString chosen = ChooseSaveFile(QStringLiteral("AVI files (*.avi *.AVI)"), suggested);
+  const QString chosen =
+      ChooseSaveFile(Tr(TextKey::Avi_files) + QStringLiteral(" (*.avi *.AVI)"), suggested);
   if (chosen.isEmpty()) return;
   recorder::PlaybackThread *player = Player(clipPlayer);
   if (!player) return;
@@ -200,8 +207,7 @@ void TLiveForm::SaveAviWith(bool clipPlayer) {
   }
   if (!player->SetAviRecording(chosen.toStdString(), 0, true, kDialogPolicy)) {
     // Nothing is being saved: no indicator that says otherwise.
-    Inform(QStringLiteral("The AVI file cannot be created:\n") + chosen,
-           QString::fromStdString(m_texts.Get(TextKey::Warning)));
+    Inform(Tr(TextKey::Avi_cannot_create).arg(chosen), Tr(TextKey::Warning));
     return;
   }
   PlaceSavingIndicator();
@@ -243,9 +249,7 @@ void TLiveForm::StopAVIBtnClick() {
 
 void TLiveForm::CopyBtnClick() {
   if (!m_diskThread) return;
-  if (!AskYesNo(QString::fromStdString(m_texts.Get(TextKey::ThiswillstopHDDplaycontinue)),
-                QString::fromStdString(m_texts.Get(TextKey::Warning))))
-    return;
+  if (!AskYesNo(Tr(TextKey::ThiswillstopHDDplaycontinue), Tr(TextKey::Warning))) return;
   // Where the disk stood: it comes back there once the copy window closes.
   const int64_t shownSeconds = ShownRecorderSeconds();
   const bool wasPlaying = m_diskThread->Playing();
@@ -254,14 +258,19 @@ void TLiveForm::CopyBtnClick() {
   SYSTEMTIME diskEnd = m_diskThread->DiskEndTime();
   const recorder::DiskGeometry geometry = m_diskThread->Geometry();
   // The player's end is the start of the last 512-entry block; the span
-  // offered runs on past the last entry, so the whole recording can be
-  // copied (entries at the chosen end itself are not).
+  // offered runs to the last entry's second, which the copy window then
+  // copies too, so the whole recording can be copied.
   StopDiskThread();
   uint32_t lastSeconds = 0;
   if (m_diskHandle && recorder::LastPlayedEntryTime(*m_diskHandle, geometry, lastSeconds) &&
-      int64_t{lastSeconds} + 1 > SystemTimeToRecorderSeconds(diskEnd))
-    diskEnd = RecorderSecondsToSystemTime(int64_t{lastSeconds} + 1);
-  StopPlayback();
+      int64_t{lastSeconds} > SystemTimeToRecorderSeconds(diskEnd))
+    diskEnd = RecorderSecondsToSystemTime(int64_t{lastSeconds});
+  // The copy window reads the disk on its own: this one's handle closes,
+  // but the play bar's marks, the status line and the search time stay as
+  // they are while it is open, and the time comes back after.
+  m_diskHandle.reset();
+  ShowPlayState(PlayState::kNone);
+  m_pickersKept = PickedDateTime();
   bool keepSize = false;
   for (auto &v : m_viewers) v->Command(kViewerKeepSize, &keepSize);
   LayoutViewers(DisplayMode);
@@ -288,7 +297,7 @@ void TLiveForm::ReturnToShownTime(int drive, int64_t seconds, bool play) {
   player->Pause();
   player->SearchTime(uint32_t(seconds));  // plays from there
   if (!play) player->Pause();             // the jump waits for the next Play
-  PlayLabel->setText(play ? QStringLiteral("Play") : QStringLiteral("Pause"));
+  ShowPlayState(play ? PlayState::kPlaying : PlayState::kPaused);
 }
 
 }  // namespace orvan::app

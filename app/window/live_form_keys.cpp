@@ -12,6 +12,7 @@
 #include <QTimeEdit>
 #include <algorithm>
 
+#include "app/window/captions.h"
 #include "app/window/event_form.h"
 #include "app/window/keys_form.h"
 #include "app/window/live_form.h"
@@ -24,9 +25,40 @@ namespace orvan::app {
 
 namespace {
 
-QString KeysText(const QList<QKeySequence> &keys) {
+// A key as its cap reads: arrows as arrows, Space and Backspace in the
+// language, the rest (letters, F keys, PgDn, Esc, Ctrl+) as printed on it.
+QString KeyName(const QKeySequence &sequence, const CCaptions &captions) {
+  if (sequence.isEmpty()) return {};
+  const QKeyCombination combination = sequence[0];
+  QString prefix;
+  if (combination.keyboardModifiers() & Qt::ControlModifier) prefix = QStringLiteral("Ctrl+");
+  switch (combination.key()) {
+    case Qt::Key_Space:
+      return prefix + Tr(captions, TextKey::Key_Space);
+    case Qt::Key_Backspace:
+      return prefix + Tr(captions, TextKey::Key_Backspace);
+    case Qt::Key_Right:
+      return prefix + QStringLiteral("\u2192");
+    case Qt::Key_Left:
+      return prefix + QStringLiteral("\u2190");
+    case Qt::Key_Up:
+      return prefix + QStringLiteral("\u2191");
+    case Qt::Key_Down:
+      return prefix + QStringLiteral("\u2193");
+    case Qt::Key_PageDown:
+      return prefix + QStringLiteral("PgDn");
+    case Qt::Key_PageUp:
+      return prefix + QStringLiteral("PgUp");
+    case Qt::Key_Escape:
+      return prefix + QStringLiteral("Esc");
+    default:
+      return prefix + QKeySequence(combination.key()).toString(QKeySequence::PortableText);
+  }
+}
+
+QString KeysText(const QList<QKeySequence> &keys, const CCaptions &captions) {
   QStringList names;
-  for (const QKeySequence &k : keys) names << k.toString(QKeySequence::NativeText);
+  for (const QKeySequence &k : keys) names << KeyName(k, captions);
   return names.join(QStringLiteral(", "));
 }
 
@@ -76,43 +108,48 @@ void TLiveForm::InstallKeys() {
   using K = QKeySequence;
   struct Binding {
     QList<QKeySequence> keys;
-    const char *action;
+    TextKey action;
+    int argument;               // filled into the action's text (a channel), 0 for none
     std::function<void()> run;  // none: handled elsewhere, listed only
   };
   const Binding bindings[] = {
-      {{K(Qt::Key_Space)}, "Play or pause", [this] { PlayPauseKey(); }},
-      {{K(Qt::Key_Right)}, "10 seconds later", [this] { JumpBySeconds(10); }},
-      {{K(Qt::Key_Left)}, "10 seconds earlier", [this] { JumpBySeconds(-10); }},
-      {{K(Qt::Key_Up)}, "1 minute later", [this] { JumpBySeconds(60); }},
-      {{K(Qt::Key_Down)}, "1 minute earlier", [this] { JumpBySeconds(-60); }},
-      {{K(Qt::Key_Period)}, "One picture forward (pauses)", [this] { StepKey(1); }},
-      {{K(Qt::Key_Comma)}, "One picture back (pauses)", [this] { StepKey(-1); }},
-      {{K(Qt::Key_BracketRight)}, "Faster (plays)", [this] { ChangeSpeed(1); }},
-      {{K(Qt::Key_BracketLeft)}, "Slower (plays)", [this] { ChangeSpeed(-1); }},
-      {{K(Qt::Key_Backspace)}, "Normal speed", [this] { ChangeSpeed(0); }},
-      {{K(Qt::Key_PageDown)}, "Next event", [this] { JumpToNeighbourEvent(1); }},
-      {{K(Qt::Key_PageUp)}, "Previous event", [this] { JumpToNeighbourEvent(-1); }},
-      {{K(Qt::Key_1)}, "Enlarge channel 1", [this] { ShowChannelKey(0); }},
-      {{K(Qt::Key_2)}, "Enlarge channel 2", [this] { ShowChannelKey(1); }},
-      {{K(Qt::Key_3)}, "Enlarge channel 3", [this] { ShowChannelKey(2); }},
-      {{K(Qt::Key_4)}, "Enlarge channel 4", [this] { ShowChannelKey(3); }},
-      {{K(Qt::Key_0)}, "All four channels", [this] { ShowChannelKey(-1); }},
-      {{K(Qt::Key_W)}, "Whole picture or trimmed", [this] { WholePictureClick(); }},
-      {{K(Qt::Key_F), K(Qt::Key_F11)}, "Full screen", [this] { FullScreenBtnClick(); }},
-      {{K(Qt::Key_Escape)}, "Leave full screen", nullptr},
-      {{K(Qt::CTRL | Qt::Key_S)}, "Snapshot", [this] { SnapShotBtnClick(); }},
+      {{K(Qt::Key_Space)}, TextKey::Act_PlayPause, 0, [this] { PlayPauseKey(); }},
+      {{K(Qt::Key_Right)}, TextKey::Act_Later10, 0, [this] { JumpBySeconds(10); }},
+      {{K(Qt::Key_Left)}, TextKey::Act_Earlier10, 0, [this] { JumpBySeconds(-10); }},
+      {{K(Qt::Key_Up)}, TextKey::Act_Later60, 0, [this] { JumpBySeconds(60); }},
+      {{K(Qt::Key_Down)}, TextKey::Act_Earlier60, 0, [this] { JumpBySeconds(-60); }},
+      {{K(Qt::Key_Period)}, TextKey::Act_StepForward, 0, [this] { StepKey(1); }},
+      {{K(Qt::Key_Comma)}, TextKey::Act_StepBack, 0, [this] { StepKey(-1); }},
+      {{K(Qt::Key_BracketRight)}, TextKey::Act_Faster, 0, [this] { ChangeSpeed(1); }},
+      {{K(Qt::Key_BracketLeft)}, TextKey::Act_Slower, 0, [this] { ChangeSpeed(-1); }},
+      {{K(Qt::Key_Backspace)}, TextKey::Act_NormalSpeed, 0, [this] { ChangeSpeed(0); }},
+      {{K(Qt::Key_PageDown)}, TextKey::Act_NextEvent, 0, [this] { JumpToNeighbourEvent(1); }},
+      {{K(Qt::Key_PageUp)}, TextKey::Act_PrevEvent, 0, [this] { JumpToNeighbourEvent(-1); }},
+      {{K(Qt::Key_1)}, TextKey::Act_Channel, 1, [this] { ShowChannelKey(0); }},
+      {{K(Qt::Key_2)}, TextKey::Act_Channel, 2, [this] { ShowChannelKey(1); }},
+      {{K(Qt::Key_3)}, TextKey::Act_Channel, 3, [this] { ShowChannelKey(2); }},
+      {{K(Qt::Key_4)}, TextKey::Act_Channel, 4, [this] { ShowChannelKey(3); }},
+      {{K(Qt::Key_0)}, TextKey::Act_AllChannels, 0, [this] { ShowChannelKey(-1); }},
+      {{K(Qt::Key_W)}, TextKey::Act_WholePicture, 0, [this] { WholePictureClick(); }},
+      {{K(Qt::Key_F), K(Qt::Key_F11)},
+       TextKey::Act_FullScreen,
+       0,
+       [this] { FullScreenBtnClick(); }},
+      {{K(Qt::Key_Escape)}, TextKey::Act_LeaveFullScreen, 0, nullptr},
+      {{K(Qt::CTRL | Qt::Key_S)}, TextKey::Act_Snapshot, 0, [this] { SnapShotBtnClick(); }},
       {{K(Qt::CTRL | Qt::Key_T)},
-       "Type the time to search",
+       TextKey::Act_TypeTime,
+       0,
        [this] {
          TimePicker->setFocus(Qt::ShortcutFocusReason);
          TimePicker->selectAll();
        }},
-      {{K(Qt::CTRL | Qt::Key_E)}, "Event list", [this] { EventBtnClick(); }},
-      {{K(Qt::CTRL | Qt::Key_Q)}, "Close", [this] { CloseBtnClick(); }},
-      {{K(Qt::Key_F1)}, "This list", [this] { KeysClick(); }},
+      {{K(Qt::CTRL | Qt::Key_E)}, TextKey::Act_EventList, 0, [this] { EventBtnClick(); }},
+      {{K(Qt::CTRL | Qt::Key_Q)}, TextKey::Act_Close, 0, [this] { CloseBtnClick(); }},
+      {{K(Qt::Key_F1)}, TextKey::Act_Keys, 0, [this] { KeysClick(); }},
   };
   for (const Binding &b : bindings) {
-    m_keyHelp.push_back({KeysText(b.keys), QString::fromLatin1(b.action)});
+    m_keyBindings.push_back({b.keys, b.action, b.argument});
     if (!b.run) continue;
     // Whatever has the focus, in this window or in one beside it (the keys,
     // a kept-open event list); a modal window shadows them. A text field
@@ -134,27 +171,44 @@ void TLiveForm::InstallKeys() {
   for (QWidget *field : {static_cast<QWidget *>(DatePicker), static_cast<QWidget *>(TimePicker)})
     field->installEventFilter(this);
 
-  auto tip = [](QWidget *w, const QString &text) { w->setToolTip(text); };
-  tip(PlayBtn, QStringLiteral("Play (Space)"));
-  tip(PauseBtn, QStringLiteral("Pause (Space)"));
-  tip(ForwardBtn, QStringLiteral("Fast forward, key pictures only"));
-  tip(SnapShotBtn, QStringLiteral("Snapshot (Ctrl+S)"));
-  tip(SearchBtn, QStringLiteral("Search the date and time (Ctrl+T to type it)"));
-  tip(EventBtn, QStringLiteral("Event list (Ctrl+E)"));
-  tip(PrevEventBtn, QStringLiteral("Previous event (PgUp)"));
-  tip(NextEventBtn, QStringLiteral("Next event (PgDn)"));
-  tip(FullScreenBtn, QStringLiteral("Full screen (F or F11; Escape leaves)"));
-  tip(CloseBtn, QStringLiteral("Close (Ctrl+Q)"));
-  tip(SaveAVIBtn, QStringLiteral("Save what the panel shows as an AVI file"));
-  tip(StopAVIBtn, QStringLiteral("Stop saving the AVI file"));
-  tip(CopyBtn, QStringLiteral("Copy a time span into a clip"));
-  tip(OpenBtn, QStringLiteral("Open a file"));
-  tip(AudioCheck, QStringLiteral("Play the sound (at normal speed only)"));
-  tip(PlayBarBtn, QStringLiteral("Drag to move through the recording (Left, Right: 10 s)"));
+  RebuildKeyHelp();
+  ApplyTooltips();
+}
+
+void TLiveForm::RebuildKeyHelp() {
+  m_keyHelp.clear();
+  for (const KeyBinding &b : m_keyBindings) {
+    QString action = Tr(b.action);
+    if (b.argument) action = action.arg(b.argument);
+    m_keyHelp.push_back({KeysText(b.keys, m_captions), action});
+  }
+  if (m_keysForm) m_keysForm->SetRows(m_keyHelp, m_captions);
+}
+
+void TLiveForm::ApplyTooltips() {
+  const std::pair<QWidget *, TextKey> tips[] = {
+      {PlayBtn, TextKey::Tip_Play},
+      {PauseBtn, TextKey::Tip_Pause},
+      {ForwardBtn, TextKey::Tip_Forward},
+      {SnapShotBtn, TextKey::Tip_Snapshot},
+      {SearchBtn, TextKey::Tip_Search},
+      {EventBtn, TextKey::Tip_Event},
+      {PrevEventBtn, TextKey::Tip_PrevEvent},
+      {NextEventBtn, TextKey::Tip_NextEvent},
+      {FullScreenBtn, TextKey::Tip_FullScreen},
+      {CloseBtn, TextKey::Tip_Close},
+      {SaveAVIBtn, TextKey::Tip_SaveAVI},
+      {StopAVIBtn, TextKey::Tip_StopAVI},
+      {CopyBtn, TextKey::Tip_Copy},
+      {OpenBtn, TextKey::Tip_Open},
+      {AudioCheck, TextKey::Tip_Audio},
+      {PlayBarBtn, TextKey::Tip_PlayBar},
+  };
+  for (const auto &[widget, key] : tips) widget->setToolTip(Tr(key));
 }
 
 void TLiveForm::KeysClick() {
-  if (!m_keysForm) m_keysForm = new TKeysForm(m_keyHelp, this);
+  if (!m_keysForm) m_keysForm = new TKeysForm(m_keyHelp, m_captions, this);
   m_keysForm->show();
   m_keysForm->raise();
 }
@@ -168,18 +222,19 @@ void TLiveForm::PlayPauseKey() {
     PlayBtnClick();
 }
 
-QString TLiveForm::PlayingText(const recorder::PlaybackThread &player) {
+QString TLiveForm::PlayingText(const recorder::PlaybackThread &player) const {
+  const QString play = Tr(TextKey::State_Play);
   switch (player.Speed()) {
     case 1:
-      return QStringLiteral("Play \u00d7\u215b");
+      return play + QStringLiteral(" \u00d7\u215b");
     case 2:
-      return QStringLiteral("Play \u00d7\u00bc");
+      return play + QStringLiteral(" \u00d7\u00bc");
     case 4:
-      return QStringLiteral("Play \u00d7\u00bd");
+      return play + QStringLiteral(" \u00d7\u00bd");
     case recorder::kNormalSpeedEighths:
-      return QStringLiteral("Play");
+      return play;
     default:
-      return QStringLiteral("Play \u00d7%1").arg(player.Speed() / recorder::kNormalSpeedEighths);
+      return play + QStringLiteral(" \u00d7%1").arg(player.Speed() / recorder::kNormalSpeedEighths);
   }
 }
 
@@ -198,7 +253,7 @@ void TLiveForm::ChangeSpeed(int step) {
   player->Pause();
   player->SetSpeed(speeds[index]);
   player->Play();
-  PlayLabel->setText(PlayingText(*player));
+  ShowPlayState(PlayState::kPlaying);
 }
 
 void TLiveForm::StepKey(int direction) {
@@ -221,7 +276,7 @@ void TLiveForm::JumpBySeconds(int deltaSeconds) {
   player->Pause();
   player->SkipBefore(uint32_t(std::min<int64_t>(target, UINT32_MAX)));
   if (player->SearchTime(uint32_t(std::min<int64_t>(target, UINT32_MAX))) >= 0)
-    PlayLabel->setText(PlayingText(*player));
+    ShowPlayState(PlayState::kPlaying);
 }
 
 std::vector<uint32_t> TLiveForm::RecordedEventTimes() const {

@@ -42,6 +42,13 @@ const TLiveForm::EventTick *NearestTick(const std::vector<TLiveForm::EventTick> 
 
 }  // namespace
 
+QString TLiveForm::EventKindText(int kind) const {
+  static constexpr TextKey kKinds[5] = {TextKey::Kind_RecStart, TextKey::Kind_PowerOn,
+                                        TextKey::Kind_Alarm, TextKey::Kind_VideoLoss,
+                                        TextKey::Kind_Motion};
+  return kind >= 1 && kind <= 5 ? Tr(kKinds[kind - 1]) : QString();
+}
+
 QColor TLiveForm::EventKindColour(int kind) {
   switch (kind) {
     case 1:  // Rec Start
@@ -138,8 +145,20 @@ void TLiveForm::InstallRecordingMap(recorder::CRecordingMap map, const QDateTime
   }
   RedrawPlayBar();
   UpdateCurrentTimeLabel();
-  // A time typed in while the map was being read is the user's: kept.
-  if (m_diskHandle && PickedDateTime() == pickers) SetPickersToRecordingStart();
+  // The list marks the events that lie outside the recording.
+  if (EventForm && m_diskHandle)
+    EventForm->SetRecordedSpan(m_recordingMap.Empty() ? 0 : m_recordingMap.FirstTime(),
+                               m_recordingMap.Empty() ? 0 : m_recordingMap.LastTime());
+  RefreshSourceStatus();
+  // A time typed in while the map was being read is the user's: kept; so is
+  // the one a copy found (the disk is read again after it).
+  if (m_pickersKept) {
+    DatePicker->setDate(m_pickersKept->date());
+    TimePicker->setTime(m_pickersKept->time());
+    if (!m_recordingMap.Empty()) m_pickersKept.reset();
+  } else if (m_diskHandle && PickedDateTime() == pickers) {
+    SetPickersToRecordingStart();
+  }
 }
 
 QDateTime TLiveForm::PickedDateTime() const {
@@ -158,10 +177,10 @@ void TLiveForm::SetPickersToRecordingStart() {
 bool TLiveForm::SearchTimeRecorded(uint32_t seconds) {
   if (m_recordingMap.Empty()) return true;  // nothing known: the search decides
   if (seconds >= m_recordingMap.FirstTime() && seconds <= m_recordingMap.LastTime()) return true;
-  Inform(QStringLiteral("Nothing was recorded at %1: the recording runs from %2 to %3.")
+  Inform(Tr(TextKey::Nothing_recorded_at)
              .arg(RecorderTimeText(seconds), RecorderTimeText(m_recordingMap.FirstTime()),
                   RecorderTimeText(m_recordingMap.LastTime())),
-         QStringLiteral("Search"));
+         Tr(TextKey::Search));
   return false;
 }
 
@@ -190,14 +209,14 @@ QString TLiveForm::PlayBarTipAt(int x) const {
   if (m_recordingMap.Empty()) return QString();
   const EventTick *nearest = NearestTick(m_eventTicks, x);
   if (nearest) {
-    QString text = RecorderTimeText(nearest->time) + QLatin1Char(' ') +
-                   QString::fromStdString(recorder::EventKindName(nearest->kind));
+    QString text =
+        RecorderTimeText(nearest->time) + QLatin1Char(' ') + EventKindText(nearest->kind);
     if (nearest->channel > 0) text += QStringLiteral(", CH%1").arg(nearest->channel);
     return text;
   }
   for (const recorder::RecordingGap &gap : m_recordingMap.Gaps())
     if (std::abs(PlayBarXOfEntry(gap.entry) - x) <= kGapMarkPixels / 2)
-      return QStringLiteral("No recording from %1 to %2")
+      return Tr(TextKey::No_recording_between)
           .arg(RecorderTimeText(gap.lastBefore), RecorderTimeText(gap.firstAfter));
   const int width = std::max(PlayBarImage->width(), 1);
   const int64_t entry = int64_t(std::clamp(x, 0, width)) * m_recordingMap.Entries() / width;

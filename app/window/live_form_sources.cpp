@@ -11,6 +11,7 @@
 #include <QUrl>
 #include <vector>
 
+#include "app/window/captions.h"
 #include "app/window/live_form.h"
 #include "app/window/picture_control.h"
 #include "platform/disk_source.h"
@@ -20,10 +21,6 @@
 namespace orvan::app {
 
 namespace {
-
-const char kImageFilter[] =
-    "Disk images (*.img *.dd *.raw *.bin *.E01 *.e01);;Raw images (*.img *.dd *.raw *.bin);;"
-    "E01 images (*.E01 *.e01);;All files (*)";
 
 // The first local file a drag carries; empty when it carries none.
 QString DraggedFile(const QMimeData *data) {
@@ -49,7 +46,11 @@ std::string RecorderDiskRefusal(const std::string &path) {
 }  // namespace
 
 void TLiveForm::OpenImageClick() {
-  const QString chosen = ChooseOpenFile(QString::fromLatin1(kImageFilter));
+  const QString chosen = ChooseOpenFile(
+      QStringLiteral("%1 (*.img *.dd *.raw *.bin *.E01 *.e01);;%2 (*.img *.dd *.raw *.bin);;"
+                     "%3 (*.E01 *.e01);;%4 (*)")
+          .arg(Tr(TextKey::Disk_images), Tr(TextKey::Raw_images), Tr(TextKey::E01_images),
+               Tr(TextKey::All_files)));
   if (chosen.isEmpty()) return;
   OpenImageFile(chosen);
 }
@@ -64,12 +65,16 @@ bool TLiveForm::OpenImageFile(const QString &path) {
   // As HDD Play: everything stops, the drives are scanned again, and the
   // first one listed, the image now drive 0, is selected and opened.
   StopPlayback();
+  BlankPanel();  // nothing of the clip or disk before stays on screen
   orvan::DriveTable::AddProcessImage(file);
   bool keepSize = false;
   for (auto &v : m_viewers) v->Command(kViewerKeepSize, &keepSize);
   LayoutViewers(DisplayMode);
   ScanRecorderDisks();
-  return m_diskHandle != nullptr;
+  if (!m_diskHandle) return false;
+  // Opened as --hdd opens one: playing.
+  PlayBtnClick();
+  return true;
 }
 
 void TLiveForm::dragEnterEvent(QDragEnterEvent *event) {
@@ -83,14 +88,74 @@ void TLiveForm::dropEvent(QDropEvent *event) {
   OpenImageFile(file);
 }
 
-void TLiveForm::DescribeDevices(const std::vector<recorder::FoundDisk> &found) {
-  for (size_t i = 0; i < found.size() && int(i) < DeviceCombo->count(); ++i)
-    DeviceCombo->setItemData(int(i), QString::fromStdString(recorder::DescribeFoundDisk(found[i])),
-                             Qt::ToolTipRole);
+namespace {
+
+QString SizeText(uint64_t bytes, const CCaptions &captions) {
+  static const char *const units[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+  const QString whole = Tr(captions, TextKey::Size_bytes).arg(bytes);
+  if (bytes < 1024) return whole;
+  double value = double(bytes) / 1024;
+  int unit = 0;
+  while (value >= 1024 && unit < 5) {
+    value /= 1024;
+    ++unit;
+  }
+  return QStringLiteral("%1 %2 (%3)")
+      .arg(QString::number(value, 'f', 1), QLatin1String(units[unit]), whole);
 }
 
-void TLiveForm::ShowDeviceStatus() {
-  const QString text = DeviceCombo->currentData(Qt::ToolTipRole).toString();
+}  // namespace
+
+QString TLiveForm::DescribeDisk(const recorder::FoundDisk &disk) const {
+  QString text =
+      QString::fromStdString(disk.path) + QLatin1Char('\n') +
+      (disk.sizeBytes ? SizeText(disk.sizeBytes, m_captions) : Tr(TextKey::Size_unknown));
+  if (disk.spanKnown)
+    text += QLatin1Char('\n') +
+            Tr(TextKey::Recorded_span)
+                .arg(QString::fromStdString(FormatRecorderTime(int64_t{disk.firstSeconds})),
+                     QString::fromStdString(FormatRecorderTime(int64_t{disk.lastSeconds})));
+  else
+    text += QLatin1Char('\n') + Tr(TextKey::Span_unknown);
+  return text;
+}
+
+void TLiveForm::DescribeDevices(const std::vector<recorder::FoundDisk> &found) {
+  m_foundDisks = found;
+  for (size_t i = 0; i < found.size() && int(i) < DeviceCombo->count(); ++i)
+    DeviceCombo->setItemData(int(i), DescribeDisk(found[i]), Qt::ToolTipRole);
+}
+
+void TLiveForm::ShowDeviceStatus() { RefreshSourceStatus(); }
+
+void TLiveForm::RefreshSourceStatus() {
+  QString text;
+  if (m_playSource == kHddPlay) {
+    // The chosen item, whose drive is the one open.
+    const int index = DeviceCombo->currentIndex();
+    if (m_diskHandle && index >= 0 && size_t(index) < m_foundDisks.size()) {
+      text = DescribeDisk(m_foundDisks[size_t(index)]);
+      DeviceCombo->setItemData(index, text, Qt::ToolTipRole);
+    }
+    DeviceCombo->setToolTip(text);
+  } else if (m_playSource == kFilePlay) {
+    if (m_clipFiles) {
+      text = Tr(TextKey::Clip_shown).arg(m_clipName);
+      if (!m_recordingMap.Empty())
+        text +=
+            QLatin1Char('\n') +
+            Tr(TextKey::Recorded_span)
+                .arg(
+                    QString::fromStdString(FormatRecorderTime(int64_t{m_recordingMap.FirstTime()})),
+                    QString::fromStdString(FormatRecorderTime(int64_t{m_recordingMap.LastTime()})));
+    } else {
+      text = Tr(TextKey::No_clip_loaded);
+    }
+  } else if (m_stillShown) {
+    text = m_stillName;
+  }
+  const QString damage = DamageText();
+  if (!damage.isEmpty()) text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + damage;
   // A span too wide for the line goes on two; long paths are cut in the
   // middle to fit. The whole text is the tooltip.
   const QFontMetrics metrics(StatusLabel->font());
@@ -110,17 +175,31 @@ void TLiveForm::ShowDeviceStatus() {
   StatusLabel->setVisible(!text.isEmpty());
 }
 
+QString TLiveForm::DamageText() const {
+  QStringList channels;
+  for (int ch = 0; ch < 4; ++ch) {
+    const uint64_t errors = m_viewers[ch] ? m_viewers[ch]->DecodeErrors() : 0;
+    if (errors) channels << QStringLiteral("CH%1 %2").arg(ch + 1).arg(errors);
+  }
+  if (channels.isEmpty()) return {};
+  return Tr(TextKey::Damaged_pictures).arg(channels.join(QStringLiteral(", ")));
+}
+
 void TLiveForm::ClearDeviceStatus() {
   StatusLabel->clear();
   StatusLabel->setToolTip(QString());
   StatusLabel->hide();
+  DeviceCombo->setToolTip(QString());
 }
 
 void TLiveForm::BlankPanel() {
   if (m_playSource != kImagePlay)
     for (auto &v : m_viewers) v->Blank();
+  m_startTimeText.clear();
+  m_endTimeText.clear();
   StartTimeLabel->clear();
   EndTimeLabel->clear();
+  CurrentTimeLabel->clear();
   MoveKnob(PlayBarImage->x());
   VideoImage->setPixmap(BlackImage->pixmap());
   m_stillShown = false;

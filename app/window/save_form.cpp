@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "app/window/captions.h"
 #include "app/window/picture_control.h"
 
 namespace orvan::app {
@@ -86,6 +87,12 @@ QPoint TSaveForm::PlaceBesideControls(const QRect &mainFrame, const QRect &panel
   at.setX(std::clamp(at.x(), screen.left(),
                      std::max(screen.left(), screen.right() + 1 - frame.width())));
   return at;
+}
+
+void TSaveForm::ApplyLanguage(const CCaptions &captions) {
+  setWindowTitle(Tr(captions, TextKey::Save_title));
+  for (QLabel *sign : {WhitePanel, RedPanel}) sign->setText(Tr(captions, TextKey::Avi_saving));
+  Panel1->setText(Tr(captions, TextKey::Panel_stop));
 }
 
 void TSaveForm::FlashTimerTimer() {

@@ -12,6 +12,8 @@
 #include <QRect>
 #include <QSize>
 
+#include "app/core/language.h"
+
 class QLabel;
 class QTimer;
 
@@ -37,6 +39,9 @@ class TSaveForm : public QDialog {
   // coordinates.
   static QPoint PlaceBesideControls(const QRect &mainFrame, const QRect &panel,
                                     const QRect &controls, const QSize &frame, const QRect &screen);
+
+  // The captions in the language.
+  void ApplyLanguage(const CCaptions &captions);
 
   // Which sign is in front now.
   bool WhiteInFront() const;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -64,6 +65,40 @@ TEST(LanguageFile, shippedRussianFileHasEveryKey) {
   EXPECT_EQ(t.Get(TextKey::Pause), "Пауза");
 }
 
+// Every English text of the table has its own Russian one, with the same
+// values to fill in; Latin letters are left only in names (AVI, MP4,
+// Matroska, ORVAN, the key caps Ctrl, Esc, PgUp, PgDn) and the file
+// patterns.
+TEST(LanguageFile, shippedRussianTexts_fillTheSameValues_inRussianWords) {
+  const LanguageTexts t = ReadLanguageFile(orvan::test::SourceDir() + "/app/Language_Russian.ini");
+  const std::vector<std::string> names = {"AVI",  "MP4",  "Matroska", "ORVAN", "Ctrl", "Esc",
+                                          "PgUp", "PgDn", "IN",       "YUV",   "JPEG", "E01",
+                                          "in",   "mkv",  "mp4",      "F11",   "F"};
+  for (size_t k = 0; k < kTextKeyCount; ++k) {
+    const std::string russian = t.values[k];
+    const std::string english(EnglishText(static_cast<TextKey>(k)));
+    const char *key = TextKeyName(static_cast<TextKey>(k)).data();
+    for (const char *mark : {"%1", "%2", "%3", "%4"})
+      EXPECT_EQ(english.find(mark) == std::string::npos, russian.find(mark) == std::string::npos)
+          << key << " " << mark;
+    std::string word;
+    auto checkWord = [&] {
+      // One letter alone is a key's cap (Ctrl+S).
+      if (word.size() > 1)
+        EXPECT_NE(std::find(names.begin(), names.end(), word), names.end()) << key << ": " << word;
+      word.clear();
+    };
+    for (const char c : russian + " ") {
+      if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+          (!word.empty() && c >= '0' && c <= '9'))
+        word += c;
+      else
+        checkWord();
+    }
+  }
+  EXPECT_EQ(t.Get(TextKey::Copy_complete).find('\n') != std::string::npos, true);
+}
+
 TEST(Utf8, validationRejectsBrokenSequences) {
   EXPECT_TRUE(IsValidUtf8("plain"));
   EXPECT_TRUE(IsValidUtf8("Пауза"));
@@ -76,7 +111,9 @@ TEST(Utf8, validationRejectsBrokenSequences) {
 TEST(EnglishTexts, fixedCaptions) {
   EXPECT_EQ(EnglishText(TextKey::Snapshot), "SnapShot");
   EXPECT_EQ(EnglishText(TextKey::Time_search), "Time Search");
-  EXPECT_EQ(EnglishText(TextKey::Warning), "");
+  // Messages have English words of their own too.
+  EXPECT_EQ(EnglishText(TextKey::Warning), "Warning");
+  EXPECT_EQ(EnglishText(TextKey::Close_Player), "Close the player?");
   EXPECT_EQ(TextKeyName(TextKey::ThiswillstopHDDplaycontinue), "ThiswillstopHDDplaycontinue");
 }
 

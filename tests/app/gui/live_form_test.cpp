@@ -90,7 +90,12 @@ class LiveFormTest : public orvan::test::WindowFixture {
 TEST_F(LiveFormTest, startUp_showsFilePlayWithItsControls) {
   MakeForm();
   EXPECT_EQ(form->windowTitle(), "ORVAN Viewer");
-  EXPECT_EQ(form->centralWidget()->size(), QSize(956, 559));
+  // The designed client area, wider by what the English captions need at
+  // the window's font (the controls grow rather than shrink their text).
+  const int extra = form->centralWidget()->width() - 956;
+  EXPECT_GE(extra, 0);
+  EXPECT_LT(extra, 40);
+  EXPECT_EQ(form->centralWidget()->height(), 559);
   EXPECT_EQ(form->PlaySource(), kFilePlay);
   EXPECT_TRUE(Get<QAction>("FilePlay")->isChecked());
   EXPECT_FALSE(Get<QAction>("HDDPlay")->isChecked());
@@ -108,14 +113,20 @@ TEST_F(LiveFormTest, startUp_showsFilePlayWithItsControls) {
   EXPECT_EQ(Get<QDateEdit>("DatePicker")->date(), QDate::currentDate());
   EXPECT_TRUE(Get<QDateEdit>("DatePicker")->displayFormat().contains("yyyy"));
 
-  // Places and sizes as designed.
+  // Places and sizes as designed, the column as wide as its captions.
   EXPECT_EQ(Get<QWidget>("LivePanel")->geometry(), QRect(13, 21, 720, 480));
   EXPECT_EQ(Get<QWidget>("PlayBarImage")->geometry(), QRect(13, 514, 720, 22));
   EXPECT_EQ(Get<QWidget>("PlayBarBtn")->geometry(), QRect(13, 514, 12, 22));
-  EXPECT_EQ(Get<QWidget>("NamePanel")->geometry(), QRect(736, 22, 201, 41));
+  EXPECT_EQ(Get<QWidget>("NamePanel")->geometry(), QRect(736, 22, 201 + extra, 41));
   EXPECT_EQ(Get<QWidget>("ForwardBtn")->geometry(), QRect(135, 16, 50, 25));
-  EXPECT_EQ(Get<QWidget>("SearchGroup")->geometry(), QRect(736, 264, 201, 105));
-  EXPECT_EQ(Get<QWidget>("CloseBtn")->geometry(), QRect(856, 504, 57, 25));
+  EXPECT_EQ(Get<QWidget>("SearchGroup")->geometry(), QRect(736, 264, 201 + extra, 105));
+  EXPECT_EQ(Get<QWidget>("CloseBtn")->geometry().right(), 856 + 57 - 1 + extra);
+  EXPECT_EQ(Get<QWidget>("CloseBtn")->y(), 504);
+  for (QPushButton *b : form->findChildren<QPushButton *>()) {
+    EXPECT_EQ(b->font().pixelSize(), form->font().pixelSize()) << b->objectName().toStdString();
+    EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text()), b->width() - 6)
+        << b->objectName().toStdString();
+  }
 
   // The grid is laid out at once: four quarters of the 720 x 480 panel.
   const QRect expected[] = {
@@ -452,11 +463,17 @@ TEST_F(LiveFormTest, russian_captionsFollowTheSource_andAMissingKeyReadsZero) {
   EXPECT_EQ(Get<QPushButton>("PauseBtn")->text(), "Pause");
   EXPECT_EQ(Get<QPushButton>("OpenBtn")->text(), "Load File");
 
-  // The close question keeps the file's texts in English too.
+  // Each language asks in its own words: English in English.
   form->CloseBtnClick();
   ASSERT_EQ(questions.size(), 1u);
-  EXPECT_EQ(questions[0].first, "Закрыть?");
-  EXPECT_EQ(questions[0].second, "Внимание");
+  EXPECT_EQ(questions[0].first, "Close the player?");
+  EXPECT_EQ(questions[0].second, "Warning");
+  combo->setCurrentIndex(1);
+  form->LanguageComboChange();
+  form->CloseBtnClick();
+  ASSERT_EQ(questions.size(), 2u);
+  EXPECT_EQ(questions[1].first, "Закрыть?");
+  EXPECT_EQ(questions[1].second, "Внимание");
   EXPECT_TRUE(form->isVisible());
 }
 
@@ -465,7 +482,8 @@ TEST_F(LiveFormTest, storedLanguage_isAppliedAtStartUp) {
   ASSERT_TRUE(WriteLanguageSetting(ConfigurationPath(), 1));
   MakeForm();
   EXPECT_EQ(form->Language(), 1);
-  EXPECT_EQ(Get<QComboBox>("LanguageCombo")->currentText(), "Russian");
+  // Each language is listed by its own name.
+  EXPECT_EQ(Get<QComboBox>("LanguageCombo")->currentText(), "Русский");
   EXPECT_EQ(Text("NamePanel"), "Файлы");
 }
 
@@ -608,8 +626,9 @@ TEST_F(LiveFormTest, closeRequests_askFirst_andOnlyYesCloses) {
   form->ExitClick();
   EXPECT_TRUE(form->isVisible());
   ASSERT_EQ(questions.size(), 2u);
+  // English asks in English, whatever the language file says.
   EXPECT_EQ(questions[1].first, "Close the player?");
-  EXPECT_EQ(questions[1].second, "Careful");
+  EXPECT_EQ(questions[1].second, "Warning");
 
   answerYes = true;
   QTest::mouseClick(Get<QPushButton>("CloseBtn"), Qt::LeftButton);
@@ -812,10 +831,13 @@ TEST_F(LiveFormTest, clipThatCannotPlay_clearsThePanelAndTimes_andTheMessageName
     ASSERT_TRUE(WaitServicing([&] { return QuarterBrightness(q) > 30; })) << "quarter " << q;
   ASSERT_TRUE(WaitServicing([&] { return !Text("StartTimeLabel").isEmpty(); }));
 
-  // The disk's pictures and times are still on screen in File Play; a clip
-  // without a trailer takes them away and says what is wrong with it.
+  // File Play shows nothing of the disk before a clip is loaded, and says
+  // that none is; a clip without a trailer shows nothing either and says
+  // what is wrong with it.
   form->FilePlayClick();
-  ASSERT_GT(QuarterBrightness(0), 30);
+  for (int q = 0; q < 4; ++q) EXPECT_LE(QuarterBrightness(q), 30) << "quarter " << q;
+  EXPECT_EQ(Text("StartTimeLabel"), "");
+  EXPECT_EQ(Text("StatusLabel"), form->Tr(TextKey::No_clip_loaded));
   const std::string bad = dir.File("bad.in");
   std::ofstream(bad, std::ios::binary) << std::string(4096, '\x11');
   std::ofstream(dir.File("bad.da")) << "x";

@@ -127,9 +127,10 @@ TEST_F(OpenImageTest, openImage_putsAnE01AtTheTop_selectsAndOpensIt_andEveryItem
   EXPECT_EQ(form->DiskHandle()->Path(), first);
   EXPECT_EQ(status->toolTip(), Tip(1));
   EXPECT_TRUE(status->isVisible());
+  // File Play: the status line says no clip is loaded, not the disk.
   form->FilePlayClick();
-  EXPECT_EQ(status->text(), "");
-  EXPECT_FALSE(status->isVisible());
+  EXPECT_EQ(status->text(), form->Tr(orvan::app::TextKey::No_clip_loaded));
+  EXPECT_TRUE(status->isVisible());
 
   // Opening the same image again moves it to the top, listed once.
   Drop(first);
