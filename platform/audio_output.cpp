@@ -62,6 +62,11 @@ uint32_t AudioOutput::QueuedBytes() const {
 
 void AudioOutput::Close() {
   if (m_device != 0) {
+    // Closing a device plays out what is queued first (up to the two
+    // seconds the sound device keeps there): a close is an end, so the
+    // queue goes, and closing takes only the driver's own buffer.
+    SDL_PauseAudioDevice(m_device, 1);
+    SDL_ClearQueuedAudio(m_device);
     SDL_CloseAudioDevice(m_device);
     m_device = 0;
     m_playing = false;
