@@ -123,37 +123,52 @@ void PutEntry(std::vector<uint8_t> &out, uint16_t tag, uint16_t type, uint32_t c
   PutU32(out, valueOrOffset);
 }
 
-constexpr size_t kMaxCommentBytes = 65000;  // a marker holds at most 65533
+constexpr size_t kMaxCommentBytes = 65000;      // a marker holds at most 65533
+constexpr size_t kMaxDescriptionBytes = 65000;  // with the EXIF block's hundred bytes
 
 }  // namespace
 
-std::vector<uint8_t> ExifBlock(int64_t shownSeconds) {
+std::vector<uint8_t> ExifBlock(int64_t shownSeconds, const std::string &description) {
   const SYSTEMTIME t = orvan::RecorderSecondsToSystemTime(shownSeconds);
   // Every field at its fixed width: 19 characters.
   char when[20];
   std::snprintf(when, sizeof when, "%04u:%02u:%02u %02u:%02u:%02u", t.wYear % 10000u,
                 t.wMonth % 100u, t.wDay % 100u, t.wHour % 100u, t.wMinute % 100u, t.wSecond % 100u);
   constexpr uint16_t kLong = 4, kAscii = 2, kUndefined = 7;
-  constexpr uint16_t kExifIfdPointer = 0x8769, kExifVersion = 0x9000, kDateTimeOriginal = 0x9003;
+  constexpr uint16_t kImageDescription = 0x010E, kExifIfdPointer = 0x8769, kExifVersion = 0x9000,
+                     kDateTimeOriginal = 0x9003;
   constexpr uint32_t kDateBytes = 20;  // 19 characters and the terminating zero
-  // Offsets from the TIFF header: IFD0 at 8 (one entry), the Exif IFD right
-  // after it (two entries), then the date.
+  // The description as it fits one marker beside the rest, and its zero.
+  std::string text = description.substr(0, std::min(description.size(), kMaxDescriptionBytes));
+  const bool described = !text.empty();
+  // Four bytes or fewer would be stored in the entry itself: kept longer.
+  if (described && text.size() < 4) text.resize(4, ' ');
+  // Offsets from the TIFF header: IFD0 at 8 (the description and the Exif
+  // pointer, in tag order), the Exif IFD right after it (two entries), then
+  // the date and the description.
+  const uint16_t ifd0Entries = described ? 2 : 1;
   constexpr uint32_t kIfd0 = 8;
-  constexpr uint32_t kExifIfd = kIfd0 + 2 + 12 + 4;
-  constexpr uint32_t kDate = kExifIfd + 2 + 2 * 12 + 4;
+  const uint32_t exifIfd = kIfd0 + 2 + 12u * ifd0Entries + 4;
+  const uint32_t date = exifIfd + 2 + 2 * 12 + 4;
+  const uint32_t descriptionAt = date + kDateBytes;
 
   std::vector<uint8_t> out = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0};
   PutU32(out, kIfd0);
-  PutU16(out, 1);
-  PutEntry(out, kExifIfdPointer, kLong, 1, kExifIfd);
+  PutU16(out, ifd0Entries);
+  if (described) PutEntry(out, kImageDescription, kAscii, uint32_t(text.size() + 1), descriptionAt);
+  PutEntry(out, kExifIfdPointer, kLong, 1, exifIfd);
   PutU32(out, 0);  // no further IFD
   PutU16(out, 2);
   PutEntry(out, kExifVersion, kUndefined, 4,
            uint32_t('0') | uint32_t('2') << 8 | uint32_t('3') << 16 | uint32_t('0') << 24);
-  PutEntry(out, kDateTimeOriginal, kAscii, kDateBytes, kDate);
+  PutEntry(out, kDateTimeOriginal, kAscii, kDateBytes, date);
   PutU32(out, 0);
   out.insert(out.end(), when, when + 19);
   out.push_back(0);
+  if (described) {
+    out.insert(out.end(), text.begin(), text.end());
+    out.push_back(0);
+  }
   return out;
 }
 
@@ -173,7 +188,7 @@ bool EncodeSnapshotJpeg(const Capture &capture, std::vector<uint8_t> &jpeg, int 
   unsigned char *out = nullptr;
   unsigned long outBytes = 0;
   const std::vector<uint8_t> exif =
-      tags.shownSeconds >= 0 ? ExifBlock(tags.shownSeconds) : std::vector<uint8_t>{};
+      tags.shownSeconds >= 0 ? ExifBlock(tags.shownSeconds, tags.comment) : std::vector<uint8_t>{};
   const size_t commentBytes = std::min(tags.comment.size(), kMaxCommentBytes);
   const MarkerBytes exifMarker{exif.data(), unsigned(exif.size())};
   const MarkerBytes commentMarker{reinterpret_cast<const uint8_t *>(tags.comment.data()),

@@ -24,7 +24,8 @@ struct Capture {
 };
 
 // Where a snapshot came from, carried in the file: an EXIF block whose
-// DateTimeOriginal is the recorder time shown, and a JPEG comment.
+// DateTimeOriginal is the recorder time shown and whose ImageDescription is
+// the comment, and the comment again as a JPEG comment.
 struct SnapshotTags {
   int64_t shownSeconds = -1;  // recorder seconds; negative: no EXIF block
   std::string comment;        // empty: no comment (cut at 65000 bytes)
@@ -44,9 +45,10 @@ bool SaveSnapshotJpeg(const Capture &capture, const std::string &path,
                       const SnapshotTags &tags = {});
 
 // The payload of the APP1 marker: "Exif" and two zero bytes, then a
-// little-endian TIFF block whose first IFD points at an Exif IFD holding
+// little-endian TIFF block whose first IFD holds the ImageDescription
+// (`description`, left out when empty) and points at an Exif IFD holding
 // ExifVersion "0230" and DateTimeOriginal, the recorder time as
 // "YYYY:MM:DD HH:MM:SS" (UTC calendar, as the recorder's times are shown).
-std::vector<uint8_t> ExifBlock(int64_t shownSeconds);
+std::vector<uint8_t> ExifBlock(int64_t shownSeconds, const std::string &description = {});
 
 }  // namespace orvan::media

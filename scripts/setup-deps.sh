@@ -9,7 +9,7 @@ PACKAGES=(
   clang clang-format libclang-rt-14-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libyuv-dev
   libjpeg62-turbo-dev
-  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-translations-l10n
   libsdl2-dev
   libcli11-dev nlohmann-json3-dev
   libssl-dev
@@ -17,7 +17,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev
   fonts-dejavu-core fonts-dejavu-extra
   xvfb xauth x11-utils xdotool imagemagick
-  ffmpeg mpv time
+  ffmpeg mpv time libimage-exiftool-perl
   help2man dpkg-dev
 )
 

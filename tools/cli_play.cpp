@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 
+#include "app/core/snapshot_rules.h"
 #include "display/display_grabber.h"
 #include "display/display_manager.h"
 #include "display/filter_object.h"
@@ -163,7 +164,27 @@ class CliHost final : public recorder::HeadlessHost {
   Panel &m_panel;
 };
 
-bool SaveSnapshot(const std::string &path, platform::ReplacePolicy policy, std::string &error) {
+// What the window's snapshot says about itself, here: the recorder time
+// shown (the latest of the viewers'), the source, the channels and the view.
+media::SnapshotTags SnapshotTagsOf(Panel &panel, const std::string &source) {
+  media::SnapshotTags tags;
+  for (int c = 0; c < kChannelCount; ++c) {
+    CViewerVornMP4IPCamera *camera = panel.Camera(c);
+    if (!camera || !camera->Filter() || camera->Filter()->PresentedPictures() == 0) continue;
+    SYSTEMTIME shown{};
+    camera->Filter()->GetShownTime(&shown);
+    tags.shownSeconds = std::max(tags.shownSeconds, SystemTimeToRecorderSeconds(shown));
+  }
+  const bool quad = panel.LayoutValue() == 1;
+  tags.comment =
+      app::SnapshotComment("orvan-cli play, " + source,
+                           app::ShownChannelsText(quad ? 1 : 0, -1, quad ? 5 : 0, quad ? 0 : 1),
+                           app::SnapshotViewText(false));
+  return tags;
+}
+
+bool SaveSnapshot(const std::string &path, platform::ReplacePolicy policy,
+                  const media::SnapshotTags &tags, std::string &error) {
   CDisplayManager *manager = DisplayManager;
   int width = 0, height = 0;
   const int bytes = manager ? manager->Capture(nullptr, 0, &width, &height, nullptr) : 0;
@@ -178,7 +199,8 @@ bool SaveSnapshot(const std::string &path, platform::ReplacePolicy policy, std::
     return false;
   }
   media::Capture capture{pixels.data(), pixels.size(), width, height, format.nBitCount};
-  if (!media::SaveSnapshotJpeg(capture, path, policy, &error)) return false;
+  if (!media::SaveSnapshotJpeg(capture, path, policy, &error, media::kSnapshotJpegQuality, tags))
+    return false;
   return true;
 }
 
@@ -327,7 +349,7 @@ int RunPlay(const PlayOptions &o) {
   if (aviFailed.load() && exitCode == kExitOk) exitCode = kExitError;
   if (!o.snapshot.empty() && exitCode == kExitOk && stopSignal == 0) {
     std::string snapError;
-    if (!SaveSnapshot(o.snapshot, policy, snapError)) {
+    if (!SaveSnapshot(o.snapshot, policy, SnapshotTagsOf(*panel, path), snapError)) {
       std::fprintf(stderr, "%s\n", snapError.c_str());
       exitCode = kExitError;
     }

@@ -164,6 +164,7 @@ TEST(SnapshotJpeg, tags_carryTheShownTimeAsExifDateTimeOriginal_andTheComment) {
   EXPECT_TRUE(read.hasExif);
   EXPECT_EQ(read.dateTimeOriginal, "2008:02:14 09:44:57");
   EXPECT_EQ(read.comment, tags.comment);
+  EXPECT_EQ(read.imageDescription, tags.comment);  // in EXIF too
   // libjpeg reads the same markers, and the picture is untouched by them.
   Decoded decoded;
   ASSERT_TRUE(DecodeJpeg(jpeg, decoded));
@@ -177,4 +178,11 @@ TEST(SnapshotJpeg, tags_carryTheShownTimeAsExifDateTimeOriginal_andTheComment) {
   tags.comment.assign(70000, 'x');
   ASSERT_TRUE(orvan::media::EncodeSnapshotJpeg(capture, jpeg, 80, tags));
   EXPECT_EQ(orvan::test::ReadJpegTags(jpeg).comment.size(), 65000u);
+  EXPECT_EQ(orvan::test::ReadJpegTags(jpeg).imageDescription.size(), 65000u);
+  ASSERT_TRUE(DecodeJpeg(jpeg, decoded));
+  // A description of under four bytes is not stored in its entry.
+  tags.comment = "ab";
+  ASSERT_TRUE(orvan::media::EncodeSnapshotJpeg(capture, jpeg, 80, tags));
+  EXPECT_EQ(orvan::test::ReadJpegTags(jpeg).imageDescription, "ab  ");
+  EXPECT_EQ(orvan::test::ReadJpegTags(jpeg).dateTimeOriginal, "2008:02:14 09:44:57");
 }

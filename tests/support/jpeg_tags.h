@@ -13,6 +13,7 @@ namespace orvan::test {
 struct JpegTags {
   bool hasExif = false;
   std::string dateTimeOriginal;  // without its terminating zero
+  std::string imageDescription;  // EXIF's, without its terminating zero
   std::string comment;
 };
 
@@ -44,6 +45,10 @@ inline JpegTags ReadJpegTags(const std::vector<uint8_t> &file) {
         return nullptr;
       };
       uint32_t count = 0;
+      const uint8_t *description = find(u32(tiff + 4), 0x010E, count);
+      if (description && u32(description) < size && count <= size - u32(description) && count > 0)
+        tags.imageDescription.assign(reinterpret_cast<const char *>(tiff + u32(description)),
+                                     count - 1);
       const uint8_t *pointer = find(u32(tiff + 4), 0x8769, count);
       const uint8_t *date = pointer ? find(u32(pointer), 0x9003, count) : nullptr;
       if (date && u32(date) < size && count <= size - u32(date) && count > 0)

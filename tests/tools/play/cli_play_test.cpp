@@ -13,6 +13,7 @@ extern "C" {
 #include <vector>
 
 #include "platform/av_handles.h"
+#include "platform/wintime.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/tool_runner.h"
 
@@ -173,6 +174,20 @@ TEST_F(OrvanCliPlay, wholeDisk_showsEveryChannelAndSnapshotsThePanel) {
   EXPECT_EQ(size.width, 720);
   EXPECT_EQ(size.height, 480);
   EXPECT_EQ(orvan::test::FileSha256(disk), before);  // read-only
+  // As the window's snapshot: the recorder time of the last picture shown
+  // and the comment, read back by exiftool.
+  const auto exif = orvan::test::RunProgram(
+      "exiftool", {"-s", "-s", "-s", "-DateTimeOriginal", "-ImageDescription", "-Comment", jpg});
+  ASSERT_EQ(exif.exitCode, 0) << exif.err;
+  long long lastShown = 0;
+  for (size_t at : ChannelReports(r.out))
+    lastShown = std::max(lastShown, JsonNumber(r.out, "lastShown", at));
+  const std::string last = orvan::FormatRecorderTime(int64_t(lastShown));
+  const std::string exifTime =
+      last.substr(0, 4) + ":" + last.substr(5, 2) + ":" + last.substr(8, 2) + " " + last.substr(11);
+  const std::string comment = "ORVAN Viewer snapshot; source: orvan-cli play, " + disk +
+                              "; channels: CH1 CH2 CH3 CH4; view: border trimmed";
+  EXPECT_EQ(exif.out, exifTime + "\n" + comment + "\n" + comment + "\n");
 }
 
 // Pictures spoilt on the disk (its data overwritten with noise, the index
