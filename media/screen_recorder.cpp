@@ -42,6 +42,7 @@ CScreenRecorder::StartResult CScreenRecorder::Start(const std::string &fileName,
   m_audioGaps.store(0);
   m_audioAhead.store(0);
   m_silenceSamples.store(0);
+  m_sampleBytes.store(0);
   m_startMs = m_clock();
   m_lastSlot = -1;
   m_audioLine.Reset(0);
@@ -105,9 +106,11 @@ void CScreenRecorder::AudioBlock(const void *data, uint32_t bytes) {
       return;
     m_audioSamples += samples;
     m_silenceSamples.fetch_add(uint64_t(samples));
+    m_sampleBytes.fetch_add(uint64_t(samples * kAudioFrameBytes));
   }
-  m_avi->WriteSample(CAviWriter::kAudio, static_cast<int64_t>(m_audioBlocks.load()), data, bytes,
-                     m_flags);
+  if (m_avi->WriteSample(CAviWriter::kAudio, static_cast<int64_t>(m_audioBlocks.load()), data,
+                         bytes, m_flags) == 1)
+    m_sampleBytes.fetch_add(bytes);
   m_audioSamples += int64_t(bytes) / kAudioFrameBytes;
   m_audioBlocks.fetch_add(1);
 }
@@ -137,8 +140,9 @@ void CScreenRecorder::WritePicture(bool blankWhenNoGrab) {
   // time they were taken in.
   const int64_t slot = std::max(ElapsedMs() * kPicturesPerSecond / 1000, m_lastSlot + 1);
   m_lastSlot = slot;
-  m_avi->WriteSample(CAviWriter::kVideo, slot, m_coded.data(), static_cast<uint32_t>(codedBytes),
-                     frameKind);
+  if (m_avi->WriteSample(CAviWriter::kVideo, slot, m_coded.data(),
+                         static_cast<uint32_t>(codedBytes), frameKind) == 1)
+    m_sampleBytes.fetch_add(uint64_t(codedBytes));
   m_pictures.fetch_add(1);
 }
 

@@ -80,6 +80,9 @@ class CScreenRecorder {
   uint64_t AudioAhead() const { return m_audioAhead.load(); }
   // Samples of silence written into the sound since the last Start.
   uint64_t AudioSilenceSamples() const { return m_silenceSamples.load(); }
+  // Bytes of the pictures and audio written since the last Start: the
+  // file's size but for its headers and index.
+  uint64_t SampleBytes() const { return m_sampleBytes.load(); }
 
  private:
   // The next picture: the screen as it is, or (blankWhenNoGrab) a black
@@ -110,6 +113,7 @@ class CScreenRecorder {
   std::atomic<uint64_t> m_audioGaps{0};
   std::atomic<uint64_t> m_audioAhead{0};
   std::atomic<uint64_t> m_silenceSamples{0};
+  std::atomic<uint64_t> m_sampleBytes{0};
 };
 
 }  // namespace orvan::media

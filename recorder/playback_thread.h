@@ -152,6 +152,8 @@ class PlaybackThread : public TThread {
   // Silences written into the AVI's sound where playing went on without it.
   uint64_t AviAudioGaps() const { return m_screen.AudioGaps(); }
   uint64_t AviSilenceSamples() const { return m_screen.AudioSilenceSamples(); }
+  // Bytes of pictures and audio written (CScreenRecorder::SampleBytes).
+  uint64_t AviBytes() const { return m_screen.SampleBytes(); }
   // Audio records handed to the sound device.
   uint64_t AudioBlocksQueued() const { return m_audioQueued.load(); }
   // Times the sound output ran short in the middle of the audio (0 without

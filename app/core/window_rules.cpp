@@ -95,7 +95,7 @@ TypedTime ParseTypedTime(const std::string &typed, int startField, const int cur
 }
 
 FullScreenGeometry FullScreenFor(int screenWidth, int screenHeight) {
-  return {screenWidth, screenHeight, std::max(0, screenWidth - 5), std::max(0, screenHeight - 43)};
+  return {screenWidth, screenHeight, std::max(0, screenWidth), std::max(0, screenHeight)};
 }
 
 ResizedLayout LayoutForClient(int clientWidth, int clientHeight) {

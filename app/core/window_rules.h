@@ -88,8 +88,9 @@ struct FullScreenGeometry {
   int windowWidth, windowHeight;
   int panelWidth, panelHeight;
 };
-// The window takes the whole primary screen; the video panel leaves 5
-// pixels on the right and 43 at the bottom.
+// The window takes the whole primary screen, and so does the video panel:
+// full screen shows only the video (no menu, no status line, no strip of
+// background below it).
 FullScreenGeometry FullScreenFor(int screenWidth, int screenHeight);
 
 // The designed client area and video panel; the controls right of the

@@ -191,6 +191,23 @@ void TEventForm::ApplyLanguage(const CCaptions &captions) {
     m_kindFilter->setItemText(kind, Tr(m_captions, kKindKeys[kind - 1]));
   m_keepOpen->setText(Tr(m_captions, TextKey::Keep_open));
   m_keepOpen->setToolTip(Tr(m_captions, TextKey::Tip_KeepOpen));
+  // The columns as wide as their headers and kinds need, the grid and the
+  // form with them.
+  const QFontMetrics metrics(m_grid->font());
+  const QFontMetrics headerMetrics(m_grid->horizontalHeader()->font());
+  int kindWidth = 0;
+  for (TextKey key : kKindKeys)
+    kindWidth = std::max(kindWidth, metrics.horizontalAdvance(Tr(m_captions, key)));
+  const int designed[4] = {52, 58, m_grid->columnWidth(2), 96};
+  int gridWidth = 2 * m_grid->frameWidth() + m_grid->verticalScrollBar()->sizeHint().width();
+  for (int c = 0; c < 4; ++c) {
+    int width = std::max(
+        designed[c], headerMetrics.horizontalAdvance(m_grid->horizontalHeaderItem(c)->text()) + 24);
+    if (c == 3) width = std::max(width, kindWidth + 14);
+    m_grid->setColumnWidth(c, width);
+    gridWidth += width;
+  }
+  m_grid->resize(std::max(gridWidth, 369), m_grid->height());
   // The filters grow with their texts; the form with them.
   int x = kGridLeft;
   for (QWidget *w : {static_cast<QWidget *>(m_channelFilter), static_cast<QWidget *>(m_kindFilter),

@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
+#include <QLibraryInfo>
 #include <QLinearGradient>
 #include <QMenu>
 #include <QMenuBar>
@@ -21,8 +22,10 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QTimeEdit>
 #include <QTimer>
+#include <QTranslator>
 
 #include "app/core/configuration.h"
 #include "app/still_image.h"
@@ -344,6 +347,13 @@ void TLiveForm::BuildControls() {
   StyleYellowOnBlack(StatusLabel);
   StatusLabel->hide();  // shown once a drive is chosen
 
+  // The status line under the window: files written, and the pictures
+  // found damaged.
+  statusBar()->setObjectName(QStringLiteral("StatusLine"));
+  statusBar()->setSizeGripEnabled(false);
+  DamageLabel = Named(new QLabel(statusBar()), "DamageLabel");
+  statusBar()->addPermanentWidget(DamageLabel);
+
   RefreshTimer = Named(new QTimer(this), "RefreshTimer");
   RefreshTimer->setInterval(1000);
   RefreshTimer->start();
@@ -428,7 +438,12 @@ void TLiveForm::WireControls() {
   PlayBarImage->OnMouseUp = [this](int b, int x, int) { PlayBarImageMouseUp(b, x); };
   PlayBarImage->OnMouseMove = [this](int x, int) { PlayBarImageMouseMove(x); };
   PlayBarImage->setMouseTracking(true);
-  connect(RefreshTimer, &QTimer::timeout, this, [this] { UpdateCurrentTimeLabel(); });
+  // The time beside the bar follows the picture shown within a fifth of a
+  // second, a seek's first picture too.
+  auto *shownTime = Named(new QTimer(this), "ShownTimeTimer");
+  shownTime->setInterval(200);
+  connect(shownTime, &QTimer::timeout, this, [this] { UpdateCurrentTimeLabel(); });
+  shownTime->start();
   VideoImage->OnMouseUp = [this](int b, int x, int y) { VideoImageMouseUp(b, x, y); };
 
   auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
@@ -569,6 +584,7 @@ void TLiveForm::StopPlayback() {
   StopClipThread();
   CloseClipFiles();
   ShowPlayState(PlayState::kNone);
+  ResetDamageCount();
   ClearDeviceStatus();
   LoadRecordingMap();
 }
@@ -740,11 +756,7 @@ void TLiveForm::RefreshTimerTimer() {
   NoteEventJumpLanding();
   RefreshPlayLabel();
   // The status line counts the damaged pictures as they come.
-  const QString damage = DamageText();
-  if (damage != m_damageShown) {
-    m_damageShown = damage;
-    RefreshSourceStatus();
-  }
+  DamageLabel->setText(DamageText());
   for (auto &v : m_viewers) v->Command(kViewerRefreshTime, nullptr);
 }
 
@@ -1010,6 +1022,13 @@ void TLiveForm::ApplyLanguage(int language) {
   SetTimeLabels(m_startTimeText, m_endTimeText);
   RebuildKeyHelp();
   ApplyLanguageToWindows();
+  // Qt's own windows (file dialogs, the calendar) in the language too,
+  // where Qt's translations are installed.
+  static QTranslator qtTexts;
+  QCoreApplication::removeTranslator(&qtTexts);
+  if (language == 1 &&
+      qtTexts.load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QCoreApplication::installTranslator(&qtTexts);
   // Captions keep the window's font: the controls grow to fit them.
   ArrangeSideColumn();
   RefreshSourceStatus();  // cut to the status line's width
@@ -1051,9 +1070,12 @@ void TLiveForm::FullScreenBtnClick() {
     m_windowedGeometry = geometry();
     m_windowedClientSize = m_client->size();
     EnableControls(false);
+    // Only the video: no menu and no status line.
+    menuBar()->hide();
+    statusBar()->hide();
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     const FullScreenGeometry g = FullScreenFor(screen.width(), screen.height());
-    m_client->setFixedSize(g.windowWidth, std::max(0, g.windowHeight - menuBar()->height()));
+    m_client->setFixedSize(g.windowWidth, g.windowHeight);
     FormImage->setGeometry(0, 0, m_client->width(), m_client->height());
     setGeometry(0, 0, g.windowWidth, g.windowHeight);
     LivePanel->setGeometry(0, 0, g.panelWidth, g.panelHeight);
@@ -1062,6 +1084,8 @@ void TLiveForm::FullScreenBtnClick() {
     activateWindow();
   } else {
     EnableControls(true);
+    menuBar()->show();
+    statusBar()->show();
     m_client->setMinimumSize(kClientWidth + m_sideExtraWidth, kClientHeight);
     m_client->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     m_client->resize(m_windowedClientSize);

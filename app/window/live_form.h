@@ -277,8 +277,8 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   // window's font (never narrower than designed), the column and the
   // window growing with them.
   void ArrangeSideColumn();
-  // The status line: the chosen drive (path, size, recorded span), the
-  // clip, or that none is loaded; and the damaged pictures counted.
+  // The info box: the chosen drive (path, size, recorded span), the clip,
+  // or that none is loaded.
   void RefreshSourceStatus();
   // The search pickers' event filter: they keep the keys they edit with,
   // and Enter searches. True when the event was handled.
@@ -308,6 +308,8 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   // The damaged pictures each channel's decoder met, for the status line;
   // empty while there are none.
   QString DamageText() const;
+  // The counts start again for the source opened next.
+  void ResetDamageCount();
   // The chosen item's description in the status line (empty: none).
   void ShowDeviceStatus();
   void ClearDeviceStatus();
@@ -329,6 +331,10 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
     std::string comment;
   };
   bool TakeSnapshot(TakenSnapshot &shot) const;
+  // Beside a bitmap snapshot, which carries no tags: the same name with
+  // ".txt" (shot.bmp: shot.txt), holding the comment and the recorder time.
+  static QString SnapshotNotePath(const QString &bitmapPath);
+  static std::string SnapshotNoteText(const TakenSnapshot &shot);
   void WriteSnapshot(const TakenSnapshot &shot, const QString &path);
   // A file that could not be written or was refused (a source being read,
   // a device, ...): the reason in a message box.
@@ -417,6 +423,7 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   QComboBox *LanguageCombo = nullptr;
   QPushButton *CloseBtn = nullptr;
   QLabel *StatusLabel = nullptr;  // the chosen drive: path, size, recorded span
+  QLabel *DamageLabel = nullptr;  // in the status line: the damaged pictures counted
   QMenu *SourceSelect = nullptr;
   QAction *SourceSelectAction = nullptr;
   QAction *HDDPlay = nullptr;
@@ -464,6 +471,7 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   // The designed places of the group boxes' controls, in their group.
   std::vector<std::pair<QWidget *, QRect>> m_designedInGroups;
   int m_sideExtraWidth = 0;
+  std::array<uint64_t, 4> m_damageBase{};  // each viewer's count when the source was opened
   QString m_damageShown;
   // The search time a copy keeps for the disk read again after it.
   std::optional<QDateTime> m_pickersKept;   // the damage counts the status line last showed  // how

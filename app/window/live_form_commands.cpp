@@ -1,12 +1,15 @@
 // Snapshot, AVI saving and clip copy commands of the main window.
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
+#include <QStatusBar>
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -44,6 +47,7 @@ namespace {
 constexpr const char *kLogCategory = "app";
 
 constexpr int kDiskReadyWaitMs = 5000;
+constexpr int kStatusMessageMs = 20000;  // how long the status line names a file written
 
 // The save dialogs have asked before a file is replaced.
 constexpr auto kDialogPolicy = orvan::platform::ReplacePolicy::kReplaceExisting;
@@ -73,8 +77,13 @@ void TLiveForm::SnapShotBtnClick() {
   TakenSnapshot shot;
   if (!TakeSnapshot(shot)) return;
   const bool still = shot.still;
-  const QString suggested = SuggestedName(still ? kStillSnapshotNamePattern : kSnapshotNamePattern,
-                                          QDateTime::currentDateTime());
+  // Named after the recorder time of the picture; the PC's clock only when
+  // none is known.
+  const QDateTime when = shot.shownSeconds >= 0
+                             ? QDateTime::fromSecsSinceEpoch(shot.shownSeconds, Qt::UTC)
+                             : QDateTime::currentDateTime();
+  const QString suggested =
+      SuggestedName(still ? kStillSnapshotNamePattern : kSnapshotNamePattern, when);
   const QString jpeg = Tr(TextKey::Jpeg_files) + QStringLiteral(" (*.jpg *.jpeg *.JPG *.JPEG)");
   const QString bitmap = Tr(TextKey::Bitmap_files) + QStringLiteral(" (*.bmp *.BMP)");
   const QString chosen = ChooseSaveFile(
@@ -154,6 +163,16 @@ void TLiveForm::WriteSnapshot(const TakenSnapshot &shot, const QString &path) {
         MakeBitmapFile(picture.constBits(), picture.width(), picture.height());
     written = orvan::platform::WriteOutputFile(path.toStdString(), bitmap.data(), bitmap.size(),
                                                kDialogPolicy, &error);
+    // A bitmap carries no tags: the same name with ".txt" says what it is.
+    if (written) {
+      const std::string note = SnapshotNoteText(shot);
+      const QString notePath = SnapshotNotePath(path);
+      if (!orvan::platform::WriteOutputFile(notePath.toStdString(), note.data(), note.size(),
+                                            kDialogPolicy, &error)) {
+        ShowWriteRefusal(error);
+        return;
+      }
+    }
   } else {
     orvan::media::Capture capture;
     capture.pixels = picture.constBits();
@@ -167,7 +186,28 @@ void TLiveForm::WriteSnapshot(const TakenSnapshot &shot, const QString &path) {
     written = orvan::media::SaveSnapshotJpeg(capture, path.toStdString(), kDialogPolicy, &error,
                                              orvan::media::kSnapshotJpegQuality, tags);
   }
-  if (!written) ShowWriteRefusal(error);
+  if (!written) {
+    ShowWriteRefusal(error);
+    return;
+  }
+  statusBar()->showMessage(Tr(TextKey::Snapshot_saved).arg(path), kStatusMessageMs);
+}
+
+QString TLiveForm::SnapshotNotePath(const QString &bitmapPath) {
+  const QFileInfo file(bitmapPath);
+  const QString base = file.suffix().compare(QLatin1String("bmp"), Qt::CaseInsensitive) == 0
+                           ? file.completeBaseName()
+                           : file.fileName();
+  return file.dir().filePath(base + QStringLiteral(".txt"));
+}
+
+std::string TLiveForm::SnapshotNoteText(const TakenSnapshot &shot) {
+  std::string text = shot.comment + "\n";
+  text +=
+      "recorder time: " +
+      (shot.shownSeconds >= 0 ? FormatRecorderTime(shot.shownSeconds) : std::string("unknown")) +
+      "\n";
+  return text;
 }
 
 void TLiveForm::ShowWriteRefusal(const std::string &error) {
@@ -211,10 +251,23 @@ void TLiveForm::SaveAviWith(bool clipPlayer) {
     return;
   }
   PlaceSavingIndicator();
-  SavingIndicator()->exec();
+  TSaveForm *indicator = SavingIndicator();
+  indicator->StartShowing([player] { return player->AviBytes(); });
+  indicator->exec();
   // The player is still the one that records: the indicator is modal, and
   // the window's own calls that replace players cannot run meanwhile.
+  const QString elapsed = indicator->ElapsedText();
+  indicator->StartShowing({});
   if (recorder::PlaybackThread *still = Player(clipPlayer)) still->SetAviRecording({}, 0, false);
+  // Said once the file is finished and in place (a file that could not be
+  // finished is not, and its writer has said why).
+  const QFileInfo written(chosen);
+  if (written.exists())
+    statusBar()->showMessage(
+        Tr(TextKey::Avi_saved)
+            .arg(chosen, elapsed,
+                 QStringLiteral("%1 MiB").arg(double(written.size()) / (1024 * 1024), 0, 'f', 1)),
+        kStatusMessageMs);
 }
 
 void TLiveForm::PlaceSavingIndicator() {

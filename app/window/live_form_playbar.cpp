@@ -224,6 +224,10 @@ QString TLiveForm::PlayBarTipAt(int x) const {
 }
 
 void TLiveForm::PlayBarImageMouseMove(int x) {
+  // Pressed on the track and dragged: the knob goes with the pointer, and
+  // the release plays from where it stands.
+  if (m_barDragging && TrackReleaseRepositions(x, BarGeometry()))
+    MoveKnob(KnobLeftForTrackRelease(x, BarGeometry()));
   const QString tip = PlayBarTipAt(x);
   if (tip.isEmpty()) {
     QToolTip::hideText();

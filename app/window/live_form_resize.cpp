@@ -142,6 +142,12 @@ void TLiveForm::ArrangeSideColumn() {
   // The place of every control of the client area as the language wants
   // it, before the window's resizing moves it.
   m_sideExtraWidth = column - kDesignedColumnWidth;
+  // The first and last recorded times above the bar, each as wide as its
+  // word and a time need; the last one keeps its right edge.
+  const QFontMetrics timeMetrics(StartTimeLabel->font());
+  const QString sample = QStringLiteral(" : 8888/88/88_88:88:88");
+  const int startWidth = timeMetrics.horizontalAdvance(Tr(TextKey::Start_time) + sample) + 6;
+  const int endWidth = timeMetrics.horizontalAdvance(Tr(TextKey::End_time) + sample) + 6;
   for (auto &[widget, place] : m_designedPlaces) {
     const auto original = std::find_if(m_originalPlaces.begin(), m_originalPlaces.end(),
                                        [w = widget](const auto &p) { return p.first == w; });
@@ -151,6 +157,10 @@ void TLiveForm::ArrangeSideColumn() {
         designed = it->second.translated(kColumnLeft, 0);
       else
         designed.setWidth(designed.width() + m_sideExtraWidth);  // groups, name, status
+    } else if (widget == StartTimeLabel) {
+      designed.setWidth(std::max(designed.width(), startWidth));
+    } else if (widget == EndTimeLabel) {
+      designed.setLeft(designed.right() + 1 - std::max(designed.width(), endWidth));
     } else if (widget == CloseBtn) {
       // Right-aligned to the column, as designed.
       const int width = std::max(designed.width(), NeededWidth(CloseBtn));

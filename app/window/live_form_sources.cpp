@@ -154,8 +154,6 @@ void TLiveForm::RefreshSourceStatus() {
   } else if (m_stillShown) {
     text = m_stillName;
   }
-  const QString damage = DamageText();
-  if (!damage.isEmpty()) text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + damage;
   // A span too wide for the line goes on two; long paths are cut in the
   // middle to fit. The whole text is the tooltip.
   const QFontMetrics metrics(StatusLabel->font());
@@ -178,7 +176,8 @@ void TLiveForm::RefreshSourceStatus() {
 QString TLiveForm::DamageText() const {
   QStringList channels;
   for (int ch = 0; ch < 4; ++ch) {
-    const uint64_t errors = m_viewers[ch] ? m_viewers[ch]->DecodeErrors() : 0;
+    // Counted since the source shown was opened.
+    const uint64_t errors = m_viewers[ch] ? m_viewers[ch]->DecodeErrors() - m_damageBase[ch] : 0;
     if (errors) channels << QStringLiteral("CH%1 %2").arg(ch + 1).arg(errors);
   }
   if (channels.isEmpty()) return {};
@@ -192,7 +191,14 @@ void TLiveForm::ClearDeviceStatus() {
   DeviceCombo->setToolTip(QString());
 }
 
+void TLiveForm::ResetDamageCount() {
+  for (int ch = 0; ch < 4; ++ch)
+    m_damageBase[ch] = m_viewers[ch] ? m_viewers[ch]->DecodeErrors() : 0;
+  DamageLabel->clear();
+}
+
 void TLiveForm::BlankPanel() {
+  ResetDamageCount();
   if (m_playSource != kImagePlay)
     for (auto &v : m_viewers) v->Blank();
   m_startTimeText.clear();

@@ -35,7 +35,7 @@ TSaveForm::TSaveForm(QWidget *parent) : QDialog(parent) {
   // Single border, no border icons: the window closes through StopAVI.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::MSWindowsFixedSizeDialogHint);
-  setFixedSize(207, 106);
+  setFixedSize(207, 118);
   move(520, 348);
 
   WhitePanel = SignPanel(this, "WhitePanel", Qt::white, Qt::red);
@@ -44,7 +44,12 @@ TSaveForm::TSaveForm(QWidget *parent) : QDialog(parent) {
   Panel1 = new TPictureControl(this);
   Panel1->setObjectName(QStringLiteral("Panel1"));
   Panel1->setText(QStringLiteral("StopAVI"));
-  Panel1->setGeometry(64, 64, 89, 25);
+  Panel1->setGeometry(64, 76, 89, 25);
+
+  ProgressLabel = new QLabel(this);
+  ProgressLabel->setObjectName(QStringLiteral("ProgressLabel"));
+  ProgressLabel->setGeometry(4, 47, 199, 20);
+  ProgressLabel->setAlignment(Qt::AlignCenter);
   Panel1->setAlignment(Qt::AlignCenter);
   Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
   Panel1->setAutoFillBackground(true);
@@ -90,12 +95,38 @@ QPoint TSaveForm::PlaceBesideControls(const QRect &mainFrame, const QRect &panel
 }
 
 void TSaveForm::ApplyLanguage(const CCaptions &captions) {
+  m_captions = captions;
   setWindowTitle(Tr(captions, TextKey::Save_title));
   for (QLabel *sign : {WhitePanel, RedPanel}) sign->setText(Tr(captions, TextKey::Avi_saving));
   Panel1->setText(Tr(captions, TextKey::Panel_stop));
 }
 
+void TSaveForm::StartShowing(std::function<uint64_t()> bytesWritten) {
+  m_bytesWritten = std::move(bytesWritten);
+  m_elapsed.start();
+  ProgressLabel->setText(ProgressText());
+}
+
+QString TSaveForm::ElapsedText() const {
+  const qint64 seconds = m_elapsed.isValid() ? m_elapsed.elapsed() / 1000 : 0;
+  return QStringLiteral("%1:%2:%3")
+      .arg(seconds / 3600, 2, 10, QLatin1Char('0'))
+      .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+      .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString TSaveForm::SizeText() const {
+  const double bytes = m_bytesWritten ? double(m_bytesWritten()) : 0.0;
+  if (bytes < 1024 * 1024) return QStringLiteral("%1 KiB").arg(bytes / 1024, 0, 'f', 0);
+  return QStringLiteral("%1 MiB").arg(bytes / (1024 * 1024), 0, 'f', 1);
+}
+
+QString TSaveForm::ProgressText() const {
+  return Tr(m_captions, TextKey::Avi_saving_for).arg(SizeText(), ElapsedText());
+}
+
 void TSaveForm::FlashTimerTimer() {
+  ProgressLabel->setText(ProgressText());
   const bool white = m_whiteNext;
   m_whiteNext = !m_whiteNext;
   ++m_ticks;

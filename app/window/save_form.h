@@ -8,9 +8,11 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+#include <functional>
 
 #include "app/core/language.h"
 
@@ -42,6 +44,14 @@ class TSaveForm : public QDialog {
 
   // The captions in the language.
   void ApplyLanguage(const CCaptions &captions);
+  // A saving begins: the indicator shows how long it has run and how much
+  // it has written (`bytesWritten`, asked once a second), until the next.
+  void StartShowing(std::function<uint64_t()> bytesWritten);
+  // What the progress line says now ("1.2 MiB written, 00:00:07"), and its
+  // parts.
+  QString ProgressText() const;
+  QString ElapsedText() const;
+  QString SizeText() const;
 
   // Which sign is in front now.
   bool WhiteInFront() const;
@@ -56,6 +66,10 @@ class TSaveForm : public QDialog {
   QLabel *RedPanel = nullptr;
   TPictureControl *Panel1 = nullptr;
   QTimer *FlashTimer = nullptr;
+  QLabel *ProgressLabel = nullptr;
+  CCaptions m_captions;
+  QElapsedTimer m_elapsed;
+  std::function<uint64_t()> m_bytesWritten;
   bool m_whiteNext = true;  // the sign the next tick brings to the front
   int m_ticks = 0;
 };

@@ -133,12 +133,12 @@ TEST(TypedTime, aWholeTimeWithOrWithoutColons_fillsTheFieldsAsItIsTyped) {
   EXPECT_FALSE(parse("1", 3).valid);
 }
 
-TEST(FullScreen, takesThePrimaryScreenLessTheMargins) {
+TEST(FullScreen, takesThePrimaryScreen_videoAndNothingElse) {
   const FullScreenGeometry g = FullScreenFor(1280, 1024);
   EXPECT_EQ(g.windowWidth, 1280);
   EXPECT_EQ(g.windowHeight, 1024);
-  EXPECT_EQ(g.panelWidth, 1275);
-  EXPECT_EQ(g.panelHeight, 981);
+  EXPECT_EQ(g.panelWidth, 1280);
+  EXPECT_EQ(g.panelHeight, 1024);
 }
 
 namespace {

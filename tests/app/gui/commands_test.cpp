@@ -9,6 +9,7 @@ extern "C" {
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QGuiApplication>
 #include <QImage>
 #include <QImageReader>
@@ -17,7 +18,9 @@ extern "C" {
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTest>
+#include <QTimeEdit>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -305,7 +308,9 @@ TEST(SuggestedNameTest, fillsThePatternsWithFourDigitYearAndTwoDigitFields) {
 TEST_F(CommandsTest, saveForm_flashesWhiteFirst_thenRed_andStopAviClosesIt) {
   TSaveForm indicator;
   EXPECT_EQ(indicator.windowTitle(), "Save");
-  EXPECT_EQ(indicator.size(), QSize(207, 106));
+  // The designed 207 x 106, and a line that says how long it has saved and
+  // how much.
+  EXPECT_EQ(indicator.size(), QSize(207, 118));
   auto *white = Get<QLabel>(&indicator, "WhitePanel");
   auto *red = Get<QLabel>(&indicator, "RedPanel");
   auto *stop = Get<QLabel>(&indicator, "Panel1");
@@ -322,6 +327,15 @@ TEST_F(CommandsTest, saveForm_flashesWhiteFirst_thenRed_andStopAviClosesIt) {
   EXPECT_TRUE(indicator.WhiteInFront());
   ASSERT_TRUE(WaitServicing([&] { return indicator.FlashTicks() >= 2; }, 60000));
   EXPECT_FALSE(indicator.WhiteInFront());
+
+  uint64_t bytes = 3u << 20;
+  indicator.StartShowing([&bytes] { return bytes; });
+  EXPECT_EQ(Get<QLabel>(&indicator, "ProgressLabel")->text(), "3.0 MiB written, 00:00:00");
+  bytes = 5u << 19;
+  const int ticks = indicator.FlashTicks();
+  ASSERT_TRUE(WaitServicing([&] { return indicator.FlashTicks() > ticks; }, 60000));
+  EXPECT_TRUE(
+      Get<QLabel>(&indicator, "ProgressLabel")->text().startsWith("2.5 MiB written, 00:00:0"));
 
   QTest::mouseClick(stop, Qt::LeftButton);
   EXPECT_FALSE(indicator.isVisible());
@@ -444,6 +458,39 @@ TEST_F(CommandsTest, snapshot_ofTheWholePictureView_holdsEveryChannelsCornerMark
   const std::vector<uint8_t> cutBytes{std::istreambuf_iterator<char>(again), {}};
   EXPECT_NE(orvan::test::ReadJpegTags(cutBytes).comment.find("; view: border trimmed"),
             std::string::npos);
+}
+
+// A snapshot is named after the recorder time of the picture, not the PC's
+// clock; the status line names the file written; a bitmap, which carries
+// no tags, gets a note of the same name beside it.
+TEST_F(CommandsTest, snapshot_namedByTheRecorderTime_saysWhereItWent_aBitmapGetsItsNote) {
+  PlayDisks({MakeSample(dir, "sample.img", 4)});
+  ASSERT_TRUE(WaitServicing([&] { return ShownSeconds(form) > kSampleStart; }));
+  form->PauseBtnClick();
+  ASSERT_TRUE(WaitServicing([&] {
+    for (int c = 0; c < 4; ++c)
+      if (!form->Viewer(c)->AllPresented()) return false;
+    return true;
+  }));
+  const int64_t shown = ShownSeconds(form);
+  saveInto = QString::fromStdString(dir.Path().string());
+  form->SnapShotBtnClick();
+  ASSERT_EQ(saveSuggestions.size(), 1u);
+  EXPECT_EQ(saveSuggestions[0],
+            SuggestedName(kSnapshotNamePattern, QDateTime::fromSecsSinceEpoch(shown, Qt::UTC)));
+  const QString jpeg = saveInto + "/" + saveSuggestions[0];
+  EXPECT_TRUE(std::filesystem::exists(jpeg.toStdString()));
+  EXPECT_EQ(form->statusBar()->currentMessage(), "Snapshot saved: " + jpeg);
+
+  form->ChooseSaveFile = [&](const QString &, const QString &) { return saveInto + "/shot.bmp"; };
+  form->SnapShotBtnClick();
+  EXPECT_TRUE(std::filesystem::exists(dir.File("shot.bmp")));
+  const std::string note = orvan::test::ReadFileText(dir.File("shot.txt"));
+  EXPECT_NE(note.find("recorder time: " + orvan::FormatRecorderTime(shown)), std::string::npos)
+      << note;
+  EXPECT_NE(note.find("source: HDD Play, Device_0; channels: CH1 CH2 CH3 CH4"), std::string::npos)
+      << note;
+  EXPECT_EQ(form->statusBar()->currentMessage(), "Snapshot saved: " + saveInto + "/shot.bmp");
 }
 
 // The save dialog answering with the image being played (or a link to it):
@@ -659,9 +706,12 @@ TEST_F(CommandsTest, saveAvi_fromAPausedPlayer_holdsThePictureOnScreen_andLibavf
     EXPECT_NE(probe.find("video,7/1"), std::string::npos) << probe;
   }
 
-  // The indicator, as specified in size, sat beside the controls and off
-  // the video panel.
-  EXPECT_EQ(SaveForm->size(), QSize(207, 106));
+  // The status line names the file; the indicator sat beside the controls
+  // and off the video panel.
+  EXPECT_TRUE(form->statusBar()->currentMessage().startsWith(
+      "AVI saved: " + QString::fromStdString(file) + " ("))
+      << form->statusBar()->currentMessage().toStdString();
+  EXPECT_EQ(SaveForm->size(), QSize(207, 118));
   EXPECT_FALSE(indicator.intersects(panel));
   EXPECT_GT(indicator.left(), panel.right());
   EXPECT_EQ(indicator.top(), controls.top());
@@ -994,9 +1044,34 @@ TEST_F(CommandsTest, copy_thenClose_bringsHddPlayBackAtTheTimeItWasShowing) {
   JumpToEventTime(form, uint32_t(target));
   ASSERT_TRUE(WaitServicing([&] { return ShownSeconds(form) >= target; }));
   const int64_t shown = ShownSeconds(form);
+  ASSERT_TRUE(WaitServicing([&] { return !form->EventTicks().empty(); }));
+  // A search time the user picked.
+  auto *date = Get<QDateEdit>(form, "DatePicker");
+  auto *time = Get<QTimeEdit>(form, "TimePicker");
+  time->setTime(QTime(9, 45, 33));
+  const QDateTime picked(date->date(), time->time());
+  const QString info = Get<QLabel>(form, "StatusLabel")->text();
+  const size_t ticks = form->EventTicks().size();
+  // While the copy window is open, the main window keeps its event ticks
+  // and its info box; the copy window starts idle, even after a copy ran
+  // in it (its progress back at 0, Stop disabled).
+  bool ticksKept = false, infoKept = false, idle = false;
   answerYes = true;
-  QTimer::singleShot(0, form, [&] { CopyForm->CloseBtnClick(); });
+  QTimer::singleShot(0, form, [&] {
+    ticksKept = form->EventTicks().size() == ticks;
+    infoKept = Get<QLabel>(form, "StatusLabel")->text() == info;
+    idle = CopyForm->ProgressPerMille() == 0 &&
+           !Get<QPushButton>(CopyForm, "StopBtn")->isEnabled() &&
+           Get<QPushButton>(CopyForm, "SaveBtn")->isEnabled() && CopyForm->ProgressText().isEmpty();
+    CopyForm->CloseBtnClick();
+  });
   form->CopyBtnClick();
+  EXPECT_TRUE(ticksKept);
+  EXPECT_TRUE(infoKept);
+  EXPECT_TRUE(idle);
+  // The search time stays what it was, once the disk is read again.
+  ASSERT_TRUE(WaitServicing([&] { return !form->RecordingMap().Empty(); }));
+  EXPECT_EQ(QDateTime(date->date(), time->time()), picked);
   ASSERT_NE(form->DiskThread(), nullptr);
   EXPECT_TRUE(form->DiskThread()->Playing());  // as it was
   EXPECT_EQ(Get<QLabel>(form, "PlayLabel")->text(), "Play");

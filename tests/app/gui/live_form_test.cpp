@@ -11,6 +11,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimeEdit>
@@ -411,10 +412,15 @@ TEST_F(LiveFormTest, fullScreen_takesTheScreen_andEscapeOrRightReleaseLeavesIt) 
 
   form->FullScreenBtnClick();
   EXPECT_TRUE(form->IsFullScreen());
+  // Only the video: the panel takes the whole screen, no menu, no status
+  // line.
   EXPECT_EQ(form->geometry().size(), QSize(1280, 1024));
-  EXPECT_EQ(Get<QWidget>("LivePanel")->geometry(), QRect(0, 0, 1275, 981));
-  EXPECT_EQ(ViewerPanel(0)->geometry(), QRect(0, 0, 637, 490));
-  EXPECT_EQ(ViewerPanel(3)->geometry(), QRect(637, 490, 638, 491));
+  EXPECT_EQ(Get<QWidget>("LivePanel")->geometry(), QRect(0, 0, 1280, 1024));
+  EXPECT_EQ(Get<QWidget>("LivePanel")->mapTo(form, QPoint(0, 0)), QPoint(0, 0));
+  EXPECT_FALSE(form->menuBar()->isVisible());
+  EXPECT_FALSE(form->statusBar()->isVisible());
+  EXPECT_EQ(ViewerPanel(0)->geometry(), QRect(0, 0, 640, 512));
+  EXPECT_EQ(ViewerPanel(3)->geometry(), QRect(640, 512, 640, 512));
   EXPECT_FALSE(Get<QPushButton>("FullScreenBtn")->isEnabled());
   EXPECT_FALSE(Get<QAction>("HDDPlay")->isEnabled());
 
@@ -423,6 +429,8 @@ TEST_F(LiveFormTest, fullScreen_takesTheScreen_andEscapeOrRightReleaseLeavesIt) 
   form->OnViewerMouseUp(0, kRightButton, 5, 5);
   EXPECT_FALSE(form->IsFullScreen());
   EXPECT_EQ(Get<QWidget>("LivePanel")->geometry(), normalPanel);
+  EXPECT_TRUE(form->menuBar()->isVisible());
+  EXPECT_TRUE(form->statusBar()->isVisible());
   // Leaving full screen enables every listed control, whatever the source.
   EXPECT_TRUE(Get<QPushButton>("SearchBtn")->isEnabled());
   EXPECT_TRUE(Get<QPushButton>("CopyBtn")->isEnabled());
