@@ -303,3 +303,27 @@ TEST_F(KeysTest, aWholeTimeTyped_withOrWithoutColons_setsAnyTimeField) {
   EXPECT_EQ(copy->ChosenEnd().wSecond, 57);
   copy->close();
 }
+
+// The window says what it shows: played to its end, the indicator says the
+// recording ended (not "Play"); the device box's tooltip names the disk the
+// info box describes; Space at the end plays again from where it stands.
+TEST_F(KeysTest, atTheEnd_theIndicatorSaysSo_andTheDeviceBoxNamesItsDisk) {
+  MakeForm();
+  UseImages({orvan::test::MakeJunkDisk(dir, "end.img", 1024, 2)});
+  form->HDDPlayClick();
+  auto *player = form->DiskThread();
+  ASSERT_NE(player, nullptr);
+  ASSERT_TRUE(WaitServicing([&] { return player->DiskValid(); }));
+  auto *device = Get<QComboBox>("DeviceCombo");
+  auto *info = Get<QLabel>("StatusLabel");
+  EXPECT_TRUE(device->toolTip().startsWith(QString::fromStdString(dir.File("end.img"))))
+      << device->toolTip().toStdString();
+  EXPECT_EQ(device->toolTip(), info->toolTip());
+  player->SetPacingEnabled(false);
+  Key(Qt::Key_Space);
+  EXPECT_EQ(Get<QLabel>("PlayLabel")->text(), "Play");
+  ASSERT_TRUE(WaitServicing([&] { return player->AtEnd(); }));
+  ASSERT_TRUE(WaitServicing([&] { return Get<QLabel>("PlayLabel")->text() == "Ended"; }));
+  Key(Qt::Key_Space);  // nothing plays at the end: Space plays, and it ends again
+  ASSERT_TRUE(WaitServicing([&] { return Get<QLabel>("PlayLabel")->text() == "Ended"; }));
+}
