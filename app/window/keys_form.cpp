@@ -19,6 +19,7 @@ TKeysForm::TKeysForm(const std::vector<KeyHelpRow> &rows, const CCaptions &capti
   m_grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   m_grid->setSelectionMode(QAbstractItemView::NoSelection);
   m_grid->horizontalHeader()->setStretchLastSection(true);
+  m_grid->installEventFilter(this);
   auto *layout = new QVBoxLayout(this);
   layout->addWidget(m_grid);
   SetRows(rows, captions);
@@ -45,6 +46,16 @@ bool TKeysForm::event(QEvent *event) {
     return true;
   }
   return QDialog::event(event);
+}
+
+bool TKeysForm::eventFilter(QObject *watched, QEvent *event) {
+  // The list has the focus: Escape closes the window from there too.
+  if (watched == m_grid && event->type() == QEvent::ShortcutOverride &&
+      static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
+    event->accept();
+    return false;
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 }  // namespace orvan::app

@@ -29,6 +29,7 @@ class TKeysForm : public QDialog {
  protected:
   // Escape closes the list, whatever the main window does with it.
   bool event(QEvent *event) override;
+  bool eventFilter(QObject *watched, QEvent *event) override;
 
  private:
   QTableWidget *m_grid;

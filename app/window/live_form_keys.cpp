@@ -2,6 +2,7 @@
 // them.
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -170,6 +171,8 @@ void TLiveForm::InstallKeys() {
     w->setFocusPolicy(Qt::ClickFocus);
   for (QWidget *field : {static_cast<QWidget *>(DatePicker), static_cast<QWidget *>(TimePicker)})
     field->installEventFilter(this);
+  // Popups, wherever they open, keep their keys (eventFilter).
+  qApp->installEventFilter(this);
 
   RebuildKeyHelp();
   ApplyTooltips();

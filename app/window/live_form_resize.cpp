@@ -2,6 +2,7 @@
 // area at 3 : 2, and the controls keep their designed places relative to
 // the panel's right and bottom edges.
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
@@ -19,6 +20,14 @@
 namespace orvan::app {
 
 bool TLiveForm::eventFilter(QObject *watched, QEvent *event) {
+  // An open popup (a combo box's list, a menu, the calendar) keeps every
+  // key it is given: the window's keys wait until it closes.
+  // (Accepted, and passed on: the popup may act on it there, as a combo
+  // box's list does on Enter.)
+  if (event->type() == QEvent::ShortcutOverride && QApplication::activePopupWidget()) {
+    event->accept();
+    return false;
+  }
   if (KeepTypingKeys(watched, event)) return true;
   if (watched == m_client && event->type() == QEvent::Resize && !m_fullScreen)
     PlaceControls(static_cast<QResizeEvent *>(event)->size());

@@ -327,3 +327,24 @@ TEST_F(KeysTest, atTheEnd_theIndicatorSaysSo_andTheDeviceBoxNamesItsDisk) {
   Key(Qt::Key_Space);  // nothing plays at the end: Space plays, and it ends again
   ASSERT_TRUE(WaitServicing([&] { return Get<QLabel>("PlayLabel")->text() == "Ended"; }));
 }
+
+// An open popup keeps its keys: the language list goes down and takes
+// Enter, without the window's Down (a minute earlier) or anything else.
+TEST_F(KeysTest, anOpenPopup_keepsItsKeys) {
+  MakeForm();
+  OpenEventfulSample(10, 3);
+  auto *player = form->DiskThread();
+  const uint32_t resumed = player->ResumedAtTime();
+  auto *combo = Get<QComboBox>("LanguageCombo");
+  combo->showPopup();
+  ASSERT_TRUE(WaitServicing([] { return QApplication::activePopupWidget() != nullptr; }));
+  // Keys go to the popup, which holds the keyboard while open.
+  QWidget *popup = QApplication::activePopupWidget();
+  QWidget *list = popup->focusWidget() ? popup->focusWidget() : popup;
+  QTest::keyClick(list, Qt::Key_Down);
+  QTest::keyClick(list, Qt::Key_Return);
+  ASSERT_TRUE(WaitServicing([] { return QApplication::activePopupWidget() == nullptr; }));
+  EXPECT_EQ(combo->currentIndex(), 1);
+  EXPECT_EQ(form->Language(), 1);
+  EXPECT_EQ(player->ResumedAtTime(), resumed);  // no jump
+}
