@@ -108,7 +108,7 @@ TEST(DiskSource, readsOnlyWholeAlignedSectors_andKeepsPositionOnFailure) {
   WriteBytes(dir.File("d.img"), bytes);
   DiskSource src;
   ASSERT_EQ(src.OpenPath(dir.File("d.img")), DriveOpenStatus::Ok);
-  uint8_t buf[1024];
+  uint8_t buf[2048];
   EXPECT_FALSE(src.Seek(100));
   EXPECT_TRUE(src.Seek(512));
   EXPECT_FALSE(src.Read(buf, 100));
