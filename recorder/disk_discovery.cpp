@@ -1,5 +1,6 @@
 #include "recorder/disk_discovery.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -23,9 +24,22 @@ bool Probe(int driveNumber, const DriveTable &table, DriveOpenStatus &status, st
     if (message) *message = source.LastError();
     return false;
   }
-  std::vector<uint8_t> probe(kProbeBytes);
-  const bool ok = source.Seek(0) && source.Read(probe.data(), probe.size());
-  if (!ok || !IsRecorderDisk(probe)) return false;
+  // The signature is looked for up to the first zero byte, and the header
+  // and state table lie in the first 4 KiB: a disk with a zero byte there
+  // is told from those alone (one small read, not 512 KiB, per drive).
+  constexpr size_t kHeadBytes = 4096;
+  std::vector<uint8_t> probe(kHeadBytes);
+  if (!source.Seek(0) || !source.Read(probe.data(), probe.size())) return false;
+  if (std::find(probe.begin(), probe.end(), uint8_t{0}) == probe.end()) {
+    probe.resize(kProbeBytes);
+    if (!source.Seek(0) || !source.Read(probe.data(), probe.size())) return false;
+  }
+  if (!IsRecorderDisk(probe)) return false;
+  // As the 512 KiB read would: a disk shorter than that is not one.
+  if (probe.size() < kProbeBytes && source.SizeBytes() < kProbeBytes) {
+    std::vector<uint8_t> whole(kProbeBytes);
+    if (!source.Seek(0) || !source.Read(whole.data(), whole.size())) return false;
+  }
   if (described) {
     described->sizeBytes = source.SizeBytes();
     DiskGeometry geometry;

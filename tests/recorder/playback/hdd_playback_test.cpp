@@ -43,8 +43,14 @@ struct OpenDisk {
 // A disk image opened read-only with a player on it, four viewers and a
 // headless host.
 struct DiskPlay {
+  // The player reads the disk's state and span on its own thread first.
   explicit DiskPlay(const std::string &path, IScreenGrabber *screen = nullptr)
-      : d(path), player(host, &d.disk, viewers.Sinks(), 0, screen) {}
+      : d(path), player(host, &d.disk, viewers.Sinks(), 0, screen) {
+    ServiceUntil([this] {
+      return player.Finished() ||
+             (player.DiskChecked() && (!player.DiskValid() || !host.StartLabel().empty()));
+    });
+  }
   OpenDisk d;
   HeadlessHost host;
   FourViewers viewers;
