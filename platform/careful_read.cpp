@@ -184,8 +184,10 @@ bool CarefulReader::Read(uint64_t offset, void *buffer, size_t length, ReadRepor
     lastError = answer.error;
     if (IsGoneError(answer.error) || !m_device->Present()) return gone();
   }
-  // The sector both tries failed at is lost without a third.
-  if (failedAt[0] == failedAt[1] && lose(lastError)) {
+  // A single sector both tries failed on is lost without a third. (A
+  // longer request that failed with nothing read says only that something
+  // in it failed: the split finds what.)
+  if (length - at == kSector && failedAt[0] == failedAt[1] && lose(lastError)) {
     report.gone = true;
     return settle(at);
   }

@@ -102,8 +102,8 @@ int RunHash(const HashCommandOptions &o) {
 
   DamageReport damage;
   for (const ByteRange &r : hashes.unreadable)
-    damage.losses.Add(recorder::LostPart{recorder::LostPart::What::kSectors, -1, -1, r.offset,
-                                         r.bytes});
+    damage.losses.Add(
+        recorder::LostPart{recorder::LostPart::What::kSectors, -1, -1, r.offset, r.bytes});
   damage.readErrors = hashes.unreadableSectors;
   damage.diskGone = hashes.gone;
   for (const std::string &e : hashes.readErrors) damage.Warn(e);

@@ -44,6 +44,19 @@ TEST(CarefulRead, badSectorInALargeRead_losesThatSectorOnly_andKeepsTheRest) {
   EXPECT_FALSE(reader.Gone());
 }
 
+TEST(CarefulRead, deviceFailingWholeRequests_losesOnlyTheBadSectors_notTheRequestsStart) {
+  FaultyDevice device(Pattern(256 * 512));
+  device.FailWholeRequests(true);
+  device.FailBytes(100 * 512 + 7, 102 * 512);  // sectors 100 and 101
+  CarefulReader reader(&device);
+  std::vector<uint8_t> buffer(128 * 512);
+  ReadReport report;
+  EXPECT_FALSE(reader.Read(64 * 512, buffer.data(), buffer.size(), report));
+  EXPECT_EQ(report.lost, (std::vector<ByteRange>{{36 * 512, 2 * 512}}));
+  EXPECT_EQ(0, std::memcmp(buffer.data(), device.Bytes().data() + 64 * 512, 36 * 512));
+  EXPECT_EQ(0, std::memcmp(buffer.data() + 38 * 512, device.Bytes().data() + 102 * 512, 90 * 512));
+}
+
 TEST(CarefulRead, failedRead_isTriedOnceMore_beforeItIsSplit) {
   FaultyDevice device(Pattern(16 * 512));
   device.FailBytes(3 * 512, 4 * 512, /*transient=*/1);  // the first try only
@@ -71,13 +84,14 @@ TEST(CarefulRead, singleBadSector_isAskedForTwice_andNoMore) {
   ASSERT_EQ(report.lost.size(), 1u);
   EXPECT_EQ(report.lost[0], (ByteRange{0, 512}));
   // A request whose first sector is bad: two whole tries, then the split
-  // starts behind that sector, and after a good sector the rest is read whole.
+  // reads sector by sector, and after a good sector the rest whole.
   ReadReport wide;
   std::vector<uint8_t> buffer(6 * 512);
   const uint64_t before = device.Reads();
   EXPECT_FALSE(reader.Read(5 * 512, buffer.data(), buffer.size(), wide));
   EXPECT_EQ(wide.lost, (std::vector<ByteRange>{{0, 512}}));
-  EXPECT_EQ(device.Reads() - before, 4u);  // twice whole, sector 6 alone, then 7..10 whole
+  // Twice whole, sector 5 alone, sector 6 alone, then 7..10 whole.
+  EXPECT_EQ(device.Reads() - before, 5u);
 }
 
 TEST(CarefulRead, badAreaOnADiskThatStillAnswers_costsItsSectors_andTheDiskIsNotGone) {

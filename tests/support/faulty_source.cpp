@@ -36,7 +36,7 @@ platform::DeviceAnswer FaultyDevice::ReadAt(uint64_t offset, void *buffer, size_
   }
   const uint64_t end = std::min<uint64_t>(offset + length, m_bytes.size());
   uint64_t stop = offset < end ? end : offset;
-  if (firstBad != UINT64_MAX) stop = std::min(stop, firstBad / 512 * 512);
+  if (firstBad != UINT64_MAX) stop = m_whole.load() ? offset : std::min(stop, firstBad / 512 * 512);
   if (stop > offset) std::memcpy(buffer, m_bytes.data() + offset, size_t(stop - offset));
   answer.bytes = size_t(stop > offset ? stop - offset : 0);
   if (firstBad != UINT64_MAX) answer.error = EIO;

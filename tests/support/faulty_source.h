@@ -29,6 +29,10 @@ class FaultyDevice final : public platform::ISectorDevice {
   // node going; ENODEV: one that says so); 0 ends it.
   void FailEverything(int error = EIO) { m_failAll.store(error); }
   void SetPresent(bool present) { m_present.store(present); }
+  // A failing read returns nothing of what lies before the bad sector (as
+  // a FUSE file system or a SCSI error fails the whole request), instead of
+  // the bytes before it.
+  void FailWholeRequests(bool on) { m_whole.store(on); }
 
   uint64_t Reads() const { return m_reads.load(); }
   // The reads asked for, in order: offset and length.
@@ -50,6 +54,7 @@ class FaultyDevice final : public platform::ISectorDevice {
   std::vector<ByteRange> m_requests;
   std::atomic<int> m_failAll{0};
   std::atomic<bool> m_present{true};
+  std::atomic<bool> m_whole{false};
   std::atomic<uint64_t> m_reads{0};
 };
 
