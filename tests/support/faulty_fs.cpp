@@ -2,8 +2,11 @@
 // failing disk would, so that the tests see the kernel's own error path:
 //
 //   orvan-faultyfs IMAGE MOUNTPOINT CONTROL [--eio FROM-TO]... [--name NAME]
+//                  [--also FILE]...
 //
-// The image is served as MOUNTPOINT/NAME (default "disk.img"), read straight
+// The image is served as MOUNTPOINT/NAME (default "disk.img"), and each
+// --also FILE beside it under its own name (a clip's data file beside its
+// index), read straight
 // through (direct I/O: no page cache between, each read reaches this
 // program). A read touching bytes FROM..TO-1 of an --eio range fails with
 // EIO. The folder CONTROL steers it while it runs:
@@ -40,10 +43,17 @@ struct Range {
   uint64_t from, to;
 };
 
+struct File {
+  std::string name;
+  int fd = -1;
+  uint64_t size = 0;
+};
+
 struct Served {
   int fd = -1;
   uint64_t size = 0;
   std::string name = "disk.img";
+  std::vector<File> also;  // served as they are, failing only with fail/fail-after
   std::string control;
   std::vector<Range> eio;
   std::atomic<int> held{0};
@@ -96,7 +106,20 @@ bool FailsAfterCount(size_t asked) {
   return g_served.served.load() - g_served.failAfterBase + (long long)asked > n;
 }
 
-bool IsFile(const char *path) { return path[0] == '/' && g_served.name == path + 1; }
+// The file a path names: the image (faults and all), or one of --also.
+const File *FileOf(const char *path, bool &image) {
+  static File main;
+  image = false;
+  if (path[0] != '/') return nullptr;
+  if (g_served.name == path + 1) {
+    main = File{g_served.name, g_served.fd, g_served.size};
+    image = true;
+    return &main;
+  }
+  for (const File &f : g_served.also)
+    if (f.name == path + 1) return &f;
+  return nullptr;
+}
 
 int GetAttr(const char *path, struct stat *st, fuse_file_info *) {
   std::memset(st, 0, sizeof *st);
@@ -105,11 +128,13 @@ int GetAttr(const char *path, struct stat *st, fuse_file_info *) {
     st->st_nlink = 2;
     return 0;
   }
-  if (!IsFile(path)) return -ENOENT;
+  bool image = false;
+  const File *file = FileOf(path, image);
+  if (!file) return -ENOENT;
   st->st_mode = S_IFREG | 0444;
   st->st_nlink = 1;
-  st->st_size = off_t(g_served.size);
-  st->st_blocks = off_t((g_served.size + 511) / 512);
+  st->st_size = off_t(file->size);
+  st->st_blocks = off_t((file->size + 511) / 512);
   return 0;
 }
 
@@ -119,11 +144,14 @@ int ReadDir(const char *path, void *buffer, fuse_fill_dir_t fill, off_t, fuse_fi
   fill(buffer, ".", nullptr, 0, fuse_fill_dir_flags(0));
   fill(buffer, "..", nullptr, 0, fuse_fill_dir_flags(0));
   fill(buffer, g_served.name.c_str(), nullptr, 0, fuse_fill_dir_flags(0));
+  for (const File &f : g_served.also)
+    fill(buffer, f.name.c_str(), nullptr, 0, fuse_fill_dir_flags(0));
   return 0;
 }
 
 int Open(const char *path, fuse_file_info *fi) {
-  if (!IsFile(path)) return -ENOENT;
+  bool image = false;
+  if (!FileOf(path, image)) return -ENOENT;
   if ((fi->flags & O_ACCMODE) != O_RDONLY) return -EACCES;
   fi->direct_io = 1;
   fi->keep_cache = 0;
@@ -131,18 +159,21 @@ int Open(const char *path, fuse_file_info *fi) {
 }
 
 int Read(const char *path, char *buffer, size_t size, off_t offset, fuse_file_info *) {
-  if (!IsFile(path)) return -ENOENT;
+  bool image = false;
+  const File *file = FileOf(path, image);
+  if (!file) return -ENOENT;
+  const File served = *file;
   if (const int ms = DelayMs()) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   if (!WaitWhileHeld()) return -EIO;
   if (Exists(g_served.control + "/fail") || FailsAfterCount(size)) return -EIO;
   const uint64_t from = uint64_t(offset), to = from + size;
   for (const Range &r : g_served.eio)
-    if (r.from < to && from < r.to) return -EIO;
-  if (from >= g_served.size) return 0;
-  const size_t want = size_t(std::min<uint64_t>(size, g_served.size - from));
+    if (image && r.from < to && from < r.to) return -EIO;
+  if (from >= served.size) return 0;
+  const size_t want = size_t(std::min<uint64_t>(size, served.size - from));
   size_t done = 0;
   while (done < want) {
-    const ssize_t n = ::pread(g_served.fd, buffer + done, want - done, off_t(from + done));
+    const ssize_t n = ::pread(served.fd, buffer + done, want - done, off_t(from + done));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return -errno;
     if (n == 0) break;
@@ -180,6 +211,15 @@ int main(int argc, char **argv) {
       g_served.eio.push_back(Range{from, to});
     } else if (a == "--name" && i + 1 < argc) {
       g_served.name = argv[++i];
+    } else if (a == "--also" && i + 1 < argc) {
+      const std::string path = argv[++i];
+      File f;
+      f.name = path.substr(path.find_last_of('/') + 1);
+      f.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+      struct stat fst {};
+      if (f.fd < 0 || fstat(f.fd, &fst) != 0) return Usage();
+      f.size = uint64_t(fst.st_size);
+      g_served.also.push_back(f);
     } else {
       return Usage();
     }

@@ -63,11 +63,15 @@ std::string FaultyMount::Unavailable() {
 }
 
 FaultyMount::FaultyMount(const std::string &image, std::vector<std::pair<uint64_t, uint64_t>> eio,
-                         const std::string &name)
+                         const std::string &name, std::vector<std::string> also)
     : m_mount(m_dir.File("mnt")), m_control(m_dir.File("control")), m_name(name) {
   std::filesystem::create_directory(m_mount);
   std::filesystem::create_directory(m_control);
   std::vector<std::string> args = {Program(), image, m_mount, m_control, "--name", name};
+  for (const std::string &file : also) {
+    args.push_back("--also");
+    args.push_back(file);
+  }
   for (const auto &[from, to] : eio) {
     args.push_back("--eio");
     args.push_back(std::to_string(from) + "-" + std::to_string(to));

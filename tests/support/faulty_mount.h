@@ -27,16 +27,18 @@ class FaultyMount {
 
   // Serves `image` as Path(). Started() false (and Error() why) when the
   // mount did not come up.
+  // `also`: files served beside it as they are (a clip's data file).
   FaultyMount(const std::string &image, std::vector<std::pair<uint64_t, uint64_t>> eio = {},
-              const std::string &name = "disk.img");
+              const std::string &name = "disk.img", std::vector<std::string> also = {});
   ~FaultyMount();
   FaultyMount(const FaultyMount &) = delete;
   FaultyMount &operator=(const FaultyMount &) = delete;
 
   bool Started() const { return m_started; }
   const std::string &Error() const { return m_error; }
-  // The served image.
+  // The served image, and a file served beside it.
   std::string Path() const { return m_mount + "/" + m_name; }
+  std::string PathOf(const std::string &name) const { return m_mount + "/" + name; }
 
   // Every read fails with EIO (on) or not (off).
   void Fail(bool on);
