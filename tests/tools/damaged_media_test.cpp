@@ -249,7 +249,8 @@ TEST_F(DamagedMedia, diskPulledPartWay_exportFinishesWhatItHas_marksItIncomplete
   for (const auto &e : std::filesystem::directory_iterator(out.Path()))
     names.push_back(e.path().filename());
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"pulled.da", "pulled.in", "pulled.manifest.json"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"pulled.da", "pulled.frames.csv", "pulled.in",
+                                             "pulled.manifest.json"}));
   EXPECT_EQ(test::RunTool("orvan-cli", {"verify", out.File("pulled.manifest.json")}).exitCode, 0);
 }
 
