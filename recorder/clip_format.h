@@ -105,6 +105,10 @@ class CClipReader {
     m_indexReader.Interrupt();
     m_dataReader.Interrupt();
   }
+  void ClearInterrupt() const {
+    m_indexReader.ClearInterrupt();
+    m_dataReader.ClearInterrupt();
+  }
 
  private:
   bool OpenPart(const std::string &path, int &fd, platform::SourceRegistration &registration,

@@ -182,7 +182,7 @@ class CopyHDDThread final : public TThread {
   bool m_spanEnded = false;  // the span was read to its end (or to an unreadable index)
   bool m_finished = false;
   bool m_frameTableFailed = false;  // the table's file could not be written
-  LossLog m_losses;  // read by others once the thread has finished
+  LossLog m_losses;                 // read by others once the thread has finished
 
   // Shared with the form, read without a lock.
   std::atomic<bool> m_copying{false};

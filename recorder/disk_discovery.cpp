@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "platform/log.h"
@@ -17,7 +18,9 @@ constexpr const char *kLogCategory = "disk";
 
 // The probe, and for a recorder disk its size and span into *described.
 bool Probe(int driveNumber, const DriveTable &table, DriveOpenStatus &status, std::string *message,
-           FoundDisk *described) {
+           FoundDisk *described, std::chrono::milliseconds limit = {}) {
+  std::optional<platform::ReadDeadline> bound;
+  if (limit.count() > 0) bound.emplace(limit);
   DiskSource source;
   status = source.Open(driveNumber, table);
   if (status != DriveOpenStatus::Ok) {
@@ -59,13 +62,14 @@ bool ProbeRecorderDisk(int driveNumber, const DriveTable &table, DriveOpenStatus
 }
 
 std::vector<FoundDisk> ScanRecorderDisks(const DriveTable &table,
-                                         std::vector<std::string> *messages) {
+                                         std::vector<std::string> *messages,
+                                         std::chrono::milliseconds perDrive) {
   std::vector<FoundDisk> found;
   for (int n = 0; n < kMaxDrives; ++n) {
     DriveOpenStatus status = DriveOpenStatus::Ok;
     std::string message;
     FoundDisk disk;
-    const bool isRecorder = Probe(n, table, status, &message, &disk);
+    const bool isRecorder = Probe(n, table, status, &message, &disk, perDrive);
     if (status == DriveOpenStatus::NoSuchDrive) break;
     if (status != DriveOpenStatus::Ok) {
       ORVAN_LOG_WARN(kLogCategory, "%s", message.c_str());

@@ -18,8 +18,8 @@
 #include "platform/output_file.h"
 #include "recorder/disk_layout.h"
 #include "recorder/export_sink.h"
-#include "recorder/timing_analysis.h"
 #include "recorder/read_losses.h"
+#include "recorder/timing_analysis.h"
 
 namespace orvan::recorder {
 

@@ -44,6 +44,7 @@ constexpr KeyInfo kKeys[kTextKeyCount] = {
     {"Close_Player", ""},
     {"CantdetectHDDdevice", ""},
     {"ThiswillstopHDDplaycontinue", ""},
+    {"DiskStoppedAnswering", "The disk stopped answering"},
 };
 
 std::string Trim(std::string_view s) {

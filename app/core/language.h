@@ -39,6 +39,7 @@ enum class TextKey {
   Close_Player,
   CantdetectHDDdevice,
   ThiswillstopHDDplaycontinue,
+  DiskStoppedAnswering,
   Count
 };
 
@@ -47,7 +48,8 @@ constexpr size_t kTextKeyCount = static_cast<size_t>(TextKey::Count);
 // The key's name in the file ("File_Select", ...).
 std::string_view TextKeyName(TextKey key);
 // The fixed English text of the place the key captions; empty for the
-// message keys, which have no English text of their own.
+// recorder's own message keys, which have no English text of their own.
+// DiskStoppedAnswering, a message of this program's, has one.
 std::string_view EnglishText(TextKey key);
 
 // The texts read from the file, as UTF-8.

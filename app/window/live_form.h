@@ -20,6 +20,7 @@
 #include <QRect>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -193,6 +194,9 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void SetRecordingLayout(int quad) override;
   void CloseSavingIndicator() override;
   void ShowMessage(const std::string &text, const std::string &caption) override;
+  // The language's "The disk stopped answering", shown once the player's
+  // call has returned (the player never waits on a message box).
+  void DiskStoppedAnswering() override;
   void MovePlayBarButton(int left) override;
   bool AudioChecked() override;
   orvan::recorder::PlayBarState &PlayBar() override { return m_playBar; }
@@ -370,6 +374,10 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   // Window state.
   int m_playSource = kHddPlay;
   int m_language = 0;
+  // The longest the main thread reads a disk for at a time (the event list,
+  // the scan of each drive, the last entry before a copy): a slow disk
+  // costs that much of it at most, and the rest is read on threads.
+  static constexpr std::chrono::milliseconds kMainThreadReadLimit{2000};
   bool m_fullScreen = false;
   bool m_barDragging = false;
   int m_dragX = 0;  // where the press took the knob or the track, relative to it

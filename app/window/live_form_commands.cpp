@@ -256,8 +256,12 @@ void TLiveForm::CopyBtnClick() {
   // copied (entries at the chosen end itself are not).
   StopDiskThread();
   uint32_t lastSeconds = 0;
-  if (m_diskHandle && recorder::LastPlayedEntryTime(*m_diskHandle, geometry, lastSeconds) &&
-      int64_t{lastSeconds} + 1 > SystemTimeToRecorderSeconds(diskEnd))
+  bool lastKnown = false;
+  if (m_diskHandle) {
+    const orvan::platform::ReadDeadline bound(kMainThreadReadLimit);
+    lastKnown = recorder::LastPlayedEntryTime(*m_diskHandle, geometry, lastSeconds);
+  }
+  if (lastKnown && int64_t{lastSeconds} + 1 > SystemTimeToRecorderSeconds(diskEnd))
     diskEnd = RecorderSecondsToSystemTime(int64_t{lastSeconds} + 1);
   StopPlayback();
   bool keepSize = false;
@@ -284,8 +288,8 @@ void TLiveForm::ReturnToShownTime(int drive, int64_t seconds, bool play) {
       !player->DiskValid())
     return;
   player->Pause();
-  player->SearchTime(uint32_t(seconds));  // plays from there
-  if (!play) player->Pause();             // the jump waits for the next Play
+  player->SearchTimeOnPlayer(uint32_t(seconds));  // plays from there, searched on its thread
+  if (!play) player->Pause();                     // the jump waits for the next Play
   PlayLabel->setText(play ? QStringLiteral("Play") : QStringLiteral("Pause"));
 }
 

@@ -5,6 +5,7 @@
 
 #include "app/core/configuration.h"
 #include "app/core/language.h"
+#include "app/core/window_rules.h"
 #include "tests/support/test_support.h"
 
 using namespace orvan::app;
@@ -78,6 +79,14 @@ TEST(EnglishTexts, fixedCaptions) {
   EXPECT_EQ(EnglishText(TextKey::Time_search), "Time Search");
   EXPECT_EQ(EnglishText(TextKey::Warning), "");
   EXPECT_EQ(TextKeyName(TextKey::ThiswillstopHDDplaycontinue), "ThiswillstopHDDplaycontinue");
+}
+
+TEST(EnglishTexts, diskStoppedAnswering_hasAnEnglishTextAndARussianOne) {
+  EXPECT_EQ(EnglishText(TextKey::DiskStoppedAnswering), "The disk stopped answering");
+  const LanguageTexts t = ReadLanguageFile(orvan::test::SourceDir() + "/app/Language_Russian.ini");
+  EXPECT_EQ(t.Get(TextKey::DiskStoppedAnswering), "Диск перестал отвечать");
+  EXPECT_EQ(CaptionFor(TextKey::DiskStoppedAnswering, 0, t), "The disk stopped answering");
+  EXPECT_EQ(CaptionFor(TextKey::DiskStoppedAnswering, 1, t), "Диск перестал отвечать");
 }
 
 TEST(Configuration, languageByteIsWrittenAndReadBack) {
