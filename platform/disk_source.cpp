@@ -28,8 +28,16 @@ constexpr const char *kLogCategory = "disk";
 
 bool IsAligned(uint64_t value) { return value % kSectorBytes == 0; }
 
-bool IsPartitionOrVirtual(const std::string &name) {
-  return name.rfind("loop", 0) == 0 || name.rfind("ram", 0) == 0 || name.rfind("zram", 0) == 0;
+bool IsVirtual(const std::string &name) {
+  return name.rfind("ram", 0) == 0 || name.rfind("zram", 0) == 0;
+}
+
+// A loop device is a disk of this machine only while an image is attached
+// to it (losetup): its sysfs folder then names the backing file.
+bool IsUnattachedLoop(const std::string &sysBlockDir, const std::string &name) {
+  if (name.rfind("loop", 0) != 0) return false;
+  struct stat st {};
+  return ::stat((sysBlockDir + "/" + name + "/loop/backing_file").c_str(), &st) != 0;
 }
 
 std::mutex &ProcessTableLock() {
@@ -101,7 +109,7 @@ std::vector<std::string> DriveTable::BlockDeviceNames(const std::string &sysBloc
   while (const dirent *e = readdir(dir.get())) {
     std::string name = e->d_name;
     if (name.empty() || name[0] == '.') continue;
-    if (IsPartitionOrVirtual(name)) continue;
+    if (IsVirtual(name) || IsUnattachedLoop(sysBlockDir, name)) continue;
     names.push_back(name);
   }
   std::sort(names.begin(), names.end());

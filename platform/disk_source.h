@@ -89,7 +89,10 @@ struct DriveInfo {
 
 // Drive n is entry n: first the images the user named (--image PATH, in
 // order), then the machine's whole-disk block devices from /sys/block
-// (without loop, ram and zram devices), in name order, as /dev/NAME.
+// (without ram and zram devices, and without loop devices that have no
+// image attached), in name order, as /dev/NAME. A loop device an image is
+// attached to (losetup --read-only) is listed like any disk: that is how an
+// image made of a pulled disk is read as the disk itself.
 class DriveTable {
  public:
   explicit DriveTable(std::vector<std::string> images = {},
