@@ -15,12 +15,16 @@ namespace orvan::recorder {
 namespace {
 
 constexpr const char *kLogCategory = "disk";
+// How many per-drive limits a drive's probe may take.
+constexpr int kProbeLimits = 5;
 
 // The probe, and for a recorder disk its size and span into *described.
 bool Probe(int driveNumber, const DriveTable &table, DriveOpenStatus &status, std::string *message,
            FoundDisk *described, std::chrono::milliseconds limit = {}) {
+  // The probe may take a few of the limits (a slow disk is still listed),
+  // the span, which only describes the disk, one.
   std::optional<platform::ReadDeadline> bound;
-  if (limit.count() > 0) bound.emplace(limit);
+  if (limit.count() > 0) bound.emplace(limit * kProbeLimits);
   DiskSource source;
   status = source.Open(driveNumber, table);
   if (status != DriveOpenStatus::Ok) {
@@ -44,6 +48,8 @@ bool Probe(int driveNumber, const DriveTable &table, DriveOpenStatus &status, st
     if (!source.Seek(0) || !source.Read(whole.data(), whole.size())) return false;
   }
   if (described) {
+    bound.reset();
+    if (limit.count() > 0) bound.emplace(limit);
     described->sizeBytes = source.SizeBytes();
     DiskGeometry geometry;
     if (ParseGeometry(probe, geometry) == GeometryStatus::Ok) {

@@ -30,8 +30,9 @@ struct FoundDisk {
 // naming it and how to get access, and the scan goes on; a drive whose
 // first 512 KiB cannot be read is skipped silently. Every drive opened is
 // closed again before the next. Each disk found comes with its size and
-// recorded span. `perDrive` (0: none) bounds the reads of each drive: a slow
-// disk costs at most that long, its span unknown when it ran out.
+// recorded span. `perDrive` (0: none) bounds the reads of each drive: its
+// probe may take five times that (a slow disk is still listed), its span
+// once that (unknown when the time ran out).
 std::vector<FoundDisk> ScanRecorderDisks(const DriveTable &table,
                                          std::vector<std::string> *messages,
                                          std::chrono::milliseconds perDrive = {});
