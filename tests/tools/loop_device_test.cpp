@@ -98,7 +98,9 @@ TEST(LoopDevice, attachedSampleImage_isFoundAsARecorderDisk_andPlaysExportsAndHa
   const Json manifest = ParseJson(orvan::test::ReadFileText(dir.File("device.manifest.json")));
   EXPECT_EQ(manifest["source"]["kind"], "block device");
 
-  // Play: the same span, the same pictures shown.
+  // Play: the same span, the same pictures shown (where orvan-cli plays:
+  // builds without the widgets have no play command).
+  if (orvan::test::RunTool("orvan-cli", {"help"}).out.find("\n  play") == std::string::npos) return;
   const auto playImage =
       orvan::test::RunTool("orvan-cli", {"play", image, "--no-pacing", "--json"}, 300);
   const auto playDevice =
