@@ -22,7 +22,7 @@ using Json = nlohmann::json;
 
 namespace {
 
-// The index sector run of the issue's failing disk, and 100 KB of its data
+// The index sector run of a failing disk, and 100 KB of its data
 // area (from this far into it).
 constexpr uint64_t kBadIndexFrom = 530000, kBadIndexTo = 531000;
 constexpr uint64_t kBadDataInto = 3 << 20, kBadDataBytes = 100 * 1024;
@@ -62,8 +62,8 @@ class DamagedMedia : public ::testing::Test {
   }
 
   static uint64_t BadDataFrom() { return s_geometry.dataBase + kBadDataInto; }
-  // The issue's disk: EIO in one index sector run and in 100 KB of data.
-  static std::vector<std::pair<uint64_t, uint64_t>> IssueDamage() {
+  // The failing disk: EIO in one index sector run and in 100 KB of data.
+  static std::vector<std::pair<uint64_t, uint64_t>> FailingDiskDamage() {
     return {{kBadIndexFrom, kBadIndexTo}, {BadDataFrom(), BadDataFrom() + kBadDataBytes}};
   }
   // Entries whose index bytes touch the bad index sectors (whole sectors
@@ -93,7 +93,7 @@ std::vector<IndexEntry> DamagedMedia::s_entries;
 uint32_t DamagedMedia::s_firstTime = 0, DamagedMedia::s_lastTime = 0;
 
 TEST_F(DamagedMedia, exportOfTheWholeMinute_writesAllButTheLostEntries_andItsManifestListsThem) {
-  test::FaultyMount mount(s_image, IssueDamage());
+  test::FaultyMount mount(s_image, FailingDiskDamage());
   ASSERT_TRUE(mount.Started()) << mount.Error();
   test::TempDir out;
   const std::string from = std::to_string(s_firstTime), to = std::to_string(s_lastTime + 1);
@@ -175,8 +175,8 @@ TEST_F(DamagedMedia, exportOfTheWholeMinute_writesAllButTheLostEntries_andItsMan
 }
 
 TEST_F(DamagedMedia, searchInfoAndHash_passOverWhatCannotBeRead_andSayWhere) {
-  // The block time of block 2 (entries 1024..) and the issue's damage.
-  auto damage = IssueDamage();
+  // The block time of block 2 (entries 1024..) and the failing disk's damage.
+  auto damage = FailingDiskDamage();
   const uint64_t block2 = IndexEntryPosition(1024);
   damage.push_back({block2, block2 + 512});
   test::FaultyMount mount(s_image, damage);

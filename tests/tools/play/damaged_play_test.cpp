@@ -57,7 +57,7 @@ Json DamagedPlay::s_info, DamagedPlay::s_healthy;
 
 TEST_F(DamagedPlay, badIndexSectorAndBadData_playToTheEnd_andSayWhatWasLost) {
   const uint64_t dataBase = s_info["dataBase"].get<uint64_t>();
-  // The index sectors (entries 281..358) and 100 KB of records.
+  // Three index sectors (entries 281..358) and 100 KB of records.
   FaultyMount mount(s_image,
                     {{530000, 531000}, {dataBase + (1 << 20), dataBase + (1 << 20) + 102400}});
   ASSERT_TRUE(mount.Started()) << mount.Error();
