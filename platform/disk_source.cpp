@@ -17,6 +17,7 @@
 #include <mutex>
 
 #include "platform/ewf_image.h"
+#include "platform/fd_device.h"
 #include "platform/log.h"
 
 namespace orvan {
@@ -27,8 +28,16 @@ constexpr const char *kLogCategory = "disk";
 
 bool IsAligned(uint64_t value) { return value % kSectorBytes == 0; }
 
-bool IsPartitionOrVirtual(const std::string &name) {
-  return name.rfind("loop", 0) == 0 || name.rfind("ram", 0) == 0 || name.rfind("zram", 0) == 0;
+bool IsVirtual(const std::string &name) {
+  return name.rfind("ram", 0) == 0 || name.rfind("zram", 0) == 0;
+}
+
+// A loop device is a disk of this machine only while an image is attached
+// to it (losetup): its sysfs folder then names the backing file.
+bool IsUnattachedLoop(const std::string &sysBlockDir, const std::string &name) {
+  if (name.rfind("loop", 0) != 0) return false;
+  struct stat st {};
+  return ::stat((sysBlockDir + "/" + name + "/loop/backing_file").c_str(), &st) != 0;
 }
 
 std::mutex &ProcessTableLock() {
@@ -42,7 +51,44 @@ DriveTable &ProcessTableStorage() {
   return table;
 }
 
+// The disk inside an E01, read through libewf on the reader's own thread
+// (its reads cannot be given up half way).
+class EwfDevice final : public platform::ISectorDevice {
+ public:
+  explicit EwfDevice(platform::EwfImage &image) : m_image(image) {}
+  platform::DeviceAnswer ReadAt(uint64_t offset, void *buffer, size_t length,
+                                const platform::DeviceWait &) override {
+    platform::DeviceAnswer answer;
+    std::string error;
+    const bool ok = m_image.ReadAt(offset, buffer, length, &answer.bytes, &error);
+    if (!ok) {
+      answer.error = EIO;
+      if (!error.empty()) m_lastError = error;
+    }
+    return answer;
+  }
+  const std::string &LastError() const { return m_lastError; }
+
+ private:
+  platform::EwfImage &m_image;
+  std::string m_lastError;
+};
+
 }  // namespace
+
+bool ByteSource::ReadSectors(void *buffer, size_t length, ReadReport &report) {
+  report.Clear();
+  size_t got = 0;
+  if (Read(buffer, length, &got)) {
+    report.readBefore = length;
+    return true;
+  }
+  const size_t whole = std::min(got, length) / kSectorBytes * kSectorBytes;
+  std::memset(static_cast<uint8_t *>(buffer) + whole, 0, length - whole);
+  report.readBefore = whole;
+  if (length > whole) report.AddLost(whole, length - whole);
+  return false;
+}
 
 DriveTable::DriveTable(std::vector<std::string> images, const std::string &sysBlockDir) {
   int n = 0;
@@ -63,7 +109,7 @@ std::vector<std::string> DriveTable::BlockDeviceNames(const std::string &sysBloc
   while (const dirent *e = readdir(dir.get())) {
     std::string name = e->d_name;
     if (name.empty() || name[0] == '.') continue;
-    if (IsPartitionOrVirtual(name)) continue;
+    if (IsVirtual(name) || IsUnattachedLoop(sysBlockDir, name)) continue;
     names.push_back(name);
   }
   std::sort(names.begin(), names.end());
@@ -168,6 +214,7 @@ DriveOpenStatus DiskSource::OpenPath(const std::string &path) {
     }
     m_fd = opened.fd;
     m_registration = platform::RegisterSource(m_fd, path);
+    Attach(std::make_unique<platform::FdDevice>(opened.fd, path));
     m_lastError.clear();
     m_lastErrno = 0;
     return DriveOpenStatus::Ok;
@@ -214,15 +261,25 @@ DriveOpenStatus DiskSource::OpenEwf(const std::string &path) {
     m_lastError = error;
     return DriveOpenStatus::Failed;
   }
+  Attach(std::make_unique<EwfDevice>(*m_ewf));
   m_lastError.clear();
   m_lastErrno = 0;
   return DriveOpenStatus::Ok;
 }
 
+void DiskSource::Attach(std::unique_ptr<platform::ISectorDevice> device) {
+  m_device = std::move(device);
+  m_reader.Attach(m_device.get());
+  m_reader.ClearInterrupt();
+}
+
 void DiskSource::Close() {
+  // The device first: it may hand a read still in the kernel over to its
+  // worker, which then closes the descriptor itself.
+  m_reader.Attach(nullptr);
+  m_device.reset();
   m_ewf.reset();
   m_registration.Reset();
-  if (m_fd >= 0) ::close(m_fd);
   m_fd = -1;
   m_position = 0;
 }
@@ -248,51 +305,40 @@ bool DiskSource::Seek(uint64_t offset) {
 }
 
 bool DiskSource::Read(void *buffer, size_t length, size_t *got) {
-  if (got) *got = 0;
-  if (!IsOpen() || !IsAligned(length) || !IsAligned(m_position)) {
-    m_lastErrno = EINVAL;
-    return false;
-  }
-  if (m_ewf) return ReadEwf(buffer, length, got);
-  auto *out = static_cast<uint8_t *>(buffer);
-  size_t done = 0;
-  while (done < length) {
-    if (m_position > uint64_t(INT64_MAX) - done) break;
-    const ssize_t n =
-        ::pread(m_fd, out + done, length - done, static_cast<off_t>(m_position + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      m_lastErrno = errno;
-      m_lastError = "Read error on " + m_path + ": " + std::strerror(errno);
-      ORVAN_LOG_DEBUG(kLogCategory, "%s", m_lastError.c_str());
-      break;
-    }
-    if (n == 0) break;  // end of the disk or image
-    done += static_cast<size_t>(n);
-  }
-  if (got) *got = done;
-  if (done != length) return false;
-  m_position += done;
-  m_lastErrno = 0;
-  return true;
+  ReadReport report;
+  const bool ok = ReadSectors(buffer, length, report);
+  if (got) *got = ok ? length : std::min(report.readBefore, length);
+  return ok;
 }
 
-bool DiskSource::ReadEwf(void *buffer, size_t length, size_t *got) {
-  size_t done = 0;
-  std::string error;
-  const bool ok = m_ewf->ReadAt(m_position, buffer, length, &done, &error);
-  if (got) *got = done;
-  if (!ok) {
-    m_lastErrno = EIO;
-    if (!error.empty()) {
-      m_lastError = error;
-      ORVAN_LOG_DEBUG("disk", "%s", m_lastError.c_str());
-    }
+bool DiskSource::ReadSectors(void *buffer, size_t length, ReadReport &report) {
+  report.Clear();
+  if (!IsOpen() || !IsAligned(length) || !IsAligned(m_position)) {
+    m_lastErrno = EINVAL;
+    report.stopped = true;
     return false;
   }
-  m_position += done;
-  m_lastErrno = 0;
-  return true;
+  if (m_reader.Read(m_position, buffer, length, report)) {
+    m_position += length;
+    m_lastErrno = 0;
+    return true;
+  }
+  if (report.gone) {
+    m_lastErrno = ENODEV;
+    m_lastError = m_path + " stopped answering";
+  } else if (!report.lost.empty()) {
+    m_lastErrno = m_reader.LastFailureErrno() ? m_reader.LastFailureErrno() : EIO;
+    const auto *ewf = dynamic_cast<const EwfDevice *>(m_device.get());
+    m_lastError = ewf && !ewf->LastError().empty()
+                      ? ewf->LastError()
+                      : "Read error on " + m_path + ": " + std::strerror(m_lastErrno);
+  } else if (report.stopped) {
+    m_lastErrno = EINTR;
+  }
+  if (!report.lost.empty() || report.gone)
+    ORVAN_LOG_DEBUG(kLogCategory, "%s at byte %llu", m_lastError.c_str(),
+                    static_cast<unsigned long long>(m_position));
+  return false;
 }
 
 namespace {
@@ -372,6 +418,25 @@ SourceIdentity IdentifySource(const DiskSource &source, const std::string &sysDe
 bool MemorySource::Seek(uint64_t offset) {
   if (!IsAligned(offset)) return false;
   m_position = offset;
+  return true;
+}
+
+bool MemorySource::ReadSectors(void *buffer, size_t length, ReadReport &report) {
+  report.Clear();
+  if (!IsAligned(length) || !IsAligned(m_position)) {
+    report.stopped = true;
+    return false;
+  }
+  size_t n = 0;
+  if (m_position < m_size) n = std::min<uint64_t>(length, m_size - m_position);
+  if (n) std::memcpy(buffer, m_data + m_position, n);
+  std::memset(static_cast<uint8_t *>(buffer) + n, 0, length - n);
+  report.readBefore = n;
+  if (n != length) {
+    report.endsAt = n;
+    return false;
+  }
+  m_position += n;
   return true;
 }
 

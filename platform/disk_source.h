@@ -17,24 +17,36 @@
 // source reads, with the same contract, and all its segment files are
 // registered.
 //
+// Reads follow the damage rules of platform/careful_read.h: a failed read is
+// tried again and then sector by sector, so a bad sector costs only itself;
+// each read can say what it lost (ReadSectors); a disk that stopped
+// answering is told from one with bad sectors, and then every read gives up
+// at once (Gone()); reads can be interrupted from any thread.
+//
 // Threads: a source has one position and no lock of its own. A reader used
 // from two threads guards each single Seek and each single Read with its own
-// lock (see recorder/locked_source.h).
+// lock (see recorder/locked_source.h). Interrupt(), ClearInterrupt() and
+// Gone() may be called from any thread.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/careful_read.h"
+#include "platform/read_report.h"
 #include "platform/source_registry.h"
 
 namespace orvan {
 
 namespace platform {
 class EwfImage;
-}
+class FdDevice;
+}  // namespace platform
 
 constexpr uint64_t kSectorBytes = 512;
 
@@ -49,6 +61,14 @@ class ByteSource {
   // read. A failed read leaves the position where it was, so the same read
   // can be tried again. False for a length that is not a multiple of 512.
   virtual bool Read(void *buffer, size_t length, size_t *got = nullptr) = 0;
+  // The same read, saying what it lost: which sectors could not be read
+  // (zeros in the buffer), where the source ends, whether the disk stopped
+  // answering or the read was given up. True only when every byte was read,
+  // and only then does the position advance. This default, for sources
+  // that cannot tell, counts what Read() did not read as lost.
+  virtual bool ReadSectors(void *buffer, size_t length, ReadReport &report);
+  // True once the source has stopped answering; every read then fails.
+  virtual bool Gone() const { return false; }
 };
 
 // How opening a drive or image ended.
@@ -69,7 +89,10 @@ struct DriveInfo {
 
 // Drive n is entry n: first the images the user named (--image PATH, in
 // order), then the machine's whole-disk block devices from /sys/block
-// (without loop, ram and zram devices), in name order, as /dev/NAME.
+// (without ram and zram devices, and without loop devices that have no
+// image attached), in name order, as /dev/NAME. A loop device an image is
+// attached to (losetup --read-only) is listed like any disk: that is how an
+// image made of a pulled disk is read as the disk itself.
 class DriveTable {
  public:
   explicit DriveTable(std::vector<std::string> images = {},
@@ -135,13 +158,29 @@ class DiskSource final : public ByteSource {
 
   bool Seek(uint64_t offset) override;
   bool Read(void *buffer, size_t length, size_t *got = nullptr) override;
+  bool ReadSectors(void *buffer, size_t length, ReadReport &report) override;
+  bool Gone() const override { return m_reader.Gone(); }
+
+  // Any thread: the read in progress gives up (the report says stopped) and
+  // reads give up until ClearInterrupt(); for an owner ending the thread
+  // that reads, which then never waits for the device.
+  void Interrupt() { m_reader.Interrupt(); }
+  void ClearInterrupt() { m_reader.ClearInterrupt(); }
+  // A stop request of the owner's, looked at like Interrupt() (not owned).
+  void SetStopFlag(const std::atomic<bool> *stop) { m_reader.SetStopFlag(stop); }
+  // How long one read may go unanswered before the disk counts as gone.
+  void SetAnswerLimit(std::chrono::milliseconds limit) { m_reader.SetAnswerLimit(limit); }
+  // Calls that reached the device, for tests and benchmarks.
+  uint64_t DeviceReads() const { return m_reader.DeviceReads(); }
 
  private:
   DriveOpenStatus OpenEwf(const std::string &path);
-  bool ReadEwf(void *buffer, size_t length, size_t *got);
+  void Attach(std::unique_ptr<platform::ISectorDevice> device);
 
-  int m_fd = -1;                              // a raw image or a device
-  std::unique_ptr<platform::EwfImage> m_ewf;  // or an E01 image
+  int m_fd = -1;                                      // a raw image or a device (m_device's)
+  std::unique_ptr<platform::EwfImage> m_ewf;          // or an E01 image
+  std::unique_ptr<platform::ISectorDevice> m_device;  // what m_reader reads
+  platform::CarefulReader m_reader;
   uint64_t m_position = 0;
   std::string m_path;
   std::string m_lastError;
@@ -173,6 +212,8 @@ class MemorySource final : public ByteSource {
   MemorySource(const uint8_t *data, size_t size) : m_data(data), m_size(size) {}
   bool Seek(uint64_t offset) override;
   bool Read(void *buffer, size_t length, size_t *got = nullptr) override;
+  // Bytes past the end are no loss: the report says where it ends.
+  bool ReadSectors(void *buffer, size_t length, ReadReport &report) override;
 
  private:
   const uint8_t *m_data;

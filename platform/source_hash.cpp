@@ -37,51 +37,53 @@ struct Ring {
 struct ReaderReport {
   uint64_t unreadableSectors = 0;
   std::vector<std::string> errors;
-  // The run of unreadable sectors being gathered into one error line.
-  uint64_t runFirst = 0, runEnd = 0;
-  std::string runMessage;
+  std::vector<ByteRange> runs;  // unreadable runs, neighbours joined
+  bool gone = false;
 
   void Unreadable(uint64_t offset, uint64_t length, const std::string &message) {
-    ++unreadableSectors;
-    if (runEnd == offset && runEnd != runFirst) {
-      runEnd = offset + length;
+    unreadableSectors += (length + kSectorBytes - 1) / kSectorBytes;
+    if (!runs.empty() && runs.back().End() == offset) {
+      runs.back().bytes += length;
       return;
     }
-    Flush();
-    runFirst = offset;
-    runEnd = offset + length;
-    runMessage = message;
+    runs.push_back(ByteRange{offset, length});
+    if (m_messages.size() < kMaxReportedReadErrors) m_messages.push_back(message);
   }
   void Flush() {
-    if (runEnd == runFirst) return;
-    if (errors.size() < kMaxReportedReadErrors)
-      errors.push_back("bytes " + std::to_string(runFirst) + " to " + std::to_string(runEnd - 1) +
-                       " cannot be read (hashed as zeros): " + runMessage);
-    runFirst = runEnd = 0;
+    for (size_t i = 0; i < runs.size() && i < kMaxReportedReadErrors; ++i)
+      errors.push_back("bytes " + std::to_string(runs[i].offset) + " to " +
+                       std::to_string(runs[i].End() - 1) +
+                       " cannot be read (hashed as zeros): " + m_messages[i]);
   }
+
+ private:
+  std::vector<std::string> m_messages;
 };
 
-// Fills block with the source's bytes [offset, offset + length): one large
-// read, and where that fails, sector by sector, zeros for what still fails.
-void ReadBlock(DiskSource &source, uint64_t offset, size_t length, Block &block,
+// Fills block with the source's bytes [offset, offset + length): one
+// careful read, zeros for the sectors it lost. False when the source
+// stopped answering (or the read was given up).
+bool ReadBlock(DiskSource &source, uint64_t offset, size_t length, Block &block,
                ReaderReport &report) {
   const size_t request = (length + kSectorBytes - 1) / kSectorBytes * kSectorBytes;
-  size_t got = 0;
-  if (source.Seek(offset)) source.Read(block.data.data(), request, &got);
   block.length = length;
-  // Bytes past the end of a file cut inside its last sector are not asked for.
-  if (got >= length) return;
-  for (size_t at = got / kSectorBytes * kSectorBytes; at < length; at += kSectorBytes) {
-    const size_t want = std::min<size_t>(kSectorBytes, length - at);
-    size_t sectorGot = 0;
-    if (source.Seek(offset + at)) source.Read(block.data.data() + at, kSectorBytes, &sectorGot);
-    if (sectorGot >= want) continue;
-    std::memset(block.data.data() + at, 0, want);
-    const std::string why = source.LastError().empty()
-                                ? "read error at byte " + std::to_string(offset + at)
-                                : source.LastError();
-    report.Unreadable(offset + at, want, why);
+  ReadReport read;
+  if (!source.Seek(offset)) return false;
+  if (source.ReadSectors(block.data.data(), request, read)) return true;
+  if (read.gone || read.stopped) {
+    report.gone = read.gone;
+    block.length = std::min(length, read.readBefore);
+    return false;
   }
+  const std::string why = source.LastError().empty()
+                              ? "read error at byte " + std::to_string(offset)
+                              : source.LastError();
+  // Bytes past the end of a file cut inside its last sector are not asked for.
+  for (const ByteRange &r : read.lost) {
+    if (r.offset >= length) break;
+    report.Unreadable(offset + r.offset, std::min<uint64_t>(r.End(), length) - r.offset, why);
+  }
+  return true;
 }
 
 }  // namespace
@@ -94,6 +96,8 @@ SourceHashes HashSource(DiskSource &source, const HashOptions &options) {
   const uint64_t blockCount = (total + blockBytes - 1) / blockBytes;
   auto stopped = [&] { return options.stop && options.stop->load(std::memory_order_relaxed); };
 
+  // A stop ends a read in progress too.
+  if (options.stop) source.SetStopFlag(options.stop);
   Ring ring;
   for (Block &b : ring.blocks) b.data.resize(blockBytes);
   ReaderReport report;
@@ -104,11 +108,14 @@ SourceHashes HashSource(DiskSource &source, const HashOptions &options) {
         ring.changed.wait(hold, [&] { return ring.filled - ring.hashed < kRingBlocks; });
       }
       const uint64_t offset = n * blockBytes;
-      ReadBlock(source, offset, size_t(std::min<uint64_t>(blockBytes, total - offset)),
-                ring.blocks[n % kRingBlocks], report);
+      const bool more =
+          ReadBlock(source, offset, size_t(std::min<uint64_t>(blockBytes, total - offset)),
+                    ring.blocks[n % kRingBlocks], report);
       std::lock_guard<std::mutex> hold(ring.lock);
       ++ring.filled;
       ring.changed.notify_all();
+      // What was read before the disk went away is hashed; nothing after.
+      if (!more) break;
     }
     report.Flush();
     std::lock_guard<std::mutex> hold(ring.lock);
@@ -136,6 +143,7 @@ SourceHashes HashSource(DiskSource &source, const HashOptions &options) {
     if (options.progress) options.progress(result.bytes);
   }
   reader.join();
+  if (options.stop) source.SetStopFlag(nullptr);
 
   result.complete = result.bytes == total;
   result.sha256 = HexOf(sha256.Final());
@@ -143,6 +151,8 @@ SourceHashes HashSource(DiskSource &source, const HashOptions &options) {
   if (options.sha1) result.sha1 = HexOf(sha1.Final());
   result.unreadableSectors = report.unreadableSectors;
   result.readErrors = std::move(report.errors);
+  result.unreadable = std::move(report.runs);
+  result.gone = report.gone;
   return result;
 }
 

@@ -34,16 +34,20 @@ struct SourceHashes {
   bool complete = false;          // false when stopped before the end
   std::string sha256, md5, sha1;  // lower-case hex; sha1 only when asked
   // Sectors that could not be read, hashed as zeros (as imaging tools do),
-  // and the first few read errors.
+  // and the first few read errors; the runs of them (byte offset, bytes).
   uint64_t unreadableSectors = 0;
   std::vector<std::string> readErrors;
+  std::vector<ByteRange> unreadable;
+  // The source stopped answering: hashing stopped there (incomplete).
+  bool gone = false;
 };
 
 constexpr size_t kMaxReportedReadErrors = 8;
 
-// Hashes the whole source (SizeBytes() bytes) from its start. A block that
-// cannot be read is read again sector by sector, and only the sectors that
-// still fail are counted and hashed as zeros. A last sector cut short by the
+// Hashes the whole source (SizeBytes() bytes) from its start. Reads follow
+// the damage rules (platform/careful_read.h): only the sectors that cannot
+// be read are counted and hashed as zeros, and a source that stops
+// answering ends the hash there, incomplete. A last sector cut short by the
 // end of an image file is hashed as far as it goes, so the result equals a
 // hash of the file itself. The source must not be used elsewhere meanwhile.
 SourceHashes HashSource(DiskSource &source, const HashOptions &options);

@@ -20,17 +20,13 @@ namespace {
 
 constexpr const char *kLogCategory = "clip";
 
-bool ReadAt(int fd, uint64_t offset, void *buffer, size_t length) {
-  auto *p = static_cast<uint8_t *>(buffer);
-  size_t done = 0;
-  while (done < length) {
-    if (offset > uint64_t(INT64_MAX) - length) return false;
-    const ssize_t n = ::pread(fd, p + done, length - done, off_t(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += size_t(n);
-  }
-  return true;
+RecordRead ReadAt(platform::CarefulReader &reader, uint64_t offset, void *buffer, size_t length) {
+  if (offset > uint64_t(INT64_MAX) - length) return RecordRead::kInvalid;
+  ReadReport report;
+  if (reader.ReadBytes(offset, buffer, length, report)) return RecordRead::kRead;
+  if (report.gone) return RecordRead::kGone;
+  if (report.stopped) return RecordRead::kStopped;
+  return report.lost.empty() ? RecordRead::kEnded : RecordRead::kLost;
 }
 
 }  // namespace
@@ -78,7 +74,9 @@ std::string DefaultClipName(const SYSTEMTIME &start) {
 CClipReader::~CClipReader() { Close(); }
 
 bool CClipReader::OpenPart(const std::string &path, int &fd,
-                           platform::SourceRegistration &registration) {
+                           platform::SourceRegistration &registration,
+                           std::unique_ptr<platform::FdDevice> &device,
+                           platform::CarefulReader &reader) {
   const platform::SourceOpenResult opened = platform::OpenSource(path, platform::SourceKind::kFile);
   if (opened.fd < 0) {
     m_lastError = opened.wrongKind ? path + " is not a clip file"
@@ -87,12 +85,16 @@ bool CClipReader::OpenPart(const std::string &path, int &fd,
   }
   fd = opened.fd;
   registration = platform::RegisterSource(fd, path);
+  device = std::make_unique<platform::FdDevice>(opened.fd, path);
+  reader.Attach(device.get());
+  reader.ClearInterrupt();
   return true;
 }
 
 bool CClipReader::OpenIndexOnly(const std::string &indexPath) {
   Close();
-  if (!OpenPart(indexPath, m_index, m_indexRegistration)) return false;
+  if (!OpenPart(indexPath, m_index, m_indexRegistration, m_indexDevice, m_indexReader))
+    return false;
   struct stat st {};
   if (fstat(m_index, &st) != 0) {
     m_lastError = "Cannot read " + indexPath;
@@ -105,7 +107,8 @@ bool CClipReader::OpenIndexOnly(const std::string &indexPath) {
 
 bool CClipReader::Open(const std::string &indexPath) {
   if (!OpenIndexOnly(indexPath)) return false;
-  if (!OpenPart(CompanionDataName(indexPath), m_data, m_dataRegistration)) {
+  if (!OpenPart(CompanionDataName(indexPath), m_data, m_dataRegistration, m_dataDevice,
+                m_dataReader)) {
     const std::string error = m_lastError;
     Close();
     m_lastError = error;
@@ -146,8 +149,12 @@ uint64_t CClipReader::DataFileBytes() const {
 void CClipReader::Close() {
   m_indexRegistration.Reset();
   m_dataRegistration.Reset();
-  if (m_index >= 0) ::close(m_index);
-  if (m_data >= 0) ::close(m_data);
+  // The devices close the descriptors (a read still in the kernel keeps
+  // its own until it returns).
+  m_indexReader.Attach(nullptr);
+  m_dataReader.Attach(nullptr);
+  m_indexDevice.reset();
+  m_dataDevice.reset();
   m_index = m_data = -1;
   m_indexBytes = 0;
 }
@@ -156,22 +163,34 @@ ClipStatus CClipReader::ReadClipTrailer(ClipTrailer &trailer) const {
   if (m_index < 0) return ClipStatus::ReadError;
   if (m_indexBytes < kClipTrailerSearchBytes) return ClipStatus::TooShort;
   std::vector<uint8_t> last(kClipTrailerSearchBytes);
-  if (!ReadAt(m_index, m_indexBytes - kClipTrailerSearchBytes, last.data(), last.size()))
+  if (ReadAt(m_indexReader, m_indexBytes - kClipTrailerSearchBytes, last.data(), last.size()) !=
+      RecordRead::kRead)
     return ClipStatus::ReadError;
   return ParseClipTrailer(m_indexBytes, last, trailer);
 }
 
-bool CClipReader::ReadEntry(uint64_t k, IndexEntry &entry) const {
-  if (m_index < 0 || k > (uint64_t(INT64_MAX) - kEntryBytes) / kEntryBytes) return false;
+RecordRead CClipReader::ReadEntryChecked(uint64_t k, IndexEntry &entry) const {
+  if (m_index < 0 || k > (uint64_t(INT64_MAX) - kEntryBytes) / kEntryBytes)
+    return RecordRead::kInvalid;
   uint8_t bytes[kEntryBytes];
-  if (!ReadAt(m_index, kEntryBytes * k, bytes, sizeof bytes)) return false;
-  entry = IndexEntry::Parse(bytes);
-  return true;
+  const RecordRead read = ReadAt(m_indexReader, kEntryBytes * k, bytes, sizeof bytes);
+  if (read == RecordRead::kRead) entry = IndexEntry::Parse(bytes);
+  return read;
+}
+
+bool CClipReader::ReadEntry(uint64_t k, IndexEntry &entry) const {
+  return ReadEntryChecked(k, entry) == RecordRead::kRead;
+}
+
+RecordRead CClipReader::ReadRecordChecked(const IndexEntry &entry, uint64_t baseOffset,
+                                          uint8_t *buffer) const {
+  if (m_data < 0 || entry.size > kMaxRecordBytes || entry.offset < baseOffset)
+    return RecordRead::kInvalid;
+  return ReadAt(m_dataReader, entry.offset - baseOffset, buffer, entry.size);
 }
 
 bool CClipReader::ReadRecord(const IndexEntry &entry, uint64_t baseOffset, uint8_t *buffer) const {
-  if (m_data < 0 || entry.size > kMaxRecordBytes || entry.offset < baseOffset) return false;
-  return ReadAt(m_data, entry.offset - baseOffset, buffer, entry.size);
+  return ReadRecordChecked(entry, baseOffset, buffer) == RecordRead::kRead;
 }
 
 bool CClipWriter::Create(const std::string &indexPath, platform::ReplacePolicy policy,

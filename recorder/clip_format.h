@@ -8,11 +8,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "platform/careful_read.h"
 #include "platform/disk_source.h"
+#include "platform/fd_device.h"
 #include "platform/output_file.h"
 #include "platform/source_registry.h"
 #include "platform/wintime.h"
@@ -62,7 +65,11 @@ std::string CompanionDataName(const std::string &indexPath);
 std::string DefaultClipName(const SYSTEMTIME &start);
 
 // A clip opened for reading (both files read-only). Reads are positional,
-// so the reader keeps no file position; one thread at a time.
+// so the reader keeps no file position; one thread at a time. They follow
+// the damage rules of platform/careful_read.h, as a disk's do: a bad sector
+// of the index file costs the entries it holds, one of the data file the
+// records in it, and a drive that went away (a pulled stick) is told.
+// Interrupt() and Gone() from any thread.
 class CClipReader {
  public:
   CClipReader() = default;
@@ -87,12 +94,32 @@ class CClipReader {
   // bytes into buffer (kMaxRecordBytes long). False for records larger than
   // the buffer, offsets before the base, or a short read.
   bool ReadRecord(const IndexEntry &entry, uint64_t baseOffset, uint8_t *buffer) const;
+  // The same two reads, saying how they ended (kInvalid: a place the clip
+  // cannot have; kEnded: beyond the end of its file).
+  RecordRead ReadEntryChecked(uint64_t k, IndexEntry &entry) const;
+  RecordRead ReadRecordChecked(const IndexEntry &entry, uint64_t baseOffset, uint8_t *buffer) const;
+  // True once either file's drive stopped answering.
+  bool Gone() const { return m_indexReader.Gone() || m_dataReader.Gone(); }
+  // Any thread: reads in progress give up, and later ones too.
+  void Interrupt() const {
+    m_indexReader.Interrupt();
+    m_dataReader.Interrupt();
+  }
+  void ClearInterrupt() const {
+    m_indexReader.ClearInterrupt();
+    m_dataReader.ClearInterrupt();
+  }
 
  private:
-  bool OpenPart(const std::string &path, int &fd, platform::SourceRegistration &registration);
+  bool OpenPart(const std::string &path, int &fd, platform::SourceRegistration &registration,
+                std::unique_ptr<platform::FdDevice> &device, platform::CarefulReader &reader);
 
-  int m_index = -1;
+  int m_index = -1;  // the devices' descriptors, for fstat
   int m_data = -1;
+  std::unique_ptr<platform::FdDevice> m_indexDevice;
+  std::unique_ptr<platform::FdDevice> m_dataDevice;
+  mutable platform::CarefulReader m_indexReader;
+  mutable platform::CarefulReader m_dataReader;
   uint64_t m_indexBytes = 0;
   std::string m_lastError;
   platform::SourceRegistration m_indexRegistration;

@@ -53,8 +53,6 @@ CopyHDDThread::CopyHDDThread(void *owner, int driveNumber, const SYSTEMTIME &sta
       // keeps the block rule.
       if (m_options.format != ExportFormat::kClip) m_span->SetLeadIn(m_options.channelMask);
       m_span->OfferUnreadable(true);
-      m_startEntry = m_span->Start(m_startSeconds, m_endSeconds);
-      m_progressNext = m_startEntry;
       // Every name is checked before anything is read; media files are made
       // as their channels' first key pictures come.
       std::vector<std::string> names;
@@ -98,6 +96,11 @@ CopyHDDThread::~CopyHDDThread() {
 }
 
 void CopyHDDThread::Execute() {
+  if (m_copying.load(std::memory_order_acquire)) {
+    const int64_t start = m_span->Start(m_startSeconds, m_endSeconds);
+    m_startEntry.store(start, std::memory_order_release);
+    m_progressNext.store(start, std::memory_order_release);
+  }
   // A look over the span's index comes first: where each media file starts
   // and what it holds, and the medians of the timing analysis.
   if (m_copying.load(std::memory_order_acquire)) {
@@ -158,7 +161,11 @@ void CopyHDDThread::Execute() {
       m_errorText = m_frameTableFailed ? m_framesFile.Error() : m_sink->Error();
       if (m_errorText.empty()) m_errorText = "cannot write " + FramesTablePathOf(m_indexPath);
       m_failure = CopyFailure::WriteFailed;
-    } else {
+    } else if (step == SpanReader::Step::kGone) {
+      // What was copied is finished and said to be incomplete.
+      m_diskGone.store(true, std::memory_order_release);
+      m_errorText = kDiskStoppedText;
+    } else if (step != SpanReader::Step::kGaveUp) {
       m_spanEnded = true;
     }
     m_copying.store(false, std::memory_order_release);
@@ -172,10 +179,21 @@ void CopyHDDThread::NoteLosses() {
                          std::memory_order_release);
   m_readErrors.store(m_span->ReadErrors(), std::memory_order_release);
   m_indexFailedAt.store(m_span->IndexFailedAt(), std::memory_order_release);
+  if (m_span->DiskGone()) m_diskGone.store(true, std::memory_order_release);
 }
 
 void CopyHDDThread::FinishExport() {
   m_finished = true;
+  if (m_span) {
+    m_losses = m_span->Losses();
+    // Entries of channels 4 and above are never asked for; anything else
+    // not copied is.
+    const uint64_t leftOut = m_span->SkippedRecords() - m_span->OtherChannelEntries() +
+                             (m_sink ? m_sink->CorruptRecords() : 0);
+    m_complete.store(m_spanEnded && !m_diskGone.load() && m_span->ReadErrors() == 0 && leftOut == 0,
+                     std::memory_order_release);
+  }
+  if (m_diskGone.load() && m_failure.load() == CopyFailure::None) m_failure = CopyFailure::DiskGone;
   if (!m_sink) {
     DropFramesTable();
     return;
@@ -249,8 +267,11 @@ bool CopyHDDThread::WriteExportManifest(platform::FolderSyncs &folders) {
   m.format = m_options.format;
   m.askedFromSeconds = m_startSeconds;
   m.askedToSeconds = m_endSeconds;
-  m.startEntry = m_startEntry;
+  m.startEntry = m_startEntry.load();
   m.stopped = !m_spanEnded;
+  m.complete = m_complete.load();
+  m.diskGone = m_diskGone.load();
+  m.losses = m_losses;
   m.channels = m_sink->Statistics().Channels();
   if (m_plan && m_frames) {
     m_plan->timing.Finish();

@@ -5,9 +5,10 @@
 // (recorder/export_manifest.h).
 //
 // Created running: the constructor prepares the copy on the creating
-// thread (opens the disk, finds the state, searches the start time,
-// creates the clip files, checks the names of the media files) and starts
-// the body as its last step. The form polls Done() and requests a stop with
+// thread (opens the disk, finds the state, creates the clip files, checks
+// the names of the media files) and starts the body as its last step; the
+// body searches the start time first, so a slow disk holds the thread, not
+// its creator. The form polls Done() and requests a stop with
 // StopCopy(); the thread never calls into the main thread.
 //
 // Files are written under temporary names and put in place only when the
@@ -52,6 +53,7 @@ enum class CopyFailure {
   NoEntries,         // no entry of the chosen span could be copied: no file is written
   NoPictures,        // a media export found no picture to write: no file is written
   ManifestFailed,    // the files are written, but their manifest could not be
+  DiskGone,          // the disk stopped answering: what was copied is finished, marked incomplete
 };
 
 struct ExportOptions {
@@ -78,8 +80,12 @@ class CopyHDDThread final : public TThread {
                 const ExportOptions &options = {});
   ~CopyHDDThread() override;
 
-  // Stop request: the next turn writes the trailer and finishes.
-  void StopCopy() { m_copying.store(false, std::memory_order_release); }
+  // Stop request: the next turn writes the trailer and finishes; a read of
+  // the disk in progress gives up at once.
+  void StopCopy() {
+    m_copying.store(false, std::memory_order_release);
+    m_disk.Interrupt();
+  }
   // 0 while working, 1 when the clip is finished.
   int Done() const { return m_done.load(std::memory_order_acquire); }
   bool Copying() const { return m_copying.load(std::memory_order_acquire); }
@@ -101,8 +107,9 @@ class CopyHDDThread final : public TThread {
   // Recorder time of the last entry examined (0 before any), for progress
   // against StartSeconds()..EndSeconds().
   uint32_t LastEntrySeconds() const { return m_lastSeconds.load(std::memory_order_acquire); }
+  // Where the copy starts, once the body has searched it (0 before).
+  int64_t StartEntry() const { return m_startEntry.load(std::memory_order_acquire); }
   // Set by the constructor, constant afterwards.
-  int64_t StartEntry() const { return m_startEntry; }
   const DiskGeometry &Geometry() const { return m_geometry; }
   uint32_t StartSeconds() const { return m_startSeconds; }
   int64_t EndSeconds() const { return m_endSeconds; }
@@ -127,6 +134,12 @@ class CopyHDDThread final : public TThread {
   uint64_t ReadErrors() const { return m_readErrors.load(std::memory_order_acquire); }
   uint64_t SkippedRecords() const { return m_skippedRecords.load(std::memory_order_acquire); }
   int64_t IndexFailedAt() const { return m_indexFailedAt.load(std::memory_order_acquire); }
+  // Valid once Finished(): where the sectors lost lay; whether the disk
+  // stopped answering; whether everything asked for was copied (nothing
+  // lost, skipped as unreadable, or left unread).
+  const LossLog &Losses() const { return m_losses; }
+  bool DiskGone() const { return m_diskGone.load(std::memory_order_acquire); }
+  bool Complete() const { return m_complete.load(std::memory_order_acquire); }
   const std::string &ErrorText() const { return m_errorText; }
 
   // A chosen date and time (UTC calendar fields of recorder wall time) as
@@ -167,7 +180,6 @@ class CopyHDDThread final : public TThread {
   SourceIdentity m_sourceIdentity;
   uint32_t m_startSeconds = 0;
   int64_t m_endSeconds = 0;
-  int64_t m_startEntry = 0;
 
   // Thread-only after construction.
   std::unique_ptr<SpanReader> m_span;
@@ -179,6 +191,7 @@ class CopyHDDThread final : public TThread {
   bool m_spanEnded = false;  // the span was read to its end (or to an unreadable index)
   bool m_finished = false;
   bool m_frameTableFailed = false;  // the table's file could not be written
+  LossLog m_losses;                 // read by others once the thread has finished
 
   // Shared with the form, read without a lock.
   std::atomic<bool> m_copying{false};
@@ -193,6 +206,9 @@ class CopyHDDThread final : public TThread {
   std::atomic<uint64_t> m_readErrors{0};
   std::atomic<uint64_t> m_skippedRecords{0};
   std::atomic<int64_t> m_indexFailedAt{-1};
+  std::atomic<int64_t> m_startEntry{0};
+  std::atomic<bool> m_diskGone{false};
+  std::atomic<bool> m_complete{false};
 };
 
 }  // namespace orvan::recorder

@@ -1,6 +1,8 @@
 #include "recorder/disk_discovery.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "platform/log.h"
@@ -13,20 +15,41 @@ namespace orvan::recorder {
 namespace {
 
 constexpr const char *kLogCategory = "disk";
+// How many per-drive limits a drive's probe may take.
+constexpr int kProbeLimits = 5;
 
 // The probe, and for a recorder disk its size and span into *described.
 bool Probe(int driveNumber, const DriveTable &table, DriveOpenStatus &status, std::string *message,
-           FoundDisk *described) {
+           FoundDisk *described, std::chrono::milliseconds limit = {}) {
+  // The probe may take a few of the limits (a slow disk is still listed),
+  // the span, which only describes the disk, one.
+  std::optional<platform::ReadDeadline> bound;
+  if (limit.count() > 0) bound.emplace(limit * kProbeLimits);
   DiskSource source;
   status = source.Open(driveNumber, table);
   if (status != DriveOpenStatus::Ok) {
     if (message) *message = source.LastError();
     return false;
   }
-  std::vector<uint8_t> probe(kProbeBytes);
-  const bool ok = source.Seek(0) && source.Read(probe.data(), probe.size());
-  if (!ok || !IsRecorderDisk(probe)) return false;
+  // The signature is looked for up to the first zero byte, and the header
+  // and state table lie in the first 4 KiB: a disk with a zero byte there
+  // is told from those alone (one small read, not 512 KiB, per drive).
+  constexpr size_t kHeadBytes = 4096;
+  std::vector<uint8_t> probe(kHeadBytes);
+  if (!source.Seek(0) || !source.Read(probe.data(), probe.size())) return false;
+  if (std::find(probe.begin(), probe.end(), uint8_t{0}) == probe.end()) {
+    probe.resize(kProbeBytes);
+    if (!source.Seek(0) || !source.Read(probe.data(), probe.size())) return false;
+  }
+  if (!IsRecorderDisk(probe)) return false;
+  // As the 512 KiB read would: a disk shorter than that is not one.
+  if (probe.size() < kProbeBytes && source.SizeBytes() < kProbeBytes) {
+    std::vector<uint8_t> whole(kProbeBytes);
+    if (!source.Seek(0) || !source.Read(whole.data(), whole.size())) return false;
+  }
   if (described) {
+    bound.reset();
+    if (limit.count() > 0) bound.emplace(limit);
     described->sizeBytes = source.SizeBytes();
     DiskGeometry geometry;
     if (ParseGeometry(probe, geometry) == GeometryStatus::Ok) {
@@ -45,13 +68,14 @@ bool ProbeRecorderDisk(int driveNumber, const DriveTable &table, DriveOpenStatus
 }
 
 std::vector<FoundDisk> ScanRecorderDisks(const DriveTable &table,
-                                         std::vector<std::string> *messages) {
+                                         std::vector<std::string> *messages,
+                                         std::chrono::milliseconds perDrive) {
   std::vector<FoundDisk> found;
   for (int n = 0; n < kMaxDrives; ++n) {
     DriveOpenStatus status = DriveOpenStatus::Ok;
     std::string message;
     FoundDisk disk;
-    const bool isRecorder = Probe(n, table, status, &message, &disk);
+    const bool isRecorder = Probe(n, table, status, &message, &disk, perDrive);
     if (status == DriveOpenStatus::NoSuchDrive) break;
     if (status != DriveOpenStatus::Ok) {
       ORVAN_LOG_WARN(kLogCategory, "%s", message.c_str());

@@ -2,6 +2,7 @@
 // names of the device list ("Device_" + drive number).
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -29,9 +30,12 @@ struct FoundDisk {
 // naming it and how to get access, and the scan goes on; a drive whose
 // first 512 KiB cannot be read is skipped silently. Every drive opened is
 // closed again before the next. Each disk found comes with its size and
-// recorded span.
+// recorded span. `perDrive` (0: none) bounds the reads of each drive: its
+// probe may take five times that (a slow disk is still listed), its span
+// once that (unknown when the time ran out).
 std::vector<FoundDisk> ScanRecorderDisks(const DriveTable &table,
-                                         std::vector<std::string> *messages);
+                                         std::vector<std::string> *messages,
+                                         std::chrono::milliseconds perDrive = {});
 
 // True when drive n opens, its first 512 KiB read, and carry the signature.
 // Open failures are reported in status (and the message, if given).

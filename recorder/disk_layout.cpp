@@ -8,6 +8,7 @@
 namespace orvan::recorder {
 
 const char kStateErrorText[] = "Check HDD State Error!!";
+const char kDiskStoppedText[] = "The disk stopped answering";
 
 IndexEntry IndexEntry::Parse(const uint8_t *p) {
   IndexEntry e;
@@ -150,43 +151,70 @@ uint64_t RoundedRecordBytes(const DiskGeometry &geometry, const IndexEntry &entr
   return (r ? kSectorBytes : 0) + restRounded;
 }
 
-bool ReadDataRecord(ByteSource &source, const DiskGeometry &geometry, const IndexEntry &entry,
-                    uint8_t *buffer) {
+namespace {
+
+// Why a careful read failed, for the readers of records.
+RecordRead RecordFailure(const ReadReport &report) {
+  if (report.gone) return RecordRead::kGone;
+  if (report.stopped) return RecordRead::kStopped;
+  if (!report.lost.empty()) return RecordRead::kLost;
+  return RecordRead::kEnded;
+}
+
+}  // namespace
+
+RecordRead ReadRecord(ByteSource &source, const DiskGeometry &geometry, const IndexEntry &entry,
+                      uint8_t *buffer) {
   // Position checks first: dataBase + offset, and a record's worth behind
   // it, must stay a valid signed byte offset.
-  if (entry.offset > uint64_t(INT64_MAX) - kMaxRecordBytes - geometry.dataBase) return false;
+  if (entry.offset > uint64_t(INT64_MAX) - kMaxRecordBytes - geometry.dataBase)
+    return RecordRead::kInvalid;
   const uint64_t rounded = RoundedRecordBytes(geometry, entry);
-  if (rounded > kMaxRecordBytes) return false;
+  if (rounded > kMaxRecordBytes) return RecordRead::kInvalid;
 
   const uint64_t position = geometry.dataBase + entry.offset;
   const uint64_t r = position % kSectorBytes;
   uint64_t head = 0;
+  ReadReport report;
   if (r != 0) {
     uint8_t sector[kSectorBytes];
-    if (!source.Seek(position - r) || !source.Read(sector, kSectorBytes)) return false;
+    if (!source.Seek(position - r)) return RecordRead::kInvalid;
+    if (!source.ReadSectors(sector, kSectorBytes, report)) return RecordFailure(report);
     head = kSectorBytes - r;
     std::memcpy(buffer, sector + r, std::min<uint64_t>(head, entry.size));
   } else if (!source.Seek(position)) {
-    return false;
+    return RecordRead::kInvalid;
   }
   const uint64_t rest = entry.size > head ? entry.size - head : 0;
   const uint64_t restRounded = (rest + kSectorBytes - 1) / kSectorBytes * kSectorBytes;
   // head + restRounded <= rounded <= kMaxRecordBytes: the read fits the buffer.
-  if (restRounded && !source.Read(buffer + head, restRounded)) return false;
-  return true;
+  if (restRounded && !source.ReadSectors(buffer + head, restRounded, report))
+    return RecordFailure(report);
+  return RecordRead::kRead;
+}
+
+bool ReadDataRecord(ByteSource &source, const DiskGeometry &geometry, const IndexEntry &entry,
+                    uint8_t *buffer) {
+  return ReadRecord(source, geometry, entry, buffer) == RecordRead::kRead;
 }
 
 bool IndexReader::Start(ByteSource &source, int64_t next) {
   m_next = std::clamp<int64_t>(next, 0, kMaxEntryNumber);
   m_carry = 0;
   m_count = 0;
-  return source.Seek(IndexEntryPosition(m_next));
+  const uint64_t position = IndexEntryPosition(m_next);
+  m_sectorAt = position / kSectorBytes * kSectorBytes;
+  m_skip = size_t(position - m_sectorAt);
+  return source.Seek(m_sectorAt);
 }
 
-bool IndexReader::ReadStep(ByteSource &source) {
-  if (m_next > kMaxEntryNumber - int64_t(kMaxStepEntries)) return false;
-  if (!source.Read(m_buffer.data() + m_carry, kSectorBytes)) return false;
-  const size_t total = m_carry + kSectorBytes;
+void IndexReader::TakeSector() {
+  if (m_skip) {
+    // The head of the sector belongs to an entry lost with the one before.
+    std::memmove(m_buffer.data(), m_buffer.data() + m_skip, kSectorBytes - m_skip);
+  }
+  const size_t total = m_carry + kSectorBytes - m_skip;
+  m_skip = 0;
   m_count = total / kEntryBytes;
   for (size_t i = 0; i < m_count; ++i)
     m_entries[i] = IndexEntry::Parse(m_buffer.data() + kEntryBytes * i);
@@ -194,28 +222,82 @@ bool IndexReader::ReadStep(ByteSource &source) {
   const size_t keep = total % kEntryBytes;
   std::memmove(m_buffer.data(), m_buffer.data() + total - keep, keep);
   m_carry = keep;
+  m_sectorAt += kSectorBytes;
+}
+
+bool IndexReader::ReadStep(ByteSource &source) {
+  if (m_next > kMaxEntryNumber - int64_t(kMaxStepEntries)) return false;
+  if (!source.Read(m_buffer.data() + m_carry, kSectorBytes)) return false;
+  TakeSector();
   return true;
 }
 
-bool IndexReader::Resync(ByteSource &source) {
-  return source.Seek(IndexEntryPosition(m_next) + m_carry);
+IndexStep IndexReader::Step(ByteSource &source) {
+  if (m_next > kMaxEntryNumber - int64_t(kMaxStepEntries)) return IndexStep::kEnded;
+  ReadReport report;
+  if (source.ReadSectors(m_buffer.data() + m_carry, kSectorBytes, report)) {
+    TakeSector();
+    return IndexStep::kRead;
+  }
+  if (report.gone) return IndexStep::kGone;
+  if (report.stopped) return IndexStep::kStopped;
+  if (report.lost.empty()) return IndexStep::kEnded;
+  // Every entry with a byte in the sector is lost: the one the carry began,
+  // those inside, and the one running on into the next sector.
+  const uint64_t sectorEnd = m_sectorAt + kSectorBytes;
+  const int64_t last = int64_t((sectorEnd - 1 - kIndexAreaOffset) / kEntryBytes);
+  m_lost = LostIndexSector{m_next, last, m_sectorAt};
+  m_next = last + 1;
+  m_carry = 0;
+  m_count = 0;
+  m_skip = size_t(IndexEntryPosition(m_next) - sectorEnd);
+  m_sectorAt = sectorEnd;
+  return IndexStep::kLost;
 }
+
+bool IndexReader::Resync(ByteSource &source) { return source.Seek(m_sectorAt); }
 
 EventLog ReadEventLog(ByteSource &source) {
   EventLog log;
   uint8_t sector[kSectorBytes];
-  if (!source.Seek(kEventLogOffset) || !source.Read(sector, kSectorBytes)) return log;
+  ReadReport report;
+  auto ends = [&] {
+    log.gone = report.gone;
+    log.stopped = report.stopped;
+    log.ended = !report.gone && !report.stopped && report.lost.empty();
+  };
+  if (!source.Seek(kEventLogOffset) || !source.ReadSectors(sector, kSectorBytes, report)) {
+    ends();
+    return log;
+  }
   log.headerRead = true;
   log.header.eventCount = LoadU32(sector);
   log.header.reserved = LoadU32(sector + 4);
-  const size_t wanted = std::min(log.header.eventCount, kMaxEventCount);
+  const uint32_t wanted = std::min(log.header.eventCount, kMaxEventCount);
   log.records.reserve(wanted);
-  for (int k = 0; k < kEventsInFirstSector && log.records.size() < wanted; ++k)
-    log.records.push_back(EventRecord::Parse(sector + 8 + kEventRecordBytes * k));
-  while (log.records.size() < wanted) {
-    if (!source.Read(sector, kSectorBytes)) break;
-    for (int k = 0; k < kEventsPerSector && log.records.size() < wanted; ++k)
-      log.records.push_back(EventRecord::Parse(sector + kEventRecordBytes * k));
+  log.numbers.reserve(wanted);
+  auto take = [&](const uint8_t *p, uint32_t number) {
+    log.records.push_back(EventRecord::Parse(p));
+    log.numbers.push_back(number);
+  };
+  uint32_t next = 0;  // the number of the next record
+  for (int k = 0; k < kEventsInFirstSector && next < wanted; ++k, ++next)
+    take(sector + 8 + kEventRecordBytes * k, next);
+  uint64_t at = kEventLogOffset + kSectorBytes;
+  while (next < wanted) {
+    const uint32_t inSector = std::min<uint32_t>(kEventsPerSector, wanted - next);
+    // Each sector on its own, so a lost one costs its records only.
+    if (!source.Seek(at) || !source.ReadSectors(sector, kSectorBytes, report)) {
+      if (report.lost.empty()) {
+        ends();
+        break;
+      }
+      log.lost.push_back(EventLog::LostSector{next, next + inSector - 1, at});
+    } else {
+      for (uint32_t k = 0; k < inSector; ++k) take(sector + kEventRecordBytes * k, next + k);
+    }
+    next += inSector;
+    at += kSectorBytes;
   }
   return log;
 }

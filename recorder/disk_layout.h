@@ -45,7 +45,8 @@ constexpr int kEventsPerSector = 64;
 constexpr int64_t kMaxEntryNumber =
     (INT64_MAX - int64_t(kIndexAreaOffset) - 4096) / int64_t(kEntryBytes);
 
-extern const char kStateErrorText[];  // "Check HDD State Error!!"
+extern const char kStateErrorText[];   // "Check HDD State Error!!"
+extern const char kDiskStoppedText[];  // "The disk stopped answering"
 
 // Record types of an index entry.
 enum RecordType : int8_t {
@@ -134,9 +135,20 @@ GeometryStatus ReadGeometry(ByteSource &source, DiskGeometry &geometry,
 // (capped; an indexCount below 300 is an empty recording).
 DiskGeometry GeometryFrom(uint32_t indexAreaMiB, uint64_t indexCount);
 
-// Fills buffer (kMaxRecordBytes long) with the entry's size bytes. False
-// when a seek or read fails, or the record with its sector rounding would
-// exceed kMaxRecordBytes, or its position does not fit the disk's offsets.
+// How reading a data record ended.
+enum class RecordRead {
+  kRead,
+  kInvalid,  // too large with its rounding, or at a position the disk cannot have
+  kLost,     // sectors of it cannot be read
+  kEnded,    // it lies (partly) beyond the end of the disk or image
+  kGone,     // the disk stopped answering
+  kStopped,  // the read was given up (a stop request, a deadline)
+};
+
+// Fills buffer (kMaxRecordBytes long) with the entry's size bytes.
+RecordRead ReadRecord(ByteSource &source, const DiskGeometry &geometry, const IndexEntry &entry,
+                      uint8_t *buffer);
+// The same, true only for kRead.
 bool ReadDataRecord(ByteSource &source, const DiskGeometry &geometry, const IndexEntry &entry,
                     uint8_t *buffer);
 // Bytes the record occupies once rounded to whole sectors (head sector
@@ -159,6 +171,23 @@ bool IsPlausibleEntry(const DiskGeometry &geometry, const IndexEntry &entry);
 // At least kProbeBytes.
 uint64_t LayoutMinimumBytes(ByteSource &source, const DiskGeometry &geometry);
 
+// How one step of the index reader ended.
+enum class IndexStep {
+  kRead,     // a sector was read: its entries are in Entries()
+  kLost,     // the sector cannot be read: the entries it held are lost
+             // (LostEntries()), and the next step reads the sector behind it
+  kEnded,    // the disk ends here (an image cut short), or the index's limit
+  kGone,     // the disk stopped answering
+  kStopped,  // the read was given up (a stop request, a deadline)
+};
+
+// The entries an unreadable index sector held, wholly or in part.
+struct LostIndexSector {
+  int64_t firstEntry = 0;
+  int64_t lastEntry = -1;
+  uint64_t byteOffset = 0;  // of the sector on the disk
+};
+
 // The sequential index reader: one sector per step, entries that straddle
 // two sectors assembled from a carry of 0..19 bytes.
 class IndexReader {
@@ -170,9 +199,17 @@ class IndexReader {
   // Entries(), Next() has advanced by their count and the rest is kept as
   // the carry. On failure nothing changes.
   bool ReadStep(ByteSource &source);
-  // Seeks to the byte behind the carry: 524288 + 20 x next + carry length.
-  // Called after the entries of a step were used (reading data records in
-  // between moves the position).
+  // The same step by the damage rules: a sector that cannot be read costs
+  // the entries it holds (an entry running across its edge included), and
+  // the reader goes on behind them; the disk's end, its going away or a
+  // stop leave the reader where it was.
+  IndexStep Step(ByteSource &source);
+  // After kLost: the entries lost.
+  const LostIndexSector &LostEntries() const { return m_lost; }
+  // Seeks to the next sector to read: 524288 + 20 x next + carry length,
+  // or, behind a lost sector, the sector after it. Called after the entries
+  // of a step were used (reading data records in between moves the
+  // position).
   bool Resync(ByteSource &source);
 
   int64_t Next() const { return m_next; }
@@ -180,8 +217,16 @@ class IndexReader {
   std::span<const IndexEntry> Entries() const { return {m_entries.data(), m_count}; }
 
  private:
+  // Takes the sector read behind the carry into entries.
+  void TakeSector();
+
   int64_t m_next = 0;
   size_t m_carry = 0;
+  // Bytes at the start of the next sector that belong to an entry lost with
+  // the sector before (0..19; only while the carry is empty).
+  size_t m_skip = 0;
+  uint64_t m_sectorAt = kIndexAreaOffset;  // the next sector to read
+  LostIndexSector m_lost;
   size_t m_count = 0;
   std::array<uint8_t, kSectorBytes + kEntryBytes> m_buffer{};
   // The entries one step can complete: a sector behind a carry shorter
@@ -210,14 +255,27 @@ struct EventRecord {
 struct EventLog {
   bool headerRead = false;
   EventLogHeader header;
-  // Records in order, at most min(eventCount, kMaxEventCount); fewer when a
-  // read failed.
+  // Records in order, at most min(eventCount, kMaxEventCount); fewer when
+  // sectors were lost, the disk ended or stopped answering.
   std::vector<EventRecord> records;
+  // The number of each record in `records` (its place in the log, from 0):
+  // the records of a lost sector are missing, so the numbers jump there.
+  std::vector<uint32_t> numbers;
+  // Sectors of records that could not be read: records first..last.
+  struct LostSector {
+    uint32_t firstRecord = 0, lastRecord = 0;
+    uint64_t byteOffset = 0;
+  };
+  std::vector<LostSector> lost;
+  bool gone = false;     // the disk stopped answering while the log was read
+  bool stopped = false;  // the read was given up (a deadline)
+  bool ended = false;    // the disk ended inside the log
 };
 
 // Reads the log: the header and records 0..62 from the sector at 409600,
-// then 64 records per following sector, until the (capped) count is reached
-// or a read fails.
+// then 64 records per following sector, until the (capped) count is reached.
+// A sector that cannot be read costs its records, and reading goes on
+// behind it; the disk's end, its going away or a stop end the log there.
 EventLog ReadEventLog(ByteSource &source);
 
 // "Rec Start", "Power On", "Alarm", "Video Loss", "Motion"; empty otherwise.

@@ -20,12 +20,13 @@ void CEventList::LoadEvents(ByteSource &source) {
 
   m_rows.reserve(log.records.size());
   m_times.reserve(log.records.size());
-  for (size_t i = 0; i < log.records.size() && i < m_eventCount; ++i) {
+  for (size_t i = 0; i < log.records.size() && log.numbers[i] < m_eventCount; ++i) {
     const EventRecord &rec = log.records[i];
+    const uint32_t number = log.numbers[i];  // a lost sector's records are missing
     Row row;
-    row[0] = std::to_string(i + 1);
+    row[0] = std::to_string(number + 1);
     // Records of the first sector show no channel when it is 0 or above 4.
-    const bool firstSector = i < size_t(kEventsInFirstSector);
+    const bool firstSector = number < uint32_t(kEventsInFirstSector);
     if (!(firstSector && (rec.channel == 0 || rec.channel > 4)))
       row[1] = std::to_string(rec.channel);
     row[2] = FormatRecorderTime(int64_t{rec.time});

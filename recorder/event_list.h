@@ -25,8 +25,10 @@ class CEventList {
   static const Row &HeaderRow();
 
   // Replaces the whole list with the log of `source`. A failed header read
-  // keeps the count of the previous load (0 before the first); a failed
-  // record read ends the list, leaving the rows behind it empty.
+  // keeps the count of the previous load (0 before the first). The records
+  // of a sector that cannot be read are left out (the numbers of the rows
+  // read jump there); the disk's end or its going away ends the list, and
+  // the rows behind it stay empty.
   void LoadEvents(ByteSource &source);
 
   // The event count the rows are made for: the header's count, capped at

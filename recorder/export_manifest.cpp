@@ -138,6 +138,33 @@ Json ChannelJson(int channel, const ChannelSummary &c) {
 
 }  // namespace
 
+Json LostJson(const LossLog &losses) {
+  Json list = Json::array();
+  for (const LostPart &p : losses.Parts()) {
+    Json item = {{"what", LostWhatName(p.what)}};
+    switch (p.what) {
+      case LostPart::What::kIndex:
+        item["fromEntry"] = p.firstEntry;
+        item["toEntry"] = p.lastEntry;
+        break;
+      case LostPart::What::kEvents:  // records counted from 1, as the list shows them
+        item["fromEvent"] = p.firstEntry + 1;
+        item["toEvent"] = p.lastEntry + 1;
+        break;
+      case LostPart::What::kRecord:
+      case LostPart::What::kBlockTime:
+        item["entry"] = p.firstEntry;
+        break;
+      case LostPart::What::kSectors:
+        break;
+    }
+    item["byteOffset"] = p.byteOffset;
+    item["bytes"] = p.bytes;
+    list.push_back(std::move(item));
+  }
+  return list;
+}
+
 std::string UtcNow() {
   const std::time_t now = std::time(nullptr);
   std::tm utc{};
@@ -194,6 +221,8 @@ std::string ManifestJson(const ExportManifest &m) {
   span["firstEntryRead"] = m.startEntry;
   span["stoppedBeforeTheEnd"] = m.stopped;
   j["span"] = span;
+  j["complete"] = m.complete;
+  j["diskStoppedAnswering"] = m.diskGone;
 
   Json channels = Json::array();
   for (int c = 0; c < 4; ++c) {
@@ -207,6 +236,8 @@ std::string ManifestJson(const ExportManifest &m) {
   j["channels"] = channels;
   j["skippedRecords"] = m.skippedRecords;
   j["readErrors"] = m.readErrors;
+  j["lost"] = LostJson(m.losses);
+  if (m.losses.NotListed()) j["lostNotListed"] = m.losses.NotListed();
   j["notes"] = m.notes;
   Json files = Json::array();
   for (const ExportedFile &f : m.files)

@@ -12,10 +12,13 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "platform/disk_source.h"
 #include "platform/output_file.h"
 #include "recorder/disk_layout.h"
 #include "recorder/export_sink.h"
+#include "recorder/read_losses.h"
 #include "recorder/timing_analysis.h"
 
 namespace orvan::recorder {
@@ -37,7 +40,16 @@ struct ExportManifest {
   uint64_t readErrors = 0;      // index reads that failed (the export ends at the first)
   std::vector<std::string> notes;
   std::vector<ExportedFile> files;
+  // Whether everything asked for was written: nothing lost, left out as
+  // unreadable, or left unread (a stop, the disk going away); where the
+  // sectors lost lay.
+  bool complete = false;
+  bool diskGone = false;
+  LossLog losses;
 };
+
+// The "lost" list of a manifest or a command's JSON.
+nlohmann::ordered_json LostJson(const LossLog &losses);
 
 // This machine's clock now, as ISO 8601 UTC.
 std::string UtcNow();

@@ -43,6 +43,16 @@ void HeadlessHost::MovePlayBarButton(int left) {
   ++m_knobMoves;
 }
 
+void HeadlessHost::DiskStoppedAnswering() {
+  std::lock_guard<std::mutex> l(m_lock);
+  ++m_diskStopped;
+}
+
+int HeadlessHost::DiskStoppedCalls() const {
+  std::lock_guard<std::mutex> l(m_lock);
+  return m_diskStopped;
+}
+
 std::string HeadlessHost::StartLabel() const {
   std::lock_guard<std::mutex> l(m_lock);
   return m_start;

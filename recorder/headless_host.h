@@ -22,6 +22,8 @@ class HeadlessHost : public IPlaybackHost {
   void CloseSavingIndicator() override;
   void ShowMessage(const std::string &text, const std::string &caption) override;
   void MovePlayBarButton(int left) override;
+  // Counted, not printed: a command says it in its own report.
+  void DiskStoppedAnswering() override;
   bool AudioChecked() override { return m_audio; }
   PlayBarState &PlayBar() override { return m_bar; }
 
@@ -36,6 +38,7 @@ class HeadlessHost : public IPlaybackHost {
   std::vector<std::string> Messages() const;
   int IndicatorCloses() const;
   int KnobMoves() const;
+  int DiskStoppedCalls() const;
 
  private:
   bool m_printMessages;
@@ -47,6 +50,7 @@ class HeadlessHost : public IPlaybackHost {
   std::vector<std::string> m_messages;
   int m_indicatorCloses = 0;
   int m_knobMoves = 0;
+  int m_diskStopped = 0;
 };
 
 }  // namespace orvan::recorder

@@ -21,6 +21,12 @@ class LockedSource final : public ByteSource {
     CTeskAutoLock l(m_lock);
     return m_inner.Read(buffer, length, got);
   }
+  bool ReadSectors(void *buffer, size_t length, ReadReport &report) override {
+    CTeskAutoLock l(m_lock);
+    return m_inner.ReadSectors(buffer, length, report);
+  }
+  // Without the lock: a source's gone flag is read from any thread.
+  bool Gone() const override { return m_inner.Gone(); }
 
  private:
   ByteSource &m_inner;

@@ -21,16 +21,17 @@ PlayFileThread::~PlayFileThread() {
   WaitFor();
 }
 
-bool PlayFileThread::ReadEntry(int64_t k, IndexEntry &entry) {
-  if (k < 0) return false;
-  CTeskAutoLock l(m_lock);
-  return m_clip->ReadEntry(uint64_t(k), entry);
-}
-
-bool PlayFileThread::ReadEntries(int64_t first, int count, IndexEntry *out) {
-  for (int i = 0; i < count; ++i)
-    if (!ReadEntry(first + i, out[i])) return false;
-  return true;
+RecordRead PlayFileThread::ReadEntry(int64_t k, IndexEntry &entry) {
+  if (k < 0) return RecordRead::kInvalid;
+  RecordRead read;
+  {
+    CTeskAutoLock l(m_lock);
+    read = m_clip->ReadEntryChecked(uint64_t(k), entry);
+  }
+  if (read == RecordRead::kLost)
+    NoteLoss(LostPart{LostPart::What::kIndex, k, k, uint64_t(k) * kEntryBytes, kEntryBytes});
+  if (read == RecordRead::kGone) NoteDiskGone();
+  return read;
 }
 
 bool PlayFileThread::Validate() {
@@ -50,7 +51,9 @@ bool PlayFileThread::Validate() {
   }
   if (status != ClipStatus::Ok || trailer.count == 0) return false;
   IndexEntry last, first;
-  if (!ReadEntry(int64_t(trailer.count) - 1, last) || !ReadEntry(0, first)) return false;
+  if (ReadEntry(int64_t(trailer.count) - 1, last) != RecordRead::kRead ||
+      ReadEntry(0, first) != RecordRead::kRead)
+    return false;
   m_count.store(trailer.count);
   m_baseOffset = first.offset;
   SetTimeLabels("Start : " + FormatRecorderTime(TimeToCalendar(first.time)),
@@ -79,7 +82,7 @@ int64_t PlayFileThread::SearchTime(uint32_t target) {
   while (low < high) {
     const int64_t middle = low + (high - low) / 2;
     IndexEntry entry;
-    if (!ReadEntry(middle, entry)) return -1;
+    if (ReadEntry(middle, entry) != RecordRead::kRead) return -1;
     if (entry.time < target)
       low = middle + 1;
     else
@@ -89,20 +92,26 @@ int64_t PlayFileThread::SearchTime(uint32_t target) {
   return low;
 }
 
-bool PlayFileThread::ReadRecord(const IndexEntry &entry, uint8_t *buffer) {
+RecordRead PlayFileThread::ReadRecord(const IndexEntry &entry, uint8_t *buffer) {
   CTeskAutoLock l(m_lock);
-  return m_clip->ReadRecord(entry, m_baseOffset, buffer);
+  return m_clip->ReadRecordChecked(entry, m_baseOffset, buffer);
 }
 
-bool PlayFileThread::TakeNextEntry(IndexEntry &entry, bool &readFailed) {
+bool PlayFileThread::TakeNextEntry(IndexEntry &entry, RecordRead &failed) {
   const int64_t count = m_count.load();
   int64_t next = m_next.load();
-  readFailed = false;
+  failed = RecordRead::kRead;
+  // A lost entry is passed over (it is noted); anything else ends the
+  // taking where it stands.
+  auto read = [&](int64_t k, IndexEntry &e) {
+    const RecordRead r = ReadEntry(k, e);
+    if (r != RecordRead::kRead && r != RecordRead::kLost) failed = r;
+    return r;
+  };
   if (Mode() == 0) {
-    if (!ReadEntry(next, entry)) {
-      readFailed = true;
-      return false;
-    }
+    const RecordRead r = read(next, entry);
+    if (r == RecordRead::kLost) m_next.store(next + 1);
+    if (r != RecordRead::kRead) return false;
     m_next.store(next + 1);
     // Every entry plays, the last one included.
     return true;
@@ -110,28 +119,30 @@ bool PlayFileThread::TakeNextEntry(IndexEntry &entry, bool &readFailed) {
   if (LastPictureCodecWord() != 0) {
     // MPEG-4: on to the next key picture; what lies between is passed over.
     while (next < count && !Terminated()) {
-      if (!ReadEntry(next, entry)) {
-        readFailed = true;
-        return false;
-      }
+      const RecordRead r = read(next, entry);
+      if (r != RecordRead::kRead && r != RecordRead::kLost) return false;
       m_next.store(++next);
-      if (entry.type == kTypeKeyPicture || entry.type == kTypeKeyPictureAlt) return true;
+      if (r == RecordRead::kRead &&
+          (entry.type == kTypeKeyPicture || entry.type == kTypeKeyPictureAlt))
+        return true;
     }
     return false;
   }
   // MJPEG: every picture is a key picture; show every 21st entry.
-  IndexEntry stride[kMjpegFastForwardStride];
   const int64_t remaining = count - next;
   if (remaining < kMjpegFastForwardStride) {
     m_next.store(count);
     return false;
   }
-  if (!ReadEntries(next, kMjpegFastForwardStride, stride)) {
-    readFailed = true;
-    return false;
+  IndexEntry last;
+  RecordRead r = RecordRead::kRead;
+  for (int i = 0; i < kMjpegFastForwardStride; ++i) {
+    r = read(next + i, last);
+    if (r != RecordRead::kRead && r != RecordRead::kLost) return false;
   }
   m_next.store(next + kMjpegFastForwardStride);
-  entry = stride[kMjpegFastForwardStride - 1];
+  if (r != RecordRead::kRead) return false;
+  entry = last;
   return true;
 }
 
@@ -142,24 +153,27 @@ bool PlayFileThread::BeforeTurns() {
 }
 
 PlaybackThread::Turn PlayFileThread::PlayTurn() {
+  if (DiskGone()) return Turn::kNothingToPlay;
   TakePendingJump();
   const bool more = m_next.load() < m_count.load();
   SetAtEnd(!more);
   if (!more) return Turn::kNothingToPlay;
   IndexEntry entry;
-  bool readFailed = false;
-  // A failed read is tried again next turn, after the usual pause.
+  RecordRead failed = RecordRead::kRead;
+  // A failed read is tried again next turn, after the usual pause; a lost
+  // entry is passed over at once.
   const int64_t at = m_next.load();
-  if (!TakeNextEntry(entry, readFailed)) {
-    if (readFailed) NoteIndexRead(false, at);
-    return readFailed ? Turn::kPlayed : Turn::kAgainAtOnce;
+  if (!TakeNextEntry(entry, failed)) {
+    if (failed == RecordRead::kGone || DiskGone()) return Turn::kNothingToPlay;
+    if (failed != RecordRead::kRead) NoteIndexRead(false, at);
+    return failed != RecordRead::kRead ? Turn::kPlayed : Turn::kAgainAtOnce;
   }
   NoteIndexRead(true, at);
   if (entry.channel >= kChannelCount) {
     NoteSkippedEntry();
     return Turn::kPlayed;
   }
-  if (!PlayEntry(entry)) return Turn::kAgainAtOnce;
+  if (!PlayEntry(entry, m_next.load() - 1)) return Turn::kAgainAtOnce;
   return Turn::kPlayed;
 }
 

@@ -34,24 +34,28 @@ class PlayFileThread : public PlaybackThread {
  protected:
   bool BeforeTurns() override;
   Turn PlayTurn() override;
-  bool ReadRecord(const IndexEntry &entry, uint8_t *buffer) override;
+  RecordRead ReadRecord(const IndexEntry &entry, uint8_t *buffer) override;
+  uint64_t RecordByteOffset(const IndexEntry &entry) const override {
+    return entry.offset - m_baseOffset;
+  }
   bool JumpTo(int64_t next) override;
   int64_t TotalEntries() const override { return m_count.load() > 0 ? m_count.load() : 0; }
   int64_t NextEntry() const override { return m_next.load(); }
   int64_t JumpTarget(int64_t offset, int width) const override;
   bool ReadEntryAt(int64_t n, IndexEntry &entry) override {
-    return n < TotalEntries() && ReadEntry(n, entry);
+    return n < TotalEntries() && ReadEntry(n, entry) == RecordRead::kRead;
   }
   int64_t PlayPosition() const override { return m_next.load(); }
   void ResumeAt(int64_t n) override { m_next.store(n); }
 
  private:
   bool Validate();
-  bool ReadEntries(int64_t first, int count, IndexEntry *out);
-  bool ReadEntry(int64_t k, IndexEntry &entry);
+  // Entry k of the index file; a lost one is noted as lost.
+  RecordRead ReadEntry(int64_t k, IndexEntry &entry);
   // Takes the next entry to play by the mode's rule; false when there is
-  // none this turn.
-  bool TakeNextEntry(IndexEntry &entry, bool &readFailed);
+  // none this turn. `failed`: how a read that ended the taking ended
+  // (kRead when none did).
+  bool TakeNextEntry(IndexEntry &entry, RecordRead &failed);
 
   CTeskCriticalSection m_lock;  // held for each single read of either file
   const CClipReader *m_clip;

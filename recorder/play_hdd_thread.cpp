@@ -25,28 +25,33 @@ PlayHDDThread::PlayHDDThread(IPlaybackHost &host, ByteSource *disk,
                              int driveNumber, IScreenGrabber *grabber)
     : PlaybackThread(host, viewers, grabber, kDiskPacing),
       m_disk(disk ? *disk : g_nullSource, m_lock),
+      m_haveDisk(disk != nullptr),
       m_driveNumber(driveNumber) {
-  if (disk) {
+  OpenSound();
+  Resume();  // made running; the body reads the disk, then waits for Play()
+}
+
+void PlayHDDThread::CheckDisk() {
+  if (m_haveDisk) {
     const GeometryStatus status = ReadGeometry(m_disk, m_geometry, &m_header, &m_state);
     if (status == GeometryStatus::Ok) {
+      uint32_t start = 0, end = 0;
+      IndexBlockTime(0, m_disk, start);
+      IndexBlockTime(m_geometry.playEnd, m_disk, end);
+      m_startTime = TimeToCalendar(start);
+      m_endTime = TimeToCalendar(end);
+      m_reader.Start(m_disk, 0);
       m_valid.store(true);
     } else if (status == GeometryStatus::NoValidState) {
       ShowMessage(kStateErrorText, "");
       Terminate();
     }
   }
-  OpenSound();
-  if (m_valid.load()) {
-    uint32_t start = 0, end = 0;
-    IndexBlockTime(0, m_disk, start);
-    IndexBlockTime(m_geometry.playEnd, m_disk, end);
-    m_startTime = TimeToCalendar(start);
-    m_endTime = TimeToCalendar(end);
+  m_checked.store(true);
+  if (m_valid.load())
     SetTimeLabels("Start : " + FormatRecorderTime(m_startTime),
                   "End : " + FormatRecorderTime(m_endTime));
-    m_reader.Start(m_disk, 0);
-  }
-  Resume();  // made running; the body waits for Play()
+  if (m_disk.Gone()) NoteDiskGone();
 }
 
 PlayHDDThread::~PlayHDDThread() {
@@ -96,12 +101,20 @@ void PlayHDDThread::ResumeAt(int64_t n) {
 int64_t PlayHDDThread::SearchTime(uint32_t target) {
   if (!m_valid.load()) return -1;
   const int64_t entry = recorder::SearchTime(m_disk, m_geometry, SearchFromSeconds(target));
+  m_searched.store(entry);
   PlayFrom(entry);
   return entry;
 }
 
-bool PlayHDDThread::ReadRecord(const IndexEntry &entry, uint8_t *buffer) {
-  return ReadDataRecord(m_disk, m_geometry, entry, buffer);
+bool PlayHDDThread::SearchTimeOnPlayer(uint32_t target) {
+  if (m_checked.load() && !m_valid.load()) return false;
+  m_pendingSearch.store(int64_t{target});
+  Play();
+  return true;
+}
+
+RecordRead PlayHDDThread::ReadRecord(const IndexEntry &entry, uint8_t *buffer) {
+  return recorder::ReadRecord(m_disk, m_geometry, entry, buffer);
 }
 
 bool PlayHDDThread::PassesFastForward(const IndexEntry &entry) {
@@ -124,14 +137,14 @@ void PlayHDDThread::DecideLayout(int channel) {
   }
 }
 
-void PlayHDDThread::HandleEntry(const IndexEntry &entry) {
+void PlayHDDThread::HandleEntry(const IndexEntry &entry, int64_t n) {
   if (entry.channel >= kChannelCount) {
     NoteSkippedEntry();
     return;
   }
   DecideLayout(entry.channel);
   if (Mode() == 1 && !PassesFastForward(entry)) return;
-  PlayEntry(entry);
+  PlayEntry(entry, n);
 }
 
 void PlayHDDThread::PlayBatch() {
@@ -139,15 +152,18 @@ void PlayHDDThread::PlayBatch() {
   // A pause is honoured between two entries: the rest of the sector waits
   // for the next playing turn, so Pause() returns after one entry, not a
   // whole sector of paced entries.
+  const int64_t first = m_reader.Next() - int64_t(entries.size());
   while (m_batchNext < entries.size()) {
-    if (Terminated() || !Playing()) return;
-    HandleEntry(entries[m_batchNext++]);
+    if (Terminated() || !Playing() || DiskGone()) return;
+    const size_t k = m_batchNext++;
+    HandleEntry(entries[k], first + int64_t(k));
   }
   if (!m_reader.Resync(m_disk))
     ShowMessage("SetFilePointerEx to index error : " + std::to_string(errno), "");
 }
 
 bool PlayHDDThread::BeforeTurns() {
+  CheckDisk();
   if (!m_valid.load()) {
     Terminate();
     return false;
@@ -160,6 +176,19 @@ bool PlayHDDThread::BeforeTurns() {
 }
 
 PlaybackThread::Turn PlayHDDThread::PlayTurn() {
+  if (DiskGone()) return Turn::kNothingToPlay;
+  const int64_t target = m_pendingSearch.exchange(-1);
+  if (target >= 0) {
+    // A search asked for from the window: run here, on the player's time.
+    const int64_t entry =
+        recorder::SearchTime(m_disk, m_geometry, SearchFromSeconds(uint32_t(target)));
+    if (m_disk.Gone()) {
+      NoteDiskGone();
+      return Turn::kNothingToPlay;
+    }
+    m_searched.store(entry);
+    PlayFrom(entry);
+  }
   TakePendingJump();
   if (m_batchNext < m_reader.Entries().size()) {
     // The rest of a sector a pause interrupted.
@@ -169,9 +198,32 @@ PlaybackThread::Turn PlayHDDThread::PlayTurn() {
   const bool more = m_reader.Next() < m_geometry.playEnd;
   SetAtEnd(!more);
   if (!more) return Turn::kNothingToPlay;
-  const bool read = m_reader.ReadStep(m_disk);
-  NoteIndexRead(read, m_reader.Next());
-  if (!read) return Turn::kNothingToPlay;
+  const int64_t at = m_reader.Next();
+  switch (m_reader.Step(m_disk)) {
+    case IndexStep::kRead:
+      break;
+    case IndexStep::kLost: {
+      // Its entries are lost; the next sector is read at once.
+      const LostIndexSector &lost = m_reader.LostEntries();
+      NoteLoss(LostPart{LostPart::What::kIndex, lost.firstEntry,
+                        std::min(lost.lastEntry, m_geometry.playEnd - 1), lost.byteOffset,
+                        kSectorBytes});
+      NoteIndexRead(true, at);
+      m_reader.Resync(m_disk);
+      m_nextEntry.store(m_reader.Next());
+      return Turn::kAgainAtOnce;
+    }
+    case IndexStep::kEnded:
+      // The disk ends inside the index (an image cut short).
+      NoteIndexRead(false, at);
+      return Turn::kNothingToPlay;
+    case IndexStep::kGone:
+      NoteDiskGone();
+      return Turn::kNothingToPlay;
+    case IndexStep::kStopped:
+      return Turn::kNothingToPlay;
+  }
+  NoteIndexRead(true, at);
   m_nextEntry.store(m_reader.Next());
   m_batchNext = 0;
   PlayBatch();

@@ -34,6 +34,12 @@ class IPlaybackHost {
   virtual bool AudioChecked() = 0;
   // The play bar the thread reads; lives as long as the host.
   virtual PlayBarState &PlayBar() = 0;
+  // The disk (or the clip's drive) stopped answering: playing has ended.
+  // Once per player. A window says so in its language; this default shows
+  // the fixed English text.
+  virtual void DiskStoppedAnswering() { ShowMessage(kDiskStoppedAnsweringText, ""); }
+
+  static constexpr const char *kDiskStoppedAnsweringText = "The disk stopped answering";
 };
 
 }  // namespace orvan::recorder

@@ -277,7 +277,9 @@ bool PlaybackThread::HandOverStepped(const IndexEntry &entry, bool decodeOnly) {
   if (!viewer) return false;
   const SYSTEMTIME time = TimeToCalendar(entry.time);
   SendDescriptionIfChanged(entry.type, time);
-  if (!ReadRecord(entry, m_record.data())) return false;
+  const RecordRead read = ReadRecord(entry, m_record.data());
+  if (read == RecordRead::kGone) NoteDiskGone();
+  if (read != RecordRead::kRead) return false;
   const uint32_t type =
       FrameTypeOfRecord(entry.type) | (decodeOnly ? VORN_TESK::FT_DECODE_ONLY : 0);
   tagFrame *frame = Frames().Create(type, entry.size, &time, m_record.data());
@@ -409,7 +411,7 @@ void PlaybackThread::SendDescriptionIfChanged(int8_t recordType, const SYSTEMTIM
   }
 }
 
-bool PlaybackThread::PlayEntry(const IndexEntry &entry) {
+bool PlaybackThread::PlayEntry(const IndexEntry &entry, int64_t n) {
   if (m_restartRequest.exchange(false)) {
     ResetAllWaitKey();
     m_sound->Reset();
@@ -439,7 +441,12 @@ bool PlaybackThread::PlayEntry(const IndexEntry &entry) {
   const SYSTEMTIME time = TimeToCalendar(entry.time);
   SendDescriptionIfChanged(entry.type, time);
 
-  if (ReadRecord(entry, m_record.data())) {
+  const RecordRead read = ReadRecord(entry, m_record.data());
+  if (read == RecordRead::kGone) {
+    NoteDiskGone();
+    return true;
+  }
+  if (read == RecordRead::kRead) {
     const uint32_t frameType = FrameTypeOfRecord(entry.type);
     if (frameType == 0) {
       NoteSkippedEntry();
@@ -465,8 +472,10 @@ bool PlaybackThread::PlayEntry(const IndexEntry &entry) {
       }
       Deliver(channel, frame, entry.type);
     }
-  } else {
+  } else if (read != RecordRead::kStopped) {
     NoteSkippedEntry();
+    if (read == RecordRead::kLost)
+      NoteLoss(LostPart{LostPart::What::kRecord, n, n, RecordByteOffset(entry), entry.size});
   }
   Pace(entry);
   return true;
@@ -539,6 +548,23 @@ void PlaybackThread::PacingSleep(int64_t ms, int64_t limitMs) {
   if (ms > m_longestPacingSleepMs.load(std::memory_order_relaxed))
     m_longestPacingSleepMs.store(ms, std::memory_order_relaxed);
   m_clock.load()->Sleep(ms, [this] { return !m_playing.load(); });
+}
+
+LossLog PlaybackThread::Losses() const {
+  std::lock_guard<std::mutex> hold(m_lossLock);
+  return m_losses;
+}
+
+void PlaybackThread::NoteLoss(const LostPart &part) {
+  m_readErrors.fetch_add(1, std::memory_order_relaxed);
+  std::lock_guard<std::mutex> hold(m_lossLock);
+  m_losses.Add(part);
+}
+
+void PlaybackThread::NoteDiskGone() {
+  if (m_diskGone.exchange(true)) return;
+  ORVAN_LOG_WARN(kLogCategory, "%s: playing ends", IPlaybackHost::kDiskStoppedAnsweringText);
+  TThread::Synchronize([&] { m_host.DiskStoppedAnswering(); });
 }
 
 void PlaybackThread::NoteIndexRead(bool ok, int64_t at) {

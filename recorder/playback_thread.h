@@ -29,6 +29,7 @@
 #include "platform/thread.h"
 #include "recorder/disk_layout.h"
 #include "recorder/playback_host.h"
+#include "recorder/read_losses.h"
 
 class CSoundDevice;
 
@@ -184,16 +185,22 @@ class PlaybackThread : public TThread {
   // that place, -1 when none.
   bool IndexStalled() const { return m_stalledAt.load() >= 0; }
   int64_t StalledAt() const { return m_stalledAt.load(); }
+  // Where the sectors lost while playing lay (index sectors with their
+  // entries, records with theirs). Any thread: a copy.
+  LossLog Losses() const;
+  // True once the disk (or the clip's files) stopped answering: the player
+  // has told its host and plays nothing more.
+  bool DiskGone() const { return m_diskGone.load(); }
 
  protected:
   PlaybackThread(IPlaybackHost &host, const std::array<IViewerSink *, kChannelCount> &viewers,
                  IScreenGrabber *grabber, PacingRule pacing);
 
-  // One entry of the index, after the channel filter and the derived
-  // class's own filters: description, record, frame, AVI, back-pressure,
-  // delivery, pacing. Returns false, having done nothing more, for a record
-  // type outside the table.
-  bool PlayEntry(const IndexEntry &entry);
+  // One entry of the index (number `n`), after the channel filter and the
+  // derived class's own filters: description, record, frame, AVI,
+  // back-pressure, delivery, pacing. Returns false, having done nothing
+  // more, for a record type outside the table.
+  bool PlayEntry(const IndexEntry &entry, int64_t n);
 
   // What one playing turn came to.
   enum class Turn {
@@ -209,7 +216,9 @@ class PlaybackThread : public TThread {
   virtual Turn PlayTurn() = 0;
 
   // Reads the entry's record into buffer (kMaxRecordBytes). Player thread.
-  virtual bool ReadRecord(const IndexEntry &entry, uint8_t *buffer) = 0;
+  virtual RecordRead ReadRecord(const IndexEntry &entry, uint8_t *buffer) = 0;
+  // Where the entry's record lies in what is read (for the losses).
+  virtual uint64_t RecordByteOffset(const IndexEntry &entry) const = 0;
   // Positions the reader at entry `next` for a play-bar jump. Player thread.
   virtual bool JumpTo(int64_t next) = 0;
   // Entries the play bar spans (playEnd, or the clip's count).
@@ -251,6 +260,10 @@ class PlaybackThread : public TThread {
   void NoteIndexRead(bool ok, int64_t at);
   // Player thread: an entry was passed over as unplayable.
   void NoteSkippedEntry() { m_skippedRecords.fetch_add(1, std::memory_order_relaxed); }
+  // Player thread: sectors were lost (counted as a read error each).
+  void NoteLoss(const LostPart &part);
+  // Player thread: the source stopped answering; the host is told once.
+  void NoteDiskGone();
   // Codec word of the last description sent, which only pictures set (4
   // before the first picture).
   int LastPictureCodecWord() const { return m_describedCodec.load(); }
@@ -350,6 +363,9 @@ class PlaybackThread : public TThread {
   std::atomic<uint64_t> m_readErrors{0};
   std::atomic<uint64_t> m_skippedRecords{0};
   std::atomic<int64_t> m_stalledAt{-1};
+  std::atomic<bool> m_diskGone{false};
+  mutable std::mutex m_lossLock;  // guards m_losses (player writes, anyone copies)
+  LossLog m_losses;
 
   // Sound: opened at construction, written by the player, reset by Play()
   // and jumps, closed at destruction after the thread has ended.

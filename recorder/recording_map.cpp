@@ -99,7 +99,8 @@ void CRecordingMap::BuildForDisk(ByteSource &disk, const DiskGeometry &geometry,
                                  const std::function<bool()> &stop) {
   Build(geometry.playEnd, [&disk, &stop](int64_t n, uint32_t &time) {
     IndexEntry entry;
-    if ((stop && stop()) || !ReadIndexEntry(disk, n, entry)) return false;
+    // A disk that stopped answering costs no more reads.
+    if ((stop && stop()) || disk.Gone() || !ReadIndexEntry(disk, n, entry)) return false;
     time = entry.time;
     return true;
   });

@@ -44,8 +44,8 @@ class CRecordingMap {
   void Build(int64_t entries, const TimeOfEntry &timeOf, int samples = kDefaultSamples,
              int readBudget = kDefaultReadBudget);
   // The same over a recorder disk's index, entries 0 .. playEnd - 1. Once
-  // `stop` (if given) holds, nothing more is read and the map is left
-  // incomplete: for a build that is no longer wanted.
+  // `stop` (if given) holds, or the disk has stopped answering, nothing
+  // more is read and the map is left incomplete.
   void BuildForDisk(ByteSource &disk, const DiskGeometry &geometry,
                     const std::function<bool()> &stop = {});
   void Clear();

@@ -85,7 +85,7 @@ int64_t SpanReader::LeadInStart(int64_t blockStart, uint32_t startSeconds) {
   return std::max<int64_t>(start + kEntriesPerBlock, 0);
 }
 
-const uint8_t *SpanReader::Record(const IndexEntry &e) {
+const uint8_t *SpanReader::Record(const IndexEntry &e, RecordRead &why) {
   // The sectors the record reader would read (its head sector and the
   // rest), straight from the read-ahead window when it holds them or can
   // be filled with them; the record reader's own reads otherwise.
@@ -98,27 +98,50 @@ const uint8_t *SpanReader::Record(const IndexEntry &e) {
         return view + (position - from);
     }
   }
-  if (!ReadDataRecord(m_dataSource, m_geometry, e, m_record.data())) return nullptr;
-  return m_record.data();
+  why = ReadRecord(m_dataSource, m_geometry, e, m_record.data());
+  return why == RecordRead::kRead ? m_record.data() : nullptr;
 }
 
 SpanReader::Step SpanReader::ReadSector(const std::function<void(const IndexEntry &)> &seen,
                                         const std::function<bool(const SpanEntry &)> &take) {
-  if (m_ended) return Step::kEnded;
-  const bool more = m_index.Next() < m_geometry.playEnd;
-  if (!more || !m_index.ReadStep(m_indexSource)) {
+  if (m_ended) return m_gone ? Step::kGone : Step::kEnded;
+  if (m_index.Next() >= m_geometry.playEnd) {
     m_ended = true;
-    if (!more) return Step::kEnded;
-    ++m_readErrors;
-    m_indexFailedAt = m_index.Next();
-    return Step::kIndexFailed;
+    return Step::kEnded;
   }
-  const auto entries = m_index.Entries();
-  int64_t number = m_index.Next() - int64_t(entries.size()) - 1;
-  for (const IndexEntry &e : entries) {
-    ++number;
+  switch (m_index.Step(m_indexSource)) {
+    case IndexStep::kRead:
+      break;
+    case IndexStep::kLost: {
+      // Its entries are lost; the next sector follows.
+      const LostIndexSector &lost = m_index.LostEntries();
+      ++m_readErrors;
+      m_losses.Add(LostPart{LostPart::What::kIndex, lost.firstEntry,
+                            std::min(lost.lastEntry, m_geometry.playEnd - 1), lost.byteOffset,
+                            kSectorBytes});
+      m_index.Resync(m_indexSource);
+      if (m_index.Next() >= m_geometry.playEnd) m_ended = true;
+      return m_ended ? Step::kEnded : Step::kMore;
+    }
+    case IndexStep::kEnded:
+      m_ended = true;
+      ++m_readErrors;
+      m_indexFailedAt = m_index.Next();
+      return Step::kIndexFailed;
+    case IndexStep::kGone:
+      m_ended = m_gone = true;
+      return Step::kGone;
+    case IndexStep::kStopped:
+      m_ended = true;
+      return Step::kGaveUp;
+  }
+  const int64_t first = m_index.Next() - int64_t(m_index.Entries().size());
+  int64_t number = first;
+  for (const IndexEntry &e : m_index.Entries()) {
+    const int64_t n = number++;
     if (e.channel >= 4) {
       ++m_skipped;
+      ++m_otherChannels;
       continue;
     }
     const int64_t ms = m_clock.Stamp(e);
@@ -129,16 +152,27 @@ SpanReader::Step SpanReader::ReadSector(const std::function<void(const IndexEntr
       continue;
     }
     const uint8_t *record = nullptr;
-    if (m_readRecords && !(record = Record(e))) {
+    RecordRead why = RecordRead::kRead;
+    if (m_readRecords && !(record = Record(e, why))) {
+      if (why == RecordRead::kGone || why == RecordRead::kStopped) {
+        m_ended = true;
+        m_gone = why == RecordRead::kGone;
+        return m_gone ? Step::kGone : Step::kGaveUp;
+      }
       ++m_skipped;
+      if (why == RecordRead::kLost) {
+        ++m_readErrors;
+        const uint64_t at = m_geometry.dataBase + e.offset;
+        m_losses.Add(LostPart{LostPart::What::kRecord, n, n, at, e.size});
+      }
       if (!m_offerUnreadable || !take) continue;
-      if (!take(SpanEntry{e, ms, nullptr, number, true})) {
+      if (!take(SpanEntry{e, ms, nullptr, n, true})) {
         m_ended = true;
         return Step::kStopped;
       }
       continue;
     }
-    if (take && !take(SpanEntry{e, ms, record, number})) {
+    if (take && !take(SpanEntry{e, ms, record, n})) {
       m_ended = true;
       return Step::kStopped;
     }

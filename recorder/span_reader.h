@@ -24,6 +24,7 @@
 
 #include "recorder/disk_layout.h"
 #include "recorder/read_ahead_source.h"
+#include "recorder/read_losses.h"
 
 namespace orvan::recorder {
 
@@ -67,10 +68,12 @@ struct SpanEntry {
 class SpanReader {
  public:
   enum class Step {
-    kMore,         // go on with the next sector
+    kMore,         // go on with the next sector (also behind one that was lost)
     kEnded,        // the span is over: an entry at or after the end, or the index's end
-    kIndexFailed,  // an index sector cannot be read: the span ends there
+    kIndexFailed,  // the disk ends inside the index (an image cut short): the span ends there
     kStopped,      // `take` refused an entry (the output failed)
+    kGone,         // the disk stopped answering: the span ends there
+    kGaveUp,       // a read was given up (a stop request)
   };
 
   // disk: every read goes through it. readRecords false: entries only, for
@@ -94,18 +97,25 @@ class SpanReader {
 
   // One index sector. Every entry of a channel below 4 is shown to `seen`
   // (even one past the end); those recorded before the end, whose record
-  // could be read, go to `take`, which returns false to stop.
+  // could be read, go to `take`, which returns false to stop. A sector that
+  // cannot be read costs the entries it holds, a record that cannot be read
+  // its entry; both are in Losses(), and reading goes on.
   Step ReadSector(const std::function<void(const IndexEntry &)> &seen,
                   const std::function<bool(const SpanEntry &)> &take);
 
   // The next entry to read.
   int64_t Next() const { return m_index.Next(); }
   // What was lost: entries of channels 4 and above, and records that could
-  // not be read (or are too large); index reads that failed, the first at
-  // IndexFailedAt() (-1: none).
+  // not be read (or are too large); reads that failed (each lost index run
+  // or record, and the end of a disk cut inside the index, at
+  // IndexFailedAt(), else -1); where the sectors lost lay.
   uint64_t SkippedRecords() const { return m_skipped; }
+  // Of those, the entries of channels 4 and above (never copied by rule).
+  uint64_t OtherChannelEntries() const { return m_otherChannels; }
   uint64_t ReadErrors() const { return m_readErrors; }
   int64_t IndexFailedAt() const { return m_indexFailedAt; }
+  const LossLog &Losses() const { return m_losses; }
+  bool DiskGone() const { return m_gone; }
   // Calls that reached the disk, for benchmarks.
   uint64_t DiskReads() const { return m_indexSource.SourceReads() + m_dataSource.SourceReads(); }
 
@@ -114,8 +124,8 @@ class SpanReader {
   // The first entry of the block the lead-in starts at.
   int64_t LeadInStart(int64_t blockStart, uint32_t startSeconds);
   // The entry's record (entry.size bytes, valid until the next read), or
-  // null when it cannot be read or is too large.
-  const uint8_t *Record(const IndexEntry &entry);
+  // null when it cannot be read or is too large (`why` says which).
+  const uint8_t *Record(const IndexEntry &entry, RecordRead &why);
 
   ByteSource &m_disk;
   const DiskGeometry m_geometry;
@@ -130,8 +140,11 @@ class SpanReader {
   bool m_offerUnreadable = false;
   bool m_ended = false;
   uint64_t m_skipped = 0;
+  uint64_t m_otherChannels = 0;
   uint64_t m_readErrors = 0;
   int64_t m_indexFailedAt = -1;
+  LossLog m_losses;
+  bool m_gone = false;
 };
 
 }  // namespace orvan::recorder

@@ -14,6 +14,7 @@ PACKAGES=(
   libcli11-dev nlohmann-json3-dev
   libssl-dev
   libewf-dev ewf-tools
+  libfuse3-dev fuse3
   libgtest-dev libgmock-dev
   fonts-dejavu-core fonts-dejavu-extra
   xvfb xauth x11-utils xdotool imagemagick

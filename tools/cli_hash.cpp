@@ -101,7 +101,11 @@ int RunHash(const HashCommandOptions &o) {
   progress.Clear();
 
   DamageReport damage;
+  for (const ByteRange &r : hashes.unreadable)
+    damage.losses.Add(
+        recorder::LostPart{recorder::LostPart::What::kSectors, -1, -1, r.offset, r.bytes});
   damage.readErrors = hashes.unreadableSectors;
+  damage.diskGone = hashes.gone;
   for (const std::string &e : hashes.readErrors) damage.Warn(e);
   if (!hashes.complete)
     damage.Warn("only " + std::to_string(hashes.bytes) + " of " + std::to_string(total) +

@@ -281,7 +281,11 @@ int RunPlay(const PlayOptions &o) {
   player->SetPacingEnabled(!o.noPacing);
 
   int exitCode = kExitOk;
-  if (diskPlayer && !diskPlayer->DiskValid()) {
+  // The player reads the disk's state on its own thread first.
+  if (diskPlayer)
+    TThread::WaitWhileServicing([&] { return diskPlayer->DiskChecked() || diskPlayer->Finished(); },
+                                600000);
+  if (diskPlayer && !diskPlayer->DiskValid() && !diskPlayer->DiskGone()) {
     const bool stateError = !host.Messages().empty();
     if (!stateError) std::fprintf(stderr, "Not a recorder disk: %s\n", path.c_str());
     exitCode = stateError ? kExitStateError : kExitRejected;
@@ -324,7 +328,9 @@ int RunPlay(const PlayOptions &o) {
     const auto now = std::chrono::steady_clock::now();
     const double elapsed = std::chrono::duration<double>(now - started).count();
     const bool refused = player->Finished();
-    if (g_stopSignal.load() != 0 || refused || exitCode != kExitOk) {
+    // A disk that stopped answering ends play at once: there is nothing
+    // more to show, and nothing to wait for.
+    if (g_stopSignal.load() != 0 || refused || exitCode != kExitOk || player->DiskGone()) {
       app.quit();
       return;
     }
@@ -354,8 +360,12 @@ int RunPlay(const PlayOptions &o) {
       exitCode = kExitError;
     }
   }
-  damage.readErrors += player->ReadErrors();
+  const recorder::LossLog losses = player->Losses();
+  // Each lost place is one of the player's read errors already.
+  damage.readErrors += player->ReadErrors() - losses.Places();
+  damage.Lost(losses);
   damage.skippedRecords += player->SkippedRecords();
+  damage.diskGone = player->DiskGone() || (diskPlayer && disk.Gone()) || clip.Gone();
   if (player->IndexStalled())
     damage.Warn("the index cannot be read at entry " + std::to_string(player->StalledAt()) +
                 ": playing ends there");

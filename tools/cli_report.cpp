@@ -2,9 +2,25 @@
 
 #include <cstdio>
 
+#include "recorder/export_manifest.h"
+
 namespace orvan::tools {
 
+void DamageReport::Lost(const recorder::LossLog &log) {
+  readErrors += log.Places();
+  losses.Merge(log);
+}
+
+void DamageReport::Lost(const recorder::LostPart &part) {
+  recorder::LossLog one;
+  one.Add(part);
+  Lost(one);
+}
+
 void DamageReport::AddTo(Json &object) const {
+  object["lost"] = recorder::LostJson(losses);
+  if (losses.NotListed()) object["lostNotListed"] = losses.NotListed();
+  if (diskGone) object["diskStoppedAnswering"] = true;
   object["warnings"] = warnings;
   object["readErrors"] = readErrors;
   object["skippedRecords"] = skippedRecords;
@@ -12,12 +28,19 @@ void DamageReport::AddTo(Json &object) const {
 
 int DamageReport::Finish(int exitCode, bool strict) const {
   if (!Partial()) return exitCode;
+  std::vector<std::string> parts = warnings;
+  const std::string summary = losses.Summary();
+  if (!summary.empty()) parts.insert(parts.begin(), summary);
   std::string line = "warning: ";
-  for (size_t i = 0; i < warnings.size(); ++i) line += (i ? "; " : "") + warnings[i];
-  if (warnings.empty())
+  for (size_t i = 0; i < parts.size(); ++i) line += (i ? "; " : "") + parts[i];
+  if (parts.empty())
     line += std::to_string(readErrors) + " read errors, " + std::to_string(skippedRecords) +
             " records skipped";
-  std::fprintf(stderr, "%s\n", line.c_str());
+  if (!parts.empty() || readErrors || skippedRecords) std::fprintf(stderr, "%s\n", line.c_str());
+  if (diskGone) {
+    std::fprintf(stderr, "%s\n", recorder::kDiskStoppedText);
+    return exitCode == kExitOk || exitCode == kExitPartial ? kExitError : exitCode;
+  }
   return strict && exitCode == kExitOk ? kExitPartial : exitCode;
 }
 

@@ -10,6 +10,7 @@
 #include "platform/output_file.h"
 #include "recorder/clip_format.h"
 #include "recorder/disk_layout.h"
+#include "recorder/read_losses.h"
 #include "tools/exit_codes.h"
 #include "tools/json_writer.h"
 
@@ -21,15 +22,25 @@ struct DamageReport {
   std::vector<std::string> warnings;
   uint64_t readErrors = 0;      // reads of the index, the event log or the clip that failed
   uint64_t skippedRecords = 0;  // index entries whose record was not played or copied
+  recorder::LossLog losses;     // where the sectors lost lay
+  bool diskGone = false;        // the disk stopped answering: the command ended there
 
   void Warn(const std::string &text) { warnings.push_back(text); }
-  bool Partial() const { return !warnings.empty() || readErrors || skippedRecords; }
-  // Adds "warnings": [...], "readErrors": N, "skippedRecords": M to the
+  // Sectors lost, each place a read error; their summary goes in the
+  // warning line.
+  void Lost(const recorder::LossLog &log);
+  void Lost(const recorder::LostPart &part);
+  bool Partial() const {
+    return !warnings.empty() || readErrors || skippedRecords || !losses.Empty() || diskGone;
+  }
+  // Adds "lost": [...] (and "lostNotListed"), "diskStoppedAnswering" when
+  // it did, "warnings": [...], "readErrors": N, "skippedRecords": M to the
   // end of a command's JSON object.
   void AddTo(Json &object) const;
   // Prints the one warning line on stderr when there is something to say,
-  // and turns a partial result into kExitPartial under --strict. Any other
-  // code is returned unchanged.
+  // and turns a partial result into kExitPartial under --strict. A disk
+  // that stopped answering is said on a line of its own and ends in
+  // kExitError whatever else. Any other code is returned unchanged.
   int Finish(int exitCode, bool strict) const;
 };
 

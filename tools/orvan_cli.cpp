@@ -23,6 +23,7 @@
 #include "recorder/disk_layout.h"
 #include "recorder/event_list.h"
 #include "recorder/index_search.h"
+#include "recorder/read_losses.h"
 #include "tools/cli_commands.h"
 #include "tools/cli_report.h"
 #include "tools/command_line.h"
@@ -89,17 +90,46 @@ struct CommandDisk {
 
 // The event log's header and records, as far as they can be read.
 void CheckEventLog(const EventLog &log, DamageReport &damage) {
+  if (log.gone) damage.diskGone = true;
   if (!log.headerRead) {
+    if (log.gone) return;
     ++damage.readErrors;
     damage.Warn("the event log cannot be read");
     return;
   }
+  for (const EventLog::LostSector &lost : log.lost)
+    damage.Lost(LostPart{LostPart::What::kEvents, lost.firstRecord, lost.lastRecord,
+                         lost.byteOffset, kSectorBytes});
   const size_t wanted = std::min(log.header.eventCount, kMaxEventCount);
   if (log.records.size() < wanted) {
-    ++damage.readErrors;
+    if (log.lost.empty()) ++damage.readErrors;
     damage.Warn("only " + std::to_string(log.records.size()) + " of " + std::to_string(wanted) +
                 " events could be read");
   }
+}
+
+// A block time for info; false, with what was lost and a warning ending in
+// `consequence`, when it cannot be read.
+bool InfoBlockTime(int64_t n, ByteSource &source, uint32_t &time, DamageReport &damage,
+                   const std::string &consequence) {
+  const BlockTimeRead read = ReadBlockTime(n, source, time);
+  const int64_t block = n / kEntriesPerBlock * kEntriesPerBlock;
+  switch (read) {
+    case BlockTimeRead::kRead:
+      return true;
+    case BlockTimeRead::kGone:
+      damage.diskGone = true;
+      return false;
+    case BlockTimeRead::kLost:
+      damage.Lost(LostPart{LostPart::What::kBlockTime, block, block, IndexEntryPosition(block),
+                           kSectorBytes});
+      break;
+    default:
+      ++damage.readErrors;
+      break;
+  }
+  damage.Warn("the index cannot be read at entry " + std::to_string(block) + ": " + consequence);
+  return false;
 }
 
 // The first and the last entry played are entries the recorder writes (a
@@ -149,16 +179,12 @@ int Info(const DiskOptions &o) {
   const DiskGeometry &g = disk.geometry;
   DamageReport &damage = disk.damage;
   uint32_t start = 0, end = 0;
-  if (!IndexBlockTime(0, source, start)) {
-    ++damage.readErrors;
-    damage.Warn("the index cannot be read at entry 0: the start time is unknown");
-  }
+  InfoBlockTime(0, source, start, damage, "the start time is unknown");
   const int64_t endBlock = g.playEnd / kEntriesPerBlock * kEntriesPerBlock;
-  if (!IndexBlockTime(g.playEnd, source, end) && endBlock > 0) {
-    ++damage.readErrors;
-    damage.Warn("the index cannot be read at entry " + std::to_string(endBlock) +
-                ": the end time is unknown");
-  }
+  if (endBlock == 0)
+    end = start;  // the same block, read already
+  else if (!damage.diskGone)
+    InfoBlockTime(g.playEnd, source, end, damage, "the end time is unknown");
   CheckIndexEnds(source, g, damage);
   const EventLog log = ReadEventLog(source);
   CheckEventLog(log, damage);
@@ -219,25 +245,6 @@ int Events(const DiskOptions &o) {
   return damage.Finish(kExitOk, o.switches.strict);
 }
 
-// Counts the reads that fail, for readers that carry on past them.
-class CountingSource final : public ByteSource {
- public:
-  explicit CountingSource(ByteSource &inner) : m_inner(inner) {}
-  bool Seek(uint64_t offset) override { return Count(m_inner.Seek(offset)); }
-  bool Read(void *buffer, size_t length, size_t *got = nullptr) override {
-    return Count(m_inner.Read(buffer, length, got));
-  }
-  uint64_t Failures() const { return m_failures; }
-
- private:
-  bool Count(bool ok) {
-    if (!ok) ++m_failures;
-    return ok;
-  }
-  ByteSource &m_inner;
-  uint64_t m_failures = 0;
-};
-
 int Search(const DiskOptions &o) {
   CommandDisk disk;
   if (int rc = disk.Resolve(o.source)) return rc;
@@ -247,13 +254,15 @@ int Search(const DiskOptions &o) {
   if (!ParseWhen(o.when, target, error)) return Fail(kExitError, error);
   if (int rc = disk.Open(true)) return rc;
   DamageReport &damage = disk.damage;
-  CountingSource counted(disk.source);
-  const int64_t entry = SearchTime(counted, disk.geometry, target);
-  if (counted.Failures()) {
-    damage.readErrors += counted.Failures();
-    damage.Warn(std::to_string(counted.Failures()) +
-                " reads of the index failed: the entry found may be wrong");
-  }
+  SearchReport report;
+  const int64_t entry = SearchTime(disk.source, disk.geometry, target, &report);
+  for (const int64_t block : report.unreadableBlocks)
+    damage.Lost(LostPart{LostPart::What::kBlockTime, block, block, IndexEntryPosition(block),
+                         kSectorBytes});
+  if (!report.unreadableBlocks.empty())
+    damage.Warn(std::to_string(report.unreadableBlocks.size()) +
+                " block times cannot be read: the blocks next to them decided");
+  damage.diskGone = report.gone;
   if (o.switches.json) {
     Json found = {{"target", target}, {"entry", entry}};
     damage.AddTo(found);
@@ -325,8 +334,11 @@ int Export(const DiskOptions &o) {
   copy.WaitFor();
   std::fprintf(stderr, "\rcopying: %lld %s written, done        \n",
                static_cast<long long>(copy.EntriesWritten()), what);
-  damage.readErrors += copy.ReadErrors();
+  // Each lost place is one of the copy's read errors already.
+  damage.readErrors += copy.ReadErrors() - copy.Losses().Places();
+  damage.Lost(copy.Losses());
   damage.skippedRecords += copy.SkippedRecords();
+  damage.diskGone = copy.DiskGone();
   if (copy.IndexFailedAt() >= 0)
     damage.Warn("the index cannot be read at entry " + std::to_string(copy.IndexFailedAt()) +
                 (media ? ": the export ends there" : ": the clip ends there"));
@@ -338,6 +350,7 @@ int Export(const DiskOptions &o) {
                          "damaged"));
   switch (copy.Failure()) {
     case CopyFailure::None:
+    case CopyFailure::DiskGone:  // what was copied is finished, and said to be incomplete
       break;
     case CopyFailure::NotRecorderDisk:
       return Fail(kExitRejected, "Not a recorder disk: " + disk.where.path);
@@ -368,6 +381,7 @@ int Export(const DiskOptions &o) {
                                {"magic", Hex32(copy.ClipMagic())}};
     result["files"] = FilesJson(copy.Files());
     result["manifest"] = copy.ManifestPath();
+    result["complete"] = copy.Complete();
     damage.AddTo(result);
     PrintJson(result);
   } else if (media) {

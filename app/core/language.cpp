@@ -163,6 +163,7 @@ constexpr KeyInfo kKeys[kTextKeyCount] = {
     {"Save_title", "Save"},
     {"Avi_saving", "AVI Saving"},
     {"Panel_stop", "StopAVI"},
+    {"DiskStoppedAnswering", "The disk stopped answering"},
 };
 
 std::string Trim(std::string_view s) {

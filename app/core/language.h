@@ -161,6 +161,7 @@ enum class TextKey {
   Save_title,
   Avi_saving,
   Panel_stop,
+  DiskStoppedAnswering,
   Count
 };
 

@@ -566,9 +566,22 @@ void StopPlayer(Player *&player) {
 }
 }  // namespace
 
-void TLiveForm::StopDiskThread() { StopPlayer(m_diskThread); }
+// The source is interrupted first: a player inside a read of a slow or
+// hung disk gives it up at once, so the wait for it never waits for the
+// disk.
+void TLiveForm::StopDiskThread() {
+  if (!m_diskThread) return;
+  if (m_diskHandle) m_diskHandle->Interrupt();
+  StopPlayer(m_diskThread);
+  if (m_diskHandle) m_diskHandle->ClearInterrupt();
+}
 
-void TLiveForm::StopClipThread() { StopPlayer(m_clipThread); }
+void TLiveForm::StopClipThread() {
+  if (!m_clipThread) return;
+  if (m_clipFiles) m_clipFiles->Interrupt();
+  StopPlayer(m_clipThread);
+  if (m_clipFiles) m_clipFiles->ClearInterrupt();
+}
 
 void TLiveForm::CloseClipFiles() { m_clipFiles.reset(); }
 
@@ -669,8 +682,8 @@ void TLiveForm::ImagePlayClick() {
 void TLiveForm::ScanRecorderDisks() {
   DeviceCombo->clear();
   m_scanMessages.clear();
-  const std::vector<recorder::FoundDisk> found =
-      recorder::ScanRecorderDisks(orvan::DriveTable::Process(), &m_scanMessages);
+  const std::vector<recorder::FoundDisk> found = recorder::ScanRecorderDisks(
+      orvan::DriveTable::Process(), &m_scanMessages, kMainThreadReadLimit);
   for (const recorder::FoundDisk &disk : found) DeviceCombo->addItem(Q(disk.name));
   DescribeDevices(found);
   if (DeviceCombo->count() == 0) {
@@ -694,9 +707,11 @@ bool TLiveForm::OpenSelectedDisk() {
     return false;
   }
   m_diskHandle = std::move(disk);
-  if (EventForm)
+  if (EventForm) {
+    const orvan::platform::ReadDeadline bound(kMainThreadReadLimit);
     EventForm->LoadEvents(*m_diskHandle,
                           [this](uint32_t seconds) { JumpToEventTime(this, seconds); });
+  }
   LoadRecordingMap();
   m_diskThread =
       new recorder::PlayHDDThread(*this, m_diskHandle.get(), Sinks(), drive, m_grabber.get());
@@ -925,7 +940,8 @@ bool TLiveForm::SearchDisk(uint32_t seconds) {
   m_diskThread->Pause();
   // A search that found its place plays from there, whatever the label
   // said before.
-  if (m_diskThread->SearchTime(seconds) < 0) return false;
+  // The player searches on its own thread: a slow disk never holds the window.
+  if (!m_diskThread->SearchTimeOnPlayer(seconds)) return false;
   ShowPlayState(PlayState::kPlaying);
   return true;
 }
@@ -966,6 +982,13 @@ void TLiveForm::CloseSavingIndicator() {
 
 void TLiveForm::ShowMessage(const std::string &text, const std::string &caption) {
   Inform(Q(text), Q(caption));
+}
+
+void TLiveForm::DiskStoppedAnswering() {
+  const QString text = Q(CaptionFor(TextKey::DiskStoppedAnswering, m_language, m_texts));
+  PlayLabel->setText(QString());
+  QMetaObject::invokeMethod(
+      this, [this, text] { Inform(text, windowTitle()); }, Qt::QueuedConnection);
 }
 
 // ---- language, configuration, About, full screen ----

@@ -22,6 +22,7 @@
 #include <QRect>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -224,6 +225,9 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void SetRecordingLayout(int quad) override;
   void CloseSavingIndicator() override;
   void ShowMessage(const std::string &text, const std::string &caption) override;
+  // The language's "The disk stopped answering", shown once the player's
+  // call has returned (the player never waits on a message box).
+  void DiskStoppedAnswering() override;
   void MovePlayBarButton(int left) override;
   bool AudioChecked() override;
   orvan::recorder::PlayBarState &PlayBar() override { return m_playBar; }
@@ -442,6 +446,10 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   int m_playSource = kHddPlay;
   int m_language = 0;
   PlayState m_playState = PlayState::kNone;
+  // The longest the main thread reads a disk for at a time (the event list,
+  // the scan of each drive, the last entry before a copy): a slow disk
+  // costs that much of it at most, and the rest is read on threads.
+  static constexpr std::chrono::milliseconds kMainThreadReadLimit{2000};
   bool m_fullScreen = false;
   bool m_wholePicture = false;  // the trim choice, sent to every viewer
   bool m_barDragging = false;

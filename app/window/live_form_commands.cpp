@@ -315,8 +315,12 @@ void TLiveForm::CopyBtnClick() {
   // copies too, so the whole recording can be copied.
   StopDiskThread();
   uint32_t lastSeconds = 0;
-  if (m_diskHandle && recorder::LastPlayedEntryTime(*m_diskHandle, geometry, lastSeconds) &&
-      int64_t{lastSeconds} > SystemTimeToRecorderSeconds(diskEnd))
+  bool lastKnown = false;
+  if (m_diskHandle) {
+    const orvan::platform::ReadDeadline bound(kMainThreadReadLimit);
+    lastKnown = recorder::LastPlayedEntryTime(*m_diskHandle, geometry, lastSeconds);
+  }
+  if (lastKnown && int64_t{lastSeconds} > SystemTimeToRecorderSeconds(diskEnd))
     diskEnd = RecorderSecondsToSystemTime(int64_t{lastSeconds});
   // The copy window reads the disk on its own: this one's handle closes,
   // but the play bar's marks, the status line and the search time stay as
@@ -348,8 +352,8 @@ void TLiveForm::ReturnToShownTime(int drive, int64_t seconds, bool play) {
       !player->DiskValid())
     return;
   player->Pause();
-  player->SearchTime(uint32_t(seconds));  // plays from there
-  if (!play) player->Pause();             // the jump waits for the next Play
+  player->SearchTimeOnPlayer(uint32_t(seconds));  // plays from there, searched on its thread
+  if (!play) player->Pause();                     // the jump waits for the next Play
   ShowPlayState(play ? PlayState::kPlaying : PlayState::kPaused);
 }
 

@@ -277,9 +277,12 @@ void TLiveForm::JumpBySeconds(int deltaSeconds) {
   if (from <= 0) return;  // nothing shown yet: no time to move from
   const int64_t target = std::max<int64_t>(0, from + deltaSeconds);
   player->Pause();
-  player->SkipBefore(uint32_t(std::min<int64_t>(target, UINT32_MAX)));
-  if (player->SearchTime(uint32_t(std::min<int64_t>(target, UINT32_MAX))) >= 0)
-    ShowPlayState(PlayState::kPlaying);
+  const uint32_t seconds = uint32_t(std::min<int64_t>(target, UINT32_MAX));
+  player->SkipBefore(seconds);
+  // A disk is searched on its player's thread, never on the window's.
+  const bool found = player == m_diskThread ? m_diskThread->SearchTimeOnPlayer(seconds)
+                                            : player->SearchTime(seconds) >= 0;
+  if (found) ShowPlayState(PlayState::kPlaying);
 }
 
 std::vector<uint32_t> TLiveForm::RecordedEventTimes() const {

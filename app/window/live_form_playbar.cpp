@@ -76,7 +76,7 @@ int TLiveForm::PlayBarXOfEntry(int64_t n) const {
 void TLiveForm::StopRecordingMapThread() {
   if (!m_mapThread.joinable()) return;
   m_mapStop = true;
-  m_mapThread.join();  // at most the read in progress
+  m_mapThread.join();  // reads end at the stop (the source looks at it while it waits)
   m_mapStop = false;
 }
 
@@ -95,6 +95,8 @@ void TLiveForm::LoadRecordingMap() {
     m_mapThread = std::thread([this, path, generation, pickers] {
       auto map = std::make_shared<recorder::CRecordingMap>();
       orvan::DiskSource disk;
+      // A read in progress ends as soon as the window asks the thread to.
+      disk.SetStopFlag(&m_mapStop);
       recorder::DiskGeometry geometry;
       if (disk.OpenPath(path) == orvan::DriveOpenStatus::Ok &&
           recorder::ReadGeometry(disk, geometry) == recorder::GeometryStatus::Ok)

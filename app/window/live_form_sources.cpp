@@ -31,7 +31,8 @@ QString DraggedFile(const QMimeData *data) {
 }
 
 // Why `path` cannot be listed as a recorder disk; empty when it can.
-std::string RecorderDiskRefusal(const std::string &path) {
+std::string RecorderDiskRefusal(const std::string &path, std::chrono::milliseconds limit) {
+  const orvan::platform::ReadDeadline bound(limit);
   orvan::DiskSource probe;
   if (probe.OpenPath(path) != orvan::DriveOpenStatus::Ok) return probe.LastError();
   std::vector<uint8_t> head(recorder::kProbeBytes);
@@ -57,7 +58,7 @@ void TLiveForm::OpenImageClick() {
 
 bool TLiveForm::OpenImageFile(const QString &path) {
   const std::string file = path.toStdString();
-  const std::string refusal = RecorderDiskRefusal(file);
+  const std::string refusal = RecorderDiskRefusal(file, kMainThreadReadLimit);
   if (!refusal.empty()) {
     Inform(QString::fromStdString(refusal), windowTitle());
     return false;

@@ -52,7 +52,7 @@ std::string MakeRecorder(const test::TempDir &dir, const std::string &name) {
 
 }  // namespace
 
-TEST(DriveTable, imagesComeFirst_thenWholeDisksInNameOrder_withoutLoopRamZram) {
+TEST(DriveTable, imagesComeFirst_thenWholeDisksInNameOrder_withoutEmptyLoopsRamZram) {
   test::TempDir sys;
   for (const char *name : {"sdb", "loop0", "ram3", "zram0", "nvme0n1", "sda", "loop12"})
     fs::create_directory(sys.Path() / name);
@@ -68,6 +68,17 @@ TEST(DriveTable, imagesComeFirst_thenWholeDisksInNameOrder_withoutLoopRamZram) {
   EXPECT_EQ(table.Find(4)->number, 4);
   EXPECT_EQ(table.Find(5), nullptr);
   EXPECT_EQ(table.Find(-1), nullptr);
+}
+
+TEST(DriveTable, loopDeviceWithAnImageAttached_isListed_unattachedOnesAreNot) {
+  test::TempDir sys;
+  for (const char *name : {"loop0", "loop3", "sda"}) fs::create_directory(sys.Path() / name);
+  fs::create_directories(sys.Path() / "loop3" / "loop");
+  WriteBytes((sys.Path() / "loop3" / "loop" / "backing_file").string(), {'/', 'x', '\n'});
+  DriveTable table({}, sys.Path().string());
+  ASSERT_EQ(table.Drives().size(), 2u);
+  EXPECT_EQ(table.Find(0)->path, "/dev/loop3");
+  EXPECT_EQ(table.Find(1)->path, "/dev/sda");
 }
 
 TEST(DriveTable, anImagePutFirst_isDriveZero_theRestMoveDown_andAListedOneMoves) {
@@ -108,7 +119,7 @@ TEST(DiskSource, readsOnlyWholeAlignedSectors_andKeepsPositionOnFailure) {
   WriteBytes(dir.File("d.img"), bytes);
   DiskSource src;
   ASSERT_EQ(src.OpenPath(dir.File("d.img")), DriveOpenStatus::Ok);
-  uint8_t buf[1024];
+  uint8_t buf[2048];
   EXPECT_FALSE(src.Seek(100));
   EXPECT_TRUE(src.Seek(512));
   EXPECT_FALSE(src.Read(buf, 100));

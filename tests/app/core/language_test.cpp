@@ -6,6 +6,7 @@
 
 #include "app/core/configuration.h"
 #include "app/core/language.h"
+#include "app/core/window_rules.h"
 #include "tests/support/test_support.h"
 
 using namespace orvan::app;
@@ -115,6 +116,14 @@ TEST(EnglishTexts, fixedCaptions) {
   EXPECT_EQ(EnglishText(TextKey::Warning), "Warning");
   EXPECT_EQ(EnglishText(TextKey::Close_Player), "Close the player?");
   EXPECT_EQ(TextKeyName(TextKey::ThiswillstopHDDplaycontinue), "ThiswillstopHDDplaycontinue");
+}
+
+TEST(EnglishTexts, diskStoppedAnswering_hasAnEnglishTextAndARussianOne) {
+  EXPECT_EQ(EnglishText(TextKey::DiskStoppedAnswering), "The disk stopped answering");
+  const LanguageTexts t = ReadLanguageFile(orvan::test::SourceDir() + "/app/Language_Russian.ini");
+  EXPECT_EQ(t.Get(TextKey::DiskStoppedAnswering), "Диск перестал отвечать");
+  EXPECT_EQ(CaptionFor(TextKey::DiskStoppedAnswering, 0, t), "The disk stopped answering");
+  EXPECT_EQ(CaptionFor(TextKey::DiskStoppedAnswering, 1, t), "Диск перестал отвечать");
 }
 
 TEST(Configuration, languageByteIsWrittenAndReadBack) {

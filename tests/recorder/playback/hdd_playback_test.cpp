@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +18,7 @@ extern "C" {
 #include "recorder/play_hdd_thread.h"
 #include "tests/recorder/image_helpers.h"
 #include "tests/recorder/playback/playback_fixtures.h"
+#include "tests/support/faulty_source.h"
 
 using namespace orvan;
 using namespace orvan::recorder;
@@ -43,8 +45,14 @@ struct OpenDisk {
 // A disk image opened read-only with a player on it, four viewers and a
 // headless host.
 struct DiskPlay {
+  // The player reads the disk's state and span on its own thread first.
   explicit DiskPlay(const std::string &path, IScreenGrabber *screen = nullptr)
-      : d(path), player(host, &d.disk, viewers.Sinks(), 0, screen) {}
+      : d(path), player(host, &d.disk, viewers.Sinks(), 0, screen) {
+    ServiceUntil([this] {
+      return player.Finished() ||
+             (player.DiskChecked() && (!player.DiskValid() || !host.StartLabel().empty()));
+    });
+  }
   OpenDisk d;
   HeadlessHost host;
   FourViewers viewers;
@@ -565,4 +573,58 @@ TEST(PlayHDDThread, destroyedMidPlay_returnsPromptly) {
   ASSERT_TRUE(ServiceUntil([&] { return viewers.TotalPictures() >= 10; }));
   player.reset();  // no Terminate or WaitFor first: the destructor does both
   EXPECT_LT(viewers.TotalPictures(), size_t(summary.pictures));
+}
+
+// A bad index sector costs its entries only: the player goes on behind it to
+// the end, and says where the loss lay.
+TEST(PlayHDDThread, lostIndexSector_isPassedOver_andPlayingReachesTheEnd) {
+  tools::SampleSummary summary;
+  const std::string path = orvan::test::SampleImage("lostsector.img", FourChannels(6), &summary);
+  orvan::test::FaultySource disk(orvan::test::ReadFileBytes(path));
+  disk.Device().FailBytes(kIndexAreaOffset + 5 * 512, kIndexAreaOffset + 6 * 512);
+  HeadlessHost host;
+  FourViewers viewers;
+  PlayHDDThread player(host, &disk, viewers.Sinks(), 0);
+  player.SetPacingEnabled(false);
+  ASSERT_TRUE(ServiceUntil([&] { return player.DiskChecked(); }));
+  player.Play();
+  ASSERT_TRUE(ServiceUntil([&] { return player.AtEnd(); }));
+  player.Pause();
+  EXPECT_GE(player.LastPlayedTime(), summary.lastTime);
+  const LossLog losses = player.Losses();
+  ASSERT_EQ(losses.Parts().size(), 1u);
+  // Index bytes 2560..3071: entries 128 to 153 (which runs on into the next).
+  EXPECT_EQ(losses.Parts()[0].firstEntry, 128);
+  EXPECT_EQ(losses.Parts()[0].lastEntry, 153);
+  EXPECT_FALSE(player.IndexStalled());
+  EXPECT_FALSE(player.DiskGone());
+}
+
+// A disk pulled while playing: the player tells its host once, plays
+// nothing more and its reads end at once.
+TEST(PlayHDDThread, diskPulledWhilePlaying_tellsTheHostOnce_andStops) {
+  tools::SampleSummary summary;
+  const std::string path = orvan::test::SampleImage("pulled.img", FourChannels(60), &summary);
+  orvan::test::FaultySource disk(orvan::test::ReadFileBytes(path));
+  HeadlessHost host;
+  FourViewers viewers;
+  PlayHDDThread player(host, &disk, viewers.Sinks(), 0);
+  player.SetPacingEnabled(false);
+  ASSERT_TRUE(ServiceUntil([&] { return player.DiskChecked(); }));
+  player.Play();
+  ASSERT_TRUE(ServiceUntil([&] { return viewers.TotalPictures() >= 20; }));
+  ASSERT_TRUE(player.Pause());
+  ASSERT_FALSE(player.AtEnd());
+  disk.Device().FailEverything(EIO);
+  player.Play();
+  ASSERT_TRUE(ServiceUntil([&] { return host.DiskStoppedCalls() > 0; }));
+  EXPECT_TRUE(player.DiskGone());
+  const size_t shown = viewers.TotalPictures();
+  const uint64_t asked = disk.Device().Reads();
+  player.Play();  // nothing to play any more
+  ServiceUntil([] { return false; }, 100);
+  EXPECT_EQ(viewers.TotalPictures(), shown);
+  EXPECT_EQ(disk.Device().Reads(), asked);
+  EXPECT_EQ(host.DiskStoppedCalls(), 1);
+  EXPECT_LT(player.LastPlayedTime(), summary.lastTime);
 }
