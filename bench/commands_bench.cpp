@@ -22,8 +22,8 @@
 #include "bench/bench_disk.h"
 #include "bench/bench_figures.h"
 #include "platform/disk_source.h"
-#include "recorder/copy_hdd_thread.h"
-#include "recorder/play_hdd_thread.h"
+#include "recorder/export/copy_hdd_thread.h"
+#include "recorder/playback/play_hdd_thread.h"
 #include "tests/support/test_support.h"
 #include "tools/sample_recording.h"
 

@@ -17,7 +17,7 @@
 #include "app/window/event_form.h"
 #include "app/window/live_form.h"
 #include "platform/disk_source.h"
-#include "recorder/play_hdd_thread.h"
+#include "recorder/playback/play_hdd_thread.h"
 #include "tests/support/test_support.h"
 
 using namespace orvan::app;

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "recorder/clip_format.h"
+#include "recorder/layout/clip_format.h"
 
 using namespace orvan::recorder;
 

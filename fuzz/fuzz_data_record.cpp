@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_source.h"
-#include "recorder/disk_layout.h"
+#include "recorder/layout/disk_layout.h"
 
 using namespace orvan::recorder;
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "recorder/disk_layout.h"
+#include "recorder/layout/disk_layout.h"
 
 using namespace orvan::recorder;
 

@@ -3,8 +3,8 @@
 #include <cstdint>
 
 #include "fuzz/fuzz_source.h"
-#include "recorder/disk_layout.h"
-#include "recorder/event_list.h"
+#include "recorder/layout/disk_layout.h"
+#include "recorder/layout/event_list.h"
 
 using namespace orvan::recorder;
 

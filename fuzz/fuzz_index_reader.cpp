@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "fuzz/fuzz_source.h"
-#include "recorder/disk_layout.h"
-#include "recorder/index_search.h"
+#include "recorder/layout/disk_layout.h"
+#include "recorder/layout/index_search.h"
 
 using namespace orvan::recorder;
 

@@ -25,7 +25,7 @@
 //
 // Threads: a source has one position and no lock of its own. A reader used
 // from two threads guards each single Seek and each single Read with its own
-// lock (see recorder/locked_source.h). Interrupt(), ClearInterrupt() and
+// lock (see recorder/layout/locked_source.h). Interrupt(), ClearInterrupt() and
 // Gone() may be called from any thread.
 #pragma once
 

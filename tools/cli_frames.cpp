@@ -1,5 +1,5 @@
 // "orvan-cli frames DISK --from WHEN --to WHEN": the table of every index
-// entry of a span (recorder/frames_table.h), as CSV or JSON, with the timing
+// entry of a span (recorder/export/frames_table.h), as CSV or JSON, with the timing
 // analysis of each channel's pictures in the JSON. The span is read as a
 // Matroska or MP4 export of it would be (from each channel's key picture at
 // or before the start), so the table says where such an export puts each
@@ -16,11 +16,11 @@
 #include "platform/disk_source.h"
 #include "platform/output_file.h"
 #include "platform/wintime.h"
-#include "recorder/disk_layout.h"
-#include "recorder/export_manifest.h"
-#include "recorder/frames_table.h"
-#include "recorder/media_export.h"
-#include "recorder/span_plan.h"
+#include "recorder/export/export_manifest.h"
+#include "recorder/export/frames_table.h"
+#include "recorder/export/media_export.h"
+#include "recorder/export/span_plan.h"
+#include "recorder/layout/disk_layout.h"
 #include "tools/cli_commands.h"
 #include "tools/cli_report.h"
 #include "tools/exit_codes.h"

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "recorder/export_manifest.h"
+#include "recorder/export/export_manifest.h"
 
 namespace orvan::tools {
 

@@ -8,9 +8,9 @@
 
 #include "platform/disk_source.h"
 #include "platform/output_file.h"
-#include "recorder/clip_format.h"
-#include "recorder/disk_layout.h"
-#include "recorder/read_losses.h"
+#include "recorder/layout/clip_format.h"
+#include "recorder/layout/disk_layout.h"
+#include "recorder/layout/read_losses.h"
 #include "tools/exit_codes.h"
 #include "tools/json_writer.h"
 

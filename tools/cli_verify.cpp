@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "recorder/export_manifest.h"
+#include "recorder/export/export_manifest.h"
 #include "tools/cli_commands.h"
 #include "tools/exit_codes.h"
 #include "tools/json_writer.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/output_file.h"
-#include "recorder/disk_layout.h"
+#include "recorder/layout/disk_layout.h"
 
 namespace orvan::tools {
 

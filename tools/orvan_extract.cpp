@@ -8,7 +8,7 @@
 
 #include "platform/disk_source.h"
 #include "platform/output_file.h"
-#include "recorder/disk_layout.h"
+#include "recorder/layout/disk_layout.h"
 #include "tools/command_line.h"
 #include "tools/exit_codes.h"
 

@@ -14,7 +14,7 @@ extern "C" {
 #include <vector>
 
 #include "platform/wintime.h"
-#include "recorder/disk_layout.h"
+#include "recorder/layout/disk_layout.h"
 #include "tools/disk_image.h"
 
 namespace orvan::tools {

@@ -16,8 +16,8 @@
 #include "app/window/captions.h"
 #include "app/window/time_edit.h"
 #include "platform/log.h"
-#include "recorder/clip_format.h"
-#include "recorder/copy_hdd_thread.h"
+#include "recorder/export/copy_hdd_thread.h"
+#include "recorder/layout/clip_format.h"
 
 namespace orvan::app {
 

@@ -13,7 +13,7 @@
 
 #include "app/core/language.h"
 #include "platform/disk_source.h"
-#include "recorder/event_list.h"
+#include "recorder/layout/event_list.h"
 
 class QCheckBox;
 class QComboBox;

@@ -41,10 +41,10 @@
 #include "media/codec_library.h"
 #include "platform/log.h"
 #include "platform/thread.h"
-#include "recorder/clip_format.h"
-#include "recorder/disk_discovery.h"
-#include "recorder/play_file_thread.h"
-#include "recorder/play_hdd_thread.h"
+#include "recorder/layout/clip_format.h"
+#include "recorder/layout/disk_discovery.h"
+#include "recorder/playback/play_file_thread.h"
+#include "recorder/playback/play_hdd_thread.h"
 
 namespace orvan::app {
 

@@ -37,9 +37,9 @@
 #include "app/window/keys_form.h"
 #include "platform/disk_source.h"
 #include "platform/source_registry.h"
-#include "recorder/disk_discovery.h"
-#include "recorder/playback_host.h"
-#include "recorder/recording_map.h"
+#include "recorder/layout/disk_discovery.h"
+#include "recorder/layout/recording_map.h"
+#include "recorder/playback/playback_host.h"
 
 class QAction;
 class QCheckBox;

@@ -27,9 +27,9 @@
 #include "platform/log.h"
 #include "platform/output_file.h"
 #include "platform/thread.h"
-#include "recorder/disk_discovery.h"
-#include "recorder/play_file_thread.h"
-#include "recorder/play_hdd_thread.h"
+#include "recorder/layout/disk_discovery.h"
+#include "recorder/playback/play_file_thread.h"
+#include "recorder/playback/play_hdd_thread.h"
 
 namespace orvan::app {
 

@@ -19,8 +19,8 @@
 #include "app/window/live_form.h"
 #include "app/window/picture_control.h"
 #include "app/window/time_edit.h"
-#include "recorder/play_file_thread.h"
-#include "recorder/play_hdd_thread.h"
+#include "recorder/playback/play_file_thread.h"
+#include "recorder/playback/play_hdd_thread.h"
 
 namespace orvan::app {
 

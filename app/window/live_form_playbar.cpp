@@ -14,8 +14,8 @@
 #include "app/window/live_form.h"
 #include "app/window/picture_control.h"
 #include "app/window/time_edit.h"
-#include "recorder/clip_format.h"
-#include "recorder/play_hdd_thread.h"
+#include "recorder/layout/clip_format.h"
+#include "recorder/playback/play_hdd_thread.h"
 
 namespace orvan::app {
 

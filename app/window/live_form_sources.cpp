@@ -15,8 +15,8 @@
 #include "app/window/live_form.h"
 #include "app/window/picture_control.h"
 #include "platform/disk_source.h"
-#include "recorder/disk_discovery.h"
-#include "recorder/disk_layout.h"
+#include "recorder/layout/disk_discovery.h"
+#include "recorder/layout/disk_layout.h"
 
 namespace orvan::app {
 

@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/disk_source.h"
-#include "recorder/disk_layout.h"
+#include "recorder/layout/disk_layout.h"
 #include "tests/support/test_support.h"
 #include "tools/disk_image.h"
 

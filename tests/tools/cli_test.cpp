@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/disk_source.h"
-#include "recorder/clip_format.h"
-#include "recorder/disk_layout.h"
+#include "recorder/layout/clip_format.h"
+#include "recorder/layout/disk_layout.h"
 #include "tests/recorder/image_helpers.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/tool_runner.h"

@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/disk_source.h"
-#include "recorder/disk_layout.h"
+#include "recorder/layout/disk_layout.h"
 #include "tests/support/faulty_mount.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/tool_runner.h"

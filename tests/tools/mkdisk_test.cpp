@@ -9,8 +9,8 @@ extern "C" {
 #include <gtest/gtest.h>
 
 #include "platform/disk_source.h"
-#include "recorder/disk_layout.h"
-#include "recorder/event_list.h"
+#include "recorder/layout/disk_layout.h"
+#include "recorder/layout/event_list.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/tool_runner.h"
 

@@ -10,7 +10,7 @@
 #include <filesystem>
 
 #include "app/window/live_form.h"
-#include "recorder/play_hdd_thread.h"
+#include "recorder/playback/play_hdd_thread.h"
 #include "tests/app/gui/window_fixture.h"
 #include "tests/support/faulty_mount.h"
 #include "tests/support/test_support.h"

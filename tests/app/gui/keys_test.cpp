@@ -19,7 +19,7 @@
 #include "app/window/event_form.h"
 #include "app/window/live_form.h"
 #include "app/window/time_edit.h"
-#include "recorder/play_hdd_thread.h"
+#include "recorder/playback/play_hdd_thread.h"
 #include "tests/app/gui/window_fixture.h"
 #include "tools/sample_recording.h"
 

@@ -28,7 +28,7 @@
 #include "app/window/keys_form.h"
 #include "app/window/live_form.h"
 #include "app/window/save_form.h"
-#include "recorder/play_hdd_thread.h"
+#include "recorder/playback/play_hdd_thread.h"
 #include "tests/app/gui/window_fixture.h"
 #include "tools/sample_recording.h"
 

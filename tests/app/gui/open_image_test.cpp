@@ -16,8 +16,8 @@
 
 #include "app/window/live_form.h"
 #include "platform/disk_source.h"
-#include "recorder/disk_discovery.h"
-#include "recorder/play_hdd_thread.h"
+#include "recorder/layout/disk_discovery.h"
+#include "recorder/playback/play_hdd_thread.h"
 #include "tests/app/gui/window_fixture.h"
 #include "tests/support/ewf_writer.h"
 #include "tools/disk_image.h"

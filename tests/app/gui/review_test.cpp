@@ -17,7 +17,7 @@
 #include "app/window/keys_form.h"
 #include "app/window/live_form.h"
 #include "display/display_manager.h"
-#include "recorder/play_hdd_thread.h"
+#include "recorder/playback/play_hdd_thread.h"
 #include "tests/app/gui/window_fixture.h"
 #include "tools/disk_image.h"
 #include "tools/sample_recording.h"

@@ -11,9 +11,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "recorder/copy_hdd_thread.h"
-#include "recorder/export_manifest.h"
-#include "recorder/frames_table.h"
+#include "recorder/export/copy_hdd_thread.h"
+#include "recorder/export/export_manifest.h"
+#include "recorder/export/frames_table.h"
 #include "tests/recorder/export/media_readback.h"
 #include "tests/support/test_support.h"
 #include "tools/sample_recording.h"

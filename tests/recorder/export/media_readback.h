@@ -12,7 +12,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-#include "recorder/disk_layout.h"
+#include "recorder/layout/disk_layout.h"
 
 namespace orvan::test {
 

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "recorder/index_search.h"
-#include "recorder/read_ahead_source.h"
-#include "recorder/span_reader.h"
+#include "recorder/export/span_reader.h"
+#include "recorder/layout/index_search.h"
+#include "recorder/layout/read_ahead_source.h"
 #include "tests/recorder/image_helpers.h"
 #include "tests/support/test_support.h"
 

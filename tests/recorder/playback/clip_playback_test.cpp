@@ -5,9 +5,9 @@
 #include <functional>
 
 #include "platform/disk_source.h"
-#include "recorder/clip_format.h"
-#include "recorder/headless_host.h"
-#include "recorder/play_file_thread.h"
+#include "recorder/layout/clip_format.h"
+#include "recorder/playback/headless_host.h"
+#include "recorder/playback/play_file_thread.h"
 #include "tests/recorder/playback/playback_fixtures.h"
 
 using namespace orvan;

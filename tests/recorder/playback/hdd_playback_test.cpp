@@ -13,9 +13,9 @@ extern "C" {
 
 #include "platform/av_handles.h"
 #include "platform/disk_source.h"
-#include "recorder/clip_format.h"
-#include "recorder/headless_host.h"
-#include "recorder/play_hdd_thread.h"
+#include "recorder/layout/clip_format.h"
+#include "recorder/playback/headless_host.h"
+#include "recorder/playback/play_hdd_thread.h"
 #include "tests/recorder/image_helpers.h"
 #include "tests/recorder/playback/playback_fixtures.h"
 #include "tests/support/faulty_source.h"

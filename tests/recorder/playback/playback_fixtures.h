@@ -10,8 +10,8 @@
 
 #include "media/playback_sinks.h"
 #include "platform/thread.h"
-#include "recorder/disk_layout.h"
-#include "recorder/playback_thread.h"
+#include "recorder/layout/disk_layout.h"
+#include "recorder/playback/playback_thread.h"
 #include "tests/support/test_support.h"
 #include "tools/sample_recording.h"
 

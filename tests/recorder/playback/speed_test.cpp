@@ -6,8 +6,8 @@
 #include <atomic>
 
 #include "platform/disk_source.h"
-#include "recorder/headless_host.h"
-#include "recorder/play_hdd_thread.h"
+#include "recorder/playback/headless_host.h"
+#include "recorder/playback/play_hdd_thread.h"
 #include "tests/recorder/playback/playback_fixtures.h"
 
 using namespace orvan;

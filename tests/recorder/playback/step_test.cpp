@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/disk_source.h"
-#include "recorder/headless_host.h"
-#include "recorder/play_hdd_thread.h"
+#include "recorder/playback/headless_host.h"
+#include "recorder/playback/play_hdd_thread.h"
 #include "tests/recorder/playback/playback_fixtures.h"
 
 using namespace orvan;
