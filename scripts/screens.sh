@@ -71,7 +71,7 @@ TOP=$((HEIGHT - 559))
 sleep 3 # the sample plays
 
 # Backup group: SaveAVI; the indicator shows while it saves.
-click "$MAIN" 776 $((TOP + 236))
+click "$MAIN" 777 $((TOP + 218))
 choose_file "$WORK/saving.avi"
 SAVE=$(window "Save")
 sleep 3.5
@@ -81,7 +81,7 @@ click "$SAVE" 108 76 # its StopAVI panel ends the saving
 # Backup group: Copy. It asks whether to stop the playing disk (Yes is the
 # default); the copy window's Save copies the whole recorded span.
 sleep 1
-click "$MAIN" 835 $((TOP + 236))
+click "$MAIN" 837 $((TOP + 218))
 sleep 1
 xdotool key Return
 COPY=$(window "Copy")
