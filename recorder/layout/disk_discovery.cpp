@@ -53,8 +53,11 @@ bool Probe(int driveNumber, const DriveTable &table, DriveOpenStatus &status, st
     described->sizeBytes = source.SizeBytes();
     DiskGeometry geometry;
     if (ParseGeometry(probe, geometry) == GeometryStatus::Ok) {
+      // The recorded span ends at the last entry played, not at the start
+      // of the block that holds it (which the players' end label shows).
       described->spanKnown = IndexBlockTime(0, source, described->firstSeconds) &&
-                             IndexBlockTime(geometry.playEnd, source, described->lastSeconds);
+                             (LastPlayedEntryTime(source, geometry, described->lastSeconds) ||
+                              IndexBlockTime(geometry.playEnd, source, described->lastSeconds));
     }
   }
   return true;

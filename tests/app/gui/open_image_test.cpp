@@ -30,7 +30,7 @@ namespace {
 constexpr uint32_t kStart = 1202982297;  // 2008-02-14 09:44:57
 
 // A recorder image of 2000 entries, ten a second from kStart (block 0 at
-// 09:44:57, the last played block at 09:47:30).
+// 09:44:57, the last played entry at 09:48:16).
 std::string MakeDisk(const orvan::test::TempDir &dir, const std::string &name) {
   orvan::tools::RecorderImage image;
   for (int64_t i = 0; i < 2000; ++i) {
@@ -110,7 +110,7 @@ TEST_F(OpenImageTest, openImage_putsAnE01AtTheTop_selectsAndOpensIt_andEveryItem
   EXPECT_EQ(form->DiskThread()->DriveNumber(), 0);
   EXPECT_EQ(form->DiskHandle()->Path(), segments[0]);
 
-  const QString span = QStringLiteral("recorded 2008/02/14_09:44:57 \u2013 2008/02/14_09:47:30");
+  const QString span = QStringLiteral("recorded 2008/02/14_09:44:57 \u2013 2008/02/14_09:48:16");
   const uint64_t bytes = fs::file_size(first);
   const QString size = QString::fromStdString(orvan::recorder::SizeText(bytes));
   EXPECT_EQ(Tip(0), QString::fromStdString(segments[0]) + "\n" + size + "\n" + span);
@@ -119,7 +119,7 @@ TEST_F(OpenImageTest, openImage_putsAnE01AtTheTop_selectsAndOpensIt_andEveryItem
   // The status line shows the chosen one, the whole text as its tooltip.
   EXPECT_EQ(status->toolTip(), Tip(0));
   EXPECT_TRUE(
-      status->text().endsWith(size + "\nrecorded 2008/02/14_09:44:57 \u2013\n2008/02/14_09:47:30"))
+      status->text().endsWith(size + "\nrecorded 2008/02/14_09:44:57 \u2013\n2008/02/14_09:48:16"))
       << status->text().toStdString();
 
   combo->setCurrentIndex(1);

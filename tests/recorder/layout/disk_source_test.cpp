@@ -193,7 +193,7 @@ TEST(ScanRecorderDisks, listsRecorderDrivesOnly_andStopsAtTheFirstMissingDrive) 
   EXPECT_EQ(found[0].firstSeconds, 1202982297u);
   EXPECT_EQ(DescribeFoundDisk(found[0]), rec0 + "\n" + SizeText(fs::file_size(rec0)) +
                                              "\nrecorded 2008/02/14_09:44:57 \u2013 "
-                                             "2008/02/14_09:44:57");
+                                             "2008/02/14_09:44:59");
   EXPECT_EQ(found[1].driveNumber, 4);
   EXPECT_EQ(found[1].name, "Device_4");
   EXPECT_TRUE(messages.empty());
