@@ -111,6 +111,11 @@ EwfFileKind EwfKindOf(const uint8_t *bytes, size_t size) {
   return EwfFileKind::kNone;
 }
 
+std::string LibewfVersion() {
+  const char *version = libewf_get_version();
+  return version ? version : "";
+}
+
 std::string NextEwfSegmentName(const std::string &name) {
   const size_t dot = name.rfind('.');
   if (dot == std::string::npos || name.size() - dot != 4) return {};

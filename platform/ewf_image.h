@@ -36,6 +36,9 @@ EwfFileKind EwfKindOf(const uint8_t *bytes, size_t size);
 // when the name has no such extension or is the last one.
 std::string NextEwfSegmentName(const std::string &name);
 
+// The version of the libewf this program runs on ("20140816").
+std::string LibewfVersion();
+
 // How the section chain of one EWF segment file ends.
 enum class EwfSegmentEnd {
   kDone,     // the last segment of its set

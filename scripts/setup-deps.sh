@@ -5,6 +5,7 @@
 set -euo pipefail
 
 PACKAGES=(
+  poppler-utils
   build-essential g++ cmake ninja-build pkg-config git
   clang clang-format libclang-rt-14-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libyuv-dev

@@ -26,4 +26,8 @@ void AddFramesCommand(CommandLine &cli);
 // and SHA-256 (tools/cli_verify.cpp).
 void AddVerifyCommand(CommandLine &cli);
 
+// "report": the examination report of a disk, HTML or PDF
+// (tools/cli_exam_report.cpp, the content from app/report/).
+void AddExamReportCommand(CommandLine &cli);
+
 }  // namespace orvan::tools

@@ -13,15 +13,15 @@
 
 namespace orvan::app {
 
+std::string ConfigurationFolder() {
+  if (const char *xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) return xdg;
+  if (const char *home = std::getenv("HOME"); home && *home)
+    return (std::filesystem::path(home) / ".config").string();
+  return ".";
+}
+
 std::string ConfigurationPath() {
-  std::filesystem::path dir;
-  if (const char *xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
-    dir = xdg;
-  else if (const char *home = std::getenv("HOME"); home && *home)
-    dir = std::filesystem::path(home) / ".config";
-  else
-    dir = ".";
-  return (dir / "ORVANConfig.txt").string();
+  return (std::filesystem::path(ConfigurationFolder()) / "ORVANConfig.txt").string();
 }
 
 std::optional<int> ReadLanguageSetting(const std::string &path) {
@@ -47,6 +47,11 @@ std::string AboutText(int major, int minor, int release, int build) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "ZanthViewer\n\n ver. %d.%d.%d.%d", major, minor, release, build);
   return buf;
+}
+
+std::string ProgramVersionText() {
+  return std::to_string(ORVAN_VERSION_MAJOR) + "." + std::to_string(ORVAN_VERSION_MINOR) + "." +
+         std::to_string(ORVAN_VERSION_RELEASE) + "." + std::to_string(ORVAN_VERSION_BUILD);
 }
 
 std::string AboutText() {

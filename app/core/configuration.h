@@ -8,6 +8,10 @@
 
 namespace orvan::app {
 
+// The folder of the configuration (and of the case logs): $XDG_CONFIG_HOME,
+// else ~/.config.
+std::string ConfigurationFolder();
+
 // $XDG_CONFIG_HOME/ORVANConfig.txt, else ~/.config/ORVANConfig.txt.
 std::string ConfigurationPath();
 
@@ -24,5 +28,7 @@ bool WriteLanguageSetting(const std::string &path, int languageIndex);
 std::string AboutText(int major, int minor, int release, int build);
 // The about text of this build's version.
 std::string AboutText();
+// This build's version as the About box gives it ("1.0.14.0").
+std::string ProgramVersionText();
 
 }  // namespace orvan::app
