@@ -355,6 +355,7 @@ void TCopyForm::Timer1Timer() {
   const std::string error = m_thread->ErrorText();
   ProgressBar->setValue(1000);
   if (failure == recorder::CopyFailure::None) {
+    m_exported = m_thread->Files();
     // What the files hold, beside what was asked for: a clip starts at the
     // first entry of the start's index block.
     auto timeText = [](int64_t seconds) {

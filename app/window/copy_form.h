@@ -13,9 +13,11 @@
 
 #include <QDialog>
 #include <functional>
+#include <vector>
 
 #include "app/core/language.h"
 #include "platform/wintime.h"
+#include "recorder/export/export_sink.h"
 
 class QDateEdit;
 class QLabel;
@@ -74,6 +76,8 @@ class TCopyForm : public QDialog {
 
   // State read by the tests.
   recorder::CopyHDDThread *CopyThread() const { return m_thread; }
+  // The files of the last copy that completed, handed over once.
+  std::vector<recorder::ExportedFile> TakeExportedFiles() { return std::move(m_exported); }
   int DriveNumber() const { return m_driveNumber; }
   SYSTEMTIME ChosenStart() const;
   SYSTEMTIME ChosenEnd() const;
@@ -120,6 +124,7 @@ class TCopyForm : public QDialog {
   SYSTEMTIME m_askedStart{};  // the span the running copy was asked for
   SYSTEMTIME m_askedEnd{};
   recorder::CopyHDDThread *m_thread = nullptr;
+  std::vector<recorder::ExportedFile> m_exported;  // of the last copy completed
 };
 
 }  // namespace orvan::app

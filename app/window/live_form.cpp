@@ -378,6 +378,8 @@ void TLiveForm::BuildMenus() {
   FilePlay = Named(SourceSelect->addAction(QStringLiteral("File Play")), "FilePlay");
   ImagePlay = Named(SourceSelect->addAction(QStringLiteral("Image Play")), "ImagePlay");
   OpenImage = Named(SourceSelect->addAction(QStringLiteral("Open image\u2026")), "OpenImage");
+  ReportItem = Named(SourceSelect->addAction(QStringLiteral("Report\u2026")), "ReportItem");
+  CaseLogItem = Named(SourceSelect->addAction(QStringLiteral("Case log\u2026")), "CaseLogItem");
   Exit = Named(SourceSelect->addAction(QStringLiteral("Exit")), "Exit");
   for (QAction *a : {HDDPlay, FilePlay, ImagePlay}) a->setCheckable(true);
   ViewMenu = Named(bar->addMenu(QStringLiteral("View")), "ViewMenu");
@@ -404,6 +406,8 @@ void TLiveForm::WireControls() {
     });
   }
   connect(OpenImage, &QAction::triggered, this, [this] { OpenImageClick(); });
+  connect(ReportItem, &QAction::triggered, this, [this] { ReportClick(); });
+  connect(CaseLogItem, &QAction::triggered, this, [this] { CaseLogClick(); });
   connect(Exit, &QAction::triggered, this, [this] { ExitClick(); });
   connect(About, &QAction::triggered, this, [this] { AboutClick(); });
   connect(WholePictureItem, &QAction::triggered, this, [this] {
@@ -707,6 +711,21 @@ bool TLiveForm::OpenSelectedDisk() {
     return false;
   }
   m_diskHandle = std::move(disk);
+  {
+    // The same disk opened again (after a copy) goes on in the same log.
+    const orvan::SourceIdentity identity = orvan::IdentifySource(*m_diskHandle);
+    m_openDiskPath = identity.path;
+    const std::vector<std::pair<std::string, std::string>> params{
+        {"kind", identity.kind}, {"bytes", std::to_string(identity.sizeBytes)}};
+    if (m_caseLog.Started() && m_caseLog.Source() == identity.path) {
+      std::vector<std::pair<std::string, std::string>> again{{"path", identity.path}};
+      again.insert(again.end(), params.begin(), params.end());
+      m_caseLog.Record(TextKey::Log_source_opened, std::move(again));
+    } else {
+      m_caseLog.Start(identity.path, params);
+      m_findings.clear();
+    }
+  }
   if (EventForm) {
     const orvan::platform::ReadDeadline bound(kMainThreadReadLimit);
     EventForm->LoadEvents(*m_diskHandle,
@@ -899,6 +918,9 @@ void TLiveForm::PlayBarBtnMouseUp(int button, int) {
         p.Play();
       },
       PlayState::kPlaying);
+  const int knobX = PlayBarBtn->mapTo(PlayBarImage->parentWidget(), QPoint(0, 0)).x() -
+                    PlayBarImage->x() + PlayBarBtn->width() / 2;
+  m_caseLog.Record(TextKey::Log_playbar_jump, {{"time", PlayBarTipAt(knobX).toStdString()}});
 }
 
 void TLiveForm::PlayBarImageMouseDown(int button, int x) { StartBarDrag(button, x); }
@@ -912,6 +934,8 @@ void TLiveForm::PlayBarImageMouseUp(int button, int x) {
   // knob goes under the pointer and the player repositions there.
   const bool inside = TrackReleaseRepositions(x, bar);
   if (inside && (m_diskThread || m_clipThread)) MoveKnob(KnobLeftForTrackRelease(x, bar));
+  if (inside)
+    m_caseLog.Record(TextKey::Log_playbar_jump, {{"time", PlayBarTipAt(x).toStdString()}});
   DrivePlayers(
       [inside](recorder::PlaybackThread &p) {
         if (inside) {
@@ -932,7 +956,8 @@ void TLiveForm::SearchBtnClick() {
       PickedTimeToRecorderSeconds(d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second());
   if (!SearchTimeRecorded(seconds)) return;
   m_diskThread->Pause();
-  SearchDisk(seconds);
+  if (SearchDisk(seconds))
+    m_caseLog.Record(TextKey::Log_search, {{"time", FormatRecorderTime(int64_t{seconds})}});
 }
 
 bool TLiveForm::SearchDisk(uint32_t seconds) {
@@ -1024,6 +1049,8 @@ void TLiveForm::ApplyLanguage(int language) {
   FilePlay->setText(Tr(TextKey::File_Play));
   ImagePlay->setText(Tr(TextKey::Image_Play));
   OpenImage->setText(Tr(TextKey::Open_image));
+  ReportItem->setText(Tr(TextKey::Rep_menu));
+  CaseLogItem->setText(Tr(TextKey::Rep_log_menu));
   Exit->setText(Tr(TextKey::Exit));
   ViewMenu->setTitle(Tr(TextKey::View));
   // The key after a tab is shown as the item's key, not registered.

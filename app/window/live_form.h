@@ -30,9 +30,11 @@
 #include <thread>
 #include <vector>
 
+#include "app/core/case_log.h"
 #include "app/core/language.h"
 #include "app/core/viewer_layout.h"
 #include "app/core/window_rules.h"
+#include "app/report/exam_report.h"
 #include "app/window/channel_viewers.h"
 #include "app/window/keys_form.h"
 #include "platform/disk_source.h"
@@ -144,6 +146,22 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void ApplyLanguage(int language);
   void LanguageComboChange();
   void AboutClick();
+  // Source Select's "Report…": asks for the case number, the examiner and
+  // a file, and writes the open disk's examination report with the case
+  // log as its "Examination log". "Case log…" shows the log as it stands.
+  void ReportClick();
+  void CaseLogClick();
+  // Writes the report of the open disk to `path` (.html or .pdf). False,
+  // with *error, when no disk is open or it cannot be written.
+  bool WriteExamReport(const std::string &path, const std::string &caseNumber,
+                       const std::string &examiner, std::string *sha256, std::string *error);
+  // A moment the examiner marks (a bookmark): kept as a finding of the
+  // report, with the picture shown, and written to the case log.
+  void NoteFinding(uint32_t recorderSeconds, int channel, const std::string &note,
+                   const QImage &picture);
+  const CCaseLog &CaseLog() const { return m_caseLog; }
+  // For what the window does that is no viewer command (the other windows).
+  CCaseLog &CaseLogForRecording() { return m_caseLog; }
   void FullScreenBtnClick();
   void EnableControls(bool enabled);
   // The key code FormKeyPress acts on: Escape leaves full screen.
@@ -434,6 +452,8 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   QAction *FilePlay = nullptr;
   QAction *ImagePlay = nullptr;
   QAction *OpenImage = nullptr;
+  QAction *ReportItem = nullptr;
+  QAction *CaseLogItem = nullptr;
   QMenu *ViewMenu = nullptr;
   QAction *WholePictureItem = nullptr;
   QAction *Exit = nullptr;
@@ -523,6 +543,11 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   bool m_stillShown = false;
   QString m_stillName;
   uint32_t m_stillSeconds = 0;
+  // The examination: what was done since the disk was opened, the disk's
+  // path, and the moments marked as findings (main thread only).
+  CCaseLog m_caseLog;
+  std::string m_openDiskPath;
+  std::vector<report::Finding> m_findings;
 };
 
 // The process-wide windows and the display mode (1 grid, 0 one viewer).

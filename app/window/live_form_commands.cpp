@@ -24,6 +24,7 @@
 #include "app/window/suggested_name.h"
 #include "display/display_manager.h"
 #include "media/snapshot_jpeg.h"
+#include "platform/digest.h"
 #include "platform/log.h"
 #include "platform/output_file.h"
 #include "platform/thread.h"
@@ -43,6 +44,15 @@ QString SuggestedName(const char *pattern, const QDateTime &when) {
 }
 
 namespace {
+
+// The SHA-256 of a file just written, for the case log; "unknown" when it
+// cannot be read back.
+std::string FileSha256Text(const std::string &path) {
+  orvan::platform::Sha256Digest digest{};
+  uint64_t bytes = 0;
+  if (!orvan::platform::FileSha256(path, digest, bytes, nullptr)) return "unknown";
+  return orvan::platform::HexOf(digest);
+}
 
 constexpr const char *kLogCategory = "app";
 
@@ -191,6 +201,11 @@ void TLiveForm::WriteSnapshot(const TakenSnapshot &shot, const QString &path) {
     return;
   }
   statusBar()->showMessage(Tr(TextKey::Snapshot_saved).arg(path), kStatusMessageMs);
+  m_caseLog.Record(TextKey::Log_snapshot,
+                   {{"file", path.toStdString()},
+                    {"sha256", FileSha256Text(path.toStdString())},
+                    {"time", shot.shownSeconds >= 0 ? FormatRecorderTime(shot.shownSeconds)
+                                                    : std::string("unknown")}});
 }
 
 QString TLiveForm::SnapshotNotePath(const QString &bitmapPath) {
@@ -262,6 +277,10 @@ void TLiveForm::SaveAviWith(bool clipPlayer) {
   // Said once the file is finished and in place (a file that could not be
   // finished is not, and its writer has said why).
   const QFileInfo written(chosen);
+  if (written.exists())
+    m_caseLog.Record(TextKey::Log_avi, {{"file", chosen.toStdString()},
+                                        {"sha256", FileSha256Text(chosen.toStdString())},
+                                        {"bytes", std::to_string(written.size())}});
   if (written.exists())
     statusBar()->showMessage(
         Tr(TextKey::Avi_saved)
@@ -337,6 +356,13 @@ void TLiveForm::CopyBtnClick() {
     TCopyForm *copy = CopyWindow();
     copy->SetRange(drive, diskStart, diskEnd);
     copy->exec();
+    // Each file the export wrote, with the SHA-256 its manifest holds.
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const recorder::ExportedFile &f : copy->TakeExportedFiles()) {
+      files.emplace_back("file", f.path);
+      files.emplace_back("sha256", f.sha256);
+    }
+    if (!files.empty()) m_caseLog.Record(TextKey::Log_export, std::move(files));
   }
   // Whatever was open before, the first disk found is open afterwards.
   ScanRecorderDisks();

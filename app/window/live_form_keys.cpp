@@ -256,6 +256,8 @@ void TLiveForm::ChangeSpeed(int step) {
   player->Pause();
   player->SetSpeed(speeds[index]);
   player->Play();
+  m_caseLog.Record(TextKey::Log_speed,
+                   {{"speed", std::to_string(speeds[index] / 8.0).substr(0, 5) + "x"}});
   ShowPlayState(PlayState::kPlaying);
 }
 
@@ -351,7 +353,10 @@ void TLiveForm::JumpToEvent(uint32_t seconds) {
   m_diskThread->Pause();
   // Landing on the event's own second, not at the start of its index block.
   m_diskThread->SkipBefore(seconds);
-  if (SearchDisk(seconds)) m_eventJump = {seconds, false};
+  if (SearchDisk(seconds)) {
+    m_eventJump = {seconds, false};
+    m_caseLog.Record(TextKey::Log_event_jump, {{"time", FormatRecorderTime(int64_t{seconds})}});
+  }
 }
 
 int64_t TLiveForm::ShownOrPlayedSeconds() const {
