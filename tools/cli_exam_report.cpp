@@ -45,6 +45,10 @@ int RunExamReport(const CommandLine &cli, const ExamReportOptions &o) {
   ResolvedSource where;
   std::string error;
   if (!ResolveSource(o.source, "SOURCE", where, error)) return Fail(kExitError, error);
+  // The source stays open, and so known to the guarded output as a source,
+  // until the report is written: no name of it can receive the report.
+  DiskSource held;
+  if (held.OpenPath(where.path) != DriveOpenStatus::Ok) return Fail(kExitError, held.LastError());
   // Refused before the disk is read.
   if (platform::CheckOutputPath(o.output, o.switches.Policy(), &error) !=
       platform::OutputStatus::kOk)
