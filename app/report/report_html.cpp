@@ -85,6 +85,8 @@ class Writer {
       ".fail{color:#b00000;font-weight:bold}.pass{color:#006000}\n"
       "figure{display:inline-block;margin:4px;text-align:center}\n"
       "figcaption{font-size:8pt}\n"
+      "table.pictures{width:100%;table-layout:fixed}table.pictures td{border:none}\n"
+      "table.pictures figure{display:block;margin:2px}table.pictures img{width:100%;height:auto}\n"
       "@media print{body{margin:0}section{page-break-before:always}"
       "section.first{page-break-before:auto}tr,figure{page-break-inside:avoid}"
       "@page{size:A4;margin:15mm}}\n";
@@ -255,7 +257,9 @@ class Writer {
     const std::string src = form == HtmlForm::kBrowser
                                 ? "data:image/jpeg;base64," + jpeg.toBase64().toStdString()
                                 : PictureResourceName(n);
-    return "<img src=\"" + src + "\" alt=\"\" />";
+    // The document's pictures are sized in its own units: four fit a row.
+    const std::string width = form == HtmlForm::kQtDocument ? " width=\"150\"" : "";
+    return "<img src=\"" + src + "\"" + width + " alt=\"\" />";
   }
 
   void Pictures() {
@@ -265,7 +269,7 @@ class Writer {
       return;
     }
     // Four to a row in a table: QTextDocument knows no inline blocks.
-    TableStart();
+    out += "<table class=\"pictures\" cellspacing=\"0\" cellpadding=\"3\">\n";
     int inRow = 0;
     for (const Thumbnail &t : r.pictures) {
       if (inRow == 0) out += "<tr>";
