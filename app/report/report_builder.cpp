@@ -155,6 +155,7 @@ bool BuildExamReport(const std::string &sourcePath, const BuildOptions &options,
   ev.sizeBytes = identity.sizeBytes;
   if (options.hash) {
     platform::HashOptions hashOptions;
+    hashOptions.sha1 = !identity.storedSha1.empty();
     const uint64_t total = source.SizeBytes();
     if (options.hashProgress)
       hashOptions.progress = [&](uint64_t done) { options.hashProgress(done, total); };
@@ -165,14 +166,18 @@ bool BuildExamReport(const std::string &sourcePath, const BuildOptions &options,
     ev.md5 = hashes.md5;
     if (!identity.storedMd5.empty())
       ev.stored.push_back({"MD5", identity.storedMd5, identity.storedMd5 == hashes.md5});
+    if (!identity.storedSha1.empty())
+      ev.stored.push_back({"SHA-1", identity.storedSha1, identity.storedSha1 == hashes.sha1});
     if (!hashes.complete)
       report.warnings.push_back("only " + std::to_string(hashes.bytes) + " of " +
                                 std::to_string(total) + " bytes were hashed");
     if (hashes.unreadableSectors)
       report.warnings.push_back(std::to_string(hashes.unreadableSectors) +
                                 " sectors cannot be read: hashed as zeros");
-  } else if (!identity.storedMd5.empty()) {
-    ev.stored.push_back({"MD5", identity.storedMd5, false});
+  } else {
+    // Shown as stored, not compared: nothing was hashed.
+    if (!identity.storedMd5.empty()) ev.stored.push_back({"MD5", identity.storedMd5, false});
+    if (!identity.storedSha1.empty()) ev.stored.push_back({"SHA-1", identity.storedSha1, false});
   }
 
   // The recorded span: the first block's time and the last played entry's.

@@ -24,11 +24,13 @@ inline ReadHtml ParseReportHtml(const std::string &html) {
   std::vector<std::string> row;
   std::string cell;
   int inCell = 0;
+  bool inStyle = false;  // the style sheet is no text of the document
   while (!xml.atEnd()) {
     xml.readNext();
     if (xml.isStartElement()) {
       const QString name = xml.name().toString();
       if (name == "tr") row.clear();
+      if (name == "style") inStyle = true;
       if (name == "td" || name == "th") {
         ++inCell;
         cell.clear();
@@ -42,8 +44,9 @@ inline ReadHtml ParseReportHtml(const std::string &html) {
         row.push_back(cell);
       }
       if (name == "tr") out.rows.push_back(row);
+      if (name == "style") inStyle = false;
       out.text += ' ';
-    } else if (xml.isCharacters()) {
+    } else if (xml.isCharacters() && !inStyle) {
       const std::string t = xml.text().toString().toStdString();
       out.text += t;
       if (inCell) cell += t;

@@ -21,6 +21,7 @@
 #include "recorder/layout/disk_layout.h"
 #include "recorder/layout/event_list.h"
 #include "tests/app/report/html_reading.h"
+#include "tests/support/ewf_writer.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/tool_runner.h"
 #include "tools/sample_recording.h"
@@ -299,7 +300,11 @@ TEST_F(ReportTest, russianReport_hasNoEnglishCaptionLeft) {
       if (i == english.size() || english[i] == '%') {
         if (std::count_if(piece.begin(), piece.end(),
                           [](unsigned char ch) { return std::isalpha(ch); }) >= 4) {
-          EXPECT_EQ(read.text.find(piece), std::string::npos) << name << ": \"" << piece << "\"";
+          const size_t at = read.text.find(piece);
+          EXPECT_EQ(at, std::string::npos)
+              << name << ": \"" << piece << "\" in \""
+              << read.text.substr(at == std::string::npos ? 0 : std::max<size_t>(at, 60) - 60, 120)
+              << "\"";
           ++checked;
         }
         piece.clear();
@@ -354,6 +359,43 @@ TEST_F(ReportTest, theReportGoesThroughTheGuardedOutput) {
   r = RunTool("orvan-cli", {"report", disk, "-o", link, "--overwrite"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(std::filesystem::file_size(disk), size);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ReportTest, anE01_isNamedWithItsSegments_andItsStoredHashComparedWithTheData) {
+  TempDir images;
+  orvan::test::EwfWriteOptions good;
+  std::string error;
+  const auto segments = orvan::test::WriteEwfImage(disk, images.File("case"), good, &error);
+  ASSERT_FALSE(segments.empty()) << error;
+  orvan::test::EwfWriteOptions wrong;
+  wrong.storedMd5 = "0123456789abcdef0123456789abcdef";
+  ASSERT_FALSE(orvan::test::WriteEwfImage(disk, images.File("bad"), wrong, &error).empty());
+
+  auto report = [&](const std::string &image, const std::string &name) {
+    const std::string html = dir->File(name);
+    const auto r = RunTool("orvan-cli", {"report", image, "-o", html, "--hash", "--overwrite"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return orvan::test::ParseReportHtml(ReadAll(html));
+  };
+  const auto read = report(images.File("case.E01"), "e01.html");
+  std::map<std::string, std::string> rows;
+  for (const auto &row : read.rows)
+    if (row.size() == 2) rows[row[0]] = row[1];
+  EXPECT_EQ(rows["Kind"], "E01 image");
+  EXPECT_NE(rows["Segment files"].find("case.E01"), std::string::npos);
+  // The disk inside, hashed: the raw image's own hash.
+  EXPECT_EQ(rows["SHA-256"], FileSha256(disk));
+  EXPECT_EQ(rows["Stored MD5"], orvan::test::FileMd5(disk) + " — matches");
+
+  const auto bad = report(images.File("bad.E01"), "bad-e01.html");
+  std::map<std::string, std::string> badRows;
+  for (const auto &row : bad.rows)
+    if (row.size() == 2) badRows[row[0]] = row[1];
+  EXPECT_EQ(badRows["Stored MD5"], "0123456789abcdef0123456789abcdef — DOES NOT MATCH");
 }
 
 }  // namespace
