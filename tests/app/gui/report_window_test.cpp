@@ -73,6 +73,9 @@ TEST_F(ReportWindowTest, openSearchSnapshotAndReport_areInTheReportsLogAndTheCas
       120000));
   form->PauseBtnClick();
   form->SnapShotBtnClick();
+  // A faster play, then a jump to the second event.
+  form->ChangeSpeed(+1);
+  form->JumpToEvent(summary.firstTime + 4);
   ASSERT_TRUE(std::filesystem::exists(shot));
 
   // "Case log…" shows the lines as they stand.
@@ -108,6 +111,16 @@ TEST_F(ReportWindowTest, openSearchSnapshotAndReport_areInTheReportsLogAndTheCas
       (*snapshot)[2].find("file=" + shot + "; sha256=" + Sha256Of(shot) + "; time=2008/02/14_"),
       std::string::npos)
       << (*snapshot)[2];
+  const auto action = [&](const std::string &name) {
+    return std::find_if(log.begin(), log.end(), [&](const auto &row) { return row[1] == name; });
+  };
+  ASSERT_NE(action("speed"), log.end());
+  EXPECT_EQ((*action("speed"))[2], "speed=2.000x");
+  ASSERT_NE(action("event jump"), log.end());
+  EXPECT_EQ((*action("event jump"))[2],
+            "time=" + orvan::FormatRecorderTime(int64_t{summary.firstTime} + 4));
+  EXPECT_LT(snapshot, action("speed"));
+  EXPECT_LT(action("speed"), action("event jump"));
   EXPECT_EQ(log.back()[1], "report written");
   EXPECT_EQ(log.back()[2], "file=" + html);
 
