@@ -87,7 +87,7 @@ class Writer {
       "figcaption{font-size:8pt}\n"
       "table.pictures{width:100%;table-layout:fixed}table.pictures td{border:none}\n"
       "table.pictures figure{display:block;margin:2px}table.pictures img{width:100%;height:auto}\n"
-      "@media print{body{margin:0}section{page-break-before:always}"
+      "@media print{body{margin:0;font-size:9pt}section{page-break-before:always}"
       "section.first{page-break-before:auto}tr,figure{page-break-inside:avoid}"
       "@page{size:A4;margin:15mm}}\n";
   static constexpr const char *kDocumentStyle =

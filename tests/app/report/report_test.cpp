@@ -15,6 +15,7 @@
 
 #include "app/core/configuration.h"
 #include "app/core/language.h"
+#include "app/report/report_html.h"
 #include "platform/digest.h"
 #include "platform/disk_source.h"
 #include "platform/wintime.h"
@@ -396,6 +397,51 @@ TEST_F(ReportTest, anE01_isNamedWithItsSegments_andItsStoredHashComparedWithTheD
   for (const auto &row : bad.rows)
     if (row.size() == 2) badRows[row[0]] = row[1];
   EXPECT_EQ(badRows["Stored MD5"], "0123456789abcdef0123456789abcdef — DOES NOT MATCH");
+}
+
+}  // namespace
+
+namespace {
+
+// The survey's counts, filled in by its caller, make a section of their own.
+TEST(ReportContent, beyondTheIndex_isShownOnlyWhenFilled_withItsCountsAndSpans) {
+  orvan::app::report::ExamReport report;
+  const orvan::app::CCaptions english;
+  auto text = [&] {
+    const auto read = orvan::test::ParseReportHtml(
+        orvan::app::report::ReportHtml(report, english, orvan::app::report::HtmlForm::kBrowser));
+    EXPECT_TRUE(read.parsed) << read.error;
+    return read;
+  };
+  EXPECT_EQ(text().text.find("Beyond the index"), std::string::npos);
+  auto &b = report.beyond;
+  b.filled = true;
+  b.heldBackEntries = 1536;
+  b.heldBackSpan = {{1202982297u, 1202982357u}};
+  b.staleEntries = 9000;
+  b.staleIntact = 7000;
+  b.staleOverwritten = 2000;
+  b.staleSpans = {{1202000000u, 1202003600u}};
+  b.unreferencedBytes = 123456;
+  b.unreferencedPictures = 42;
+  b.unreadableIndexSectors = 3;
+  const auto read = text();
+  EXPECT_NE(read.text.find("Beyond the index"), std::string::npos);
+  std::map<std::string, std::string> rows;
+  for (const auto &row : read.rows)
+    if (row.size() == 2) rows[row[0]] = row[1];
+  EXPECT_EQ(rows["Held back entries"], "1536 (2008/02/14_09:44:57 – 2008/02/14_09:45:57)");
+  EXPECT_EQ(rows["Stale entries"], "9000: intact 7000, overwritten 2000");
+  EXPECT_EQ(rows["Unreferenced bytes"], "123456 bytes");
+  EXPECT_EQ(rows["Unreferenced pictures"], "42");
+  EXPECT_EQ(rows["Unreadable index sectors"], "3");
+  // Texts from the disk or the user cannot break the document.
+  report.events.push_back({"1", "2", "</td><script>", "Alarm"});
+  report.eventKinds.push_back(0);
+  report.caseInfo.examiner = std::string("a\x01") + "b & \"c\"";
+  const auto odd = text();
+  EXPECT_NE(odd.text.find("</td><script>"), std::string::npos);
+  EXPECT_NE(odd.text.find("ab & \"c\""), std::string::npos);
 }
 
 }  // namespace
