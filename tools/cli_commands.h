@@ -26,4 +26,9 @@ void AddFramesCommand(CommandLine &cli);
 // and SHA-256 (tools/cli_verify.cpp).
 void AddVerifyCommand(CommandLine &cli);
 
+// "survey": what the disk holds beyond the live index; "recover": the
+// held-back and intact stale entries written as an export; "carve":
+// pictures no entry points to (tools/cli_survey.cpp).
+void AddSurveyCommand(CommandLine &cli);
+
 }  // namespace orvan::tools

@@ -499,6 +499,7 @@ int main(int argc, char **argv) {
   AddHashCommand(cli);
   AddFramesCommand(cli);
   AddVerifyCommand(cli);
+  AddSurveyCommand(cli);
   cli.AddCommand("help", "print this help", [&cli] {
     std::fputs(cli.Help().c_str(), stdout);
     return kExitOk;
