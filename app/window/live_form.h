@@ -68,6 +68,7 @@ class TTimeEdit;
 class TEventForm;
 class TCopyForm;
 class TSaveForm;
+class TSurveyForm;
 
 class TLiveForm;
 
@@ -189,6 +190,9 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void WholePictureClick();
   bool WholePicture() const { return m_wholePicture; }
   TKeysForm *KeysWindow() const { return m_keysForm; }
+  // "Disk survey…": the open disk's survey window (made on first use).
+  void DiskSurveyClick();
+  TSurveyForm *SurveyWindow() const { return m_surveyForm; }
   // The recorder time the panel (or the still) shows; -1 when none.
   int64_t ShownRecorderSeconds() const;
 
@@ -434,6 +438,7 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   QAction *FilePlay = nullptr;
   QAction *ImagePlay = nullptr;
   QAction *OpenImage = nullptr;
+  QAction *DiskSurveyItem = nullptr;
   QMenu *ViewMenu = nullptr;
   QAction *WholePictureItem = nullptr;
   QAction *Exit = nullptr;
@@ -503,6 +508,7 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   // The keys window, made on first use; the last jump to an event (target
   // 0: none) and whether its picture has been seen.
   TKeysForm *m_keysForm = nullptr;
+  TSurveyForm *m_surveyForm = nullptr;  // a child of the window
   std::vector<KeyHelpRow> m_keyHelp;
   struct EventJump {
     uint32_t target = 0;
