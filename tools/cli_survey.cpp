@@ -204,7 +204,8 @@ int RunCarve(const CommandLine &cli, const CarveCliOptions &o) {
     std::fprintf(stderr, "--to-offset is not after --from-offset\n");
     return kExitError;
   }
-  if (RefuseOutputs({o.output}, platform::ReplacePolicy::kReplaceExisting)) return kExitError;
+  // The folder may exist; each file in it goes through the guarded output,
+  // which refuses a source, a device and (without --overwrite) a file there.
   OpenedDisk disk;
   if (const int failed = OpenRecorderDisk(o.source, disk)) return failed;
   const DiskSurvey s = RunSurveyWithProgress(disk, false);

@@ -174,6 +174,7 @@ constexpr KeyInfo kKeys[kTextKeyCount] = {
     {"Part_overwritten", "Stale, overwritten"},
     {"Part_unreferenced", "Unreferenced"},
     {"Part_unreadable", "Unreadable"},
+    {"Part_invalid", "Invalid entries"},
     {"Recover_button", "Recover…"},
     {"Carve_button", "Carve…"},
     {"Cancel_button", "Cancel"},

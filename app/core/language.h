@@ -172,6 +172,7 @@ enum class TextKey {
   Part_overwritten,
   Part_unreferenced,
   Part_unreadable,
+  Part_invalid,
   Recover_button,
   Carve_button,
   Cancel_button,

@@ -49,6 +49,8 @@ QColor TDiskMap::ColorOf(Part part) {
       return QColor(150, 150, 160);
     case Part::kUnreadable:
       return QColor(0, 0, 0);
+    case Part::kInvalid:
+      return QColor(150, 60, 170);
     case Part::kEmpty:
       break;
   }
@@ -89,6 +91,8 @@ void TDiskMap::paintEvent(QPaintEvent *) {
       span(ib, ix(indexCount), ix(mid), Part::kStaleIntact);
       span(ib, ix(mid), ix(staleEnd), Part::kOverwritten);
     }
+    for (const EntryRun &r : s.live.invalidRuns)
+      span(ib, ix(double(r.first)), ix(double(r.last + 1)), Part::kInvalid);
     for (const LostIndexSector &l : s.unreadableIndex)
       span(ib, ix(double(l.firstEntry)), ix(double(l.lastEntry + 1)), Part::kUnreadable);
     // The data area, by bytes.
@@ -114,7 +118,8 @@ void TDiskMap::paintEvent(QPaintEvent *) {
                                              {Part::kStaleIntact, TextKey::Part_stale_intact},
                                              {Part::kOverwritten, TextKey::Part_overwritten},
                                              {Part::kUnreferenced, TextKey::Part_unreferenced},
-                                             {Part::kUnreadable, TextKey::Part_unreadable}};
+                                             {Part::kUnreadable, TextKey::Part_unreadable},
+                                             {Part::kInvalid, TextKey::Part_invalid}};
   int x = 10, y = db.bottom() + 14;
   const QFontMetrics fm(font());
   p.setPen(palette().windowText().color());
@@ -226,8 +231,10 @@ void TSurveyForm::Run(Job job, std::function<void()> work) {
 }
 
 void TSurveyForm::Start(const std::string &path) {
+  EndWorker();
   m_path = path;
   m_haveSurvey = false;
+  m_surveyMade = false;
   m_map->SetSurvey(nullptr);
   m_counts->clear();
   Run(Job::kSurvey, [this] {
@@ -250,7 +257,7 @@ void TSurveyForm::Start(const std::string &path) {
       m_total.store(total, std::memory_order_relaxed);
     };
     m_survey = SurveyDisk(disk, g, disk.SizeBytes(), o);
-    m_haveSurvey = true;
+    m_surveyMade = true;
   });
 }
 
@@ -336,6 +343,7 @@ void TSurveyForm::TimerTick() {
 
 void TSurveyForm::Finished(Job job) {
   m_progress->setValue(1000);
+  if (job == Job::kSurvey) m_haveSurvey = m_surveyMade;
   RecoverBtn->setEnabled(m_haveSurvey && !m_survey.recoverable.empty());
   CarveBtn->setEnabled(m_haveSurvey);
   const bool stopped = m_stop.load();

@@ -55,6 +55,7 @@ class TDiskMap : public QWidget {
     kOverwritten,
     kUnreferenced,
     kUnreadable,
+    kInvalid,
     kEmpty
   };
   static QColor ColorOf(Part part);
@@ -134,7 +135,8 @@ class TSurveyForm : public QDialog {
   Job m_job = Job::kNone;
   // Written by the worker, read once it has finished and been joined.
   recorder::DiskSurvey m_survey;
-  bool m_haveSurvey = false;
+  bool m_surveyMade = false;  // the worker's: a survey was made
+  bool m_haveSurvey = false;  // the form's, once the worker is joined
   std::string m_openError;
   recorder::RecoveryResult m_recovery;
   recorder::CarveResult m_carve;

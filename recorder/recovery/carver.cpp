@@ -1,7 +1,11 @@
 #include "recorder/recovery/carver.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -43,6 +47,115 @@ bool WriteBytes(const std::string &path, const std::vector<uint8_t> &bytes,
   return false;
 }
 
+// The decoder check and the PNG of each candidate, on worker threads beside
+// the reading: a carve keeps up with the disk as far as the processors let
+// it. m_lock guards the queue, the closed flag, the results, the count of
+// refused candidates and the error; the work itself runs outside it.
+class PictureWorkers {
+ public:
+  struct Job {
+    uint64_t offset = 0;
+    std::vector<uint8_t> bytes;
+    bool mpeg4 = true;
+    std::vector<uint8_t> headers;  // borrowed stream headers; empty when it has its own
+  };
+
+  PictureWorkers(const CarveOptions &options) : m_options(options) {
+    const unsigned cores = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+    for (unsigned i = 0; i < cores; ++i) m_threads.emplace_back([this] { Work(); });
+  }
+  ~PictureWorkers() { Finish(); }
+
+  // False once a picture could not be written: the carve ends.
+  bool Push(Job job) {
+    std::unique_lock<std::mutex> hold(m_lock);
+    m_changed.wait(hold, [this] { return m_jobs.size() < kQueued || !m_error.empty(); });
+    if (!m_error.empty()) return false;
+    m_jobs.push_back(std::move(job));
+    m_changed.notify_all();
+    return true;
+  }
+  // Every job done and the workers joined.
+  void Finish() {
+    {
+      std::lock_guard<std::mutex> hold(m_lock);
+      m_closed = true;
+    }
+    m_changed.notify_all();
+    for (std::thread &t : m_threads) t.join();
+    m_threads.clear();
+  }
+  // After Finish().
+  std::vector<CarvedPicture> &Pictures() { return m_done; }
+  uint64_t Rejected() const { return m_rejected; }
+  const std::string &Error() const { return m_error; }
+
+ private:
+  static constexpr size_t kQueued = 16;
+
+  void Work() {
+    for (;;) {
+      Job job;
+      {
+        std::unique_lock<std::mutex> hold(m_lock);
+        m_changed.wait(hold, [this] { return !m_jobs.empty() || m_closed || !m_error.empty(); });
+        if (m_jobs.empty() || !m_error.empty()) return;
+        job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+      }
+      m_changed.notify_all();
+      CarvedPicture p;
+      std::string error;
+      const bool kept = Make(job, p, error);
+      std::lock_guard<std::mutex> hold(m_lock);
+      if (!error.empty()) {
+        if (m_error.empty()) m_error = error;
+        m_changed.notify_all();
+      } else if (kept) {
+        m_done.push_back(std::move(p));
+      } else {
+        ++m_rejected;
+      }
+    }
+  }
+
+  bool Make(const Job &job, CarvedPicture &p, std::string &error) const {
+    media::StillPicture picture;
+    if (!media::DecodeStillPicture(
+            job.mpeg4 ? media::StillCodec::kMpeg4 : media::StillCodec::kMjpeg, job.bytes.data(),
+            job.bytes.size(), picture, job.headers))
+      return false;
+    p.offset = job.offset;
+    p.size = job.bytes.size();
+    p.kind = job.mpeg4 ? "mpeg4 key picture" : "jpeg";
+    p.sha256 = Sha256Hex(job.bytes.data(), job.bytes.size());
+    p.width = picture.width;
+    p.height = picture.height;
+    p.headersFromBefore = !job.headers.empty();
+    if (m_options.outputDir.empty()) return true;
+    std::vector<uint8_t> png;
+    if (!media::EncodePng(picture, png)) {
+      error = "cannot encode the picture at " + std::to_string(p.offset);
+      return false;
+    }
+    p.file =
+        (std::filesystem::path(m_options.outputDir) / (std::to_string(p.offset) + ".png")).string();
+    if (!WriteBytes(p.file, png, m_options.policy, error)) return false;
+    p.fileSha256 = Sha256Hex(png.data(), png.size());
+    return true;
+  }
+
+  const CarveOptions &m_options;
+  std::mutex m_lock;
+  std::condition_variable m_changed;
+  std::deque<Job> m_jobs;
+  bool m_closed = false;
+  std::vector<CarvedPicture> m_done;
+  uint64_t m_rejected = 0;
+  std::string m_error;
+  std::vector<std::thread> m_threads;
+};
+
 }  // namespace
 
 CarveResult CarveDisk(ByteSource &source, const DiskSurvey &survey, const SourceIdentity &identity,
@@ -82,6 +195,8 @@ CarveResult CarveDisk(ByteSource &source, const DiskSurvey &survey, const Source
   std::vector<uint8_t> headers;  // the last MPEG-4 stream headers met
   std::vector<CarveCandidate> found;
   uint64_t done = 0;
+  PictureWorkers workers(o);
+  bool writeFailed = false;  // a worker could not write a picture
   for (const Stretch &s : stretches) {
     ++r.stretches;
     for (uint64_t pos = s.begin; pos < s.end; pos += kStepBytes) {
@@ -117,49 +232,43 @@ CarveResult CarveDisk(ByteSource &source, const DiskSurvey &survey, const Source
         const uint8_t *bytes = piece.data + c.at;
         const bool mpeg4 = c.kind == CarveCandidate::Kind::kMpeg4Key;
         if (mpeg4 && c.hasHeaders) headers.assign(bytes, bytes + (c.vopAt - c.at));
-        media::StillPicture picture;
-        const bool borrowed = mpeg4 && !c.hasHeaders;
-        if (!media::DecodeStillPicture(
-                mpeg4 ? media::StillCodec::kMpeg4 : media::StillCodec::kMjpeg, bytes, c.bytes,
-                picture, borrowed ? headers : std::vector<uint8_t>{})) {
-          ++r.rejected;
-          continue;
+        PictureWorkers::Job job;
+        job.offset = pos + c.at;
+        job.bytes.assign(bytes, bytes + c.bytes);
+        job.mpeg4 = mpeg4;
+        if (mpeg4 && !c.hasHeaders) job.headers = headers;
+        if (!workers.Push(std::move(job))) {
+          writeFailed = true;
+          break;
         }
-        CarvedPicture p;
-        p.offset = pos + c.at;
-        p.size = c.bytes;
-        p.kind = mpeg4 ? "mpeg4 key picture" : "jpeg";
-        p.sha256 = Sha256Hex(bytes, c.bytes);
-        p.width = picture.width;
-        p.height = picture.height;
-        p.headersFromBefore = borrowed;
-        if (const ByteRuns::Run *before = survey.referenced.Before(p.offset)) {
-          p.timeBefore = before->endTime;
-          p.recordBeforeEnd = before->end;
-        }
-        if (const ByteRuns::Run *after = survey.referenced.After(p.offset)) {
-          p.timeAfter = after->beginTime;
-          p.recordAfterStart = after->begin;
-        }
-        if (!o.outputDir.empty()) {
-          std::vector<uint8_t> png;
-          if (!media::EncodePng(picture, png)) {
-            r.error = "cannot encode the picture at " + std::to_string(p.offset);
-            return r;
-          }
-          p.file =
-              (std::filesystem::path(o.outputDir) / (std::to_string(p.offset) + ".png")).string();
-          if (!WriteBytes(p.file, png, o.policy, r.error)) return r;
-          p.fileSha256 = Sha256Hex(png.data(), png.size());
-        }
-        r.pictures.push_back(std::move(p));
       }
+      if (writeFailed) break;
       done += step;
       if (o.progress) o.progress(done, total);
     }
-    if (r.gone || r.stopped) break;
+    if (r.gone || r.stopped || writeFailed) break;
   }
+  workers.Finish();
   r.backwardReads = reader.BackwardReads();
+  r.rejected = workers.Rejected();
+  if (!workers.Error().empty()) {
+    r.error = workers.Error();
+    return r;
+  }
+  r.pictures = std::move(workers.Pictures());
+  std::sort(r.pictures.begin(), r.pictures.end(),
+            [](const CarvedPicture &a, const CarvedPicture &b) { return a.offset < b.offset; });
+  // Each picture between the referenced records on either side of it.
+  for (CarvedPicture &p : r.pictures) {
+    if (const ByteRuns::Run *before = survey.referenced.Before(p.offset)) {
+      p.timeBefore = before->endTime;
+      p.recordBeforeEnd = before->end;
+    }
+    if (const ByteRuns::Run *after = survey.referenced.After(p.offset)) {
+      p.timeAfter = after->beginTime;
+      p.recordAfterStart = after->begin;
+    }
+  }
   if (o.outputDir.empty()) {
     r.ok = !r.gone && !r.stopped;
     return r;
