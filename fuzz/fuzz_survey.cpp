@@ -35,20 +35,23 @@ class MirrorSource final : public ByteSource {
     if (got) *got = 0;
     if (length % kSectorBytes || m_position > m_end || length > m_end - m_position) return false;
     auto *out = static_cast<uint8_t *>(buffer);
-    for (size_t i = 0; i < length; ++i) {
-      const uint64_t at = m_position + i;
-      uint8_t b = 0;
-      if (at >= kIndexAreaOffset && at - kIndexAreaOffset < m_size)
-        b = m_data[at - kIndexAreaOffset];
-      if (at >= m_dataBase && at - m_dataBase < m_size) b = m_data[at - m_dataBase];
-      out[i] = b;
-    }
+    std::memset(out, 0, length);
+    Place(out, length, kIndexAreaOffset);
+    Place(out, length, m_dataBase);
     m_position += length;
     if (got) *got = length;
     return true;
   }
 
  private:
+  // The fuzzer's bytes where they lie at `base`, inside this read.
+  void Place(uint8_t *out, size_t length, uint64_t base) const {
+    const uint64_t from = std::max(m_position, base);
+    const uint64_t to = std::min(m_position + length, base + m_size);
+    if (from < to)
+      std::memcpy(out + (from - m_position), m_data + (from - base), size_t(to - from));
+  }
+
   const uint8_t *m_data;
   size_t m_size;
   uint64_t m_dataBase, m_end;

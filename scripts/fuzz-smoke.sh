@@ -82,7 +82,7 @@ mkdir -p "$WORK/streams"
 export LSAN_OPTIONS=suppressions=$PWD/fuzz/lsan-suppressions.txt
 # Inputs a second on a quiet machine, for the runs of the seeded mode.
 declare -A RATE=([disk_header]=150000 [index_reader]=9000 [data_record]=30000 [event_log]=2000
-  [clip_trailer]=30000 [decoder]=150 [ewf_image]=1000 [survey]=300 [carve_scanner]=300)
+  [clip_trailer]=30000 [decoder]=150 [ewf_image]=1000 [survey]=300 [carve_scanner]=150)
 
 status=0
 for t in $TARGETS; do
