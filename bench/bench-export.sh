@@ -36,6 +36,8 @@ cleanup() {
   if [ -n "$GROUP" ] && [ -d "$GROUP" ]; then rmdir "$GROUP" 2>/dev/null || true; fi
 }
 trap cleanup EXIT
+# shellcheck source=bench/bench_lib.sh
+source bench/bench_lib.sh
 
 DISK=${1:-}
 if [ -z "$DISK" ]; then
@@ -52,47 +54,6 @@ index_offset=524288
 entry_bytes=20
 index_bytes=$((index_count * entry_bytes))
 
-drop_cache() { dd if="$DISK" iflag=nocache count=0 status=none; }
-warm_cache() { cat "$DISK" >/dev/null; }
-
-# The throttle: a control group (GROUP) whose reads from the image's disk
-# are held to HDD_MIBS MiB/s; measure() runs a command in it.
-disk_id() {
-  local src parent
-  src=$(findmnt -n -o SOURCE --target "$(dirname "$DISK")" 2>/dev/null) || return 1
-  parent=$(lsblk -no PKNAME "$src" 2>/dev/null | head -1)
-  [ -n "$parent" ] && src=/dev/$parent
-  lsblk -dno MAJ:MIN "$src" 2>/dev/null | tr -d ' '
-}
-setup_throttle() {
-  local id bps=$((HDD_MIBS * 1024 * 1024))
-  [ "$(id -u)" -eq 0 ] || return 1
-  id=$(disk_id) || return 1
-  [ -n "$id" ] || return 1
-  if [ -w /sys/fs/cgroup/blkio ]; then
-    GROUP=/sys/fs/cgroup/blkio/orvan-bench-$$
-    mkdir "$GROUP" && echo "$id $bps" >"$GROUP/blkio.throttle.read_bps_device" || return 1
-  else
-    local root
-    for root in /sys/fs/cgroup/unified /sys/fs/cgroup; do
-      grep -qw io "$root/cgroup.controllers" 2>/dev/null || continue
-      echo +io >"$root/cgroup.subtree_control" 2>/dev/null || true
-      GROUP=$root/orvan-bench-$$
-      mkdir "$GROUP" && echo "$id rbps=$bps" >"$GROUP/io.max" || return 1
-      return 0
-    done
-    return 1
-  fi
-}
-
-# Wall seconds of one command, from GNU time.
-wall() {
-  /usr/bin/time -f "%e" -o "$WORK/time" "$@" >"$WORK/stdout" 2>"$WORK/stderr" || {
-    cat "$WORK/stderr" >&2
-    return 1
-  }
-  cat "$WORK/time"
-}
 # The index entries, then the records, on standard output.
 read_bytes() {
   dd if="$DISK" bs=1M iflag=skip_bytes,count_bytes skip=$index_offset count=$index_bytes \
@@ -114,23 +75,6 @@ DATA_BYTES=$(stat -c %s "$WORK/out/size.da")
 BYTES=$((index_bytes + DATA_BYTES))
 export DISK DATA_BYTES CLI WORK index_offset index_bytes data_base from to
 
-median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
-# One measurement: the median seconds of REPEAT runs of CMD after PREPARE,
-# in the throttled group when THROTTLED is 1.
-measure() {
-  local prepare=$1 throttled=$2
-  shift 2
-  local times=() t cmd=(bash -c "$*")
-  [ "$throttled" = 1 ] && cmd=(bash -c 'echo $$ >"$0/cgroup.procs" && exec "$@"' "$GROUP" "${cmd[@]}")
-  for _ in $(seq "$REPEAT"); do
-    rm -rf "$WORK/out" && mkdir -p "$WORK/out"
-    sync
-    $prepare
-    t=$(wall "${cmd[@]}") || return 1
-    times+=("$t")
-  done
-  median "${times[@]}"
-}
 mibs() { echo "$BYTES / 1048576 / $1" | bc -l; }
 # One export's line: NAME SECONDS, against read_s and copy_s.
 report_export() {

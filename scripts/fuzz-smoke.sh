@@ -45,7 +45,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 IMG="$WORK/seed.img"
 "$TOOLS/orvan-mkdisk" -o "$IMG" --duration 4 --events 70 --fps 4 >/dev/null
 "$TOOLS/orvan-cli" export "$IMG" --from 0 --to 4000000000 -o "$WORK/seed.in" >/dev/null 2>&1
-TARGETS="disk_header index_reader data_record event_log clip_trailer decoder ewf_image"
+TARGETS="disk_header index_reader data_record event_log clip_trailer decoder ewf_image survey carve_scanner"
 for t in $TARGETS; do mkdir -p "$WORK/corpus_$t"; done
 # bytes FILE OFFSET LENGTH: a piece of a file on stdout.
 bytes() { dd if="$1" iflag=skip_bytes,count_bytes skip="$2" count="$3" status=none; }
@@ -57,6 +57,10 @@ bytes "$IMG" 0 2016 >"$WORK/corpus_disk_header/state-table"
 { bytes "$IMG" 524288 20; printf '\x00\x00\x00\x00'; bytes "$IMG" 1572864 40000; } \
   >"$WORK/corpus_data_record/record"
 bytes "$IMG" 409600 1536 >"$WORK/corpus_event_log/log"
+# [index count 200, little-endian][4 spare][index]; [limit 0xffff][data area]
+{ printf '\xc8\x00\x00\x00\x00\x00\x00\x00'; bytes "$IMG" 524288 20480; } \
+  >"$WORK/corpus_survey/index"
+{ printf '\xff\xff'; bytes "$IMG" 1572864 60000; } >"$WORK/corpus_carve_scanner/data"
 { printf '\x00\x00\x00\x00\x00\x00\x00\x00'; bytes "$WORK/seed.in" $((SIZE_IN - 2100)) 2100; } \
   >"$WORK/corpus_clip_trailer/trailer"
 "$TOOLS/orvan-mkdisk" -o "$WORK/mjpeg.img" --duration 1 --fps 2 --codec mjpeg >/dev/null
@@ -78,7 +82,7 @@ mkdir -p "$WORK/streams"
 export LSAN_OPTIONS=suppressions=$PWD/fuzz/lsan-suppressions.txt
 # Inputs a second on a quiet machine, for the runs of the seeded mode.
 declare -A RATE=([disk_header]=150000 [index_reader]=9000 [data_record]=30000 [event_log]=2000
-  [clip_trailer]=30000 [decoder]=150 [ewf_image]=1000)
+  [clip_trailer]=30000 [decoder]=150 [ewf_image]=1000 [survey]=300 [carve_scanner]=150)
 
 status=0
 for t in $TARGETS; do

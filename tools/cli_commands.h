@@ -29,5 +29,9 @@ void AddVerifyCommand(CommandLine &cli);
 // "report": the examination report of a disk, HTML or PDF
 // (tools/cli_exam_report.cpp, the content from app/report/).
 void AddExamReportCommand(CommandLine &cli);
+// "survey": what the disk holds beyond the live index; "recover": the
+// held-back and intact stale entries written as an export; "carve":
+// pictures no entry points to (tools/cli_survey.cpp).
+void AddSurveyCommand(CommandLine &cli);
 
 }  // namespace orvan::tools

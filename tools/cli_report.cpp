@@ -74,7 +74,17 @@ void CheckClipData(const recorder::CClipReader &clip, DamageReport &damage) {
     return;  // the clip is refused, or has nothing to play, for reasons of its own
   // Records lie back to back from the first entry's offset.
   if (last.offset < first.offset || last.size > recorder::kMaxRecordBytes) return;
-  const uint64_t need = last.offset - first.offset + last.size;
+  uint64_t need = last.offset - first.offset + last.size;
+  if (clip.DataFileBytes() >= need) return;
+  // The entries keep the disk's offsets, which run back to back only when
+  // they came from one stretch of the disk (a recovery's do not): the sum
+  // of the records' sizes decides.
+  need = 0;
+  for (uint32_t i = 0; i < trailer.count; ++i) {
+    recorder::IndexEntry e;
+    if (!clip.ReadEntry(i, e)) return;
+    need += e.size;
+  }
   if (clip.DataFileBytes() < need)
     damage.Warn("truncated clip: the data file has " + std::to_string(clip.DataFileBytes()) +
                 " bytes, the entries need at least " + std::to_string(need));

@@ -500,6 +500,7 @@ int main(int argc, char **argv) {
   AddFramesCommand(cli);
   AddVerifyCommand(cli);
   AddExamReportCommand(cli);
+  AddSurveyCommand(cli);
   cli.AddCommand("help", "print this help", [&cli] {
     std::fputs(cli.Help().c_str(), stdout);
     return kExitOk;

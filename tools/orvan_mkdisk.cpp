@@ -36,6 +36,14 @@ int MakeSample(const SampleOptions &o) {
       orvan::FormatRecorderTime(int64_t{s.firstTime}).c_str(),
       orvan::FormatRecorderTime(int64_t{s.lastTime}).c_str(), double(s.dataBytes) / 1048576.0,
       s.largestRecord, double(s.imageBytes) / 1048576.0, seconds);
+  if (o.previousSeconds > 0)
+    std::printf(
+        "earlier recording: %lld entries, %lld left stale (%lld intact, %lld overwritten)\n",
+        static_cast<long long>(s.previousIndexCount), static_cast<long long>(s.staleEntries),
+        static_cast<long long>(s.staleIntact), static_cast<long long>(s.staleOverwritten));
+  if (s.lostFirstEntry >= 0)
+    std::printf("index entries %lld .. %lld lost (zeroed)\n",
+                static_cast<long long>(s.lostFirstEntry), static_cast<long long>(s.lostLastEntry));
   return orvan::tools::kExitOk;
 }
 
@@ -107,6 +115,27 @@ int main(int argc, char **argv) {
             "encode only the first N seconds and repeat their records for the rest "
             "(long recordings made quickly; records then repeat, not back to back)",
             "needs whole seconds");
+  AddNumber(cmd, "--previous", o.previousSeconds,
+            "write an earlier recording of N seconds first and this one over it, so part of "
+            "the earlier one is left stale and intact and part overwritten",
+            "needs whole seconds");
+  cmd.Value(
+      "--lose-index", "A:B",
+      "zero index sectors A to B (counted from the index area's first sector) after writing",
+      [&o](const std::string &text, std::string &error) {
+        const size_t colon = text.find(':');
+        int64_t a = -1, b = -1;
+        if (colon == std::string::npos ||
+            !orvan::tools::ParseWholeNumber(text.substr(0, colon), a) ||
+            !orvan::tools::ParseWholeNumber(text.substr(colon + 1), b) || a < 0 || b < a) {
+          error = "--lose-index needs two sector numbers A:B, A <= B";
+          return false;
+        }
+        o.loseIndexFirst = a;
+        o.loseIndexLast = b;
+        return true;
+      },
+      "--lose-index needs two sector numbers A:B, A <= B");
   cmd.Value(
       "--size", "BYTES", "length of the image, sparse beyond what is written (K, M, G, T allowed)",
       [&o](const std::string &text, std::string &error) {

@@ -181,7 +181,8 @@ using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 // decodable from any of its key pictures.
 class ChannelEncoder {
  public:
-  bool Open(SampleOptions::Codec codec, int fps, int keyInterval, std::string *error) {
+  // qscale: 0 for the usual quality, else the quantiser asked for.
+  bool Open(SampleOptions::Codec codec, int fps, int keyInterval, int qscale, std::string *error) {
     m_codec = codec;
     m_keyInterval = keyInterval;
     const AVCodec *enc = avcodec_find_encoder(
@@ -204,7 +205,9 @@ class ChannelEncoder {
     c->max_b_frames = 0;
     c->thread_count = 1;
     c->flags |= AV_CODEC_FLAG_QSCALE | AV_CODEC_FLAG_BITEXACT;
-    c->global_quality = FF_QP2LAMBDA * (codec == SampleOptions::Codec::Mjpeg ? 8 : 5);
+    c->global_quality = FF_QP2LAMBDA * (qscale > 0                             ? qscale
+                                        : codec == SampleOptions::Codec::Mjpeg ? 8
+                                                                               : 5);
     if (avcodec_open2(c, enc, nullptr) < 0) {
       if (error) *error = "Cannot open the picture encoder";
       return false;
@@ -338,32 +341,14 @@ std::vector<EventRecord> MakeEvents(const SampleOptions &o, Random &rng) {
 
 }  // namespace
 
-bool MakeSampleRecording(const SampleOptions &o, SampleSummary &summary, std::string *error) {
-  summary = SampleSummary{};
-  if (o.durationSeconds < 0 || o.durationSeconds > 24 * 3600 || o.fps < 1 || o.fps > 30 ||
-      o.events < 0 || o.events > int(kMaxEventCount) || o.stateSlot < 0 ||
-      o.stateSlot >= kStateEntryCount || o.startSeconds < 0 || o.gapSeconds < 0 ||
-      o.gapSeconds > 366 * 24 * 3600 || o.gapAtSeconds < -1 || o.audioDelayMs < -1 ||
-      o.loopSeconds < 0 || o.loopSeconds > 24 * 3600 || o.imageBytes > (uint64_t{1} << 50) ||
-      o.audioDelayMs > 65535 ||
-      o.startSeconds + o.durationSeconds + o.gapSeconds + 60 > int64_t{UINT32_MAX}) {
-    if (error) *error = "An option is out of range";
-    return false;
-  }
-  Random rng(o.seed);
-  // Recorder seconds of a moment of the recording, the gap's jump included.
-  const int64_t gapAtUs =
-      int64_t(o.gapAtSeconds < 0 ? o.durationSeconds / 2 : o.gapAtSeconds) * 1000000;
-  auto wallOf = [&](int64_t timeUs) {
-    return uint32_t(o.startSeconds + timeUs / 1000000 + (timeUs >= gapAtUs ? o.gapSeconds : 0));
-  };
-  const int channels = o.quad ? 1 : 4;
-  const int keyInterval = o.keyInterval > 0 ? o.keyInterval : 2 * o.fps;
-  const bool mjpeg = o.codec == SampleOptions::Codec::Mjpeg;
+namespace {
 
-  // The timeline: pictures of each channel at its frame rate, staggered and
-  // jittered as a recorder's capture would be, and audio blocks on channel 0.
+// The timeline of a recording: pictures of each channel at its frame rate,
+// staggered and jittered as a recorder's capture would be, and audio blocks
+// on channel 0, in recording order.
+std::vector<Slot> PlanSlots(const SampleOptions &o, Random &rng) {
   std::vector<Slot> slots;
+  const int channels = o.quad ? 1 : 4;
   const int64_t durationUs = int64_t(o.durationSeconds) * 1000000;
   const int64_t intervalUs = 1000000 / o.fps;
   for (int c = 0; c < channels; ++c) {
@@ -381,28 +366,34 @@ bool MakeSampleRecording(const SampleOptions &o, SampleSummary &summary, std::st
     if (a.timeUs != b.timeUs) return a.timeUs < b.timeUs;
     return a.channel > b.channel;  // pictures before audio at the same moment
   });
+  return slots;
+}
 
-  const int64_t played = int64_t(slots.size());
-  const int64_t indexCount = played + kUnplayedTailEntries;
-  uint32_t indexAreaMiB = o.indexAreaMiB;
-  const uint64_t needMiB = (uint64_t(indexCount) * kEntryBytes + kMiB - 1) / kMiB;
-  if (indexAreaMiB == 0) indexAreaMiB = uint32_t(std::max<uint64_t>(1, needMiB));
-  if (indexAreaMiB < needMiB) {
-    if (error) *error = "The index area is too small for the recording";
-    return false;
-  }
-  const uint64_t dataBase = kIndexAreaOffset + uint64_t(indexAreaMiB) * kMiB;
-
-  ImageFile file;
-  if (!file.Create(o.outputPath, error)) return false;
+// Encodes one recording's records into the data area from its first byte
+// on, and gives its entries: the played ones, then the 300 the state counts
+// but no reader plays.
+bool WriteRecording(const SampleOptions &o, int qscale, const std::vector<Slot> &slots,
+                    ImageFile &file, uint64_t dataBase, std::vector<IndexEntry> &entries,
+                    uint64_t &dataBytes, SampleSummary &summary, std::string *error) {
+  // Recorder seconds of a moment of the recording, the gap's jump included.
+  const int64_t gapAtUs =
+      int64_t(o.gapAtSeconds < 0 ? o.durationSeconds / 2 : o.gapAtSeconds) * 1000000;
+  auto wallOf = [&](int64_t timeUs) {
+    return uint32_t(o.startSeconds + timeUs / 1000000 + (timeUs >= gapAtUs ? o.gapSeconds : 0));
+  };
+  const int channels = o.quad ? 1 : 4;
+  const int keyInterval = o.keyInterval > 0 ? o.keyInterval : 2 * o.fps;
+  const bool mjpeg = o.codec == SampleOptions::Codec::Mjpeg;
+  const int64_t durationUs = int64_t(o.durationSeconds) * 1000000;
+  const int64_t intervalUs = 1000000 / o.fps;
 
   std::vector<ChannelEncoder> encoders(static_cast<size_t>(channels));
   for (auto &e : encoders)
-    if (!e.Open(o.codec, o.fps, keyInterval, error)) return false;
+    if (!e.Open(o.codec, o.fps, keyInterval, qscale, error)) return false;
 
   DataWriter data(file, dataBase);
-  std::vector<IndexEntry> entries;
-  entries.reserve(size_t(indexCount));
+  entries.clear();
+  entries.reserve(slots.size() + size_t(kUnplayedTailEntries));
   std::vector<uint8_t> record;
   const int8_t keyType = mjpeg ? (o.altTypes ? kTypeMjpegKeyAlt : kTypeMjpegKey)
                                : (o.altTypes ? kTypeKeyPictureAlt : kTypeKeyPicture);
@@ -498,6 +489,93 @@ bool MakeSampleRecording(const SampleOptions &o, SampleSummary &summary, std::st
     if (error) *error = "Cannot write " + o.outputPath;
     return false;
   }
+  dataBytes = data.Size();
+  return true;
+}
+
+bool WriteIndex(ImageFile &file, const std::vector<IndexEntry> &entries) {
+  std::vector<uint8_t> index(entries.size() * kEntryBytes);
+  for (size_t i = 0; i < entries.size(); ++i) entries[i].Serialize(index.data() + kEntryBytes * i);
+  return file.WriteAt(kIndexAreaOffset, index.data(), index.size());
+}
+
+}  // namespace
+
+bool MakeSampleRecording(const SampleOptions &o, SampleSummary &summary, std::string *error) {
+  summary = SampleSummary{};
+  if (o.durationSeconds < 0 || o.durationSeconds > 24 * 3600 || o.fps < 1 || o.fps > 30 ||
+      o.events < 0 || o.events > int(kMaxEventCount) || o.stateSlot < 0 ||
+      o.stateSlot >= kStateEntryCount || o.startSeconds < 0 || o.gapSeconds < 0 ||
+      o.gapSeconds > 366 * 24 * 3600 || o.gapAtSeconds < -1 || o.audioDelayMs < -1 ||
+      o.loopSeconds < 0 || o.loopSeconds > 24 * 3600 || o.imageBytes > (uint64_t{1} << 50) ||
+      o.audioDelayMs > 65535 || o.previousSeconds < 0 || o.previousSeconds > 24 * 3600 ||
+      o.loseIndexFirst < -1 || o.loseIndexLast < o.loseIndexFirst ||
+      o.startSeconds + o.durationSeconds + o.gapSeconds + 60 > int64_t{UINT32_MAX}) {
+    if (error) *error = "An option is out of range";
+    return false;
+  }
+  // The earlier recording ends an hour before the asked one starts.
+  const int64_t previousStart = o.startSeconds - o.previousSeconds - 3600;
+  if (o.previousSeconds > 0 && previousStart < 1) {
+    if (error) *error = "The earlier recording would start before 1970";
+    return false;
+  }
+  Random rng(o.seed);
+  const std::vector<Slot> slots = PlanSlots(o, rng);
+  SampleOptions earlier = o;
+  std::vector<Slot> earlierSlots;
+  if (o.previousSeconds > 0) {
+    earlier.durationSeconds = o.previousSeconds;
+    earlier.startSeconds = previousStart;
+    earlier.gapSeconds = 0;
+    // More pictures a second and fewer key pictures: each differs less from
+    // the one before, so its records are smaller than the asked one's.
+    earlier.fps = 30;
+    earlier.keyInterval = 300;
+    Random other(uint64_t(o.seed) ^ 0x5EEDull);
+    earlierSlots = PlanSlots(earlier, other);
+  }
+
+  const int64_t played = int64_t(slots.size());
+  const int64_t indexCount = played + kUnplayedTailEntries;
+  const int64_t earlierCount =
+      earlierSlots.empty() ? 0 : int64_t(earlierSlots.size()) + kUnplayedTailEntries;
+  uint32_t indexAreaMiB = o.indexAreaMiB;
+  const uint64_t needMiB =
+      (uint64_t(std::max(indexCount, earlierCount)) * kEntryBytes + kMiB - 1) / kMiB;
+  if (indexAreaMiB == 0) indexAreaMiB = uint32_t(std::max<uint64_t>(1, needMiB));
+  if (indexAreaMiB < needMiB) {
+    if (error) *error = "The index area is too small for the recording";
+    return false;
+  }
+  if (o.loseIndexLast >= int64_t(uint64_t(indexAreaMiB) * kMiB / kSectorBytes)) {
+    if (error) *error = "The index sectors to lose lie beyond the index area";
+    return false;
+  }
+  const uint64_t dataBase = kIndexAreaOffset + uint64_t(indexAreaMiB) * kMiB;
+
+  ImageFile file;
+  if (!file.Create(o.outputPath, error)) return false;
+
+  // The earlier, longer recording first, its records coarser (smaller), so
+  // the asked one written over it from the same first byte covers more of
+  // its records than of its index: part of what is left behind is
+  // overwritten, the rest intact.
+  std::vector<IndexEntry> earlierEntries;
+  uint64_t earlierBytes = 0;
+  if (!earlierSlots.empty()) {
+    SampleSummary ignored;
+    if (!WriteRecording(earlier, 31, earlierSlots, file, dataBase, earlierEntries, earlierBytes,
+                        ignored, error) ||
+        !WriteIndex(file, earlierEntries)) {
+      if (error && error->empty()) *error = "Cannot write " + o.outputPath;
+      return false;
+    }
+  }
+  std::vector<IndexEntry> entries;
+  uint64_t dataBytes = 0;
+  if (!WriteRecording(o, 0, slots, file, dataBase, entries, dataBytes, summary, error))
+    return false;
 
   // Header, state table, event log, index.
   std::vector<uint8_t> head(kProbeBytes, 0);
@@ -512,19 +590,30 @@ bool MakeSampleRecording(const SampleOptions &o, SampleSummary &summary, std::st
   const auto state = MakeStateEntry(kValidStateTag, uint64_t(indexCount));
   std::memcpy(head.data() + kStateTableOffset + kStateEntryBytes * uint64_t(o.stateSlot),
               state.data(), state.size());
+  const int64_t gapAtUs =
+      int64_t(o.gapAtSeconds < 0 ? o.durationSeconds / 2 : o.gapAtSeconds) * 1000000;
   auto events = MakeEvents(o, rng);
   for (EventRecord &e : events)
     if (int64_t(e.time - o.startSeconds) * 1000000 >= gapAtUs) e.time += uint32_t(o.gapSeconds);
   const auto log = MakeEventLogBytes(uint32_t(events.size()), events);
   std::memcpy(head.data() + kEventLogOffset, log.data(), log.size());
 
-  std::vector<uint8_t> index(entries.size() * kEntryBytes);
-  for (size_t i = 0; i < entries.size(); ++i) entries[i].Serialize(index.data() + kEntryBytes * i);
+  const uint64_t written = std::max(dataBytes, earlierBytes);
   const uint64_t imageBytes = std::max<uint64_t>(
-      (dataBase + data.Size() + kMiB + kSectorBytes - 1) / kSectorBytes * kSectorBytes,
+      (dataBase + written + kMiB + kSectorBytes - 1) / kSectorBytes * kSectorBytes,
       (o.imageBytes + kSectorBytes - 1) / kSectorBytes * kSectorBytes);
-  bool ok = file.WriteAt(0, head.data(), head.size()) &&
-            file.WriteAt(kIndexAreaOffset, index.data(), index.size()) && file.SetSize(imageBytes);
+  bool ok = file.WriteAt(0, head.data(), head.size()) && WriteIndex(file, entries);
+  if (ok && o.loseIndexFirst >= 0) {
+    // Index sectors lost after writing: zeros where entries were.
+    const std::vector<uint8_t> zeros(size_t(o.loseIndexLast - o.loseIndexFirst + 1) * kSectorBytes,
+                                     0);
+    ok = file.WriteAt(kIndexAreaOffset + uint64_t(o.loseIndexFirst) * kSectorBytes, zeros.data(),
+                      zeros.size());
+    summary.lostFirstEntry = int64_t(uint64_t(o.loseIndexFirst) * kSectorBytes / kEntryBytes);
+    summary.lostLastEntry =
+        int64_t((uint64_t(o.loseIndexLast + 1) * kSectorBytes - 1) / kEntryBytes);
+  }
+  ok = ok && file.SetSize(imageBytes);
   std::string why;
   ok = ok && file.Close(&why);
   if (!ok) {
@@ -533,10 +622,22 @@ bool MakeSampleRecording(const SampleOptions &o, SampleSummary &summary, std::st
   }
   summary.entries = played;
   summary.indexCount = indexCount;
-  summary.dataBytes = data.Size();
+  summary.dataBytes = dataBytes;
   summary.imageBytes = imageBytes;
   summary.firstTime = entries.empty() ? 0 : entries.front().time;
   summary.lastTime = played ? entries[size_t(played - 1)].time : summary.firstTime;
+  // What of the earlier recording is left: its entries behind the asked
+  // one's index; intact where no record of the asked one lies over them
+  // (those lie back to back from the data area's first byte).
+  summary.previousIndexCount = earlierCount;
+  for (int64_t n = indexCount; n < earlierCount; ++n) {
+    ++summary.staleEntries;
+    const IndexEntry &e = earlierEntries[size_t(n)];
+    if (e.offset >= dataBytes)
+      ++summary.staleIntact;
+    else
+      ++summary.staleOverwritten;
+  }
   return true;
 }
 

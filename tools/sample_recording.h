@@ -53,6 +53,18 @@ struct SampleOptions {
   int loopSeconds = 0;
   // The image's length (sparse beyond what is written); 0: as needed.
   uint64_t imageBytes = 0;
+  // An earlier recording of this many seconds, written first and then
+  // over by the asked one (its index from entry 0, its records from the data
+  // area's first byte): its entries behind the asked index are left stale,
+  // intact where the asked records do not reach, overwritten where they do.
+  // It ends an hour before the asked one starts, and is recorded at 30
+  // pictures a second with a key picture every 10 s, so its records are
+  // smaller than the asked one's. 0: none.
+  int previousSeconds = 0;
+  // Index sectors first..last (counted from the index area's first sector)
+  // zeroed after writing, as a damaged index leaves them; -1: none.
+  int64_t loseIndexFirst = -1;
+  int64_t loseIndexLast = -1;
 };
 
 struct SampleSummary {
@@ -65,6 +77,16 @@ struct SampleSummary {
   uint32_t largestRecord = 0;
   uint32_t firstTime = 0;
   uint32_t lastTime = 0;
+  // With an earlier recording: its index count, and its entries left behind
+  // the asked index, intact or overwritten.
+  int64_t previousIndexCount = 0;
+  int64_t staleEntries = 0;
+  int64_t staleIntact = 0;
+  int64_t staleOverwritten = 0;
+  // With lost index sectors: the entries whose bytes they held, wholly or
+  // in part (-1: none).
+  int64_t lostFirstEntry = -1;
+  int64_t lostLastEntry = -1;
 };
 
 bool MakeSampleRecording(const SampleOptions &options, SampleSummary &summary, std::string *error);

@@ -1,4 +1,5 @@
 #include "app/window/live_form.h"
+#include "app/window/survey_form.h"
 
 #include <unistd.h>
 #include <QAction>
@@ -380,6 +381,8 @@ void TLiveForm::BuildMenus() {
   OpenImage = Named(SourceSelect->addAction(QStringLiteral("Open image\u2026")), "OpenImage");
   ReportItem = Named(SourceSelect->addAction(QStringLiteral("Report\u2026")), "ReportItem");
   CaseLogItem = Named(SourceSelect->addAction(QStringLiteral("Case log\u2026")), "CaseLogItem");
+  DiskSurveyItem =
+      Named(SourceSelect->addAction(QStringLiteral("Disk survey\u2026")), "DiskSurveyItem");
   Exit = Named(SourceSelect->addAction(QStringLiteral("Exit")), "Exit");
   for (QAction *a : {HDDPlay, FilePlay, ImagePlay}) a->setCheckable(true);
   ViewMenu = Named(bar->addMenu(QStringLiteral("View")), "ViewMenu");
@@ -408,6 +411,7 @@ void TLiveForm::WireControls() {
   connect(OpenImage, &QAction::triggered, this, [this] { OpenImageClick(); });
   connect(ReportItem, &QAction::triggered, this, [this] { ReportClick(); });
   connect(CaseLogItem, &QAction::triggered, this, [this] { CaseLogClick(); });
+  connect(DiskSurveyItem, &QAction::triggered, this, [this] { DiskSurveyClick(); });
   connect(Exit, &QAction::triggered, this, [this] { ExitClick(); });
   connect(About, &QAction::triggered, this, [this] { AboutClick(); });
   connect(WholePictureItem, &QAction::triggered, this, [this] {
@@ -1051,6 +1055,7 @@ void TLiveForm::ApplyLanguage(int language) {
   OpenImage->setText(Tr(TextKey::Open_image));
   ReportItem->setText(Tr(TextKey::Rep_menu));
   CaseLogItem->setText(Tr(TextKey::Rep_log_menu));
+  DiskSurveyItem->setText(Tr(TextKey::Disk_survey));
   Exit->setText(Tr(TextKey::Exit));
   ViewMenu->setTitle(Tr(TextKey::View));
   // The key after a tab is shown as the item's key, not registered.
@@ -1091,6 +1096,19 @@ void TLiveForm::ApplyLanguageToWindows() {
   if (CopyForm) CopyForm->ApplyLanguage(m_captions);
   if (SaveForm) SaveForm->ApplyLanguage(m_captions);
   if (m_keysForm) m_keysForm->SetRows(m_keyHelp, m_captions);
+  if (m_surveyForm) m_surveyForm->ApplyLanguage(m_captions);
+}
+
+void TLiveForm::DiskSurveyClick() {
+  if (!m_diskHandle || !m_diskHandle->IsOpen()) {
+    Inform(Tr(TextKey::Survey_needs_disk), Tr(TextKey::Survey_title));
+    return;
+  }
+  if (!m_surveyForm) m_surveyForm = new TSurveyForm(this);
+  m_surveyForm->ApplyLanguage(m_captions);
+  m_surveyForm->Start(m_diskHandle->Path());
+  m_surveyForm->show();
+  m_surveyForm->raise();
 }
 
 void TLiveForm::LanguageComboChange() {

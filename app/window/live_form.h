@@ -70,6 +70,7 @@ class TTimeEdit;
 class TEventForm;
 class TCopyForm;
 class TSaveForm;
+class TSurveyForm;
 
 class TLiveForm;
 
@@ -207,6 +208,9 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void WholePictureClick();
   bool WholePicture() const { return m_wholePicture; }
   TKeysForm *KeysWindow() const { return m_keysForm; }
+  // "Disk survey…": the open disk's survey window (made on first use).
+  void DiskSurveyClick();
+  TSurveyForm *SurveyWindow() const { return m_surveyForm; }
   // The recorder time the panel (or the still) shows; -1 when none.
   int64_t ShownRecorderSeconds() const;
 
@@ -454,6 +458,7 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   QAction *OpenImage = nullptr;
   QAction *ReportItem = nullptr;
   QAction *CaseLogItem = nullptr;
+  QAction *DiskSurveyItem = nullptr;
   QMenu *ViewMenu = nullptr;
   QAction *WholePictureItem = nullptr;
   QAction *Exit = nullptr;
@@ -523,6 +528,7 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   // The keys window, made on first use; the last jump to an event (target
   // 0: none) and whether its picture has been seen.
   TKeysForm *m_keysForm = nullptr;
+  TSurveyForm *m_surveyForm = nullptr;  // a child of the window
   std::vector<KeyHelpRow> m_keyHelp;
   struct EventJump {
     uint32_t target = 0;

@@ -201,6 +201,22 @@ std::string ManifestJson(const ExportManifest &m) {
       {"playEnd", m.geometry.playEnd},
       {"layout", m.layout == 1 ? "one channel (four-way picture)" : "channels interleave"}};
   j["format"] = ExportFormatName(m.format);
+  if (m.recovered) {
+    j["recovered"] = true;
+    Json spans = Json::array();
+    for (const RecoveredSpanRecord &r : m.recoveredSpans)
+      spans.push_back({{"span", r.number},
+                       {"origin", r.origin},
+                       {"firstEntry", r.firstEntry},
+                       {"lastEntry", r.lastEntry},
+                       {"from", FormatRecorderTime(int64_t{r.firstSeconds})},
+                       {"to", FormatRecorderTime(int64_t{r.lastSeconds})},
+                       {"fromSeconds", r.firstSeconds},
+                       {"toSeconds", r.lastSeconds},
+                       {"entries", r.entries},
+                       {"files", r.files}});
+    j["recoveredSpans"] = spans;
+  }
 
   int64_t firstMs = -1, lastMs = -1;
   for (const ChannelSummary &c : m.channels) {

@@ -23,6 +23,17 @@
 
 namespace orvan::recorder {
 
+// One span of a recovery: entries the live index no longer plays, from one
+// part of the index, and the files that hold them.
+struct RecoveredSpanRecord {
+  int number = 0;      // as the survey counts spans, from 1
+  std::string origin;  // "held back" or "stale"
+  int64_t firstEntry = 0, lastEntry = 0;
+  uint32_t firstSeconds = 0, lastSeconds = 0;
+  int64_t entries = 0;             // written
+  std::vector<std::string> files;  // names, as `files` lists them
+};
+
 struct ExportManifest {
   std::string createdUtc;  // ISO 8601, of this machine's clock
   SourceIdentity source;
@@ -46,6 +57,10 @@ struct ExportManifest {
   bool complete = false;
   bool diskGone = false;
   LossLog losses;
+  // A recovery: what it wrote is not the live recording but entries behind
+  // it (held back, or stale and intact), span by span.
+  bool recovered = false;
+  std::vector<RecoveredSpanRecord> recoveredSpans;
 };
 
 // The "lost" list of a manifest or a command's JSON.
