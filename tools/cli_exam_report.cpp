@@ -15,6 +15,7 @@
 #include "app/core/language.h"
 #include "app/report/report_builder.h"
 #include "app/report/report_file.h"
+#include "recorder/recovery/disk_survey.h"
 #include "tools/cli_commands.h"
 #include "tools/exit_codes.h"
 #include "tools/json_writer.h"
@@ -31,6 +32,7 @@ struct ExamReportOptions {
   std::string exports;
   std::string language = "en";
   bool hash = false;
+  bool survey = false;
 };
 
 int Fail(int code, const std::string &message) {
@@ -87,6 +89,13 @@ int RunExamReport(const CommandLine &cli, const ExamReportOptions &o) {
     return Fail(rejected ? kExitRejected : kExitError, error);
   }
   if (progress) std::fprintf(stderr, "\rhashing: done\n");
+  if (o.survey) {
+    // What the disk holds beyond the live index, as `survey` finds it.
+    recorder::DiskGeometry geometry;
+    if (recorder::ReadGeometry(held, geometry) == recorder::GeometryStatus::Ok)
+      report.beyond =
+          app::report::BeyondIndexOf(recorder::SurveyDisk(held, geometry, held.SizeBytes()));
+  }
   std::string sha256;
   if (!app::report::WriteReportFile(report, captions, o.output, o.switches.Policy(), &sha256,
                                     &error))
@@ -129,6 +138,8 @@ void AddExamReportCommand(CommandLine &cli) {
       .Text("--examiner", o->examiner, "TEXT", "the examiner")
       .Text("--exports", o->exports, "DIR", "list and verify every export manifest in DIR")
       .Flag("--hash", o->hash, "compute the source's SHA-256 and MD5 (reads the whole source)")
+      .Flag("--survey", o->survey,
+            "survey the disk and add what it holds beyond the live index (as `survey`)")
       .Value("--language", "en|ru", "the report's language (default en)",
              [o](const std::string &text, std::string &error) {
                if (text != "en" && text != "ru") {

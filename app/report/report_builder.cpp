@@ -320,4 +320,22 @@ bool BuildExamReport(const std::string &sourcePath, const BuildOptions &options,
   return true;
 }
 
+BeyondIndexSection BeyondIndexOf(const recorder::DiskSurvey &s, int64_t carvedPictures) {
+  BeyondIndexSection b;
+  b.filled = true;
+  b.heldBackEntries = s.heldBack.entries;
+  if (!s.heldBack.span.Empty()) b.heldBackSpan = {s.heldBack.span.first, s.heldBack.span.last};
+  b.staleEntries = s.stale.entries;
+  b.staleIntact = s.stale.intact;
+  b.staleOverwritten = s.stale.overwritten;
+  if (s.stale.entries > 0) b.staleFirstLast = {s.stale.first, s.stale.last};
+  for (const recorder::SurveySpan &span : s.spans)
+    if (span.origin == recorder::SurveySpan::Origin::kStale)
+      b.staleSpans.push_back({span.firstTime, span.lastTime});
+  b.unreferencedBytes = s.UnreferencedBytes();
+  b.unreferencedPictures = carvedPictures;
+  b.unreadableIndexSectors = int64_t(s.unreadableIndexSectors);
+  return b;
+}
+
 }  // namespace orvan::app::report

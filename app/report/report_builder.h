@@ -14,6 +14,7 @@
 #include <string>
 
 #include "app/report/exam_report.h"
+#include "recorder/recovery/disk_survey.h"
 
 namespace orvan::app::report {
 
@@ -39,5 +40,9 @@ std::vector<ExportSection> ReadExports(const std::string &folder);
 
 // This machine's name.
 std::string MachineName();
+
+// "Beyond the index" from a survey of the same source; carvedPictures: the
+// pictures a carve found in its unreferenced stretches (-1: none was run).
+BeyondIndexSection BeyondIndexOf(const recorder::DiskSurvey &survey, int64_t carvedPictures = -1);
 
 }  // namespace orvan::app::report

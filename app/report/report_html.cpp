@@ -246,7 +246,8 @@ class Writer {
     if (b.staleFirstLast) Row(T(TextKey::Rep_first_last), span(b.staleFirstLast));
     for (const auto &s : b.staleSpans) Row(T(TextKey::Rep_span), span(s));
     Row(T(TextKey::Rep_unreferenced), Escape(BytesText(c, b.unreferencedBytes)));
-    Row(T(TextKey::Rep_unref_pictures), std::to_string(b.unreferencedPictures));
+    if (b.unreferencedPictures >= 0)
+      Row(T(TextKey::Rep_unref_pictures), std::to_string(b.unreferencedPictures));
     Row(T(TextKey::Rep_unreadable_index), std::to_string(b.unreadableIndexSectors));
     out += "</table>\n";
   }

@@ -9,6 +9,7 @@
 #include "app/report/report_file.h"
 #include "app/report/thumbnail.h"
 #include "app/window/live_form.h"
+#include "app/window/survey_form.h"
 #include "platform/output_file.h"
 
 namespace orvan::app {
@@ -33,6 +34,13 @@ bool TLiveForm::WriteExamReport(const std::string &path, const std::string &case
   report::ExamReport content;
   if (!report::BuildExamReport(m_openDiskPath, options, content, error)) return false;
   content.findings = m_findings;
+  // A survey of this disk made in the survey window goes in, with what its
+  // last carve found.
+  if (m_surveyForm && m_surveyForm->Survey() && m_surveyForm->SurveyedPath() == m_openDiskPath)
+    content.beyond = report::BeyondIndexOf(
+        *m_surveyForm->Survey(), m_surveyForm->LastCarve().manifestPath.empty()
+                                     ? -1
+                                     : int64_t(m_surveyForm->LastCarve().pictures.size()));
   content.hasLog = true;
   // The report's own line is in the log it carries, written before it.
   m_caseLog.Record(TextKey::Log_report, {{"file", path}});

@@ -96,6 +96,7 @@ class TSurveyForm : public QDialog {
   // State read by the tests.
   bool Busy() const { return m_worker.joinable(); }
   const recorder::DiskSurvey *Survey() const { return m_haveSurvey ? &m_survey : nullptr; }
+  const std::string &SurveyedPath() const { return m_path; }
   const recorder::RecoveryResult &LastRecovery() const { return m_recovery; }
   const recorder::CarveResult &LastCarve() const { return m_carve; }
   QString CountsText() const;

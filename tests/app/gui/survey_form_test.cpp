@@ -10,6 +10,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "app/window/live_form.h"
 #include "app/window/survey_form.h"
@@ -114,6 +116,15 @@ TEST_F(SurveyFormTest, surveysTheOpenDisk_drawsItsParts_recoversAClipThatPlays_a
   EXPECT_EQ(survey->StatusText(),
             QStringLiteral("0 pictures carved into %1")
                 .arg(QString::fromStdString(dir.File("carved/carve.manifest.json"))));
+
+  // A report of the disk now carries the survey and the carve.
+  const std::string report = dir.File("report.html");
+  std::string sha256, error;
+  ASSERT_TRUE(form->WriteExamReport(report, "C-1", "E", &sha256, &error)) << error;
+  std::ifstream in(report);
+  const std::string html((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(html.find("Beyond the index"), std::string::npos);
+  EXPECT_NE(html.find(std::to_string(summary.staleIntact)), std::string::npos);
 
   // Cancel while nothing runs closes the window.
   survey->findChild<QPushButton *>(QStringLiteral("CancelBtn"))->click();

@@ -445,3 +445,28 @@ TEST(ReportContent, beyondTheIndex_isShownOnlyWhenFilled_withItsCountsAndSpans) 
 }
 
 }  // namespace
+
+TEST(ReportSurvey, withSurvey_theReportShowsWhatTheDiskHoldsBeyondTheIndex) {
+  TempDir dir;
+  orvan::tools::SampleOptions options;
+  options.outputPath = dir.File("prev.img");
+  options.durationSeconds = 5;
+  options.previousSeconds = 15;
+  orvan::tools::SampleSummary made;
+  std::string error;
+  ASSERT_TRUE(orvan::tools::MakeSampleRecording(options, made, &error)) << error;
+  const std::string pdf = dir.File("r.pdf");
+  const auto r = RunTool("orvan-cli", {"report", options.outputPath, "-o", pdf, "--survey"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string text = PdfText(pdf);
+  EXPECT_NE(text.find("Beyond the index"), std::string::npos) << text;
+  EXPECT_NE(
+      text.find(std::to_string(made.staleEntries) + ": intact " + std::to_string(made.staleIntact) +
+                ", overwritten " + std::to_string(made.staleOverwritten)),
+      std::string::npos)
+      << text;
+  // Without --survey the section is left out.
+  const std::string plain = dir.File("plain.pdf");
+  ASSERT_EQ(RunTool("orvan-cli", {"report", options.outputPath, "-o", plain}).exitCode, 0);
+  EXPECT_EQ(PdfText(plain).find("Beyond the index"), std::string::npos);
+}
