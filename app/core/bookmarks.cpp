@@ -134,9 +134,9 @@ std::string CBookmarks::NewThumbnailName() const {
 
 bool CBookmarks::Add(const Bookmark &bookmark) {
   if (!IsOpen()) return false;
-  const auto at = std::upper_bound(
-      m_list.begin(), m_list.end(), bookmark,
-      [](const Bookmark &a, const Bookmark &b) { return a.seconds < b.seconds; });
+  const auto at =
+      std::upper_bound(m_list.begin(), m_list.end(), bookmark,
+                       [](const Bookmark &a, const Bookmark &b) { return a.seconds < b.seconds; });
   m_list.insert(at, bookmark);
   return Write();
 }
