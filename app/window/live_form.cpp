@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLibraryInfo>
+#include <QLineEdit>
 #include <QLinearGradient>
 #include <QMenu>
 #include <QMenuBar>
@@ -384,6 +385,8 @@ void TLiveForm::BuildMenus() {
   WholePictureItem =
       Named(ViewMenu->addAction(QStringLiteral("Whole picture\tW")), "WholePictureItem");
   WholePictureItem->setCheckable(true);
+  BookmarksItem =
+      Named(ViewMenu->addAction(QStringLiteral("Bookmarks\u2026\tCtrl+B")), "BookmarksItem");
   About = Named(bar->addAction(QStringLiteral("About")), "About");
 
   ViewerMenu = Named(new QMenu(this), "ViewerMenu");
@@ -411,6 +414,7 @@ void TLiveForm::WireControls() {
     WholePictureItem->setChecked(m_wholePicture);
   });
   connect(SnapShot1, &QAction::triggered, this, [this] { SnapShot1Click(); });
+  connect(BookmarksItem, &QAction::triggered, this, [this] { BookmarksClick(); });
 
   connect(OpenBtn, &QPushButton::clicked, this, [this] { OpenBtnClick(); });
   connect(DeviceCombo, &QComboBox::activated, this, [this] { DeviceComboChange(); });
@@ -438,6 +442,20 @@ void TLiveForm::WireControls() {
   PlayBarImage->OnMouseUp = [this](int b, int x, int) { PlayBarImageMouseUp(b, x); };
   PlayBarImage->OnMouseMove = [this](int x, int) { PlayBarImageMouseMove(x); };
   PlayBarImage->setMouseTracking(true);
+  PlayBarImage->OnWheel = [this](int delta, int x) { PlayBarWheel(delta, x); };
+  PlayBarImage->OnDoubleClick = [this](int x, int y) { PlayBarDoubleClick(x, y); };
+  // The bookmark's note box: Enter keeps the note, Escape none.
+  m_noteBox = Named(new QLineEdit(m_client), "BookmarkNoteBox");
+  m_noteBox->hide();
+  connect(m_noteBox, &QLineEdit::returnPressed, this, [this] {
+    if (m_noteFor >= 0 && !m_noteBox->text().isEmpty())
+      EditBookmarkNote(size_t(m_noteFor), m_noteBox->text());
+    m_noteFor = -1;
+    m_noteBox->hide();
+    RedrawPlayBar();
+  });
+  IdentityLabel = Named(new QLabel(statusBar()), "IdentityLabel");
+  statusBar()->addWidget(IdentityLabel);
   // The time beside the bar follows the picture shown within a fifth of a
   // second, a seek's first picture too.
   auto *shownTime = Named(new QTimer(this), "ShownTimeTimer");
@@ -476,6 +494,11 @@ void TLiveForm::FormCreate() {
   CViewerLayout::Viewers layoutViewers{};
   for (int ch = 0; ch < 4; ++ch) {
     m_viewers[ch] = CreateChannelViewer(LivePanel, ch, events);
+    // The identity line follows the tile under the pointer.
+    if (QWidget *panel = m_viewers[ch]->Panel()) {
+      panel->setMouseTracking(true);
+      panel->installEventFilter(this);
+    }
     bool off = false;
     m_viewers[ch]->Command(kViewerCaptionVisible, &off);
     m_viewers[ch]->Command(kViewerTimeLabel, &off);
@@ -755,6 +778,7 @@ void TLiveForm::OpenBtnClick() {
     }
     m_clipFiles = std::move(clip);
     m_clipName = QFileInfo(chosen).fileName();
+    m_clipPath = chosen.toStdString();
     LoadRecordingMap();
     m_clipThread = new recorder::PlayFileThread(*this, m_clipFiles.get(), Sinks(), m_grabber.get());
     PlayBtnClick();
@@ -881,7 +905,10 @@ void TLiveForm::StartBarDrag(int button, int x) {
   PauseThreads();
 }
 
-void TLiveForm::PlayBarBtnMouseDown(int button, int x) { StartBarDrag(button, x); }
+void TLiveForm::PlayBarBtnMouseDown(int button, int x) {
+  m_knobPressLeft = PlayBarBtn->x();
+  StartBarDrag(button, x);
+}
 
 void TLiveForm::PlayBarBtnMouseMove(int x) {
   if (!m_barDragging) return;
@@ -893,34 +920,37 @@ void TLiveForm::PlayBarBtnMouseMove(int x) {
 void TLiveForm::PlayBarBtnMouseUp(int button, int) {
   if (button != kLeftButton || !m_barDragging) return;
   m_barDragging = false;
-  DrivePlayers(
-      [](recorder::PlaybackThread &p) {
-        p.RequestSeek();
-        p.Play();
-      },
-      PlayState::kPlaying);
+  // A knob released where it was pressed plays on from where it paused;
+  // moved, the players land on the picture under its new place at once.
+  if (PlayBarBtn->x() != m_knobPressLeft && ActivePlayer()) {
+    SeekToBarX(PlayBarBtn->x() - PlayBarImage->x());
+    return;
+  }
+  DrivePlayers([](recorder::PlaybackThread &p) { p.Play(); }, PlayState::kPlaying);
 }
 
-void TLiveForm::PlayBarImageMouseDown(int button, int x) { StartBarDrag(button, x); }
+void TLiveForm::PlayBarImageMouseDown(int button, int x) {
+  m_panning = false;
+  m_panFromX = x;
+  StartBarDrag(button, x);
+}
 
 void TLiveForm::PlayBarImageMouseUp(int button, int x) {
   if (button != kLeftButton || !m_barDragging) return;
   if (PlayBarTickJump(x)) return;
   m_barDragging = false;
   const PlayBarGeometry bar = BarGeometry();
-  // A release off the track resumes where the press paused; on it, the
-  // knob goes under the pointer and the player repositions there.
-  const bool inside = TrackReleaseRepositions(x, bar);
-  if (inside && (m_diskThread || m_clipThread)) MoveKnob(KnobLeftForTrackRelease(x, bar));
-  DrivePlayers(
-      [inside](recorder::PlaybackThread &p) {
-        if (inside) {
-          p.Pause();
-          p.RequestSeek();
-        }
-        p.Play();
-      },
-      PlayState::kPlaying);
+  // A release off the track, or after panning, resumes where the press
+  // paused; on it, the knob goes under the pointer and the player shows
+  // the picture there at once.
+  const bool inside = TrackReleaseRepositions(x, bar) && !m_panning;
+  m_panning = false;
+  if (inside && ActivePlayer()) {
+    MoveKnob(KnobLeftForTrackRelease(x, bar));
+    SeekToBarX(x);
+    return;
+  }
+  DrivePlayers([](recorder::PlaybackThread &p) { p.Play(); }, PlayState::kPlaying);
 }
 
 void TLiveForm::SearchBtnClick() {
@@ -940,8 +970,11 @@ bool TLiveForm::SearchDisk(uint32_t seconds) {
   m_diskThread->Pause();
   // A search that found its place plays from there, whatever the label
   // said before.
-  // The player searches on its own thread: a slow disk never holds the window.
-  if (!m_diskThread->SearchTimeOnPlayer(seconds)) return false;
+  if (m_diskThread->DiskChecked() && !m_diskThread->DiskValid()) return false;
+  // The player finds the time and shows its pictures on its own thread: a
+  // slow disk never holds the window.
+  m_diskThread->SeekToTime(seconds);
+  m_diskThread->Play();
   ShowPlayState(PlayState::kPlaying);
   return true;
 }
@@ -1028,6 +1061,8 @@ void TLiveForm::ApplyLanguage(int language) {
   ViewMenu->setTitle(Tr(TextKey::View));
   // The key after a tab is shown as the item's key, not registered.
   WholePictureItem->setText(Tr(TextKey::Whole_picture) + QStringLiteral("\tW"));
+  BookmarksItem->setText(Tr(TextKey::Bookmarks_item) + QStringLiteral("\tCtrl+B"));
+  RefreshBookmarksWindow();
   About->setText(Tr(TextKey::About));
   SnapShot1->setText(Tr(TextKey::Snapshot));
   ApplyTooltips();

@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/core/bookmarks.h"
 #include "app/core/language.h"
 #include "app/core/viewer_layout.h"
 #include "app/core/window_rules.h"
@@ -48,6 +49,7 @@ class QDateEdit;
 class QFrame;
 class QGroupBox;
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QPushButton;
 class QTimeEdit;
@@ -212,6 +214,66 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   // event of a tick under it, a span without recording, or the recorder
   // time there; empty without a recording.
   QString PlayBarTipAt(int x) const;
+
+  // The play bar's zoom. The track spans a view of the recording, from
+  // the whole of it down to kNarrowestViewSeconds: the wheel over the bar,
+  // or + and -, zoom about the pointer (the knob for the keys); dragging
+  // the track's background pans a zoomed view; a double click on the
+  // overview strip (the bar's top rows) shows the whole recording again.
+  // Event and bookmark ticks, gaps and the time scale follow the view.
+  static constexpr int kNarrowestViewSeconds = 120;
+  static constexpr int kOverviewRows = 5;  // the bar's top rows: the whole recording
+  void ZoomPlayBar(int steps, int x);      // steps > 0 zoom in, by halves
+  void ZoomPlayBarKey(int steps);
+  void PanPlayBar(int dx);
+  void ShowWholeRecording();
+  bool PlayBarZoomed() const { return m_viewEntries > 0; }
+  int64_t PlayBarViewFirst() const { return m_viewEntries > 0 ? m_viewFirst : 0; }
+  int64_t PlayBarViewEntries() const;
+  // The entry under x (relative to the track) in the view.
+  int64_t PlayBarEntryAt(int x) const;
+  // The time scale's labels: x on the track and the text, at 1 h, 10 min,
+  // 1 min or 10 s steps (the finest that leaves room for the labels).
+  struct ScaleLabel {
+    int x;
+    uint32_t seconds;
+    QString text;
+  };
+  std::vector<ScaleLabel> TimeScaleLabels() const;
+  int TimeScaleStepSeconds() const;
+  void PlayBarWheel(int angleDelta, int x);
+  void PlayBarDoubleClick(int x, int y);
+
+  // Bookmarks (B): the time and channel shown, with an optional note typed
+  // in the note box (Enter keeps it), ticks of their own on the play bar,
+  // and a list window (go to, edit the note, delete). Kept per source.
+  void BookmarkKey();
+  // The bookmark of what is shown now; false when nothing is shown.
+  bool AddBookmark(const QString &note = QString());
+  // Shows the marked picture (paused, the channel enlarged as it was).
+  void JumpToBookmark(size_t index);
+  void DeleteBookmark(size_t index);
+  void EditBookmarkNote(size_t index, const QString &note);
+  void BookmarksClick();
+  const CBookmarks &Bookmarks() const { return m_bookmarks; }
+  QLineEdit *NoteBox() const { return m_noteBox; }
+  QWidget *BookmarksWindow() const { return m_bookmarksWindow; }
+  // What the report takes: each bookmark with its picture.
+  struct BookmarkForReport {
+    uint32_t seconds;
+    int channel;  // 0..3, -1: the grid
+    QString note;
+    QImage thumbnail;  // null when none was kept
+    QString thumbnailPath;
+  };
+  std::vector<BookmarkForReport> BookmarksForReport() const;
+
+  // The picture's own identity, paused or stepping: the entry number, key
+  // or predicted, and the recorder time to the millisecond, for the channel
+  // enlarged or the tile under the pointer; empty otherwise.
+  QString IdentityText() const;
+  QLabel *IdentityLine() const { return IdentityLabel; }
+  void SetHoveredTile(int channel);
 
   // Viewer layout and zoom.
   void LayoutViewers(uint8_t mode);
@@ -387,6 +449,34 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void NoteEventJumpLanding();
   static constexpr int kEventLandingSeconds = 3;
 
+  // Review: the play bar's view, panning, the bookmarks of the source, the
+  // identity line's cache (main thread, all of it).
+  void SetPlayBarView(int64_t first, int64_t entries);
+  void OpenBookmarksForSource();
+  void RefreshBookmarksWindow();
+  void UpdateIdentityLine();
+  // Seeks the active player to the entry under x and plays.
+  void SeekToBarX(int x);
+  int64_t m_viewFirst = 0;
+  int64_t m_viewEntries = 0;  // 0: the whole recording
+  bool m_panning = false;
+  int m_panFromX = 0;
+  int64_t m_panFromFirst = 0;
+  int m_knobPressLeft = -1;
+  CBookmarks m_bookmarks;
+  int m_noteFor = -1;  // the bookmark the note box writes to
+  QLineEdit *m_noteBox = nullptr;
+  QWidget *m_bookmarksWindow = nullptr;
+  QLabel *IdentityLabel = nullptr;
+  int m_hoveredTile = -1;
+  std::string m_clipPath;
+  std::unique_ptr<orvan::DiskSource> m_identityDisk;  // the identity line's own reads
+  struct IdentityCache {
+    int channel = -1;
+    int64_t entry = -1;
+    QString text;
+  } m_identity;
+
   // Controls, children of the client area; named as the window's design
   // names them.
   QWidget *m_client = nullptr;
@@ -436,6 +526,7 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   QAction *OpenImage = nullptr;
   QMenu *ViewMenu = nullptr;
   QAction *WholePictureItem = nullptr;
+  QAction *BookmarksItem = nullptr;
   QAction *Exit = nullptr;
   QAction *About = nullptr;
   QMenu *ViewerMenu = nullptr;

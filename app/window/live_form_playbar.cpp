@@ -21,8 +21,9 @@ namespace orvan::app {
 
 namespace {
 
-constexpr int kTickHitPixels = 3;  // a release this near a tick jumps to its event
-constexpr int kGapMarkPixels = 4;  // a gap has no width on the bar: it is drawn this wide
+constexpr int kTickHitPixels = 3;       // a release this near a tick jumps to its event
+constexpr int kGapMarkPixels = 4;       // a gap has no width on the bar: it is drawn this wide
+constexpr int kPanThresholdPixels = 4;  // a press moved this far on a zoomed bar pans it
 
 QString RecorderTimeText(uint32_t seconds) {
   return QString::fromStdString(FormatRecorderTime(int64_t{seconds}));
@@ -70,7 +71,10 @@ int TLiveForm::PlayBarXOfEntry(int64_t n) const {
   const int64_t total = m_recordingMap.Entries();
   if (total <= 0) return 0;
   const int width = PlayBarImage->width();
-  return int(std::clamp<int64_t>(n, 0, total) * width / total);
+  const int64_t span = std::max<int64_t>(PlayBarViewEntries(), 1);
+  // Outside a zoomed view: off the track, by at most a track's width.
+  return int(std::clamp<int64_t>(
+      (std::clamp<int64_t>(n, 0, total) - PlayBarViewFirst()) * width / span, -width, 2 * width));
 }
 
 void TLiveForm::StopRecordingMapThread() {
@@ -134,6 +138,11 @@ void TLiveForm::LoadRecordingMap() {
 void TLiveForm::InstallRecordingMap(recorder::CRecordingMap map, const QDateTime &pickers) {
   m_recordingMap = std::move(map);
   m_eventTicks.clear();
+  // A new source: its whole recording, and its own bookmarks.
+  m_viewFirst = m_viewEntries = 0;
+  m_playBar.viewEntries.store(0);
+  m_playBar.viewFirst.store(0);
+  OpenBookmarksForSource();
   if (m_diskHandle && EventForm && !m_recordingMap.Empty()) {
     for (const recorder::EventRecord &event : EventForm->Events().Records()) {
       // Events before or after the recording have no place on the bar.
@@ -193,15 +202,47 @@ void TLiveForm::RedrawPlayBar() {
   p.fillRect(pm.rect(), QColor(0x18, 0x20, 0x2c));
   p.setPen(QColor(0x50, 0x60, 0x78));
   p.drawRect(0, 0, w - 1, h - 1);
-  p.fillRect(2, h / 2 - 2, w - 4, 4, QColor(0x60, 0x78, 0x98));
-  for (int x = 0; x <= w; x += 36) p.drawLine(x, h - 5, x, h - 2);
+  const int64_t total = m_recordingMap.Entries();
+  // The overview strip: the whole recording, the part in view lit.
+  if (total > 0) {
+    p.fillRect(1, 1, w - 2, kOverviewRows - 1, QColor(0x30, 0x38, 0x48));
+    const int from = int(PlayBarViewFirst() * (w - 2) / total);
+    const int width = std::max(2, int(PlayBarViewEntries() * (w - 2) / total));
+    p.fillRect(1 + from, 1, width, kOverviewRows - 1, QColor(0xc8, 0xd8, 0xf0));
+  }
+  const int top = kOverviewRows + 1;
+  p.fillRect(2, top + 3, w - 4, 4, QColor(0x60, 0x78, 0x98));
+  // The time scale: a tick per step, labelled where there is room.
+  const int step = TimeScaleStepSeconds();
+  if (step > 0) {
+    QFont small = p.font();
+    small.setPixelSize(8);
+    p.setFont(small);
+    p.setPen(QColor(0xb0, 0xc0, 0xd8));
+    for (const ScaleLabel &label : TimeScaleLabels()) {
+      p.drawLine(label.x, top + 8, label.x, h - 2);
+      p.drawText(label.x + 2, h - 2, label.text);
+    }
+  }
   for (const recorder::RecordingGap &gap : m_recordingMap.Gaps()) {
     const int x = PlayBarXOfEntry(gap.entry);
-    p.fillRect(x - kGapMarkPixels / 2, 1, kGapMarkPixels, h - 2, QBrush(kGapShade));
+    if (x < 0 || x > w) continue;
+    p.fillRect(x - kGapMarkPixels / 2, top, kGapMarkPixels, h - top - 1, QBrush(kGapShade));
   }
   for (EventTick &tick : m_eventTicks) {
-    tick.x = PlayBarXOfEntry(tick.entry);  // the track may have been resized
-    p.fillRect(std::min(tick.x, w - 2), 2, 2, h - 4, EventKindColour(tick.kind));
+    tick.x = PlayBarXOfEntry(tick.entry);  // the track may have been resized or zoomed
+    if (tick.x < 0 || tick.x > w) continue;
+    p.fillRect(std::min(tick.x, w - 2), top, 2, h - top - 2, EventKindColour(tick.kind));
+  }
+  // Bookmarks: a small flag on the track's top.
+  for (const Bookmark &b : m_bookmarks.List()) {
+    const int64_t entry = b.entry >= 0 ? b.entry : m_recordingMap.EntryOf(b.seconds);
+    const int x = PlayBarXOfEntry(entry);
+    if (total <= 0 || x < 0 || x > w) continue;
+    const QPoint flag[3] = {QPoint(x - 3, top), QPoint(x + 3, top), QPoint(x, top + 5)};
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x30, 0xe0, 0xe0));
+    p.drawPolygon(flag, 3);
   }
   p.end();
   PlayBarImage->setPixmap(pm);
@@ -220,14 +261,31 @@ QString TLiveForm::PlayBarTipAt(int x) const {
     if (std::abs(PlayBarXOfEntry(gap.entry) - x) <= kGapMarkPixels / 2)
       return Tr(TextKey::No_recording_between)
           .arg(RecorderTimeText(gap.lastBefore), RecorderTimeText(gap.firstAfter));
-  const int width = std::max(PlayBarImage->width(), 1);
-  const int64_t entry = int64_t(std::clamp(x, 0, width)) * m_recordingMap.Entries() / width;
-  return RecorderTimeText(m_recordingMap.TimeAt(entry));
+  for (const Bookmark &b : m_bookmarks.List()) {
+    const int64_t entry = b.entry >= 0 ? b.entry : m_recordingMap.EntryOf(b.seconds);
+    if (std::abs(PlayBarXOfEntry(entry) - x) <= kTickHitPixels)
+      return Tr(TextKey::Bookmark_tip)
+          .arg(RecorderTimeText(b.seconds))
+          .arg(b.channel + 1)
+          .arg(QString::fromStdString(b.note));
+  }
+  return RecorderTimeText(m_recordingMap.TimeAt(PlayBarEntryAt(x)));
 }
 
 void TLiveForm::PlayBarImageMouseMove(int x) {
   // Pressed on the track and dragged: the knob goes with the pointer, and
   // the release plays from where it stands.
+  // On a zoomed bar, dragging the background pans the view instead.
+  if (m_barDragging && PlayBarZoomed() &&
+      (m_panning || std::abs(x - m_panFromX) >= kPanThresholdPixels)) {
+    if (!m_panning) {
+      m_panning = true;
+      m_panFromFirst = m_viewFirst;
+    }
+    const int width = std::max(PlayBarImage->width(), 1);
+    SetPlayBarView(m_panFromFirst - int64_t(x - m_panFromX) * m_viewEntries / width, m_viewEntries);
+    return;
+  }
   if (m_barDragging && TrackReleaseRepositions(x, BarGeometry()))
     MoveKnob(KnobLeftForTrackRelease(x, BarGeometry()));
   const QString tip = PlayBarTipAt(x);
@@ -252,6 +310,7 @@ void TLiveForm::UpdateCurrentTimeLabel() {
   const int64_t shown = ShownRecorderSeconds();
   CurrentTimeLabel->setText(
       shown > 0 && m_playSource != kImagePlay ? RecorderTimeText(uint32_t(shown)) : QString());
+  UpdateIdentityLine();
 }
 
 }  // namespace orvan::app

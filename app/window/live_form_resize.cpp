@@ -29,6 +29,11 @@ bool TLiveForm::eventFilter(QObject *watched, QEvent *event) {
     return false;
   }
   if (KeepTypingKeys(watched, event)) return true;
+  if (event->type() == QEvent::MouseMove || event->type() == QEvent::Leave) {
+    for (int ch = 0; ch < 4; ++ch)
+      if (m_viewers[ch] && watched == m_viewers[ch]->Panel())
+        SetHoveredTile(event->type() == QEvent::Leave ? -1 : ch);
+  }
   if (watched == m_client && event->type() == QEvent::Resize && !m_fullScreen)
     PlaceControls(static_cast<QResizeEvent *>(event)->size());
   return QMainWindow::eventFilter(watched, event);

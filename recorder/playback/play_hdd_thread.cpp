@@ -122,9 +122,11 @@ int64_t PlayHDDThread::FindEntryOfTime(uint32_t seconds) {
   int64_t n = start;
   for (; n < end; ++n) {
     if (!ReadEntryAt(n, e)) break;
-    if (e.channel < kChannelCount && e.time >= seconds) return n;
+    if (e.channel < kChannelCount && e.time >= seconds) break;
   }
-  return n > start ? n - 1 : start;
+  if (n >= end || n > start + 2 * kEntriesPerBlock) n = n > start ? n - 1 : start;
+  m_searched.store(n);
+  return n;
 }
 
 bool PlayHDDThread::SearchTimeOnPlayer(uint32_t target) {

@@ -321,6 +321,7 @@ bool PlaybackThread::HandOverStepped(const IndexEntry &entry, bool decodeOnly, i
     counters.pictures.fetch_add(1, std::memory_order_relaxed);
     counters.lastPictureSeconds.store(entry.time, std::memory_order_relaxed);
     m_lastPlayed.store(entry.time);
+    if (m_firstPlayed.load() == 0) m_firstPlayed.store(entry.time);
     m_shownEntry[entry.channel].store(n);
   }
   return true;

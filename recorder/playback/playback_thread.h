@@ -156,6 +156,8 @@ class PlaybackThread : public TThread {
   }
 
   bool Playing() const { return m_playing.load(); }
+  // Entries the play bar spans (the disk's played entries, the clip's).
+  int64_t PlayBarEntries() const { return TotalEntries(); }
   // True while the reader stands at the end of the recording (or of the
   // clip) with nothing more to play.
   bool AtEnd() const { return m_atEnd.load(); }

@@ -74,7 +74,7 @@ TEST(LanguageFile, shippedRussianTexts_fillTheSameValues_inRussianWords) {
   const LanguageTexts t = ReadLanguageFile(orvan::test::SourceDir() + "/app/Language_Russian.ini");
   const std::vector<std::string> names = {"AVI",  "MP4",  "Matroska", "ORVAN", "Ctrl", "Esc",
                                           "PgUp", "PgDn", "IN",       "YUV",   "JPEG", "E01",
-                                          "in",   "mkv",  "mp4",      "F11",   "F"};
+                                          "in",   "mkv",  "mp4",      "F11",   "F",    "Enter"};
   for (size_t k = 0; k < kTextKeyCount; ++k) {
     const std::string russian = t.values[k];
     const std::string english(EnglishText(static_cast<TextKey>(k)));
