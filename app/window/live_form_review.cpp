@@ -187,6 +187,9 @@ bool TLiveForm::AddBookmark(const QString &note) {
   b.channel = m_layout.ZoomedChannel();
   if (b.channel >= 0) {
     b.entry = player->ShownEntry(b.channel);
+    // The enlarged channel's own picture time.
+    if (m_viewers[b.channel] && m_viewers[b.channel]->ShownSeconds() > 0)
+      b.seconds = uint32_t(m_viewers[b.channel]->ShownSeconds());
   } else {
     for (int ch = 0; ch < 4; ++ch) b.entry = std::max(b.entry, player->ShownEntry(ch));
   }
