@@ -1,4 +1,5 @@
 #include "app/window/live_form.h"
+#include "app/window/magnifier.h"
 
 #include <unistd.h>
 #include <QAction>
@@ -454,6 +455,15 @@ void TLiveForm::WireControls() {
     m_noteBox->hide();
     RedrawPlayBar();
   });
+  m_magnifier = new TMagnifier(m_client);
+  m_magnifier->Caption = [this](double factor, const QRect &r) {
+    return Tr(TextKey::Magnifier_caption)
+        .arg(factor, 0, 'g', 2)
+        .arg(r.width())
+        .arg(r.height())
+        .arg(r.x())
+        .arg(r.y());
+  };
   IdentityLabel = Named(new QLabel(statusBar()), "IdentityLabel");
   statusBar()->addWidget(IdentityLabel);
   // The time beside the bar follows the picture shown within a fifth of a
@@ -1157,6 +1167,10 @@ void TLiveForm::FullScreenBtnClick() {
 }
 
 void TLiveForm::FormKeyPress(int key) {
+  if (key == kEscapeKey && m_magnifier && m_magnifier->isVisible()) {
+    CloseMagnifier();
+    return;
+  }
   if (key == kEscapeKey && m_fullScreen) FullScreenBtnClick();
 }
 

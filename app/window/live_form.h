@@ -273,6 +273,16 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   // enlarged or the tile under the pointer; empty otherwise.
   QString IdentityText() const;
   QLabel *IdentityLine() const { return IdentityLabel; }
+
+  // The magnifier over the panel (Z, or the wheel with Ctrl over a tile):
+  // 1x to 8x about the pointer, drawn from the picture last composed; Z
+  // again or Escape close it. A snapshot meanwhile saves what it shows.
+  void MagnifierKey();
+  void MagnifyAt(int steps, QPoint panelPoint);
+  void CloseMagnifier();
+  class TMagnifier *Magnifier() const {
+    return m_magnifier;
+  }
   void SetHoveredTile(int channel);
 
   // Viewer layout and zoom.
@@ -468,6 +478,9 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   QLineEdit *m_noteBox = nullptr;
   QWidget *m_bookmarksWindow = nullptr;
   QLabel *IdentityLabel = nullptr;
+  class TMagnifier *m_magnifier = nullptr;
+  void RefreshMagnifier();
+  mutable bool m_capturingForMagnifier = false;
   int m_hoveredTile = -1;
   std::string m_clipPath;
   std::unique_ptr<orvan::DiskSource> m_identityDisk;  // the identity line's own reads

@@ -152,6 +152,7 @@ void TLiveForm::InstallKeys() {
        [this] { ZoomPlayBarKey(1); }},
       {{K(Qt::Key_Minus)}, TextKey::Act_ZoomBarOut, 0, [this] { ZoomPlayBarKey(-1); }},
       {{K(Qt::Key_B)}, TextKey::Act_Bookmark, 0, [this] { BookmarkKey(); }},
+      {{K(Qt::Key_Z)}, TextKey::Act_Magnifier, 0, [this] { MagnifierKey(); }},
       {{K(Qt::CTRL | Qt::Key_B)}, TextKey::Bookmarks_title, 0, [this] { BookmarksClick(); }},
       {{K(Qt::CTRL | Qt::Key_Q)}, TextKey::Act_Close, 0, [this] { CloseBtnClick(); }},
       {{K(Qt::Key_F1)}, TextKey::Act_Keys, 0, [this] { KeysClick(); }},

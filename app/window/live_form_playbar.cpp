@@ -12,6 +12,7 @@
 
 #include "app/window/event_form.h"
 #include "app/window/live_form.h"
+#include "app/window/magnifier.h"
 #include "app/window/picture_control.h"
 #include "app/window/time_edit.h"
 #include "recorder/layout/clip_format.h"
@@ -311,6 +312,9 @@ void TLiveForm::UpdateCurrentTimeLabel() {
   CurrentTimeLabel->setText(
       shown > 0 && m_playSource != kImagePlay ? RecorderTimeText(uint32_t(shown)) : QString());
   UpdateIdentityLine();
+  // An open magnifier follows the picture while it plays.
+  if (m_magnifier && m_magnifier->isVisible() && ActivePlayer() && ActivePlayer()->Playing())
+    RefreshMagnifier();
 }
 
 }  // namespace orvan::app

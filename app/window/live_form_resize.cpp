@@ -11,6 +11,7 @@
 #include <QLayout>
 #include <QResizeEvent>
 #include <QStyle>
+#include <QWheelEvent>
 #include <algorithm>
 #include <map>
 
@@ -29,6 +30,16 @@ bool TLiveForm::eventFilter(QObject *watched, QEvent *event) {
     return false;
   }
   if (KeepTypingKeys(watched, event)) return true;
+  if (event->type() == QEvent::Wheel &&
+      (static_cast<QWheelEvent *>(event)->modifiers() & Qt::ControlModifier)) {
+    for (int ch = 0; ch < 4; ++ch)
+      if (m_viewers[ch] && watched == m_viewers[ch]->Panel()) {
+        auto *wheel = static_cast<QWheelEvent *>(event);
+        const QPoint at = m_viewers[ch]->Panel()->mapTo(LivePanel, wheel->position().toPoint());
+        MagnifyAt(wheel->angleDelta().y() > 0 ? 1 : -1, at);
+        return true;
+      }
+  }
   if (event->type() == QEvent::MouseMove || event->type() == QEvent::Leave) {
     for (int ch = 0; ch < 4; ++ch)
       if (m_viewers[ch] && watched == m_viewers[ch]->Panel())

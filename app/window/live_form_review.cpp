@@ -15,6 +15,7 @@
 #include <filesystem>
 
 #include "app/window/live_form.h"
+#include "app/window/magnifier.h"
 #include "app/window/picture_control.h"
 #include "platform/log.h"
 #include "platform/output_file.h"
@@ -345,6 +346,43 @@ void TLiveForm::RefreshBookmarksWindow() {
     if (!b.thumbnail.empty()) item->setIcon(QIcon(Q(m_bookmarks.ThumbnailPath(b.thumbnail))));
   }
   if (row >= 0 && row < list->count()) list->setCurrentRow(row);
+}
+
+// ---- the magnifier ----
+
+void TLiveForm::RefreshMagnifier() {
+  TakenSnapshot shot;
+  m_capturingForMagnifier = true;
+  const bool taken = TakeSnapshot(shot);
+  m_capturingForMagnifier = false;
+  m_magnifier->setGeometry(LivePanel->geometry());
+  if (taken) m_magnifier->SetPicture(shot.picture);
+}
+
+void TLiveForm::MagnifyAt(int steps, QPoint panelPoint) {
+  if (m_playSource == kImagePlay) return;
+  if (!m_magnifier->isVisible()) {
+    RefreshMagnifier();
+    m_magnifier->show();
+    m_magnifier->raise();
+  }
+  m_magnifier->ZoomAbout(steps, panelPoint);
+}
+
+void TLiveForm::MagnifierKey() {
+  if (m_magnifier->isVisible()) {
+    CloseMagnifier();
+    return;
+  }
+  if (m_playSource == kImagePlay) return;
+  RefreshMagnifier();
+  m_magnifier->show();
+  m_magnifier->raise();
+}
+
+void TLiveForm::CloseMagnifier() {
+  m_magnifier->hide();
+  m_magnifier->SetFactor(1.0, QPoint());
 }
 
 // ---- the identity line ----

@@ -14,10 +14,13 @@
 #include <filesystem>
 
 #include "app/window/live_form.h"
+#include "app/window/magnifier.h"
 #include "platform/disk_source.h"
 #include "recorder/export/span_reader.h"
 #include "recorder/playback/play_hdd_thread.h"
 #include "tests/app/gui/window_fixture.h"
+#include "tests/support/jpeg_tags.h"
+#include "tests/support/test_support.h"
 #include "tools/sample_recording.h"
 
 using namespace orvan::app;
@@ -318,4 +321,72 @@ TEST_F(ReviewAidsTest, identityLine_namesTheEntryShown_itsKind_andItsMillisecond
   QEvent leave(QEvent::Leave);
   QApplication::sendEvent(tile, &leave);
   EXPECT_TRUE(form->IdentityText().isEmpty());
+}
+
+// Z (or Ctrl and the wheel over a tile) opens the magnifier over the
+// picture last composed; the wheel zooms 1x to 8x about the pointer, from
+// 4x up in square pixels; dragging pans; the corner says the factor and
+// the rectangle; a snapshot saves what it shows with the rectangle in its
+// comment; nothing is decoded for it; Z or Escape close it.
+TEST_F(ReviewAidsTest, magnifier_zoomsThePictureShown_inSquarePixels_andSnapshotsWhatItShows) {
+  MakeForm();
+  OpenDisk(MakeSample(dir, 6));
+  auto *player = form->DiskThread();
+  form->PlayBtnClick();
+  ASSERT_TRUE(WaitServicing([&] { return form->ShownRecorderSeconds() >= kStart + 2; }));
+  Key(Qt::Key_2);
+  form->PauseBtnClick();
+  ASSERT_TRUE(WaitServicing([&] { return AllPresented(); }));
+  const uint64_t decodedBefore = player->Counters(1).pictures.load();
+
+  // Ctrl and the wheel over the enlarged channel: open, at 2x.
+  QWidget *tile = form->Viewer(1)->Panel();
+  {
+    const QPointF at(200, 150);
+    QWheelEvent wheel(at, tile->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(tile, &wheel);
+  }
+  TMagnifier *m = form->Magnifier();
+  ASSERT_TRUE(m->isVisible());
+  EXPECT_DOUBLE_EQ(m->Factor(), 2.0);
+  EXPECT_FALSE(m->Nearest());
+  // The wheel on it: up to 8x and no further, about the pointer.
+  for (int k = 0; k < 3; ++k) Wheel(m, 200, 120);
+  EXPECT_DOUBLE_EQ(m->Factor(), 8.0);
+  EXPECT_TRUE(m->Nearest());
+  const QRect shown = m->Shown();
+  EXPECT_EQ(shown.width(), m->width() / 8);
+  EXPECT_EQ(shown.height(), m->height() / 8);
+  // Square pixels: each picture pixel is an 8 x 8 block of one colour.
+  const QImage magnified = m->ShownPicture();
+  for (int y = 0; y < 64; y += 8)
+    for (int x = 0; x < 64; x += 8)
+      for (int d = 1; d < 8; ++d) ASSERT_EQ(magnified.pixel(x + d, y + d), magnified.pixel(x, y));
+  // Dragging pans: 80 px right shows 10 picture pixels further left.
+  QTest::mousePress(m, Qt::LeftButton, Qt::NoModifier, QPoint(300, 200));
+  Mouse(m, QEvent::MouseMove, 380, 200, Qt::LeftButton);
+  QTest::mouseRelease(m, Qt::LeftButton, Qt::NoModifier, QPoint(380, 200));
+  EXPECT_EQ(m->Shown().x(), std::max(0, shown.x() - 10));
+  // A snapshot now: what is shown, the rectangle in its comment.
+  const QString file = QString::fromStdString(dir.File("zoomed.jpg"));
+  form->ChooseSaveFile = [&](const QString &, const QString &) { return file; };
+  form->SnapShotBtnClick();
+  const QRect r = m->Shown();
+  const auto tags = orvan::test::ReadJpegTags(orvan::test::ReadFileBytes(file.toStdString()));
+  EXPECT_NE(tags.comment.find("magnified 8x, rectangle " + std::to_string(r.x()) + "," +
+                              std::to_string(r.y()) + " " + std::to_string(r.width()) + "x" +
+                              std::to_string(r.height())),
+            std::string::npos)
+      << tags.comment;
+  // Zooming decoded nothing.
+  EXPECT_EQ(player->Counters(1).pictures.load(), decodedBefore);
+  // Z closes it; Z opens it at 1x; Escape closes it.
+  Key(Qt::Key_Z);
+  EXPECT_FALSE(m->isVisible());
+  Key(Qt::Key_Z);
+  EXPECT_TRUE(m->isVisible());
+  EXPECT_DOUBLE_EQ(m->Factor(), 1.0);
+  Key(Qt::Key_Escape);
+  EXPECT_FALSE(m->isVisible());
 }
