@@ -360,6 +360,8 @@ void TLiveForm::BuildControls() {
   RefreshTimer->setInterval(1000);
   RefreshTimer->start();
 
+  ActivityStrip = Named(new TPictureControl(m_client), "ActivityStrip");
+  ActivityStrip->setGeometry(13, 538, 720, 16);
   SetBarGeometry();
   RedrawPlayBar();
   for (QWidget *w : m_client->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))

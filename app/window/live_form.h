@@ -38,6 +38,7 @@
 #include "app/window/keys_form.h"
 #include "platform/disk_source.h"
 #include "platform/source_registry.h"
+#include "recorder/layout/activity_map.h"
 #include "recorder/layout/disk_discovery.h"
 #include "recorder/layout/recording_map.h"
 #include "recorder/playback/playback_host.h"
@@ -273,6 +274,12 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   // enlarged or the tile under the pointer; empty otherwise.
   QString IdentityText() const;
   QLabel *IdentityLine() const { return IdentityLabel; }
+  // The activity strip under the bar: a row per channel, brighter where
+  // its predicted pictures are larger than usual, following the zoom. The
+  // map is read on a thread of its own (coarse, then whole); null until
+  // the first is in.
+  const orvan::recorder::CActivityMap *Activity() const { return m_activity.get(); }
+  void RedrawActivityStrip();
 
   // The magnifier over the panel (Z, or the wheel with Ctrl over a tile):
   // 1x to 8x about the pointer, drawn from the picture last composed; Z
@@ -481,6 +488,14 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   class TMagnifier *m_magnifier = nullptr;
   void RefreshMagnifier();
   mutable bool m_capturingForMagnifier = false;
+  // The activity map, read by m_activityThread on a handle of its own and
+  // handed to the main thread (which owns m_activity); m_activityStop
+  // (atomic) asks the thread to give up; m_mapGeneration tells a map of a
+  // disk since closed.
+  TPictureControl *ActivityStrip = nullptr;
+  std::shared_ptr<orvan::recorder::CActivityMap> m_activity;
+  std::thread m_activityThread;
+  std::atomic<bool> m_activityStop{false};
   int m_hoveredTile = -1;
   std::string m_clipPath;
   std::unique_ptr<orvan::DiskSource> m_identityDisk;  // the identity line's own reads

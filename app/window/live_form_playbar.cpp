@@ -79,6 +79,11 @@ int TLiveForm::PlayBarXOfEntry(int64_t n) const {
 }
 
 void TLiveForm::StopRecordingMapThread() {
+  if (m_activityThread.joinable()) {
+    m_activityStop = true;
+    m_activityThread.join();
+    m_activityStop = false;
+  }
   if (!m_mapThread.joinable()) return;
   m_mapStop = true;
   m_mapThread.join();  // reads end at the stop (the source looks at it while it waits)
@@ -97,6 +102,29 @@ void TLiveForm::LoadRecordingMap() {
     // on a raw disk they take seconds the window must not freeze for.
     const std::string path = m_diskHandle->Path();
     const uint64_t generation = m_mapGeneration;
+    m_activity.reset();
+    RedrawActivityStrip();
+    m_activityThread = std::thread([this, path, generation] {
+      orvan::DiskSource disk;
+      disk.SetStopFlag(&m_activityStop);
+      recorder::DiskGeometry geometry;
+      if (disk.OpenPath(path) != orvan::DriveOpenStatus::Ok ||
+          recorder::ReadGeometry(disk, geometry) != recorder::GeometryStatus::Ok)
+        return;
+      recorder::ReadActivity(
+          disk, geometry, [this] { return m_activityStop.load(); },
+          [this, generation](recorder::CActivityMap map, bool) {
+            auto shared = std::make_shared<recorder::CActivityMap>(std::move(map));
+            QMetaObject::invokeMethod(
+                this,
+                [this, shared, generation] {
+                  if (generation != m_mapGeneration) return;
+                  m_activity = shared;
+                  RedrawActivityStrip();
+                },
+                Qt::QueuedConnection);
+          });
+    });
     m_mapThread = std::thread([this, path, generation, pickers] {
       auto map = std::make_shared<recorder::CRecordingMap>();
       orvan::DiskSource disk;
@@ -247,6 +275,33 @@ void TLiveForm::RedrawPlayBar() {
   }
   p.end();
   PlayBarImage->setPixmap(pm);
+  RedrawActivityStrip();
+}
+
+void TLiveForm::RedrawActivityStrip() {
+  if (!ActivityStrip) return;
+  const int w = std::max(ActivityStrip->width(), 2), h = std::max(ActivityStrip->height(), 4);
+  QImage strip(w, h, QImage::Format_RGB32);
+  strip.fill(QColor(0x10, 0x14, 0x1c));
+  const recorder::CActivityMap *activity = m_activity.get();
+  if (activity && activity->Entries() > 0) {
+    const int64_t first = PlayBarViewFirst(), span = std::max<int64_t>(PlayBarViewEntries(), 1);
+    const int row = h / 4;
+    for (int x = 0; x < w; ++x) {
+      const int64_t from = first + int64_t(x) * span / w;
+      const int64_t to = std::max(from + 1, first + int64_t(x + 1) * span / w);
+      for (int ch = 0; ch < 4; ++ch) {
+        const float level = activity->LevelOver(ch, from, to - from);
+        if (level < 0) continue;
+        // As usual (1) is dim; four times as much or more is full.
+        const float t = std::clamp((level - 0.5f) / 3.5f, 0.0f, 1.0f);
+        const QColor c(int(0x28 + t * (0xff - 0x28)), int(0x30 + t * (0xb0 - 0x30)),
+                       int(0x40 - t * 0x30));
+        for (int y = ch * row; y < ch * row + row - 1; ++y) strip.setPixel(x, y, c.rgb());
+      }
+    }
+  }
+  ActivityStrip->setPixmap(QPixmap::fromImage(strip));
 }
 
 QString TLiveForm::PlayBarTipAt(int x) const {

@@ -233,7 +233,7 @@ void TLiveForm::PlaceControls(const QSize &client) {
       place = QRect(QPoint(0, 0), client);
     } else if (widget == LivePanel || widget == VideoImage) {
       place.setSize(panel);
-    } else if (widget == PlayBarImage || widget == BlackLabel) {
+    } else if (widget == PlayBarImage || widget == BlackLabel || widget == ActivityStrip) {
       // The bar and the filler span the panel's width.
       place.setWidth(place.width() + layout.dx);
     } else if (place.x() + place.width() >= kDesignedPanelRight) {

@@ -27,11 +27,26 @@ void CActivityMap::Add(int64_t n, const IndexEntry &e) {
   ++s.count;
 }
 
-void CActivityMap::Finish() {
+void CActivityMap::Finish(int windowBins) {
+  const int half = std::clamp(windowBins, 1, kBins) / 2;
   for (int ch = 0; ch < 4; ++ch) {
+    // Sliding sums over the window.
+    std::vector<Sum> window(static_cast<size_t>(kBins));
+    Sum running;
+    for (int b = -half; b < kBins; ++b) {
+      if (b + half < kBins) {
+        running.bytes += m_sums[ch][size_t(b + half)].bytes;
+        running.count += m_sums[ch][size_t(b + half)].count;
+      }
+      if (b - half - 1 >= 0) {
+        running.bytes -= m_sums[ch][size_t(b - half - 1)].bytes;
+        running.count -= m_sums[ch][size_t(b - half - 1)].count;
+      }
+      if (b >= 0) window[size_t(b)] = running;
+    }
     std::vector<float> means;
     m_levels[ch].assign(size_t(kBins), -1.0f);
-    for (const Sum &s : m_sums[ch])
+    for (const Sum &s : window)
       if (s.count) means.push_back(float(double(s.bytes) / s.count));
     if (means.empty()) continue;
     std::vector<float> sorted = means;
@@ -39,7 +54,7 @@ void CActivityMap::Finish() {
                      sorted.end());
     const float median = std::max(sorted[sorted.size() / 2], 1.0f);
     for (int b = 0; b < kBins; ++b) {
-      const Sum &s = m_sums[ch][size_t(b)];
+      const Sum &s = window[size_t(b)];
       if (s.count) m_levels[ch][size_t(b)] = float(double(s.bytes) / s.count) / median;
     }
   }
@@ -71,6 +86,16 @@ int64_t ReadActivity(ByteSource &disk, const DiskGeometry &geometry,
   const int64_t pieces = (entries + CActivityMap::kPieceEntries - 1) / CActivityMap::kPieceEntries;
   std::vector<uint8_t> buffer(size_t(CActivityMap::kPieceEntries) * kEntryBytes);
   int64_t read = 0;
+  // Two seconds of recording per window, from the span's first and last
+  // entry times.
+  int windowBins = 1;
+  {
+    IndexEntry first, last;
+    if (ReadIndexEntry(disk, 0, first) && ReadIndexEntry(disk, entries - 1, last) &&
+        last.time > first.time)
+      windowBins = int(std::clamp<int64_t>(
+          int64_t(CActivityMap::kBins) * 2 / int64_t(last.time - first.time), 1, 256));
+  }
   auto readPiece = [&](int64_t piece, CActivityMap &map) {
     const int64_t first = piece * CActivityMap::kPieceEntries;
     const int64_t count = std::min(CActivityMap::kPieceEntries, entries - first);
@@ -91,7 +116,11 @@ int64_t ReadActivity(ByteSource &disk, const DiskGeometry &geometry,
       // answering ends the reading.
       if (!readPiece(piece, map) && disk.Gone()) return read;
     }
-    map.Finish();
+    // The coarse pass has one piece in kCoarseStride: its window spans
+    // the pieces it leaves out.
+    map.Finish(stride == 1 || pieces <= stride
+                   ? windowBins
+                   : std::max<int>(windowBins, int(CActivityMap::kBins * stride / pieces)));
     map.SetComplete(stride == 1);
     publish(std::move(map), stride == 1);
   }

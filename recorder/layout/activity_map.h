@@ -30,8 +30,10 @@ class CActivityMap {
   explicit CActivityMap(int64_t entries = 0);
   // One entry of the index; only predicted pictures of channels 0..3 count.
   void Add(int64_t n, const IndexEntry &entry);
-  // Turns the sums into levels; call once all entries are added.
-  void Finish();
+  // Turns the sums into levels, each over a window of `windowBins` bins
+  // around it (a couple of seconds of recording: single pictures vary
+  // more than the scene does); call once all entries are added.
+  void Finish(int windowBins = 1);
 
   int64_t Entries() const { return m_entries; }
   int BinOf(int64_t n) const;

@@ -390,3 +390,37 @@ TEST_F(ReviewAidsTest, magnifier_zoomsThePictureShown_inSquarePixels_andSnapshot
   Key(Qt::Key_Escape);
   EXPECT_FALSE(m->isVisible());
 }
+
+// Under the bar, a row per channel shows where the scene moved: read on
+// its own thread from the index alone, brighter over the moving stretch,
+// and following the zoom.
+TEST_F(ReviewAidsTest, activityStrip_showsTheMovingStretch_andFollowsTheZoom) {
+  MakeForm();
+  orvan::tools::SampleOptions o;
+  o.outputPath = dir.File("stretch.img");
+  o.durationSeconds = 60;
+  o.motionAtSeconds = 20;
+  o.motionSeconds = 12;
+  orvan::tools::SampleSummary summary;
+  std::string error;
+  ASSERT_TRUE(orvan::tools::MakeSampleRecording(o, summary, &error)) << error;
+  OpenDisk(o.outputPath);
+  ASSERT_TRUE(WaitServicing([&] { return form->Activity() && form->Activity()->Complete(); }));
+  auto *strip = form->findChild<QLabel *>("ActivityStrip");
+  ASSERT_NE(strip, nullptr);
+  auto brightness = [&](int x, int ch) {
+    const QImage image = strip->pixmap().toImage();
+    return qRed(image.pixel(x, ch * (image.height() / 4)));
+  };
+  const int width = strip->width();
+  for (int ch = 0; ch < 4; ++ch)
+    EXPECT_GT(brightness(width * 26 / 60, ch), brightness(width * 45 / 60, ch) + 40) << ch;
+  // Zoomed onto the stretch's middle, it fills the strip.
+  form->ZoomPlayBar(1, width * 26 / 60);
+  form->ZoomPlayBar(1, width * 26 / 60);
+  const int64_t first = form->PlayBarViewFirst(), span = form->PlayBarViewEntries();
+  const int middle = int((summary.entries * 26 / 60 - first) * width / span);
+  ASSERT_GT(middle, 0);
+  ASSERT_LT(middle, width);
+  EXPECT_GT(brightness(middle, 0), brightness(width * 45 / 60, 0) - 1);
+}
