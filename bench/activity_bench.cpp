@@ -19,18 +19,22 @@ int main(int argc, char **argv) {
   }
   DiskSource disk;
   DiskGeometry g;
-  if (disk.OpenPath(argv[1]) != DriveOpenStatus::Ok || ReadGeometry(disk, g) != GeometryStatus::Ok) {
+  if (disk.OpenPath(argv[1]) != DriveOpenStatus::Ok ||
+      ReadGeometry(disk, g) != GeometryStatus::Ok) {
     std::fprintf(stderr, "%s: no recorder disk\n", argv[1]);
     return 1;
   }
   const auto start = std::chrono::steady_clock::now();
   const double pieceMiB = double(CActivityMap::kPieceEntries) * kEntryBytes / (1 << 20);
-  const int64_t pieces = (g.playEnd + CActivityMap::kPieceEntries - 1) / CActivityMap::kPieceEntries;
+  const int64_t pieces =
+      (g.playEnd + CActivityMap::kPieceEntries - 1) / CActivityMap::kPieceEntries;
   ReadActivity(disk, g, {}, [&](CActivityMap, bool final) {
-    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double mib = final ? pieces * pieceMiB
-                             : double((pieces + CActivityMap::kCoarseStride - 1) /
-                                      CActivityMap::kCoarseStride) * pieceMiB;
+    const double s =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double mib =
+        final ? pieces * pieceMiB
+              : double((pieces + CActivityMap::kCoarseStride - 1) / CActivityMap::kCoarseStride) *
+                    pieceMiB;
     std::printf("%-6s map of %lld entries: %.2f s here; %.0f MiB of index, %.2f s at 150 MiB/s\n",
                 final ? "whole" : "coarse", (long long)g.playEnd, s, mib, mib / 150.0);
   });

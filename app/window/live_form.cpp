@@ -445,6 +445,7 @@ void TLiveForm::WireControls() {
   PlayBarImage->OnMouseUp = [this](int b, int x, int) { PlayBarImageMouseUp(b, x); };
   PlayBarImage->OnMouseMove = [this](int x, int) { PlayBarImageMouseMove(x); };
   PlayBarImage->setMouseTracking(true);
+  PlayBarImage->installEventFilter(this);
   PlayBarImage->OnWheel = [this](int delta, int x) { PlayBarWheel(delta, x); };
   PlayBarImage->OnDoubleClick = [this](int x, int y) { PlayBarDoubleClick(x, y); };
   // The bookmark's note box: Enter keeps the note, Escape none.

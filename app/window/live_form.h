@@ -42,6 +42,7 @@
 #include "recorder/layout/disk_discovery.h"
 #include "recorder/layout/recording_map.h"
 #include "recorder/playback/playback_host.h"
+#include "recorder/playback/preview_reader.h"
 
 class QAction;
 class QCheckBox;
@@ -279,6 +280,12 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   // map is read on a thread of its own (coarse, then whole); null until
   // the first is in.
   const orvan::recorder::CActivityMap *Activity() const { return m_activity.get(); }
+  // The previews over the bar: each channel's key picture nearest the
+  // pointer, with the time, decoded by the preview reader on its own
+  // thread and handle; shown once they are in.
+  QLabel *PreviewPopup() const { return m_previewPopup; }
+  const orvan::recorder::CPreviewReader *Previews() const { return m_previews.get(); }
+  void ShowPreviewAt(int64_t entry, int x);
   void RedrawActivityStrip();
 
   // The magnifier over the panel (Z, or the wheel with Ctrl over a tile):
@@ -496,6 +503,10 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   std::shared_ptr<orvan::recorder::CActivityMap> m_activity;
   std::thread m_activityThread;
   std::atomic<bool> m_activityStop{false};
+  std::unique_ptr<orvan::recorder::CPreviewReader> m_previews;
+  QLabel *m_previewPopup = nullptr;
+  int64_t m_previewEntry = -1;  // the entry under the pointer
+  int m_previewX = 0;
   int m_hoveredTile = -1;
   std::string m_clipPath;
   std::unique_ptr<orvan::DiskSource> m_identityDisk;  // the identity line's own reads

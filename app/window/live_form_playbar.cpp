@@ -79,6 +79,9 @@ int TLiveForm::PlayBarXOfEntry(int64_t n) const {
 }
 
 void TLiveForm::StopRecordingMapThread() {
+  m_previews.reset();  // joins its worker
+  m_previewEntry = -1;
+  if (m_previewPopup) m_previewPopup->hide();
   if (m_activityThread.joinable()) {
     m_activityStop = true;
     m_activityThread.join();
@@ -104,6 +107,18 @@ void TLiveForm::LoadRecordingMap() {
     const uint64_t generation = m_mapGeneration;
     m_activity.reset();
     RedrawActivityStrip();
+    m_previews = std::make_unique<recorder::CPreviewReader>();
+    m_previews->onReady = [this, generation](int64_t place) {
+      QMetaObject::invokeMethod(
+          this,
+          [this, place, generation] {
+            if (generation == m_mapGeneration && m_previewEntry >= 0 &&
+                recorder::CPreviewReader::PlaceOf(m_previewEntry) == place)
+              ShowPreviewAt(m_previewEntry, m_previewX);
+          },
+          Qt::QueuedConnection);
+    };
+    if (!m_previews->Open(path)) m_previews.reset();
     m_activityThread = std::thread([this, path, generation] {
       orvan::DiskSource disk;
       disk.SetStopFlag(&m_activityStop);
@@ -278,6 +293,40 @@ void TLiveForm::RedrawPlayBar() {
   RedrawActivityStrip();
 }
 
+void TLiveForm::ShowPreviewAt(int64_t entry, int x) {
+  recorder::Preview preview;
+  if (!m_previews || !m_previews->Find(entry, preview)) return;
+  constexpr int kTileW = 120, kTileH = 80;
+  QImage sheet(kTileW * 2 + 6, kTileH * 2 + 22, QImage::Format_RGB32);
+  sheet.fill(QColor(0x10, 0x14, 0x1c));
+  QPainter p(&sheet);
+  p.setRenderHint(QPainter::SmoothPixmapTransform);
+  for (int ch = 0; ch < 4; ++ch) {
+    const recorder::PreviewPicture &pic = preview.channels[size_t(ch)];
+    const QRect at(2 + (ch % 2) * (kTileW + 2), 2 + (ch / 2) * (kTileH + 2), kTileW, kTileH);
+    if (pic.width <= 0) continue;
+    const QImage image(pic.bgr32.data(), pic.width, pic.height, pic.width * 4,
+                       QImage::Format_RGB32);
+    p.drawImage(at, image);
+  }
+  p.setPen(QColor(0xff, 0xff, 0x60));
+  p.drawText(QRect(0, kTileH * 2 + 4, sheet.width(), 16), Qt::AlignCenter,
+             RecorderTimeText(m_recordingMap.TimeAt(entry)));
+  p.end();
+  if (!m_previewPopup) {
+    m_previewPopup = new QLabel(m_client);
+    m_previewPopup->setObjectName(QStringLiteral("PreviewPopup"));
+    m_previewPopup->setAttribute(Qt::WA_TransparentForMouseEvents);
+  }
+  m_previewPopup->setPixmap(QPixmap::fromImage(sheet));
+  m_previewPopup->resize(sheet.size());
+  const int left = std::clamp(PlayBarImage->x() + x - sheet.width() / 2, 0,
+                              std::max(0, m_client->width() - sheet.width()));
+  m_previewPopup->move(left, PlayBarImage->y() - sheet.height() - 16);
+  m_previewPopup->show();
+  m_previewPopup->raise();
+}
+
 void TLiveForm::RedrawActivityStrip() {
   if (!ActivityStrip) return;
   const int w = std::max(ActivityStrip->width(), 2), h = std::max(ActivityStrip->height(), 4);
@@ -344,6 +393,12 @@ void TLiveForm::PlayBarImageMouseMove(int x) {
   }
   if (m_barDragging && TrackReleaseRepositions(x, BarGeometry()))
     MoveKnob(KnobLeftForTrackRelease(x, BarGeometry()));
+  if (m_previews && !m_recordingMap.Empty()) {
+    m_previewEntry = PlayBarEntryAt(x);
+    m_previewX = x;
+    m_previews->Ask(m_previewEntry);
+    ShowPreviewAt(m_previewEntry, x);
+  }
   const QString tip = PlayBarTipAt(x);
   if (tip.isEmpty()) {
     QToolTip::hideText();

@@ -40,6 +40,11 @@ bool TLiveForm::eventFilter(QObject *watched, QEvent *event) {
         return true;
       }
   }
+  // The previews go with the pointer leaving the bar.
+  if (watched == PlayBarImage && event->type() == QEvent::Leave) {
+    m_previewEntry = -1;
+    if (m_previewPopup) m_previewPopup->hide();
+  }
   if (event->type() == QEvent::MouseMove || event->type() == QEvent::Leave) {
     for (int ch = 0; ch < 4; ++ch)
       if (m_viewers[ch] && watched == m_viewers[ch]->Panel())

@@ -424,3 +424,44 @@ TEST_F(ReviewAidsTest, activityStrip_showsTheMovingStretch_andFollowsTheZoom) {
   ASSERT_LT(middle, width);
   EXPECT_GT(brightness(middle, 0), brightness(width * 45 / 60, 0) - 1);
 }
+
+// Hovering the bar shows each channel's key picture nearest the pointer
+// and the time, decoded on the previews' own thread and handle: the
+// players and viewers are not touched; a place seen before is not decoded
+// again; leaving the bar hides them.
+TEST_F(ReviewAidsTest, previews_showEachChannelNearThePointer_withoutTouchingThePlayers) {
+  MakeForm();
+  OpenDisk(MakeSample(dir, 20));
+  auto *player = form->DiskThread();
+  ASSERT_NE(form->Previews(), nullptr);
+  const uint64_t handed = player->Counters(0).delivered.load();
+  const int x = Bar()->width() * 2 / 3;
+  Mouse(Bar(), QEvent::MouseMove, x, 11, Qt::NoButton);
+  ASSERT_TRUE(
+      WaitServicing([&] { return form->PreviewPopup() && form->PreviewPopup()->isVisible(); }));
+  orvan::recorder::Preview preview;
+  const int64_t entry = form->PlayBarEntryAt(x);
+  ASSERT_TRUE(form->Previews()->Find(entry, preview));
+  for (int ch = 0; ch < 4; ++ch) {
+    const auto &pic = preview.channels[size_t(ch)];
+    EXPECT_EQ(pic.width, 360) << ch;
+    EXPECT_EQ(pic.height, 240) << ch;
+    // The key picture at or before the span's middle, within a key interval.
+    EXPECT_LE(pic.entry, preview.place + orvan::recorder::CPreviewReader::kSpanEntries / 2) << ch;
+    EXPECT_GE(int64_t{pic.seconds} + 3, int64_t{form->RecordingMap().TimeAt(entry)}) << ch;
+    // A real picture: not one colour.
+    EXPECT_NE(std::count(pic.bgr32.begin(), pic.bgr32.end(), pic.bgr32[0]),
+              std::ptrdiff_t(pic.bgr32.size()))
+        << ch;
+  }
+  EXPECT_FALSE(form->PreviewPopup()->pixmap().isNull());
+  EXPECT_EQ(player->Counters(0).delivered.load(), handed);
+  EXPECT_FALSE(player->Playing());
+  // The same place again: from the cache.
+  const uint64_t made = form->Previews()->Decoded();
+  Mouse(Bar(), QEvent::MouseMove, x, 11, Qt::NoButton);
+  EXPECT_EQ(form->Previews()->Decoded(), made);
+  QEvent leave(QEvent::Leave);
+  QApplication::sendEvent(Bar(), &leave);
+  EXPECT_FALSE(form->PreviewPopup()->isVisible());
+}
