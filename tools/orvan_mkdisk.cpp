@@ -111,6 +111,12 @@ int main(int argc, char **argv) {
   AddNumber(cmd, "--gap-at", o.gapAtSeconds,
             "where the gap starts, in seconds into the recording (default halfway)",
             "needs whole seconds");
+  AddNumber(cmd, "--motion-at", o.motionAtSeconds,
+            "a still scene that moves only from N seconds into the recording (default: "
+            "moving all along)",
+            "needs whole seconds");
+  AddNumber(cmd, "--motion-seconds", o.motionSeconds,
+            "how long the scene moves from --motion-at (default 0)", "needs whole seconds");
   AddNumber(cmd, "--loop", o.loopSeconds,
             "encode only the first N seconds and repeat their records for the rest "
             "(long recordings made quickly; records then repeat, not back to back)",

@@ -451,11 +451,18 @@ bool WriteRecording(const SampleOptions &o, int qscale, const std::vector<Slot> 
     } else {
       ChannelEncoder &enc = encoders[size_t(s.channel)];
       const Picture p = enc.Canvas();
+      // A still scene holds its first moving picture outside the stretch.
+      int64_t sceneUs = s.timeUs;
+      if (o.motionAtSeconds >= 0) {
+        const int64_t fromUs = int64_t(o.motionAtSeconds) * 1000000;
+        const int64_t toUs = fromUs + int64_t(std::max(o.motionSeconds, 0)) * 1000000;
+        sceneUs = std::clamp<int64_t>(s.timeUs, fromUs, toUs);
+      }
       if (o.quad) {
         for (int q = 0; q < 4; ++q)
-          DrawScene(p, (q % 2) * kWidth / 2, (q / 2) * kHeight / 2, 2, q, s.timeUs, wall);
+          DrawScene(p, (q % 2) * kWidth / 2, (q / 2) * kHeight / 2, 2, q, sceneUs, wall);
       } else {
-        DrawScene(p, 0, 0, 1, s.channel, s.timeUs, wall);
+        DrawScene(p, 0, 0, 1, s.channel, sceneUs, wall);
       }
       bool key = false;
       if (!enc.Encode(record, key, error)) return false;

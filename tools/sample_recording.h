@@ -51,6 +51,11 @@ struct SampleOptions {
   // the disk and do not lie back to back behind the loop. 0: no loop. The
   // loop is lengthened to a whole number of key-picture intervals.
   int loopSeconds = 0;
+  // A still scene with one moving stretch: from motionAtSeconds into the
+  // recording, for motionSeconds, the scene moves; before and after it
+  // stands still (only the clock's digits change). -1: it moves all along.
+  int motionAtSeconds = -1;
+  int motionSeconds = 0;
   // The image's length (sparse beyond what is written); 0: as needed.
   uint64_t imageBytes = 0;
   // An earlier recording of this many seconds, written first and then

@@ -36,7 +36,11 @@ void CCaseLog::Start(const std::string &source,
   m_started = true;
   m_source = source;
   m_entries.clear();
-  const std::filesystem::path dir = folder.empty() ? ConfigurationFolder() : folder;
+  // A folder of their own in the configuration folder, beside the
+  // bookmarks': never where a source lies.
+  const std::filesystem::path dir =
+      folder.empty() ? std::filesystem::path(ConfigurationFolder()) / "ORVANCaseLogs"
+                     : std::filesystem::path(folder);
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   std::string name = "CaseLog-" + UtcStamp("%Y%m%dT%H%M%SZ");

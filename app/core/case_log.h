@@ -30,7 +30,7 @@ class CCaseLog {
  public:
   // Starts a new log (the previous one stays in its file) for `source` and
   // records "source opened" with its path and the given parameters.
-  // folder: where the file goes; empty: ConfigurationFolder().
+  // folder: where the file goes; empty: ORVANCaseLogs in ConfigurationFolder().
   void Start(const std::string &source,
              const std::vector<std::pair<std::string, std::string>> &params,
              const std::string &folder = "");

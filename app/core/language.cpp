@@ -290,6 +290,23 @@ constexpr KeyInfo kKeys[kTextKeyCount] = {
     {"Work_stopped", "Stopped."},
     {"Survey_needs_disk", "Open a recorder disk in HDD Play first."},
     {"Carve_folder", "Folder for the carved pictures"},
+    {"Act_ZoomBarIn", "Zoom the play bar in"},
+    {"Act_ZoomBarOut", "Zoom the play bar out"},
+    {"Act_Bookmark", "Bookmark the picture shown"},
+    {"Act_Magnifier", "Magnifier (then the wheel)"},
+    {"Bookmarks_item", "Bookmarks…"},
+    {"Bookmarks_title", "Bookmarks"},
+    {"Bookmark_note", "Note (Enter keeps it):"},
+    {"Bookmark_go", "Go to"},
+    {"Bookmark_edit", "Edit note"},
+    {"Bookmark_delete", "Delete"},
+    {"Bookmark_not_saved", "The bookmarks could not be written to %1"},
+    {"Bookmark_tip", "Bookmark %1 CH%2: %3"},
+    {"Identity_line", "CH%1  entry %2  %3  %4"},
+    {"Picture_key", "key"},
+    {"Picture_predicted", "predicted"},
+    {"Magnifier_caption", "%1× — %2×%3 at %4,%5"},
+    {"Whole_recording_tip", "Double click: the whole recording"},
 };
 
 std::string Trim(std::string_view s) {

@@ -287,6 +287,23 @@ enum class TextKey {
   Work_stopped,
   Survey_needs_disk,
   Carve_folder,
+  Act_ZoomBarIn,
+  Act_ZoomBarOut,
+  Act_Bookmark,
+  Act_Magnifier,
+  Bookmarks_item,
+  Bookmarks_title,
+  Bookmark_note,
+  Bookmark_go,
+  Bookmark_edit,
+  Bookmark_delete,
+  Bookmark_not_saved,
+  Bookmark_tip,
+  Identity_line,
+  Picture_key,
+  Picture_predicted,
+  Magnifier_caption,
+  Whole_recording_tip,
   Count
 };
 

@@ -97,7 +97,7 @@ struct Thumbnail {
 // A bookmarked moment.
 struct Finding {
   uint32_t recorderSeconds = 0;
-  int channel = 0;  // 1..4
+  int channel = 0;  // 1..4; 0: the four channels (a bookmark of the grid)
   std::string note;
   QByteArray jpeg;  // the picture shown; may be empty
 };

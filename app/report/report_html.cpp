@@ -295,7 +295,8 @@ class Writer {
     Head({T(TextKey::Col_Time), T(TextKey::Col_Channel), T(TextKey::Rep_note),
           T(TextKey::Rep_picture)});
     for (const Finding &f : r.findings)
-      Cells({Escape(Time(f.recorderSeconds)), std::to_string(f.channel), Escape(f.note),
+      Cells({Escape(Time(f.recorderSeconds)),
+             f.channel >= 1 ? std::to_string(f.channel) : std::string("1\u20134"), Escape(f.note),
              Image(f.jpeg)});
     out += "</table>\n";
   }

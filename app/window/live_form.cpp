@@ -1,4 +1,5 @@
 #include "app/window/live_form.h"
+#include "app/window/magnifier.h"
 #include "app/window/survey_form.h"
 
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLibraryInfo>
+#include <QLineEdit>
 #include <QLinearGradient>
 #include <QMenu>
 #include <QMenuBar>
@@ -359,6 +361,8 @@ void TLiveForm::BuildControls() {
   RefreshTimer->setInterval(1000);
   RefreshTimer->start();
 
+  ActivityStrip = Named(new TPictureControl(m_client), "ActivityStrip");
+  ActivityStrip->setGeometry(13, 538, 720, 16);
   SetBarGeometry();
   RedrawPlayBar();
   for (QWidget *w : m_client->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
@@ -389,6 +393,8 @@ void TLiveForm::BuildMenus() {
   WholePictureItem =
       Named(ViewMenu->addAction(QStringLiteral("Whole picture\tW")), "WholePictureItem");
   WholePictureItem->setCheckable(true);
+  BookmarksItem =
+      Named(ViewMenu->addAction(QStringLiteral("Bookmarks\u2026\tCtrl+B")), "BookmarksItem");
   About = Named(bar->addAction(QStringLiteral("About")), "About");
 
   ViewerMenu = Named(new QMenu(this), "ViewerMenu");
@@ -419,6 +425,7 @@ void TLiveForm::WireControls() {
     WholePictureItem->setChecked(m_wholePicture);
   });
   connect(SnapShot1, &QAction::triggered, this, [this] { SnapShot1Click(); });
+  connect(BookmarksItem, &QAction::triggered, this, [this] { BookmarksClick(); });
 
   connect(OpenBtn, &QPushButton::clicked, this, [this] { OpenBtnClick(); });
   connect(DeviceCombo, &QComboBox::activated, this, [this] { DeviceComboChange(); });
@@ -446,6 +453,30 @@ void TLiveForm::WireControls() {
   PlayBarImage->OnMouseUp = [this](int b, int x, int) { PlayBarImageMouseUp(b, x); };
   PlayBarImage->OnMouseMove = [this](int x, int) { PlayBarImageMouseMove(x); };
   PlayBarImage->setMouseTracking(true);
+  PlayBarImage->installEventFilter(this);
+  PlayBarImage->OnWheel = [this](int delta, int x) { PlayBarWheel(delta, x); };
+  PlayBarImage->OnDoubleClick = [this](int x, int y) { PlayBarDoubleClick(x, y); };
+  // The bookmark's note box: Enter keeps the note, Escape none.
+  m_noteBox = Named(new QLineEdit(m_client), "BookmarkNoteBox");
+  m_noteBox->hide();
+  connect(m_noteBox, &QLineEdit::returnPressed, this, [this] {
+    if (m_noteFor >= 0 && !m_noteBox->text().isEmpty())
+      EditBookmarkNote(size_t(m_noteFor), m_noteBox->text());
+    m_noteFor = -1;
+    m_noteBox->hide();
+    RedrawPlayBar();
+  });
+  m_magnifier = new TMagnifier(m_client);
+  m_magnifier->Caption = [this](double factor, const QRect &r) {
+    return Tr(TextKey::Magnifier_caption)
+        .arg(factor, 0, 'g', 2)
+        .arg(r.width())
+        .arg(r.height())
+        .arg(r.x())
+        .arg(r.y());
+  };
+  IdentityLabel = Named(new QLabel(statusBar()), "IdentityLabel");
+  statusBar()->addWidget(IdentityLabel);
   // The time beside the bar follows the picture shown within a fifth of a
   // second, a seek's first picture too.
   auto *shownTime = Named(new QTimer(this), "ShownTimeTimer");
@@ -484,6 +515,11 @@ void TLiveForm::FormCreate() {
   CViewerLayout::Viewers layoutViewers{};
   for (int ch = 0; ch < 4; ++ch) {
     m_viewers[ch] = CreateChannelViewer(LivePanel, ch, events);
+    // The identity line follows the tile under the pointer.
+    if (QWidget *panel = m_viewers[ch]->Panel()) {
+      panel->setMouseTracking(true);
+      panel->installEventFilter(this);
+    }
     bool off = false;
     m_viewers[ch]->Command(kViewerCaptionVisible, &off);
     m_viewers[ch]->Command(kViewerTimeLabel, &off);
@@ -778,6 +814,7 @@ void TLiveForm::OpenBtnClick() {
     }
     m_clipFiles = std::move(clip);
     m_clipName = QFileInfo(chosen).fileName();
+    m_clipPath = chosen.toStdString();
     LoadRecordingMap();
     m_clipThread = new recorder::PlayFileThread(*this, m_clipFiles.get(), Sinks(), m_grabber.get());
     PlayBtnClick();
@@ -904,7 +941,10 @@ void TLiveForm::StartBarDrag(int button, int x) {
   PauseThreads();
 }
 
-void TLiveForm::PlayBarBtnMouseDown(int button, int x) { StartBarDrag(button, x); }
+void TLiveForm::PlayBarBtnMouseDown(int button, int x) {
+  m_knobPressLeft = PlayBarBtn->x();
+  StartBarDrag(button, x);
+}
 
 void TLiveForm::PlayBarBtnMouseMove(int x) {
   if (!m_barDragging) return;
@@ -916,39 +956,41 @@ void TLiveForm::PlayBarBtnMouseMove(int x) {
 void TLiveForm::PlayBarBtnMouseUp(int button, int) {
   if (button != kLeftButton || !m_barDragging) return;
   m_barDragging = false;
-  DrivePlayers(
-      [](recorder::PlaybackThread &p) {
-        p.RequestSeek();
-        p.Play();
-      },
-      PlayState::kPlaying);
-  const int knobX = PlayBarBtn->mapTo(PlayBarImage->parentWidget(), QPoint(0, 0)).x() -
-                    PlayBarImage->x() + PlayBarBtn->width() / 2;
-  m_caseLog.Record(TextKey::Log_playbar_jump, {{"time", PlayBarTipAt(knobX).toStdString()}});
+  // A knob released where it was pressed plays on from where it paused;
+  // moved, the players land on the picture under its new place at once.
+  if (PlayBarBtn->x() != m_knobPressLeft && ActivePlayer()) {
+    const int knobX = PlayBarBtn->mapTo(PlayBarImage->parentWidget(), QPoint(0, 0)).x() -
+                      PlayBarImage->x() + PlayBarBtn->width() / 2;
+    m_caseLog.Record(TextKey::Log_playbar_jump, {{"time", PlayBarTipAt(knobX).toStdString()}});
+    SeekToBarX(PlayBarBtn->x() - PlayBarImage->x());
+    return;
+  }
+  DrivePlayers([](recorder::PlaybackThread &p) { p.Play(); }, PlayState::kPlaying);
 }
 
-void TLiveForm::PlayBarImageMouseDown(int button, int x) { StartBarDrag(button, x); }
+void TLiveForm::PlayBarImageMouseDown(int button, int x) {
+  m_panning = false;
+  m_panFromX = x;
+  StartBarDrag(button, x);
+}
 
 void TLiveForm::PlayBarImageMouseUp(int button, int x) {
   if (button != kLeftButton || !m_barDragging) return;
   if (PlayBarTickJump(x)) return;
   m_barDragging = false;
   const PlayBarGeometry bar = BarGeometry();
-  // A release off the track resumes where the press paused; on it, the
-  // knob goes under the pointer and the player repositions there.
-  const bool inside = TrackReleaseRepositions(x, bar);
-  if (inside && (m_diskThread || m_clipThread)) MoveKnob(KnobLeftForTrackRelease(x, bar));
-  if (inside)
+  // A release off the track, or after panning, resumes where the press
+  // paused; on it, the knob goes under the pointer and the player shows
+  // the picture there at once.
+  const bool inside = TrackReleaseRepositions(x, bar) && !m_panning;
+  m_panning = false;
+  if (inside && ActivePlayer()) {
+    MoveKnob(KnobLeftForTrackRelease(x, bar));
     m_caseLog.Record(TextKey::Log_playbar_jump, {{"time", PlayBarTipAt(x).toStdString()}});
-  DrivePlayers(
-      [inside](recorder::PlaybackThread &p) {
-        if (inside) {
-          p.Pause();
-          p.RequestSeek();
-        }
-        p.Play();
-      },
-      PlayState::kPlaying);
+    SeekToBarX(x);
+    return;
+  }
+  DrivePlayers([](recorder::PlaybackThread &p) { p.Play(); }, PlayState::kPlaying);
 }
 
 void TLiveForm::SearchBtnClick() {
@@ -969,8 +1011,11 @@ bool TLiveForm::SearchDisk(uint32_t seconds) {
   m_diskThread->Pause();
   // A search that found its place plays from there, whatever the label
   // said before.
-  // The player searches on its own thread: a slow disk never holds the window.
-  if (!m_diskThread->SearchTimeOnPlayer(seconds)) return false;
+  if (m_diskThread->DiskChecked() && !m_diskThread->DiskValid()) return false;
+  // The player finds the time and shows its pictures on its own thread: a
+  // slow disk never holds the window.
+  m_diskThread->SeekToTime(seconds);
+  m_diskThread->Play();
   ShowPlayState(PlayState::kPlaying);
   return true;
 }
@@ -1060,6 +1105,8 @@ void TLiveForm::ApplyLanguage(int language) {
   ViewMenu->setTitle(Tr(TextKey::View));
   // The key after a tab is shown as the item's key, not registered.
   WholePictureItem->setText(Tr(TextKey::Whole_picture) + QStringLiteral("\tW"));
+  BookmarksItem->setText(Tr(TextKey::Bookmarks_item) + QStringLiteral("\tCtrl+B"));
+  RefreshBookmarksWindow();
   About->setText(Tr(TextKey::About));
   SnapShot1->setText(Tr(TextKey::Snapshot));
   ApplyTooltips();
@@ -1167,6 +1214,10 @@ void TLiveForm::FullScreenBtnClick() {
 }
 
 void TLiveForm::FormKeyPress(int key) {
+  if (key == kEscapeKey && m_magnifier && m_magnifier->isVisible()) {
+    CloseMagnifier();
+    return;
+  }
   if (key == kEscapeKey && m_fullScreen) FullScreenBtnClick();
 }
 

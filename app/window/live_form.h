@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "app/core/case_log.h"
+#include "app/core/bookmarks.h"
 #include "app/core/language.h"
 #include "app/core/viewer_layout.h"
 #include "app/core/window_rules.h"
@@ -39,9 +40,11 @@
 #include "app/window/keys_form.h"
 #include "platform/disk_source.h"
 #include "platform/source_registry.h"
+#include "recorder/layout/activity_map.h"
 #include "recorder/layout/disk_discovery.h"
 #include "recorder/layout/recording_map.h"
 #include "recorder/playback/playback_host.h"
+#include "recorder/playback/preview_reader.h"
 
 class QAction;
 class QCheckBox;
@@ -50,6 +53,7 @@ class QDateEdit;
 class QFrame;
 class QGroupBox;
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QPushButton;
 class QTimeEdit;
@@ -235,6 +239,88 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   // time there; empty without a recording.
   QString PlayBarTipAt(int x) const;
 
+  // The play bar's zoom. The track spans a view of the recording, from
+  // the whole of it down to kNarrowestViewSeconds: the wheel over the bar,
+  // or + and -, zoom about the pointer (the knob for the keys); dragging
+  // the track's background pans a zoomed view; a double click on the
+  // overview strip (the bar's top rows) shows the whole recording again.
+  // Event and bookmark ticks, gaps and the time scale follow the view.
+  static constexpr int kNarrowestViewSeconds = 120;
+  static constexpr int kOverviewRows = 5;  // the bar's top rows: the whole recording
+  void ZoomPlayBar(int steps, int x);      // steps > 0 zoom in, by halves
+  void ZoomPlayBarKey(int steps);
+  void PanPlayBar(int dx);
+  void ShowWholeRecording();
+  bool PlayBarZoomed() const { return m_viewEntries > 0; }
+  int64_t PlayBarViewFirst() const { return m_viewEntries > 0 ? m_viewFirst : 0; }
+  int64_t PlayBarViewEntries() const;
+  // The entry under x (relative to the track) in the view.
+  int64_t PlayBarEntryAt(int x) const;
+  // The time scale's labels: x on the track and the text, at 1 h, 10 min,
+  // 1 min or 10 s steps (the finest that leaves room for the labels).
+  struct ScaleLabel {
+    int x;
+    uint32_t seconds;
+    QString text;
+  };
+  std::vector<ScaleLabel> TimeScaleLabels() const;
+  int TimeScaleStepSeconds() const;
+  void PlayBarWheel(int angleDelta, int x);
+  void PlayBarDoubleClick(int x, int y);
+
+  // Bookmarks (B): the time and channel shown, with an optional note typed
+  // in the note box (Enter keeps it), ticks of their own on the play bar,
+  // and a list window (go to, edit the note, delete). Kept per source.
+  void BookmarkKey();
+  // The bookmark of what is shown now; false when nothing is shown.
+  bool AddBookmark(const QString &note = QString());
+  // Shows the marked picture (paused, the channel enlarged as it was).
+  void JumpToBookmark(size_t index);
+  void DeleteBookmark(size_t index);
+  void EditBookmarkNote(size_t index, const QString &note);
+  void BookmarksClick();
+  const CBookmarks &Bookmarks() const { return m_bookmarks; }
+  QLineEdit *NoteBox() const { return m_noteBox; }
+  QWidget *BookmarksWindow() const { return m_bookmarksWindow; }
+  // What the report takes: each bookmark with its picture.
+  struct BookmarkForReport {
+    uint32_t seconds;
+    int channel;  // 0..3, -1: the grid
+    QString note;
+    QImage thumbnail;  // null when none was kept
+    QString thumbnailPath;
+  };
+  std::vector<BookmarkForReport> BookmarksForReport() const;
+
+  // The picture's own identity, paused or stepping: the entry number, key
+  // or predicted, and the recorder time to the millisecond, for the channel
+  // enlarged or the tile under the pointer; empty otherwise.
+  QString IdentityText() const;
+  QLabel *IdentityLine() const { return IdentityLabel; }
+  // The activity strip under the bar: a row per channel, brighter where
+  // its predicted pictures are larger than usual, following the zoom. The
+  // map is read on a thread of its own (coarse, then whole); null until
+  // the first is in.
+  const orvan::recorder::CActivityMap *Activity() const { return m_activity.get(); }
+  // The previews over the bar: each channel's key picture nearest the
+  // pointer, with the time, decoded by the preview reader on its own
+  // thread and handle; shown once they are in.
+  QLabel *PreviewPopup() const { return m_previewPopup; }
+  const orvan::recorder::CPreviewReader *Previews() const { return m_previews.get(); }
+  void ShowPreviewAt(int64_t entry, int x);
+  void RedrawActivityStrip();
+
+  // The magnifier over the panel (Z, or the wheel with Ctrl over a tile):
+  // 1x to 8x about the pointer, drawn from the picture last composed; Z
+  // again or Escape close it. A snapshot meanwhile saves what it shows.
+  void MagnifierKey();
+  void MagnifyAt(int steps, QPoint panelPoint);
+  void CloseMagnifier();
+  class TMagnifier *Magnifier() const {
+    return m_magnifier;
+  }
+  void SetHoveredTile(int channel);
+
   // Viewer layout and zoom.
   void LayoutViewers(uint8_t mode);
   void ToggleChannelZoom(int channel);
@@ -409,6 +495,49 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   void NoteEventJumpLanding();
   static constexpr int kEventLandingSeconds = 3;
 
+  // Review: the play bar's view, panning, the bookmarks of the source, the
+  // identity line's cache (main thread, all of it).
+  void SetPlayBarView(int64_t first, int64_t entries);
+  void OpenBookmarksForSource();
+  void RefreshBookmarksWindow();
+  void UpdateIdentityLine();
+  // Seeks the active player to the entry under x and plays.
+  void SeekToBarX(int x);
+  int64_t m_viewFirst = 0;
+  int64_t m_viewEntries = 0;  // 0: the whole recording
+  bool m_panning = false;
+  int m_panFromX = 0;
+  int64_t m_panFromFirst = 0;
+  int m_knobPressLeft = -1;
+  CBookmarks m_bookmarks;
+  int m_noteFor = -1;  // the bookmark the note box writes to
+  QLineEdit *m_noteBox = nullptr;
+  QWidget *m_bookmarksWindow = nullptr;
+  QLabel *IdentityLabel = nullptr;
+  class TMagnifier *m_magnifier = nullptr;
+  void RefreshMagnifier();
+  mutable bool m_capturingForMagnifier = false;
+  // The activity map, read by m_activityThread on a handle of its own and
+  // handed to the main thread (which owns m_activity); m_activityStop
+  // (atomic) asks the thread to give up; m_mapGeneration tells a map of a
+  // disk since closed.
+  TPictureControl *ActivityStrip = nullptr;
+  std::shared_ptr<orvan::recorder::CActivityMap> m_activity;
+  std::thread m_activityThread;
+  std::atomic<bool> m_activityStop{false};
+  std::unique_ptr<orvan::recorder::CPreviewReader> m_previews;
+  QLabel *m_previewPopup = nullptr;
+  int64_t m_previewEntry = -1;  // the entry under the pointer
+  int m_previewX = 0;
+  int m_hoveredTile = -1;
+  std::string m_clipPath;
+  std::unique_ptr<orvan::DiskSource> m_identityDisk;  // the identity line's own reads
+  struct IdentityCache {
+    int channel = -1;
+    int64_t entry = -1;
+    QString text;
+  } m_identity;
+
   // Controls, children of the client area; named as the window's design
   // names them.
   QWidget *m_client = nullptr;
@@ -461,6 +590,7 @@ class TLiveForm : public QMainWindow, public orvan::recorder::IPlaybackHost {
   QAction *DiskSurveyItem = nullptr;
   QMenu *ViewMenu = nullptr;
   QAction *WholePictureItem = nullptr;
+  QAction *BookmarksItem = nullptr;
   QAction *Exit = nullptr;
   QAction *About = nullptr;
   QMenu *ViewerMenu = nullptr;

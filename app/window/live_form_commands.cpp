@@ -19,6 +19,7 @@
 #include "app/still_image.h"
 #include "app/window/copy_form.h"
 #include "app/window/live_form.h"
+#include "app/window/magnifier.h"
 #include "app/window/picture_control.h"
 #include "app/window/save_form.h"
 #include "app/window/suggested_name.h"
@@ -161,6 +162,14 @@ bool TLiveForm::TakeSnapshot(TakenSnapshot &shot) const {
   if (shot.picture.isNull()) return false;
   shot.shownSeconds = ShownRecorderSeconds();
   shot.comment = SnapshotComment(source, channels, trim);
+  // While magnified: what the magnifier shows, and the rectangle it shows.
+  if (!m_capturingForMagnifier && !shot.still && m_magnifier && m_magnifier->isVisible()) {
+    const QRect r = m_magnifier->Shown();
+    shot.picture = m_magnifier->ShownPicture().convertToFormat(QImage::Format_RGB32);
+    shot.comment += "; magnified " + std::to_string(int(m_magnifier->Factor())) + "x, rectangle " +
+                    std::to_string(r.x()) + "," + std::to_string(r.y()) + " " +
+                    std::to_string(r.width()) + "x" + std::to_string(r.height());
+  }
   return true;
 }
 

@@ -146,6 +146,14 @@ void TLiveForm::InstallKeys() {
          TimePicker->selectAll();
        }},
       {{K(Qt::CTRL | Qt::Key_E)}, TextKey::Act_EventList, 0, [this] { EventBtnClick(); }},
+      {{K(Qt::Key_Plus), K(Qt::Key_Equal)},
+       TextKey::Act_ZoomBarIn,
+       0,
+       [this] { ZoomPlayBarKey(1); }},
+      {{K(Qt::Key_Minus)}, TextKey::Act_ZoomBarOut, 0, [this] { ZoomPlayBarKey(-1); }},
+      {{K(Qt::Key_B)}, TextKey::Act_Bookmark, 0, [this] { BookmarkKey(); }},
+      {{K(Qt::Key_Z)}, TextKey::Act_Magnifier, 0, [this] { MagnifierKey(); }},
+      {{K(Qt::CTRL | Qt::Key_B)}, TextKey::Bookmarks_title, 0, [this] { BookmarksClick(); }},
       {{K(Qt::CTRL | Qt::Key_Q)}, TextKey::Act_Close, 0, [this] { CloseBtnClick(); }},
       {{K(Qt::Key_F1)}, TextKey::Act_Keys, 0, [this] { KeysClick(); }},
   };
@@ -280,11 +288,10 @@ void TLiveForm::JumpBySeconds(int deltaSeconds) {
   const int64_t target = std::max<int64_t>(0, from + deltaSeconds);
   player->Pause();
   const uint32_t seconds = uint32_t(std::min<int64_t>(target, UINT32_MAX));
-  player->SkipBefore(seconds);
-  // A disk is searched on its player's thread, never on the window's.
-  const bool found = player == m_diskThread ? m_diskThread->SearchTimeOnPlayer(seconds)
-                                            : player->SearchTime(seconds) >= 0;
-  if (found) ShowPlayState(PlayState::kPlaying);
+  // Found and shown on the player's thread, the picture at the time at once.
+  player->SeekToTime(seconds);
+  player->Play();
+  ShowPlayState(PlayState::kPlaying);
 }
 
 std::vector<uint32_t> TLiveForm::RecordedEventTimes() const {
@@ -350,9 +357,7 @@ void TLiveForm::JumpToNeighbourEvent(int direction) {
 void TLiveForm::JumpToEvent(uint32_t seconds) {
   if (!m_diskThread) return;
   if (!SearchTimeRecorded(seconds)) return;  // says so
-  m_diskThread->Pause();
   // Landing on the event's own second, not at the start of its index block.
-  m_diskThread->SkipBefore(seconds);
   if (SearchDisk(seconds)) {
     m_eventJump = {seconds, false};
     m_caseLog.Record(TextKey::Log_event_jump, {{"time", FormatRecorderTime(int64_t{seconds})}});

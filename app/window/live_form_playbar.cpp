@@ -12,6 +12,7 @@
 
 #include "app/window/event_form.h"
 #include "app/window/live_form.h"
+#include "app/window/magnifier.h"
 #include "app/window/picture_control.h"
 #include "app/window/time_edit.h"
 #include "recorder/layout/clip_format.h"
@@ -21,8 +22,9 @@ namespace orvan::app {
 
 namespace {
 
-constexpr int kTickHitPixels = 3;  // a release this near a tick jumps to its event
-constexpr int kGapMarkPixels = 4;  // a gap has no width on the bar: it is drawn this wide
+constexpr int kTickHitPixels = 3;       // a release this near a tick jumps to its event
+constexpr int kGapMarkPixels = 4;       // a gap has no width on the bar: it is drawn this wide
+constexpr int kPanThresholdPixels = 4;  // a press moved this far on a zoomed bar pans it
 
 QString RecorderTimeText(uint32_t seconds) {
   return QString::fromStdString(FormatRecorderTime(int64_t{seconds}));
@@ -70,10 +72,21 @@ int TLiveForm::PlayBarXOfEntry(int64_t n) const {
   const int64_t total = m_recordingMap.Entries();
   if (total <= 0) return 0;
   const int width = PlayBarImage->width();
-  return int(std::clamp<int64_t>(n, 0, total) * width / total);
+  const int64_t span = std::max<int64_t>(PlayBarViewEntries(), 1);
+  // Outside a zoomed view: off the track, by at most a track's width.
+  return int(std::clamp<int64_t>(
+      (std::clamp<int64_t>(n, 0, total) - PlayBarViewFirst()) * width / span, -width, 2 * width));
 }
 
 void TLiveForm::StopRecordingMapThread() {
+  m_previews.reset();  // joins its worker
+  m_previewEntry = -1;
+  if (m_previewPopup) m_previewPopup->hide();
+  if (m_activityThread.joinable()) {
+    m_activityStop = true;
+    m_activityThread.join();
+    m_activityStop = false;
+  }
   if (!m_mapThread.joinable()) return;
   m_mapStop = true;
   m_mapThread.join();  // reads end at the stop (the source looks at it while it waits)
@@ -92,6 +105,41 @@ void TLiveForm::LoadRecordingMap() {
     // on a raw disk they take seconds the window must not freeze for.
     const std::string path = m_diskHandle->Path();
     const uint64_t generation = m_mapGeneration;
+    m_activity.reset();
+    RedrawActivityStrip();
+    m_previews = std::make_unique<recorder::CPreviewReader>();
+    m_previews->onReady = [this, generation](int64_t place) {
+      QMetaObject::invokeMethod(
+          this,
+          [this, place, generation] {
+            if (generation == m_mapGeneration && m_previewEntry >= 0 &&
+                recorder::CPreviewReader::PlaceOf(m_previewEntry) == place)
+              ShowPreviewAt(m_previewEntry, m_previewX);
+          },
+          Qt::QueuedConnection);
+    };
+    if (!m_previews->Open(path)) m_previews.reset();
+    m_activityThread = std::thread([this, path, generation] {
+      orvan::DiskSource disk;
+      disk.SetStopFlag(&m_activityStop);
+      recorder::DiskGeometry geometry;
+      if (disk.OpenPath(path) != orvan::DriveOpenStatus::Ok ||
+          recorder::ReadGeometry(disk, geometry) != recorder::GeometryStatus::Ok)
+        return;
+      recorder::ReadActivity(
+          disk, geometry, [this] { return m_activityStop.load(); },
+          [this, generation](recorder::CActivityMap map, bool) {
+            auto shared = std::make_shared<recorder::CActivityMap>(std::move(map));
+            QMetaObject::invokeMethod(
+                this,
+                [this, shared, generation] {
+                  if (generation != m_mapGeneration) return;
+                  m_activity = shared;
+                  RedrawActivityStrip();
+                },
+                Qt::QueuedConnection);
+          });
+    });
     m_mapThread = std::thread([this, path, generation, pickers] {
       auto map = std::make_shared<recorder::CRecordingMap>();
       orvan::DiskSource disk;
@@ -134,6 +182,11 @@ void TLiveForm::LoadRecordingMap() {
 void TLiveForm::InstallRecordingMap(recorder::CRecordingMap map, const QDateTime &pickers) {
   m_recordingMap = std::move(map);
   m_eventTicks.clear();
+  // A new source: its whole recording, and its own bookmarks.
+  m_viewFirst = m_viewEntries = 0;
+  m_playBar.viewEntries.store(0);
+  m_playBar.viewFirst.store(0);
+  OpenBookmarksForSource();
   if (m_diskHandle && EventForm && !m_recordingMap.Empty()) {
     for (const recorder::EventRecord &event : EventForm->Events().Records()) {
       // Events before or after the recording have no place on the bar.
@@ -193,18 +246,111 @@ void TLiveForm::RedrawPlayBar() {
   p.fillRect(pm.rect(), QColor(0x18, 0x20, 0x2c));
   p.setPen(QColor(0x50, 0x60, 0x78));
   p.drawRect(0, 0, w - 1, h - 1);
-  p.fillRect(2, h / 2 - 2, w - 4, 4, QColor(0x60, 0x78, 0x98));
-  for (int x = 0; x <= w; x += 36) p.drawLine(x, h - 5, x, h - 2);
+  const int64_t total = m_recordingMap.Entries();
+  // The overview strip: the whole recording, the part in view lit.
+  if (total > 0) {
+    p.fillRect(1, 1, w - 2, kOverviewRows - 1, QColor(0x30, 0x38, 0x48));
+    const int from = int(PlayBarViewFirst() * (w - 2) / total);
+    const int width = std::max(2, int(PlayBarViewEntries() * (w - 2) / total));
+    p.fillRect(1 + from, 1, width, kOverviewRows - 1, QColor(0xc8, 0xd8, 0xf0));
+  }
+  const int top = kOverviewRows + 1;
+  p.fillRect(2, top + 3, w - 4, 4, QColor(0x60, 0x78, 0x98));
+  // The time scale: a tick per step, labelled where there is room.
+  const int step = TimeScaleStepSeconds();
+  if (step > 0) {
+    QFont small = p.font();
+    small.setPixelSize(8);
+    p.setFont(small);
+    p.setPen(QColor(0xb0, 0xc0, 0xd8));
+    for (const ScaleLabel &label : TimeScaleLabels()) {
+      p.drawLine(label.x, top + 8, label.x, h - 2);
+      p.drawText(label.x + 2, h - 2, label.text);
+    }
+  }
   for (const recorder::RecordingGap &gap : m_recordingMap.Gaps()) {
     const int x = PlayBarXOfEntry(gap.entry);
-    p.fillRect(x - kGapMarkPixels / 2, 1, kGapMarkPixels, h - 2, QBrush(kGapShade));
+    if (x < 0 || x > w) continue;
+    p.fillRect(x - kGapMarkPixels / 2, top, kGapMarkPixels, h - top - 1, QBrush(kGapShade));
   }
   for (EventTick &tick : m_eventTicks) {
-    tick.x = PlayBarXOfEntry(tick.entry);  // the track may have been resized
-    p.fillRect(std::min(tick.x, w - 2), 2, 2, h - 4, EventKindColour(tick.kind));
+    tick.x = PlayBarXOfEntry(tick.entry);  // the track may have been resized or zoomed
+    if (tick.x < 0 || tick.x > w) continue;
+    p.fillRect(std::min(tick.x, w - 2), top, 2, h - top - 2, EventKindColour(tick.kind));
+  }
+  // Bookmarks: a small flag on the track's top.
+  for (const Bookmark &b : m_bookmarks.List()) {
+    const int64_t entry = b.entry >= 0 ? b.entry : m_recordingMap.EntryOf(b.seconds);
+    const int x = PlayBarXOfEntry(entry);
+    if (total <= 0 || x < 0 || x > w) continue;
+    const QPoint flag[3] = {QPoint(x - 3, top), QPoint(x + 3, top), QPoint(x, top + 5)};
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x30, 0xe0, 0xe0));
+    p.drawPolygon(flag, 3);
   }
   p.end();
   PlayBarImage->setPixmap(pm);
+  RedrawActivityStrip();
+}
+
+void TLiveForm::ShowPreviewAt(int64_t entry, int x) {
+  recorder::Preview preview;
+  if (!m_previews || !m_previews->Find(entry, preview)) return;
+  constexpr int kTileW = 120, kTileH = 80;
+  QImage sheet(kTileW * 2 + 6, kTileH * 2 + 22, QImage::Format_RGB32);
+  sheet.fill(QColor(0x10, 0x14, 0x1c));
+  QPainter p(&sheet);
+  p.setRenderHint(QPainter::SmoothPixmapTransform);
+  for (int ch = 0; ch < 4; ++ch) {
+    const recorder::PreviewPicture &pic = preview.channels[size_t(ch)];
+    const QRect at(2 + (ch % 2) * (kTileW + 2), 2 + (ch / 2) * (kTileH + 2), kTileW, kTileH);
+    if (pic.width <= 0) continue;
+    const QImage image(pic.bgr32.data(), pic.width, pic.height, pic.width * 4,
+                       QImage::Format_RGB32);
+    p.drawImage(at, image);
+  }
+  p.setPen(QColor(0xff, 0xff, 0x60));
+  p.drawText(QRect(0, kTileH * 2 + 4, sheet.width(), 16), Qt::AlignCenter,
+             RecorderTimeText(m_recordingMap.TimeAt(entry)));
+  p.end();
+  if (!m_previewPopup) {
+    m_previewPopup = new QLabel(m_client);
+    m_previewPopup->setObjectName(QStringLiteral("PreviewPopup"));
+    m_previewPopup->setAttribute(Qt::WA_TransparentForMouseEvents);
+  }
+  m_previewPopup->setPixmap(QPixmap::fromImage(sheet));
+  m_previewPopup->resize(sheet.size());
+  const int left = std::clamp(PlayBarImage->x() + x - sheet.width() / 2, 0,
+                              std::max(0, m_client->width() - sheet.width()));
+  m_previewPopup->move(left, PlayBarImage->y() - sheet.height() - 16);
+  m_previewPopup->show();
+  m_previewPopup->raise();
+}
+
+void TLiveForm::RedrawActivityStrip() {
+  if (!ActivityStrip) return;
+  const int w = std::max(ActivityStrip->width(), 2), h = std::max(ActivityStrip->height(), 4);
+  QImage strip(w, h, QImage::Format_RGB32);
+  strip.fill(QColor(0x10, 0x14, 0x1c));
+  const recorder::CActivityMap *activity = m_activity.get();
+  if (activity && activity->Entries() > 0) {
+    const int64_t first = PlayBarViewFirst(), span = std::max<int64_t>(PlayBarViewEntries(), 1);
+    const int row = h / 4;
+    for (int x = 0; x < w; ++x) {
+      const int64_t from = first + int64_t(x) * span / w;
+      const int64_t to = std::max(from + 1, first + int64_t(x + 1) * span / w);
+      for (int ch = 0; ch < 4; ++ch) {
+        const float level = activity->LevelOver(ch, from, to - from);
+        if (level < 0) continue;
+        // As usual (1) is dim; four times as much or more is full.
+        const float t = std::clamp((level - 0.5f) / 3.5f, 0.0f, 1.0f);
+        const QColor c(int(0x28 + t * (0xff - 0x28)), int(0x30 + t * (0xb0 - 0x30)),
+                       int(0x40 - t * 0x30));
+        for (int y = ch * row; y < ch * row + row - 1; ++y) strip.setPixel(x, y, c.rgb());
+      }
+    }
+  }
+  ActivityStrip->setPixmap(QPixmap::fromImage(strip));
 }
 
 QString TLiveForm::PlayBarTipAt(int x) const {
@@ -220,16 +366,39 @@ QString TLiveForm::PlayBarTipAt(int x) const {
     if (std::abs(PlayBarXOfEntry(gap.entry) - x) <= kGapMarkPixels / 2)
       return Tr(TextKey::No_recording_between)
           .arg(RecorderTimeText(gap.lastBefore), RecorderTimeText(gap.firstAfter));
-  const int width = std::max(PlayBarImage->width(), 1);
-  const int64_t entry = int64_t(std::clamp(x, 0, width)) * m_recordingMap.Entries() / width;
-  return RecorderTimeText(m_recordingMap.TimeAt(entry));
+  for (const Bookmark &b : m_bookmarks.List()) {
+    const int64_t entry = b.entry >= 0 ? b.entry : m_recordingMap.EntryOf(b.seconds);
+    if (std::abs(PlayBarXOfEntry(entry) - x) <= kTickHitPixels)
+      return Tr(TextKey::Bookmark_tip)
+          .arg(RecorderTimeText(b.seconds))
+          .arg(b.channel + 1)
+          .arg(QString::fromStdString(b.note));
+  }
+  return RecorderTimeText(m_recordingMap.TimeAt(PlayBarEntryAt(x)));
 }
 
 void TLiveForm::PlayBarImageMouseMove(int x) {
   // Pressed on the track and dragged: the knob goes with the pointer, and
   // the release plays from where it stands.
+  // On a zoomed bar, dragging the background pans the view instead.
+  if (m_barDragging && PlayBarZoomed() &&
+      (m_panning || std::abs(x - m_panFromX) >= kPanThresholdPixels)) {
+    if (!m_panning) {
+      m_panning = true;
+      m_panFromFirst = m_viewFirst;
+    }
+    const int width = std::max(PlayBarImage->width(), 1);
+    SetPlayBarView(m_panFromFirst - int64_t(x - m_panFromX) * m_viewEntries / width, m_viewEntries);
+    return;
+  }
   if (m_barDragging && TrackReleaseRepositions(x, BarGeometry()))
     MoveKnob(KnobLeftForTrackRelease(x, BarGeometry()));
+  if (m_previews && !m_recordingMap.Empty()) {
+    m_previewEntry = PlayBarEntryAt(x);
+    m_previewX = x;
+    m_previews->Ask(m_previewEntry);
+    ShowPreviewAt(m_previewEntry, x);
+  }
   const QString tip = PlayBarTipAt(x);
   if (tip.isEmpty()) {
     QToolTip::hideText();
@@ -252,6 +421,10 @@ void TLiveForm::UpdateCurrentTimeLabel() {
   const int64_t shown = ShownRecorderSeconds();
   CurrentTimeLabel->setText(
       shown > 0 && m_playSource != kImagePlay ? RecorderTimeText(uint32_t(shown)) : QString());
+  UpdateIdentityLine();
+  // An open magnifier follows the picture while it plays.
+  if (m_magnifier && m_magnifier->isVisible() && ActivePlayer() && ActivePlayer()->Playing())
+    RefreshMagnifier();
 }
 
 }  // namespace orvan::app

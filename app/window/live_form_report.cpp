@@ -34,6 +34,11 @@ bool TLiveForm::WriteExamReport(const std::string &path, const std::string &case
   report::ExamReport content;
   if (!report::BuildExamReport(m_openDiskPath, options, content, error)) return false;
   content.findings = m_findings;
+  // The source's bookmarks are findings, each with the picture it showed.
+  for (const BookmarkForReport &b : BookmarksForReport())
+    content.findings.push_back(
+        {b.seconds, b.channel + 1, b.note.toStdString(),
+         b.thumbnail.isNull() ? QByteArray() : report::ThumbnailJpeg(b.thumbnail)});
   // A survey of this disk made in the survey window goes in, with what its
   // last carve found.
   if (m_surveyForm && m_surveyForm->Survey() && m_surveyForm->SurveyedPath() == m_openDiskPath)

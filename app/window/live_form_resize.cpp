@@ -11,6 +11,7 @@
 #include <QLayout>
 #include <QResizeEvent>
 #include <QStyle>
+#include <QWheelEvent>
 #include <algorithm>
 #include <map>
 
@@ -29,6 +30,26 @@ bool TLiveForm::eventFilter(QObject *watched, QEvent *event) {
     return false;
   }
   if (KeepTypingKeys(watched, event)) return true;
+  if (event->type() == QEvent::Wheel &&
+      (static_cast<QWheelEvent *>(event)->modifiers() & Qt::ControlModifier)) {
+    for (int ch = 0; ch < 4; ++ch)
+      if (m_viewers[ch] && watched == m_viewers[ch]->Panel()) {
+        auto *wheel = static_cast<QWheelEvent *>(event);
+        const QPoint at = m_viewers[ch]->Panel()->mapTo(LivePanel, wheel->position().toPoint());
+        MagnifyAt(wheel->angleDelta().y() > 0 ? 1 : -1, at);
+        return true;
+      }
+  }
+  // The previews go with the pointer leaving the bar.
+  if (watched == PlayBarImage && event->type() == QEvent::Leave) {
+    m_previewEntry = -1;
+    if (m_previewPopup) m_previewPopup->hide();
+  }
+  if (event->type() == QEvent::MouseMove || event->type() == QEvent::Leave) {
+    for (int ch = 0; ch < 4; ++ch)
+      if (m_viewers[ch] && watched == m_viewers[ch]->Panel())
+        SetHoveredTile(event->type() == QEvent::Leave ? -1 : ch);
+  }
   if (watched == m_client && event->type() == QEvent::Resize && !m_fullScreen)
     PlaceControls(static_cast<QResizeEvent *>(event)->size());
   return QMainWindow::eventFilter(watched, event);
@@ -217,7 +238,7 @@ void TLiveForm::PlaceControls(const QSize &client) {
       place = QRect(QPoint(0, 0), client);
     } else if (widget == LivePanel || widget == VideoImage) {
       place.setSize(panel);
-    } else if (widget == PlayBarImage || widget == BlackLabel) {
+    } else if (widget == PlayBarImage || widget == BlackLabel || widget == ActivityStrip) {
       // The bar and the filler span the panel's width.
       place.setWidth(place.width() + layout.dx);
     } else if (place.x() + place.width() >= kDesignedPanelRight) {

@@ -1,6 +1,7 @@
 #include "app/window/picture_control.h"
 
 #include <QMouseEvent>
+#include <QWheelEvent>
 
 namespace orvan::app {
 
@@ -32,6 +33,19 @@ void TPictureControl::mouseMoveEvent(QMouseEvent *event) {
 void TPictureControl::mouseReleaseEvent(QMouseEvent *event) {
   const QPoint p = event->position().toPoint();
   if (OnMouseUp) OnMouseUp(ButtonCode(event->button()), p.x(), p.y());
+}
+
+void TPictureControl::wheelEvent(QWheelEvent *event) {
+  if (!OnWheel) return QLabel::wheelEvent(event);
+  OnWheel(event->angleDelta().y(), int(event->position().x()));
+  event->accept();
+}
+
+void TPictureControl::mouseDoubleClickEvent(QMouseEvent *event) {
+  const QPoint p = event->position().toPoint();
+  if (OnDoubleClick) OnDoubleClick(p.x(), p.y());
+  // The press of a double click also reaches the handlers as a press.
+  mousePressEvent(event);
 }
 
 }  // namespace orvan::app

@@ -20,11 +20,15 @@ class TPictureControl : public QLabel {
   std::function<void(int button, int x, int y)> OnMouseDown;
   std::function<void(int x, int y)> OnMouseMove;
   std::function<void(int button, int x, int y)> OnMouseUp;
+  std::function<void(int angleDelta, int x)> OnWheel;
+  std::function<void(int x, int y)> OnDoubleClick;
 
  protected:
   void mousePressEvent(QMouseEvent *event) override;
   void mouseMoveEvent(QMouseEvent *event) override;
   void mouseReleaseEvent(QMouseEvent *event) override;
+  void wheelEvent(QWheelEvent *event) override;
+  void mouseDoubleClickEvent(QMouseEvent *event) override;
 };
 
 }  // namespace orvan::app

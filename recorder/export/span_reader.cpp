@@ -26,6 +26,44 @@ int64_t RecordingClock::Stamp(const IndexEntry &e) {
   return ms;
 }
 
+int64_t EntryTimeMs(const EntryAt &read, int64_t n, IndexEntry *entry) {
+  if (n < 0) return -1;
+  const int64_t blockStart = n - n % kEntriesPerBlock;
+  const int64_t from = blockStart >= kEntriesPerBlock ? blockStart - kEntriesPerBlock : 0;
+  RecordingClock clock;
+  IndexEntry e;
+  int64_t ms = -1;
+  for (int64_t k = from; k <= n; ++k) {
+    if (!read(k, e)) return -1;
+    // The table stamps the entries of channels 0..3 only.
+    if (e.channel < 4) ms = clock.Stamp(e);
+  }
+  if (entry) *entry = e;
+  return e.channel < 4 ? ms : int64_t{e.time} * kMsPerSecond;
+}
+
+int64_t EntryTimeMs(ByteSource &disk, const DiskGeometry &geometry, int64_t n, IndexEntry *entry) {
+  if (n < 0 || n >= geometry.playEnd) return -1;
+  const int64_t blockStart = n - n % kEntriesPerBlock;
+  const int64_t from = blockStart >= kEntriesPerBlock ? blockStart - kEntriesPerBlock : 0;
+  // The entries from `from` to n lie together: one read of the sectors
+  // holding them (two blocks at most, 20 KiB).
+  const uint64_t first = IndexEntryPosition(from);
+  const uint64_t end = IndexEntryPosition(n + 1);
+  const uint64_t alignedFirst = first - first % kSectorBytes;
+  const uint64_t alignedEnd = (end + kSectorBytes - 1) / kSectorBytes * kSectorBytes;
+  std::vector<uint8_t> bytes(size_t(alignedEnd - alignedFirst));
+  if (!disk.Seek(alignedFirst) || !disk.Read(bytes.data(), bytes.size())) return -1;
+  return EntryTimeMs(
+      [&](int64_t k, IndexEntry &e) {
+        const uint64_t at = IndexEntryPosition(k) - alignedFirst;
+        if (k < from || at + kEntryBytes > bytes.size()) return false;
+        e = IndexEntry::Parse(bytes.data() + at);
+        return true;
+      },
+      n, entry);
+}
+
 SpanReader::SpanReader(ByteSource &disk, const DiskGeometry &geometry, bool readRecords)
     : m_disk(disk),
       m_geometry(geometry),

@@ -57,6 +57,16 @@ class RecordingClock {
   Run m_audio;
 };
 
+// The time entry n was recorded at, in milliseconds on the recording's
+// clock, as a span's table times it: the clock primed with the index block
+// before the one holding n, then run to n. -1 when an entry on the way
+// cannot be read. `entry` (if given) receives entry n.
+using EntryAt = std::function<bool(int64_t n, IndexEntry &entry)>;
+int64_t EntryTimeMs(const EntryAt &read, int64_t n, IndexEntry *entry = nullptr);
+// The same over a recorder disk's index, read in one piece.
+int64_t EntryTimeMs(ByteSource &disk, const DiskGeometry &geometry, int64_t n,
+                    IndexEntry *entry = nullptr);
+
 struct SpanEntry {
   const IndexEntry &entry;
   int64_t timeMs;         // on the recording's clock

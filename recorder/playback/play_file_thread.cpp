@@ -73,11 +73,17 @@ bool PlayFileThread::JumpTo(int64_t next) {
 }
 
 int64_t PlayFileThread::SearchTime(uint32_t target) {
+  const int64_t found = FindEntryOfTime(SearchFromSeconds(target));
+  if (found < 0) return -1;
+  PlayFrom(found);
+  return found;
+}
+
+int64_t PlayFileThread::FindEntryOfTime(uint32_t target) {
   const int64_t count = m_count.load();
   if (count <= 0) return -1;
   // Entries are in recording order: the first one at or after the target,
   // by halving; an unreadable entry ends the search unchanged.
-  target = SearchFromSeconds(target);
   int64_t low = 0, high = count - 1;
   while (low < high) {
     const int64_t middle = low + (high - low) / 2;
@@ -88,7 +94,6 @@ int64_t PlayFileThread::SearchTime(uint32_t target) {
     else
       high = middle;
   }
-  PlayFrom(low);
   return low;
 }
 

@@ -42,6 +42,7 @@ class PlayFileThread : public PlaybackThread {
   int64_t TotalEntries() const override { return m_count.load() > 0 ? m_count.load() : 0; }
   int64_t NextEntry() const override { return m_next.load(); }
   int64_t JumpTarget(int64_t offset, int width) const override;
+  int64_t FindEntryOfTime(uint32_t seconds) override;
   bool ReadEntryAt(int64_t n, IndexEntry &entry) override {
     return n < TotalEntries() && ReadEntry(n, entry) == RecordRead::kRead;
   }

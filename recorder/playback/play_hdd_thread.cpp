@@ -106,6 +106,29 @@ int64_t PlayHDDThread::SearchTime(uint32_t target) {
   return entry;
 }
 
+int64_t PlayHDDThread::FindEntryOfTime(uint32_t seconds) {
+  if (!m_valid.load()) return -1;
+  // The index search finds the block; the entry is looked for in it, and
+  // in the next one when the time lies past its end.
+  const int64_t block = recorder::SearchTime(m_disk, m_geometry, seconds);
+  if (block < 0) return -1;
+  IndexEntry e;
+  // The block may start inside the second: its first entries lie before.
+  int64_t start = block;
+  while (start > 0 && start > block - kEntriesPerBlock && ReadEntryAt(start - 1, e) &&
+         (e.channel >= kChannelCount || e.time >= seconds))
+    --start;
+  const int64_t end = std::min<int64_t>(m_geometry.playEnd, block + 2 * kEntriesPerBlock);
+  int64_t n = start;
+  for (; n < end; ++n) {
+    if (!ReadEntryAt(n, e)) break;
+    if (e.channel < kChannelCount && e.time >= seconds) break;
+  }
+  if (n >= end || n > start + 2 * kEntriesPerBlock) n = n > start ? n - 1 : start;
+  m_searched.store(n);
+  return n;
+}
+
 bool PlayHDDThread::SearchTimeOnPlayer(uint32_t target) {
   if (m_checked.load() && !m_valid.load()) return false;
   m_pendingSearch.store(int64_t{target});

@@ -57,6 +57,7 @@ class PlayHDDThread : public PlaybackThread {
   int64_t TotalEntries() const override { return m_geometry.playEnd; }
   int64_t NextEntry() const override { return m_nextEntry.load(); }
   int64_t JumpTarget(int64_t offset, int width) const override;
+  int64_t FindEntryOfTime(uint32_t seconds) override;
   bool ReadEntryAt(int64_t n, IndexEntry &entry) override;
   int64_t PlayPosition() const override;
   void ResumeAt(int64_t n) override;

@@ -17,6 +17,12 @@ struct PlayBarState {
   std::atomic<int> imageWidth{0};   // PlayBarImage width
   std::atomic<int> buttonWidth{0};  // PlayBarBtn width
   std::atomic<int> buttonLeft{0};   // PlayBarBtn left
+  // The part of the recording the track spans, in entries: from viewFirst,
+  // viewEntries of them (0: the whole recording). The knob stands at the
+  // reader's place inside it, at the track's edge when the place is
+  // outside.
+  std::atomic<int64_t> viewFirst{0};
+  std::atomic<int64_t> viewEntries{0};
 };
 
 class IPlaybackHost {

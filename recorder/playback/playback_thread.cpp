@@ -12,6 +12,8 @@ namespace orvan::recorder {
 
 namespace {
 constexpr const char *kLogCategory = "playback";
+// A channel's decoder holds its last picture before the step cursor.
+constexpr int64_t kDecodedUpToCursor = -2;
 }  // namespace
 
 using VORN_TESK::Frames;
@@ -129,12 +131,27 @@ void PlaybackThread::Execute() {
   if (!BeforeTurns()) return;
   RestartPacing();
   while (!Terminated()) {
+    TakeSeekRequest();
     if (m_playing.load()) {
       if (m_stepCursor >= 0) {
         // Playing goes on from the picture stepped to.
         ResumeAt(m_stepCursor);
         m_stepCursor = -1;
-        ResetAllWaitKey();
+        if (m_cursorFromSeek) {
+          // A seek left every channel it showed decoded up to the cursor:
+          // those play on at once; Play()'s restart is taken here so that
+          // it does not make them wait for key pictures again.
+          for (int ch = 0; ch < kChannelCount; ++ch)
+            m_waitKey[ch] = m_stepDecoded[ch] != kDecodedUpToCursor;
+          if (m_restartRequest.exchange(false)) {
+            m_sound->Reset();
+            RestartPacing();
+          }
+          if (m_resumedAt.load() == 0) m_resumedAt.store(m_seekShownSeconds.load());
+          m_cursorFromSeek = false;
+        } else {
+          ResetAllWaitKey();
+        }
       }
       PlayBarStep();
       m_pacedPicture = false;
@@ -177,8 +194,9 @@ namespace {
 // How far a step looks for the next or previous picture, or back for a key
 // picture: a damaged index cannot make it read the whole disk.
 constexpr int64_t kStepScanEntries = 8192;
-// A channel's decoder holds its last picture before the step cursor.
-constexpr int64_t kDecodedUpToCursor = -2;
+// How far past the place a seek looks for the round of pictures that
+// counts as at it: one picture of each channel, until one comes again.
+constexpr int64_t kSeekAheadEntries = 16;
 
 bool IsStepPicture(const IndexEntry &e) {
   const uint32_t type = FrameTypeOfRecord(e.type);
@@ -188,6 +206,7 @@ bool IsStepPicture(const IndexEntry &e) {
 }  // namespace
 
 bool PlaybackThread::RunStep(int direction, int channel) {
+  m_cursorFromSeek = false;
   if (m_stepCursor < 0) {
     // Play handed every channel no longer waiting for a key picture all its
     // pictures up to here.
@@ -265,14 +284,14 @@ bool PlaybackThread::ShowSteppedPicture(int64_t n, const IndexEntry &entry) {
   for (int64_t k = from; k < n; ++k) {
     IndexEntry e;
     if (!ReadEntryAt(k, e)) return false;
-    if (IsStepPicture(e) && e.channel == channel && !HandOverStepped(e, true)) return false;
+    if (IsStepPicture(e) && e.channel == channel && !HandOverStepped(e, true, k)) return false;
   }
-  if (!HandOverStepped(entry, false)) return false;
+  if (!HandOverStepped(entry, false, n)) return false;
   m_stepDecoded[channel] = n;
   return true;
 }
 
-bool PlaybackThread::HandOverStepped(const IndexEntry &entry, bool decodeOnly) {
+bool PlaybackThread::HandOverStepped(const IndexEntry &entry, bool decodeOnly, int64_t n) {
   IViewerSink *viewer = m_viewers[entry.channel];
   if (!viewer) return false;
   const SYSTEMTIME time = TimeToCalendar(entry.time);
@@ -302,8 +321,103 @@ bool PlaybackThread::HandOverStepped(const IndexEntry &entry, bool decodeOnly) {
     counters.pictures.fetch_add(1, std::memory_order_relaxed);
     counters.lastPictureSeconds.store(entry.time, std::memory_order_relaxed);
     m_lastPlayed.store(entry.time);
+    if (m_firstPlayed.load() == 0) m_firstPlayed.store(entry.time);
+    m_shownEntry[entry.channel].store(n);
   }
   return true;
+}
+
+void PlaybackThread::SeekToEntry(int64_t n) {
+  m_seekSeconds.store(0);
+  m_seekEntry.store(n < 0 ? 0 : n);
+  // A seek replaces the jumps asked for before it.
+  m_seekRequest.store(false);
+  m_pendingJump.store(-1);
+  m_skipBefore.store(0);
+  WakePlayer();
+}
+
+void PlaybackThread::SeekToTime(uint32_t seconds) {
+  m_seekEntry.store(-1);
+  m_seekSeconds.store(seconds);
+  m_seekRequest.store(false);
+  m_pendingJump.store(-1);
+  m_skipBefore.store(0);
+  WakePlayer();
+}
+
+void PlaybackThread::TakeSeekRequest() {
+  int64_t n = m_seekEntry.exchange(-1);
+  if (const uint32_t seconds = m_seekSeconds.exchange(0)) n = FindEntryOfTime(seconds);
+  if (n < 0) return;
+  RunSeek(n);
+  m_seekLanded.store(n);
+  m_seeksDone.fetch_add(1);
+}
+
+bool PlaybackThread::RunSeek(int64_t n) {
+  const int64_t total = TotalEntries();
+  if (total <= 0) return false;
+  n = std::clamp<int64_t>(n, 0, total - 1);
+  // The round of pictures at the place: each channel's first from n on,
+  // until a channel comes again.
+  IndexEntry e;
+  int64_t last = n - 1;
+  std::array<bool, kChannelCount> ahead{};
+  for (int64_t k = n; k < total && k < n + kSeekAheadEntries; ++k) {
+    if (!ReadEntryAt(k, e)) break;
+    if (!IsStepPicture(e)) continue;
+    if (ahead[e.channel]) break;
+    ahead[e.channel] = true;
+    last = k;
+  }
+  if (last < 0) last = 0;
+  // Back from there: each channel's last picture, then the key picture
+  // before it. Entries are kept in order for the decoding pass.
+  std::array<int64_t, kChannelCount> shown{-1, -1, -1, -1}, key{-1, -1, -1, -1};
+  std::vector<std::pair<int64_t, IndexEntry>> pictures;
+  for (int64_t k = last; k >= 0 && k > last - kStepScanEntries; --k) {
+    if (!ReadEntryAt(k, e)) break;
+    if (IsStepPicture(e)) {
+      const int ch = e.channel;
+      if (key[ch] < 0) {
+        pictures.emplace_back(k, e);
+        if (shown[ch] < 0) shown[ch] = k;
+        if (IsKeyPicture(e.type)) key[ch] = k;
+      }
+    }
+    bool complete = true;
+    for (int ch = 0; ch < kChannelCount; ++ch)
+      complete = complete && (shown[ch] < 0) == (key[ch] < 0);
+    // Once each channel met has its key picture, and every channel has
+    // been met (or the scan has gone a whole key interval further).
+    if (complete && std::all_of(shown.begin(), shown.end(), [](int64_t s) { return s >= 0; }))
+      break;
+    if (complete && k < last - kStepScanEntries / 4) break;
+  }
+  m_stepCursor = last + 1;
+  m_cursorFromSeek = true;
+  bool any = false;
+  uint32_t shownSeconds = 0;
+  for (int ch = 0; ch < kChannelCount; ++ch) m_stepDecoded[ch] = -1;
+  for (auto it = pictures.rbegin(); it != pictures.rend(); ++it) {
+    const int64_t k = it->first;
+    const int ch = it->second.channel;
+    if (key[ch] < 0 || k < key[ch] || k > shown[ch]) continue;
+    if (Terminated()) return false;
+    const bool isShown = k == shown[ch];
+    if (!HandOverStepped(it->second, !isShown, k)) {
+      key[ch] = -1;  // the channel waits for its next key picture when playing
+      continue;
+    }
+    if (isShown) {
+      m_stepDecoded[ch] = kDecodedUpToCursor;
+      any = true;
+      shownSeconds = std::max(shownSeconds, it->second.time);
+    }
+  }
+  m_seekShownSeconds.store(shownSeconds);
+  return any;
 }
 
 void PlaybackThread::WaitForControl() {
@@ -374,7 +488,10 @@ void PlaybackThread::PlayBarStep() {
     // A knob released where the player last put it is no jump; the request
     // stays pending until the knob really moves.
     if (offset == m_lastBarOffset || imageWidth <= 0) return;
-    const int64_t next = JumpTarget(offset, imageWidth);
+    const int64_t viewEntries = bar.viewEntries.load();
+    const int64_t next = viewEntries > 0
+                             ? bar.viewFirst.load() + int64_t(offset) * viewEntries / imageWidth
+                             : JumpTarget(offset, imageWidth);
     if (!JumpTo(next)) ORVAN_LOG_WARN(kLogCategory, "jump to entry %lld failed", (long long)next);
     m_seekRequest.store(false);
     ResetAllWaitKey();
@@ -385,7 +502,12 @@ void PlaybackThread::PlayBarStep() {
   // The knob follows the reader. Only a real move is sent to the window.
   const int64_t total = TotalEntries();
   int left = imageLeft;
-  if (total > 0) left = imageLeft + static_cast<int>(int64_t(imageWidth) * NextEntry() / total);
+  const int64_t viewEntries = bar.viewEntries.load();
+  const int64_t first = viewEntries > 0 ? bar.viewFirst.load() : 0;
+  const int64_t span = viewEntries > 0 ? viewEntries : total;
+  if (span > 0)
+    left = imageLeft + static_cast<int>(int64_t(imageWidth) *
+                                        std::clamp<int64_t>(NextEntry() - first, 0, span) / span);
   const int limit = imageLeft + imageWidth - bar.buttonWidth.load();
   if (left > limit) left = limit;
   m_lastBarOffset = left - imageLeft;
@@ -470,7 +592,7 @@ bool PlaybackThread::PlayEntry(const IndexEntry &entry, int64_t n) {
         Frames().Release(frame);
         return true;
       }
-      Deliver(channel, frame, entry.type);
+      Deliver(channel, frame, entry.type, n);
     }
   } else if (read != RecordRead::kStopped) {
     NoteSkippedEntry();
@@ -494,7 +616,7 @@ void PlaybackThread::WaitForViewer(int channel) {
   }
 }
 
-void PlaybackThread::Deliver(int channel, tagFrame *&frame, int8_t recordType) {
+void PlaybackThread::Deliver(int channel, tagFrame *&frame, int8_t recordType, int64_t n) {
   IViewerSink *viewer = m_viewers[channel];
   ChannelCounters &counters = m_counters[channel];
   if (!viewer || (m_waitKey[channel] && !IsKeyPicture(recordType))) {
@@ -511,6 +633,7 @@ void PlaybackThread::Deliver(int channel, tagFrame *&frame, int8_t recordType) {
   if (picture) {
     counters.pictures.fetch_add(1, std::memory_order_relaxed);
     counters.lastPictureSeconds.store(seconds, std::memory_order_relaxed);
+    m_shownEntry[channel].store(n);
   }
   if (m_firstPlayed.load() == 0) m_firstPlayed.store(seconds);
   if (m_resumedAt.load() == 0) m_resumedAt.store(seconds);

@@ -133,7 +133,31 @@ class PlaybackThread : public TThread {
   // was handed over. Play() goes on from the picture stepped to.
   bool Step(int direction, int channel);
 
+  // Exact seeks: the player goes to entry `n` (or to the first entry
+  // recorded at or after `seconds`) at its next turn, playing or paused.
+  // Each channel's viewer is handed its last picture at or before the
+  // place (the first round of pictures from the place on counts as at it),
+  // decoded silently from the key picture before it, so the picture asked
+  // for is on screen without waiting for the next key picture. Playing
+  // then goes on from behind the pictures shown, with no wait for a key
+  // picture. Return at once; a later seek replaces one not yet taken.
+  void SeekToEntry(int64_t n);
+  void SeekToTime(uint32_t seconds);
+  // Seeks the player has carried out, and the entry the last one went to
+  // (-1 before any): the window's time line and the tests read them.
+  uint64_t SeeksDone() const { return m_seeksDone.load(); }
+  int64_t SeekLandedAt() const { return m_seekLanded.load(); }
+
+  // What each channel's viewer was last handed to show (outside playing's
+  // stream, the pictures of steps and seeks; while playing, each picture):
+  // its entry number (-1: none yet). Any thread.
+  int64_t ShownEntry(int channel) const {
+    return channel >= 0 && channel < kChannelCount ? m_shownEntry[channel].load() : -1;
+  }
+
   bool Playing() const { return m_playing.load(); }
+  // Entries the play bar spans (the disk's played entries, the clip's).
+  int64_t PlayBarEntries() const { return TotalEntries(); }
   // True while the reader stands at the end of the recording (or of the
   // clip) with nothing more to play.
   bool AtEnd() const { return m_atEnd.load(); }
@@ -230,6 +254,9 @@ class PlaybackThread : public TThread {
   virtual bool ReadEntryAt(int64_t n, IndexEntry &entry) = 0;
   virtual int64_t PlayPosition() const = 0;
   virtual void ResumeAt(int64_t n) = 0;
+  // Player thread, for time seeks: the first entry recorded at or after
+  // `seconds`; -1 when none can be found.
+  virtual int64_t FindEntryOfTime(uint32_t seconds) = 0;
   // Turns the play-bar jump computes `next` for: disk jumps land on
   // multiples of 512, clip jumps anywhere.
   virtual int64_t JumpTarget(int64_t offset, int width) const = 0;
@@ -278,7 +305,7 @@ class PlaybackThread : public TThread {
  private:
   void SendDescriptionIfChanged(int8_t recordType, const SYSTEMTIME &time);
   void WaitForViewer(int channel);
-  void Deliver(int channel, VORN_TESK::tagFrame *&frame, int8_t recordType);
+  void Deliver(int channel, VORN_TESK::tagFrame *&frame, int8_t recordType, int64_t n);
   void Pace(const IndexEntry &entry);
   // Player thread: one step as Step() asks; true when a picture was shown.
   bool RunStep(int direction, int channel);
@@ -287,7 +314,11 @@ class PlaybackThread : public TThread {
   // holds the picture just before it.
   bool ShowSteppedPicture(int64_t n, const IndexEntry &entry);
   // Player thread: one picture to its viewer outside playing.
-  bool HandOverStepped(const IndexEntry &entry, bool decodeOnly);
+  bool HandOverStepped(const IndexEntry &entry, bool decodeOnly, int64_t n = -1);
+  // Player thread: the exact seek to entry n; true when a picture was shown.
+  bool RunSeek(int64_t n);
+  // Player thread: the seek requests, taken at the start of a turn.
+  void TakeSeekRequest();
   int64_t MillisecondsSincePaceStart() const;
   // Player thread: an idle turn's pause, until WakePlayer or kIdleTurnMs.
   void WaitForControl();
@@ -315,6 +346,14 @@ class PlaybackThread : public TThread {
   std::atomic<int> m_stepRequest{0};
   std::atomic<int> m_stepChannel{-1};
   std::atomic<bool> m_stepDone{true};
+  // Exact seeks: set by SeekToEntry / SeekToTime (-1, 0: none), taken by
+  // the player.
+  std::atomic<int64_t> m_seekEntry{-1};
+  std::atomic<uint32_t> m_seekSeconds{0};
+  std::atomic<uint64_t> m_seeksDone{0};
+  std::atomic<int64_t> m_seekLanded{-1};
+  std::atomic<uint32_t> m_seekShownSeconds{0};  // the time the last seek showed
+  std::array<std::atomic<int64_t>, kChannelCount> m_shownEntry{-1, -1, -1, -1};
   std::atomic<bool> m_stepShown{false};
   // Set by Play() and jumps, taken by the player at its next entry so that
   // waits and pacing restart on the player's own thread.
@@ -334,6 +373,9 @@ class PlaybackThread : public TThread {
   // before the cursor).
   int64_t m_stepCursor = -1;
   std::array<int64_t, kChannelCount> m_stepDecoded{-1, -1, -1, -1};
+  // The cursor was left by a seek: the channels it showed a picture of
+  // (m_stepDecoded kDecodedUpToCursor) play on without a key wait.
+  bool m_cursorFromSeek = false;
   VORN_TESK::StreamDescription m_lastDescription{};
   bool m_descriptionSent = false;
   std::atomic<int> m_describedCodec{4};  // copy of m_lastDescription's codec for the main thread

@@ -72,10 +72,10 @@ TEST(LanguageFile, shippedRussianFileHasEveryKey) {
 // patterns.
 TEST(LanguageFile, shippedRussianTexts_fillTheSameValues_inRussianWords) {
   const LanguageTexts t = ReadLanguageFile(orvan::test::SourceDir() + "/app/Language_Russian.ini");
-  const std::vector<std::string> names = {"AVI",    "MP4",    "Matroska", "ORVAN", "Ctrl", "Esc",
-                                          "PgUp",   "PgDn",   "IN",       "YUV",   "JPEG", "E01",
-                                          "in",     "mkv",    "mp4",      "F11",   "F",    "UTC",
-                                          "FFmpeg", "libewf", "SHA",      "MD5",   "html", "pdf"};
+  const std::vector<std::string> names = {
+      "AVI",    "MP4",    "Matroska", "ORVAN", "Ctrl", "Esc", "PgUp", "PgDn", "IN",
+      "YUV",    "JPEG",   "E01",      "in",    "mkv",  "mp4", "F11",  "F",    "UTC",
+      "FFmpeg", "libewf", "SHA",      "MD5",   "html", "pdf", "Enter"};
   for (size_t k = 0; k < kTextKeyCount; ++k) {
     const std::string russian = t.values[k];
     const std::string english(EnglishText(static_cast<TextKey>(k)));

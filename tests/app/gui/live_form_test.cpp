@@ -319,18 +319,19 @@ TEST_F(LiveFormTest, knobDraggedWithTheMouse_followsThePointer_andSeeksThere) {
   SendMouse(knob, QEvent::MouseButtonRelease, 6, Qt::NoButton);
   EXPECT_FALSE(form->BarDragging());
   EXPECT_EQ(Text("PlayLabel"), "Play");
-  // The player seeks to the knob's place: 187 of 720 pixels of 3000
-  // entries is entry 779, block 512, recorded at kStart + 51.
+  // The player shows the knob's place at once: 187 of 720 pixels of 3000
+  // entries is entry 779, recorded at kStart + 77 (a pixel spans four
+  // entries, the round of pictures there one more).
   ASSERT_TRUE(WaitServicing([&] { return form->DiskThread()->FirstPlayedTime() != 0; }));
-  EXPECT_EQ(form->DiskThread()->FirstPlayedTime(), kStart + 51);
+  EXPECT_NEAR(double(form->DiskThread()->FirstPlayedTime()), double(kStart + 77), 1.0);
 }
 
 TEST_F(LiveFormTest, search_asksTheDiskPlayerForThePickedTime) {
   MakeForm();
   OpenSampleDisk();
   form->DiskThread()->SetPacingEnabled(false);
-  // Entry 1000 is recorded at kStart + 100; its search block starts at
-  // entry 512, kStart + 51.
+  // Entry 1000 is recorded at kStart + 100: the search shows it, not the
+  // start of its index block (entry 512, kStart + 51).
   const QDateTime picked = QDateTime::fromSecsSinceEpoch(kStart + 100, Qt::UTC);
   Get<QDateEdit>("DatePicker")->setDate(picked.date());
   Get<QTimeEdit>("TimePicker")->setTime(picked.time());
@@ -338,7 +339,7 @@ TEST_F(LiveFormTest, search_asksTheDiskPlayerForThePickedTime) {
   EXPECT_EQ(Text("PlayLabel"), "Pause");
   QTest::mouseClick(Get<QPushButton>("SearchBtn"), Qt::LeftButton);
   ASSERT_TRUE(WaitServicing([&] { return form->DiskThread()->FirstPlayedTime() != 0; }));
-  EXPECT_EQ(form->DiskThread()->FirstPlayedTime(), kStart + 51);
+  EXPECT_EQ(form->DiskThread()->FirstPlayedTime(), kStart + 100);
   EXPECT_TRUE(form->DiskThread()->Playing());
   // The label says what the player does: it plays from the place found.
   EXPECT_EQ(Text("PlayLabel"), "Play");

@@ -126,7 +126,8 @@ TEST_F(ReportWindowTest, openSearchSnapshotAndReport_areInTheReportsLogAndTheCas
 
   // The log is a file of the configuration folder, not beside the source.
   const std::string file = form->CaseLog().FilePath();
-  EXPECT_EQ(std::filesystem::path(file).parent_path(), dir.Path()) << file;  // XDG_CONFIG_HOME
+  EXPECT_EQ(std::filesystem::path(file).parent_path(), dir.Path() / "ORVANCaseLogs")
+      << file;  // in XDG_CONFIG_HOME
   std::ifstream logFile(file);
   const std::string written{std::istreambuf_iterator<char>(logFile), {}};
   EXPECT_NE(written.find("snapshot  file=" + shot), std::string::npos) << written;

@@ -265,12 +265,16 @@ TEST_F(ReviewTest, playBar_ticksSitAtTheirEvents_gapsAreShaded_andATickClickJump
   ASSERT_EQ(ticks.size(), 8u);
   for (int k = 0; k < 8; ++k) {
     EXPECT_NEAR(ticks[k].x, double(200 * (k + 1) * width / total), 1.0) << k;
-    EXPECT_EQ(track.pixelColor(ticks[k].x, 4), TLiveForm::EventKindColour(k % 5 + 1)) << k;
+    // Below the overview strip, in the track.
+    EXPECT_EQ(track.pixelColor(ticks[k].x, TLiveForm::kOverviewRows + 4),
+              TLiveForm::EventKindColour(k % 5 + 1))
+        << k;
   }
   ASSERT_EQ(form->RecordingMap().Gaps().size(), 1u);
   EXPECT_EQ(form->RecordingMap().Gaps()[0].entry, 2200);
   const int gapX = int(2200 * width / total);
-  EXPECT_NE(track.pixelColor(gapX - 1, 4), track.pixelColor(gapX - 30, 4));
+  const int trackRow = TLiveForm::kOverviewRows + 4;
+  EXPECT_NE(track.pixelColor(gapX - 1, trackRow), track.pixelColor(gapX - 30, trackRow));
 
   // Tooltips: a tick's event, the span without recording, the time there.
   EXPECT_EQ(form->PlayBarTipAt(ticks[2].x), "2008/02/14_09:45:57 Alarm, CH3");
@@ -383,7 +387,8 @@ TEST_F(ReviewTest, timeSearch_startsAtTheRecording_andATimeOutsideItSaysSo) {
   QTest::mouseClick(form->findChild<QPushButton *>("SearchBtn"), Qt::LeftButton);
   EXPECT_EQ(messages.size(), 1u);
   ASSERT_TRUE(WaitServicing([&] { return player->ResumedAtTime() != 0; }));
-  EXPECT_EQ(player->ResumedAtTime(), kStart + 51);
+  // The picture of the time itself, not the start of its index block.
+  EXPECT_EQ(player->ResumedAtTime(), kStart + 100);
 }
 
 TEST_F(ReviewTest,

@@ -229,3 +229,41 @@ TEST(SpanReader, takesWhatAPlainCopyTakes_inLargeReads_evenWhereTheDataAreaIsCut
   EXPECT_GT(cutPlain.entries.back().offset + 2 * cutPlain.entries.back().size + 512, cutAt);
   EXPECT_EQ(cutSpan.SkippedRecords(), uint64_t(plain.entries.size() - cutPlain.entries.size()) + 1);
 }
+
+// A single entry's time is the one a span's table gives it: the table's
+// clock run from the start of the recording, and from a span beginning
+// anywhere before, agree with the clock primed from the block before.
+TEST(EntryTimeMs, givesTheTablesMilliseconds_forEntriesAnywhere) {
+  test::TempDir dir;
+  tools::RecorderImage image;
+  // 33 entries a second: delays that do not add up to whole seconds.
+  test::AddPatternEntries(image, 3000, kStart, 33, 300);
+  std::string error;
+  const std::string path = dir.File("entry-ms.img");
+  ASSERT_TRUE(tools::WriteRecorderImage(path, image, &error)) << error;
+  DiskSource disk;
+  ASSERT_EQ(disk.OpenPath(path), DriveOpenStatus::Ok);
+  DiskGeometry g;
+  ASSERT_EQ(ReadGeometry(disk, g), GeometryStatus::Ok);
+  RecordingClock clock;
+  std::vector<int64_t> tableMs;
+  for (int64_t n = 0; n < g.playEnd; ++n) {
+    IndexEntry e;
+    ASSERT_TRUE(ReadIndexEntry(disk, n, e));
+    tableMs.push_back(e.channel < 4 ? clock.Stamp(e) : -1);
+  }
+  int checked = 0;
+  for (int64_t n = 0; n < g.playEnd; n += 97) {
+    IndexEntry e;
+    const int64_t ms = EntryTimeMs(disk, g, n, &e);
+    if (e.channel >= 4) continue;
+    EXPECT_EQ(ms, tableMs[size_t(n)]) << n;
+    EXPECT_EQ(ms / 1000, int64_t{e.time}) << n;
+    ++checked;
+  }
+  EXPECT_GT(checked, 20);
+  EXPECT_EQ(EntryTimeMs(disk, g, g.playEnd), -1);
+  EXPECT_EQ(EntryTimeMs(disk, g, -1), -1);
+  // An entry that cannot be read on the way: no time.
+  EXPECT_EQ(EntryTimeMs([](int64_t k, IndexEntry &) { return k < 3; }, 5), -1);
+}

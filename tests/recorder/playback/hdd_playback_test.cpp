@@ -628,3 +628,67 @@ TEST(PlayHDDThread, diskPulledWhilePlaying_tellsTheHostOnce_andStops) {
   EXPECT_EQ(host.DiskStoppedCalls(), 1);
   EXPECT_LT(player.LastPlayedTime(), summary.lastTime);
 }
+
+// An exact seek shows each channel's picture at the place asked, decoded
+// silently from its key picture, and playing goes on right behind it with
+// no wait for the next key picture.
+TEST(PlayHDDThread, exactSeeks_showThePictureAskedFor_andPlayOnWithoutAKeyWait) {
+  tools::SampleSummary summary;
+  const std::string path = orvan::test::SampleImage("seek.img", FourChannels(40), &summary);
+  DiskPlay rig(path);
+  auto &[d, host, viewers, player] = rig;
+  player.SetPacingEnabled(false);
+  ASSERT_TRUE(player.Pause());
+
+  // To a time: the first pictures shown are of that second, not a key
+  // picture's.
+  const uint32_t target = summary.firstTime + 31;
+  player.SeekToTime(target);
+  ASSERT_TRUE(ServiceUntil([&] { return player.SeeksDone() == 1; }));
+  const int64_t landed = player.SeekLandedAt();
+  ASSERT_GT(landed, 512);
+  IndexEntry at;
+  ASSERT_TRUE(ReadIndexEntry(d.disk, landed, at));
+  EXPECT_EQ(at.time, target);
+  ASSERT_TRUE(ReadIndexEntry(d.disk, landed - 1, at));
+  EXPECT_LT(at.time, target);
+  for (int ch = 0; ch < 4; ++ch) {
+    const auto pictures = viewers.v[ch].Pictures();
+    ASSERT_FALSE(pictures.empty()) << ch;
+    EXPECT_EQ(pictures.back().seconds, target) << ch;
+    EXPECT_EQ(VORN_TESK::FrameKind(pictures.back().type), VORN_TESK::FT_PFRAME) << ch;
+    // Decoded from the key picture: the first thing handed over is one.
+    bool first = true;
+    for (const auto &t : viewers.v[ch].Snapshot()) {
+      const uint32_t kind = VORN_TESK::FrameKind(t.type);
+      if (kind != VORN_TESK::FT_IFRAME && kind != VORN_TESK::FT_PFRAME) continue;
+      if (first) EXPECT_EQ(kind, VORN_TESK::FT_IFRAME) << ch;
+      first = false;
+    }
+    const int64_t shown = player.ShownEntry(ch);
+    EXPECT_GE(shown, landed - 4) << ch;
+    EXPECT_LE(shown, landed + 8) << ch;
+  }
+  // Playing on: the next pictures follow at once, predicted ones included.
+  const size_t before = viewers.v[0].Pictures().size();
+  player.Play();
+  ASSERT_TRUE(ServiceUntil([&] { return viewers.v[0].Pictures().size() >= before + 3; }));
+  ASSERT_TRUE(player.Pause());
+  const auto after = viewers.v[0].Pictures();
+  EXPECT_EQ(VORN_TESK::FrameKind(after[before].type), VORN_TESK::FT_PFRAME);
+  EXPECT_EQ(player.Counters(0).keyWaitDrops.load(), 0u);
+
+  // To an entry, backwards, near the start: the pictures there.
+  for (auto &v : viewers.v) v.Clear();
+  player.SeekToEntry(40);
+  ASSERT_TRUE(ServiceUntil([&] { return player.SeeksDone() == 2; }));
+  EXPECT_EQ(player.SeekLandedAt(), 40);
+  for (int ch = 0; ch < 4; ++ch) {
+    ASSERT_FALSE(viewers.v[ch].Pictures().empty()) << ch;
+    EXPECT_LE(player.ShownEntry(ch), 48) << ch;
+    EXPECT_GE(player.ShownEntry(ch), 30) << ch;
+  }
+  // Past the end: the last pictures; nothing breaks.
+  player.SeekToEntry(INT64_MAX / 2);
+  ASSERT_TRUE(ServiceUntil([&] { return player.SeeksDone() == 3; }));
+}
