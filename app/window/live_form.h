@@ -30,8 +30,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/core/case_log.h"
 #include "app/core/bookmarks.h"
+#include "app/core/case_log.h"
 #include "app/core/language.h"
 #include "app/core/viewer_layout.h"
 #include "app/core/window_rules.h"
