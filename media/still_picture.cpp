@@ -13,23 +13,11 @@ extern "C" {
 #include "media/codec_library.h"
 #include "media/frame.h"
 #include "media/video_decoder.h"
+#include "platform/av_handles.h"
 
 namespace orvan::media {
 
 namespace {
-
-struct ScaleDeleter {
-  void operator()(SwsContext *c) const { sws_freeContext(c); }
-};
-struct CodecDeleter {
-  void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
-};
-struct FrameDeleter {
-  void operator()(AVFrame *f) const { av_frame_free(&f); }
-};
-struct PacketDeleter {
-  void operator()(AVPacket *p) const { av_packet_free(&p); }
-};
 
 // Largest picture taken: a recorder picture is at most 720 x 576.
 constexpr int kMaxSide = 4096;
@@ -59,7 +47,7 @@ bool DecodeStillPicture(StillCodec codec, const uint8_t *data, size_t size, Stil
   if (decoded->width <= 0 || decoded->height <= 0 || decoded->width > kMaxSide ||
       decoded->height > kMaxSide)
     return false;
-  std::unique_ptr<SwsContext, ScaleDeleter> scale(sws_getContext(
+  orvan::av::SwsContextPtr scale(sws_getContext(
       decoded->width, decoded->height, AVPixelFormat(decoded->format), decoded->width,
       decoded->height, AV_PIX_FMT_RGB24, SWS_POINT, nullptr, nullptr, nullptr));
   if (!scale) return false;
@@ -85,9 +73,9 @@ bool EncodePng(const StillPicture &picture, std::vector<uint8_t> &png) {
   InitCodecLibrary();
   const AVCodec *encoder = avcodec_find_encoder(AV_CODEC_ID_PNG);
   if (!encoder) return false;
-  std::unique_ptr<AVCodecContext, CodecDeleter> c(avcodec_alloc_context3(encoder));
-  std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
-  std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+  orvan::av::CodecContextPtr c(avcodec_alloc_context3(encoder));
+  orvan::av::FramePtr frame = orvan::av::MakeFrame();
+  orvan::av::PacketPtr packet = orvan::av::MakePacket();
   if (!c || !frame || !packet) return false;
   c->width = picture.width;
   c->height = picture.height;
