@@ -150,15 +150,7 @@ int RunRecover(const CommandLine &cli, const RecoverCliOptions &o) {
   }
   if (o.switches.json) {
     Json spans = Json::array();
-    for (const RecoveredSpanRecord &span : r.spans)
-      spans.push_back({{"span", span.number},
-                       {"origin", span.origin},
-                       {"firstEntry", span.firstEntry},
-                       {"lastEntry", span.lastEntry},
-                       {"from", FormatRecorderTime(int64_t{span.firstSeconds})},
-                       {"to", FormatRecorderTime(int64_t{span.lastSeconds})},
-                       {"entries", span.entries},
-                       {"files", span.files}});
+    for (const RecoveredSpanRecord &span : r.spans) spans.push_back(RecoveredSpanJson(span));
     Json files = Json::array();
     for (const ExportedFile &f : r.files)
       files.push_back(
@@ -233,18 +225,7 @@ int RunCarve(const CommandLine &cli, const CarveCliOptions &o) {
   }
   if (o.switches.json) {
     Json pictures = Json::array();
-    for (const CarvedPicture &p : r.pictures)
-      pictures.push_back(
-          {{"offset", p.offset},
-           {"size", p.size},
-           {"kind", p.kind},
-           {"sha256", p.sha256},
-           {"width", p.width},
-           {"height", p.height},
-           {"timeBefore", p.timeBefore ? Json(FormatRecorderTime(int64_t{p.timeBefore})) : Json()},
-           {"timeAfter", p.timeAfter ? Json(FormatRecorderTime(int64_t{p.timeAfter})) : Json()},
-           {"file", p.file},
-           {"fileSha256", p.fileSha256}});
+    for (const CarvedPicture &p : r.pictures) pictures.push_back(CarvedPictureJson(p, false));
     Json j = {
         {"source", disk.path},      {"fromOffset", r.fromOffset},     {"toOffset", r.toOffset},
         {"stretches", r.stretches}, {"bytesScanned", r.bytesScanned}, {"candidates", r.candidates},

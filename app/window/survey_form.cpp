@@ -252,10 +252,7 @@ void TSurveyForm::Start(const std::string &path) {
     SurveyOptions o;
     o.keepRecoverable = true;
     o.stop = &m_stop;
-    o.progress = [this](const char *, uint64_t done, uint64_t total) {
-      m_done.store(done, std::memory_order_relaxed);
-      m_total.store(total, std::memory_order_relaxed);
-    };
+    o.progress = [this](const char *, uint64_t done, uint64_t total) { Progress(done, total); };
     m_survey = SurveyDisk(disk, g, disk.SizeBytes(), o);
     m_surveyMade = true;
   });
@@ -287,10 +284,7 @@ void TSurveyForm::RecoverTo(const std::string &outputPath) {
     // The file dialog asked before a file is replaced.
     o.policy = platform::ReplacePolicy::kReplaceExisting;
     o.stop = &m_stop;
-    o.progress = [this](uint64_t done, uint64_t total) {
-      m_done.store(done, std::memory_order_relaxed);
-      m_total.store(total, std::memory_order_relaxed);
-    };
+    o.progress = [this](uint64_t done, uint64_t total) { Progress(done, total); };
     m_recovery = RecoverEntries(disk, m_survey, IdentifySource(disk), outputPath, o);
   });
 }
@@ -314,10 +308,7 @@ void TSurveyForm::CarveInto(const std::string &folder) {
     o.outputDir = folder;
     o.policy = platform::ReplacePolicy::kReplaceExisting;
     o.stop = &m_stop;
-    o.progress = [this](uint64_t done, uint64_t total) {
-      m_done.store(done, std::memory_order_relaxed);
-      m_total.store(total, std::memory_order_relaxed);
-    };
+    o.progress = [this](uint64_t done, uint64_t total) { Progress(done, total); };
     m_carve = CarveDisk(disk, m_survey, IdentifySource(disk), o);
   });
 }

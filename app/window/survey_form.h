@@ -112,6 +112,11 @@ class TSurveyForm : public QDialog {
   enum class Job { kNone, kSurvey, kRecover, kCarve };
   void Run(Job job, std::function<void()> work);
   void TimerTick();
+  // The worker's: how far its work has come, for the timer to show.
+  void Progress(uint64_t done, uint64_t total) {
+    m_done.store(done, std::memory_order_relaxed);
+    m_total.store(total, std::memory_order_relaxed);
+  }
   void Finished(Job job);
   void ShowSurvey();
   void EndWorker();

@@ -248,13 +248,7 @@ bool CopyHDDThread::CommitFramesTable(platform::FolderSyncs &folders) {
     DropFramesTable();
     return false;
   }
-  ExportedFile table;
-  table.path = path;
-  table.role = "frames table";
-  table.sizeBytes = m_framesFile.WrittenBytes();
-  platform::Sha256Digest digest{};
-  if (m_framesFile.Sha256Of(digest)) table.sha256 = platform::HexOf(digest);
-  m_files.push_back(table);
+  m_files.push_back(ExportedFileOf(m_framesFile, "frames table"));
   return true;
 }
 

@@ -165,6 +165,19 @@ Json LostJson(const LossLog &losses) {
   return list;
 }
 
+nlohmann::ordered_json RecoveredSpanJson(const RecoveredSpanRecord &r) {
+  return {{"span", r.number},
+          {"origin", r.origin},
+          {"firstEntry", r.firstEntry},
+          {"lastEntry", r.lastEntry},
+          {"from", FormatRecorderTime(int64_t{r.firstSeconds})},
+          {"to", FormatRecorderTime(int64_t{r.lastSeconds})},
+          {"fromSeconds", r.firstSeconds},
+          {"toSeconds", r.lastSeconds},
+          {"entries", r.entries},
+          {"files", r.files}};
+}
+
 std::string UtcNow() {
   const std::time_t now = std::time(nullptr);
   std::tm utc{};
@@ -204,17 +217,7 @@ std::string ManifestJson(const ExportManifest &m) {
   if (m.recovered) {
     j["recovered"] = true;
     Json spans = Json::array();
-    for (const RecoveredSpanRecord &r : m.recoveredSpans)
-      spans.push_back({{"span", r.number},
-                       {"origin", r.origin},
-                       {"firstEntry", r.firstEntry},
-                       {"lastEntry", r.lastEntry},
-                       {"from", FormatRecorderTime(int64_t{r.firstSeconds})},
-                       {"to", FormatRecorderTime(int64_t{r.lastSeconds})},
-                       {"fromSeconds", r.firstSeconds},
-                       {"toSeconds", r.lastSeconds},
-                       {"entries", r.entries},
-                       {"files", r.files}});
+    for (const RecoveredSpanRecord &r : m.recoveredSpans) spans.push_back(RecoveredSpanJson(r));
     j["recoveredSpans"] = spans;
   }
 

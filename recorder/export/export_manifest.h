@@ -66,6 +66,10 @@ struct ExportManifest {
 // The "lost" list of a manifest or a command's JSON.
 nlohmann::ordered_json LostJson(const LossLog &losses);
 
+// One span of a recovery, as the manifest and `orvan-cli recover --json`
+// give it.
+nlohmann::ordered_json RecoveredSpanJson(const RecoveredSpanRecord &span);
+
 // This machine's clock now, as ISO 8601 UTC.
 std::string UtcNow();
 

@@ -16,7 +16,9 @@ std::string LowerExtension(const std::string &path) {
   return ext;
 }
 
-ExportedFile FileOf(const platform::OutputFile &file, const std::string &role) {
+}  // namespace
+
+ExportedFile ExportedFileOf(const platform::OutputFile &file, const std::string &role) {
   ExportedFile f;
   f.path = file.Path();
   f.role = role;
@@ -25,8 +27,6 @@ ExportedFile FileOf(const platform::OutputFile &file, const std::string &role) {
   if (file.Sha256Of(digest)) f.sha256 = platform::HexOf(digest);
   return f;
 }
-
-}  // namespace
 
 ExportFormat ExportFormatOfName(const std::string &path) {
   const std::string ext = LowerExtension(path);
@@ -115,7 +115,8 @@ bool ClipExportSink::Finish(int layout, platform::FolderSyncs &later) {
     m_error = "Writing the clip failed: " + m_indexPath + (why.empty() ? "" : " (" + why + ")");
     return false;
   }
-  m_files = {FileOf(m_writer.IndexFile(), "clip index"), FileOf(m_writer.DataFile(), "clip data")};
+  m_files = {ExportedFileOf(m_writer.IndexFile(), "clip index"),
+             ExportedFileOf(m_writer.DataFile(), "clip data")};
   return true;
 }
 

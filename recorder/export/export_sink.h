@@ -42,6 +42,10 @@ struct ExportedFile {
   std::string sha256;  // lower-case hex, computed while writing
 };
 
+// A finished output file as the manifest lists it: its name, length and
+// the SHA-256 computed while it was written.
+ExportedFile ExportedFileOf(const platform::OutputFile &file, const std::string &role);
+
 // What was written of one channel. Times are milliseconds of recorder time
 // (seconds since 1970 x 1000) on the recording's clock.
 struct ChannelSummary {

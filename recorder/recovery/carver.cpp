@@ -158,6 +158,22 @@ class PictureWorkers {
 
 }  // namespace
 
+nlohmann::ordered_json CarvedPictureJson(const CarvedPicture &p, bool fileNameOnly) {
+  return {{"offset", p.offset},
+          {"size", p.size},
+          {"kind", p.kind},
+          {"sha256", p.sha256},
+          {"width", p.width},
+          {"height", p.height},
+          {"headersFromBefore", p.headersFromBefore},
+          {"timeBefore", TimeJson(p.timeBefore)},
+          {"timeAfter", TimeJson(p.timeAfter)},
+          {"recordBeforeEnd", p.recordBeforeEnd},
+          {"recordAfterStart", p.recordAfterStart},
+          {"file", fileNameOnly ? std::filesystem::path(p.file).filename().string() : p.file},
+          {"fileSha256", p.fileSha256}};
+}
+
 CarveResult CarveDisk(ByteSource &source, const DiskSurvey &survey, const SourceIdentity &identity,
                       const CarveOptions &o) {
   CarveResult r;
@@ -274,20 +290,7 @@ CarveResult CarveDisk(ByteSource &source, const DiskSurvey &survey, const Source
     return r;
   }
   Json pictures = Json::array();
-  for (const CarvedPicture &p : r.pictures)
-    pictures.push_back({{"offset", p.offset},
-                        {"size", p.size},
-                        {"kind", p.kind},
-                        {"sha256", p.sha256},
-                        {"width", p.width},
-                        {"height", p.height},
-                        {"headersFromBefore", p.headersFromBefore},
-                        {"timeBefore", TimeJson(p.timeBefore)},
-                        {"timeAfter", TimeJson(p.timeAfter)},
-                        {"recordBeforeEnd", p.recordBeforeEnd},
-                        {"recordAfterStart", p.recordAfterStart},
-                        {"file", std::filesystem::path(p.file).filename().string()},
-                        {"fileSha256", p.fileSha256}});
+  for (const CarvedPicture &p : r.pictures) pictures.push_back(CarvedPictureJson(p, true));
   Json m = {{"program", {{"name", "ORVAN Viewer"}, {"version", ORVAN_VERSION}}},
             {"created", UtcNow()},
             {"source",

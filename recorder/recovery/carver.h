@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "platform/disk_source.h"
 #include "platform/output_file.h"
 #include "recorder/recovery/disk_survey.h"
@@ -62,6 +64,10 @@ struct CarveResult {
   std::string manifestPath;
   bool gone = false, stopped = false;
 };
+
+// One picture as the carve's manifest (file: its name beside the manifest)
+// and `orvan-cli carve --json` (file: the path written) give it.
+nlohmann::ordered_json CarvedPictureJson(const CarvedPicture &picture, bool fileNameOnly);
 
 CarveResult CarveDisk(ByteSource &source, const DiskSurvey &survey, const SourceIdentity &identity,
                       const CarveOptions &options);

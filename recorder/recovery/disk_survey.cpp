@@ -70,6 +70,13 @@ class Survey {
   bool Stopping() const {
     return m_options.stop && m_options.stop->load(std::memory_order_acquire);
   }
+  // Whether a read ended the survey: the disk went away or the read was
+  // given up; the survey says which.
+  bool Ended(ForwardReader::Got got) {
+    m_s.gone = m_s.gone || got == ForwardReader::Got::kGone;
+    m_s.stopped = m_s.stopped || got == ForwardReader::Got::kStopped;
+    return got != ForwardReader::Got::kRead;
+  }
   void Progress(const char *phase, uint64_t done, uint64_t total) const {
     if (m_options.progress) m_options.progress(phase, done, total);
   }
@@ -85,15 +92,7 @@ class Survey {
       const int64_t count = std::min(kPieceEntries, limit - first);
       const uint64_t at = IndexEntryPosition(first);
       ForwardReader::Piece piece;
-      const ForwardReader::Got got = reader.Get(at, size_t(count) * kEntryBytes, piece);
-      if (got == ForwardReader::Got::kGone) {
-        m_s.gone = true;
-        break;
-      }
-      if (got == ForwardReader::Got::kStopped) {
-        m_s.stopped = true;
-        break;
-      }
+      if (Ended(reader.Get(at, size_t(count) * kEntryBytes, piece))) break;
       NoteLostSectors(first, at, piece);
       const int64_t have = int64_t(piece.bytes / kEntryBytes);
       for (int64_t i = 0; i < count && !m_staleDone; ++i) {
@@ -264,15 +263,7 @@ class Survey {
       }
       const size_t need = HeadBytesNeeded(c.entry.type);
       ForwardReader::Piece piece;
-      const ForwardReader::Got got = reader.Get(c.at, need, piece);
-      if (got == ForwardReader::Got::kGone) {
-        m_s.gone = true;
-        break;
-      }
-      if (got == ForwardReader::Got::kStopped) {
-        m_s.stopped = true;
-        break;
-      }
+      if (Ended(reader.Get(c.at, need, piece))) break;
       const bool readable = piece.bytes >= need && piece.lost.empty();
       if (!readable) ++m_s.unreadableRecords;
       Judge(c, readable && BeginsAsTyped(c.entry, piece.data, piece.bytes));

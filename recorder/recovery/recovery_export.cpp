@@ -258,13 +258,7 @@ class Recovery {
         m_r.error = m_framesFile.Error().empty() ? "cannot write " + path : m_framesFile.Error();
         return Fail();
       }
-      ExportedFile table;
-      table.path = path;
-      table.role = "frames table";
-      table.sizeBytes = m_framesFile.WrittenBytes();
-      platform::Sha256Digest digest{};
-      if (m_framesFile.Sha256Of(digest)) table.sha256 = platform::HexOf(digest);
-      m_r.files.push_back(table);
+      m_r.files.push_back(ExportedFileOf(m_framesFile, "frames table"));
     }
     ExportManifest m;
     m.createdUtc = UtcNow();
